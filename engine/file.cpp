@@ -1,0 +1,119 @@
+#include "engine/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace engine {
+
+namespace {
+
+[[noreturn]] void throw_error(const std::string& what, int err) {
+  std::string text = std::system_category().message(err);
+  throw file_error((what.empty() ? "NULL" : what) + ": " + (text.empty() ? "NULL" : text));
+}
+
+}  // namespace
+
+struct file::impl {
+  int fd = -1;
+};
+
+file::file() : m_impl(std::make_unique<impl>()) {}
+
+file::file(const std::string& utf8_path, int mode) : file() { open(utf8_path, mode); }
+
+file::~file() { close(); }
+
+void file::open(const std::string& utf8_path, int mode) {
+  std::string local = std::filesystem::path(utf8_path).string();  // TODO ToLocalFilePath
+  int flags = O_CLOEXEC;
+  if ((mode & out) == 0) flags |= O_RDONLY;
+  else flags |= ((mode & in) ? O_RDWR : O_WRONLY) | O_CREAT;
+  int fd;
+  do fd = ::open(local.c_str(), flags, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw_error(utf8_path, errno);
+  close();
+  m_impl->fd = fd;
+}
+
+void file::close() {
+  if (m_impl->fd < 0) return;
+  ::close(m_impl->fd);
+  m_impl->fd = -1;
+}
+
+bool file::is_open() const { return m_impl->fd >= 0; }
+
+file::size_type file::read(char* buf, size_type n) {
+  size_type done = 0;
+  while (done < n) {
+    ssize_t r = ::read(m_impl->fd, buf + done, static_cast<size_t>(n - done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw_error("file::read", errno);
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+file::size_type file::write(const char* buf, size_type n) {
+  size_type done = 0;
+  while (done < n) {
+    ssize_t r = ::write(m_impl->fd, buf + done, static_cast<size_t>(n - done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw_error("file::write", errno);
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+void file::seek(size_type pos) {
+  if (::lseek(m_impl->fd, static_cast<off_t>(pos), SEEK_SET) < 0) throw_error("file::seek", errno);
+}
+
+file::size_type file::tell() {
+  off_t pos = ::lseek(m_impl->fd, 0, SEEK_CUR);
+  if (pos < 0) throw_error("file::tell", errno);
+  return pos;
+}
+
+file::size_type file::read_at(char* buf, size_type n, size_type pos) {
+  size_type done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw_error("file::read", errno);
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+file::size_type file::write_at(const char* buf, size_type n, size_type pos) {
+  size_type done = 0;
+  while (done < n) {
+    ssize_t r = ::pwrite(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw_error("file::write", errno);
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+}  // namespace engine
