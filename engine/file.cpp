@@ -6,7 +6,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include <filesystem>
+#include "engine/text_helpers.h"
 
 namespace engine {
 
@@ -19,6 +19,14 @@ namespace {
 
 }  // namespace
 
+std::filesystem::path local_path(const std::string& utf8_path) {
+  try {
+    return ToLocalFilePath(utf8_path);
+  } catch (const std::runtime_error&) {
+    return std::filesystem::path(utf8_path);
+  }
+}
+
 struct file::impl {
   int fd = -1;
 };
@@ -30,7 +38,7 @@ file::file(const std::string& utf8_path, int mode) : file() { open(utf8_path, mo
 file::~file() { close(); }
 
 void file::open(const std::string& utf8_path, int mode) {
-  std::string local = std::filesystem::path(utf8_path).string();  // TODO ToLocalFilePath
+  std::string local = local_path(utf8_path).string();
   int flags = O_CLOEXEC;
   if ((mode & out) == 0) flags |= O_RDONLY;
   else flags |= ((mode & in) ? O_RDWR : O_WRONLY) | O_CREAT;

@@ -4,6 +4,7 @@
 // file_error carrying the operation's name and the system's message.
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,10 @@ class file_error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The local name of a torrent file's UTF-8 path, after the file-name rule;
+// a path that is no valid UTF-8 is taken byte for byte.
+std::filesystem::path local_path(const std::string& utf8_path);
 
 class file {
  public:
