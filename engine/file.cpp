@@ -58,13 +58,18 @@ void file::close() {
 
 bool file::is_open() const { return m_impl->fd >= 0; }
 
-file::size_type file::read(char* buf, size_type n) {
-  size_type done = 0;
+namespace {
+
+// Repeats a POSIX read or write call until `n` bytes are done or it reports
+// the end; `call(done)` moves the bytes from offset `done` on.
+template <class Call>
+file::size_type transfer(file::size_type n, const char* what, Call call) {
+  file::size_type done = 0;
   while (done < n) {
-    ssize_t r = ::read(m_impl->fd, buf + done, static_cast<size_t>(n - done));
+    ssize_t r = call(done);
     if (r < 0) {
       if (errno == EINTR) continue;
-      throw_error("file::read", errno);
+      throw_error(what, errno);
     }
     if (r == 0) break;
     done += r;
@@ -72,18 +77,30 @@ file::size_type file::read(char* buf, size_type n) {
   return done;
 }
 
+}  // namespace
+
+file::size_type file::read(char* buf, size_type n) {
+  return transfer(n, "file::read", [&](size_type done) {
+    return ::read(m_impl->fd, buf + done, static_cast<size_t>(n - done));
+  });
+}
+
 file::size_type file::write(const char* buf, size_type n) {
-  size_type done = 0;
-  while (done < n) {
-    ssize_t r = ::write(m_impl->fd, buf + done, static_cast<size_t>(n - done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw_error("file::write", errno);
-    }
-    if (r == 0) break;
-    done += r;
-  }
-  return done;
+  return transfer(n, "file::write", [&](size_type done) {
+    return ::write(m_impl->fd, buf + done, static_cast<size_t>(n - done));
+  });
+}
+
+file::size_type file::read_at(char* buf, size_type n, size_type pos) {
+  return transfer(n, "file::read", [&](size_type done) {
+    return ::pread(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
+  });
+}
+
+file::size_type file::write_at(const char* buf, size_type n, size_type pos) {
+  return transfer(n, "file::write", [&](size_type done) {
+    return ::pwrite(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
+  });
 }
 
 void file::seek(size_type pos) {
@@ -94,34 +111,6 @@ file::size_type file::tell() {
   off_t pos = ::lseek(m_impl->fd, 0, SEEK_CUR);
   if (pos < 0) throw_error("file::tell", errno);
   return pos;
-}
-
-file::size_type file::read_at(char* buf, size_type n, size_type pos) {
-  size_type done = 0;
-  while (done < n) {
-    ssize_t r = ::pread(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw_error("file::read", errno);
-    }
-    if (r == 0) break;
-    done += r;
-  }
-  return done;
-}
-
-file::size_type file::write_at(const char* buf, size_type n, size_type pos) {
-  size_type done = 0;
-  while (done < n) {
-    ssize_t r = ::pwrite(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw_error("file::write", errno);
-    }
-    if (r == 0) break;
-    done += r;
-  }
-  return done;
 }
 
 }  // namespace engine
