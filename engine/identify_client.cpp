@@ -79,6 +79,39 @@ bool zeros_before(const peer_id& id, std::size_t end) {
   return std::all_of(id.begin(), id.begin() + static_cast<std::ptrdiff_t>(end), [](std::uint8_t b) { return b == 0; });
 }
 
+// Ids with a fixed mark at a fixed place, checked in this order.
+struct fixed_mark {
+  std::size_t pos;
+  std::string_view text;
+  const char* client;
+};
+constexpr fixed_mark fixed_marks[] = {
+    {0, "Deadman Walking-", "Deadman"},
+    {5, "Azureus", "Azureus 2.0.3.2"},
+    {0, "DansClient", "XanTorrent"},
+    {4, "btfans", "SimpleBT"},
+    {0, "PRC.P---", "Bittorrent Plus! II"},
+    {0, "P87.P---", "Bittorrent Plus!"},
+    {0, "S587Plus", "Bittorrent Plus!"},
+    {0, "martini", "Martini Man"},
+    {0, "Plus---", "Bittorrent Plus"},
+    {0, "turbobt", "TurboBT"},
+    {0, "a00---0", "Swarmy"},
+    {0, "a02---0", "Swarmy"},
+    {0, "T00---0", "Teeweety"},
+    {0, "BTDWV-", "Deadman Walking"},
+    {2, "BS", "BitSpirit"},
+    {0, "btuga", "BTugaXP"},
+    {0, "oernu", "BTugaXP"},
+    {0, "Mbrst", "Burst!"},
+    {0, "Plus", "Plus!"},
+    {0, "-Qt-", "Qt"},
+    {0, "exbc", "BitComet"},
+    {0, "-G3", "G3 Torrent"},
+    {0, "XBT", "XBT"},
+    {0, "OP", "Opera"},
+};
+
 }  // namespace
 
 std::optional<fingerprint> parse_az_style(const peer_id& id) {
@@ -134,27 +167,8 @@ std::string lookup_client_name(const fingerprint& f) {
 std::string identify_client(const peer_id& id) {
   if (id.is_all_zeros()) return "Unknown";
 
-  if (text_at(id, 0, "Deadman Walking-")) return "Deadman";
-  if (text_at(id, 5, "Azureus")) return "Azureus 2.0.3.2";
-  if (text_at(id, 0, "DansClient")) return "XanTorrent";
-  if (text_at(id, 4, "btfans")) return "SimpleBT";
-  if (text_at(id, 0, "PRC.P---")) return "Bittorrent Plus! II";
-  if (text_at(id, 0, "P87.P---") || text_at(id, 0, "S587Plus")) return "Bittorrent Plus!";
-  if (text_at(id, 0, "martini")) return "Martini Man";
-  if (text_at(id, 0, "Plus---")) return "Bittorrent Plus";
-  if (text_at(id, 0, "turbobt")) return "TurboBT";
-  if (text_at(id, 0, "a00---0") || text_at(id, 0, "a02---0")) return "Swarmy";
-  if (text_at(id, 0, "T00---0")) return "Teeweety";
-  if (text_at(id, 0, "BTDWV-")) return "Deadman Walking";
-  if (text_at(id, 2, "BS")) return "BitSpirit";
-  if (text_at(id, 0, "btuga") || text_at(id, 0, "oernu")) return "BTugaXP";
-  if (text_at(id, 0, "Mbrst")) return "Burst!";
-  if (text_at(id, 0, "Plus")) return "Plus!";
-  if (text_at(id, 0, "-Qt-")) return "Qt";
-  if (text_at(id, 0, "exbc")) return "BitComet";
-  if (text_at(id, 0, "-G3")) return "G3 Torrent";
-  if (text_at(id, 0, "XBT")) return "XBT";
-  if (text_at(id, 0, "OP")) return "Opera";
+  for (const auto& m : fixed_marks)
+    if (text_at(id, m.pos, m.text)) return m.client;
   if (text_at(id, 0, "-BOW") && id[7] == '-') return "Bits on Wheels " + printable_bytes(id, 4, 6);
   if (text_at(id, 0, "eX")) return "eXeem ('" + printable_bytes(id, 2, 13) + "')";
   if (zeros_before(id, 12) && id[12] == 0x97) return "Experimental 3.2.1b2";
