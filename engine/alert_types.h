@@ -1,0 +1,106 @@
+#pragma once
+// The kinds of alert. Posters set the message; the application tells the
+// kinds apart by their dynamic type.
+
+#include <string>
+
+#include "engine/address.h"
+#include "engine/alert.h"
+#include "engine/peer_request.h"
+#include "engine/sha1_hash.h"
+#include "engine/torrent_handle.h"
+
+namespace engine {
+
+struct peer_error_alert : alert_of<peer_error_alert> {
+  peer_error_alert(const engine::address& ip_, const peer_id& pid_, std::string msg)
+      : alert_of(debug, std::move(msg)), ip(ip_), pid(pid_) {}
+  engine::address ip;
+  peer_id pid;
+};
+
+struct invalid_request_alert : alert_of<invalid_request_alert> {
+  invalid_request_alert(const peer_request& r, const torrent_handle& h, const engine::address& ip_,
+                        const peer_id& pid_, std::string msg)
+      : alert_of(debug, std::move(msg)), handle(h), ip(ip_), request(r), pid(pid_) {}
+  torrent_handle handle;
+  engine::address ip;
+  peer_request request;
+  peer_id pid;
+};
+
+struct tracker_announce_alert : alert_of<tracker_announce_alert> {
+  tracker_announce_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct tracker_reply_alert : alert_of<tracker_reply_alert> {
+  tracker_reply_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct hash_failed_alert : alert_of<hash_failed_alert> {
+  hash_failed_alert(const torrent_handle& h, int index, std::string msg)
+      : alert_of(info, std::move(msg)), handle(h), piece_index(index) {}
+  torrent_handle handle;
+  int piece_index;
+};
+
+struct peer_ban_alert : alert_of<peer_ban_alert> {
+  peer_ban_alert(const engine::address& ip_, const torrent_handle& h, std::string msg)
+      : alert_of(info, std::move(msg)), ip(ip_), handle(h) {}
+  engine::address ip;
+  torrent_handle handle;
+};
+
+struct metadata_failed_alert : alert_of<metadata_failed_alert> {
+  metadata_failed_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct metadata_received_alert : alert_of<metadata_received_alert> {
+  metadata_received_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct torrent_finished_alert : alert_of<torrent_finished_alert> {
+  torrent_finished_alert(const torrent_handle& h, std::string msg) : alert_of(warning, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct fastresume_rejected_alert : alert_of<fastresume_rejected_alert> {
+  fastresume_rejected_alert(const torrent_handle& h, std::string msg)
+      : alert_of(warning, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct tracker_alert : alert_of<tracker_alert> {
+  tracker_alert(const torrent_handle& h, int times, int status, std::string msg)
+      : alert_of(warning, std::move(msg)), handle(h), times_in_row(times), status_code(status) {}
+  torrent_handle handle;
+  int times_in_row;  // consecutive failures
+  int status_code;   // 0 for a time-out
+};
+
+struct tracker_warning_alert : alert_of<tracker_warning_alert> {
+  tracker_warning_alert(const torrent_handle& h, std::string msg) : alert_of(warning, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct chat_message_alert : alert_of<chat_message_alert> {
+  chat_message_alert(const torrent_handle& h, const engine::address& ip_, std::string msg)
+      : alert_of(critical, std::move(msg)), handle(h), ip(ip_) {}
+  torrent_handle handle;
+  engine::address ip;
+};
+
+struct file_error_alert : alert_of<file_error_alert> {
+  file_error_alert(const torrent_handle& h, std::string msg) : alert_of(fatal, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
+struct listen_failed_alert : alert_of<listen_failed_alert> {
+  explicit listen_failed_alert(std::string msg) : alert_of(fatal, std::move(msg)) {}
+};
+
+}  // namespace engine

@@ -1,0 +1,273 @@
+#include "engine/socket.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <thread>
+#include <vector>
+
+#include "engine/selector.h"
+#include "engine/stat.h"
+
+using namespace engine;
+
+namespace {
+
+const address loopback(127, 0, 0, 1, 0);
+
+std::shared_ptr<socket> listener() {
+  auto s = std::make_shared<socket>(socket::tcp);
+  s->listen(loopback, 64);
+  return s;
+}
+
+address local_endpoint(const socket& s) { return s.local_address(); }
+
+// Accepts the next connection, waiting for it through the selector.
+std::shared_ptr<socket> accept_one(const std::shared_ptr<socket>& l) {
+  selector sel;
+  sel.monitor_readability(l);
+  selector::socket_list r, w, e;
+  for (int i = 0; i < 100; ++i) {
+    sel.wait(100000, r, w, e);
+    if (auto s = l->accept()) return s;
+  }
+  return {};
+}
+
+// A loopback port with nothing listening on it.
+std::uint16_t closed_port() {
+  socket s(socket::tcp);
+  s.listen(loopback, 1);
+  return s.local_address().port;
+}
+
+}  // namespace
+
+TEST(SocketTcp, AcceptWithNothingPendingGivesEmpty) {
+  auto l = listener();
+  EXPECT_EQ(l->accept(), nullptr);
+}
+
+TEST(SocketTcp, ConnectAcceptAndTransfer) {
+  auto l = listener();
+  auto c = std::make_shared<socket>(socket::tcp);
+  c->connect(local_endpoint(*l));
+  auto a = accept_one(l);
+  ASSERT_NE(a, nullptr);
+  EXPECT_FALSE(a->is_blocking());
+  EXPECT_EQ(a->remote_address().ip, loopback.ip);
+  EXPECT_EQ(a->remote_address().port, c->local_address().port);
+
+  selector sel;
+  sel.monitor_writability(c);
+  sel.monitor_errors(c);
+  selector::socket_list r, w, e;
+  while (w.empty()) sel.wait(100000, r, w, e);
+  EXPECT_FALSE(c->pending_error());
+  ASSERT_EQ(c->send("hello", 5), 5);
+
+  sel.remove(c);
+  sel.monitor_readability(a);
+  while (r.empty()) sel.wait(100000, r, w, e);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0], a);
+  char buf[16];
+  ASSERT_EQ(a->receive(buf, sizeof buf), 5);
+  EXPECT_EQ(std::string(buf, 5), "hello");
+  // Nothing more: a non-blocking receive says "would block".
+  EXPECT_EQ(a->receive(buf, sizeof buf), -1);
+  EXPECT_EQ(socket::last_error(), network_error::would_block);
+}
+
+TEST(SocketTcp, SendToAClosedPeerFailsWithoutSignal) {
+  auto l = listener();
+  auto c = std::make_shared<socket>(socket::tcp, true);
+  c->connect(local_endpoint(*l));
+  auto a = accept_one(l);
+  ASSERT_NE(a, nullptr);
+  a->close();
+  // The first sends may still be taken; the reset that answers them makes a
+  // later one fail. Without MSG_NOSIGNAL this would kill the process.
+  const std::string data(4096, 'x');
+  int result = 0;
+  for (int i = 0; i < 200 && result >= 0; ++i) {
+    result = c->send(data.data(), int(data.size()));
+    if (result >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_LT(result, 0);
+  const int err = socket::last_error();
+  EXPECT_TRUE(err == 15 || err == 13) << err;
+}
+
+TEST(SocketTcp, RefusedConnectIsReportedAsErrorOnce) {
+  auto c = std::make_shared<socket>(socket::tcp);
+  c->connect(address(127, 0, 0, 1, closed_port()));
+  selector sel;
+  sel.monitor_writability(c);
+  sel.monitor_errors(c);
+  selector::socket_list r, w, e;
+  for (int i = 0; i < 50 && e.empty(); ++i) sel.wait(100000, r, w, e);
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_TRUE(w.empty());
+  EXPECT_EQ(sel.size(), 0u);  // handed once, not watched any more
+  auto err = c->pending_error();
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->error_code(), 21);
+  sel.wait(1000, r, w, e);
+  EXPECT_TRUE(e.empty());
+}
+
+TEST(SocketTcp, ListenErrors) {
+  auto l = listener();
+  socket second(socket::tcp);
+  try {
+    second.listen(local_endpoint(*l), 10);
+    FAIL() << "port in use was bound";
+  } catch (const network_error& e) {
+    EXPECT_EQ(e.error_code(), 3);
+  }
+  socket foreign(socket::tcp);
+  try {
+    foreign.listen(address(192, 0, 2, 1, 0), 10);  // TEST-NET-1, not ours
+    FAIL() << "foreign interface was bound";
+  } catch (const network_error& e) {
+    EXPECT_EQ(e.error_code(), 4);
+  }
+}
+
+TEST(SocketUdp, DatagramsCarryTheirSender) {
+  std::unique_ptr<socket> rx;
+  std::uint16_t port = 0;
+  for (std::uint16_t p = 41000; p < 41200 && !rx; ++p) {
+    try {
+      rx = std::make_unique<socket>(socket::udp, true, p);
+      port = p;
+    } catch (const network_error&) {
+    }
+  }
+  ASSERT_TRUE(rx);
+  socket tx(socket::udp);
+  ASSERT_EQ(tx.sendto(address(127, 0, 0, 1, port), "ping", 4), 4);
+  char buf[8];
+  address from;
+  ASSERT_EQ(rx->recvfrom(buf, sizeof buf, from), 4);
+  EXPECT_EQ(std::string(buf, 4), "ping");
+  EXPECT_EQ(from.ip, loopback.ip);
+  EXPECT_EQ(from.port, tx.local_address().port);
+}
+
+TEST(Selector, EmptyWaitReturnsNothing) {
+  selector sel;
+  selector::socket_list r{std::make_shared<socket>(socket::tcp)}, w, e;
+  sel.wait(1000, r, w, e);
+  EXPECT_TRUE(r.empty() && w.empty() && e.empty());
+}
+
+TEST(Selector, ListsAreSetsAndRemoveTakesAll) {
+  selector sel;
+  auto s = std::make_shared<socket>(socket::tcp);
+  sel.monitor_readability(s);
+  sel.monitor_readability(s);
+  sel.monitor_writability(s);
+  sel.monitor_errors(s);
+  EXPECT_EQ(sel.size(), 1u);
+  sel.remove_writable(s);
+  EXPECT_TRUE(sel.is_readability_monitored(s));
+  EXPECT_FALSE(sel.is_writability_monitored(s));
+  sel.remove(s);
+  EXPECT_FALSE(sel.is_readability_monitored(s));
+  EXPECT_FALSE(sel.is_error_monitored(s));
+  EXPECT_EQ(sel.size(), 0u);
+}
+
+// Descriptors past 1024 are watched like any other.
+TEST(Selector, ElevenHundredDescriptors) {
+  rlimit lim{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+  if (lim.rlim_cur < 1300) {
+    if (lim.rlim_max < 1300) GTEST_SKIP() << "descriptor limit too low: " << lim.rlim_max;
+    lim.rlim_cur = 1300;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+  }
+  auto l = listener();
+  const address to = local_endpoint(*l);
+  std::vector<std::shared_ptr<socket>> out, in;
+  selector accepting;
+  accepting.monitor_readability(l);
+  selector::socket_list r, w, e;
+  while (in.size() < 550) {
+    if (out.size() < in.size() + 32 && out.size() < 550) {
+      out.push_back(std::make_shared<socket>(socket::tcp));
+      out.back()->connect(to);
+      continue;
+    }
+    accepting.wait(100000, r, w, e);
+    while (auto a = l->accept()) in.push_back(a);
+  }
+  ASSERT_GE(in.back()->handle(), 1024);
+
+  selector sel;
+  for (auto& s : in) sel.monitor_readability(s);
+  for (auto& s : out) sel.monitor_errors(s);
+  ASSERT_EQ(out.back()->send("!", 1), 1);
+  // The accepted end of the last connection is the one that gets the byte.
+  const auto peer_of_last = std::find_if(in.begin(), in.end(), [&](const auto& s) {
+    return s->remote_address().port == out.back()->local_address().port;
+  });
+  ASSERT_NE(peer_of_last, in.end());
+  r.clear();
+  while (r.empty()) sel.wait(100000, r, w, e);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0], *peer_of_last);
+  EXPECT_TRUE(e.empty());
+}
+
+TEST(Stat, SmoothedRates) {
+  engine::stat s;
+  s.received_bytes(1000, 0);
+  s.second_tick();
+  EXPECT_FLOAT_EQ(s.download_payload_rate(), 100);
+  s.received_bytes(1000, 0);
+  s.second_tick();
+  EXPECT_FLOAT_EQ(s.download_payload_rate(), 190);
+  s.second_tick();
+  EXPECT_FLOAT_EQ(s.download_payload_rate(), 171);
+  EXPECT_EQ(s.total_payload_download(), 2000);
+}
+
+TEST(Stat, SumsSecondsIntoTotals) {
+  engine::stat peer, torrent;
+  peer.received_bytes(100, 20);
+  peer.sent_bytes(50, 5);
+  torrent += peer;
+  peer.second_tick();
+  torrent += peer;  // nothing new this second
+  torrent.second_tick();
+  EXPECT_EQ(torrent.total_download(), 120);
+  EXPECT_EQ(torrent.total_upload(), 55);
+  EXPECT_FLOAT_EQ(torrent.download_rate(), 12);
+  EXPECT_FLOAT_EQ(torrent.upload_payload_rate(), 5);
+}
+
+// The wait sleeps without the lock: another thread changes the lists while it
+// runs, and wake() ends it.
+TEST(Selector, ListsChangeDuringAWait) {
+  selector sel;
+  auto l = listener();
+  sel.monitor_readability(l);
+  std::atomic<bool> returned{false};
+  std::thread waiter([&] {
+    selector::socket_list r, w, e;
+    sel.wait(20'000'000, r, w, e);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  auto other = std::make_shared<socket>(socket::tcp);
+  sel.monitor_errors(other);
+  sel.remove(l);
+  EXPECT_FALSE(returned.load());
+  sel.wake();
+  waiter.join();
+  EXPECT_EQ(sel.size(), 1u);
+}
