@@ -12,6 +12,13 @@
 
 namespace engine {
 
+// An alert about one torrent that carries nothing but its handle.
+template <class Derived, alert::severity_t Severity>
+struct torrent_alert : alert_of<Derived> {
+  torrent_alert(const torrent_handle& h, std::string msg) : alert_of<Derived>(Severity, std::move(msg)), handle(h) {}
+  torrent_handle handle;
+};
+
 struct peer_error_alert : alert_of<peer_error_alert> {
   peer_error_alert(const engine::address& ip_, const peer_id& pid_, std::string msg)
       : alert_of(debug, std::move(msg)), ip(ip_), pid(pid_) {}
@@ -29,14 +36,12 @@ struct invalid_request_alert : alert_of<invalid_request_alert> {
   peer_id pid;
 };
 
-struct tracker_announce_alert : alert_of<tracker_announce_alert> {
-  tracker_announce_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct tracker_announce_alert : torrent_alert<tracker_announce_alert, alert::info> {
+  using torrent_alert::torrent_alert;
 };
 
-struct tracker_reply_alert : alert_of<tracker_reply_alert> {
-  tracker_reply_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct tracker_reply_alert : torrent_alert<tracker_reply_alert, alert::info> {
+  using torrent_alert::torrent_alert;
 };
 
 struct hash_failed_alert : alert_of<hash_failed_alert> {
@@ -53,25 +58,20 @@ struct peer_ban_alert : alert_of<peer_ban_alert> {
   torrent_handle handle;
 };
 
-struct metadata_failed_alert : alert_of<metadata_failed_alert> {
-  metadata_failed_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct metadata_failed_alert : torrent_alert<metadata_failed_alert, alert::info> {
+  using torrent_alert::torrent_alert;
 };
 
-struct metadata_received_alert : alert_of<metadata_received_alert> {
-  metadata_received_alert(const torrent_handle& h, std::string msg) : alert_of(info, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct metadata_received_alert : torrent_alert<metadata_received_alert, alert::info> {
+  using torrent_alert::torrent_alert;
 };
 
-struct torrent_finished_alert : alert_of<torrent_finished_alert> {
-  torrent_finished_alert(const torrent_handle& h, std::string msg) : alert_of(warning, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct torrent_finished_alert : torrent_alert<torrent_finished_alert, alert::warning> {
+  using torrent_alert::torrent_alert;
 };
 
-struct fastresume_rejected_alert : alert_of<fastresume_rejected_alert> {
-  fastresume_rejected_alert(const torrent_handle& h, std::string msg)
-      : alert_of(warning, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct fastresume_rejected_alert : torrent_alert<fastresume_rejected_alert, alert::warning> {
+  using torrent_alert::torrent_alert;
 };
 
 struct tracker_alert : alert_of<tracker_alert> {
@@ -82,9 +82,8 @@ struct tracker_alert : alert_of<tracker_alert> {
   int status_code;   // 0 for a time-out
 };
 
-struct tracker_warning_alert : alert_of<tracker_warning_alert> {
-  tracker_warning_alert(const torrent_handle& h, std::string msg) : alert_of(warning, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct tracker_warning_alert : torrent_alert<tracker_warning_alert, alert::warning> {
+  using torrent_alert::torrent_alert;
 };
 
 struct chat_message_alert : alert_of<chat_message_alert> {
@@ -94,9 +93,8 @@ struct chat_message_alert : alert_of<chat_message_alert> {
   engine::address ip;
 };
 
-struct file_error_alert : alert_of<file_error_alert> {
-  file_error_alert(const torrent_handle& h, std::string msg) : alert_of(fatal, std::move(msg)), handle(h) {}
-  torrent_handle handle;
+struct file_error_alert : torrent_alert<file_error_alert, alert::fatal> {
+  using torrent_alert::torrent_alert;
 };
 
 struct listen_failed_alert : alert_of<listen_failed_alert> {
