@@ -30,6 +30,12 @@ std::uint32_t rand_transaction_id() {
 
 using step = udp_tracker_protocol::step;
 
+step timed_out() {
+  step s;
+  s.kind = step::timed_out;
+  return s;
+}
+
 step fail(std::string text) {
   step s;
   s.kind = step::failed;
@@ -95,28 +101,14 @@ step udp_tracker_protocol::send_request(clock::time_point now) {
 
 step udp_tracker_protocol::tick(clock::time_point now, bool requester_alive) {
   const auto since = now - m_last_send;
-  if (!requester_alive) {
-    if (since > std::chrono::seconds(m_stop_timeout)) {
-      step s;
-      s.kind = step::timed_out;
-      return s;
-    }
-  }
+  if (!requester_alive && since > std::chrono::seconds(m_stop_timeout)) return timed_out();
   if (!m_connected) {
     if (since <= std::chrono::seconds(15)) return {};
-    if (m_attempts >= 4) {
-      step s;
-      s.kind = step::timed_out;
-      return s;
-    }
+    if (m_attempts >= 4) return timed_out();
     return send_connect(now);
   }
   if (since <= std::chrono::seconds(10)) return {};
-  if (m_attempts >= 15) {
-    step s;
-    s.kind = step::timed_out;
-    return s;
-  }
+  if (m_attempts >= 15) return timed_out();
   return send_request(now);
 }
 
