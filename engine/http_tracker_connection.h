@@ -1,0 +1,47 @@
+#pragma once
+// One announce or scrape over HTTP/1.0, driven by the dispatcher's tick on
+// the network thread: looks the tracker (or proxy) up on the look-up worker,
+// sends one GET, reads the reply and hands what it says to the requester.
+// Never blocks.
+
+#include <memory>
+#include <string>
+
+#include "engine/http_reply_reader.h"
+#include "engine/lookup.h"
+#include "engine/socket.h"
+#include "engine/tracker_connection.h"
+
+namespace engine {
+
+class tracker_dispatcher;
+
+class http_tracker_connection : public tracker_connection {
+ public:
+  // Builds the request (a scrape on a URL without "announce" throws
+  // std::runtime_error) and queues the look-up.
+  http_tracker_connection(tracker_dispatcher& dispatcher, const tracker_query& q, const std::string& host,
+                          int port, const std::string& path, std::weak_ptr<request_callback> requester,
+                          const http_settings& settings, const std::string& login,
+                          clock::time_point now = clock::now());
+
+  bool tick(clock::time_point now) override;
+  bool send_finished(clock::time_point) const override { return m_send_buffer.empty(); }
+
+ private:
+  bool connect_when_resolved(clock::time_point now);
+  bool handle_reply(const http_reply_reader::result& r);
+  bool redirect(const std::string& location);
+  void parse_body();
+
+  tracker_dispatcher& m_dispatcher;
+  http_settings m_settings;
+  std::string m_login;
+  std::shared_ptr<detail::lookup_entry> m_lookup;
+  std::shared_ptr<socket> m_socket;
+  std::string m_send_buffer;
+  http_reply_reader m_reader;
+  clock::time_point m_last_activity;
+};
+
+}  // namespace engine
