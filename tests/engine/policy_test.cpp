@@ -1,0 +1,353 @@
+#include "engine/policy.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/piece_picker.h"
+#include "engine/protocol_error.h"
+
+using namespace engine;
+using std::chrono::seconds;
+
+namespace {
+
+struct fake_conn : policy::connection {
+  explicit fake_conn(address a) : addr(a) {}
+  address addr;
+  bool connecting = false, has_failed = false;
+  bool choked = true, peer_choked = true, interesting = false, peer_interested = false, seed = false;
+  std::vector<bool> bits;
+  std::int64_t diff = 0, down = 0, up = 0;
+  float rate = 0, payload_rate = 0;
+  std::vector<piece_block> download_queue, request_queue;
+  int chokes = 0, unchokes = 0, not_interesteds = 0;
+
+  address remote() const override { return addr; }
+  bool is_connecting() const override { return connecting; }
+  bool failed() const override { return has_failed; }
+  bool is_choked() const override { return choked; }
+  bool has_peer_choked() const override { return peer_choked; }
+  bool is_interesting() const override { return interesting; }
+  bool is_peer_interested() const override { return peer_interested; }
+  bool is_seed() const override { return seed; }
+  const std::vector<bool>& get_bitfield() const override { return bits; }
+  void send_choke() override { choked = true; ++chokes; }
+  void send_unchoke() override { choked = false; ++unchokes; }
+  void send_interested() override { interesting = true; }
+  void send_not_interested() override { interesting = false; ++not_interesteds; }
+  std::int64_t share_diff() const override { return diff; }
+  void add_free_upload(std::int64_t b) override { diff += b; }
+  void add_stat(std::int64_t d, std::int64_t u) override { down += d; up += u; }
+  std::int64_t total_payload_download() const override { return down; }
+  std::int64_t total_payload_upload() const override { return up; }
+  float download_rate() const override { return rate; }
+  float download_payload_rate() const override { return payload_rate; }
+  int download_queue_size() const override { return int(download_queue.size()); }
+  int request_queue_size() const override { return int(request_queue.size()); }
+  bool in_download_queue(piece_block b) const override {
+    return std::find(download_queue.begin(), download_queue.end(), b) != download_queue.end();
+  }
+  piece_picker* picker = nullptr;
+  void request_block(piece_block b) override {
+    picker->mark_as_downloading(b, addr);
+    download_queue.push_back(b);
+  }
+  void cancel_request(piece_block b) override {
+    picker->abort_download(b);
+    std::erase(download_queue, b);
+  }
+};
+
+struct fake_torrent : policy::torrent_interface {
+  policy::time_point clock = policy::time_point() + std::chrono::hours(1000);
+  int connection_limit = 100, upload_slots = 4;
+  float share_ratio = 0;
+  bool paused = false, aborted = false, seed = false;
+  std::uint32_t tracker = 0;
+  std::unique_ptr<piece_picker> pick;
+  std::vector<std::unique_ptr<fake_conn>> conns;
+  std::vector<address> dialled;
+  policy pol{*this};
+
+  policy::time_point now() const override { return clock; }
+  int max_connections() const override { return connection_limit; }
+  int max_uploads() const override { return upload_slots; }
+  int num_connections() const override { return int(conns.size()); }
+  float ratio() const override { return share_ratio; }
+  bool is_paused() const override { return paused; }
+  bool is_aborted() const override { return aborted; }
+  bool is_seed() const override { return seed; }
+  int block_size() const override { return 16384; }
+  int piece_length() const override { return 4 * 16384; }
+  piece_picker* picker() override { return pick.get(); }
+  policy::connection* connect_to_peer(const address& a) override {
+    dialled.push_back(a);
+    return add(a);
+  }
+  void disconnect(policy::connection& c, const char*) override {
+    pol.connection_closed(c);
+    std::erase_if(conns, [&](auto& p) { return p.get() == &c; });
+  }
+  std::uint32_t tracker_ip() const override { return tracker; }
+
+  fake_conn* add(address a) {
+    conns.push_back(std::make_unique<fake_conn>(a));
+    conns.back()->picker = pick.get();
+    return conns.back().get();
+  }
+  // An incoming connection that the policy accepts.
+  fake_conn* incoming(address a) {
+    auto c = std::make_unique<fake_conn>(a);
+    c->picker = pick.get();
+    pol.new_connection(*c);  // before it counts as one of ours
+    conns.push_back(std::move(c));
+    return conns.back().get();
+  }
+  void close(fake_conn* c) { disconnect(*c, "closed"); }
+};
+
+address addr(int host, std::uint16_t port = 6881) { return address(10, 0, std::uint8_t(host >> 8), std::uint8_t(host), port); }
+
+std::string refusal(fake_torrent& t, address a) {
+  try {
+    t.incoming(a);
+  } catch (const protocol_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(PolicyPeerList, IncomingRefusals) {
+  fake_torrent t;
+  t.incoming(addr(1, 5000));
+  EXPECT_EQ(refusal(t, addr(1, 6000)), "duplicate connection, closing");
+  EXPECT_EQ(t.conns.size(), 1u);
+  t.pol.ban_peer(*t.conns[0]);
+  t.close(t.conns[0].get());
+  EXPECT_EQ(refusal(t, addr(1, 5000)), "ip address banned, closing");
+  t.connection_limit = 2;
+  t.incoming(addr(2));
+  t.incoming(addr(3));
+  EXPECT_EQ(refusal(t, addr(4)), "too many connections, refusing incoming connection");
+  t.tracker = addr(4).ip;  // the tracker itself is let in
+  EXPECT_EQ(refusal(t, addr(4)), "");
+}
+
+TEST(PolicyPeerList, TotalsCarryOverReconnections) {
+  fake_torrent t;
+  fake_conn* c = t.incoming(addr(1));
+  c->down = 1000;
+  c->up = 300;
+  t.close(c);
+  EXPECT_EQ(t.pol.find_peer(addr(1).ip)->prev_amount_download, 1000);
+  c = t.incoming(addr(1, 7000));
+  EXPECT_EQ(c->down, 1000);
+  EXPECT_EQ(c->up, 300);
+  EXPECT_EQ(t.pol.find_peer(addr(1).ip)->prev_amount_download, 0);
+}
+
+TEST(PolicyPeerList, TrackerPeers) {
+  fake_torrent t;
+  t.paused = true;
+  t.pol.peer_from_tracker(addr(1), peer_id());
+  t.pol.peer_from_tracker(address(0, 6881), peer_id());
+  t.pol.peer_from_tracker(address(addr(2).ip, 0), peer_id());
+  EXPECT_EQ(t.pol.peers().size(), 1u);
+  EXPECT_TRUE(t.dialled.empty());  // paused: stored, not dialled
+  t.paused = false;
+  t.pol.peer_from_tracker(addr(1), peer_id());
+  ASSERT_EQ(t.dialled.size(), 1u);
+  EXPECT_EQ(t.dialled[0], addr(1));
+  t.pol.peer_from_tracker(addr(1), peer_id());  // connected: left alone
+  EXPECT_EQ(t.dialled.size(), 1u);
+  // A connection that failed makes its peer unconnectable.
+  t.conns[0]->has_failed = true;
+  t.close(t.conns[0].get());
+  EXPECT_EQ(t.pol.find_peer(addr(1).ip)->ip.port, 0);
+  EXPECT_FALSE(t.pol.connect_one_peer());
+}
+
+TEST(PolicyPeerList, FloodIsBounded) {
+  fake_torrent t;
+  t.connection_limit = 0;  // store only
+  for (int i = 1; i < 60000; ++i) t.pol.peer_from_tracker(address(std::uint32_t(i), 80), peer_id());
+  EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
+  // An incoming connection still finds room by replacing an idle record.
+  t.connection_limit = 10;
+  fake_conn* c = t.incoming(address(10, 1, 1, 1, 5));
+  EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
+  EXPECT_EQ(t.pol.find_peer(c->addr.ip)->conn, c);
+}
+
+TEST(PolicyPeerList, ExpiryAfterThirtyMinutes) {
+  fake_torrent t;
+  t.connection_limit = 0;
+  t.pol.peer_from_tracker(addr(1), peer_id());  // never connected
+  t.connection_limit = 10;
+  fake_conn* c = t.incoming(addr(2));
+  t.close(c);
+  t.connection_limit = 0;
+  t.clock += seconds(1800);
+  t.pol.pulse();
+  EXPECT_EQ(t.pol.peers().size(), 2u);
+  t.clock += seconds(1);
+  t.pol.pulse();
+  ASSERT_EQ(t.pol.peers().size(), 1u);
+  EXPECT_EQ(t.pol.peers()[0].ip, addr(1));
+  EXPECT_NE(t.pol.find_peer(addr(1).ip), nullptr);
+  EXPECT_EQ(t.pol.find_peer(addr(2).ip), nullptr);
+}
+
+TEST(PolicyPeerList, RotationDropsOneConnectionEveryTwoMinutes) {
+  fake_torrent t;
+  t.connection_limit = 3;
+  for (int i = 1; i <= 3; ++i) t.incoming(addr(i))->down = 1000 * i;
+  t.connection_limit = 0;
+  for (int i = 10; i < 20; ++i) t.pol.peer_from_tracker(addr(i), peer_id());
+  t.connection_limit = 3;
+  int drops = 0;
+  for (int second = 10; second <= 600; second += 10) {
+    t.clock += seconds(10);
+    const std::size_t before = t.dialled.size();
+    t.pol.pulse();
+    if (t.dialled.size() != before) ++drops;
+    EXPECT_EQ(t.conns.size(), 3u);
+  }
+  EXPECT_EQ(drops, 5);  // one every 120 seconds
+  // The slowest (addr(1), lowest average) went first.
+  EXPECT_EQ(t.pol.find_peer(addr(1).ip)->conn, nullptr);
+}
+
+TEST(PolicyChoking, OweLimitIsExactlyTheThreshold) {
+  fake_torrent t;
+  t.share_ratio = 1.0f;
+  fake_conn* a = t.incoming(addr(1));
+  fake_conn* b = t.incoming(addr(2));
+  a->diff = -65536;
+  b->diff = -65537;
+  t.pol.interested(*a);
+  t.pol.interested(*b);
+  EXPECT_FALSE(a->choked);
+  EXPECT_TRUE(b->choked);
+  EXPECT_EQ(t.pol.num_uploads(), 1);
+  t.seed = true;  // a seed lets the debtor in
+  t.pol.interested(*b);
+  EXPECT_FALSE(b->choked);
+}
+
+TEST(PolicyChoking, SlotsGoToTheFastestAndRotate) {
+  fake_torrent t;
+  t.upload_slots = 2;
+  std::vector<fake_conn*> c;
+  for (int i = 1; i <= 4; ++i) {
+    c.push_back(t.incoming(addr(i)));
+    c.back()->peer_interested = true;
+    c.back()->rate = float(100 * i);
+  }
+  t.pol.pulse();
+  EXPECT_EQ(t.pol.num_uploads(), 2);
+  EXPECT_FALSE(c[3]->choked);
+  EXPECT_FALSE(c[2]->choked);
+  // Next round: the weakest unchoked peer makes way for the best choked one.
+  c[0]->rate = 1000;
+  t.pol.pulse();
+  EXPECT_EQ(t.pol.num_uploads(), 2);
+  EXPECT_FALSE(c[0]->choked);
+  EXPECT_FALSE(c[3]->choked);
+  EXPECT_TRUE(c[2]->choked);
+  // A closed unchoked peer frees its slot at once.
+  t.close(c[3]);
+  EXPECT_EQ(t.pol.num_uploads(), 2);
+  EXPECT_FALSE(c[2]->choked);
+  // A peer losing interest is choked.
+  c[2]->peer_interested = false;
+  t.pol.not_interested(*c[2]);
+  EXPECT_TRUE(c[2]->choked);
+  EXPECT_EQ(t.pol.num_uploads(), 1);
+}
+
+TEST(PolicyChoking, SeedRotatesOptimistically) {
+  fake_torrent t;
+  t.seed = true;
+  t.upload_slots = 1;
+  std::vector<fake_conn*> c;
+  for (int i = 1; i <= 3; ++i) {
+    c.push_back(t.incoming(addr(i)));
+    c.back()->peer_interested = true;
+  }
+  std::vector<int> unchoked_at;
+  for (int round = 0; round < 6; ++round) {
+    t.clock += seconds(10);
+    t.pol.pulse();
+    EXPECT_EQ(t.pol.num_uploads(), 1);
+    for (int i = 0; i < 3; ++i)
+      if (!c[i]->choked) unchoked_at.push_back(i);
+  }
+  // Every peer gets its turn.
+  ASSERT_EQ(unchoked_at.size(), 6u);
+  EXPECT_NE(unchoked_at[0], unchoked_at[1]);
+  EXPECT_NE(unchoked_at[1], unchoked_at[2]);
+  EXPECT_NE(unchoked_at[0], unchoked_at[2]);
+}
+
+TEST(PolicyChoking, FreeUploadMovesToDebtors) {
+  fake_torrent t;
+  t.share_ratio = 2.0f;
+  fake_conn* giver = t.incoming(addr(1));
+  fake_conn* taker = t.incoming(addr(2));
+  giver->diff = 5000;
+  taker->diff = -3000;
+  taker->peer_interested = true;
+  t.pol.pulse();
+  EXPECT_EQ(giver->diff, 0);
+  // Pool 5000, sum of differences -3000: 5000 - 3000 go to the one debtor.
+  EXPECT_EQ(taker->diff, -3000 + 2000);
+  EXPECT_EQ(t.pol.available_free_upload(), 3000);
+}
+
+TEST(PolicyRequests, UnchokeRequestsBlocksAndEndGameSteals) {
+  fake_torrent t;
+  t.pick = std::make_unique<piece_picker>(4, 8, 1);  // 2 pieces of 4 blocks
+  t.pick->files_checked({false, false}, {});
+  fake_conn* slow = t.incoming(addr(1));
+  fake_conn* fast = t.incoming(addr(2));
+  for (fake_conn* c : {slow, fast}) {
+    c->picker = t.pick.get();
+    c->bits = {true, true};
+    c->interesting = true;
+    c->peer_choked = false;
+    t.pick->inc_refcount(0);
+    t.pick->inc_refcount(1);
+  }
+  slow->payload_rate = 10;
+  t.pol.unchoked(*slow);
+  // Two blocks wanted at the lowest rate.
+  ASSERT_EQ(slow->download_queue.size(), 2u);
+  fast->payload_rate = 1000;
+  fast->rate = 16384 * 16;  // wants 48 blocks
+  t.pol.unchoked(*fast);
+  // It gets the six free blocks, then takes one of the slow peer's blocks.
+  EXPECT_EQ(fast->download_queue.size(), 7u);
+  EXPECT_EQ(slow->download_queue.size(), 1u);
+}
+
+TEST(PolicyRequests, PieceFinishedEndsInterestWhenNothingIsLeft) {
+  fake_torrent t;
+  t.pick = std::make_unique<piece_picker>(1, 2, 1);
+  t.pick->files_checked({false, false}, {});
+  fake_conn* a = t.incoming(addr(1));
+  fake_conn* b = t.incoming(addr(2));
+  a->bits = {true, false};
+  b->bits = {true, true};
+  a->interesting = b->interesting = true;
+  t.pick->we_have(0);
+  t.pol.piece_finished(0, true);
+  EXPECT_FALSE(a->interesting);
+  EXPECT_TRUE(b->interesting);
+}
