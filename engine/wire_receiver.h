@@ -1,0 +1,79 @@
+#pragma once
+// The receive side of one peer connection, free of I/O: the socket shell
+// reads as much as its quota allows into read_space(), commits it, and
+// parse() hands every complete handshake part and message to the handler,
+// straight out of the buffer. Bytes are counted as protocol or payload as
+// they arrive.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "engine/sha1_hash.h"
+
+namespace engine {
+
+class wire_receiver {
+ public:
+  enum state {
+    read_protocol_length = 0,
+    read_protocol_name = 1,
+    read_info_hash = 2,
+    read_peer_id = 3,
+    read_packet_size = 4,
+    read_packet = 5,
+  };
+
+  class handler {
+   public:
+    virtual ~handler() = default;
+    // The peer asked for our version instead of a handshake; the connection
+    // answers and ends.
+    virtual void on_version_query() = 0;
+    virtual void on_info_hash(const std::uint8_t* reserved, const sha1_hash& info_hash) = 0;
+    virtual void on_peer_id(const peer_id& id) = 0;
+    // A complete packet: packet[0] is the message id. The bytes stay valid
+    // until the handler returns.
+    virtual void on_packet(std::span<const char> packet) = 0;
+  };
+
+  explicit wire_receiver(state start = read_protocol_length);
+
+  // Free space after the buffered bytes, at least `min_room` bytes and room
+  // for the whole packet being received.
+  std::span<char> read_space(std::size_t min_room = 16384);
+  void commit(std::size_t n);
+
+  // Hands every complete part to `h`. A protocol violation throws
+  // protocol_error with its fixed text; the receiver is then unusable.
+  void parse(handler& h);
+
+  state current_state() const { return m_state; }
+  // In state read_packet: the bytes of the packet received so far.
+  std::span<const char> partial_packet() const;
+  int packet_size() const { return m_packet_size; }
+  std::size_t buffered() const { return m_end - m_begin; }
+
+  // Bytes counted since the last call, split into piece data and overhead.
+  void take_counts(std::int64_t& payload, std::int64_t& protocol) {
+    payload = m_payload;
+    protocol = m_protocol;
+    m_payload = m_protocol = 0;
+  }
+
+ private:
+  void count_partial();
+
+  std::vector<char> m_buf;
+  std::size_t m_begin = 0;  // first unparsed byte
+  std::size_t m_end = 0;    // end of received bytes
+  state m_state;
+  int m_packet_size;        // bytes of the current part
+  std::size_t m_counted = 0;  // bytes of the current part (with its prefix) already counted
+  std::int64_t m_payload = 0;
+  std::int64_t m_protocol = 0;
+};
+
+}  // namespace engine

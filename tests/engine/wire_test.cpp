@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/protocol_error.h"
+#include "engine/send_buffer.h"
+#include "engine/wire_format.h"
+#include "engine/wire_receiver.h"
+
+using namespace engine;
+
+namespace {
+
+std::string bytes(const send_buffer& b) { return std::string(b.data(), b.size()); }
+std::string raw(std::initializer_list<int> v) {
+  std::string s;
+  for (int c : v) s.push_back(char(c));
+  return s;
+}
+
+sha1_hash hash_of(char c) {
+  sha1_hash h;
+  for (auto& b : h) b = std::uint8_t(c);
+  return h;
+}
+
+struct recorder : wire_receiver::handler {
+  int version_queries = 0;
+  std::vector<std::uint8_t> reserved;
+  sha1_hash info_hash;
+  peer_id id;
+  std::vector<std::string> packets;
+  void on_version_query() override { ++version_queries; }
+  void on_info_hash(const std::uint8_t* r, const sha1_hash& ih) override {
+    reserved.assign(r, r + 8);
+    info_hash = ih;
+  }
+  void on_peer_id(const peer_id& p) override { id = p; }
+  void on_packet(std::span<const char> p) override { packets.emplace_back(p.data(), p.size()); }
+};
+
+void feed(wire_receiver& r, recorder& h, const std::string& data, std::size_t chunk = SIZE_MAX) {
+  for (std::size_t at = 0; at < data.size();) {
+    auto room = r.read_space();
+    const std::size_t n = std::min({room.size(), chunk, data.size() - at});
+    std::memcpy(room.data(), data.data() + at, n);
+    r.commit(n);
+    at += n;
+    r.parse(h);
+  }
+}
+
+std::string error_of(const std::string& data, wire_receiver::state start = wire_receiver::read_protocol_length) {
+  wire_receiver r(start);
+  recorder h;
+  try {
+    feed(r, h, data);
+  } catch (const protocol_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+std::string handshake(const sha1_hash& ih, const peer_id& id) {
+  send_buffer b;
+  wire::write_handshake(b, ih, id);
+  return bytes(b);
+}
+
+}  // namespace
+
+TEST(WireFormat, HandshakeBytes) {
+  const std::string h = handshake(hash_of('I'), hash_of('P'));
+  ASSERT_EQ(h.size(), 68u);
+  EXPECT_EQ(h.substr(0, 20), "\x13" "BitTorrent protocol");
+  EXPECT_EQ(h.substr(20, 8), raw({0, 0, 0, 0, 0, 0x10, 0, 0x01}));
+  EXPECT_EQ(h.substr(28, 20), std::string(20, 'I'));
+  EXPECT_EQ(h.substr(48, 20), std::string(20, 'P'));
+}
+
+TEST(WireFormat, BaseMessageBytes) {
+  send_buffer b;
+  wire::write_simple(b, wire::msg_choke);
+  wire::write_simple(b, wire::msg_unchoke);
+  wire::write_simple(b, wire::msg_interested);
+  wire::write_simple(b, wire::msg_not_interested);
+  EXPECT_EQ(bytes(b), raw({0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 2, 0, 0, 0, 1, 3}));
+  send_buffer c;
+  wire::write_have(c, 0x01020304);
+  wire::write_keep_alive(c);
+  wire::write_dht_port(c, 6881);
+  EXPECT_EQ(bytes(c), raw({0, 0, 0, 5, 4, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 3, 9, 0x1a, 0xe1}));
+  send_buffer d;
+  wire::write_request(d, wire::msg_request, {1, 0x4000, 0x4000});
+  wire::write_request(d, wire::msg_cancel, {2, 0, 5});
+  EXPECT_EQ(bytes(d), raw({0, 0, 0, 13, 6, 0, 0, 0, 1, 0, 0, 0x40, 0, 0, 0, 0x40, 0,
+                           0, 0, 0, 13, 8, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 5}));
+  send_buffer e;
+  char* data = wire::write_piece(e, {3, 16, 4});
+  std::memcpy(data, "abcd", 4);
+  EXPECT_EQ(bytes(e), raw({0, 0, 0, 13, 7, 0, 0, 0, 3, 0, 0, 0, 16}) + "abcd");
+}
+
+TEST(WireFormat, BitfieldMostSignificantBitFirst) {
+  send_buffer b;
+  std::vector<bool> have(10, false);
+  have[0] = have[7] = have[8] = true;
+  wire::write_bitfield(b, have);
+  EXPECT_EQ(bytes(b), raw({0, 0, 0, 3, 5, 0x81, 0x80}));
+}
+
+TEST(WireFormat, PacketSizeTexts) {
+  auto text = [](int id, int size, int pieces = 10) -> std::string {
+    try {
+      wire::check_packet_size(id, size, pieces);
+    } catch (const protocol_error& e) {
+      return e.what();
+    }
+    return "";
+  };
+  EXPECT_EQ(text(0, 2), "'choke' message size != 1");
+  EXPECT_EQ(text(1, 0), "'unchoke' message size != 1");
+  EXPECT_EQ(text(2, 5), "'interested' message size != 1");
+  EXPECT_EQ(text(3, 5), "'not interested' message size != 1");
+  EXPECT_EQ(text(4, 4), "'have' message size != 5");
+  EXPECT_EQ(text(5, 4), "bitfield with invalid size");
+  EXPECT_EQ(text(5, 3), "");
+  EXPECT_EQ(text(5, 99, -1), "");  // without metadata any size is taken
+  EXPECT_EQ(text(6, 14), "'request' message size != 13");
+  EXPECT_EQ(text(8, 12), "'cancel' message size != 13");
+  EXPECT_EQ(text(9, 5), "'dht_port' message size != 3");
+  EXPECT_EQ(text(7, 8), "invalid piece packet");
+  EXPECT_EQ(text(13, 7), "unknown message id: 13 size: 7");
+  EXPECT_EQ(text(22, 1), "unknown message id: 22 size: 1");
+  EXPECT_EQ(text(20, 100000), "");
+  EXPECT_EQ(text(20, 100001), "'extensions' message size > 100kB");
+}
+
+TEST(WireReceiver, HandshakeThenManyMessagesInOneRead) {
+  std::string in = handshake(hash_of('I'), hash_of('P'));
+  in[20 + 5] = char(0x30);  // other bits around the extension bit
+  send_buffer m;
+  wire::write_keep_alive(m);
+  wire::write_simple(m, wire::msg_unchoke);
+  wire::write_have(m, 7);
+  char* d = wire::write_piece(m, {0, 0, 3});
+  std::memcpy(d, "xyz", 3);
+  in += bytes(m);
+
+  wire_receiver r;
+  recorder h;
+  feed(r, h, in);
+  EXPECT_EQ(h.info_hash, hash_of('I'));
+  EXPECT_EQ(h.id, hash_of('P'));
+  EXPECT_EQ(h.reserved[5] & wire::extension_bit, wire::extension_bit);
+  ASSERT_EQ(h.packets.size(), 3u);
+  EXPECT_EQ(h.packets[0], raw({1}));
+  EXPECT_EQ(h.packets[1], raw({4, 0, 0, 0, 7}));
+  EXPECT_EQ(h.packets[2], raw({7, 0, 0, 0, 0, 0, 0, 0, 0}) + "xyz");
+  std::int64_t payload, protocol;
+  r.take_counts(payload, protocol);
+  EXPECT_EQ(payload, 3);
+  EXPECT_EQ(protocol, std::int64_t(in.size()) - 3);
+  EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
+}
+
+TEST(WireReceiver, ByteByByteGivesTheSameAndCountsOnArrival) {
+  std::string in = handshake(hash_of('A'), hash_of('B'));
+  send_buffer m;
+  std::string block(40000, 'q');
+  std::memcpy(wire::write_piece(m, {1, 16384, int(block.size())}), block.data(), block.size());
+  wire::write_simple(m, wire::msg_interested);
+  in += bytes(m);
+
+  wire_receiver r;
+  recorder h;
+  // Stop in the middle of the piece and look at the partial packet.
+  const std::size_t half = 68 + 4 + 9 + 100;
+  feed(r, h, in.substr(0, half), 7);
+  ASSERT_EQ(r.current_state(), wire_receiver::read_packet);
+  EXPECT_EQ(r.packet_size(), 9 + 40000);
+  EXPECT_EQ(r.partial_packet().size(), 109u);
+  std::int64_t payload, protocol;
+  r.take_counts(payload, protocol);
+  EXPECT_EQ(payload, 100);
+  EXPECT_EQ(protocol, 68 + 13);
+  feed(r, h, in.substr(half), 1);
+  r.take_counts(payload, protocol);
+  EXPECT_EQ(payload, 40000 - 100);
+  EXPECT_EQ(protocol, 5);
+  ASSERT_EQ(h.packets.size(), 2u);
+  EXPECT_EQ(h.packets[0].substr(9), block);
+  EXPECT_EQ(h.packets[1], raw({2}));
+}
+
+TEST(WireReceiver, ProtocolLengthLimits) {
+  EXPECT_EQ(error_of(raw({0})), "incorrect protocol length (0) should be 19.");
+  EXPECT_EQ(error_of(raw({101})), "incorrect protocol length (101) should be 19.");
+  EXPECT_EQ(error_of(raw({100}) + std::string(100, 'x')), "got invalid protocol name: '" + std::string(100, 'x') + "'");
+  EXPECT_EQ(error_of(raw({18}) + "BitTorrent protoco"), "got invalid protocol name: 'BitTorrent protoco'");
+}
+
+TEST(WireReceiver, VersionQueryIsAnsweredAndCloses) {
+  wire_receiver r;
+  recorder h;
+  EXPECT_THROW(feed(r, h, raw({7}) + "version"), protocol_error);
+  EXPECT_EQ(h.version_queries, 1);
+  EXPECT_EQ(error_of(raw({7}) + "version"), "closing");
+}
+
+TEST(WireReceiver, PacketSizeLimit) {
+  const auto start = wire_receiver::read_packet_size;
+  EXPECT_EQ(error_of(raw({0, 0x10, 0, 1}), start), "packet > 1 MB");
+  EXPECT_EQ(error_of(raw({0xff, 0xff, 0xff, 0xff}), start), "packet > 1 MB");
+  // Exactly 1 MiB is accepted and delivered whole.
+  wire_receiver r(start);
+  recorder h;
+  std::string big = raw({0, 0x10, 0, 0, 20}) + std::string(1048575, 'z');
+  feed(r, h, big, 100000);
+  ASSERT_EQ(h.packets.size(), 1u);
+  EXPECT_EQ(h.packets[0].size(), 1048576u);
+}
+
+TEST(WireSendBuffer, PayloadAccountingAcrossPartialSends) {
+  send_buffer b;
+  wire::write_simple(b, wire::msg_unchoke);  // 5 bytes overhead
+  std::memcpy(wire::write_piece(b, {0, 0, 10}), "0123456789", 10);
+  b.mark_payload(10);
+  wire::write_have(b, 1);  // 9 bytes overhead
+  ASSERT_EQ(b.size(), 5u + 13 + 10 + 9);
+  EXPECT_EQ(b.consume(20), 2u);  // 18 overhead bytes, then 2 of the block
+  ASSERT_EQ(b.payload_ranges().size(), 1u);
+  EXPECT_EQ(b.payload_ranges()[0].offset, 0);
+  EXPECT_EQ(b.payload_ranges()[0].length, 8);
+  EXPECT_EQ(b.consume(3), 3u);
+  EXPECT_EQ(b.consume(100), 5u);
+  EXPECT_TRUE(b.empty());
+  EXPECT_TRUE(b.payload_ranges().empty());
+}
+
+TEST(WireSendBuffer, SteadyTrafficReusesTheBuffer) {
+  send_buffer b;
+  std::string block(16384, 'b');
+  for (int i = 0; i < 6; ++i) b.append(block.data(), block.size());
+  const char* before = b.data();
+  for (int round = 0; round < 1000; ++round) {
+    b.consume(16385);
+    b.append(block.data(), block.size());
+    b.append("x", 1);
+  }
+  EXPECT_EQ(b.size(), 6u * 16384);
+  // The storage is reused rather than grown without end.
+  b.consume(b.size());
+  b.append(block.data(), block.size());
+  EXPECT_EQ(b.data(), before);
+}
