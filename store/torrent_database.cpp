@@ -1,0 +1,89 @@
+#include "store/torrent_database.h"
+
+#include "engine/text_helpers.h"
+
+#include <exception>
+
+namespace {
+
+// The library's texts are UTF-8; anything that is not is widened byte by byte.
+std::u16string widen(std::string_view text) {
+  try {
+    return engine::utf8_wchar(text);
+  } catch (const std::exception&) {
+    return std::u16string(text.begin(), text.end());
+  }
+}
+
+}  // namespace
+
+bool CTorrentDatabase::IsClientLibraryAvailable() { return store::mysql::client_library_available(); }
+
+CTorrentDatabase::CTorrentDatabase(std::u16string_view host, std::uint16_t port, std::u16string_view user,
+                                   std::u16string_view password) {
+  m_api = store::mysql::bind_client_library();
+  if (!m_api) return;
+  m_connection = m_api->init(nullptr);
+  if (!m_connection) return;
+
+  const std::string host8 = engine::wchar_utf8(host);
+  const std::string user8 = engine::wchar_utf8(user);
+  const std::string password8 = engine::wchar_utf8(password);
+  if (!m_api->real_connect(m_connection, host8.c_str(), user8.c_str(), password8.c_str(), database_name, port,
+                           nullptr, 0)) {
+    const char* text = m_api->error(m_connection);
+    m_connect_error = text ? text : "";
+    m_api->close(m_connection);
+    m_connection = nullptr;
+    return;
+  }
+  m_connected = true;
+  const char reconnect = 1;
+  m_api->options(m_connection, store::mysql::option_reconnect, &reconnect);
+
+  m_torrent_data = std::make_unique<CTorrentDataTable>(*m_api, m_connection);
+  m_resume_data = std::make_unique<CResumeDataTable>(*m_api, m_connection);
+  m_piece_selection = std::make_unique<CPieceSelectionTable>(*m_api, m_connection);
+  m_trackers = std::make_unique<CTrackersTable>(*m_api, m_connection);
+  m_ip_filter = std::make_unique<CIpFilterTable>(*m_api, m_connection);
+  m_auto_destinations = std::make_unique<CAutoDestinationsTable>(*m_api, m_connection);
+  m_nodes = std::make_unique<CNodesTable>(*m_api, m_connection);
+}
+
+CTorrentDatabase::~CTorrentDatabase() {
+  // The tables free their pending results while the connection still stands.
+  m_torrent_data.reset();
+  m_resume_data.reset();
+  m_piece_selection.reset();
+  m_trackers.reset();
+  m_ip_filter.reset();
+  m_auto_destinations.reset();
+  m_nodes.reset();
+  if (m_connection) m_api->close(m_connection);
+}
+
+bool CTorrentDatabase::SaveTorrent() {
+  if (!m_connected) return false;
+  CTorrentDataTable& torrent = *m_torrent_data;
+  const bool row_saved =
+      torrent.FindIdByInfoHash(torrent.info_hash) == 0 ? torrent.InsertRow() : torrent.UpdateRow();
+  if (!row_saved) return false;
+
+  if (m_trackers->tracker_url.empty()) {
+    m_resume_data->torrent_data_id = torrent.id;
+    if (!m_resume_data->Store()) return false;
+    m_piece_selection->torrent_data_id = torrent.id;
+    return m_piece_selection->Store();
+  }
+  m_trackers->torrent_data_id = torrent.id;
+  return m_trackers->Store();
+}
+
+std::u16string CTorrentDatabase::GetLastError() const {
+  if (m_connection) {
+    const char* text = m_api->error(m_connection);
+    return widen(text ? text : "");
+  }
+  if (m_api && !m_connect_error.empty()) return widen(m_connect_error);
+  return u"No database";
+}
