@@ -58,7 +58,7 @@ export QF_SERVICE_DIR="$root/$build/services"
 export QF_SERVICE_ENV="$QF_SERVICE_DIR/env.sh"
 rm -rf "$QF_SERVICE_DIR"; mkdir -p "$QF_SERVICE_DIR"; : > "$QF_SERVICE_ENV"
 stop_services() {
-  for svc in scripts/services.d/*.sh; do
+  for svc in "$root"/scripts/services.d/*.sh; do
     [ -f "$svc" ] && bash "$svc" stop || true
   done
 }
