@@ -76,6 +76,13 @@ std::uint32_t CDatabaseTable::SelectId(std::string_view pattern, std::initialize
   return SelectFirst(pattern, args, std::span(&id, 1)) ? id : 0;
 }
 
+bool CDatabaseTable::StoreByTorrent(std::uint32_t torrent, std::string_view find, std::string_view insert,
+                                    std::initializer_list<argument> insert_args, std::string_view update,
+                                    std::initializer_list<argument> update_args) {
+  if (SelectId(find, {torrent}) == 0) return Execute(insert, insert_args);
+  return Execute(update, update_args);
+}
+
 bool CDatabaseTable::IsNull(unsigned column) const { return !m_row || !m_row[column]; }
 
 std::string CDatabaseTable::Bytes(unsigned column) const {

@@ -51,6 +51,11 @@ class CDatabaseTable {
   // failure. The pending result is left alone.
   bool SelectFirst(std::string_view pattern, std::initializer_list<argument> args, std::span<std::uint32_t> out);
   void FreeResult();
+  // Stores a torrent's row: `find` (a SELECT id by torrent_data_id) gives 0
+  // -> `insert`, else `update`.
+  bool StoreByTorrent(std::uint32_t torrent_data_id, std::string_view find, std::string_view insert,
+                      std::initializer_list<argument> insert_args, std::string_view update,
+                      std::initializer_list<argument> update_args);
 
   // Columns of the current row. Every value is copied out of the result, so
   // the row buffer stays valid after the result is freed.

@@ -18,8 +18,9 @@ bool CTrackersTable::ParseRow() {
 
 bool CTrackersTable::Store() {
   const std::string_view url(tracker_url);
-  if (SelectId("SELECT id FROM trackers WHERE torrent_data_id=%u", {torrent_data_id}) == 0)
-    return Execute("INSERT trackers SET torrent_data_id=%u,tracker_url='%s',tier=%u", {torrent_data_id, url, tier});
-  return Execute("UPDATE trackers SET tracker_url='%s',tier=%u WHERE torrent_data_id=%u",
-                 {url, tier, torrent_data_id});
+  return StoreByTorrent(torrent_data_id, "SELECT id FROM trackers WHERE torrent_data_id=%u",
+                        "INSERT trackers SET torrent_data_id=%u,tracker_url='%s',tier=%u",
+                        {torrent_data_id, url, tier},
+                        "UPDATE trackers SET tracker_url='%s',tier=%u WHERE torrent_data_id=%u",
+                        {url, tier, torrent_data_id});
 }
