@@ -1,0 +1,115 @@
+#pragma once
+// Programs the tracker tests run beside themselves (opentracker,
+// transmission-daemon): started with fork and exec, stopped with the object;
+// and free loopback ports for them.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tracker_test {
+
+inline sockaddr_in loopback(std::uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+// A loopback port that is free for TCP and UDP alike.
+inline std::uint16_t free_port() {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const int t = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = loopback(0);
+    ::bind(t, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(t, reinterpret_cast<sockaddr*>(&sa), &len);
+    const int u = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const bool udp_free = ::bind(u, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(u);
+    ::close(t);
+    if (udp_free) return ntohs(sa.sin_port);
+  }
+  return 0;
+}
+
+class child_process {
+ public:
+  // Runs `argv` (argv[0] the program's path) with its output thrown away,
+  // or written to `log` when given.
+  explicit child_process(const std::vector<std::string>& argv, const std::string& log = "") {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      const int out = log.empty() ? ::open("/dev/null", O_WRONLY) : ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+  }
+  ~child_process() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGTERM);
+      ::waitpid(m_pid, nullptr, 0);
+    }
+  }
+  child_process(const child_process&) = delete;
+  child_process& operator=(const child_process&) = delete;
+
+  bool running() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
+
+  // Waits (up to `limit`) until the program accepts TCP connections on the
+  // loopback port; false when it ended or never did.
+  bool wait_for_tcp(std::uint16_t port, std::chrono::milliseconds limit = std::chrono::seconds(5)) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in sa = loopback(port);
+      const bool up = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+      ::close(s);
+      if (up) return true;
+      if (!running()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+ private:
+  pid_t m_pid = -1;
+};
+
+// A fresh folder under /tmp, removed with the object.
+class temp_dir {
+ public:
+  explicit temp_dir(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    m_path = ::mkdtemp(pattern.data());
+  }
+  ~temp_dir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+  }
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+}  // namespace tracker_test
