@@ -8,6 +8,11 @@
 #include <random>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "engine/sha1.h"
+#include "engine/torrent_metainfo.h"
 
 namespace storage_test {
 
@@ -49,5 +54,29 @@ inline std::string random_bytes(std::size_t n, std::uint32_t seed) {
   for (auto& c : s) c = static_cast<char>(gen());
   return s;
 }
+
+// A torrent over random bytes: its metainfo and the bytes of every piece.
+struct test_torrent {
+  test_torrent(const std::vector<std::pair<std::string, std::int64_t>>& files, std::int64_t piece_length,
+               std::uint32_t seed = 1) {
+    info.set_piece_size(piece_length);
+    std::int64_t total = 0;
+    for (const auto& [path, size] : files) {
+      info.add_file(path, size);
+      total += size;
+    }
+    data = random_bytes(static_cast<std::size_t>(total), seed);
+    for (int i = 0; i < info.num_pieces(); ++i) info.set_hash(i, engine::hasher(piece(i).data(), piece_size(i)).final());
+  }
+
+  int num_pieces() const { return info.num_pieces(); }
+  int piece_size(int i) const { return static_cast<int>(info.piece_size(i)); }
+  std::string piece(int i) const {
+    return data.substr(static_cast<std::size_t>(i * info.piece_length()), static_cast<std::size_t>(piece_size(i)));
+  }
+
+  engine::torrent_metainfo info;
+  std::string data;
+};
 
 }  // namespace storage_test
