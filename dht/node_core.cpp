@@ -468,22 +468,14 @@ void NodeCore::announce_sweep(InfoHashRecord& record, std::uint32_t now) {
   for (int b = 0; b < idless_bucket && replaced < 10; ++b) {
     for (Node& n : record.table[b]) {
       if (!n.confirmed || n.awaiting || n.token.empty() || n.pending == 'a') continue;
-      if (n.last_announce == 0) {
-        chosen = &n;
-        longest = std::numeric_limits<std::uint32_t>::max();
-        b = idless_bucket;
+      const std::uint32_t s = silence_since(now, n.last_announce);
+      if (chosen && s <= longest) continue;
+      if (chosen) ++replaced;
+      chosen = &n;
+      longest = s;
+      if (n.last_announce == 0 || replaced >= 10) {
+        replaced = 10;
         break;
-      }
-      const std::uint32_t s = silence(now, n.last_announce);
-      if (!chosen || s > longest) {
-        if (chosen && ++replaced >= 10) {
-          chosen = &n;
-          longest = s;
-          b = idless_bucket;
-          break;
-        }
-        chosen = &n;
-        longest = s;
       }
     }
   }
