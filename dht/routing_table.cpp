@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <utility>
 
 namespace dht {
 
@@ -37,18 +38,26 @@ Node* RoutingTable::place(int bucket, const Node& node) {
   return nullptr;
 }
 
-Node* RoutingTable::find_by_id(const engine::sha1_hash& id) {
+const Node* RoutingTable::find_by_id(const engine::sha1_hash& id) const {
   for (int i = 0; i < idless_bucket; ++i)
-    for (Node& n : (*this)[i])
+    for (const Node& n : (*this)[i])
       if (n.id == id) return &n;
   return nullptr;
 }
 
-Node* RoutingTable::find_by_ip(std::uint32_t ip, int first, int last) {
+Node* RoutingTable::find_by_id(const engine::sha1_hash& id) {
+  return const_cast<Node*>(std::as_const(*this).find_by_id(id));
+}
+
+const Node* RoutingTable::find_by_ip(std::uint32_t ip, int first, int last) const {
   for (int i = first; i <= last; ++i)
-    for (Node& n : (*this)[i])
+    for (const Node& n : (*this)[i])
       if (n.address.ip == ip) return &n;
   return nullptr;
+}
+
+Node* RoutingTable::find_by_ip(std::uint32_t ip, int first, int last) {
+  return const_cast<Node*>(std::as_const(*this).find_by_ip(ip, first, last));
 }
 
 std::vector<const Node*> RoutingTable::closest(const engine::sha1_hash& target) const {

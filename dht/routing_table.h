@@ -64,8 +64,10 @@ class RoutingTable {
   Node* place(int bucket, const Node& node);
 
   Node* find_by_id(const engine::sha1_hash& id);  // buckets 0-159
+  const Node* find_by_id(const engine::sha1_hash& id) const;
   Node* find_by_ip(std::uint32_t ip, int first = 0, int last = idless_bucket);
-  bool contains_ip(std::uint32_t ip) { return find_by_ip(ip) != nullptr; }
+  const Node* find_by_ip(std::uint32_t ip, int first = 0, int last = idless_bucket) const;
+  bool contains_ip(std::uint32_t ip) const { return find_by_ip(ip) != nullptr; }
 
   // At most 8 contacts of buckets 0-159 nearest to `target` by XOR distance,
   // nearest first; never the target itself, a timed-out contact or an id-less
