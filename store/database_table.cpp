@@ -37,7 +37,12 @@ bool CDatabaseTable::Select(unsigned columns, std::string_view pattern, std::ini
   if (!Run(Format(pattern, args))) return false;
   FreeResult();
   m_pending = m_api.store_result(m_connection);
-  if (!m_pending || m_api.num_fields(m_pending) != columns) return false;
+  if (!m_pending) return false;
+  if (m_api.num_fields(m_pending) != columns) {
+    // Its rows would not fit the parser: no FetchNext may read them.
+    FreeResult();
+    return false;
+  }
   return FetchNext();
 }
 

@@ -40,8 +40,8 @@ class CDatabaseTable {
   }
   bool Execute(std::string_view pattern, std::span<const argument> args);
   // Runs a SELECT that names `columns` columns. Its result replaces the
-  // pending one (a result with another number of columns stays pending but
-  // counts as failed); the first row is fetched and parsed as by FetchNext.
+  // pending one (a result with another number of columns counts as failed
+  // and is dropped); the first row is fetched and parsed as by FetchNext.
   bool Select(unsigned columns, std::string_view pattern, std::initializer_list<argument> args = {});
   // Runs a one-column SELECT and reads column 0 of its first row as an id;
   // 0 when there is no row or on failure. The pending result is left alone.
