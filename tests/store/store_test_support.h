@@ -58,6 +58,8 @@ class raw_connection {
     if (m_connection) m_api->close(m_connection);
   }
   bool ok() const { return m_connection != nullptr; }
+  const store::mysql::client_api& api() const { return *m_api; }
+  store::mysql::connection* handle() const { return m_connection; }
   std::string error() const { return m_connection ? m_api->error(m_connection) : "no connection"; }
 
   bool execute(const std::string& sql) { return m_api->real_query(m_connection, sql.data(), sql.size()) == 0; }

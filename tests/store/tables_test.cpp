@@ -138,3 +138,34 @@ TEST_F(StoreTables, DeleteByTorrentTouchesOnlyThatTorrent) {
   for (const char* table : {"resume_data", "piece_selection", "trackers"})
     EXPECT_EQ(raw->value(std::string("SELECT torrent_data_id FROM ") + table), "2") << table;
 }
+
+namespace {
+
+// A table object that reads three columns per row.
+class three_column_table : public CDatabaseTable {
+ public:
+  three_column_table(const store::mysql::client_api& api, store::mysql::connection* connection)
+      : CDatabaseTable(api, connection) {}
+  using CDatabaseTable::Select;
+  std::string last;
+
+ protected:
+  bool ParseRow() override {
+    last = Bytes(0) + "|" + Bytes(1) + "|" + Bytes(2);
+    return true;
+  }
+};
+
+}  // namespace
+
+TEST_F(StoreTables, ResultOfTheWrongShapeIsNeverParsed) {
+  ASSERT_TRUE(raw->execute("INSERT nodes SET torrent_data_id=1,ip='1.1.1.1',port=1"));
+  ASSERT_TRUE(raw->execute("INSERT nodes SET torrent_data_id=1,ip='2.2.2.2',port=2"));
+  three_column_table probe(raw->api(), raw->handle());
+  ASSERT_TRUE(probe.Select(3, "SELECT id,ip,port FROM nodes"));
+  EXPECT_EQ(probe.last, "1|1.1.1.1|1");
+  // One column where three are named: fails, and no row of it is read.
+  EXPECT_FALSE(probe.Select(3, "SELECT id FROM nodes"));
+  EXPECT_FALSE(probe.FetchNext());
+  EXPECT_EQ(probe.last, "1|1.1.1.1|1");
+}
