@@ -26,7 +26,6 @@ class CDatabaseTable {
 
  protected:
   using argument = store::statement_argument;
-  using fragment = store::sql_fragment;
 
   CDatabaseTable(const store::mysql::client_api& api, store::mysql::connection* connection);
 
