@@ -4,7 +4,6 @@
 #include <deque>
 #include <mutex>
 #include <unordered_map>
-#include <zlib.h>
 
 #include "engine/file_cache.h"
 #include "engine/sha1.h"
@@ -423,18 +422,7 @@ sha1_hash piece_manager::hash_for_slot(int slot) {
 
 std::uint32_t piece_manager::piece_crc(int slot, int block_size, const std::vector<bool>& finished_blocks) {
   std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
-  const int size = m_impl->held_size(slot);
-  std::vector<char> buf(static_cast<std::size_t>(block_size));
-  uLong crc = adler32(0, Z_NULL, 0);
-  for (std::size_t i = 0; i < finished_blocks.size(); ++i) {
-    const std::int64_t start = static_cast<std::int64_t>(i) * block_size;
-    if (start >= size) break;
-    if (!finished_blocks[i]) continue;
-    const int n = static_cast<int>(std::min<std::int64_t>(block_size, size - start));
-    m_impl->st.read(buf.data(), slot, static_cast<int>(start), n);
-    crc = adler32(crc, reinterpret_cast<const Bytef*>(buf.data()), static_cast<uInt>(n));
-  }
-  return static_cast<std::uint32_t>(crc);
+  return finished_blocks_checksum(m_impl->st, slot, m_impl->held_size(slot), block_size, finished_blocks);
 }
 
 bool piece_manager::move_storage(const std::filesystem::path& save_path) {

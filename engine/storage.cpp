@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <system_error>
+#include <zlib.h>
 
 #include "engine/file_cache.h"
 
@@ -118,6 +119,21 @@ bool match_filesizes(const torrent_metainfo& info,
     }
   }
   return true;
+}
+
+std::uint32_t finished_blocks_checksum(storage& st, int slot, int piece_size, int block_size,
+                                       const std::vector<bool>& finished_blocks) {
+  std::vector<char> buf(static_cast<std::size_t>(block_size));
+  uLong crc = adler32(0, Z_NULL, 0);
+  for (std::size_t i = 0; i < finished_blocks.size(); ++i) {
+    const std::int64_t start = static_cast<std::int64_t>(i) * block_size;
+    if (start >= piece_size) break;
+    if (!finished_blocks[i]) continue;
+    const int n = static_cast<int>(std::min<std::int64_t>(block_size, piece_size - start));
+    st.read(buf.data(), slot, static_cast<int>(start), n);
+    crc = adler32(crc, reinterpret_cast<const Bytef*>(buf.data()), static_cast<uInt>(n));
+  }
+  return static_cast<std::uint32_t>(crc);
 }
 
 struct storage::impl {

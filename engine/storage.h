@@ -57,6 +57,11 @@ class storage {
   std::shared_ptr<impl> m_impl;
 };
 
+// Adler-32 over the finished blocks of a piece of `piece_size` bytes that
+// lies in `slot`, read in `block_size` steps (the last block is the rest).
+std::uint32_t finished_blocks_checksum(storage& st, int slot, int piece_size, int block_size,
+                                       const std::vector<bool>& finished_blocks);
+
 // `path` made absolute against the process's initial working folder (the
 // current folder at the first call, kept from then on).
 std::filesystem::path complete_path(const std::filesystem::path& path);
