@@ -65,9 +65,11 @@ struct piece_manager::impl {
     }
   }
 
+  // Reads a piece that is to move. It may be partly downloaded, and its slot
+  // may never have been written in full: what is not there reads as zeros.
   void read_piece(std::vector<char>& buf, int piece, int slot) {
     buf.resize(static_cast<std::size_t>(piece_size(piece)));
-    st.read(buf.data(), slot, 0, piece_size(piece));
+    st.read_sparse(buf.data(), slot, piece_size(piece));
   }
   void write_piece(const std::vector<char>& buf, int piece, int slot) {
     st.write(buf.data(), slot, 0, piece_size(piece));

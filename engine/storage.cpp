@@ -260,6 +260,20 @@ int storage::read_existing(char* buf, int slot, int size) {
                                        }));
 }
 
+void storage::read_sparse(char* buf, int slot, int size) {
+  if (!m_impl->valid(slot, 0, size)) throw file_error("slot has no storage");
+  impl::slot_guard guard(*m_impl, slot);
+  std::fill(buf, buf + size, 0);
+  m_impl->walk(m_impl->slot_start(slot, 0), size,
+               [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
+                 if (exists(local_path(m_impl->paths[i]).string())) {
+                   auto f = m_impl->cache.open_file(m_impl.get(), m_impl->paths[i], file::in);
+                   f->read_at(buf + at, n, pos);
+                 }
+                 return n;
+               });
+}
+
 bool storage::move_storage(const std::filesystem::path& save_path) {
   const auto target = complete_path(save_path);
   if (target == m_impl->save_path) return true;

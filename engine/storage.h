@@ -39,6 +39,9 @@ class storage {
   // missing or short file ends it) and returns the bytes read; used to check
   // what is there.
   int read_existing(char* buf, int slot, int size);
+  // Reads from the start of `slot`; what no file holds (a missing file, or
+  // past the end of a short one) reads as zeros, as in a sparse file.
+  void read_sparse(char* buf, int slot, int size);
 
   // Moves the torrent's file or top folder into `save_path`; false, with the
   // old path kept, when that fails.

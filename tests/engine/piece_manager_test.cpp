@@ -323,6 +323,24 @@ TEST(StoragePieceManager, AFailedWriteDuringTheCheckLeavesMapsThatDescribeTheDis
             0);
 }
 
+TEST(StoragePieceManager, APartlyDownloadedPieceMovesFromASlotNeverWrittenInFull) {
+  temp_dir dir;
+  test_torrent t({{"t", 64 * 4}}, 64);
+  piece_manager pm(t.info, dir.path());
+  std::vector<bool> have;
+  // Slot 0 is free but nothing was ever written there.
+  ASSERT_TRUE(pm.check_fastresume({free_slot}, {}, have, true));
+  pm.write(t.piece(1).data(), 1, 0, 16);
+  EXPECT_EQ(pm.slot_of(1), 0);
+  // Piece 0 needs slot 0: slot 1 is allocated and the partial piece 1 moves.
+  write_piece(pm, t, 0, 64);
+  EXPECT_EQ(pm.slot_of(1), 1);
+  EXPECT_EQ(pm.slot_of(0), 0);
+  std::string back(16, '\0');
+  pm.read(back.data(), 1, 0, 16);
+  EXPECT_EQ(back, t.piece(1).substr(0, 16));
+}
+
 TEST(StoragePieceManager, FastResumeMapsAreTakenAsTheyStand) {
   temp_dir dir;
   test_torrent t({{"t", 64 * 6}}, 64);
