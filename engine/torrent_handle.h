@@ -6,12 +6,12 @@
 #include <exception>
 
 #include "engine/sha1_hash.h"
+#include "engine/torrent_status.h"
 
 namespace engine {
 
 class session_impl;
 class checker_impl;
-struct torrent_status;
 
 class invalid_handle : public std::exception {
  public:

@@ -1,0 +1,312 @@
+#include "engine/session_impl.h"
+
+#include <algorithm>
+#include <iostream>
+#include <thread>
+
+#include "engine/alert_types.h"
+#include "engine/allocate_resources.h"
+#include "engine/file.h"
+#include "engine/peer_connection.h"
+#include "engine/torrent.h"
+#include "platform/clock.h"
+#include "platform/random.h"
+
+namespace engine {
+
+namespace {
+
+constexpr char peer_id_alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_.!~*'()";
+
+int as_limit(int value) { return value == -1 ? resource_request::inf : value; }
+
+}  // namespace
+
+session_impl::session_impl(int listen_port_first, int listen_port_last, const fingerprint& id,
+                           const char* listen_interface)
+    : m_listen_port_first(listen_port_first),
+      m_listen_port_last(listen_port_last),
+      m_listen_interface(address::parse_dotted(listen_interface ? listen_interface : "0.0.0.0")
+                             .value_or(address())
+                             .ip,
+                         std::uint16_t(listen_port_first)) {
+  m_key = platform::random_u32();
+  const std::string mark = id.to_string();
+  for (std::size_t i = 0; i < peer_id::size; ++i) {
+    m_peer_id[i] = i < mark.size() ? std::uint8_t(mark[i])
+                                   : std::uint8_t(peer_id_alphabet[platform::random_u32() % 71]);
+  }
+  std::copy_n("ext", 3, m_peer_id.begin() + 17);
+}
+
+session_impl::~session_impl() = default;
+
+std::shared_ptr<torrent> session_impl::find_torrent(const sha1_hash& info_hash) {
+  auto i = m_torrents.find(info_hash);
+  return i == m_torrents.end() ? nullptr : i->second;
+}
+
+void session_impl::open_listen_port() {
+  if (m_listen_socket) m_selector.remove(m_listen_socket);
+  m_listen_socket.reset();
+  auto fail = [&](const std::string& message) {
+    if (m_alerts.should_post(alert::fatal)) m_alerts.post_alert(listen_failed_alert(message));
+  };
+  try {
+    for (;;) {
+      // A fresh socket for every port: one that failed half-way may be bound.
+      auto s = std::make_shared<socket>(socket::tcp);
+      try {
+        s->listen(m_listen_interface, 10);
+        if (m_listen_interface.port == 0) m_listen_interface.port = s->local_address().port;
+        m_listen_socket = s;
+        break;
+      } catch (const network_error& e) {
+        if (e.error_code() == 4) {
+          fail("cannot listen on the given interface '" + m_listen_interface.as_string() + "'");
+          return;
+        }
+        if (int(m_listen_interface.port) + 1 > m_listen_port_last) {
+          fail("none of the ports in the range [" + std::to_string(m_listen_port_first) + ", " +
+               std::to_string(m_listen_port_last) + "] could be opened for listening");
+          return;
+        }
+        ++m_listen_interface.port;
+      }
+    }
+  } catch (const std::exception& e) {
+    fail(e.what());
+    return;
+  }
+  m_selector.monitor_readability(m_listen_socket);
+  m_selector.monitor_errors(m_listen_socket);
+}
+
+void session_impl::process_connection_queue() {
+  while (!m_connection_queue.empty() &&
+         (int(m_half_open.size()) < m_half_open_limit || m_half_open_limit < 1)) {
+    auto c = m_connection_queue.front();
+    m_connection_queue.pop_front();
+    m_half_open.emplace(c->get_socket(), c);
+    try {
+      c->connect();
+    } catch (const std::exception& e) {
+      if (m_alerts.should_post(alert::debug)) m_alerts.post_alert(peer_error_alert(c->remote(), c->id(), e.what()));
+      c->set_failed();
+      m_half_open.erase(c->get_socket());
+    }
+  }
+}
+
+void session_impl::purge_connections() {
+  while (!m_disconnect_peer.empty()) {
+    auto c = std::move(m_disconnect_peer.back());
+    m_disconnect_peer.pop_back();
+    if (c->is_connecting()) {
+      if (m_half_open.erase(c->get_socket()) > 0) {
+        process_connection_queue();
+      } else {
+        std::erase(m_connection_queue, c);
+      }
+    } else {
+      m_connections.erase(c->get_socket());
+    }
+  }
+}
+
+void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>&,
+                                         const std::string&) {
+  req.listen_port = m_listen_socket ? m_listen_interface.port : 0;
+  req.key = int(m_key);
+  if (req.event == tracker_query::stopped) req.num_want = 0;
+  m_tracker_requests.push_back(std::move(req));
+}
+
+void session_impl::connection_failed(const std::shared_ptr<socket>& s, const std::string& message) {
+  for (connection_map* map : {&m_connections, &m_half_open}) {
+    auto i = map->find(s);
+    if (i == map->end()) continue;
+    auto c = i->second;
+    if (m_alerts.should_post(alert::debug)) m_alerts.post_alert(peer_error_alert(c->remote(), c->id(), message));
+    c->set_failed();
+    map->erase(i);
+    if (map == &m_half_open) process_connection_queue();
+    return;
+  }
+}
+
+void session_impl::handle_writable(const std::shared_ptr<socket>& s) {
+  if (auto i = m_connections.find(s); i != m_connections.end()) {
+    auto c = i->second;
+    try {
+      c->send_data();
+    } catch (const file_error& e) {
+      if (torrent* t = c->associated_torrent()) {
+        if (m_alerts.should_post(alert::fatal)) m_alerts.post_alert(file_error_alert(t->get_handle(), e.what()));
+        t->pause();
+      }
+      connection_failed(s, e.what());
+    } catch (const std::exception& e) {
+      connection_failed(s, e.what());
+    }
+  } else if (auto h = m_half_open.find(s); h != m_half_open.end()) {
+    // Writable means the connect ended; the socket's own error tells how.
+    if (auto err = s->pending_error()) {
+      connection_failed(s, err->what());
+      return;
+    }
+    auto c = h->second;
+    m_half_open.erase(h);
+    m_connections.emplace(s, c);
+    c->connection_established();
+    process_connection_queue();
+  } else {
+    m_selector.remove(s);
+  }
+}
+
+void session_impl::handle_readable(const std::shared_ptr<socket>& s) {
+  if (s == m_listen_socket) {
+    auto a = s->accept();
+    if (!a) return;
+    a->set_blocking(false);
+    m_incoming_connection = true;
+    if (m_ip_filter.access(a->remote_address()) & ip_filter::blocked) return;  // dropped silently
+    auto c = std::make_shared<peer_connection>(*this, m_selector, a);
+    m_connections.emplace(a, c);
+    m_selector.monitor_readability(a);
+    m_selector.monitor_errors(a);
+  } else if (auto i = m_connections.find(s); i != m_connections.end()) {
+    try {
+      i->second->receive_data();
+    } catch (const std::exception& e) {
+      connection_failed(s, e.what());
+    }
+  } else {
+    m_selector.remove(s);
+  }
+}
+
+void session_impl::handle_errored(const std::shared_ptr<socket>& s) {
+  if (m_connections.count(s) || m_half_open.count(s)) {
+    connection_failed(s, "connection exception");
+  } else if (s == m_listen_socket) {
+    if (m_alerts.should_post(alert::fatal))
+      m_alerts.post_alert(
+          listen_failed_alert("cannot listen on the given interface '" + m_listen_interface.as_string() + "'"));
+    m_selector.remove(s);
+    m_listen_socket.reset();
+  }
+}
+
+void session_impl::second_tick() {
+  // Connection time-outs.
+  std::vector<std::shared_ptr<socket>> timed_out;
+  for (auto& [s, c] : m_connections) {
+    if (c->has_timed_out())
+      timed_out.push_back(s);
+    else
+      c->keep_alive();
+  }
+  for (auto& s : timed_out) connection_failed(s, "connection timed out");
+
+  // Tracker announces and torrent ticks, in info-hash order.
+  for (auto i = m_torrents.begin(); i != m_torrents.end();) {
+    torrent& t = *i->second;
+    if (t.is_aborted()) {
+      // A paused torrent has sent its "stopped" already, unless the pause
+      // came so late that its announce is still owed.
+      if (!t.is_paused() || t.should_request()) {
+        queue_tracker_request(t.generate_tracker_request(), {}, t.tracker_login());
+        if (m_alerts.should_post(alert::info))
+          m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce, event=stopped"));
+      }
+      i = m_torrents.erase(i);
+      continue;
+    }
+    if (t.should_request()) {
+      queue_tracker_request(t.generate_tracker_request(), i->second, t.tracker_login());
+      if (m_alerts.should_post(alert::info))
+        m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce"));
+    }
+    t.second_tick(m_stat);
+    ++i;
+  }
+
+  purge_connections();
+  m_stat.second_tick();
+
+  // The session's limits over the torrents, then each torrent's over its peers.
+  auto share = [&](int limit, resource_request torrent::*quota) {
+    allocate_resources(as_limit(limit), m_torrents,
+                       [quota](auto& t) -> resource_request& { return (*t.second).*quota; });
+  };
+  share(m_upload_rate, &torrent::m_ul_bandwidth_quota);
+  share(m_download_rate, &torrent::m_dl_bandwidth_quota);
+  share(m_max_uploads, &torrent::m_uploads_quota);
+  share(m_max_connections, &torrent::m_connections_quota);
+  for (auto& [h, t] : m_torrents) t->distribute_resources();
+
+  // The tracker dispatcher's tick goes here.
+}
+
+void session_impl::shut_down() {
+  for (auto& [h, t] : m_torrents) {
+    const bool owed = !t->is_paused() || t->should_request();
+    t->abort();
+    if (owed) queue_tracker_request(t->generate_tracker_request(), {}, t->tracker_login());
+  }
+}
+
+void session_impl::network_round(std::uint32_t& last_tick) {
+  selector::socket_list readable, writable, errored;
+  m_selector.wait(500000, readable, writable, errored);
+
+  std::lock_guard l(m_mutex);
+  purge_connections();
+  if (m_abort) return;
+
+  for (auto& s : writable) handle_writable(s);
+  purge_connections();
+  for (auto& s : readable) handle_readable(s);
+  purge_connections();
+  for (auto& s : errored) handle_errored(s);
+
+  const std::uint32_t now = platform::timeGetTime();
+  if (platform::elapsed_ms(now, last_tick) < 960) return;
+  last_tick = now;
+  second_tick();
+}
+
+void session_impl::operator()() {
+  if (m_listen_port_first != 0 && m_listen_port_last != 0) {
+    std::lock_guard l(m_mutex);
+    open_listen_port();
+  }
+  std::uint32_t last_tick = platform::timeGetTime();
+  for (;;) {
+    try {
+      network_round(last_tick);
+      std::unique_lock l(m_mutex);
+      if (!m_abort) continue;
+      shut_down();
+      const auto grace = std::chrono::seconds(std::max(m_settings.stop_tracker_timeout, 0) + 2);
+      l.unlock();
+      // Wait for the "stopped" announces, but never longer than their
+      // time-out allows: a tracker that never answers must not hold the exit.
+      const auto deadline = std::chrono::steady_clock::now() + grace;
+      while (tracker_requests_pending() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      return;
+    } catch (const std::exception& e) {
+      std::cerr << e.what() << "\n";
+    } catch (...) {
+      std::cerr << "error!\n";
+    }
+  }
+}
+
+bool session_impl::tracker_requests_pending() { return false; }
+
+}  // namespace engine

@@ -1,0 +1,124 @@
+#pragma once
+// The network side of the session: the torrents, the connections, the listen
+// socket, the limits and statistics, and the loop of the network thread. One
+// non-recursive mutex guards it all; the network thread holds it from the end
+// of each wait to the end of its round.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/address.h"
+#include "engine/alert.h"
+#include "engine/fingerprint.h"
+#include "engine/ip_filter.h"
+#include "engine/selector.h"
+#include "engine/sha1_hash.h"
+#include "engine/socket.h"
+#include "engine/stat.h"
+#include "engine/tracker_query.h"
+
+namespace engine {
+
+class torrent;
+class peer_connection;
+class request_callback;
+
+struct session_status {
+  bool has_incoming_connections = false;
+  float upload_rate = 0;
+  float download_rate = 0;
+  float payload_upload_rate = 0;
+  float payload_download_rate = 0;
+  std::int64_t total_download = 0;
+  std::int64_t total_upload = 0;
+  std::int64_t total_payload_download = 0;
+  std::int64_t total_payload_upload = 0;
+  std::int32_t num_peers = 0;
+};
+
+class session_impl {
+ public:
+  using connection_map = std::map<std::shared_ptr<socket>, std::shared_ptr<peer_connection>>;
+  static constexpr int num_extensions = 4;
+
+  session_impl(int listen_port_first, int listen_port_last, const fingerprint& id, const char* listen_interface);
+  ~session_impl();
+  session_impl(const session_impl&) = delete;
+  session_impl& operator=(const session_impl&) = delete;
+
+  // The network thread's body; returns after the shut-down sequence.
+  void operator()();
+
+  // --- everything below: caller holds m_mutex
+  std::shared_ptr<torrent> find_torrent(const sha1_hash& info_hash);
+  // Opens the listen socket on the first free port of the range from the
+  // listen interface's port on; posts listen_failed_alert when none opens.
+  void open_listen_port();
+  // Starts queued outgoing connects while the half-open limit allows.
+  void process_connection_queue();
+  // Closes the connections of the disconnect list.
+  void purge_connections();
+  // Queues a tracker request; the session's port and key are filled in.
+  void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
+                             const std::string& login);
+  // The tracker requests handed over so far, oldest first.
+  const std::vector<tracker_query>& tracker_requests() const { return m_tracker_requests; }
+
+  // Lets the network thread start its next round at once.
+  void wake() { m_selector.wake(); }
+
+  mutable std::mutex m_mutex;
+
+  std::map<sha1_hash, std::shared_ptr<torrent>> m_torrents;
+  selector m_selector;
+  connection_map m_connections;
+  connection_map m_half_open;
+  std::deque<std::shared_ptr<peer_connection>> m_connection_queue;
+  std::vector<std::shared_ptr<peer_connection>> m_disconnect_peer;
+  ip_filter m_ip_filter;
+
+  peer_id m_peer_id;
+  std::uint32_t m_key = 0;
+  int m_listen_port_first = 0;
+  int m_listen_port_last = 0;
+  address m_listen_interface;
+  std::shared_ptr<socket> m_listen_socket;
+  bool m_extension_enabled[num_extensions] = {true, true, true, true};
+  http_settings m_settings;
+  bool m_abort = false;
+
+  int m_upload_rate = -1;
+  int m_download_rate = -1;
+  int m_max_uploads = -1;
+  int m_max_connections = -1;
+  int m_half_open_limit = -1;
+
+  stat m_stat;
+  alert_manager m_alerts;
+  bool m_incoming_connection = false;
+
+ private:
+  void network_round(std::uint32_t& last_tick);
+  void second_tick();
+  void shut_down();
+  // Closes one connection after a failure, with a peer_error_alert.
+  void connection_failed(const std::shared_ptr<socket>& s, const std::string& message);
+  void handle_writable(const std::shared_ptr<socket>& s);
+  void handle_readable(const std::shared_ptr<socket>& s);
+  void handle_errored(const std::shared_ptr<socket>& s);
+
+  // Whether tracker requests are still running (the dispatcher's view).
+  bool tracker_requests_pending();
+
+  // Stand-in for the tracker dispatcher: requests are recorded, none is sent.
+  std::vector<tracker_query> m_tracker_requests;
+};
+
+}  // namespace engine

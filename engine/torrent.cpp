@@ -1,0 +1,315 @@
+#include "engine/torrent.h"
+
+#include <algorithm>
+#include <random>
+
+#include "engine/alert_types.h"
+#include "engine/allocate_resources.h"
+#include "engine/peer_connection.h"
+#include "engine/session_impl.h"
+
+namespace engine {
+
+namespace {
+
+int limit_from(int value) { return value == -1 ? torrent::unlimited : value; }
+
+}  // namespace
+
+torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainfo& info,
+                 const std::filesystem::path& save_path, const address& net_interface, bool compact_mode,
+                 int block_size)
+    : m_ses(ses),
+      m_checker(checker),
+      m_info(info),
+      m_trackers(info.trackers()),
+      m_net_interface(net_interface.ip, 0),
+      m_save_path(std::filesystem::absolute(save_path)),
+      m_compact_mode(compact_mode),
+      m_default_block_size(block_size) {
+  m_ul_bandwidth_quota = resource_request(0, 100, unlimited, ses.m_upload_rate == -1 ? unlimited : 400);
+  m_dl_bandwidth_quota = resource_request(0, 100, unlimited, ses.m_download_rate == -1 ? unlimited : 400);
+  m_uploads_quota = resource_request(0, 2, unlimited, 0);
+  m_connections_quota = resource_request(0, 2, unlimited, 100);
+  m_next_request = now();
+}
+
+torrent::torrent(session_impl& ses, checker_impl* checker, const std::string& tracker_url, const sha1_hash& info_hash,
+                 const std::filesystem::path& save_path, const address& net_interface, bool compact_mode,
+                 int block_size)
+    : torrent(ses, checker, torrent_metainfo(info_hash), save_path, net_interface, compact_mode, block_size) {
+  m_info.add_tracker(tracker_url, 0);
+  m_trackers = m_info.trackers();
+}
+
+torrent::~torrent() = default;
+
+torrent::time_point torrent::now() const {
+  if (m_clock) return m_clock();
+  return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
+}
+
+torrent_handle torrent::get_handle() const { return torrent_handle(&m_ses, m_checker, info_hash()); }
+
+int torrent::block_size_for(int requested, std::int64_t piece_length) {
+  const int b = std::max(requested, 1024);
+  if (piece_length < b) return int(piece_length);
+  if (piece_length / b > 256) return int(piece_length / 256);
+  return b;
+}
+
+// --- lifecycle
+
+void torrent::pause() {
+  if (m_paused) return;
+  disconnect_all();
+  m_paused = true;
+  m_event = tracker_query::stopped;
+  m_announce_now = true;
+}
+
+void torrent::resume() {
+  if (!m_paused) return;
+  m_paused = false;
+  m_event = tracker_query::started;
+  m_next_request = now();
+  m_time_scaler = 0;
+}
+
+void torrent::abort() {
+  m_abort = true;
+  m_event = tracker_query::stopped;
+  disconnect_all();
+}
+
+void torrent::disconnect_all() {
+  for (auto& [a, p] : m_connections) p->disconnect();
+}
+
+// --- limits
+
+void torrent::set_upload_limit(int limit) { m_upload_limit = std::max(limit_from(limit), 10 * num_peers()); }
+
+void torrent::set_download_limit(int limit) { m_download_limit = std::max(limit_from(limit), 10 * num_peers()); }
+
+void torrent::set_max_uploads(int limit) { m_uploads_quota.max = std::max(limit_from(limit), m_uploads_quota.min); }
+
+void torrent::set_max_connections(int limit) {
+  m_connections_quota.max = std::max(limit_from(limit), m_connections_quota.min);
+}
+
+void torrent::use_interface(const std::string& net_interface) { m_net_interface = address(net_interface, 0); }
+
+// --- trackers
+
+bool torrent::should_request() {
+  if (m_trackers.empty()) {
+    m_announce_now = false;
+    return false;
+  }
+  if (m_announce_now) {
+    m_announce_now = false;
+    return true;
+  }
+  if (m_paused) return false;
+  return now() >= m_next_request;
+}
+
+tracker_query torrent::generate_tracker_request() {
+  m_next_request = now() + std::chrono::seconds(600);
+  tracker_query req;
+  req.info_hash = info_hash();
+  req.pid = m_ses.m_peer_id;
+  req.downloaded = m_stat.total_payload_download();
+  req.uploaded = m_stat.total_payload_upload();
+  req.left = has_metadata() ? bytes_left() : 1000;
+  req.event = m_event;
+  m_event = tracker_query::none;
+  if (m_currently_trying_tracker < int(m_trackers.size())) req.url = m_trackers[m_currently_trying_tracker].url;
+  req.num_want = req.event == tracker_query::stopped ? 0 : std::max(m_connections_quota.given - num_peers(), 100);
+  return req;
+}
+
+void torrent::try_next_tracker() {
+  ++m_currently_trying_tracker;
+  if (m_currently_trying_tracker < int(m_trackers.size())) {
+    m_next_request = now();
+    return;
+  }
+  m_currently_trying_tracker = 0;
+  const int delay = 60 + std::min(m_failed_rounds, 5) * 540 / 5;
+  m_next_request = now() + std::chrono::seconds(delay);
+  ++m_failed_rounds;
+}
+
+void torrent::replace_trackers(const std::vector<announce_entry>& urls) {
+  m_trackers = urls;
+  m_currently_trying_tracker = std::clamp(m_currently_trying_tracker, 0, std::max(int(m_trackers.size()) - 1, 0));
+  m_last_working_tracker = -1;
+}
+
+void torrent::set_tracker_login(const std::string& name, const std::string& password) {
+  m_username = name;
+  m_password = password;
+}
+
+std::string torrent::tracker_login() const {
+  if (m_username.empty() && m_password.empty()) return {};
+  return m_username + ":" + m_password;
+}
+
+void torrent::tracker_warning(const std::string& message) {
+  if (m_ses.m_alerts.should_post(alert::warning))
+    m_ses.m_alerts.post_alert(tracker_warning_alert(get_handle(), message));
+}
+
+void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> peers, int interval, int complete,
+                               int incomplete) {
+  m_failed_rounds = 0;
+  // The tracker that answered moves to the front of its tier.
+  int i = m_currently_trying_tracker;
+  if (i < int(m_trackers.size())) {
+    while (i > 0 && m_trackers[i - 1].tier == m_trackers[i].tier) {
+      std::swap(m_trackers[i - 1], m_trackers[i]);
+      --i;
+    }
+    m_last_working_tracker = i;
+  }
+  m_currently_trying_tracker = 0;
+  m_duration = std::max(interval, 300);
+  m_next_request = now() + std::chrono::seconds(m_duration);
+  if (complete >= 0) m_complete = complete;
+  if (incomplete >= 0) m_incomplete = incomplete;
+
+  static thread_local std::minstd_rand shuffler{std::random_device{}()};
+  std::shuffle(peers.begin(), peers.end(), shuffler);
+  for (const tracker_peer& p : peers) {
+    if (p.pid == m_ses.m_peer_id) continue;
+    // Only dotted addresses: a host name here would block the network
+    // thread on a name server.
+    const auto a = address::parse_dotted(p.ip, p.port);
+    if (!a || (m_ses.m_ip_filter.access(*a) & ip_filter::blocked)) continue;
+    m_tracker_peers.push_back({*a, p.pid});
+  }
+
+  if (m_last_working_tracker >= 0 && m_ses.m_alerts.should_post(alert::info)) {
+    m_ses.m_alerts.post_alert(
+        tracker_reply_alert(get_handle(), "Got response from tracker: " + m_trackers[m_last_working_tracker].url));
+  }
+  m_got_tracker_response = true;
+}
+
+void torrent::post_tracker_alert(const tracker_query& q, int status_code, const std::string& what) {
+  if (!m_ses.m_alerts.should_post(alert::warning)) return;
+  m_ses.m_alerts.post_alert(
+      tracker_alert(get_handle(), m_failed_rounds + 1, status_code, "tracker: \"" + q.url + "\" " + what));
+}
+
+void torrent::tracker_request_timed_out(const tracker_query& q) {
+  post_tracker_alert(q, 0, "timed out");
+  try_next_tracker();
+}
+
+void torrent::tracker_request_error(const tracker_query& q, int status_code, const std::string& message) {
+  post_tracker_alert(q, status_code, message);
+  try_next_tracker();
+}
+
+// --- once a second
+
+void torrent::second_tick(stat& accumulator) {
+  m_connections_quota.used = num_peers();
+  m_uploads_quota.used = 0;
+  for (resource_request* q : {&m_ul_bandwidth_quota, &m_dl_bandwidth_quota}) q->used = q->min = q->max = 0;
+
+  if (m_paused) {
+    m_stat.second_tick();
+    return;
+  }
+  for (auto& [a, p] : m_connections) {
+    m_stat += p->statistics();
+    p->second_tick();
+    for (auto [mine, theirs] : {std::pair{&m_ul_bandwidth_quota, &p->m_ul_bandwidth_quota},
+                                std::pair{&m_dl_bandwidth_quota, &p->m_dl_bandwidth_quota}}) {
+      mine->used += theirs->used;
+      mine->min += theirs->min;
+      mine->max = saturated_add(mine->max, theirs->max);
+    }
+  }
+  m_ul_bandwidth_quota.max =
+      m_upload_limit == unlimited ? unlimited : std::min(m_ul_bandwidth_quota.max, m_upload_limit);
+  m_dl_bandwidth_quota.max =
+      m_download_limit == unlimited ? unlimited : std::min(m_dl_bandwidth_quota.max, m_download_limit);
+  accumulator += m_stat;
+  m_stat.second_tick();
+}
+
+void torrent::distribute_resources() {
+  if (--m_time_scaler < 1) {
+    m_time_scaler = 10;
+    ++m_policy_pulses;  // the choking policy's pulse runs here
+  }
+  allocate_resources(m_ul_bandwidth_quota.given, m_connections,
+                     [](auto& c) -> resource_request& { return c.second->m_ul_bandwidth_quota; });
+  allocate_resources(m_dl_bandwidth_quota.given, m_connections,
+                     [](auto& c) -> resource_request& { return c.second->m_dl_bandwidth_quota; });
+  for (auto& [a, p] : m_connections) p->reset_quota();
+}
+
+// --- peers
+
+std::shared_ptr<peer_connection> torrent::connect_to_peer(const address& a) {
+  auto s = std::make_shared<socket>(socket::tcp);
+  auto c = std::make_shared<peer_connection>(m_ses, m_ses.m_selector, this, s, a);
+  m_connections[a] = c.get();
+  m_ses.m_connection_queue.push_back(c);
+  m_ses.process_connection_queue();
+  return c;
+}
+
+void torrent::attach_peer(peer_connection* p) { m_connections[p->remote()] = p; }
+
+void torrent::remove_peer(peer_connection* p) {
+  auto i = m_connections.find(p->remote());
+  if (i != m_connections.end() && i->second == p) m_connections.erase(i);
+}
+
+void torrent::files_checked() { m_files_checked = true; }
+
+// --- state
+
+std::pair<std::int64_t, std::int64_t> torrent::bytes_done() const { return {0, 0}; }
+
+std::int64_t torrent::bytes_left() const {
+  if (!has_metadata()) return -1;
+  return m_info.total_size() - bytes_done().first;
+}
+
+torrent_status torrent::status() const {
+  torrent_status st;
+  st.paused = m_paused;
+  st.block_size = m_block_size;
+  st.next_announce = std::max(m_next_request - now(), std::chrono::microseconds(0));
+  st.announce_interval = std::chrono::seconds(m_duration);
+  if (m_last_working_tracker >= 0 && m_last_working_tracker < int(m_trackers.size()))
+    st.current_tracker = m_trackers[m_last_working_tracker].url;
+  st.total_download = m_stat.total_download();
+  st.total_upload = m_stat.total_upload();
+  st.total_payload_download = m_stat.total_payload_download();
+  st.total_payload_upload = m_stat.total_payload_upload();
+  st.total_failed_bytes = m_total_failed_bytes;
+  st.download_rate = m_stat.download_rate();
+  st.upload_rate = m_stat.upload_rate();
+  st.download_payload_rate = m_stat.download_payload_rate();
+  st.upload_payload_rate = m_stat.upload_payload_rate();
+  st.num_peers = int(std::count_if(m_connections.begin(), m_connections.end(),
+                                   [](const auto& c) { return !c.second->is_connecting(); }));
+  st.num_complete = m_complete;
+  st.num_incomplete = m_incomplete;
+  // Without storage the progress is that of the metadata download.
+  st.state = m_got_tracker_response ? downloading_metadata : connecting_to_tracker;
+  if (m_metadata_size > 0) st.progress = std::min(1.0f, float(m_metadata_received) / float(m_metadata_size));
+  return st;
+}
+
+}  // namespace engine

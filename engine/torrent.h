@@ -1,0 +1,201 @@
+#pragma once
+// One download or seed inside the session: its metainfo (or only its
+// info-hash until the swarm delivers the metadata), its trackers with their
+// announce schedule, its peers, limits and transfer statistics. Every member
+// runs under the session lock.
+//
+// Storage, piece picker and choking policy slot in behind the seams marked
+// below; a torrent works without them (no metadata yet, or no peers).
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/address.h"
+#include "engine/request_callback.h"
+#include "engine/resource_request.h"
+#include "engine/stat.h"
+#include "engine/torrent_handle.h"
+#include "engine/torrent_metainfo.h"
+#include "engine/torrent_status.h"
+#include "engine/tracker_query.h"
+
+namespace engine {
+
+class session_impl;
+class checker_impl;
+class peer_connection;
+
+class torrent : public request_callback, public std::enable_shared_from_this<torrent> {
+ public:
+  using time_point = std::chrono::time_point<std::chrono::system_clock, std::chrono::microseconds>;
+  using clock_function = std::function<time_point()>;
+  static constexpr std::int32_t unlimited = resource_request::inf;
+
+  // From complete metainfo; its trackers become the tracker list.
+  torrent(session_impl& ses, checker_impl* checker, const torrent_metainfo& info,
+          const std::filesystem::path& save_path, const address& net_interface, bool compact_mode, int block_size);
+  // From an info-hash; the URL becomes the one tracker (tier 0).
+  torrent(session_impl& ses, checker_impl* checker, const std::string& tracker_url, const sha1_hash& info_hash,
+          const std::filesystem::path& save_path, const address& net_interface, bool compact_mode, int block_size);
+  ~torrent() override;
+
+  // --- lifecycle
+  void pause();
+  void resume();
+  void abort();
+  bool is_paused() const { return m_paused; }
+  bool is_aborted() const { return m_abort; }
+
+  // --- limits (-1 means unlimited)
+  void set_upload_limit(int limit);
+  void set_download_limit(int limit);
+  void set_max_uploads(int limit);
+  void set_max_connections(int limit);
+  int upload_limit() const { return m_upload_limit; }
+  int download_limit() const { return m_download_limit; }
+  void use_interface(const std::string& net_interface);
+  void set_ratio(float ratio) { m_ratio = ratio; }
+  float ratio() const { return m_ratio; }
+
+  // --- trackers
+  // Whether an announce is due now; answering yes to announce-now clears it.
+  bool should_request();
+  // The next announce; schedules the one after it 600 s ahead. The session
+  // adds listen port and key.
+  tracker_query generate_tracker_request();
+  // After a time-out or an error: the next tracker of the list at once, or,
+  // past its end, the first one after a back-off of 60 to 600 s.
+  void try_next_tracker();
+  void replace_trackers(const std::vector<announce_entry>& urls);
+  const std::vector<announce_entry>& trackers() const { return m_trackers; }
+  void force_tracker_request() { m_next_request = now(); }
+  void force_tracker_request(std::chrono::microseconds after) { m_next_request = now() + after; }
+  void set_tracker_login(const std::string& name, const std::string& password);
+  // Empty when no login is set, else "name:password".
+  std::string tracker_login() const;
+  int pending_event() const { return m_event; }
+
+  void tracker_warning(const std::string& message) override;
+  void tracker_response(const tracker_query& q, std::vector<tracker_peer> peers, int interval, int complete,
+                        int incomplete) override;
+  void tracker_request_timed_out(const tracker_query& q) override;
+  void tracker_request_error(const tracker_query& q, int status_code, const std::string& message) override;
+
+  // --- once a second, from the network thread
+  // Folds the peers' statistics into the torrent's and the torrent's into
+  // `accumulator` (the session's), and sets the quotas' used and max values.
+  void second_tick(stat& accumulator);
+  // After the session shared its limits: the policy pulse every 10th second
+  // (and at the first tick after a resume), then the torrent's shares over
+  // its peers.
+  void distribute_resources();
+  // How often the policy pulse ran; the choking policy hooks in there.
+  int policy_pulses() const { return m_policy_pulses; }
+
+  // --- peers (the session owns the connections; the torrent only knows them)
+  // Opens an outgoing connection: it waits in the session's connection queue
+  // for a connect slot.
+  std::shared_ptr<peer_connection> connect_to_peer(const address& a);
+  void attach_peer(peer_connection* p);
+  void remove_peer(peer_connection* p);
+  // Closes every connection of this torrent at the session's next purge.
+  void disconnect_all();
+  int num_peers() const { return int(m_connections.size()); }
+  // Peers from tracker replies (the choking policy takes them from here).
+  struct tracker_peer_entry {
+    address ip;
+    peer_id pid;
+  };
+  const std::vector<tracker_peer_entry>& tracker_peers() const { return m_tracker_peers; }
+  const std::map<address, peer_connection*>& peers() const { return m_connections; }
+
+  // --- checker hand-over
+  void files_checked();
+  bool are_files_checked() const { return m_files_checked; }
+
+  // --- state
+  torrent_status status() const;
+  // Total done and wanted done; 0 and 0 without storage.
+  std::pair<std::int64_t, std::int64_t> bytes_done() const;
+  // -1 without storage.
+  std::int64_t bytes_left() const;
+  bool has_metadata() const { return m_has_storage; }
+  const torrent_metainfo& metainfo() const { return m_info; }
+  const sha1_hash& info_hash() const { return m_info.info_hash(); }
+  const std::filesystem::path& save_path() const { return m_save_path; }
+  torrent_handle get_handle() const;
+  stat& statistics() { return m_stat; }
+  const stat& statistics() const { return m_stat; }
+  int block_size() const { return m_block_size; }
+
+  resource_request m_ul_bandwidth_quota;
+  resource_request m_dl_bandwidth_quota;
+  resource_request m_uploads_quota;
+  resource_request m_connections_quota;
+
+  // The block size a storage of this torrent uses for a piece length.
+  static int block_size_for(int requested, std::int64_t piece_length);
+
+  // Where the tracker schedule reads the time; tests set their own.
+  void set_clock(clock_function clock) { m_clock = std::move(clock); }
+  time_point next_announce() const { return m_next_request; }
+  std::chrono::seconds announce_interval() const { return std::chrono::seconds(m_duration); }
+  int failed_rounds() const { return m_failed_rounds; }
+  int current_tracker() const { return m_currently_trying_tracker; }
+  int last_working_tracker() const { return m_last_working_tracker; }
+
+ private:
+  time_point now() const;
+  void post_tracker_alert(const tracker_query& q, int status_code, const std::string& what);
+
+  session_impl& m_ses;
+  checker_impl* m_checker;
+  torrent_metainfo m_info;
+
+  bool m_abort = false;
+  bool m_paused = true;
+  bool m_announce_now = false;
+  int m_event = tracker_query::started;
+  int m_block_size = 0;
+  bool m_has_storage = false;
+
+  time_point m_next_request;
+  int m_duration = 1800;
+  int m_complete = -1;
+  int m_incomplete = -1;
+
+  std::map<address, peer_connection*> m_connections;
+  std::vector<tracker_peer_entry> m_tracker_peers;
+  stat m_stat;
+
+  std::vector<announce_entry> m_trackers;
+  int m_last_working_tracker = -1;
+  int m_currently_trying_tracker = 0;
+  int m_failed_rounds = 0;
+  int m_time_scaler = 0;  // policy pulse countdown
+  int m_policy_pulses = 0;
+
+  bool m_got_tracker_response = false;
+  float m_ratio = 0;
+  std::int64_t m_total_failed_bytes = 0;
+  std::string m_username;
+  std::string m_password;
+  address m_net_interface;
+  int m_upload_limit = unlimited;
+  int m_download_limit = unlimited;
+  std::int64_t m_metadata_received = 0;
+  std::int64_t m_metadata_size = 0;
+  std::filesystem::path m_save_path;
+  bool m_compact_mode = false;
+  int m_default_block_size = 16384;
+  bool m_files_checked = false;
+  clock_function m_clock;
+};
+
+}  // namespace engine
