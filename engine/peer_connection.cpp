@@ -44,6 +44,12 @@ peer_connection::~peer_connection() {
   if (m_attached && m_torrent) m_torrent->remove_peer(this);
 }
 
+void peer_connection::attach_to_torrent(torrent* t) {
+  m_torrent = t;
+  m_attached = true;
+  t->attach_peer(this);
+}
+
 void peer_connection::connect() {
   m_queued = false;
   m_socket->connect(m_remote);

@@ -41,6 +41,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection> {
   void keep_alive();
   void reset_quota();
 
+  // Binds an incoming connection to the torrent its handshake named.
+  void attach_to_torrent(torrent* t);
   // Asks the session to close this connection at its next purge.
   void disconnect();
   void set_failed() { m_failed = true; }

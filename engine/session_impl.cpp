@@ -114,12 +114,11 @@ void session_impl::purge_connections() {
   }
 }
 
-void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>&,
-                                         const std::string&) {
-  req.listen_port = m_listen_socket ? m_listen_interface.port : 0;
+void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
+                                         const std::string& login) {
+  req.listen_port = m_listen_interface.port;
   req.key = int(m_key);
-  if (req.event == tracker_query::stopped) req.num_want = 0;
-  m_tracker_requests.push_back(std::move(req));
+  m_tracker_manager.start_tracker_request(std::move(req), c, login);
 }
 
 void session_impl::connection_failed(const std::shared_ptr<socket>& s, const std::string& message) {
@@ -247,10 +246,11 @@ void session_impl::second_tick() {
   share(m_max_connections, &torrent::m_connections_quota);
   for (auto& [h, t] : m_torrents) t->distribute_resources();
 
-  // The tracker dispatcher's tick goes here.
+  m_tracker_manager.tick();
 }
 
 void session_impl::shut_down() {
+  m_tracker_manager.abort_all();
   for (auto& [h, t] : m_torrents) {
     const bool owed = !t->is_paused() || t->should_request();
     t->abort();
@@ -258,13 +258,16 @@ void session_impl::shut_down() {
   }
 }
 
-void session_impl::network_round(std::uint32_t& last_tick) {
+bool session_impl::network_round(std::uint32_t& last_tick) {
   selector::socket_list readable, writable, errored;
   m_selector.wait(500000, readable, writable, errored);
 
   std::lock_guard l(m_mutex);
   purge_connections();
-  if (m_abort) return;
+  if (m_abort) {
+    shut_down();
+    return false;
+  }
 
   for (auto& s : writable) handle_writable(s);
   purge_connections();
@@ -273,10 +276,18 @@ void session_impl::network_round(std::uint32_t& last_tick) {
   for (auto& s : errored) handle_errored(s);
 
   const std::uint32_t now = platform::timeGetTime();
-  if (platform::elapsed_ms(now, last_tick) < 960) return;
-  last_tick = now;
-  second_tick();
+  if (platform::elapsed_ms(now, last_tick) >= 960) {
+    last_tick = now;
+    second_tick();
+  }
+  return true;
 }
+
+namespace {
+
+void report(const std::exception* e) { std::cerr << (e ? e->what() : "error!") << "\n"; }
+
+}  // namespace
 
 void session_impl::operator()() {
   if (m_listen_port_first != 0 && m_listen_port_last != 0) {
@@ -284,29 +295,35 @@ void session_impl::operator()() {
     open_listen_port();
   }
   std::uint32_t last_tick = platform::timeGetTime();
-  for (;;) {
+  for (bool running = true; running;) {
     try {
-      network_round(last_tick);
-      std::unique_lock l(m_mutex);
-      if (!m_abort) continue;
-      shut_down();
-      const auto grace = std::chrono::seconds(std::max(m_settings.stop_tracker_timeout, 0) + 2);
-      l.unlock();
-      // Wait for the "stopped" announces, but never longer than their
-      // time-out allows: a tracker that never answers must not hold the exit.
-      const auto deadline = std::chrono::steady_clock::now() + grace;
-      while (tracker_requests_pending() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      }
-      return;
+      running = network_round(last_tick);
     } catch (const std::exception& e) {
-      std::cerr << e.what() << "\n";
+      report(&e);
     } catch (...) {
-      std::cerr << "error!\n";
+      report(nullptr);
     }
   }
-}
 
-bool session_impl::tracker_requests_pending() { return false; }
+  // The "stopped" announces are on their way; tick the trackers until they
+  // are done, but never longer than their time-out allows: a tracker or a
+  // name server that never answers must not hold the exit.
+  std::unique_lock l(m_mutex);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.stop_tracker_timeout, 0) + 2);
+  for (;;) {
+    try {
+      m_tracker_manager.tick();
+    } catch (const std::exception& e) {
+      report(&e);
+    } catch (...) {
+      report(nullptr);
+    }
+    if (m_tracker_manager.empty() || std::chrono::steady_clock::now() >= deadline) break;
+    l.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    l.lock();
+  }
+}
 
 }  // namespace engine

@@ -22,6 +22,7 @@
 #include "engine/sha1_hash.h"
 #include "engine/socket.h"
 #include "engine/stat.h"
+#include "engine/tracker_dispatcher.h"
 #include "engine/tracker_query.h"
 
 namespace engine {
@@ -68,13 +69,13 @@ class session_impl {
   // Queues a tracker request; the session's port and key are filled in.
   void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
                              const std::string& login);
-  // The tracker requests handed over so far, oldest first.
-  const std::vector<tracker_query>& tracker_requests() const { return m_tracker_requests; }
 
   // Lets the network thread start its next round at once.
   void wake() { m_selector.wake(); }
 
   mutable std::mutex m_mutex;
+  http_settings m_settings;
+  tracker_dispatcher m_tracker_manager{m_settings};
 
   std::map<sha1_hash, std::shared_ptr<torrent>> m_torrents;
   selector m_selector;
@@ -91,7 +92,6 @@ class session_impl {
   address m_listen_interface;
   std::shared_ptr<socket> m_listen_socket;
   bool m_extension_enabled[num_extensions] = {true, true, true, true};
-  http_settings m_settings;
   bool m_abort = false;
 
   int m_upload_rate = -1;
@@ -105,7 +105,8 @@ class session_impl {
   bool m_incoming_connection = false;
 
  private:
-  void network_round(std::uint32_t& last_tick);
+  // One wait and the work after it; false once the session has shut down.
+  bool network_round(std::uint32_t& last_tick);
   void second_tick();
   void shut_down();
   // Closes one connection after a failure, with a peer_error_alert.
@@ -114,11 +115,6 @@ class session_impl {
   void handle_readable(const std::shared_ptr<socket>& s);
   void handle_errored(const std::shared_ptr<socket>& s);
 
-  // Whether tracker requests are still running (the dispatcher's view).
-  bool tracker_requests_pending();
-
-  // Stand-in for the tracker dispatcher: requests are recorded, none is sent.
-  std::vector<tracker_query> m_tracker_requests;
 };
 
 }  // namespace engine

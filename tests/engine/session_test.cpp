@@ -1,0 +1,400 @@
+#include "engine/session.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "engine/alert_types.h"
+#include "engine/peer_connection.h"
+#include "engine/torrent.h"
+
+using namespace engine;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fingerprint qf("QF", 1, 2, 3, 4);
+
+// Waits up to ten seconds for `pred`; the tests end by themselves.
+bool eventually(const std::function<bool()>& pred) {
+  for (int i = 0; i < 1000; ++i) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return pred();
+}
+
+// Pops alerts until one of kind A arrives; its message, or "" after ten
+// seconds.
+template <class A>
+std::string next_alert(session& s) {
+  std::string msg;
+  eventually([&] {
+    while (auto a = s.pop_alert())
+      if (dynamic_cast<A*>(a.get())) {
+        msg = a->msg();
+        return true;
+      }
+    return false;
+  });
+  return msg;
+}
+
+// A listening socket on some free port of 0.0.0.0.
+std::shared_ptr<socket> occupy(std::uint16_t port = 0) {
+  auto s = std::make_shared<socket>(socket::tcp);
+  s->listen(address(0u, port), 64);
+  return s;
+}
+
+sha1_hash hash_of(int n) {
+  sha1_hash h;
+  h[0] = std::uint8_t(n);
+  h[19] = 0x5A;
+  return h;
+}
+
+torrent_metainfo small_torrent(const std::string& name) {
+  entry::dictionary_type info{{"name", entry(name)},
+                              {"length", entry(entry::integer_type(100))},
+                              {"piece length", entry(entry::integer_type(16384))},
+                              {"pieces", entry(std::string(20, 'x'))}};
+  entry::dictionary_type file{{"announce", entry(std::string("http://127.0.0.1:1/announce"))},
+                              {"info", entry(std::move(info))}};
+  return torrent_metainfo(entry(std::move(file)));
+}
+
+}  // namespace
+
+TEST(SessionListen, TakesTheNextFreePortOfTheRange) {
+  auto blocker = occupy();
+  const int taken = blocker->local_address().port;
+  session s(qf);
+  s.set_severity_level(alert::debug);
+  // The port after it may be in use as well; the range covers a few.
+  ASSERT_TRUE(s.listen_on({taken, taken + 20}));
+  EXPECT_GT(s.listen_port(), taken);
+  EXPECT_LE(s.listen_port(), taken + 20);
+  EXPECT_TRUE(s.is_listening());
+}
+
+TEST(SessionListen, NoPortFreeInTheRange) {
+  auto blocker = occupy();
+  const int taken = blocker->local_address().port;
+  session s(qf);
+  s.set_severity_level(alert::info);
+  EXPECT_FALSE(s.listen_on({taken, taken}));
+  EXPECT_FALSE(s.is_listening());
+  EXPECT_EQ(next_alert<listen_failed_alert>(s), "none of the ports in the range [" + std::to_string(taken) + ", " +
+                                                    std::to_string(taken) + "] could be opened for listening");
+}
+
+TEST(SessionListen, ForeignInterfaceStopsAtOnce) {
+  session s(qf);
+  s.set_severity_level(alert::fatal);
+  EXPECT_FALSE(s.listen_on({6881, 6889}, "192.0.2.1"));
+  EXPECT_EQ(next_alert<listen_failed_alert>(s), "cannot listen on the given interface '192.0.2.1'");
+  EXPECT_EQ(s.listen_port(), 6881);  // no further port was tried
+}
+
+TEST(SessionListen, RangeGivenAtConstruction) {
+  auto blocker = occupy();
+  const int taken = blocker->local_address().port;
+  session s(qf, {taken, taken + 20}, "127.0.0.1");
+  EXPECT_TRUE(eventually([&] { return s.is_listening(); }));
+  EXPECT_NE(s.listen_port(), taken);
+}
+
+TEST(SessionConnections, AcceptsAndClosesThroughTheLoop) {
+  session s(qf);
+  s.set_severity_level(alert::debug);
+  ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
+  EXPECT_FALSE(s.status().has_incoming_connections);
+
+  std::vector<std::unique_ptr<socket>> clients;
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(std::make_unique<socket>(socket::tcp, true));
+    clients.back()->connect(address(127, 0, 0, 1, s.listen_port()));
+  }
+  ASSERT_TRUE(eventually([&] { return s.status().num_peers == 3; }));
+  EXPECT_TRUE(s.status().has_incoming_connections);
+  // Bytes from a peer are taken in; a peer that leaves is closed.
+  ASSERT_EQ(clients[0]->send("\x13" "BitTorrent protocol", 20), 20);
+  clients[1]->close();
+  EXPECT_EQ(next_alert<peer_error_alert>(s), "connection closed by remote host");
+  EXPECT_TRUE(eventually([&] { return s.status().num_peers == 2; }));
+  clients.clear();
+  EXPECT_TRUE(eventually([&] { return s.status().num_peers == 0; }));
+  EXPECT_GT(s.status().total_download, -1);
+
+  // Listening again clears the incoming flag.
+  ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
+  EXPECT_FALSE(s.status().has_incoming_connections);
+}
+
+TEST(SessionConnections, BlockedAddressesAreDroppedSilently) {
+  session s(qf);
+  ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
+  ip_filter f;
+  f.add_rule(address(127, 0, 0, 1, 0), address(127, 0, 0, 1, 0), ip_filter::blocked);
+  s.set_ip_filter(f);
+  socket c(socket::tcp, true);
+  c.connect(address(127, 0, 0, 1, s.listen_port()));
+  ASSERT_TRUE(eventually([&] { return s.status().has_incoming_connections; }));
+  char b;
+  EXPECT_EQ(c.receive(&b, 1), 0);  // closed by the session
+  EXPECT_EQ(s.status().num_peers, 0);
+}
+
+TEST(SessionPeerId, ExtensionMarks) {
+  session s(qf);
+  peer_id id = s.id();
+  EXPECT_EQ(id.to_string().substr(0, 8), "-QF1234-");
+  EXPECT_EQ(id.to_string().substr(17), "ext");
+  s.disable_extensions();
+  id = s.id();
+  const std::string alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_.!~*'()";
+  for (int i = 8; i < 20; ++i) EXPECT_NE(alphabet.find(char(id[i])), std::string::npos) << i;
+  s.enable_extension(2);
+  EXPECT_EQ(s.id().to_string().substr(17), "ext");
+  EXPECT_EQ(s.id().to_string().substr(0, 17), id.to_string().substr(0, 17));
+}
+
+TEST(SessionTorrents, DuplicatesAreRefused) {
+  session s(qf);
+  const sha1_hash ih = hash_of(1);
+  torrent_handle h = s.add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, ".");
+  EXPECT_TRUE(h.is_valid());
+  EXPECT_THROW(s.add_torrent_by_info_hash("http://127.0.0.1:2/announce", ih, "."), duplicate_torrent);
+
+  const torrent_metainfo info = small_torrent("a.bin");
+  torrent_handle m = s.add_torrent(info, ".");
+  EXPECT_THROW(s.add_torrent(info, "."), duplicate_torrent);  // checking or running
+  EXPECT_THROW(s.add_torrent_by_info_hash("http://x/", info.info_hash(), "."), duplicate_torrent);
+  // Handed over to the session by the checker: still a duplicate.
+  ASSERT_TRUE(eventually([&] { return m.status().state == connecting_to_tracker; }));
+  EXPECT_THROW(s.add_torrent(info, "."), duplicate_torrent);
+  EXPECT_EQ(s.get_torrents().size(), 2u);
+
+  try {
+    s.add_torrent_by_info_hash("http://x/", ih, ".");
+  } catch (const duplicate_torrent& e) {
+    EXPECT_STREQ(e.what(), "torrent already exists in session");
+  }
+  try {
+    s.add_torrent(torrent_metainfo(hash_of(9)), ".");
+    FAIL() << "a torrent without files was added";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "no files in torrent");
+  }
+}
+
+TEST(SessionTorrents, PauseResumeAndRemoveAnnounce) {
+  session s(qf);
+  s.set_severity_level(alert::info);
+  torrent_handle running = s.add_torrent_by_info_hash("http://127.0.0.1:1/announce", hash_of(1), ".");
+  torrent_handle paused = s.add_torrent_by_info_hash("http://127.0.0.1:1/announce", hash_of(2), ".");
+  EXPECT_TRUE(running.is_paused());
+  running.resume();
+  EXPECT_FALSE(running.is_paused());
+  EXPECT_EQ(next_alert<tracker_announce_alert>(s), "tracker announce");
+
+  // A paused torrent leaves without a word, a running one says "stopped".
+  s.remove_torrent(paused);
+  s.remove_torrent(running);
+  ASSERT_TRUE(eventually([&] { return !running.is_valid() && !paused.is_valid(); }));
+  std::vector<std::string> announces;
+  while (auto a = s.pop_alert())
+    if (auto* t = dynamic_cast<tracker_announce_alert*>(a.get())) {
+      announces.push_back(t->msg());
+      EXPECT_EQ(t->handle, running);
+    }
+  EXPECT_EQ(announces, std::vector<std::string>{"tracker announce, event=stopped"});
+  EXPECT_THROW(running.pause(), invalid_handle);
+  EXPECT_TRUE(s.get_torrents().empty());
+  try {
+    paused.status();
+  } catch (const invalid_handle& e) {
+    EXPECT_STREQ(e.what(), "invalid torrent handle used");
+  }
+  EXPECT_FALSE(torrent_handle().is_valid());
+  EXPECT_THROW(torrent_handle().pause(), invalid_handle);
+}
+
+TEST(SessionTorrents, RemovedWhileWaitingForTheCheck) {
+  session s(qf);
+  s.set_severity_level(alert::debug);
+  std::vector<torrent_handle> handles;
+  for (int i = 0; i < 20; ++i) handles.push_back(s.add_torrent(small_torrent("f" + std::to_string(i)), "."));
+  for (auto& h : handles) s.remove_torrent(h);
+  ASSERT_TRUE(eventually([&] { return s.get_torrents().empty(); }));
+  for (auto& h : handles) EXPECT_FALSE(h.is_valid());
+  EXPECT_EQ(s.pop_alert(), nullptr);
+}
+
+TEST(SessionConnections, HalfOpenLimitQueuesConnects) {
+  session s(qf);
+  s.set_severity_level(alert::debug);
+  s.set_max_half_open_connections(7);
+  auto target = occupy();
+  const std::uint16_t port = target->local_address().port;
+  torrent_handle h = s.add_torrent_by_info_hash("http://127.0.0.1:1/announce", hash_of(3), ".");
+  session_impl& impl = s.impl();
+  {
+    std::lock_guard l(impl.m_mutex);
+    auto t = impl.find_torrent(h.info_hash());
+    for (int i = 0; i < 10; ++i) t->connect_to_peer(address(127, 0, 0, std::uint8_t(1 + i), port));
+    EXPECT_EQ(impl.m_half_open.size(), 7u);
+    ASSERT_EQ(impl.m_connection_queue.size(), 3u);
+    EXPECT_EQ(impl.m_connection_queue.front()->remote(), address(127, 0, 0, 8, port));
+    EXPECT_TRUE(impl.m_connection_queue.front()->is_queued());
+  }
+  // Every connect ends (accepted or refused); the queue drains through the
+  // slots that free up.
+  EXPECT_TRUE(eventually([&] {
+    std::lock_guard l(impl.m_mutex);
+    return impl.m_half_open.empty() && impl.m_connection_queue.empty();
+  }));
+}
+
+TEST(SessionStatus, StartsEmpty) {
+  session s(qf);
+  const session_status st = s.status();
+  EXPECT_FALSE(st.has_incoming_connections);
+  EXPECT_EQ(st.num_peers, 0);
+  EXPECT_EQ(st.total_download, 0);
+  EXPECT_EQ(st.upload_rate, 0);
+  EXPECT_FALSE(s.is_listening());
+  EXPECT_EQ(s.pop_alert(), nullptr);
+}
+
+// Public calls from several threads while both engine threads run.
+TEST(SessionConcurrency, CallsFromManyThreads) {
+  session s(qf);
+  s.set_severity_level(alert::debug);
+  ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
+  std::vector<std::thread> threads;
+  for (int n = 0; n < 4; ++n)
+    threads.emplace_back([&, n] {
+      for (int i = 0; i < 25; ++i) {
+        const int k = n * 25 + i;
+        torrent_handle h = k % 2 ? s.add_torrent(small_torrent("c" + std::to_string(k)), ".")
+                                 : s.add_torrent_by_info_hash("http://127.0.0.1:1/a", hash_of(k), ".");
+        h.resume();
+        (void)h.status();
+        (void)s.status();
+        (void)s.get_torrents();
+        s.set_upload_rate_limit(k * 1000);
+        if (i % 3 == 0) s.remove_torrent(h);
+        socket c(socket::tcp, true);
+        c.connect(address(127, 0, 0, 1, s.listen_port()));
+        while (auto a = s.pop_alert()) {
+        }
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_TRUE(eventually([&] { return s.get_torrents().size() == 64u; }));
+}
+
+namespace {
+
+// A tracker on loopback that records each request line and answers with an
+// empty peer list, or, when `silent`, never answers at all.
+class loopback_tracker {
+ public:
+  explicit loopback_tracker(bool silent = false) : m_silent(silent) {
+    m_listen = std::make_shared<socket>(socket::tcp);
+    m_listen->listen(address(127, 0, 0, 1, 0), 16);
+    m_thread = std::thread([this] { run(); });
+  }
+  ~loopback_tracker() {
+    m_stop = true;
+    m_thread.join();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(m_listen->local_address().port) + "/announce"; }
+  std::vector<std::string> requests() {
+    std::lock_guard l(m_mutex);
+    return m_requests;
+  }
+  bool saw(const std::string& text) {
+    for (auto& r : requests())
+      if (r.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+ private:
+  void run() {
+    selector sel;
+    sel.monitor_readability(m_listen);
+    std::vector<std::shared_ptr<socket>> held;
+    while (!m_stop) {
+      selector::socket_list r, w, e;
+      sel.wait(20000, r, w, e);
+      auto c = m_listen->accept();
+      if (!c) continue;
+      c->set_blocking(true);
+      std::string request;
+      char buf[2048];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        const int n = c->receive(buf, sizeof buf);
+        if (n <= 0) break;
+        request.append(buf, std::size_t(n));
+      }
+      {
+        std::lock_guard l(m_mutex);
+        m_requests.push_back(request.substr(0, request.find("\r\n")));
+      }
+      if (m_silent) {
+        held.push_back(c);
+        continue;
+      }
+      const std::string body = "d8:intervali1800e5:peers0:e";
+      const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+      c->send(reply.data(), int(reply.size()));
+    }
+  }
+
+  bool m_silent;
+  std::shared_ptr<socket> m_listen;
+  std::atomic<bool> m_stop{false};
+  std::mutex m_mutex;
+  std::vector<std::string> m_requests;
+  std::thread m_thread;
+};
+
+}  // namespace
+
+TEST(SessionTrackers, AnnouncesStartedAndStoppedOverHttp) {
+  loopback_tracker tracker;
+  {
+    session s(qf);
+    s.set_severity_level(alert::info);
+    ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
+    const std::uint16_t port = s.listen_port();
+    torrent_handle h = s.add_torrent_by_info_hash(tracker.url(), hash_of(7), ".");
+    h.resume();
+    EXPECT_EQ(next_alert<tracker_reply_alert>(s), "Got response from tracker: " + tracker.url());
+    EXPECT_TRUE(tracker.saw("event=started"));
+    EXPECT_TRUE(tracker.saw("port=" + std::to_string(port)));
+    EXPECT_EQ(h.status().state, downloading_metadata);
+    EXPECT_EQ(h.status().current_tracker, tracker.url());
+  }
+  // The session's end sends the "stopped" announce and waits for it.
+  EXPECT_TRUE(tracker.saw("event=stopped"));
+}
+
+TEST(SessionTrackers, SilentTrackerDoesNotHoldTheExit) {
+  loopback_tracker tracker(true);
+  {
+    session s(qf);
+    http_settings settings;
+    settings.stop_tracker_timeout = 1;
+    s.set_http_settings(settings);
+    torrent_handle h = s.add_torrent_by_info_hash(tracker.url(), hash_of(8), ".");
+    h.resume();
+    ASSERT_TRUE(eventually([&] { return tracker.saw("event=started"); }));
+  }
+  // Reaching this line is the test: the destructor gave up on the tracker.
+  SUCCEED();
+}
