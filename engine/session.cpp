@@ -62,30 +62,16 @@ bool session::is_listening() const {
   return impl.m_listen_socket != nullptr;
 }
 
-void session::set_upload_rate_limit(int v) {
+void session::set_limit(int session_impl::*limit, int value) {
   std::lock_guard l(m_impl.m_mutex);
-  m_impl.m_upload_rate = v;
+  m_impl.*limit = value;
 }
 
-void session::set_download_rate_limit(int v) {
-  std::lock_guard l(m_impl.m_mutex);
-  m_impl.m_download_rate = v;
-}
-
-void session::set_max_uploads(int v) {
-  std::lock_guard l(m_impl.m_mutex);
-  m_impl.m_max_uploads = v;
-}
-
-void session::set_max_connections(int v) {
-  std::lock_guard l(m_impl.m_mutex);
-  m_impl.m_max_connections = v;
-}
-
-void session::set_max_half_open_connections(int v) {
-  std::lock_guard l(m_impl.m_mutex);
-  m_impl.m_half_open_limit = v;
-}
+void session::set_upload_rate_limit(int v) { set_limit(&session_impl::m_upload_rate, v); }
+void session::set_download_rate_limit(int v) { set_limit(&session_impl::m_download_rate, v); }
+void session::set_max_uploads(int v) { set_limit(&session_impl::m_max_uploads, v); }
+void session::set_max_connections(int v) { set_limit(&session_impl::m_max_connections, v); }
+void session::set_max_half_open_connections(int v) { set_limit(&session_impl::m_half_open_limit, v); }
 
 void session::set_peer_id(const peer_id& id) {
   std::lock_guard l(m_impl.m_mutex);
@@ -199,17 +185,14 @@ torrent_handle session::add_torrent_by_info_hash(const std::string& tracker_url,
 
 void session::remove_torrent(const torrent_handle& h) {
   if (h.m_ses != &m_impl) return;
-  {
-    std::lock_guard l(m_impl.m_mutex);
-    if (auto t = m_impl.find_torrent(h.info_hash())) {
-      t->abort();
-      return;
-    }
-  }
-  if (h.m_chk) {
-    std::lock_guard l(m_checker_impl.m_mutex);
+  // Both locks at once (session first): a torrent that the checker hands
+  // over in between would otherwise escape its removal.
+  std::lock_guard ses_lock(m_impl.m_mutex);
+  std::lock_guard chk_lock(m_checker_impl.m_mutex);
+  if (auto t = m_impl.find_torrent(h.info_hash()))
+    t->abort();
+  else
     m_checker_impl.remove_torrent(h.info_hash());
-  }
 }
 
 std::vector<torrent_handle> session::get_torrents() {

@@ -94,6 +94,7 @@ class session {
 
  private:
   void start_threads();
+  void set_limit(int session_impl::*limit, int value);
 
   session_impl m_impl;
   checker_impl m_checker_impl;

@@ -290,9 +290,9 @@ void report(const std::exception* e) { std::cerr << (e ? e->what() : "error!") <
 }  // namespace
 
 void session_impl::operator()() {
-  if (m_listen_port_first != 0 && m_listen_port_last != 0) {
+  {
     std::lock_guard l(m_mutex);
-    open_listen_port();
+    if (m_listen_port_first != 0 && m_listen_port_last != 0) open_listen_port();
   }
   std::uint32_t last_tick = platform::timeGetTime();
   for (bool running = true; running;) {
