@@ -151,6 +151,25 @@ TEST_F(DhtService, AnnouncedTorrentIsFoundBetweenTwoNodes) {
             std::string::npos) << hashes_txt;
 }
 
+TEST_F(DhtService, ExternalAddressKeepsThePort) {
+  CDHTService s(40, options("ext"));
+  s.Start("127.0.0.24", "127.0.0.24", free_udp_port(address(127, 0, 0, 24, 0).ip), 6881);
+  const auto own = [&] {
+    address a;
+    s.Inspect([&](const dht::NodeCore& core) { a = core.own_endpoint(); });
+    return a;
+  };
+  const auto port = own().port;
+  EXPECT_EQ(port, s.GetPort());
+  EXPECT_TRUE(s.SetExternalAddress("127.0.0.99"));
+  EXPECT_EQ(own(), address(127, 0, 0, 99, port));
+  EXPECT_FALSE(s.SetExternalAddress("999.1.1.1"));
+  EXPECT_EQ(own(), address(127, 0, 0, 99, port));
+  // A restart with a host that cannot be found keeps the address.
+  s.Start("127.0.0.24", "999.0.0.1", port, 6881);
+  EXPECT_EQ(own(), address(127, 0, 0, 99, port));
+}
+
 TEST_F(DhtService, DumpFailureReachesTheCaller) {
   auto o = options("dump");
   o.dump_folder = dir / "a_file";

@@ -31,7 +31,8 @@ class DhtNodeCore : public ::testing::Test {
   }
   // A contact with `id` in its bucket of the main table, confirmed.
   dht::Node& confirmed(const address& a, const sha1_hash& id) {
-    h.receive(reply_to(ping_new(a), "2:id20:" + id.to_string()), a);
+    const Sent ping = ping_new(a);
+    h.receive(reply_to(ping, "2:id20:" + id.to_string()), a);
     dht::Node* n = h.core.main_table().find_by_id(id);
     EXPECT_TRUE(n && n->confirmed);
     return *n;
@@ -122,6 +123,34 @@ TEST_F(DhtNodeCore, FindNodeRepliesFillTheTableButNeverWithJunk) {
   h.core.main_table().find_by_id(id)->awaiting = true;
   h.receive(reply_to(queries[0], "2:id20:" + id.to_string() + "5:nodes" + bstr(nodes + "x")), peer(1));
   EXPECT_EQ(h.core.main_table().size(), 2u);
+}
+
+TEST_F(DhtNodeCore, FindNodeIsRepeatedAfterTenMinutesForANeighboursId) {
+  const auto far = flip(id_of(0x11), 0), near = flip(id_of(0x11), 150);
+  dht::Node& first = confirmed(peer(1), far);
+  confirmed(peer(2), near);
+  // While the second contact got its ping, the first got a find_node for
+  // its own id; it is answered now.
+  const std::uint32_t asked_first = h.now;
+  EXPECT_EQ(first.pending, 'f');
+  EXPECT_EQ(first.last_find_node, asked_first);
+  h.receive("d1:rd2:id20:" + far.to_string() + "e1:t1:" + std::string(1, char(first.transaction)) + "1:y1:re",
+            peer(1));
+  EXPECT_FALSE(first.awaiting);
+  h.tick();  // the other one has never been asked: it is next, for its own id
+  ASSERT_EQ(h.sent.size(), 1u);
+  EXPECT_EQ(h.sent[0].to, peer(2));
+  EXPECT_EQ(h.sent[0].message()["a"]["target"].string(), near.to_string());
+  h.receive(reply_to(h.take(), "2:id20:" + near.to_string()), peer(2));
+  // Nobody is asked again before ten minutes have passed; then the one silent
+  // longest is asked for the id of the first other contact.
+  h.tick(asked_first + NodeCore::find_node_every - 1 - h.now);
+  EXPECT_TRUE(h.sent.empty());
+  h.tick(1);
+  ASSERT_EQ(h.sent.size(), 1u);
+  EXPECT_EQ(h.sent[0].to, peer(1));
+  EXPECT_EQ(h.sent[0].message()["q"].string(), "find_node");
+  EXPECT_EQ(h.sent[0].message()["a"]["target"].string(), near.to_string());
 }
 
 TEST_F(DhtNodeCore, PingHandlerAddsTheSenderOnce) {
