@@ -134,20 +134,25 @@ void session_impl::connection_failed(const std::shared_ptr<socket>& s, const std
   }
 }
 
+template <class Io>
+void session_impl::run_io(const std::shared_ptr<socket>& s, std::shared_ptr<peer_connection> c, Io io) {
+  try {
+    io(*c);
+  } catch (const file_error& e) {
+    // The disk failed, not the peer: the torrent stops until the user acts.
+    if (torrent* t = c->associated_torrent()) {
+      if (m_alerts.should_post(alert::fatal)) m_alerts.post_alert(file_error_alert(t->get_handle(), e.what()));
+      t->pause();
+    }
+    connection_failed(s, e.what());
+  } catch (const std::exception& e) {
+    connection_failed(s, e.what());
+  }
+}
+
 void session_impl::handle_writable(const std::shared_ptr<socket>& s) {
   if (auto i = m_connections.find(s); i != m_connections.end()) {
-    auto c = i->second;
-    try {
-      c->send_data();
-    } catch (const file_error& e) {
-      if (torrent* t = c->associated_torrent()) {
-        if (m_alerts.should_post(alert::fatal)) m_alerts.post_alert(file_error_alert(t->get_handle(), e.what()));
-        t->pause();
-      }
-      connection_failed(s, e.what());
-    } catch (const std::exception& e) {
-      connection_failed(s, e.what());
-    }
+    run_io(s, i->second, [](peer_connection& c) { c.send_data(); });
   } else if (auto h = m_half_open.find(s); h != m_half_open.end()) {
     // Writable means the connect ended; the socket's own error tells how.
     if (auto err = s->pending_error()) {
@@ -176,11 +181,7 @@ void session_impl::handle_readable(const std::shared_ptr<socket>& s) {
     m_selector.monitor_readability(a);
     m_selector.monitor_errors(a);
   } else if (auto i = m_connections.find(s); i != m_connections.end()) {
-    try {
-      i->second->receive_data();
-    } catch (const std::exception& e) {
-      connection_failed(s, e.what());
-    }
+    run_io(s, i->second, [](peer_connection& c) { c.receive_data(); });
   } else {
     m_selector.remove(s);
   }

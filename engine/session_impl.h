@@ -111,6 +111,11 @@ class session_impl {
   void shut_down();
   // Closes one connection after a failure, with a peer_error_alert.
   void connection_failed(const std::shared_ptr<socket>& s, const std::string& message);
+  // Runs one send or receive of a connection and closes it when that throws
+  // (a file error also pauses its torrent). Holds its own share of the
+  // connection, which may leave the maps meanwhile.
+  template <class Io>
+  void run_io(const std::shared_ptr<socket>& s, std::shared_ptr<peer_connection> c, Io io);
   void handle_writable(const std::shared_ptr<socket>& s);
   void handle_readable(const std::shared_ptr<socket>& s);
   void handle_errored(const std::shared_ptr<socket>& s);
