@@ -197,9 +197,10 @@ void CDHTService::Inspect(const std::function<void(const dht::NodeCore&)>& f) {
   f(*m_core);
 }
 
-// Runs under the lock, from within the core.
+// Runs under the lock, from within the core. An unbound socket stays
+// silent rather than send from a port of the system's choice.
 bool CDHTService::send(const engine::address& to, std::string_view datagram) {
-  if (m_socket < 0) return false;
+  if (m_socket < 0 || !m_bound) return false;
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(to.ip);

@@ -151,6 +151,17 @@ TEST_F(DhtService, AnnouncedTorrentIsFoundBetweenTwoNodes) {
             std::string::npos) << hashes_txt;
 }
 
+TEST_F(DhtService, FailedBindLeavesTheNodeSilent) {
+  UdpProbe taken(address(127, 0, 0, 25, 0));
+  CDHTService s(40, options("silent"));
+  EXPECT_FALSE(s.Start("127.0.0.25", "127.0.0.25", taken.local().port, 6881));
+  UdpProbe contact(address(127, 0, 0, 26, 0));
+  s.AddNode(contact.local(), {});
+  clock.offset += dht::NodeCore::ping_after + 40000;
+  EXPECT_FALSE(contact.receive(1000));  // no ping from some other port
+  EXPECT_EQ(s.GetStatistics().total_sent, 0u);
+}
+
 TEST_F(DhtService, ExternalAddressKeepsThePort) {
   CDHTService s(40, options("ext"));
   s.Start("127.0.0.24", "127.0.0.24", free_udp_port(address(127, 0, 0, 24, 0).ip), 6881);
