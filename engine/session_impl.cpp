@@ -66,7 +66,7 @@ void session_impl::open_listen_port() {
           fail("cannot listen on the given interface '" + m_listen_interface.as_string() + "'");
           return;
         }
-        if (int(m_listen_interface.port) + 1 > m_listen_port_last) {
+        if (int(m_listen_interface.port) + 1 > m_listen_port_last || m_listen_interface.port == 65535) {
           fail("none of the ports in the range [" + std::to_string(m_listen_port_first) + ", " +
                std::to_string(m_listen_port_last) + "] could be opened for listening");
           return;
@@ -221,6 +221,8 @@ void session_impl::second_tick() {
         if (m_alerts.should_post(alert::info))
           m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce, event=stopped"));
       }
+      // Its connections go first: they point at it.
+      purge_connections();
       i = m_torrents.erase(i);
       continue;
     }
