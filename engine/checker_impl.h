@@ -4,19 +4,23 @@
 // session's torrent map. Its lock is taken after the session lock wherever
 // both are held.
 //
-// No storage exists yet, so there is nothing to check: a waiting torrent is
-// handed over as it is. The file check and the fast-resume reading slot in
-// between taking a record off the queue and the hand-over.
+// A waiting torrent's fast-resume data is read first; when it shows the
+// files as they are, the torrent goes straight to the session, otherwise its
+// files are checked in steps, one torrent at a time, so that progress, aborts
+// and new torrents are seen between steps.
 
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/address.h"
 #include "engine/entry.h"
+#include "engine/piece_picker.h"
+#include "engine/torrent_metainfo.h"
 #include "engine/sha1_hash.h"
 
 namespace engine {
@@ -25,10 +29,17 @@ class session_impl;
 class torrent;
 
 struct piece_checker_data {
+  // Fills peers, piece map and unfinished pieces from `resume` (read for a
+  // torrent of `block_size` byte blocks), or leaves them empty and tells why
+  // in `error`; see parse_resume_data in fast_resume.h.
+  void parse_resume_data(const entry& resume, const torrent_metainfo& info, int block_size, std::string& error);
+
   std::shared_ptr<torrent> torrent_ptr;
   std::filesystem::path save_path;
   sha1_hash info_hash;
   std::vector<address> peers;
+  std::vector<int> piece_map;
+  std::vector<piece_picker::downloading_piece> unfinished_pieces;
   entry resume_data;
   bool processing = false;
   float progress = 0;
@@ -51,10 +62,27 @@ class checker_impl {
 
   session_impl& m_ses;
   std::mutex m_mutex;
+
   std::condition_variable m_cond;
   std::deque<std::shared_ptr<piece_checker_data>> m_torrents;
   std::deque<std::shared_ptr<piece_checker_data>> m_processing;
   bool m_abort = false;
+
+ private:
+  // Takes the waiting record `d` through its fast-resume data: true when it
+  // was handed over (or dropped), false when its files need a full check.
+  bool take_waiting(const std::shared_ptr<piece_checker_data>& d);
+  // One step of the check of the record in progress.
+  void check_step(const std::shared_ptr<piece_checker_data>& d);
+  // Both locks held: the checked torrent enters the session.
+  void hand_over(piece_checker_data& d);
+  // Both locks held: a torrent that leaves the checker without entering the
+  // session; one that has peers (its metadata came from them) enters it
+  // aborted, so that the network thread closes them.
+  void drop(piece_checker_data& d);
+  // Checker lock held: `d` leaves the in-progress queue and the next one
+  // (if any) is in progress.
+  void finish_processing(const std::shared_ptr<piece_checker_data>& d);
 };
 
 }  // namespace engine

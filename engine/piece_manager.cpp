@@ -1,6 +1,7 @@
 #include "engine/piece_manager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <unordered_map>
@@ -88,7 +89,8 @@ struct piece_manager::impl {
   std::vector<int> slot_to_piece;
   std::vector<int> free_slots;          // the back is the newest
   std::deque<int> unallocated_slots;    // increasing
-  check_state state = check_state::not_started;
+  // Read without the lock: status queries never wait for the disk.
+  std::atomic<check_state> state{check_state::not_started};
   int current_slot = 0;
   std::unordered_multimap<sha1_hash, int> hash_to_piece;
   std::vector<char> slot_buf, home_buf, other_buf;
@@ -367,8 +369,8 @@ std::pair<bool, float> piece_manager::check_pieces(std::vector<bool>& have) {
 }
 
 bool piece_manager::is_allocating() const {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
-  return m_impl->state == check_state::allocating || m_impl->state == check_state::done;
+  const check_state state = m_impl->state;
+  return state == check_state::allocating || state == check_state::done;
 }
 
 int piece_manager::read(char* buf, int piece, int offset, int size) {

@@ -5,6 +5,8 @@
 
 #include "engine/alert_types.h"
 #include "engine/allocate_resources.h"
+#include "engine/checker_impl.h"
+#include "engine/piece_manager.h"
 #include "engine/peer_connection.h"
 #include "engine/session_impl.h"
 
@@ -66,6 +68,7 @@ void torrent::pause() {
   m_paused = true;
   m_event = tracker_query::stopped;
   m_announce_now = true;
+  if (m_storage) m_storage->release_files();
 }
 
 void torrent::resume() {
@@ -80,6 +83,7 @@ void torrent::abort() {
   m_abort = true;
   m_event = tracker_query::stopped;
   disconnect_all();
+  if (m_storage) m_storage->release_files();
 }
 
 void torrent::disconnect_all() {
@@ -274,11 +278,58 @@ void torrent::remove_peer(peer_connection* p) {
   if (i != m_connections.end() && i->second == p) m_connections.erase(i);
 }
 
-void torrent::files_checked() { m_files_checked = true; }
+// --- storage
+
+void torrent::init_storage() {
+  if (m_storage) return;
+  m_block_size = block_size_for(m_default_block_size, m_info.piece_length());
+  const auto total_blocks = int((m_info.total_size() + m_block_size - 1) / m_block_size);
+  m_picker = std::make_unique<piece_picker>(int(m_info.piece_length() / m_block_size), total_blocks);
+  m_storage = std::make_unique<piece_manager>(m_info, m_save_path);
+  m_have_pieces.assign(std::size_t(m_info.num_pieces()), false);
+  m_has_storage = true;
+}
+
+bool torrent::check_fastresume(const piece_checker_data& d) {
+  init_storage();
+  std::vector<int> unfinished;
+  for (const auto& p : d.unfinished_pieces) unfinished.push_back(p.index);
+  return m_storage->check_fastresume(d.piece_map, unfinished, m_have_pieces, m_compact_mode);
+}
+
+std::pair<bool, float> torrent::check_files() {
+  init_storage();
+  return m_storage->check_pieces(m_have_pieces);
+}
+
+void torrent::files_checked(const std::vector<piece_picker::downloading_piece>& unfinished) {
+  m_num_pieces = int(std::count(m_have_pieces.begin(), m_have_pieces.end(), true));
+  m_picker->files_checked(m_have_pieces, unfinished);
+  m_files_checked = true;
+}
 
 // --- state
 
-std::pair<std::int64_t, std::int64_t> torrent::bytes_done() const { return {0, 0}; }
+std::pair<std::int64_t, std::int64_t> torrent::bytes_done() const {
+  if (!has_metadata()) return {0, 0};
+  const int last = m_info.num_pieces() - 1;
+  std::int64_t total = 0, wanted = 0;
+  for (int p = 0; p <= last; ++p) {
+    if (!m_have_pieces[std::size_t(p)]) continue;
+    total += m_info.piece_size(p);
+    if (!m_picker->is_filtered(p)) wanted += m_info.piece_size(p);
+  }
+  for (const auto& d : m_picker->get_download_queue()) {
+    for (int b = 0; b < m_picker->blocks_in_piece(d.index); ++b) {
+      if (!d.finished[std::size_t(b)]) continue;
+      const std::int64_t start = std::int64_t(b) * m_block_size;
+      const std::int64_t n = std::min<std::int64_t>(m_block_size, m_info.piece_size(d.index) - start);
+      total += n;
+      if (!m_picker->is_filtered(d.index)) wanted += n;
+    }
+  }
+  return {total, wanted};
+}
 
 std::int64_t torrent::bytes_left() const {
   if (!has_metadata()) return -1;
@@ -306,9 +357,26 @@ torrent_status torrent::status() const {
                                    [](const auto& c) { return !c.second->is_connecting(); }));
   st.num_complete = m_complete;
   st.num_incomplete = m_incomplete;
-  // Without storage the progress is that of the metadata download.
-  st.state = m_got_tracker_response ? downloading_metadata : connecting_to_tracker;
-  if (m_metadata_size > 0) st.progress = std::min(1.0f, float(m_metadata_received) / float(m_metadata_size));
+  if (!has_metadata()) {
+    // Without storage the progress is that of the metadata download.
+    st.state = m_got_tracker_response ? downloading_metadata : connecting_to_tracker;
+    if (m_metadata_size > 0) st.progress = std::min(1.0f, float(m_metadata_received) / float(m_metadata_size));
+    return st;
+  }
+  const auto [total_done, wanted_done] = bytes_done();
+  std::int64_t wanted = m_info.total_size();
+  for (int p = 0; p < m_info.num_pieces(); ++p) {
+    if (m_picker->is_filtered(p)) wanted -= m_info.piece_size(p);
+  }
+  st.total_done = total_done;
+  st.total_wanted_done = wanted_done;
+  st.total_wanted = wanted;
+  st.progress = wanted == 0 ? 1.0f : float(double(wanted_done) / double(wanted));
+  st.pieces = &m_have_pieces;
+  if (!m_got_tracker_response) st.state = connecting_to_tracker;
+  else if (is_seed()) st.state = seeding;
+  else if (wanted_done == wanted) st.state = finished;
+  else st.state = downloading;
   return st;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/address.h"
+#include "engine/piece_picker.h"
 #include "engine/request_callback.h"
 #include "engine/resource_request.h"
 #include "engine/stat.h"
@@ -30,6 +31,8 @@ namespace engine {
 class session_impl;
 class checker_impl;
 class peer_connection;
+class piece_manager;
+struct piece_checker_data;
 
 class torrent : public request_callback, public std::enable_shared_from_this<torrent> {
  public:
@@ -115,9 +118,25 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   const std::vector<tracker_peer_entry>& tracker_peers() const { return m_tracker_peers; }
   const std::map<address, peer_connection*>& peers() const { return m_connections; }
 
-  // --- checker hand-over
-  void files_checked();
+  // --- storage and checker hand-over (the checker thread calls these
+  // outside the session lock; they touch only the storage)
+  // Creates the storage and the piece picker when the torrent has none.
+  void init_storage();
+  // Takes accepted fast-resume data (creating the storage); true when the
+  // files need no full check.
+  bool check_fastresume(const piece_checker_data& d);
+  // One step of the full check: (finished, progress).
+  std::pair<bool, float> check_files();
+  // The check is done: the picker learns what is there.
+  void files_checked(const std::vector<piece_picker::downloading_piece>& unfinished);
   bool are_files_checked() const { return m_files_checked; }
+  // Only with metadata (has_metadata()).
+  piece_manager& filesystem() { return *m_storage; }
+  piece_picker& picker() { return *m_picker; }
+  const std::vector<bool>& pieces() const { return m_have_pieces; }
+  bool is_seed() const { return has_metadata() && m_num_pieces == m_info.num_pieces(); }
+  // A peer to connect to, as if a tracker had named it.
+  void add_tracker_peer(const address& a, const peer_id& id) { m_tracker_peers.push_back({a, id}); }
 
   // --- state
   torrent_status status() const;
@@ -164,6 +183,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int m_event = tracker_query::started;
   int m_block_size = 0;
   bool m_has_storage = false;
+  std::unique_ptr<piece_manager> m_storage;
+  std::unique_ptr<piece_picker> m_picker;
+  std::vector<bool> m_have_pieces;
+  int m_num_pieces = 0;
 
   time_point m_next_request;
   int m_duration = 1800;

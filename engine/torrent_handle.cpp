@@ -1,6 +1,9 @@
 #include "engine/torrent_handle.h"
 
 #include "engine/checker_impl.h"
+#include "engine/fast_resume.h"
+#include "engine/peer_connection.h"
+#include "engine/piece_manager.h"
 #include "engine/session_impl.h"
 #include "engine/torrent.h"
 
@@ -51,7 +54,11 @@ torrent_status torrent_handle::status() const {
     std::lock_guard l(m_chk->m_mutex);
     if (piece_checker_data* d = m_chk->find_torrent(m_info_hash)) {
       torrent_status st;
-      st.state = d->processing ? checking_files : queued_for_checking;
+      st.state = queued_for_checking;
+      if (d->processing) {
+        torrent& t = *d->torrent_ptr;
+        st.state = t.has_metadata() && t.filesystem().is_allocating() ? allocating : checking_files;
+      }
       st.progress = d->progress;
       st.paused = d->torrent_ptr->is_paused();
       return st;
@@ -60,6 +67,20 @@ torrent_status torrent_handle::status() const {
   std::lock_guard l(m_ses->m_mutex);
   if (auto t = m_ses->find_torrent(m_info_hash)) return t->status();
   throw invalid_handle();
+}
+
+entry torrent_handle::build_resume_data() const {
+  if (!m_ses) return entry();
+  std::lock_guard l(m_ses->m_mutex);
+  auto t = m_ses->find_torrent(m_info_hash);
+  if (!t || !t->has_metadata()) return entry();
+  // Peers this side connected to listen on the port it used.
+  std::vector<address> peers;
+  for (const auto& [a, c] : t->peers()) {
+    if (c->is_local() && !c->is_connecting()) peers.push_back(a);
+  }
+  return engine::build_resume_data(t->metainfo(), t->filesystem(), t->block_size(),
+                                   t->picker().get_download_queue(), peers);
 }
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 
 #include <exception>
 
+#include "engine/entry.h"
 #include "engine/sha1_hash.h"
 #include "engine/torrent_status.h"
 
@@ -32,6 +33,9 @@ class torrent_handle {
   void pause() const;
   void resume() const;
   torrent_status status() const;
+  // The torrent's fast-resume data; an undefined entry while it waits or is
+  // checked, and without metadata.
+  entry build_resume_data() const;
 
   friend bool operator==(const torrent_handle& a, const torrent_handle& b) {
     return a.m_ses == b.m_ses && a.m_info_hash == b.m_info_hash;

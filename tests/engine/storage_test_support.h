@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -67,6 +68,24 @@ struct test_torrent {
     }
     data = random_bytes(static_cast<std::size_t>(total), seed);
     for (int i = 0; i < info.num_pieces(); ++i) info.set_hash(i, engine::hasher(piece(i).data(), piece_size(i)).final());
+    // Gives the torrent its info-hash.
+    info.add_tracker("http://127.0.0.1:1/announce");
+    info.build_torrent_dictionary();
+  }
+
+  // Writes the pieces `which` (all when empty) at their places in the files
+  // under `dir`; the other bytes are zeros.
+  void lay_down(const std::filesystem::path& dir, const std::vector<int>& which = {}) const {
+    std::string disk(data.size(), '\0');
+    for (int p = 0; p < num_pieces(); ++p) {
+      if (!which.empty() && std::find(which.begin(), which.end(), p) == which.end()) continue;
+      disk.replace(static_cast<std::size_t>(p * info.piece_length()), static_cast<std::size_t>(piece_size(p)), piece(p));
+    }
+    std::size_t at = 0;
+    for (const auto& f : info.files()) {
+      write_text(dir / f.path, disk.substr(at, static_cast<std::size_t>(f.size)));
+      at += static_cast<std::size_t>(f.size);
+    }
   }
 
   int num_pieces() const { return info.num_pieces(); }
