@@ -89,6 +89,7 @@ torrent_metainfo::torrent_metainfo(const char* data, std::size_t size) {
   // lies in the input.
   entry top(entry::dictionary_t);
   std::optional<sha1_hash> info_hash;
+  std::string_view info_bytes;
   ++p;
   while (true) {
     if (p == end) throw invalid_encoding();
@@ -98,7 +99,10 @@ torrent_metainfo::torrent_metainfo(const char* data, std::size_t size) {
     if (key.type() != entry::string_t) throw invalid_encoding();
     p += n;
     entry value = bdecode(p, end, n);
-    if (key.string() == "info") info_hash = sha1_of(p, n);  // a repeated key: the last one counts
+    if (key.string() == "info") {  // a repeated key: the last one counts
+      info_hash = sha1_of(p, n);
+      info_bytes = std::string_view(p, n);
+    }
     p += n;
     top[key.string()] = std::move(value);
   }
@@ -107,6 +111,7 @@ torrent_metainfo::torrent_metainfo(const char* data, std::size_t size) {
   } catch (const type_error&) {
     throw invalid_torrent_file();
   }
+  m_info_bytes = info_bytes;
 }
 
 void torrent_metainfo::read_info_dictionary(std::string_view raw) {
@@ -115,6 +120,7 @@ void torrent_metainfo::read_info_dictionary(std::string_view raw) {
   torrent_metainfo t = *this;
   try {
     t.read_info(info, sha1_of(raw.data(), n));
+    t.m_info_bytes = raw.substr(0, n);
   } catch (const type_error&) {
     throw invalid_torrent_file();
   }
@@ -225,6 +231,7 @@ void torrent_metainfo::add_file(const std::filesystem::path& path, std::int64_t 
     m_name = path.string();
   }
   m_files.push_back(file_entry{path, size});
+  m_info_bytes.clear();
   m_total_size += size;
   resize_hashes();
 }
@@ -237,10 +244,14 @@ void torrent_metainfo::add_tracker(const std::string& url, int tier) {
 
 void torrent_metainfo::set_piece_size(std::int64_t length) {
   m_piece_length = length;
+  m_info_bytes.clear();
   resize_hashes();
 }
 
-void torrent_metainfo::set_hash(int index, const sha1_hash& hash) { m_piece_hashes.at(static_cast<std::size_t>(index)) = hash; }
+void torrent_metainfo::set_hash(int index, const sha1_hash& hash) {
+  m_piece_hashes.at(static_cast<std::size_t>(index)) = hash;
+  m_info_bytes.clear();
+}
 
 std::int64_t torrent_metainfo::piece_size(int index) const {
   if (index == num_pieces() - 1) return m_total_size - m_piece_length * index;
@@ -272,6 +283,13 @@ entry torrent_metainfo::build_info_dictionary() const {
   return info;
 }
 
+std::string torrent_metainfo::info_dictionary_bytes() const {
+  if (!m_info_bytes.empty()) return m_info_bytes;
+  std::string bytes;
+  bencode(std::back_inserter(bytes), build_info_dictionary());
+  return bytes;
+}
+
 entry torrent_metainfo::build_torrent_dictionary() {
   if (m_trackers.empty() || m_files.empty()) return entry();
   entry torrent(entry::dictionary_t);
@@ -293,7 +311,11 @@ entry torrent_metainfo::build_torrent_dictionary() {
   if (!m_created_by.empty()) torrent["created by"] = m_created_by;
   entry& info = torrent["info"];
   info = build_info_dictionary();
-  m_info_hash = sha1_of(info);
+  const sha1_hash built = sha1_of(info);
+  // The bytes read no longer match the info-hash when they were not
+  // encoded canonically.
+  if (built != m_info_hash) m_info_bytes.clear();
+  m_info_hash = built;
   return torrent;
 }
 

@@ -89,6 +89,11 @@ class torrent_metainfo {
   bool is_multi_file() const { return m_multi_file; }
 
   entry build_info_dictionary() const;
+  // The info dictionary's bytes, as served to peers that fetch the
+  // metadata: exactly as they were read when this came from raw bytes (a
+  // .torrent or metadata from the swarm), so that they hash to the
+  // info-hash; else the encoding of build_info_dictionary().
+  std::string info_dictionary_bytes() const;
   // The whole .torrent; an undefined entry when there is no tracker or no
   // file. Sets the info-hash to that of the built info dictionary.
   entry build_torrent_dictionary();
@@ -113,6 +118,9 @@ class torrent_metainfo {
   bool m_multi_file = false;
   // The info dictionary's members but "pieces", "piece length" and "length".
   entry m_info{entry::dictionary_t};
+  // The info dictionary as read from raw bytes; empty when built or read
+  // from an entry, and dropped when a builder changes the dictionary.
+  std::string m_info_bytes;
 };
 
 }  // namespace engine

@@ -288,6 +288,40 @@ TEST(TorrentMetainfoRaw, InfoHashIsOverTheBytesAsTheyStand) {
   EXPECT_EQ(decoded.info_hash(), b.info_hash());
 }
 
+TEST(TorrentMetainfoRaw, ServedInfoBytesHashToTheInfoHash) {
+  // Keys out of order and an integer with a leading zero: a re-encoding
+  // would differ, so peers fetching the metadata must get these bytes.
+  const std::string info_raw = "d6:pieces" + std::to_string(3 * 20) + ":" + hashes(3) +
+                               "4:name8:file.bin12:piece lengthi16384e6:lengthi040000ee";
+  const std::string file = "d8:announce3:url4:info" + info_raw + "e";
+  torrent_metainfo raw(file.data(), file.size());
+  EXPECT_EQ(raw.info_dictionary_bytes(), info_raw);
+
+  torrent_metainfo swarm(sha1_of(info_raw));
+  swarm.read_info_dictionary(info_raw + "trailing");
+  EXPECT_EQ(swarm.info_dictionary_bytes(), info_raw);
+  EXPECT_EQ(swarm.info_hash(), sha1_of(info_raw));
+
+  // Read from an entry there are no raw bytes: the canonical encoding.
+  torrent_metainfo decoded(bdecode(file));
+  EXPECT_EQ(sha1_of(decoded.info_dictionary_bytes()), decoded.info_hash());
+
+  // A builder that changes the dictionary drops the bytes read.
+  raw.set_hash(0, sha1_of("x"));
+  EXPECT_EQ(raw.info_dictionary_bytes(), encode(raw.build_info_dictionary()));
+  EXPECT_EQ(sha1_of(raw.info_dictionary_bytes()), sha1_of(encode(raw.build_torrent_dictionary()["info"])));
+  EXPECT_EQ(sha1_of(raw.info_dictionary_bytes()), raw.info_hash());
+}
+
+TEST(TorrentMetainfoRaw, CanonicalBytesSurviveBuildingTheTorrent) {
+  const std::string file = encode(single_file());
+  torrent_metainfo m(file.data(), file.size());
+  const sha1_hash before = m.info_hash();
+  m.build_torrent_dictionary();
+  EXPECT_EQ(m.info_hash(), before);
+  EXPECT_EQ(sha1_of(m.info_dictionary_bytes()), before);
+}
+
 TEST(TorrentMetainfoRaw, MalformedBytes) {
   const std::string good = encode(single_file());
   for (std::size_t cut = 0; cut < good.size(); cut += 7) {
