@@ -18,8 +18,12 @@ metadata_transfer::result metadata_transfer::received(const char* data, int size
                                                       const sha1_hash& info_hash) {
   if (total_size <= 0 || total_size > max_size || offset < 0 || size < 0 || size > total_size - offset)
     return result::incomplete;
-  if (m_buffer.empty()) m_buffer.resize(std::size_t(total_size));
-  if (int(m_buffer.size()) != total_size) return result::incomplete;
+  if (int(m_buffer.size()) != total_size) {
+    // Peers disagree on the size: the latest one counts, so that one peer
+    // naming a wrong size cannot hold up the honest ones for good.
+    reset();
+    m_buffer.resize(std::size_t(total_size));
+  }
 
   std::memcpy(m_buffer.data() + offset, data, std::size_t(size));
   m_bytes_received = std::min<std::int64_t>(m_bytes_received + size, total_size);

@@ -26,7 +26,8 @@ class metadata_transfer {
   // every part is in, the SHA-1 of the whole must equal `info_hash`:
   // `complete`, and buffer() holds it; else `failed`, and everything received
   // is dropped so that it is asked for again. A part that does not fit the
-  // metadata (or a total that differs from the one seen before) is ignored.
+  // metadata is ignored; one whose total differs from the one seen before
+  // starts the metadata over with the new total.
   result received(const char* data, int size, int offset, int total_size, const sha1_hash& info_hash);
 
   // The window (start, count) of parts to ask a peer for, among

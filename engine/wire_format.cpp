@@ -1,5 +1,6 @@
 #include "engine/wire_format.h"
 
+#include "engine/extension_format.h"
 #include "engine/protocol_error.h"
 
 namespace engine::wire {
@@ -94,7 +95,11 @@ void check_packet_size(int id, int size, int num_pieces) {
     case msg_cancel: return expect(size, 13, "'cancel' message size != 13");
     case msg_dht_port: return expect(size, 3, "'dht_port' message size != 3");
     case msg_extensions:
-      if (size > max_extensions_size) throw protocol_error("'extensions' message size > 100kB");
+      // Id 20 also carries extended messages in the one-byte form, a whole
+      // metadata reply among them; which it is shows only in the packet's
+      // second byte, so the extension handler applies the 100 kB limit of
+      // the lists itself.
+      if (size > max_metadata_packet) throw protocol_error("'extensions' message size > 100kB");
       return;
     case msg_extended: return;
     default:

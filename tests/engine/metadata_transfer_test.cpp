@@ -51,9 +51,21 @@ TEST(MetadataTransfer, HostilePartsAreIgnored) {
   EXPECT_EQ(t.received(m.data(), 10, 0, metadata_transfer::max_size + 1, ih), result::incomplete);
   EXPECT_EQ(t.total_size(), 0);
   EXPECT_EQ(t.received(m.data(), 100, 0, 300, ih), result::incomplete);
-  EXPECT_EQ(t.received(m.data(), 10, 0, 400, ih), result::incomplete);  // another total
-  EXPECT_EQ(t.total_size(), 300);
   EXPECT_EQ(t.received(m.data() + 100, 200, 100, 300, ih), result::complete);
+}
+
+TEST(MetadataTransfer, AWrongTotalCannotHoldUpTheRest) {
+  // A peer names another total and then never sends the rest: the honest
+  // peers' parts must still be taken.
+  const std::string m = metadata(300);
+  const sha1_hash ih = hash_of(m);
+  metadata_transfer t;
+  EXPECT_EQ(t.received(m.data(), 100, 0, 300, ih), result::incomplete);
+  EXPECT_EQ(t.received(m.data(), 10, 0, 400, ih), result::incomplete);  // another total
+  EXPECT_EQ(t.total_size(), 400);
+  EXPECT_EQ(t.received(m.data() + 100, 200, 100, 300, ih), result::incomplete);  // starts over
+  EXPECT_EQ(t.total_size(), 300);
+  EXPECT_EQ(t.received(m.data(), 100, 0, 300, ih), result::complete);
 }
 
 TEST(MetadataTransfer, RequestsSpreadOverTheParts) {
