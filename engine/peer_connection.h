@@ -1,17 +1,28 @@
 #pragma once
-// One TCP connection to another client, driven by the network thread. This
-// is the connection's shape as the session and the torrent use it: the wire
-// protocol itself is not spoken yet, so an incoming connection only reads
-// and drops what it gets until the peer closes or falls silent.
+// One TCP connection to another client of the swarm, driven only by the
+// network thread: the handshake, the base messages of the wire protocol, the
+// request pipeline in both directions, per-connection counters and
+// bandwidth quotas. The bytes themselves are framed and parsed by
+// wire_receiver and queued in a send_buffer; this class adds the socket and
+// what the messages mean to the torrent, its piece picker and its policy.
 
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "engine/address.h"
+#include "engine/peer_request.h"
+#include "engine/piece_block.h"
+#include "engine/policy.h"
 #include "engine/resource_request.h"
+#include "engine/send_buffer.h"
 #include "engine/sha1_hash.h"
 #include "engine/socket.h"
 #include "engine/stat.h"
+#include "engine/wire_receiver.h"
 
 namespace engine {
 
@@ -19,21 +30,38 @@ class session_impl;
 class selector;
 class torrent;
 
-class peer_connection : public std::enable_shared_from_this<peer_connection> {
+// The largest request we serve: a request may ask for a whole block of the
+// torrent, or up to this many bytes when blocks are smaller.
+inline constexpr int max_request_length = 128 * 1024;
+
+// Whether a peer's request is one we answer. `num_pieces` is -1 without
+// metadata.
+bool is_legal_request(const peer_request& r, int num_pieces, std::int64_t piece_size, bool have_piece,
+                      int block_size);
+// Whether a received block fits the torrent's block layout.
+bool is_valid_block(const peer_request& r, int num_pieces, std::int64_t piece_size, bool last_piece,
+                    int block_size);
+
+class peer_connection : public std::enable_shared_from_this<peer_connection>,
+                        public policy::connection,
+                        private wire_receiver::handler {
  public:
+  using clock = std::chrono::steady_clock;
+  static constexpr int max_pending_requests = 100;
+
   // Incoming: an accepted socket, torrent unknown until the handshake.
   peer_connection(session_impl& ses, selector& sel, std::shared_ptr<socket> s);
-  // Outgoing, for a torrent: waits in the session's connection queue until
-  // connect() is called.
+  // Outgoing, for a torrent: the handshake (and bitfield) are queued at once;
+  // the connection waits in the session's queue until connect() is called.
   peer_connection(session_impl& ses, selector& sel, torrent* t, std::shared_ptr<socket> s, const address& remote);
-  ~peer_connection();
+  ~peer_connection() override;
   peer_connection(const peer_connection&) = delete;
   peer_connection& operator=(const peer_connection&) = delete;
 
-  // Starts the non-blocking connect.
   void connect();
   void connection_established();
-  // Each throws when the connection is to be closed.
+  // Each throws (protocol_error, network_error, file_error) when the
+  // connection is to be closed.
   void receive_data();
   void send_data();
   void second_tick();
@@ -41,27 +69,110 @@ class peer_connection : public std::enable_shared_from_this<peer_connection> {
   void keep_alive();
   void reset_quota();
 
-  // Binds an incoming connection to the torrent its handshake named.
+  // Binds an incoming connection to the torrent its handshake named; the
+  // torrent's policy may refuse it (protocol_error).
   void attach_to_torrent(torrent* t);
+  // The torrent is going away first: forget it and close.
+  void detach_torrent();
   // Asks the session to close this connection at its next purge.
   void disconnect();
   void set_failed() { m_failed = true; }
-  bool is_connecting() const { return m_connecting; }
+  bool failed() const override { return m_failed; }
+  bool is_connecting() const override { return m_connecting; }
   bool is_queued() const { return m_queued; }
   bool is_local() const { return m_outgoing; }
+  bool is_disconnecting() const { return m_disconnecting; }
 
   const std::shared_ptr<socket>& get_socket() const { return m_socket; }
-  const address& remote() const { return m_remote; }
+  address remote() const override { return m_remote; }
   const peer_id& id() const { return m_peer_id; }
-  // The torrent this connection is attached to, or null.
   torrent* associated_torrent() const { return m_attached ? m_torrent : nullptr; }
   stat& statistics() { return m_stat; }
+  const stat& statistics() const { return m_stat; }
+
+  // The torrent learnt its metadata after this connection bound to it.
+  void init();
+
+  // --- base messages; each is a no-op when the state already matches
+  void send_choke() override;
+  void send_unchoke() override;
+  void send_interested() override;
+  void send_not_interested() override;
+  void send_have(int piece);
+  void send_bitfield();
+  // Queues a have, sent with the next batch of data.
+  void announce_piece(int piece);
+
+  void request_block(piece_block block) override;
+  void cancel_request(piece_block block) override;
+
+  struct block_progress {
+    int piece_index;
+    int block_index;
+    int bytes_downloaded;
+    int full_block_bytes;
+  };
+  // The block half received right now, if any.
+  std::optional<block_progress> download_progress() const;
+
+  // --- what the policy and the torrent read
+  bool is_choked() const override { return m_choked; }
+  bool has_peer_choked() const override { return m_peer_choked; }
+  bool is_interesting() const override { return m_interesting; }
+  bool is_peer_interested() const override { return m_peer_interested; }
+  bool is_seed() const override;
+  const std::vector<bool>& get_bitfield() const override { return m_have_piece; }
+  bool has_piece(int i) const { return i >= 0 && i < int(m_have_piece.size()) && m_have_piece[i]; }
+  std::int64_t share_diff() const override;
+  void add_free_upload(std::int64_t bytes) override { m_free_upload += bytes; }
+  void add_stat(std::int64_t downloaded, std::int64_t uploaded) override;
+  std::int64_t total_payload_download() const override { return m_stat.total_payload_download() + m_prev_download; }
+  std::int64_t total_payload_upload() const override { return m_stat.total_payload_upload() + m_prev_upload; }
+  float download_rate() const override { return m_stat.download_rate(); }
+  float download_payload_rate() const override { return m_stat.download_payload_rate(); }
+  int download_queue_size() const override { return int(m_download_queue.size()); }
+  int request_queue_size() const override { return int(m_request_queue.size()); }
+  bool in_download_queue(piece_block block) const override;
+  const std::deque<piece_block>& download_queue() const { return m_download_queue; }
+  const std::deque<piece_block>& request_queue() const { return m_request_queue; }
+  const std::deque<peer_request>& peer_requests() const { return m_requests; }
+  int num_invalid_requests() const { return m_num_invalid_requests; }
+  bool supports_extensions() const { return m_supports_extensions; }
+  bool supports_dht() const { return m_supports_dht; }
+
+  // Raised by good pieces, lowered by corrupt ones.
+  int trust_points() const { return m_trust_points; }
+  void received_valid_data() { m_trust_points = std::min(m_trust_points + 1, 20); }
+  void received_invalid_data() { m_trust_points = std::max(m_trust_points - 2, -7); }
 
   resource_request m_ul_bandwidth_quota;
   resource_request m_dl_bandwidth_quota;
 
  private:
-  using clock = std::chrono::steady_clock;
+  void on_version_query() override;
+  void on_info_hash(const std::uint8_t* reserved, const sha1_hash& info_hash) override;
+  void on_peer_id(const peer_id& id) override;
+  void on_packet(std::span<const char> packet) override;
+  void on_packet_header(int id, int size) override;
+
+  void on_choke();
+  void on_unchoke();
+  void on_interested();
+  void on_not_interested();
+  void on_have(const char* packet);
+  void on_bitfield(std::span<const char> packet);
+  void on_request(const char* packet);
+  void on_piece(std::span<const char> packet);
+  void on_cancel(const char* packet);
+
+  void send_block_requests();
+  void abort_all_requests();
+  void write_handshake();
+  void update_writability();
+  bool has_metadata() const;
+  bool rate_limited() const;
+  int num_pieces() const;
+  clock::time_point now() const { return clock::now(); }
 
   session_impl& m_ses;
   selector& m_selector;
@@ -74,10 +185,42 @@ class peer_connection : public std::enable_shared_from_this<peer_connection> {
   bool m_queued = false;
   bool m_failed = false;
   bool m_disconnecting = false;
+  bool m_writing = false;
+  bool m_reading = false;
+
+  wire_receiver m_receiver;
+  send_buffer m_send;
+
   peer_id m_peer_id;
+  bool m_peer_choked = true;
+  bool m_choked = true;
+  bool m_peer_interested = false;
+  bool m_interesting = false;
+  bool m_supports_extensions = false;
+  bool m_supports_ext_list = false;
+  bool m_supports_dht = false;
+
+  std::vector<bool> m_have_piece;
+  int m_num_pieces = 0;
+
+  std::deque<peer_request> m_requests;       // the peer's requests to us
+  std::deque<piece_block> m_request_queue;   // picked, not yet requested
+  std::deque<piece_block> m_download_queue;  // requested, not yet received
+  std::vector<int> m_announce_queue;
+
   stat m_stat;
+  std::int64_t m_prev_download = 0;
+  std::int64_t m_prev_upload = 0;
+  std::int64_t m_free_upload = 0;
+  int m_num_invalid_requests = 0;
+  int m_trust_points = 0;
+
   clock::time_point m_last_receive = clock::now();
   clock::time_point m_last_sent = clock::now();
+  clock::time_point m_last_piece = clock::now();
+  clock::time_point m_last_request = clock::now();
+  clock::time_point m_became_uninteresting = clock::now();
+  clock::time_point m_became_uninterested = clock::now();
   std::chrono::seconds m_timeout{120};
 };
 

@@ -9,6 +9,7 @@
 #include "engine/piece_manager.h"
 #include "engine/peer_connection.h"
 #include "engine/session_impl.h"
+#include "engine/sha1.h"
 
 namespace engine {
 
@@ -17,6 +18,26 @@ namespace {
 int limit_from(int value) { return value == -1 ? torrent::unlimited : value; }
 
 }  // namespace
+
+// What the choking policy sees of its torrent.
+struct torrent::policy_host : policy::torrent_interface {
+  explicit policy_host(torrent& owner) : t(owner) {}
+  torrent& t;
+  policy::time_point now() const override { return std::chrono::steady_clock::now(); }
+  int max_connections() const override { return t.m_connections_quota.given; }
+  int max_uploads() const override { return t.m_uploads_quota.given; }
+  int num_connections() const override { return t.num_peers(); }
+  float ratio() const override { return t.m_ratio; }
+  bool is_paused() const override { return t.m_paused; }
+  bool is_aborted() const override { return t.m_abort; }
+  bool is_seed() const override { return t.is_seed(); }
+  int block_size() const override { return t.m_block_size; }
+  int piece_length() const override { return int(t.m_info.piece_length()); }
+  piece_picker* picker() override { return t.m_picker.get(); }
+  policy::connection* connect_to_peer(const address& a) override { return t.connect_to_peer(a).get(); }
+  void disconnect(policy::connection& c, const char*) override { static_cast<peer_connection&>(c).disconnect(); }
+  std::uint32_t tracker_ip() const override { return 0; }
+};
 
 torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainfo& info,
                  const std::filesystem::path& save_path, const address& net_interface, bool compact_mode,
@@ -34,6 +55,8 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainf
   m_uploads_quota = resource_request(0, 2, unlimited, 0);
   m_connections_quota = resource_request(0, 2, unlimited, 100);
   m_next_request = now();
+  m_policy_host = std::make_unique<policy_host>(*this);
+  m_policy = std::make_unique<policy>(*m_policy_host);
 }
 
 torrent::torrent(session_impl& ses, checker_impl* checker, const std::string& tracker_url, const sha1_hash& info_hash,
@@ -44,7 +67,10 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const std::string& tr
   m_trackers = m_info.trackers();
 }
 
-torrent::~torrent() = default;
+torrent::~torrent() {
+  // Connections may outlive the torrent until the session purges them.
+  for (auto& [a, p] : m_connections) p->detach_torrent();
+}
 
 torrent::time_point torrent::now() const {
   if (m_clock) return m_clock();
@@ -194,6 +220,7 @@ void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> p
     const auto a = address::parse_dotted(p.ip, p.port);
     if (!a || (m_ses.m_ip_filter.access(*a) & ip_filter::blocked)) continue;
     m_tracker_peers.push_back({*a, p.pid});
+    m_policy->peer_from_tracker(*a, p.pid);
   }
 
   if (m_last_working_tracker >= 0 && m_ses.m_alerts.should_post(alert::info)) {
@@ -251,7 +278,8 @@ void torrent::second_tick(stat& accumulator) {
 void torrent::distribute_resources() {
   if (--m_time_scaler < 1) {
     m_time_scaler = 10;
-    ++m_policy_pulses;  // the choking policy's pulse runs here
+    ++m_policy_pulses;
+    m_policy->pulse();
   }
   allocate_resources(m_ul_bandwidth_quota.given, m_connections,
                      [](auto& c) -> resource_request& { return c.second->m_ul_bandwidth_quota; });
@@ -271,11 +299,24 @@ std::shared_ptr<peer_connection> torrent::connect_to_peer(const address& a) {
   return c;
 }
 
-void torrent::attach_peer(peer_connection* p) { m_connections[p->remote()] = p; }
+void torrent::attach_peer(peer_connection* p) {
+  m_policy->new_connection(*p);  // may refuse it
+  m_connections[p->remote()] = p;
+}
 
 void torrent::remove_peer(peer_connection* p) {
   auto i = m_connections.find(p->remote());
-  if (i != m_connections.end() && i->second == p) m_connections.erase(i);
+  if (i == m_connections.end() || i->second != p) return;
+  if (m_files_checked && m_picker) {
+    // Its requests and its pieces no longer count.
+    for (const piece_block& b : p->download_queue()) m_picker->abort_download(b);
+    for (const piece_block& b : p->request_queue()) m_picker->abort_download(b);
+    const auto& bits = p->get_bitfield();
+    for (int k = 0; k < int(bits.size()) && k < m_picker->num_pieces(); ++k)
+      if (bits[std::size_t(k)]) m_picker->dec_refcount(k);
+  }
+  m_policy->connection_closed(*p);
+  m_connections.erase(i);
 }
 
 // --- storage
@@ -305,7 +346,82 @@ std::pair<bool, float> torrent::check_files() {
 void torrent::files_checked(const std::vector<piece_picker::downloading_piece>& unfinished) {
   m_num_pieces = int(std::count(m_have_pieces.begin(), m_have_pieces.end(), true));
   m_picker->files_checked(m_have_pieces, unfinished);
+  const bool first = !m_files_checked;
   m_files_checked = true;
+  if (!first) return;
+  // Connections made before the check learn the piece count now.
+  for (auto& [a, p] : m_connections) {
+    try {
+      p->init();
+    } catch (const std::exception&) {
+      p->disconnect();
+    }
+  }
+}
+
+bool torrent::verify_piece(int piece) {
+  const int size = int(m_info.piece_size(piece));
+  m_hash_buffer.resize(std::size_t(size));
+  m_storage->read(m_hash_buffer.data(), piece, 0, size);
+  if (hasher(m_hash_buffer.data(), size).final() != m_info.hash_for_piece(piece)) return false;
+  if (!m_have_pieces[std::size_t(piece)]) {
+    m_have_pieces[std::size_t(piece)] = true;
+    ++m_num_pieces;
+  }
+  return true;
+}
+
+void torrent::piece_downloaded(int piece) {
+  const bool was_seed = is_seed();
+  const std::vector<address> downloaders = m_picker->get_downloaders(piece);
+  const bool passed = verify_piece(piece);
+  if (passed) {
+    m_picker->we_have(piece);
+    for (auto& [a, p] : m_connections) p->announce_piece(piece);
+    for (const address& a : downloaders)
+      if (auto i = m_connections.find(a); i != m_connections.end()) i->second->received_valid_data();
+    if (m_num_pieces + m_picker->num_filtered() == m_info.num_pieces()) finished_downloading();
+  } else {
+    piece_failed(piece);
+  }
+  m_policy->piece_finished(piece, passed);
+  if (!was_seed && is_seed()) {
+    m_event = tracker_query::completed;
+    m_next_request = now();
+  }
+}
+
+void torrent::piece_failed(int piece) {
+  if (m_ses.m_alerts.should_post(alert::info))
+    m_ses.m_alerts.post_alert(hash_failed_alert(get_handle(), piece, "hash for piece " + std::to_string(piece) + " failed"));
+  m_total_failed_bytes += m_info.piece_size(piece);
+  std::vector<address> downloaders = m_picker->get_downloaders(piece);
+  std::sort(downloaders.begin(), downloaders.end());
+  downloaders.erase(std::unique(downloaders.begin(), downloaders.end()), downloaders.end());
+  std::erase(downloaders, address());
+  const bool single = downloaders.size() == 1;
+  for (const address& a : downloaders) {
+    auto i = m_connections.find(a);
+    if (i == m_connections.end()) continue;
+    peer_connection* p = i->second;
+    p->received_invalid_data();
+    if (p->trust_points() < -6 || single) {
+      if (m_ses.m_alerts.should_post(alert::info))
+        m_ses.m_alerts.post_alert(peer_ban_alert(a, get_handle(), "banning peer because of too many corrupt pieces"));
+      m_policy->ban_peer(*p);
+      p->disconnect();
+    }
+  }
+  m_picker->restore_piece(piece);
+  m_storage->mark_failed(piece);
+}
+
+void torrent::finished_downloading() {
+  if (m_ses.m_alerts.should_post(alert::warning))
+    m_ses.m_alerts.post_alert(torrent_finished_alert(get_handle(), "torrent has finished downloading"));
+  for (auto& [a, p] : m_connections)
+    if (p->is_seed()) p->disconnect();
+  m_storage->release_files();
 }
 
 // --- state

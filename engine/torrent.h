@@ -18,6 +18,7 @@
 
 #include "engine/address.h"
 #include "engine/piece_picker.h"
+#include "engine/policy.h"
 #include "engine/request_callback.h"
 #include "engine/resource_request.h"
 #include "engine/stat.h"
@@ -133,7 +134,16 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // Only with metadata (has_metadata()).
   piece_manager& filesystem() { return *m_storage; }
   piece_picker& picker() { return *m_picker; }
+  policy& get_policy() { return *m_policy; }
   const std::vector<bool>& pieces() const { return m_have_pieces; }
+  bool have_piece(int index) const {
+    return index >= 0 && index < int(m_have_pieces.size()) && m_have_pieces[std::size_t(index)];
+  }
+  int num_have() const { return m_num_pieces; }
+  // The last block of `piece` was written: hash it once and act on the result.
+  void piece_downloaded(int piece);
+  bool verify_piece(int piece);
+  void piece_failed(int piece);
   bool is_seed() const { return has_metadata() && m_num_pieces == m_info.num_pieces(); }
   // A peer to connect to, as if a tracker had named it.
   void add_tracker_peer(const address& a, const peer_id& id) { m_tracker_peers.push_back({a, id}); }
@@ -171,6 +181,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
 
  private:
   time_point now() const;
+  struct policy_host;
+  // Every wanted piece is here.
+  void finished_downloading();
   void post_tracker_alert(const tracker_query& q, int status_code, const std::string& what);
 
   session_impl& m_ses;
@@ -187,6 +200,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   std::unique_ptr<piece_picker> m_picker;
   std::vector<bool> m_have_pieces;
   int m_num_pieces = 0;
+  std::vector<char> m_hash_buffer;
 
   time_point m_next_request;
   int m_duration = 1800;
@@ -219,6 +233,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int m_default_block_size = 16384;
   bool m_files_checked = false;
   clock_function m_clock;
+
+  // Last, so that the policy goes first.
+  std::unique_ptr<policy_host> m_policy_host;
+  std::unique_ptr<policy> m_policy;
 };
 
 }  // namespace engine

@@ -76,6 +76,10 @@ void wire_receiver::parse(handler& h) {
   for (;;) {
     count_partial();
     const std::size_t avail = m_end - m_begin;
+    if (m_state == read_packet && !m_header_seen && avail > 0) {
+      m_header_seen = true;
+      h.on_packet_header(std::uint8_t(m_buf[m_begin]), m_packet_size);
+    }
     if (avail < std::size_t(m_packet_size)) return;
     const char* p = m_buf.data() + m_begin;
     const std::size_t used = std::size_t(m_packet_size);
@@ -125,6 +129,7 @@ void wire_receiver::parse(handler& h) {
         if (size > 0) {
           m_state = read_packet;
           m_packet_size = size;
+          m_header_seen = false;
         }
         break;
       }

@@ -37,6 +37,10 @@ class wire_receiver {
     // A complete packet: packet[0] is the message id. The bytes stay valid
     // until the handler returns.
     virtual void on_packet(std::span<const char> packet) = 0;
+    // The id and size of a packet, as soon as its first byte is in, so that
+    // a size that cannot be right ends the connection before the rest is
+    // buffered.
+    virtual void on_packet_header(int /*id*/, int /*size*/) {}
   };
 
   explicit wire_receiver(state start = read_protocol_length);
@@ -72,6 +76,7 @@ class wire_receiver {
   state m_state;
   int m_packet_size;        // bytes of the current part
   std::size_t m_counted = 0;  // bytes of the current part (with its prefix) already counted
+  bool m_header_seen = false;  // on_packet_header ran for the current packet
   std::int64_t m_payload = 0;
   std::int64_t m_protocol = 0;
 };

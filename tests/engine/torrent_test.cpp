@@ -154,7 +154,7 @@ TEST_F(TorrentFixture, EmptyTrackerListIsNeverIndexed) {
 TEST_F(TorrentFixture, LimitsAndQuotas) {
   std::vector<std::shared_ptr<peer_connection>> peers;
   for (int i = 0; i < 20; ++i) {
-    const address a(127, 0, 0, 1, std::uint16_t(7000 + i));
+    const address a(127, 0, 0, std::uint8_t(1 + i), std::uint16_t(7000 + i));  // one peer per IP
     peers.push_back(std::make_shared<peer_connection>(ses, ses.m_selector, std::make_shared<socket>(-1, a, false)));
     peers.back()->attach_to_torrent(t.get());
   }

@@ -40,6 +40,8 @@ struct recorder : wire_receiver::handler {
   }
   void on_peer_id(const peer_id& p) override { id = p; }
   void on_packet(std::span<const char> p) override { packets.emplace_back(p.data(), p.size()); }
+  std::vector<std::pair<int, int>> headers;
+  void on_packet_header(int id, int size) override { headers.emplace_back(id, size); }
 };
 
 void feed(wire_receiver& r, recorder& h, const std::string& data, std::size_t chunk = SIZE_MAX) {
@@ -193,6 +195,8 @@ TEST(WireReceiver, ByteByByteGivesTheSameAndCountsOnArrival) {
   EXPECT_EQ(payload, 40000 - 100);
   EXPECT_EQ(protocol, 5);
   ASSERT_EQ(h.packets.size(), 2u);
+  // Each packet's id and size were seen once, as soon as its first byte came.
+  EXPECT_EQ(h.headers, (std::vector<std::pair<int, int>>{{7, 40009}, {2, 1}}));
   EXPECT_EQ(h.packets[0].substr(9), block);
   EXPECT_EQ(h.packets[1], raw({2}));
 }

@@ -1,0 +1,146 @@
+// The connection's request and block rules, and its handshake replies to
+// raw peers on loopback.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/alert_types.h"
+#include "engine/peer_connection.h"
+#include "engine/send_buffer.h"
+#include "engine/wire_format.h"
+#include "tests/engine/swarm_fixture.h"
+
+using engine::is_legal_request;
+using engine::is_valid_block;
+using engine::peer_request;
+
+TEST(PeerConnectionRules, LegalRequests) {
+  const int pieces = 10, block = 16384;
+  const std::int64_t size = 262144;
+  EXPECT_TRUE(is_legal_request({0, 0, block}, pieces, size, true, block));
+  EXPECT_TRUE(is_legal_request({9, size - 1, 1}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, 0, block}, pieces, size, false, block));  // we lack it
+  EXPECT_FALSE(is_legal_request({10, 0, block}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({-1, 0, block}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, -1, block}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, int(size), 1}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, 0, 0}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, 1, int(size)}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, 0, block}, -1, size, true, block));  // no metadata
+  // No more than 128 KiB at once, or a block when blocks are larger.
+  EXPECT_TRUE(is_legal_request({0, 0, 131072}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, 0, 131073}, pieces, size, true, block));
+  EXPECT_FALSE(is_legal_request({0, 0, int(size)}, pieces, size, true, block));
+  EXPECT_TRUE(is_legal_request({0, 0, int(size)}, pieces, size, true, int(size)));
+}
+
+TEST(PeerConnectionRules, ValidBlocks) {
+  const int block = 16384;
+  const std::int64_t size = 65536, last = 20000;
+  EXPECT_TRUE(is_valid_block({0, 0, block}, 3, size, false, block));
+  EXPECT_TRUE(is_valid_block({0, 3 * block, block}, 3, size, false, block));
+  EXPECT_FALSE(is_valid_block({0, 100, block}, 3, size, false, block));       // not on a block boundary
+  EXPECT_FALSE(is_valid_block({0, 0, block - 1}, 3, size, false, block));     // short, not the last piece
+  EXPECT_FALSE(is_valid_block({0, 0, block + 1}, 3, size, false, block));
+  EXPECT_TRUE(is_valid_block({2, block, int(last) - block}, 3, last, true, block));
+  EXPECT_FALSE(is_valid_block({2, 0, block - 1}, 3, last, true, block));      // short but not at the end
+  EXPECT_FALSE(is_valid_block({2, block, block}, 3, last, true, block));      // beyond the piece
+  EXPECT_FALSE(is_valid_block({3, 0, block}, 3, size, false, block));
+  EXPECT_FALSE(is_valid_block({0, -block, block}, 3, size, false, block));
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace swarm_fixture;
+
+// A seed session, and raw connections to it.
+struct PeerConnectionRaw : ::testing::Test {
+  fs::path dir = fs::temp_directory_path() / ("qf_rawpeer_" + std::to_string(::getpid()));
+  engine::torrent_metainfo info;
+  std::unique_ptr<engine::session> seed;
+
+  void SetUp() override {
+    fs::remove_all(dir);
+    info = make_torrent(dir, "p", {{"f", 100000}}, 16384);
+    seed = make_session(2, 25000 + int(::getpid() % 1000) * 5);
+    seed->set_severity_level(engine::alert::debug);
+    seed->add_torrent(info, dir).resume();
+    ASSERT_TRUE(wait_for([&] { return is_seed(*seed, info.info_hash()); }, std::chrono::seconds(30)));
+  }
+  void TearDown() override {
+    seed.reset();
+    fs::remove_all(dir);
+  }
+
+  // Sends `bytes` and returns everything received until the session closes.
+  std::string exchange(const std::string& bytes) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval tv{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7f000002);
+    a.sin_port = htons(seed->listen_port());
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string got;
+    char buf[4096];
+    for (;;) {
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.append(buf, std::size_t(n));
+    }
+    ::close(fd);
+    return got;
+  }
+
+  // Whether the session reported a closed connection with this text.
+  bool saw_error(const std::string& text) {
+    return wait_for(
+        [&] {
+          while (auto a = seed->pop_alert())
+            if (dynamic_cast<engine::peer_error_alert*>(a.get()) && a->msg() == text) return true;
+          return false;
+        },
+        std::chrono::seconds(10));
+  }
+
+  std::string handshake(const engine::sha1_hash& ih, const engine::peer_id& id) {
+    engine::send_buffer b;
+    engine::wire::write_handshake(b, ih, id);
+    return std::string(b.data(), b.size());
+  }
+};
+
+}  // namespace
+
+TEST_F(PeerConnectionRaw, VersionQueryIsAnswered) {
+  EXPECT_EQ(exchange(std::string("\x07") + "version"), "Quillfern engine version 1.0.0.0\n");
+}
+
+TEST_F(PeerConnectionRaw, UnknownInfoHashIsRefused) {
+  engine::sha1_hash other;
+  other[3] = 1;
+  engine::peer_id id;
+  id[0] = 'Z';
+  EXPECT_EQ(exchange(handshake(other, id)), "");
+  EXPECT_TRUE(saw_error("got info-hash that is not in our session"));
+}
+
+TEST_F(PeerConnectionRaw, OwnPeerIdClosesTheConnection) {
+  exchange(handshake(info.info_hash(), seed->id()));
+  EXPECT_TRUE(saw_error("closing connection to ourself"));
+}
+
+TEST_F(PeerConnectionRaw, OversizedPacketCloses) {
+  engine::peer_id id;
+  id[0] = 'Z';
+  exchange(handshake(info.info_hash(), id) + std::string("\x00\x10\x00\x01", 4));
+  EXPECT_TRUE(saw_error("packet > 1 MB"));
+}

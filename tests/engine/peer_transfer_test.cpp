@@ -1,0 +1,199 @@
+// Two sessions on loopback exchange torrents of several files.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "engine/alert_types.h"
+#include "engine/send_buffer.h"
+#include "engine/wire_format.h"
+
+#include "tests/engine/swarm_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace swarm_fixture;
+
+namespace {
+
+struct temp_dir {
+  fs::path path;
+  temp_dir() {
+    path = fs::temp_directory_path() / ("qf_peers_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~temp_dir() { fs::remove_all(path); }
+  static int& counter() {
+    static int n = 0;
+    return n;
+  }
+};
+
+int base_port() { return 20000 + int(::getpid() % 2000) * 10; }
+
+void transfer(std::int64_t piece_length, const std::vector<file_spec>& files) {
+  temp_dir dir;
+  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", files, piece_length);
+  auto seed = make_session(2, base_port());
+  auto leech = make_session(3, base_port() + 1000);
+  ASSERT_TRUE(seed->is_listening());
+  seed->add_torrent(info, dir.path / "seed").resume();
+  leech->add_torrent(info, dir.path / "leech").resume();
+  const auto ih = info.info_hash();
+  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_for([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+  add_peer(*leech, ih, engine::address(127, 0, 0, 2, seed->listen_port()));
+  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(120)));
+  leech.reset();
+  seed.reset();
+  EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+}
+
+}  // namespace
+
+TEST(PeerTransfer, SmallPiecesSeveralFiles) {
+  transfer(16384, {{"a.bin", 1000000}, {"b.bin", 16384}, {"c.bin", 3000001}});
+}
+
+TEST(PeerTransfer, LargePieces) {
+  transfer(4 * 1024 * 1024, {{"a.bin", 5000000}, {"b.bin", 7}, {"c.bin", 4 * 1024 * 1024 + 1}});
+}
+
+TEST(PeerTransfer, MediumPieces) { transfer(262144, {{"one.bin", 6 * 262144 + 5}, {"two.bin", 777777}}); }
+
+namespace {
+
+// A peer that claims every piece and answers every request with garbage.
+class lying_seed {
+ public:
+  lying_seed(const engine::sha1_hash& ih, int num_pieces) : m_ih(ih), m_pieces(num_pieces) {
+    m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7f000004);  // 127.0.0.4, any port
+    ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+    m_port = ntohs(a.sin_port);
+    ::listen(m_listen, 4);
+    m_thread = std::thread([this] { run(); });
+  }
+  ~lying_seed() {
+    ::shutdown(m_listen, SHUT_RDWR);
+    ::close(m_listen);
+    m_thread.join();
+  }
+  std::uint16_t port() const { return m_port; }
+  int pieces_sent() const { return m_sent; }
+
+ private:
+  static bool read_all(int fd, char* p, std::size_t n) {
+    while (n > 0) {
+      const ssize_t r = ::recv(fd, p, n, 0);
+      if (r <= 0) return false;
+      p += r;
+      n -= std::size_t(r);
+    }
+    return true;
+  }
+  static void write_all(int fd, const std::string& s) {
+    std::size_t at = 0;
+    while (at < s.size()) {
+      const ssize_t r = ::send(fd, s.data() + at, s.size() - at, MSG_NOSIGNAL);
+      if (r <= 0) return;
+      at += std::size_t(r);
+    }
+  }
+  void run() {
+    const int fd = ::accept(m_listen, nullptr, nullptr);
+    if (fd < 0) return;
+    timeval tv{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    engine::send_buffer out;
+    engine::peer_id me;
+    me[0] = 'X';
+    engine::wire::write_handshake(out, m_ih, me);
+    engine::wire::write_bitfield(out, std::vector<bool>(std::size_t(m_pieces), true));
+    engine::wire::write_simple(out, engine::wire::msg_unchoke);
+    write_all(fd, std::string(out.data(), out.size()));
+    char hs[68];
+    if (read_all(fd, hs, sizeof hs)) {
+      for (;;) {
+        char len_bytes[4];
+        if (!read_all(fd, len_bytes, 4)) break;
+        const std::uint32_t len = engine::wire::read_uint32(len_bytes);
+        std::string packet(len, '\0');
+        if (len > 0 && !read_all(fd, packet.data(), len)) break;
+        if (len != 13 || packet[0] != engine::wire::msg_request) continue;
+        const engine::peer_request r = engine::wire::read_request(packet.data());
+        engine::send_buffer piece;
+        char* data = engine::wire::write_piece(piece, r);
+        std::memset(data, 0x5a, std::size_t(r.length));
+        write_all(fd, std::string(piece.data(), piece.size()));
+        ++m_sent;
+      }
+    }
+    ::close(fd);
+  }
+
+  engine::sha1_hash m_ih;
+  int m_pieces;
+  int m_listen = -1;
+  std::uint16_t m_port = 0;
+  std::atomic<int> m_sent{0};
+  std::thread m_thread;
+};
+
+}  // namespace
+
+// Corrupt data fails the hash check, the peer that sent it is banned, and
+// the download still ends with the right bytes from an honest seed.
+TEST(PeerTransfer, LyingPeerIsBannedAndFilesStayCorrect) {
+  temp_dir dir;
+  const std::vector<file_spec> files{{"x.bin", 2000000}, {"y.bin", 123457}};
+  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", files, 65536);
+  const auto ih = info.info_hash();
+  auto leech = make_session(3, base_port() + 500);
+  leech->set_severity_level(engine::alert::debug);
+  leech->add_torrent(info, dir.path / "leech").resume();
+  ASSERT_TRUE(wait_for([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+
+  lying_seed liar(ih, info.num_pieces());
+  const engine::address liar_addr(127, 0, 0, 4, liar.port());
+  add_peer(*leech, ih, liar_addr);
+  bool banned = false;
+  ASSERT_TRUE(wait_for(
+      [&] {
+        with_torrent(*leech, ih, [&](engine::torrent& t) {
+          const auto* p = t.get_policy().find_peer(liar_addr.ip);
+          banned = p && p->banned;
+        });
+        return banned;
+      },
+      std::chrono::seconds(60)));
+  bool saw_hash_failure = false, saw_ban = false;
+  while (auto a = leech->pop_alert()) {
+    if (dynamic_cast<engine::hash_failed_alert*>(a.get())) saw_hash_failure = true;
+    if (dynamic_cast<engine::peer_ban_alert*>(a.get())) saw_ban = true;
+  }
+  EXPECT_TRUE(saw_hash_failure);
+  EXPECT_TRUE(saw_ban);
+  EXPECT_GT(liar.pieces_sent(), 0);
+  // Dialling the banned peer again is refused by the peer list.
+  add_peer(*leech, ih, liar_addr);
+
+  auto seed = make_session(2, base_port() + 700);
+  seed->add_torrent(info, dir.path / "seed").resume();
+  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  add_peer(*leech, ih, engine::address(127, 0, 0, 2, seed->listen_port()));
+  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(120)));
+  leech.reset();
+  seed.reset();
+  EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+}
