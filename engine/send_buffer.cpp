@@ -15,7 +15,7 @@ char* send_buffer::append_space(std::size_t n) {
       std::memmove(m_buf.data(), m_buf.data() + m_begin, used);
     } else {
       std::vector<char> bigger(std::max(m_buf.size() * 2, used + n + 4096));
-      std::memcpy(bigger.data(), m_buf.data() + m_begin, used);
+      if (used > 0) std::memcpy(bigger.data(), m_buf.data() + m_begin, used);
       m_buf.swap(bigger);
     }
     m_begin = 0;

@@ -33,7 +33,7 @@ std::span<char> wire_receiver::read_space(std::size_t min_room) {
     const std::size_t held = m_end - m_begin;
     if (m_buf.size() < held + want) {
       std::vector<char> bigger(std::max(held + want, std::size_t(65536)));
-      std::memcpy(bigger.data(), m_buf.data() + m_begin, held);
+      if (held > 0) std::memcpy(bigger.data(), m_buf.data() + m_begin, held);
       m_buf.swap(bigger);
     } else {
       std::memmove(m_buf.data(), m_buf.data() + m_begin, held);
