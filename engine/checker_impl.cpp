@@ -114,7 +114,8 @@ void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
   } catch (const std::exception& e) {
     std::lock_guard ses_lock(m_ses.m_mutex);
     std::lock_guard l(m_mutex);
-    if (m_ses.m_alerts.should_post(alert::fatal)) {
+    // A torrent that was removed meanwhile is no one's concern any more.
+    if (!d->abort && m_ses.m_alerts.should_post(alert::fatal)) {
       m_ses.m_alerts.post_alert(file_error_alert(d->torrent_ptr->get_handle(), e.what()));
     }
     drop(*d);

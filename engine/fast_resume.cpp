@@ -144,8 +144,12 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
       sizes.emplace_back(pair.front().integer(), static_cast<std::time_t>(pair.back().integer()));
     }
 
+    // Every slot holding a piece, and none of them unfinished: the data says
+    // the whole torrent is there. (A piece still being downloaded may end
+    // short of its slot, so the files need not have their full sizes yet.)
     const bool whole = static_cast<int>(state.slots.size()) == num_pieces &&
-                       std::none_of(state.slots.begin(), state.slots.end(), [](int s) { return s < 0; });
+                       std::none_of(state.slots.begin(), state.slots.end(), [](int s) { return s < 0; }) &&
+                       state.unfinished.empty();
     if (whole) {
       const auto& files = info.files();
       if (sizes.size() != files.size()) {
