@@ -444,6 +444,13 @@ std::pair<std::int64_t, std::int64_t> torrent::bytes_done() const {
       if (!m_picker->is_filtered(d.index)) wanted += n;
     }
   }
+  // Blocks half received right now.
+  for (const auto& [a, p] : m_connections) {
+    const auto b = p->download_progress();
+    if (!b || m_picker->is_finished(piece_block(b->piece_index, b->block_index))) continue;
+    total += b->bytes_downloaded;
+    if (!m_picker->is_filtered(b->piece_index)) wanted += b->bytes_downloaded;
+  }
   return {total, wanted};
 }
 
@@ -451,6 +458,139 @@ std::int64_t torrent::bytes_left() const {
   if (!has_metadata()) return -1;
   return m_info.total_size() - bytes_done().first;
 }
+
+// --- filters
+
+void torrent::filter_piece(int index, bool filter) {
+  if (!has_metadata() || index < 0 || index >= m_info.num_pieces()) return;
+  if (filter)
+    m_picker->filter(index);
+  else
+    m_picker->unfilter(index);
+}
+
+bool torrent::is_piece_filtered(int index) const {
+  return has_metadata() && index >= 0 && index < m_info.num_pieces() && m_picker->is_filtered(index);
+}
+
+std::vector<bool> torrent::filtered_pieces() const {
+  return has_metadata() ? m_picker->filtered_pieces() : std::vector<bool>();
+}
+
+void torrent::filter_pieces(const std::vector<bool>& filter) {
+  if (!has_metadata()) return;
+  std::vector<int> wanted;
+  const int n = std::min(int(filter.size()), m_info.num_pieces());
+  for (int i = 0; i < n; ++i) {
+    if (filter[std::size_t(i)] == m_picker->is_filtered(i)) continue;
+    if (filter[std::size_t(i)])
+      m_picker->filter(i);
+    else
+      wanted.push_back(i);
+  }
+  static thread_local std::minstd_rand shuffler{std::random_device{}()};
+  std::shuffle(wanted.begin(), wanted.end(), shuffler);
+  for (int i : wanted) m_picker->unfilter(i);
+}
+
+void torrent::filter_file(int index, bool filter) {
+  if (!has_metadata() || index < 0 || index >= int(m_info.files().size())) return;
+  std::int64_t offset = 0;
+  for (int i = 0; i < index; ++i) offset += m_info.files()[std::size_t(i)].size;
+  const std::int64_t size = m_info.files()[std::size_t(index)].size;
+  if (size == 0) return;  // covers no piece
+  const int first = int(offset / m_info.piece_length());
+  const int last = int((offset + size - 1) / m_info.piece_length());
+  for (int p = first; p <= last; ++p) filter_piece(p, filter);
+}
+
+void torrent::filter_files(const std::vector<bool>& files) {
+  if (!has_metadata()) return;
+  const int pieces = m_info.num_pieces();
+  std::vector<bool> filter(std::size_t(pieces), true);
+  std::int64_t offset = 0;
+  for (std::size_t i = 0; i < m_info.files().size(); ++i) {
+    const std::int64_t size = m_info.files()[i].size;
+    // Exactly the pieces the file touches: a file that ends on a piece
+    // boundary does not make the next piece wanted.
+    if ((i >= files.size() || !files[i]) && size > 0) {
+      const int first = int(offset / m_info.piece_length());
+      const int last = std::min(int((offset + size - 1) / m_info.piece_length()), pieces - 1);
+      for (int p = first; p <= last; ++p) filter[std::size_t(p)] = false;
+    }
+    offset += size;
+  }
+  filter_pieces(filter);
+}
+
+bool torrent::move_storage(const std::filesystem::path& save_path) {
+  if (!m_storage) {
+    m_save_path = save_path;
+    return true;
+  }
+  const bool moved = m_storage->move_storage(save_path);
+  m_save_path = m_storage->save_path();
+  return moved;
+}
+
+const entry& torrent::metadata() const {
+  if (m_info_dictionary.type() == entry::undefined_t) m_info_dictionary = m_info.build_info_dictionary();
+  return m_info_dictionary;
+}
+
+// --- metadata from the swarm
+
+bool torrent::received_metadata(const char* data, int size, int offset, int total_size) {
+  if (has_metadata() || !m_checker) return false;
+  switch (m_metadata.received(data, size, offset, total_size, info_hash())) {
+    case metadata_transfer::result::incomplete:
+      return false;
+    case metadata_transfer::result::failed:
+      if (m_ses.m_alerts.should_post(alert::info))
+        m_ses.m_alerts.post_alert(metadata_failed_alert(get_handle(), "invalid metadata received from swarm"));
+      return false;
+    case metadata_transfer::result::complete:
+      break;
+  }
+  const std::vector<char>& raw = m_metadata.buffer();
+  try {
+    m_info.read_info_dictionary(std::string_view(raw.data(), raw.size()));
+  } catch (const std::exception&) {
+    // Matches the info-hash but is no torrent we can store: nobody can
+    // deliver better, so the failure is reported and the parts asked again.
+    m_metadata = metadata_transfer();
+    if (m_ses.m_alerts.should_post(alert::info))
+      m_ses.m_alerts.post_alert(metadata_failed_alert(get_handle(), "invalid metadata received from swarm"));
+    return false;
+  }
+  m_info_dictionary = entry();
+  m_metadata = metadata_transfer();
+
+  // To the checker, which brings the torrent back with its storage.
+  auto self = shared_from_this();
+  {
+    std::lock_guard l(m_checker->m_mutex);
+    auto d = std::make_shared<piece_checker_data>();
+    d->torrent_ptr = self;
+    d->save_path = m_save_path;
+    d->info_hash = info_hash();
+    m_checker->m_torrents.push_back(std::move(d));
+    m_checker->m_cond.notify_all();
+  }
+  m_ses.m_torrents.erase(info_hash());
+  if (m_ses.m_alerts.should_post(alert::info))
+    m_ses.m_alerts.post_alert(metadata_received_alert(get_handle(), "metadata successfully received from swarm"));
+  return true;
+}
+
+std::pair<int, int> torrent::metadata_request() {
+  int supporting = 0;
+  for (const auto& [a, p] : m_connections)
+    if (p->supports_extensions()) ++supporting;
+  return m_metadata.request(supporting);
+}
+
+void torrent::cancel_metadata_request(std::pair<int, int> window) { m_metadata.cancel(window); }
 
 torrent_status torrent::status() const {
   torrent_status st;
@@ -476,7 +616,8 @@ torrent_status torrent::status() const {
   if (!has_metadata()) {
     // Without storage the progress is that of the metadata download.
     st.state = m_got_tracker_response ? downloading_metadata : connecting_to_tracker;
-    if (m_metadata_size > 0) st.progress = std::min(1.0f, float(m_metadata_received) / float(m_metadata_size));
+    if (m_metadata.total_size() > 0)
+      st.progress = std::min(1.0f, float(m_metadata.bytes_received()) / float(m_metadata.total_size()));
     return st;
   }
   const auto [total_done, wanted_done] = bytes_done();

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "engine/address.h"
+#include "engine/entry.h"
+#include "engine/metadata_transfer.h"
 #include "engine/piece_picker.h"
 #include "engine/policy.h"
 #include "engine/request_callback.h"
@@ -145,6 +147,32 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   bool verify_piece(int piece);
   void piece_failed(int piece);
   bool is_seed() const { return has_metadata() && m_num_pieces == m_info.num_pieces(); }
+  // Piece filters (true: not wanted); without storage nothing happens and
+  // nothing is filtered.
+  void filter_piece(int index, bool filter);
+  bool is_piece_filtered(int index) const;
+  std::vector<bool> filtered_pieces() const;
+  // Newly wanted pieces are unfiltered in random order.
+  void filter_pieces(const std::vector<bool>& filter);
+  void filter_file(int index, bool filter);
+  // A piece shared by a wanted and an unwanted file stays wanted.
+  void filter_files(const std::vector<bool>& files);
+  // With storage the files move and the result is the storage's; without,
+  // only the save path changes.
+  bool move_storage(const std::filesystem::path& save_path);
+  // The bencoded info dictionary, built on first use and kept.
+  const entry& metadata() const;
+
+  // --- metadata from the swarm (a torrent added by info-hash)
+  // A part of the info dictionary from a peer. Once all of it is in and
+  // matches the info-hash, the torrent goes to the checker and true is
+  // returned.
+  bool received_metadata(const char* data, int size, int offset, int total_size);
+  // The parts (start, count in 1/256) to ask one peer for.
+  std::pair<int, int> metadata_request();
+  // A metadata request was answered or dropped.
+  void cancel_metadata_request(std::pair<int, int> window);
+
   // A peer to connect to, as if a tracker had named it.
   void add_tracker_peer(const address& a, const peer_id& id) { m_tracker_peers.push_back({a, id}); }
 
@@ -226,8 +254,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   address m_net_interface;
   int m_upload_limit = unlimited;
   int m_download_limit = unlimited;
-  std::int64_t m_metadata_received = 0;
-  std::int64_t m_metadata_size = 0;
+  metadata_transfer m_metadata;
+  mutable entry m_info_dictionary;
   std::filesystem::path m_save_path;
   bool m_compact_mode = false;
   int m_default_block_size = 16384;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/alert_types.h"
+#include "engine/checker_impl.h"
+#include "engine/piece_picker.h"
 #include "engine/peer_connection.h"
 #include "engine/session_impl.h"
 
@@ -200,4 +202,129 @@ TEST_F(TorrentFixture, StatusWithoutMetadata) {
   EXPECT_EQ(t->tracker_login(), "");
   t->set_tracker_login("me", "pw");
   EXPECT_EQ(t->tracker_login(), "me:pw");
+}
+
+namespace {
+
+// Three files over six pieces of 16 KiB: A fills pieces 0-1, B (100 bytes)
+// and C share piece 2, C runs to piece 5.
+torrent_metainfo three_files() {
+  entry::list_type files;
+  for (auto [name, size] : {std::pair{"A", 32768}, std::pair{"B", 100}, std::pair{"C", 49152}}) {
+    entry::dictionary_type f{{"length", entry(entry::integer_type(size))},
+                             {"path", entry(entry::list_type{entry(std::string(name))})}};
+    files.push_back(entry(std::move(f)));
+  }
+  entry::dictionary_type info{{"name", entry(std::string("three"))},
+                              {"files", entry(std::move(files))},
+                              {"piece length", entry(entry::integer_type(16384))},
+                              {"pieces", entry(std::string(6 * 20, 'h'))}};
+  entry::dictionary_type file{{"announce", entry(std::string("http://127.0.0.1:1/announce"))},
+                              {"info", entry(std::move(info))}};
+  return torrent_metainfo(entry(std::move(file)));
+}
+
+struct TorrentPieces : ::testing::Test {
+  session_impl ses{0, 0, fingerprint("QF", 1, 0, 0, 0), nullptr};
+  checker_impl checker{ses};
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("qf-torrent-" + std::to_string(getpid()));
+  std::shared_ptr<torrent> t;
+
+  void SetUp() override {
+    ses.m_alerts.set_severity(alert::debug);
+    t = std::make_shared<torrent>(ses, &checker, three_files(), dir, address(), true, 16384);
+    t->init_storage();
+    t->files_checked({});
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::vector<int> filtered() const {
+    std::vector<int> out;
+    const auto f = t->filtered_pieces();
+    for (std::size_t i = 0; i < f.size(); ++i)
+      if (f[i]) out.push_back(int(i));
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST_F(TorrentPieces, FileFiltersFollowThePieces) {
+  EXPECT_EQ(t->metainfo().num_pieces(), 6);
+  EXPECT_EQ(t->block_size(), 16384);
+  // B is unwanted, but its only piece is shared with C.
+  t->filter_files({false, true, false});
+  EXPECT_EQ(filtered(), std::vector<int>{});
+  // Only B wanted: the piece it shares stays wanted.
+  t->filter_files({true, false, true});
+  EXPECT_EQ(filtered(), (std::vector<int>{0, 1, 3, 4, 5}));
+  // Only A wanted: A ends on a piece boundary, the next piece is not wanted.
+  t->filter_files({false, true, true});
+  EXPECT_EQ(filtered(), (std::vector<int>{2, 3, 4, 5}));
+  t->filter_file(2, false);
+  EXPECT_EQ(filtered(), std::vector<int>{});
+  t->filter_file(1, true);
+  EXPECT_EQ(filtered(), std::vector<int>{2});
+  EXPECT_TRUE(t->is_piece_filtered(2));
+  t->filter_piece(2, false);
+  t->filter_piece(99, true);  // outside: nothing
+  EXPECT_FALSE(t->is_piece_filtered(2));
+  EXPECT_FALSE(t->is_piece_filtered(99));
+  t->filter_pieces({true, false, true});
+  EXPECT_EQ(filtered(), (std::vector<int>{0, 2}));
+}
+
+TEST_F(TorrentPieces, StatusCountsWantedBytes) {
+  t->filter_files({true, true, false});  // only C: pieces 2-5
+  const torrent_status st = t->status();
+  EXPECT_EQ(st.total_wanted, 82020 - 2 * 16384);
+  EXPECT_EQ(st.total_done, 0);
+  EXPECT_EQ(st.progress, 0);
+  EXPECT_EQ(st.state, connecting_to_tracker);
+  ASSERT_NE(st.pieces, nullptr);
+  EXPECT_EQ(st.pieces->size(), 6u);
+  EXPECT_EQ(t->bytes_left(), 82020);
+  t->filter_files({true, true, true});
+  EXPECT_EQ(t->status().progress, 1);  // nothing wanted
+}
+
+TEST_F(TorrentPieces, MetadataIsTheInfoDictionary) {
+  const entry& m = t->metadata();
+  EXPECT_EQ(m["name"].string(), "three");
+  EXPECT_EQ(&t->metadata(), &m);  // built once
+}
+
+TEST_F(TorrentPieces, MetadataFromTheSwarmGoesToTheChecker) {
+  const torrent_metainfo full = three_files();
+  const std::string raw = full.info_dictionary_bytes();
+  auto bare = std::make_shared<torrent>(ses, &checker, "http://127.0.0.1:1/a", full.info_hash(), dir, address(),
+                                        true, 16384);
+  ses.m_torrents.emplace(full.info_hash(), bare);
+  EXPECT_EQ(bare->metadata_request(), std::make_pair(0, 256));
+
+  // A liar's bytes fail the hash and are dropped.
+  const std::string junk(raw.size(), 'j');
+  EXPECT_FALSE(bare->received_metadata(junk.data(), int(junk.size()), 0, int(junk.size())));
+  bool failed = false;
+  while (auto a = ses.m_alerts.get()) failed = failed || dynamic_cast<metadata_failed_alert*>(a.get());
+  EXPECT_TRUE(failed);
+
+  const int half = int(raw.size()) / 2;
+  EXPECT_FALSE(bare->received_metadata(raw.data() + half, int(raw.size()) - half, half, int(raw.size())));
+  EXPECT_GT(bare->status().progress, 0.4f);
+  EXPECT_TRUE(bare->received_metadata(raw.data(), half, 0, int(raw.size())));
+  EXPECT_EQ(bare->metainfo().num_pieces(), 6);
+  EXPECT_TRUE(ses.m_torrents.empty());
+  ASSERT_EQ(checker.m_torrents.size(), 1u);
+  EXPECT_EQ(checker.m_torrents.front()->torrent_ptr, bare);
+  std::string received;
+  while (auto a = ses.m_alerts.get())
+    if (dynamic_cast<metadata_received_alert*>(a.get())) received = a->msg();
+  EXPECT_EQ(received, "metadata successfully received from swarm");
+}
+
+TEST_F(TorrentPieces, MoveStorageWithoutStorageOnlyRenames) {
+  auto bare = std::make_shared<torrent>(ses, &checker, "http://x/", sha1_hash(), dir, address(), true, 16384);
+  EXPECT_TRUE(bare->move_storage("relative/elsewhere"));
+  EXPECT_EQ(bare->save_path(), std::filesystem::path("relative/elsewhere"));
 }
