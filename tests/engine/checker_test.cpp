@@ -269,3 +269,14 @@ TEST(StorageChecker, ATorrentRemovedWhileWaitingOrCheckedNeverEntersTheSession) 
   log.drain();
   EXPECT_TRUE(log.of<file_error_alert>().empty());
 }
+
+TEST(StorageChecker, ATorrentOfEmptyFilesPassesItsCheck) {
+  temp_dir dir;
+  test_torrent t({{"t/empty", 0}, {"t/also", 0}}, 1024);
+  ASSERT_EQ(t.num_pieces(), 0);
+  session s(qf);
+  torrent_handle h = s.add_torrent(t.info, dir.path());
+  ASSERT_TRUE(checked(h));
+  EXPECT_EQ(h.status().progress, 1.0f);
+  EXPECT_EQ(h.build_resume_data()["slots"], entry(entry::list_type{}));
+}
