@@ -100,6 +100,34 @@ struct PeerConnectionRaw : ::testing::Test {
     return got;
   }
 
+  // Sends `bytes` and returns what arrives within `wait` (the session may
+  // keep the connection open).
+  std::string exchange_for(const std::string& bytes, std::chrono::milliseconds wait, std::uint32_t from) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(from);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7f000002);
+    a.sin_port = htons(seed->listen_port());
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + wait;
+    char buf[4096];
+    while (std::chrono::steady_clock::now() < end) {
+      timeval tv{0, 50000};
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n == 0) break;
+      if (n > 0) got.append(buf, std::size_t(n));
+    }
+    ::close(fd);
+    return got;
+  }
+
   // Whether the session reported a closed connection with this text.
   bool saw_error(const std::string& text) {
     return wait_for(
@@ -143,4 +171,22 @@ TEST_F(PeerConnectionRaw, OversizedPacketCloses) {
   id[0] = 'Z';
   exchange(handshake(info.info_hash(), id) + std::string("\x00\x10\x00\x01", 4));
   EXPECT_TRUE(saw_error("packet > 1 MB"));
+}
+
+// The DHT flag is bit 0 of reserved byte 7, whatever the other bits hold.
+TEST_F(PeerConnectionRaw, ReservedFlagsAreBits) {
+  engine::peer_id id;
+  id[0] = 'Z';
+  const std::string dht_port_message("\x00\x00\x00\x03\x09\x05\xe0", 7);  // port 1504: no DHT node
+  std::string hs = handshake(info.info_hash(), id);
+  hs[20 + 7] = char(0x03);
+  hs[20 + 5] = char(0x31);
+  const std::string with_dht = exchange_for(hs, std::chrono::milliseconds(400), 0x7f000005);
+  ASSERT_GE(with_dht.size(), 68u);
+  EXPECT_EQ(with_dht.substr(0, 20), std::string("\x13") + "BitTorrent protocol");
+  EXPECT_NE(with_dht.find(dht_port_message, 68), std::string::npos);
+  hs[20 + 7] = char(0xfe);
+  const std::string without = exchange_for(hs, std::chrono::milliseconds(400), 0x7f000006);
+  ASSERT_GE(without.size(), 68u);
+  EXPECT_EQ(without.find(dht_port_message, 68), std::string::npos);
 }
