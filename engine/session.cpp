@@ -201,7 +201,7 @@ std::vector<torrent_handle> session::get_torrents() {
   std::vector<torrent_handle> result;
   for (auto* queue : {&m_checker_impl.m_torrents, &m_checker_impl.m_processing})
     for (auto& d : *queue)
-      if (!d->torrent_ptr->is_aborted()) result.emplace_back(&m_impl, &m_checker_impl, d->info_hash);
+      if (!d->abort && !d->torrent_ptr->is_aborted()) result.emplace_back(&m_impl, &m_checker_impl, d->info_hash);
   for (auto& [ih, t] : m_impl.m_torrents)
     if (!t->is_aborted()) result.emplace_back(&m_impl, &m_checker_impl, ih);
   return result;
