@@ -62,9 +62,12 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     {
       // Under the checker lock, so that handle calls never see the storage
       // half made.
-      std::lock_guard l(m_mutex);
+      std::unique_lock l(m_mutex);
       if (d->abort) {
-        leave_queue();
+        l.unlock();
+        std::lock_guard ses_lock(m_ses.m_mutex);
+        std::lock_guard again(m_mutex);
+        if (leave_queue()) drop(*d);
         return true;
       }
       t.init_storage();
