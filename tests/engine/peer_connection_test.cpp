@@ -81,27 +81,10 @@ struct PeerConnectionRaw : ::testing::Test {
 
   // Sends `bytes` and returns everything received until the session closes.
   std::string exchange(const std::string& bytes) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7f000002);
-    a.sin_port = htons(seed->listen_port());
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    std::string got;
-    char buf[4096];
-    for (;;) {
-      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      got.append(buf, std::size_t(n));
-    }
-    ::close(fd);
-    return got;
+    return exchange_until(bytes, 0, [](const std::string&) { return false; });
   }
 
-  // Sends `bytes` from 127.0.0.x and returns what arrived once `enough`
+  // Sends `bytes` from the local address `from` (0: any) and returns what arrived once `enough`
   // holds (plus a short while for stragglers), or after 10 seconds.
   std::string exchange_until(const std::string& bytes, std::uint32_t from,
                              const std::function<bool(const std::string&)>& enough) {
