@@ -105,6 +105,13 @@ void peer_connection::init() {
     throw std::runtime_error("seed to seed connection redundant, disconnecting");
 }
 
+void peer_connection::set_clock(clock_function c) {
+  m_clock = std::move(c);
+  const auto t = now();
+  m_last_receive = m_last_sent = m_last_piece = m_last_request = t;
+  m_became_uninteresting = m_became_uninterested = t;
+}
+
 void peer_connection::attach_to_torrent(torrent* t) {
   m_torrent = t;
   t->attach_peer(this);

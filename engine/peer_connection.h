@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -89,6 +90,11 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   torrent* associated_torrent() const { return m_attached ? m_torrent : nullptr; }
   stat& statistics() { return m_stat; }
   const stat& statistics() const { return m_stat; }
+
+  // Where the connection's timers read the time; tests set their own. The
+  // timers start over from the new clock's present.
+  using clock_function = std::function<clock::time_point()>;
+  void set_clock(clock_function c);
 
   // The torrent learnt its metadata after this connection bound to it.
   void init();
@@ -172,7 +178,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool has_metadata() const;
   bool rate_limited() const;
   int num_pieces() const;
-  clock::time_point now() const { return clock::now(); }
+  clock::time_point now() const { return m_clock ? m_clock() : clock::now(); }
 
   session_impl& m_ses;
   selector& m_selector;
@@ -222,6 +228,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   clock::time_point m_became_uninteresting = clock::now();
   clock::time_point m_became_uninterested = clock::now();
   std::chrono::seconds m_timeout{120};
+  clock_function m_clock;
 };
 
 }  // namespace engine

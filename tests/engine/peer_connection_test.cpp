@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -184,4 +185,61 @@ TEST_F(PeerConnectionRaw, ReservedFlagsAreBits) {
       exchange_until(hs, 0x7f000006, [](const std::string& got) { return got.size() >= 68 + 6; });
   ASSERT_GE(without.size(), 68u + 6);
   EXPECT_EQ(without.find(dht_port_message, 68), std::string::npos);
+}
+
+// Keep-alives after 60 quiet seconds, and a close after 120 seconds without
+// a byte from the peer, on the connection's own (here: fake) clock.
+TEST_F(PeerConnectionRaw, KeepAliveAndTimeOut) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(0x7f000008);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(0x7f000002);
+  a.sin_port = htons(seed->listen_port());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  engine::peer_id id;
+  id[0] = 'Z';
+  std::string hs = handshake(info.info_hash(), id);
+  hs[20 + 5] = hs[20 + 7] = 0;  // no extensions, no DHT: nothing follows the bitfield
+  ::send(fd, hs.data(), hs.size(), MSG_NOSIGNAL);
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string got(68 + 6, '\0');
+  ASSERT_EQ(::recv(fd, got.data(), got.size(), MSG_WAITALL), ssize_t(got.size()));
+
+  static std::atomic<int> offset{0};
+  const auto base = std::chrono::steady_clock::now();
+  std::shared_ptr<engine::peer_connection> conn;
+  ASSERT_TRUE(wait_for(
+      [&] {
+        std::lock_guard l(seed->impl().m_mutex);
+        for (auto& [s, c] : seed->impl().m_connections)
+          if (c->remote().ip == 0x7f000008) conn = c;
+        if (conn) conn->set_clock([base] { return base + std::chrono::seconds(offset.load()); });
+        return conn != nullptr;
+      },
+      std::chrono::seconds(10)));
+  const auto timed_out = [&] {
+    std::lock_guard l(seed->impl().m_mutex);
+    return conn->has_timed_out();
+  };
+  EXPECT_FALSE(timed_out());
+  offset = 61;
+  // The session's next second sends the keep-alive.
+  char ka[4] = {1, 1, 1, 1};
+  ASSERT_EQ(::recv(fd, ka, 4, MSG_WAITALL), 4);
+  EXPECT_EQ(std::string(ka, 4), std::string(4, '\0'));
+  EXPECT_FALSE(timed_out());
+  offset = 121;
+  EXPECT_TRUE(saw_error("connection timed out"));
+  {
+    std::lock_guard l(seed->impl().m_mutex);  // the last owner lets go
+    conn.reset();
+  }
+  char rest;
+  EXPECT_EQ(::recv(fd, &rest, 1, 0), 0);  // closed
+  ::close(fd);
 }
