@@ -629,7 +629,7 @@ torrent_status torrent::status() const {
   st.total_wanted_done = wanted_done;
   st.total_wanted = wanted;
   st.progress = wanted == 0 ? 1.0f : float(double(wanted_done) / double(wanted));
-  st.pieces = &m_have_pieces;
+  st.pieces = m_have_pieces;
   if (!m_got_tracker_response) st.state = connecting_to_tracker;
   else if (is_seed()) st.state = seeding;
   else if (wanted_done == wanted) st.state = finished;

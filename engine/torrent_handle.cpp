@@ -1,6 +1,8 @@
 #include "engine/torrent_handle.h"
 
 #include "engine/checker_impl.h"
+#include "engine/peer_connection.h"
+#include "engine/resource_request.h"
 #include "engine/fast_resume.h"
 #include "engine/peer_connection.h"
 #include "engine/piece_manager.h"
@@ -23,6 +25,34 @@ auto call(session_impl* ses, checker_impl* chk, const sha1_hash& ih, F f) {
   std::lock_guard l(ses->m_mutex);
   if (auto t = ses->find_torrent(ih)) return f(*t);
   throw invalid_handle();
+}
+
+// The same, but only for a torrent of the session's map.
+template <class F>
+auto call_running(session_impl* ses, const sha1_hash& ih, F f) {
+  if (!ses) throw invalid_handle();
+  std::lock_guard l(ses->m_mutex);
+  if (auto t = ses->find_torrent(ih)) return f(*t);
+  throw invalid_handle();
+}
+
+peer_info make_peer_info(peer_connection& c) {
+  peer_info p;
+  if (c.is_local()) p.flags |= peer_info::local_connection;
+  if (c.is_queued())
+    p.flags |= peer_info::queued;
+  else if (c.is_connecting())
+    p.flags |= peer_info::connecting;
+  p.ip = c.remote();
+  const stat& s = c.statistics();
+  p.up_speed = s.upload_rate();
+  p.down_speed = s.download_rate();
+  p.payload_up_speed = s.upload_payload_rate();
+  p.payload_down_speed = s.download_payload_rate();
+  p.total_download = s.total_payload_download();
+  p.total_upload = s.total_payload_upload();
+  p.pid = c.id();
+  return p;
 }
 
 }  // namespace
@@ -81,6 +111,138 @@ entry torrent_handle::build_resume_data() const {
   }
   return engine::build_resume_data(t->metainfo(), t->filesystem(), t->block_size(),
                                    t->picker().get_download_queue(), peers);
+}
+
+bool torrent_handle::has_metadata() const {
+  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.has_metadata(); });
+}
+
+torrent_metainfo torrent_handle::metainfo() const {
+  return call(m_ses, m_chk, m_info_hash, [](torrent& t) {
+    if (!t.has_metadata()) throw invalid_handle();
+    return t.metainfo();
+  });
+}
+
+std::vector<announce_entry> torrent_handle::trackers() const {
+  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.trackers(); });
+}
+
+void torrent_handle::replace_trackers(const std::vector<announce_entry>& urls) const {
+  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.replace_trackers(urls); });
+}
+
+std::filesystem::path torrent_handle::save_path() const {
+  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.save_path(); });
+}
+
+void torrent_handle::set_max_uploads(int limit) const {
+  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_max_uploads(limit); });
+}
+
+void torrent_handle::set_max_connections(int limit) const {
+  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_max_connections(limit); });
+}
+
+void torrent_handle::set_upload_limit(int bytes_per_second) const {
+  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_upload_limit(bytes_per_second); });
+}
+
+void torrent_handle::set_download_limit(int bytes_per_second) const {
+  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_download_limit(bytes_per_second); });
+}
+
+void torrent_handle::use_interface(const std::string& net_interface) const {
+  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.use_interface(net_interface); });
+}
+
+void torrent_handle::set_ratio(float ratio) const {
+  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_ratio(ratio); });
+}
+
+void torrent_handle::set_tracker_login(const std::string& name, const std::string& password) const {
+  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.set_tracker_login(name, password); });
+}
+
+bool torrent_handle::is_seed() const {
+  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.is_seed(); });
+}
+
+void torrent_handle::filter_piece(int index, bool filter) const {
+  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.filter_piece(index, filter); });
+}
+
+bool torrent_handle::is_piece_filtered(int index) const {
+  return call(m_ses, m_chk, m_info_hash, [=](torrent& t) { return t.is_piece_filtered(index); });
+}
+
+std::vector<bool> torrent_handle::filtered_pieces() const {
+  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.filtered_pieces(); });
+}
+
+void torrent_handle::filter_pieces(const std::vector<bool>& pieces) const {
+  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.filter_pieces(pieces); });
+}
+
+void torrent_handle::filter_file(int index, bool filter) const {
+  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.filter_file(index, filter); });
+}
+
+void torrent_handle::filter_files(const std::vector<bool>& files) const {
+  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.filter_files(files); });
+}
+
+bool torrent_handle::move_storage(const std::filesystem::path& save_path) const {
+  return call(m_ses, m_chk, m_info_hash, [&](torrent& t) { return t.move_storage(save_path); });
+}
+
+entry torrent_handle::metadata() const {
+  return call(m_ses, m_chk, m_info_hash, [](torrent& t) {
+    return t.has_metadata() ? t.metainfo().build_info_dictionary() : entry();
+  });
+}
+
+void torrent_handle::connect_peer(const address& a) const {
+  call_running(m_ses, m_info_hash, [&](torrent& t) { t.add_tracker_peer(a, peer_id()); });
+}
+
+void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) const {
+  queue.clear();
+  if (!m_ses) throw invalid_handle();
+  std::lock_guard l(m_ses->m_mutex);
+  auto t = m_ses->find_torrent(m_info_hash);
+  if (!t || !t->has_metadata()) return;
+  const piece_picker& picker = t->picker();
+  for (const auto& d : picker.get_download_queue()) {
+    partial_piece_info p;
+    p.piece_index = d.index;
+    p.blocks_in_piece = picker.blocks_in_piece(d.index);
+    p.requested_blocks = d.requested;
+    p.finished_blocks = d.finished;
+    for (std::size_t b = 0; b < p.peer.size() && b < d.info.size(); ++b) {
+      p.peer[b] = d.info[b];
+      p.num_downloads[b] = d.requested[b] && !d.finished[b] ? 1 : 0;
+    }
+    queue.push_back(p);
+  }
+}
+
+void torrent_handle::get_peer_info(std::vector<peer_info>& peers) const {
+  peers.clear();
+  if (!m_ses) throw invalid_handle();
+  std::lock_guard l(m_ses->m_mutex);
+  auto t = m_ses->find_torrent(m_info_hash);
+  if (!t) return;
+  for (const auto& [a, c] : t->peers())
+    if (c->associated_torrent() == t.get()) peers.push_back(make_peer_info(*c));
+}
+
+void torrent_handle::force_reannounce() const {
+  call_running(m_ses, m_info_hash, [](torrent& t) { t.force_tracker_request(); });
+}
+
+void torrent_handle::force_reannounce_after(std::chrono::microseconds span) const {
+  call_running(m_ses, m_info_hash, [=](torrent& t) { t.force_tracker_request(span); });
 }
 
 }  // namespace engine

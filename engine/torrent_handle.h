@@ -3,10 +3,18 @@
 // finds its torrent again, under the proper lock, on every call. A handle
 // whose torrent is gone throws invalid_handle.
 
+#include <chrono>
 #include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
 
+#include "engine/address.h"
 #include "engine/entry.h"
+#include "engine/partial_piece_info.h"
+#include "engine/peer_info.h"
 #include "engine/sha1_hash.h"
+#include "engine/torrent_metainfo.h"
 #include "engine/torrent_status.h"
 
 namespace engine {
@@ -36,6 +44,50 @@ class torrent_handle {
   // The torrent's fast-resume data; an undefined entry while it waits or is
   // checked, and without metadata.
   entry build_resume_data() const;
+
+  bool has_metadata() const;
+  // Metadata present and every piece there.
+  bool is_seed() const;
+  // The metainfo; invalid_handle while the torrent has no metadata.
+  torrent_metainfo metainfo() const;
+  std::vector<announce_entry> trackers() const;
+  void replace_trackers(const std::vector<announce_entry>& urls) const;
+  std::filesystem::path save_path() const;
+
+  // -1 is unlimited.
+  void set_max_uploads(int limit) const;
+  void set_max_connections(int limit) const;
+  void set_upload_limit(int bytes_per_second) const;
+  void set_download_limit(int bytes_per_second) const;
+  // The local address outgoing connections of this torrent use.
+  void use_interface(const std::string& net_interface) const;
+  void set_ratio(float ratio) const;
+  // Sent to the HTTP trackers with basic authentication.
+  void set_tracker_login(const std::string& name, const std::string& password) const;
+
+  // Piece and file selection; they need the torrent's storage (nothing
+  // happens without it).
+  void filter_piece(int index, bool filter) const;
+  bool is_piece_filtered(int index) const;
+  std::vector<bool> filtered_pieces() const;
+  void filter_pieces(const std::vector<bool>& pieces) const;
+  void filter_file(int index, bool filter) const;
+  // One flag per file, true = not wanted.
+  void filter_files(const std::vector<bool>& files) const;
+  bool move_storage(const std::filesystem::path& save_path) const;
+  // The bencoded info dictionary; an undefined entry without metadata.
+  entry metadata() const;
+
+  // These act on a running torrent only (not one being checked).
+  // The address is tried like a peer a tracker gave.
+  void connect_peer(const address& a) const;
+  // One record per piece being downloaded; empty when the torrent is gone.
+  void get_download_queue(std::vector<partial_piece_info>& queue) const;
+  // One record per connection attached to the torrent; empty when the
+  // torrent is gone.
+  void get_peer_info(std::vector<peer_info>& peers) const;
+  void force_reannounce() const;
+  void force_reannounce_after(std::chrono::microseconds span) const;
 
   friend bool operator==(const torrent_handle& a, const torrent_handle& b) {
     return a.m_ses == b.m_ses && a.m_info_hash == b.m_info_hash;

@@ -38,8 +38,8 @@ struct torrent_status {
   std::int32_t num_peers = 0;
   std::int32_t num_complete = -1;
   std::int32_t num_incomplete = -1;
-  // Valid only while the torrent exists; null without metadata.
-  const std::vector<bool>* pieces = nullptr;
+  // A copy of the have-pieces bits; empty without metadata.
+  std::vector<bool> pieces;
   std::int64_t total_done = 0;
   std::int64_t total_wanted_done = 0;
   std::int64_t total_wanted = 0;

@@ -195,7 +195,7 @@ TEST_F(TorrentFixture, StatusWithoutMetadata) {
   EXPECT_EQ(st.state, connecting_to_tracker);
   EXPECT_TRUE(st.paused);
   EXPECT_EQ(st.progress, 0);
-  EXPECT_EQ(st.pieces, nullptr);
+  EXPECT_TRUE(st.pieces.empty());
   EXPECT_EQ(t->bytes_left(), -1);
   EXPECT_FALSE(t->has_metadata());
   t->set_tracker_login("", "");

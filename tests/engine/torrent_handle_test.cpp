@@ -1,0 +1,236 @@
+#include "engine/torrent_handle.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "engine/session.h"
+#include "storage_test_support.h"
+
+using namespace engine;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fingerprint qf("QF", 1, 0, 0, 0);
+
+bool eventually(const std::function<bool()>& pred) {
+  for (int i = 0; i < 1000; ++i) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return pred();
+}
+
+std::string invalid_text(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const invalid_handle& e) {
+    return e.what();
+  }
+  return "no invalid_handle";
+}
+
+// Three files over pieces of 16 KiB: a [0, 40000), b [40000, 49152) ending
+// on a piece boundary, c [49152, 70000).
+storage_test::test_torrent three_files() {
+  return storage_test::test_torrent({{"t/a", 40000}, {"t/b", 9152}, {"t/c", 20848}}, 16384, 7);
+}
+
+struct TorrentHandleSession : ::testing::Test {
+  storage_test::temp_dir dir;
+  session ses{qf};
+};
+
+}  // namespace
+
+TEST(TorrentHandleNull, EveryOperationButTwoThrows) {
+  const torrent_handle h;
+  EXPECT_FALSE(h.is_valid());
+  EXPECT_EQ(h.build_resume_data().type(), entry::undefined_t);
+  std::vector<peer_info> peers;
+  std::vector<partial_piece_info> queue;
+  const std::vector<std::function<void()>> ops = {
+      [&] { h.pause(); },
+      [&] { h.resume(); },
+      [&] { h.is_paused(); },
+      [&] { h.status(); },
+      [&] { h.has_metadata(); },
+      [&] { h.is_seed(); },
+      [&] { h.metainfo(); },
+      [&] { h.metadata(); },
+      [&] { h.trackers(); },
+      [&] { h.save_path(); },
+      [&] { h.set_upload_limit(5); },
+      [&] { h.set_ratio(1.5f); },
+      [&] { h.filter_piece(0, true); },
+      [&] { h.filtered_pieces(); },
+      [&] { h.force_reannounce(); },
+      [&] { h.connect_peer(address(127, 0, 0, 1, 1)); },
+      [&] { h.get_peer_info(peers); },
+      [&] { h.get_download_queue(queue); },
+  };
+  for (const auto& op : ops) EXPECT_EQ(invalid_text(op), "invalid torrent handle used");
+}
+
+TEST_F(TorrentHandleSession, RemovedTorrentThrowsAndQueriesComeBackEmpty) {
+  const auto t = three_files();
+  t.lay_down(dir.path());
+  torrent_handle h = ses.add_torrent(t.info, dir.path());
+  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(h.is_seed());
+
+  // The status holds its own copy of the pieces: still readable once the
+  // torrent is gone.
+  const torrent_status st = h.status();
+  ses.remove_torrent(h);
+  ASSERT_TRUE(eventually([&] { return !h.is_valid(); }));
+  ASSERT_EQ(st.pieces.size(), std::size_t(t.num_pieces()));
+  for (bool have : st.pieces) EXPECT_TRUE(have);
+
+  EXPECT_EQ(invalid_text([&] { h.pause(); }), "invalid torrent handle used");
+  EXPECT_EQ(invalid_text([&] { h.status(); }), "invalid torrent handle used");
+  EXPECT_EQ(invalid_text([&] { h.force_reannounce(); }), "invalid torrent handle used");
+  std::vector<peer_info> peers(3);
+  std::vector<partial_piece_info> queue(2);
+  h.get_peer_info(peers);
+  h.get_download_queue(queue);
+  EXPECT_TRUE(peers.empty());
+  EXPECT_TRUE(queue.empty());
+  EXPECT_EQ(h.build_resume_data().type(), entry::undefined_t);
+}
+
+TEST_F(TorrentHandleSession, TorrentByInfoHashHasNoMetainfoYet) {
+  sha1_hash ih;
+  ih[3] = 9;
+  torrent_handle h = ses.add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path());
+  EXPECT_TRUE(h.is_valid());
+  EXPECT_FALSE(h.has_metadata());
+  EXPECT_FALSE(h.is_seed());
+  EXPECT_EQ(invalid_text([&] { h.metainfo(); }), "invalid torrent handle used");
+  EXPECT_EQ(h.metadata().type(), entry::undefined_t);
+  EXPECT_TRUE(h.filtered_pieces().empty());
+  h.filter_piece(0, true);  // nothing to filter yet
+  EXPECT_FALSE(h.is_piece_filtered(0));
+  ASSERT_EQ(h.trackers().size(), 1u);
+  EXPECT_EQ(h.trackers()[0].url, "http://127.0.0.1:1/announce");
+
+  // Without storage only the save path changes.
+  EXPECT_TRUE(h.move_storage("elsewhere"));
+  EXPECT_EQ(h.save_path(), std::filesystem::path("elsewhere"));
+
+  h.replace_trackers({{"udp://127.0.0.1:2", 0}, {"http://127.0.0.1:3/announce", 1}});
+  EXPECT_EQ(h.trackers().size(), 2u);
+  h.force_reannounce_after(90s);
+  EXPECT_LE(h.status().next_announce, std::chrono::microseconds(90s));
+  EXPECT_GT(h.status().next_announce, std::chrono::microseconds(80s));
+}
+
+TEST_F(TorrentHandleSession, FileSelectionMapsOntoPieces) {
+  const auto t = three_files();
+  t.lay_down(dir.path());
+  torrent_handle h = ses.add_torrent(t.info, dir.path());
+  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(h.has_metadata());
+  ASSERT_EQ(t.num_pieces(), 5);
+  EXPECT_EQ(h.metainfo().info_hash(), t.info.info_hash());
+  EXPECT_EQ(h.metadata(), t.info.build_info_dictionary());
+
+  // Only b wanted: b lies in pieces 2 (from 32768) ... it ends at 49152, a
+  // piece boundary, so piece 3 stays out.
+  h.filter_files({true, false, true});
+  EXPECT_EQ(h.filtered_pieces(), (std::vector<bool>{true, true, false, true, true}));
+
+  // a and c wanted: every piece that holds a byte of either.
+  h.filter_files({false, true, false});
+  EXPECT_EQ(h.filtered_pieces(), (std::vector<bool>{false, false, false, false, false}));
+
+  h.filter_file(2, true);  // c: pieces 3 and 4
+  EXPECT_EQ(h.filtered_pieces(), (std::vector<bool>{false, false, false, true, true}));
+  h.filter_piece(0, true);
+  EXPECT_TRUE(h.is_piece_filtered(0));
+  h.filter_pieces({false, true, false, false, true});
+  EXPECT_EQ(h.filtered_pieces(), (std::vector<bool>{false, true, false, false, true}));
+  h.filter_piece(99, true);  // out of range: nothing
+  EXPECT_FALSE(h.is_piece_filtered(99));
+}
+
+TEST_F(TorrentHandleSession, LimitsAndLoginReachTheTorrent) {
+  const auto t = three_files();
+  t.lay_down(dir.path());
+  torrent_handle h = ses.add_torrent(t.info, dir.path());
+  // Usable in the checker as well as in the session.
+  h.set_upload_limit(-1);
+  h.set_tracker_login("user", "secret");
+  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  h.set_max_uploads(4);
+  h.set_max_connections(-1);
+  h.set_download_limit(1000);
+  h.set_ratio(2.0f);
+  h.use_interface("127.0.0.1");
+  EXPECT_TRUE(h.is_paused());
+  h.resume();
+  EXPECT_FALSE(h.is_paused());
+  std::vector<peer_info> peers;
+  h.get_peer_info(peers);
+  EXPECT_TRUE(peers.empty());
+  std::vector<partial_piece_info> queue;
+  h.get_download_queue(queue);
+  EXPECT_TRUE(queue.empty());  // a seed downloads nothing
+}
+
+TEST_F(TorrentHandleSession, HandlesStaySafeWhileTorrentsComeAndGo) {
+  // Handle calls from other threads while torrents pass the checker into the
+  // session and leave it again: each call takes one lock at a time.
+  std::vector<storage_test::test_torrent> torrents;
+  for (std::uint32_t i = 0; i < 6; ++i)
+    torrents.push_back(storage_test::test_torrent({{"f" + std::to_string(i), 50000}}, 16384, i + 100));
+  for (const auto& t : torrents) t.lay_down(dir.path());
+
+  std::atomic<bool> stop{false};
+  std::vector<torrent_handle> handles;
+  std::mutex handles_mutex;
+  auto worker = [&] {
+    while (!stop) {
+      std::vector<torrent_handle> hs;
+      {
+        std::lock_guard l(handles_mutex);
+        hs = handles;
+      }
+      for (const auto& h : hs) {
+        try {
+          h.status();
+          h.is_valid();
+          h.pause();
+          h.resume();
+          h.filtered_pieces();
+          std::vector<peer_info> p;
+          h.get_peer_info(p);
+        } catch (const invalid_handle&) {
+        }
+      }
+      std::this_thread::yield();
+    }
+  };
+  std::thread a(worker), b(worker);
+  for (int round = 0; round < 3; ++round) {
+    for (const auto& t : torrents) {
+      const torrent_handle h = ses.add_torrent(t.info, dir.path());
+      std::lock_guard l(handles_mutex);
+      handles.push_back(h);
+    }
+    for (const auto& h : std::vector<torrent_handle>(handles)) {
+      eventually([&] { return !h.is_valid() || h.status().state >= connecting_to_tracker; });
+      ses.remove_torrent(h);
+    }
+    for (const auto& h : std::vector<torrent_handle>(handles)) EXPECT_TRUE(eventually([&] { return !h.is_valid(); }));
+    std::lock_guard l(handles_mutex);
+    handles.clear();
+  }
+  stop = true;
+  a.join();
+  b.join();
+  EXPECT_TRUE(ses.get_torrents().empty());
+}
