@@ -48,7 +48,7 @@ bool checked(const torrent_handle& h) {
 
 std::vector<bool> pieces_of(const torrent_handle& h) {
   const torrent_status st = h.status();
-  return st.pieces ? *st.pieces : std::vector<bool>();
+  return st.pieces;
 }
 
 std::vector<bool> bits(int n, std::initializer_list<int> set) {
@@ -165,7 +165,7 @@ TEST(StorageChecker, FinishedBlocksOfUnfinishedPiecesAreKept) {
   torrent_handle h = s.add_torrent(t.info, dir.path(), resume, true, 1024);
   ASSERT_TRUE(checked(h));
   const torrent_status st = h.status();
-  EXPECT_EQ(*st.pieces, bits(2, {0}));
+  EXPECT_EQ(st.pieces, bits(2, {0}));
   EXPECT_EQ(st.total_done, 4096 + 1024);
 }
 
