@@ -176,23 +176,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // A peer to connect to, as if a tracker had named it.
   void add_tracker_peer(const address& a, const peer_id& id) { m_tracker_peers.push_back({a, id}); }
 
-  // --- piece and file selection (without storage nothing happens)
-  void filter_piece(int index, bool filter);
-  bool is_piece_filtered(int index) const;
-  // One flag per piece; empty without storage.
-  std::vector<bool> filtered_pieces() const;
-  // One flag per piece: newly filtered pieces at once, newly wanted ones in
-  // random order.
-  void filter_pieces(const std::vector<bool>& bitmask);
-  // The pieces that overlap the file.
-  void filter_file(int index, bool filter);
-  // One flag per file, true = not wanted. A piece shared by a wanted and an
-  // unwanted file stays wanted.
-  void filter_files(const std::vector<bool>& files);
-  // With storage the files move and the result is the storage's; without,
-  // only the save path changes.
-  bool move_storage(const std::filesystem::path& save_path);
-
   // --- state
   torrent_status status() const;
   // Total done and wanted done; 0 and 0 without storage.

@@ -198,7 +198,7 @@ bool torrent_handle::move_storage(const std::filesystem::path& save_path) const 
 
 entry torrent_handle::metadata() const {
   return call(m_ses, m_chk, m_info_hash, [](torrent& t) {
-    return t.has_metadata() ? t.metainfo().build_info_dictionary() : entry();
+    return t.has_metadata() ? t.metadata() : entry();
   });
 }
 

@@ -281,8 +281,7 @@ TEST_F(TorrentPieces, StatusCountsWantedBytes) {
   EXPECT_EQ(st.total_done, 0);
   EXPECT_EQ(st.progress, 0);
   EXPECT_EQ(st.state, connecting_to_tracker);
-  ASSERT_NE(st.pieces, nullptr);
-  EXPECT_EQ(st.pieces->size(), 6u);
+  EXPECT_EQ(st.pieces.size(), 6u);
   EXPECT_EQ(t->bytes_left(), 82020);
   t->filter_files({true, true, true});
   EXPECT_EQ(t->status().progress, 1);  // nothing wanted
