@@ -55,7 +55,7 @@ int base_port() { return 30000 + int(::getpid() % 1000) * 20; }
     std::ofstream(dir / "resume.tmp", std::ios::binary) << bytes;
     fs::rename(dir / "resume.tmp", dir / "resume");
     const engine::torrent_status st = h.status();
-    const int have = st.pieces ? static_cast<int>(std::count(st.pieces->begin(), st.pieces->end(), true)) : 0;
+    const int have = static_cast<int>(std::count(st.pieces.begin(), st.pieces.end(), true));
     if (::write(tick_pipe, &have, sizeof have) != sizeof have) ::_exit(12);
   }
 }
