@@ -128,7 +128,7 @@ void torrent::set_max_connections(int limit) {
   m_connections_quota.max = std::max(limit_from(limit), m_connections_quota.min);
 }
 
-void torrent::use_interface(const std::string& net_interface) { m_net_interface = address(net_interface, 0); }
+void torrent::use_interface(const address& net_interface) { m_net_interface = net_interface; }
 
 // --- trackers
 

@@ -65,7 +65,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void set_max_connections(int limit);
   int upload_limit() const { return m_upload_limit; }
   int download_limit() const { return m_download_limit; }
-  void use_interface(const std::string& net_interface);
+  // The local address outgoing connections bind to.
+  void use_interface(const address& net_interface);
   void set_ratio(float ratio) { m_ratio = ratio; }
   float ratio() const { return m_ratio; }
 

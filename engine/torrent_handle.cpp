@@ -153,7 +153,9 @@ void torrent_handle::set_download_limit(int bytes_per_second) const {
 }
 
 void torrent_handle::use_interface(const std::string& net_interface) const {
-  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.use_interface(net_interface); });
+  // A host name may take a while to look up: never under the session lock.
+  const address local(net_interface, 0);
+  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.use_interface(local); });
 }
 
 void torrent_handle::set_ratio(float ratio) const {
