@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
 #include "engine/alert_types.h"
+#include "engine/peer_connection.h"
 #include "engine/send_buffer.h"
 #include "engine/wire_format.h"
 
@@ -67,10 +69,12 @@ TEST(PeerTransfer, MediumPieces) { transfer(262144, {{"one.bin", 6 * 262144 + 5}
 
 namespace {
 
-// A peer that claims every piece and answers every request with garbage.
+// A peer that claims every piece and answers every request with garbage,
+// or (silent) never answers at all.
 class lying_seed {
  public:
-  lying_seed(const engine::sha1_hash& ih, int num_pieces) : m_ih(ih), m_pieces(num_pieces) {
+  lying_seed(const engine::sha1_hash& ih, int num_pieces, bool silent = false)
+      : m_ih(ih), m_pieces(num_pieces), m_silent(silent) {
     m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -85,12 +89,14 @@ class lying_seed {
     m_thread = std::thread([this] { run(); });
   }
   ~lying_seed() {
+    if (const int fd = m_peer.load(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
     ::shutdown(m_listen, SHUT_RDWR);
     ::close(m_listen);
     m_thread.join();
   }
   std::uint16_t port() const { return m_port; }
   int pieces_sent() const { return m_sent; }
+  int requests() const { return m_requests; }
 
  private:
   static bool read_all(int fd, char* p, std::size_t n) {
@@ -113,6 +119,7 @@ class lying_seed {
   void run() {
     const int fd = ::accept(m_listen, nullptr, nullptr);
     if (fd < 0) return;
+    m_peer = fd;
     timeval tv{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     engine::send_buffer out;
@@ -132,6 +139,8 @@ class lying_seed {
         if (len > 0 && !read_all(fd, packet.data(), len)) break;
         if (len != 13 || packet[0] != engine::wire::msg_request) continue;
         const engine::peer_request r = engine::wire::read_request(packet.data());
+        ++m_requests;
+        if (m_silent) continue;
         engine::send_buffer piece;
         char* data = engine::wire::write_piece(piece, r);
         std::memset(data, 0x5a, std::size_t(r.length));
@@ -139,6 +148,7 @@ class lying_seed {
         ++m_sent;
       }
     }
+    m_peer = -1;
     ::close(fd);
   }
 
@@ -146,7 +156,10 @@ class lying_seed {
   int m_pieces;
   int m_listen = -1;
   std::uint16_t m_port = 0;
+  bool m_silent;
+  std::atomic<int> m_peer{-1};
   std::atomic<int> m_sent{0};
+  std::atomic<int> m_requests{0};
   std::thread m_thread;
 };
 
@@ -196,4 +209,34 @@ TEST(PeerTransfer, LyingPeerIsBannedAndFilesStayCorrect) {
   leech.reset();
   seed.reset();
   EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+}
+
+// With requests outstanding and no piece for 15 seconds, the blocks go back
+// to the picker and blocks are asked for anew (the pipeline was full
+// before, so every new request shows the time-out).
+TEST(PeerTransfer, SilentPeerGetsItsBlocksRequestedAgain) {
+  temp_dir dir;
+  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", {{"x.bin", 300000}}, 65536);
+  const auto ih = info.info_hash();
+  auto leech = make_session(3, base_port() + 300);
+  leech->add_torrent(info, dir.path / "leech").resume();
+  ASSERT_TRUE(wait_for([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+  lying_seed silent(ih, info.num_pieces(), true);
+  add_peer(*leech, ih, engine::address(127, 0, 0, 4, silent.port()));
+  ASSERT_TRUE(wait_for([&] { return silent.requests() > 0; }, std::chrono::seconds(30)));
+
+  static std::atomic<int> offset{0};
+  const auto base = std::chrono::steady_clock::now();
+  with_torrent(*leech, ih, [&](engine::torrent& t) {
+    for (auto& [a, c] : t.peers()) c->set_clock([base] { return base + std::chrono::seconds(offset.load()); });
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a second round sends nothing new
+  const int before = silent.requests();
+  bool given_back = false;
+  offset = 16;
+  EXPECT_TRUE(wait_for([&] { return silent.requests() > before; }, std::chrono::seconds(10)));
+  with_torrent(*leech, ih, [&](engine::torrent& t) {
+    given_back = t.picker().get_download_queue().size() <= std::size_t(silent.requests() - before);
+  });
+  EXPECT_TRUE(given_back);
 }
