@@ -85,10 +85,9 @@ struct PeerConnectionRaw : ::testing::Test {
     return exchange_until(bytes, 0, [](const std::string&) { return false; });
   }
 
-  // Sends `bytes` from the local address `from` (0: any) and returns what arrived once `enough`
-  // holds (plus a short while for stragglers), or after 10 seconds.
-  std::string exchange_until(const std::string& bytes, std::uint32_t from,
-                             const std::function<bool(const std::string&)>& enough) {
+  // A connection to the seed from the local address `from` (0: any); -1
+  // when it fails.
+  int connect_from(std::uint32_t from) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
@@ -98,7 +97,17 @@ struct PeerConnectionRaw : ::testing::Test {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(0x7f000002);
     a.sin_port = htons(seed->listen_port());
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    ::close(fd);
+    return -1;
+  }
+
+  // Sends `bytes` from the local address `from` (0: any) and returns what arrived once `enough`
+  // holds (plus a short while for stragglers), or after 10 seconds.
+  std::string exchange_until(const std::string& bytes, std::uint32_t from,
+                             const std::function<bool(const std::string&)>& enough) {
+    const int fd = connect_from(from);
+    EXPECT_GE(fd, 0);
     ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     std::string got;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -190,16 +199,8 @@ TEST_F(PeerConnectionRaw, ReservedFlagsAreBits) {
 // Keep-alives after 60 quiet seconds, and a close after 120 seconds without
 // a byte from the peer, on the connection's own (here: fake) clock.
 TEST_F(PeerConnectionRaw, KeepAliveAndTimeOut) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(0x7f000008);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(0x7f000002);
-  a.sin_port = htons(seed->listen_port());
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  const int fd = connect_from(0x7f000008);
+  ASSERT_GE(fd, 0);
   engine::peer_id id;
   id[0] = 'Z';
   std::string hs = handshake(info.info_hash(), id);
@@ -241,5 +242,54 @@ TEST_F(PeerConnectionRaw, KeepAliveAndTimeOut) {
   }
   char rest;
   EXPECT_EQ(::recv(fd, &rest, 1, 0), 0);  // closed
+  ::close(fd);
+}
+
+// Requests beyond 101 pending and requests for pieces we lack are illegal:
+// they are dropped, and once the legal ones are served the peer is choked
+// and at once unchoked, which clears the count.
+TEST_F(PeerConnectionRaw, IllegalRequestsAreDroppedAndAnswered) {
+  const int fd = connect_from(0x7f000009);
+  ASSERT_GE(fd, 0);
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  engine::peer_id id;
+  id[0] = 'Z';
+  std::string hs = handshake(info.info_hash(), id);
+  hs[20 + 5] = hs[20 + 7] = 0;
+  engine::send_buffer out;
+  out.append(hs.data(), hs.size());
+  engine::wire::write_simple(out, engine::wire::msg_interested);
+  ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+
+  // Reads one message; false when the connection ends.
+  const auto next = [&](std::string& packet) {
+    char len[4];
+    if (::recv(fd, len, 4, MSG_WAITALL) != 4) return false;
+    packet.assign(engine::wire::read_uint32(len), '\0');
+    return packet.empty() || ::recv(fd, packet.data(), packet.size(), MSG_WAITALL) == ssize_t(packet.size());
+  };
+  std::string packet(68, '\0');
+  ASSERT_EQ(::recv(fd, packet.data(), 68, MSG_WAITALL), 68);
+  do {
+    ASSERT_TRUE(next(packet));
+  } while (packet != std::string(1, char(engine::wire::msg_unchoke)));
+
+  engine::send_buffer requests;
+  for (int i = 0; i < 102; ++i) engine::wire::write_request(requests, engine::wire::msg_request, {0, 0, 16384});
+  engine::wire::write_request(requests, engine::wire::msg_request, {99, 0, 16384});  // no such piece
+  ::send(fd, requests.data(), requests.size(), MSG_NOSIGNAL);
+
+  int pieces = 0;
+  std::string previous;
+  while (next(packet)) {
+    if (!packet.empty() && packet[0] == char(engine::wire::msg_piece)) ++pieces;
+    if (previous == std::string(1, char(engine::wire::msg_choke)) &&
+        packet == std::string(1, char(engine::wire::msg_unchoke)))
+      break;
+    previous = packet;
+  }
+  EXPECT_EQ(pieces, 101);
+  EXPECT_EQ(previous, std::string(1, char(engine::wire::msg_choke)));
   ::close(fd);
 }
