@@ -67,6 +67,17 @@ TEST(PeerTransfer, LargePieces) {
 
 TEST(PeerTransfer, MediumPieces) { transfer(262144, {{"one.bin", 6 * 262144 + 5}, {"two.bin", 777777}}); }
 
+// A full-sized torrent: 256 MiB over several files, at each piece size the
+// engine meets in the wild.
+TEST(PeerTransfer, QuarterGibibyteAtEachPieceSize) {
+  const std::vector<file_spec> files = {
+      {"big.bin", 200 * 1024 * 1024 + 12345}, {"small.bin", 1}, {"rest.bin", 56 * 1024 * 1024 - 12346}};
+  for (const std::int64_t piece_length : {16 * 1024, 256 * 1024, 4 * 1024 * 1024}) {
+    SCOPED_TRACE(piece_length);
+    transfer(piece_length, files);
+  }
+}
+
 namespace {
 
 // A peer that claims every piece and answers every request with garbage,
