@@ -25,6 +25,13 @@ resource_request quota_for(int limit) {
   return resource_request(0, 10, resource_request::inf, limit == resource_request::inf ? resource_request::inf : 400);
 }
 
+// A new connection of a torrent starts small when the torrent has a limit of
+// its own or gets a limited share of the session's: it must not run
+// unlimited until the next second's sharing.
+resource_request quota_for(int limit, const resource_request& torrent_quota) {
+  return quota_for(torrent_quota.given == resource_request::inf ? limit : 400);
+}
+
 // Blocks to keep requested: three seconds at the measured rate, 2 to 48.
 int wanted_download_queue(float rate, int block_size) {
   return int(std::clamp(double(rate) * 3.0 / std::max(block_size, 1), 2.0, 48.0));
@@ -69,8 +76,8 @@ peer_connection::peer_connection(session_impl& ses, selector& sel, torrent* t, s
       m_outgoing(true),
       m_connecting(true),
       m_queued(true) {
-  m_ul_bandwidth_quota = quota_for(t->upload_limit());
-  m_dl_bandwidth_quota = quota_for(t->download_limit());
+  m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->m_ul_bandwidth_quota);
+  m_dl_bandwidth_quota = quota_for(t->download_limit(), t->m_dl_bandwidth_quota);
   write_handshake();
   if (has_metadata()) {
     init();
@@ -226,8 +233,8 @@ void peer_connection::on_info_hash(const std::uint8_t* reserved, const sha1_hash
     if (!t || t->is_aborted()) throw protocol_error("got info-hash that is not in our session");
     if (t->is_paused()) throw protocol_error("connection rejected by paused torrent");
     m_torrent = t.get();
-    m_ul_bandwidth_quota = quota_for(t->upload_limit());
-    m_dl_bandwidth_quota = quota_for(t->download_limit());
+    m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->m_ul_bandwidth_quota);
+    m_dl_bandwidth_quota = quota_for(t->download_limit(), t->m_dl_bandwidth_quota);
     m_dl_bandwidth_quota.used = 0;
     write_handshake();
     if (has_metadata()) {

@@ -52,7 +52,9 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainf
       m_default_block_size(block_size) {
   m_ul_bandwidth_quota = resource_request(0, 100, unlimited, ses.m_upload_rate == -1 ? unlimited : 400);
   m_dl_bandwidth_quota = resource_request(0, 100, unlimited, ses.m_download_rate == -1 ? unlimited : 400);
-  m_uploads_quota = resource_request(0, 2, unlimited, 0);
+  // Its minimum of unchoke slots from the start: the choking policy runs at
+  // the first tick, before the session has shared out any slots.
+  m_uploads_quota = resource_request(0, 2, unlimited, 2);
   m_connections_quota = resource_request(0, 2, unlimited, 100);
   m_next_request = now();
   m_policy_host = std::make_unique<policy_host>(*this);
