@@ -43,8 +43,13 @@ std::pair<int, int> metadata_transfer::request(int num_metadata_peers) {
   const int count = std::max(parts / (std::max(num_metadata_peers, 0) + 1), 1);
   int best_start = 0;
   std::int64_t best_score = -1;
+  // A part already received weighs as if every peer had been asked for it
+  // many times over, so the window goes where parts are still missing.
+  std::array<std::int64_t, parts> weight{};
+  for (int i = 0; i < parts; ++i)
+    weight[std::size_t(i)] = m_requested[std::size_t(i)] + (m_have[std::size_t(i)] ? std::int64_t(1) << 32 : 0);
   for (int start = 0; start + count <= parts; ++start) {
-    const auto first = m_requested.begin() + start;
+    const auto first = weight.begin() + start;
     const std::int64_t score =
         *std::min_element(first, first + count) + std::accumulate(first, first + count, std::int64_t(0));
     if (best_score < 0 || score < best_score) {

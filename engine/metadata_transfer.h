@@ -32,7 +32,8 @@ class metadata_transfer {
 
   // The window (start, count) of parts to ask a peer for, among
   // `num_metadata_peers` peers that have the metadata extension: the least
-  // requested one of 256 / (n + 1) parts. Counts it as requested.
+  // requested one of 256 / (n + 1) parts among those not yet received.
+  // Counts it as requested.
   std::pair<int, int> request(int num_metadata_peers);
   // A request was answered or dropped: its parts count as requested once less.
   void cancel(std::pair<int, int> window);

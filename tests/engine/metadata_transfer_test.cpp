@@ -86,6 +86,22 @@ TEST(MetadataTransfer, RequestsSpreadOverTheParts) {
   EXPECT_EQ(u.request(1), std::make_pair(0, 128));
 }
 
+TEST(MetadataTransfer, RequestsGoWherePartsAreMissing) {
+  // One peer answers the first half: the next request is the other half,
+  // not the first half again.
+  const std::string m = metadata(1000);
+  const sha1_hash ih = hash_of(m);
+  metadata_transfer t;
+  const auto first = t.request(1);
+  EXPECT_EQ(first, std::make_pair(0, 128));
+  const auto bytes = metadata_transfer::window_to_bytes(first, 1000);
+  EXPECT_EQ(t.received(m.data(), bytes.second, 0, 1000, ih), result::incomplete);
+  t.cancel(first);
+  const auto second = t.request(1);
+  EXPECT_EQ(second, std::make_pair(128, 128));
+  EXPECT_EQ(t.received(m.data() + bytes.second, 1000 - bytes.second, bytes.second, 1000, ih), result::complete);
+}
+
 TEST(MetadataTransfer, WindowsAndBytes) {
   EXPECT_EQ(metadata_transfer::window_to_bytes({0, 256}, 1000), std::make_pair(0, 1000));
   EXPECT_EQ(metadata_transfer::window_to_bytes({1, 1}, 1000), std::make_pair(4, 8));  // 3.9 and 7.8 rounded up
