@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/alert_types.h"
+#include "engine/dht_link.h"
 #include "engine/piece_manager.h"
 #include "engine/piece_picker.h"
 #include "engine/protocol_error.h"
@@ -106,10 +107,17 @@ void peer_connection::init() {
   m_have_piece.resize(std::size_t(n), false);
   m_num_pieces = int(std::count(m_have_piece.begin(), m_have_piece.end(), true));
   piece_picker& picker = m_torrent->picker();
-  for (int i = 0; i < n; ++i)
-    if (m_have_piece[i]) picker.inc_refcount(i);
+  bool interesting = false;
+  for (int i = 0; i < n; ++i) {
+    if (!m_have_piece[i]) continue;
+    picker.inc_refcount(i);
+    if (!m_torrent->have_piece(i) && !picker.is_filtered(i)) interesting = true;
+  }
   if (m_torrent->is_seed() && is_seed())
     throw std::runtime_error("seed to seed connection redundant, disconnecting");
+  // Pieces announced before the metadata came (from this very peer, say)
+  // make the peer worth asking now.
+  if (interesting && m_attached && !m_interesting) m_torrent->get_policy().peer_is_interesting(*this);
 }
 
 void peer_connection::set_clock(clock_function c) {
@@ -135,7 +143,7 @@ void peer_connection::detach_torrent() {
 
 void peer_connection::connect() {
   m_queued = false;
-  m_socket->connect(m_remote);
+  m_socket->connect(m_remote, m_torrent ? m_torrent->local_interface() : address());
   m_selector.monitor_writability(m_socket);
   m_selector.monitor_errors(m_socket);
   m_writing = true;
@@ -250,7 +258,8 @@ void peer_connection::on_peer_id(const peer_id& id) {
   if (id == m_ses.m_peer_id) throw protocol_error("closing connection to ourself");
   m_peer_id = id;
   m_supports_ext_list = id[17] == 'e' && id[18] == 'x' && id[19] == 't';
-  if (m_supports_dht) wire::write_dht_port(m_send, wire::default_dht_port);
+  m_extensions.handshake_received(m_supports_extensions, m_supports_ext_list, m_send);
+  if (m_supports_dht) wire::write_dht_port(m_send, announced_dht_port(m_ses.m_dht));
   if (!m_outgoing && !m_attached) attach_to_torrent(m_torrent);
 }
 
@@ -273,7 +282,12 @@ void peer_connection::on_packet(std::span<const char> packet) {
     case wire::msg_request: return on_request(packet.data());
     case wire::msg_piece: return on_piece(packet);
     case wire::msg_cancel: return on_cancel(packet.data());
-    default: return;  // dht_port without a DHT node; extension messages
+    case wire::msg_dht_port:
+      if (m_torrent) dht_port_received(m_ses.m_dht, m_remote, packet.data(), m_torrent->info_hash());
+      return;
+    case wire::msg_extensions:
+    case wire::msg_extended: return m_extensions.on_packet(packet, m_send, now());
+    default: return;
   }
 }
 
@@ -586,6 +600,8 @@ void peer_connection::second_tick() {
     if (m_attached) m_torrent->get_policy().unchoked(*this);
     m_last_piece = t;
   }
+
+  if (m_torrent && !m_connecting) m_extensions.second_tick(m_send, t);
 
   m_stat.second_tick();
   m_ul_bandwidth_quota.used =

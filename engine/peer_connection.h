@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/address.h"
+#include "engine/peer_extensions.h"
 #include "engine/peer_request.h"
 #include "engine/piece_block.h"
 #include "engine/policy.h"
@@ -45,7 +46,8 @@ bool is_valid_block(const peer_request& r, int num_pieces, std::int64_t piece_si
 
 class peer_connection : public std::enable_shared_from_this<peer_connection>,
                         public policy::connection,
-                        private wire_receiver::handler {
+                        private wire_receiver::handler,
+                        private peer_extensions::host {
  public:
   using clock = std::chrono::steady_clock;
   static constexpr int max_pending_requests = 100;
@@ -146,6 +148,13 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool supports_extensions() const { return m_supports_extensions; }
   bool supports_dht() const { return m_supports_dht; }
 
+  // --- extensions (peer_connection_extensions.cpp)
+  // Nothing when the peer has no chat; returns whether it was sent.
+  bool send_chat_message(std::string_view text);
+  // Asks the peer for `count` peers through peer exchange at the next tick.
+  void set_peer_exchange_wanted(int count) { m_extensions.set_peer_exchange_wanted(count); }
+  const peer_extensions& extensions() const { return m_extensions; }
+
   // Raised by good pieces, lowered by corrupt ones.
   int trust_points() const { return m_trust_points; }
   void received_valid_data() { m_trust_points = std::min(m_trust_points + 1, 20); }
@@ -175,10 +184,26 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void abort_all_requests();
   void write_handshake();
   void update_writability();
-  bool has_metadata() const;
+  bool has_metadata() const override;
   bool rate_limited() const;
   int num_pieces() const;
   clock::time_point now() const { return m_clock ? m_clock() : clock::now(); }
+
+  // peer_extensions::host
+  extension_settings extension_config() const override;
+  bool extension_enabled(int index) const override;
+  bool has_torrent() const override { return m_torrent != nullptr; }
+  const peer_id& remote_id() const override { return m_peer_id; }
+  bool is_outgoing() const override { return m_outgoing; }
+  std::string_view metadata() override;
+  std::optional<wire::metadata_range> choose_metadata_range() override;
+  void metadata_request_ended(wire::metadata_range r) override;
+  void metadata_received(std::span<const char> bytes, int offset, int total) override;
+  void peer_learnt(const address& a, const peer_id& id) override;
+  int num_connections() const override;
+  std::vector<address> outgoing_peers() const override;
+  const ip_filter* filter() const override;
+  void chat_message(std::string text) override;
 
   session_impl& m_ses;
   selector& m_selector;
@@ -229,6 +254,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   clock::time_point m_became_uninterested = clock::now();
   std::chrono::seconds m_timeout{120};
   clock_function m_clock;
+
+  peer_extensions m_extensions{*this};
 };
 
 }  // namespace engine

@@ -16,7 +16,7 @@ std::string_view as_view(std::span<const char> s) { return {s.data(), s.size()};
 void peer_extensions::handshake_received(bool extension_protocol, bool ext_mark, send_buffer& out) {
   m_extension_protocol = extension_protocol;
   m_ext_mark = ext_mark;
-  const extension_settings& cfg = m_host.extension_config();
+  const extension_settings cfg = m_host.extension_config();
   if (extension_protocol)
     wire::write_extension_handshake(out, cfg.enabled, cfg.listen_port, cfg.user_agent);
   else if (ext_mark)
@@ -26,11 +26,6 @@ void peer_extensions::handshake_received(bool extension_protocol, bool ext_mark,
 // ---------------------------------------------------------------- receive
 
 void peer_extensions::on_packet(std::span<const char> packet, send_buffer& out, clock::time_point now) {
-  // Progress reported while this packet arrived counts for this packet only.
-  struct reset_progress {
-    int& reported;
-    ~reset_progress() { reported = 0; }
-  } reset{m_metadata_reported};
   if (std::uint8_t(packet[0]) == wire::msg_extended) return on_extended(packet, out, now);
 
   // Id 20 with a non-zero second byte is an extended message in the
@@ -118,7 +113,6 @@ void peer_extensions::on_metadata(std::span<const char> packet, std::span<const 
       if (total < 1) throw protocol_error("invalid metadata size");
       if (offset < 0 || offset > total) throw protocol_error("invalid metadata offset");
       if (std::int64_t(offset) + std::int64_t(bytes.size()) > total) throw protocol_error("invalid metadata message");
-      if (int(bytes.size()) > m_metadata_reported) m_host.metadata_progress(int(bytes.size()) - m_metadata_reported, total);
       if (m_metadata_request) end_metadata_request();
       m_host.metadata_received(bytes, offset, total);
       return;
@@ -128,23 +122,6 @@ void peer_extensions::on_metadata(std::span<const char> packet, std::span<const 
       if (m_metadata_request) end_metadata_request();
       return;
     default: throw protocol_error("unknown metadata extension message: " + std::to_string(type));
-  }
-}
-
-void peer_extensions::on_partial_packet(std::span<const char> part) {
-  if (part.empty() || !m_host.has_torrent()) return;
-  const std::uint8_t id = std::uint8_t(part[0]);
-  if (id == wire::msg_extensions && !(m_extension_protocol && m_handshake_received)) return;
-  if (id != wire::msg_extensions && id != wire::msg_extended) return;
-  const std::optional<extended_frame> f = frame(part);
-  if (!f || f->index != wire::ext_metadata || !enabled(wire::ext_metadata)) return;
-  if (f->body.size() < 9 || std::uint8_t(f->body[0]) != wire::metadata_data) return;
-  const std::int32_t total = wire::read_int32(f->body.data() + 1);
-  if (total < 1 || total > wire::max_metadata_size) return;
-  const int received = int(f->body.size()) - 9;
-  if (received > m_metadata_reported) {
-    m_host.metadata_progress(received - m_metadata_reported, total);
-    m_metadata_reported = received;
   }
 }
 

@@ -45,7 +45,10 @@ class peer_extensions {
   class host {
    public:
     virtual ~host() = default;
-    virtual const extension_settings& extension_config() const = 0;
+    // What we announce in our extension handshake or older list.
+    virtual extension_settings extension_config() const = 0;
+    // The session's switch for extension `index` (0-3).
+    virtual bool extension_enabled(int index) const = 0;
     // The connection knows its torrent (from the handshake).
     virtual bool has_torrent() const = 0;
     virtual address remote() const = 0;
@@ -61,8 +64,6 @@ class peer_extensions {
     virtual std::optional<wire::metadata_range> choose_metadata_range() = 0;
     // A request for `r` was answered, refused or dropped.
     virtual void metadata_request_ended(wire::metadata_range r) = 0;
-    // `bytes` more of a data message arrived (of a dictionary of `total`).
-    virtual void metadata_progress(int bytes, int total) = 0;
     // A complete data message: `bytes` at `offset` of `total`, unchecked.
     virtual void metadata_received(std::span<const char> bytes, int offset, int total) = 0;
 
@@ -88,9 +89,6 @@ class peer_extensions {
   // A complete packet of id 20 or 21 (packet[0] is the id). Replies go to
   // `out`. Violations throw protocol_error.
   void on_packet(std::span<const char> packet, send_buffer& out, clock::time_point now);
-  // The bytes of a packet received so far, while it arrives: reports the
-  // progress of metadata data messages.
-  void on_partial_packet(std::span<const char> part);
 
   // Metadata and peer exchange requests and their time-outs.
   void second_tick(send_buffer& out, clock::time_point now);
@@ -131,7 +129,7 @@ class peer_extensions {
                    clock::time_point now);
   void on_peer_exchange(std::span<const char> packet, std::span<const char> body, send_buffer& out);
   void on_listen_port(std::span<const char> body);
-  bool enabled(int index) const { return m_host.extension_config().enabled[index]; }
+  bool enabled(int index) const { return m_host.extension_enabled(index); }
   bool one_byte_form() const { return m_handshake_received; }
   bool can_send_peer_exchange() const;
   void end_metadata_request();
@@ -148,7 +146,6 @@ class peer_extensions {
   };
   std::optional<pending_metadata> m_metadata_request;
   std::optional<clock::time_point> m_peer_lacks_metadata;  // when the peer last said so
-  int m_metadata_reported = 0;  // data bytes of the arriving message already reported
 
   std::optional<clock::time_point> m_pex_request_time;
   int m_pex_wanted = 0;

@@ -106,6 +106,11 @@ void session::disable_extensions() {
   for (int i = 17; i < 20; ++i) m_impl.m_peer_id[i] = std::uint8_t(alphabet[platform::random_u32() % 71]);
 }
 
+void session::set_dht_node(dht_link* node) {
+  std::lock_guard l(m_impl.m_mutex);
+  m_impl.m_dht = node;
+}
+
 void session::enable_extension(int index) {
   if (index < 0 || index >= session_impl::num_extensions) return;
   std::lock_guard l(m_impl.m_mutex);

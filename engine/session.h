@@ -62,6 +62,9 @@ class session {
   // peer-id bytes 17-19; enabling any extension writes "ext" there again.
   void disable_extensions();
   void enable_extension(int index);
+  // The DHT node that peers' DHT contacts go to, or none. Set it to none
+  // before the node goes away.
+  void set_dht_node(dht_link* node);
   peer_id id() const;
 
   void set_severity_level(alert::severity_t threshold);

@@ -44,6 +44,8 @@ struct session_status {
   std::int32_t num_peers = 0;
 };
 
+class dht_link;
+
 class session_impl {
  public:
   using connection_map = std::map<std::shared_ptr<socket>, std::shared_ptr<peer_connection>>;
@@ -92,6 +94,8 @@ class session_impl {
   address m_listen_interface;
   std::shared_ptr<socket> m_listen_socket;
   bool m_extension_enabled[num_extensions] = {true, true, true, true};
+  // The process's DHT node while one runs; peers' DHT ports go there.
+  dht_link* m_dht = nullptr;
   bool m_abort = false;
 
   int m_upload_rate = -1;

@@ -240,11 +240,13 @@ void torrent::post_tracker_alert(const tracker_query& q, int status_code, const 
 
 void torrent::tracker_request_timed_out(const tracker_query& q) {
   post_tracker_alert(q, 0, "timed out");
+  request_peers_from_swarm(20);
   try_next_tracker();
 }
 
 void torrent::tracker_request_error(const tracker_query& q, int status_code, const std::string& message) {
   post_tracker_alert(q, status_code, message);
+  request_peers_from_swarm(20);
   try_next_tracker();
 }
 
@@ -588,7 +590,7 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
 std::pair<int, int> torrent::metadata_request() {
   int supporting = 0;
   for (const auto& [a, p] : m_connections)
-    if (p->supports_extensions()) ++supporting;
+    if (p->extensions().supports(wire::ext_metadata)) ++supporting;
   return m_metadata.request(supporting);
 }
 

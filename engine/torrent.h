@@ -13,11 +13,15 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/address.h"
 #include "engine/entry.h"
+#include "engine/extension_format.h"
 #include "engine/metadata_transfer.h"
 #include "engine/piece_picker.h"
 #include "engine/policy.h"
@@ -67,6 +71,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int download_limit() const { return m_download_limit; }
   // The local address outgoing connections bind to.
   void use_interface(const address& net_interface);
+  // Where outgoing connections are bound; 0.0.0.0 for any.
+  const address& local_interface() const { return m_net_interface; }
   void set_ratio(float ratio) { m_ratio = ratio; }
   float ratio() const { return m_ratio; }
 
@@ -177,6 +183,17 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // A peer to connect to, as if a tracker had named it.
   void add_tracker_peer(const address& a, const peer_id& id) { m_tracker_peers.push_back({a, id}); }
 
+  // --- peer wire extensions (torrent_extensions.cpp)
+  // The info dictionary's bytes served to peers, exactly as they stood in
+  // the .torrent (so that they hash to the info-hash); kept after the first
+  // use. Only with metadata.
+  std::string_view metadata_bytes();
+  // Whether connections should ask their peers for metadata: none is here,
+  // and none is on its way through the checker.
+  bool wants_metadata() const { return !has_metadata() && m_info.files().empty(); }
+  // Every connection asks its peer for `count` peers at its next tick.
+  void request_peers_from_swarm(int count);
+
   // --- state
   torrent_status status() const;
   // Total done and wanted done; 0 and 0 without storage.
@@ -257,6 +274,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int m_download_limit = unlimited;
   metadata_transfer m_metadata;
   mutable entry m_info_dictionary;
+  std::string m_served_metadata;  // the info dictionary's bytes, for peers
   std::filesystem::path m_save_path;
   bool m_compact_mode = false;
   int m_default_block_size = 16384;

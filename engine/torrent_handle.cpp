@@ -247,4 +247,13 @@ void torrent_handle::force_reannounce_after(std::chrono::microseconds span) cons
   call_running(m_ses, m_info_hash, [=](torrent& t) { t.force_tracker_request(span); });
 }
 
+bool torrent_handle::send_chat_message(const address& peer, std::string_view text) const {
+  if (!m_ses) return false;
+  std::lock_guard l(m_ses->m_mutex);
+  auto t = m_ses->find_torrent(m_info_hash);
+  if (!t) return false;
+  const auto c = t->peers().find(peer);
+  return c != t->peers().end() && c->second->send_chat_message(text);
+}
+
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/address.h"
@@ -44,6 +45,9 @@ class torrent_handle {
   // The torrent's fast-resume data; an undefined entry while it waits or is
   // checked, and without metadata.
   entry build_resume_data() const;
+  // Sends `text` to the torrent's peer at `peer` (address and port); false
+  // when the torrent is not running or has no such peer with chat.
+  bool send_chat_message(const address& peer, std::string_view text) const;
 
   bool has_metadata() const;
   // Metadata present and every piece there.

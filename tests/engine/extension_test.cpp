@@ -43,7 +43,6 @@ struct test_host : peer_extensions::host {
   std::string dictionary;  // our metadata; empty: none
   std::vector<wire::metadata_range> ranges_to_offer;
   std::vector<wire::metadata_range> ended;
-  long progress = 0;
   struct received {
     std::string bytes;
     int offset;
@@ -56,7 +55,8 @@ struct test_host : peer_extensions::host {
   ip_filter ip_rules;
   std::vector<std::string> chats;
 
-  const extension_settings& extension_config() const override { return settings; }
+  extension_settings extension_config() const override { return settings; }
+  bool extension_enabled(int index) const override { return settings.enabled[std::size_t(index)]; }
   bool has_torrent() const override { return torrent; }
   address remote() const override { return peer; }
   const peer_id& remote_id() const override { return pid; }
@@ -70,7 +70,6 @@ struct test_host : peer_extensions::host {
     return r;
   }
   void metadata_request_ended(wire::metadata_range r) override { ended.push_back(r); }
-  void metadata_progress(int n, int) override { progress += n; }
   void metadata_received(std::span<const char> b, int offset, int total) override {
     metadata_parts.push_back({std::string(b.data(), b.size()), offset, total});
   }
@@ -230,7 +229,6 @@ TEST_F(PeerExtensions, WholeLargestMetadataReplyIsTaken) {
   EXPECT_EQ(error_of(reply), "");
   ASSERT_EQ(host.metadata_parts.size(), 1u);
   EXPECT_EQ(host.metadata_parts[0].bytes.size(), dictionary.size());
-  EXPECT_EQ(host.progress, 512000);
   reply = four_byte(wire::ext_metadata, raw({1}) + be32(512000) + be32(0) + dictionary);
   EXPECT_EQ(error_of(reply), "");
   EXPECT_EQ(error_of(reply + "x"), "metadata message larger than 500 kB");
@@ -396,23 +394,6 @@ TEST_F(PeerExtensions, NoMetadataRequestWhileOurSwitchIsOff) {
   ext.second_tick(out, t0);
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(host.ranges_to_offer.size(), 1u);
-}
-
-TEST_F(PeerExtensions, MetadataProgressIsReportedOncePerByte) {
-  modern_peer();
-  const std::string packet = one_byte(wire::ext_metadata, raw({1}) + be32(100) + be32(0) + std::string(100, 'm'));
-  ext.on_partial_packet({packet.data(), 5});  // header not yet in
-  EXPECT_EQ(host.progress, 0);
-  ext.on_partial_packet({packet.data(), 11 + 30});
-  EXPECT_EQ(host.progress, 30);
-  ext.on_partial_packet({packet.data(), 11 + 70});
-  EXPECT_EQ(host.progress, 70);
-  receive(packet);
-  EXPECT_EQ(host.progress, 100);
-  // Other messages report nothing.
-  const std::string chat = one_byte(wire::ext_chat, "d3:msg2:hie");
-  ext.on_partial_packet({chat.data(), chat.size() - 1});
-  EXPECT_EQ(host.progress, 100);
 }
 
 // --------------------------------------------------------- peer exchange

@@ -1,0 +1,140 @@
+// Sessions on loopback use the wire extensions: a torrent known only by its
+// info-hash fetches its metadata from a seed, peers chat, and peer exchange
+// leads one peer to another.
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+#include "engine/alert_types.h"
+#include "engine/peer_connection.h"
+
+#include "tests/engine/swarm_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace swarm_fixture;
+using engine::address;
+
+namespace {
+
+struct temp_dir {
+  fs::path path;
+  temp_dir() {
+    static int n = 0;
+    path = fs::temp_directory_path() / ("qf_ext_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~temp_dir() { fs::remove_all(path); }
+};
+
+int base_port() { return 40000 + int(::getpid() % 1000) * 10; }
+
+std::string encoded(const engine::entry& e) {
+  std::string s;
+  engine::bencode(std::back_inserter(s), e);
+  return s;
+}
+
+// The .torrent of `info` with its info dictionary's keys out of order, as
+// other programs may write it: a canonical re-encoding would not hash to
+// its info-hash.
+std::string unordered_torrent_file(const engine::torrent_metainfo& info) {
+  const engine::entry d = info.build_info_dictionary();
+  const std::string raw_info = "d5:files" + encoded(d["files"]) + "12:piece length" + encoded(d["piece length"]) +
+                               "6:pieces" + encoded(d["pieces"]) + "4:name" + encoded(d["name"]) + "e";
+  return "d8:announce" + encoded(engine::entry(std::string("http://127.0.0.1:1/announce"))) + "4:info" + raw_info +
+         "e";
+}
+
+// Pops alerts until one of type A arrives.
+template <class A>
+std::unique_ptr<A> wait_for_alert(engine::session& s) {
+  std::unique_ptr<A> found;
+  wait_for(
+      [&] {
+        while (auto a = s.pop_alert()) {
+          if (auto* hit = dynamic_cast<A*>(a.get())) {
+            a.release();
+            found.reset(hit);
+            return true;
+          }
+        }
+        return false;
+      },
+      std::chrono::seconds(30));
+  return found;
+}
+
+// The torrent has an established connection to `a`.
+bool has_peer(engine::session& s, const engine::sha1_hash& ih, const address& a) {
+  bool found = false;
+  with_torrent(s, ih, [&](engine::torrent& t) {
+    const auto c = t.peers().find(a);
+    found = c != t.peers().end() && !c->second->is_connecting();
+  });
+  return found;
+}
+
+}  // namespace
+
+TEST(ExtensionSwarm, ChatAndMetadataFromASeedThenTheFiles) {
+  temp_dir dir;
+  const std::vector<file_spec> files = {{"a.bin", 300000}, {"b.bin", 70001}};
+  const engine::torrent_metainfo made = make_torrent(dir.path / "seed", "payload", files, 16384);
+  const std::string file = unordered_torrent_file(made);
+  const engine::torrent_metainfo info(file.data(), file.size());
+  const auto ih = info.info_hash();
+  ASSERT_NE(ih, made.info_hash());
+
+  auto seed = make_session(2, base_port());
+  auto leech = make_session(3, base_port() + 300);
+  seed->set_severity_level(engine::alert::info);
+  leech->set_severity_level(engine::alert::info);
+  ASSERT_TRUE(seed->is_listening());
+  seed->add_torrent(info, dir.path / "seed").resume();
+  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+
+  const engine::torrent_handle h = leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech");
+  h.resume();
+  const address seed_address(127, 0, 0, 2, seed->listen_port());
+  add_peer(*leech, ih, seed_address);
+  // Chat works as soon as the extension handshakes are through.
+  ASSERT_TRUE(wait_for([&] { return h.send_chat_message(seed_address, "hello from the leech"); },
+                       std::chrono::seconds(30)));
+  auto chat = wait_for_alert<engine::chat_message_alert>(*seed);
+  ASSERT_TRUE(chat);
+  EXPECT_EQ(chat->msg(), "hello from the leech");
+
+  auto received = wait_for_alert<engine::metadata_received_alert>(*leech);
+  ASSERT_TRUE(received);
+  EXPECT_EQ(received->msg(), "metadata successfully received from swarm");
+  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+  EXPECT_FALSE(h.send_chat_message(address(127, 0, 0, 9, 1), "nobody there"));
+}
+
+TEST(ExtensionSwarm, PeerExchangeLeadsToAnotherPeer) {
+  // Nobody has any data, so nobody becomes a seed and drops the others.
+  temp_dir dir;
+  const engine::torrent_metainfo info = make_torrent(dir.path / "made", "payload", {{"a.bin", 50000}}, 16384);
+  const auto ih = info.info_hash();
+  auto first = make_session(4, base_port() + 600);
+  auto middle = make_session(5, base_port() + 700);
+  auto late = make_session(6, base_port() + 800);
+  first->add_torrent(info, dir.path / "first").resume();
+  middle->add_torrent(info, dir.path / "middle").resume();
+  late->add_torrent(info, dir.path / "late").resume();
+  for (auto* s : {first.get(), middle.get(), late.get()})
+    ASSERT_TRUE(wait_for([&] { return with_torrent(*s, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+
+  // The middle one dials the first; the late one knows only the middle one.
+  const address first_address(127, 0, 0, 4, first->listen_port());
+  const address middle_address(127, 0, 0, 5, middle->listen_port());
+  add_peer(*middle, ih, first_address);
+  ASSERT_TRUE(wait_for([&] { return has_peer(*middle, ih, first_address); }, std::chrono::seconds(30)));
+  add_peer(*late, ih, middle_address);
+  ASSERT_TRUE(wait_for([&] { return has_peer(*late, ih, middle_address); }, std::chrono::seconds(30)));
+  // As after a tracker time-out: the late one asks its peers for more.
+  with_torrent(*late, ih, [](engine::torrent& t) { t.request_peers_from_swarm(20); });
+  EXPECT_TRUE(wait_for([&] { return has_peer(*late, ih, first_address); }, std::chrono::seconds(30)));
+}
