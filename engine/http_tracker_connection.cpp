@@ -12,11 +12,12 @@ http_tracker_connection::http_tracker_connection(tracker_dispatcher& dispatcher,
                                                  const std::string& host, int port, const std::string& path,
                                                  std::weak_ptr<request_callback> requester,
                                                  const http_settings& settings, const std::string& login,
-                                                 clock::time_point now)
+                                                 const address& local, clock::time_point now)
     : tracker_connection(q, std::move(requester)),
       m_dispatcher(dispatcher),
       m_settings(settings),
       m_login(login),
+      m_local(local),
       m_send_buffer(build_http_tracker_request(q, host, port, path, settings, login)),
       m_reader(settings.tracker_maximum_response_length),
       m_last_activity(now) {
@@ -35,7 +36,7 @@ bool http_tracker_connection::connect_when_resolved(clock::time_point now) {
   }
   if (auto r = requester()) r->tracker_address = m_lookup->address;
   m_socket = std::make_shared<socket>(socket::tcp);
-  m_socket->connect(m_lookup->address);
+  m_socket->connect(m_lookup->address, m_local);
   m_lookup.reset();
   // The time-out counts from the connect, not from the queuing of the
   // look-up, which may have waited behind others.

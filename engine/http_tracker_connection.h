@@ -23,7 +23,7 @@ class http_tracker_connection : public tracker_connection {
   http_tracker_connection(tracker_dispatcher& dispatcher, const tracker_query& q, const std::string& host,
                           int port, const std::string& path, std::weak_ptr<request_callback> requester,
                           const http_settings& settings, const std::string& login,
-                          clock::time_point now = clock::now());
+                          const address& local = address(), clock::time_point now = clock::now());
 
   bool tick(clock::time_point now) override;
   bool send_finished(clock::time_point) const override { return m_send_buffer.empty(); }
@@ -37,6 +37,7 @@ class http_tracker_connection : public tracker_connection {
   tracker_dispatcher& m_dispatcher;
   http_settings m_settings;
   std::string m_login;
+  address m_local;
   std::shared_ptr<detail::lookup_entry> m_lookup;
   std::shared_ptr<socket> m_socket;
   std::string m_send_buffer;

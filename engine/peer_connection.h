@@ -133,6 +133,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool has_piece(int i) const { return i >= 0 && i < int(m_have_piece.size()) && m_have_piece[i]; }
   std::int64_t share_diff() const override;
   void add_free_upload(std::int64_t bytes) override { m_free_upload += bytes; }
+  std::int64_t total_free_upload() const { return m_free_upload; }
   void add_stat(std::int64_t downloaded, std::int64_t uploaded) override;
   std::int64_t total_payload_download() const override { return m_stat.total_payload_download() + m_prev_download; }
   std::int64_t total_payload_upload() const override { return m_stat.total_payload_upload() + m_prev_upload; }

@@ -118,6 +118,8 @@ void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<
                                          const std::string& login) {
   req.listen_port = m_listen_interface.port;
   req.key = int(m_key);
+  // Trackers see the address the session listens on.
+  m_tracker_manager.set_local_address(address(m_listen_interface.ip, 0));
   m_tracker_manager.start_tracker_request(std::move(req), c, login);
 }
 

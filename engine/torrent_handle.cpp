@@ -36,8 +36,15 @@ auto call_running(session_impl* ses, const sha1_hash& ih, F f) {
   throw invalid_handle();
 }
 
-peer_info make_peer_info(peer_connection& c) {
+int quota_or_unlimited(int value) { return value == resource_request::inf ? -1 : value; }
+
+peer_info make_peer_info(const peer_connection& c) {
   peer_info p;
+  if (c.is_interesting()) p.flags |= peer_info::interesting;
+  if (c.is_choked()) p.flags |= peer_info::choked;
+  if (c.is_peer_interested()) p.flags |= peer_info::remote_interested;
+  if (c.has_peer_choked()) p.flags |= peer_info::remote_choked;
+  if (c.supports_extensions()) p.flags |= peer_info::supports_extensions;
   if (c.is_local()) p.flags |= peer_info::local_connection;
   if (c.is_queued())
     p.flags |= peer_info::queued;
@@ -49,9 +56,22 @@ peer_info make_peer_info(peer_connection& c) {
   p.down_speed = s.download_rate();
   p.payload_up_speed = s.upload_payload_rate();
   p.payload_down_speed = s.download_payload_rate();
-  p.total_download = s.total_payload_download();
-  p.total_upload = s.total_payload_upload();
+  p.total_download = c.total_payload_download();
+  p.total_upload = c.total_payload_upload();
   p.pid = c.id();
+  p.pieces = c.get_bitfield();
+  p.seed = c.is_seed();
+  p.upload_limit = quota_or_unlimited(c.m_ul_bandwidth_quota.given);
+  p.upload_ceiling = quota_or_unlimited(c.m_ul_bandwidth_quota.max);
+  p.load_balancing = c.total_free_upload();
+  p.download_queue_length = c.download_queue_size();
+  p.upload_queue_length = int(c.peer_requests().size());
+  if (const auto progress = c.download_progress()) {
+    p.downloading_piece_index = progress->piece_index;
+    p.downloading_block_index = progress->block_index;
+    p.downloading_progress = progress->bytes_downloaded;
+    p.downloading_total = progress->full_block_bytes;
+  }
   return p;
 }
 
@@ -205,7 +225,10 @@ entry torrent_handle::metadata() const {
 }
 
 void torrent_handle::connect_peer(const address& a) const {
-  call_running(m_ses, m_info_hash, [&](torrent& t) { t.add_tracker_peer(a, peer_id()); });
+  call_running(m_ses, m_info_hash, [&](torrent& t) {
+    t.add_tracker_peer(a, peer_id());
+    t.get_policy().peer_from_tracker(a, peer_id());
+  });
 }
 
 void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) const {

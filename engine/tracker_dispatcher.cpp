@@ -18,10 +18,10 @@ void tracker_dispatcher::start_tracker_request(tracker_query q, std::weak_ptr<re
     std::shared_ptr<tracker_connection> c;
     if (url.protocol == "http")
       c = std::make_shared<http_tracker_connection>(*this, q, url.host, url.port, url.path, requester,
-                                                    m_settings, login);
+                                                    m_settings, login, m_local_address);
     else if (url.protocol == "udp" || url.protocol == "bcudp")
       c = std::make_shared<udp_tracker_connection>(q, url.host, url.port, requester, m_settings,
-                                                   url.protocol == "bcudp");
+                                                   url.protocol == "bcudp", m_local_address);
     else
       throw std::runtime_error("unkown protocol in tracker url");
     m_connections.push_back(std::move(c));

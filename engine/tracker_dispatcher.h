@@ -38,6 +38,12 @@ class tracker_dispatcher {
   // True when every running request has gone out.
   bool send_finished(clock::time_point now = clock::now()) const;
 
+  // New requests leave from this address (port 0: any port), so that the
+  // tracker hands out the address the session listens on; 0.0.0.0 leaves
+  // the choice to the system.
+  void set_local_address(const address& a) { m_local_address = a; }
+  const address& local_address() const { return m_local_address; }
+
   bool empty() const { return m_connections.empty(); }
   std::size_t size() const { return m_connections.size(); }
 
@@ -48,6 +54,7 @@ class tracker_dispatcher {
   void remove(std::list<std::shared_ptr<tracker_connection>>::iterator i);
 
   const http_settings& m_settings;
+  address m_local_address;
   // A list: connections queued while ticking (redirections) leave the
   // iteration intact.
   std::list<std::shared_ptr<tracker_connection>> m_connections;

@@ -4,12 +4,14 @@ namespace engine {
 
 udp_tracker_connection::udp_tracker_connection(const tracker_query& q, const std::string& host, int port,
                                                std::weak_ptr<request_callback> requester,
-                                               const http_settings& settings, bool variant, clock::time_point now)
+                                               const http_settings& settings, bool variant, const address& local,
+                                               clock::time_point now)
     : tracker_connection(q, std::move(requester)),
       m_settings(settings),
       m_protocol(q, variant, settings),
       m_lookup(async_lookup(host, std::uint16_t(port))),
       m_socket(std::make_shared<socket>(socket::udp)),
+      m_local(local),
       m_created(now) {}
 
 bool udp_tracker_connection::tick(clock::time_point now) {
@@ -24,7 +26,7 @@ bool udp_tracker_connection::tick(clock::time_point now) {
       return true;
     }
     if (auto r = requester()) r->tracker_address = m_lookup->address;
-    m_socket->connect(m_lookup->address);
+    m_socket->connect(m_lookup->address, m_local);
     m_lookup.reset();
     return carry_out(m_protocol.start(now));
   }

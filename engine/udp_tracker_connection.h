@@ -17,7 +17,7 @@ class udp_tracker_connection : public tracker_connection {
  public:
   udp_tracker_connection(const tracker_query& q, const std::string& host, int port,
                          std::weak_ptr<request_callback> requester, const http_settings& settings, bool variant,
-                         clock::time_point now = clock::now());
+                         const address& local = address(), clock::time_point now = clock::now());
 
   bool tick(clock::time_point now) override;
   bool send_finished(clock::time_point now) const override;
@@ -30,6 +30,7 @@ class udp_tracker_connection : public tracker_connection {
   udp_tracker_protocol m_protocol;
   std::shared_ptr<detail::lookup_entry> m_lookup;
   std::shared_ptr<socket> m_socket;
+  address m_local;
   clock::time_point m_created;
 };
 

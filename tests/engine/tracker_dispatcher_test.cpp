@@ -339,3 +339,16 @@ TEST_F(TrackerDispatch, UdpErrorReplyAndRefusal) {
   EXPECT_EQ(cb->errors[1].status, -1);
   EXPECT_EQ(cb->errors[1].message, network_error(21).what());
 }
+
+TEST_F(TrackerDispatch, RequestsLeaveFromTheLocalAddress) {
+  scripted_server http(false, [](const std::string&, int) { return http_reply(compact_reply); });
+  scripted_server udp(true, udp_tracker);
+  dispatcher.set_local_address(address(127, 0, 0, 5, 0));
+  dispatcher.start_tracker_request(announce(local_url(http, "http", "/announce")), cb);
+  dispatcher.start_tracker_request(announce(local_url(udp, "udp", "")), cb);
+  run(dispatcher);
+  EXPECT_EQ(cb->responses.size(), 2u);
+  EXPECT_EQ(http.sources(), std::vector<std::string>{"127.0.0.5"});
+  ASSERT_EQ(udp.sources().size(), 2u);
+  for (const auto& s : udp.sources()) EXPECT_EQ(s, "127.0.0.5");
+}

@@ -50,6 +50,11 @@ class scripted_server {
     std::lock_guard<std::mutex> l(m_mutex);
     return m_requests;
   }
+  // The source address (dotted) of each request.
+  std::vector<std::string> sources() const {
+    std::lock_guard<std::mutex> l(m_mutex);
+    return m_sources;
+  }
 
  private:
   bool wait_readable(int fd, int ms) {
@@ -67,8 +72,11 @@ class scripted_server {
     }
   }
 
-  int record(const std::string& request) {
+  int record(const std::string& request, const sockaddr_in& from) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
     std::lock_guard<std::mutex> l(m_mutex);
+    m_sources.push_back(text);
     m_requests.push_back(request);
     return int(m_requests.size()) - 1;
   }
@@ -80,12 +88,14 @@ class scripted_server {
     const auto n = ::recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) return;
     const std::string request(buf, std::size_t(n));
-    const std::string reply = m_script(request, record(request));
+    const std::string reply = m_script(request, record(request, from));
     if (!reply.empty()) ::sendto(m_fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
   }
 
   void serve_connection() {
-    const int c = ::accept(m_fd, nullptr, nullptr);
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const int c = ::accept(m_fd, reinterpret_cast<sockaddr*>(&from), &len);
     if (c < 0) return;
     std::string request;
     while (request.find("\r\n\r\n") == std::string::npos && !m_stop) {
@@ -95,7 +105,7 @@ class scripted_server {
       if (n <= 0) break;
       request.append(buf, std::size_t(n));
     }
-    const std::string reply = m_script(request, record(request));
+    const std::string reply = m_script(request, record(request, from));
     if (reply.empty()) {
       m_silent.push_back(c);
       return;
@@ -115,6 +125,7 @@ class scripted_server {
   std::atomic<bool> m_stop{false};
   mutable std::mutex m_mutex;
   std::vector<std::string> m_requests;
+  std::vector<std::string> m_sources;
   std::vector<int> m_silent;
   std::thread m_thread;
 };

@@ -1,0 +1,112 @@
+// Two sessions that know nothing of each other but the tracker: they meet
+// through opentracker on loopback and the torrent goes from one to the
+// other.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "engine/session.h"
+#include "engine/torrent_handle.h"
+#include "engine/tracker_dispatcher.h"
+#include "swarm_fixture.h"
+#include "tracker_opentracker.h"
+#include "tracker_process.h"
+#include "tracker_test_support.h"
+
+using namespace engine;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Scrapes the tracker once; -1, -1 when it does not answer.
+std::pair<int, int> scrape(const std::string& url, const sha1_hash& ih) {
+  http_settings settings;
+  tracker_dispatcher d(settings);
+  auto cb = std::make_shared<tracker_test::recording_callback>();
+  tracker_query q;
+  q.kind = tracker_query::scrape_request;
+  q.info_hash = ih;
+  q.url = url;
+  d.start_tracker_request(q, cb);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!d.empty() && std::chrono::steady_clock::now() < deadline) {
+    d.tick();
+    std::this_thread::sleep_for(2ms);
+  }
+  if (cb->responses.empty()) return {-1, -1};
+  return {cb->responses[0].complete, cb->responses[0].incomplete};
+}
+
+bool checked(const torrent_handle& h) {
+  return swarm_fixture::wait_for([&] { return h.status().state >= connecting_to_tracker; }, 30s);
+}
+
+}  // namespace
+
+TEST(TrackerSwarm, TwoSessionsMeetOnlyThroughTheTracker) {
+  if (!tracker_test::opentracker::available()) GTEST_SKIP() << "opentracker is not installed";
+  tracker_test::temp_dir dir("qf-swarm");
+  const fs::path seed_dir = fs::path(dir.path()) / "seed";
+  const fs::path leech_dir = fs::path(dir.path()) / "leech";
+  fs::create_directories(leech_dir);
+  const std::vector<swarm_fixture::file_spec> files = {{"a.bin", 700000}, {"b.bin", 1300001}};
+  const torrent_metainfo info = swarm_fixture::make_torrent(seed_dir, "t", files, 32768, 11);
+
+  tracker_test::opentracker tracker({info.info_hash()});
+  if (!tracker.ready()) GTEST_SKIP() << "opentracker did not start";
+
+  const int port = tracker_test::free_port();
+  // The choking policy knows one peer per IP address: each session has its
+  // own, and the tracker sees it because requests leave from there.
+  auto seed = swarm_fixture::make_session(2, port);
+  auto leech = swarm_fixture::make_session(3, port);
+  ASSERT_TRUE(seed->is_listening());
+  ASSERT_TRUE(leech->is_listening());
+
+  torrent_handle hs = seed->add_torrent(info, seed_dir);
+  torrent_handle hl = leech->add_torrent(info, leech_dir);
+  ASSERT_TRUE(checked(hs));
+  ASSERT_TRUE(checked(hl));
+  ASSERT_TRUE(hs.is_seed());
+  ASSERT_FALSE(hl.is_seed());
+  // Each knows a different face of the same tracker, and nothing else.
+  hs.replace_trackers({{tracker.http_url(), 0}});
+  hl.replace_trackers({{tracker.udp_url(), 0}});
+  // Slow enough that the transfer can be watched.
+  hl.set_download_limit(1000000);
+  hs.resume();
+  hl.resume();
+
+  // While the transfer runs the leech sees the seed as a peer.
+  bool saw_seed = false;
+  const bool done = swarm_fixture::wait_for(
+      [&] {
+        std::vector<peer_info> peers;
+        hl.get_peer_info(peers);
+        for (const auto& p : peers)
+          if (p.seed && p.pid.to_string().compare(0, 3, "-QF") == 0 && p.pieces.size() == std::size_t(info.num_pieces()))
+            saw_seed = true;
+        return hl.is_seed();
+      },
+      60s);
+  ASSERT_TRUE(done) << "progress " << hl.status().progress;
+  EXPECT_TRUE(swarm_fixture::same_files(seed_dir / "t", leech_dir / "t", files));
+  EXPECT_TRUE(saw_seed);
+  EXPECT_EQ(hl.status().current_tracker, tracker.udp_url());
+
+  // The leech's "completed" reaches the tracker: two seeds, no leecher.
+  std::pair<int, int> counts;
+  EXPECT_TRUE(swarm_fixture::wait_for(
+      [&] {
+        counts = scrape(tracker.http_url(), info.info_hash());
+        return counts == std::make_pair(2, 0);
+      },
+      20s))
+      << counts.first << " " << counts.second;
+  EXPECT_EQ(scrape(tracker.udp_url(), info.info_hash()), std::make_pair(2, 0));
+  const torrent_status st = hs.status();
+  EXPECT_EQ(st.current_tracker, tracker.http_url());
+  EXPECT_GE(st.num_complete, 1);
+}
