@@ -173,7 +173,17 @@ void session_impl::handle_writable(const std::shared_ptr<socket>& s) {
 
 void session_impl::handle_readable(const std::shared_ptr<socket>& s) {
   if (s == m_listen_socket) {
-    auto a = s->accept();
+    std::shared_ptr<socket> a;
+    try {
+      a = s->accept();
+    } catch (const network_error&) {
+      // Out of descriptors, most likely. The peer waits in the backlog; the
+      // listen socket rests for a second instead of waking every round, and
+      // the other sockets of this round are still served.
+      m_selector.remove_readable(s);
+      m_listen_resting = true;
+      return;
+    }
     if (!a) return;
     a->set_blocking(false);
     m_incoming_connection = true;
@@ -202,6 +212,11 @@ void session_impl::handle_errored(const std::shared_ptr<socket>& s) {
 }
 
 void session_impl::second_tick() {
+  if (m_listen_resting) {
+    m_listen_resting = false;
+    if (m_listen_socket) m_selector.monitor_readability(m_listen_socket);
+  }
+
   // Connection time-outs.
   std::vector<std::shared_ptr<socket>> timed_out;
   for (auto& [s, c] : m_connections) {

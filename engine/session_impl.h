@@ -93,6 +93,9 @@ class session_impl {
   int m_listen_port_last = 0;
   address m_listen_interface;
   std::shared_ptr<socket> m_listen_socket;
+  // Set when an accept failed (out of descriptors): the listen socket is not
+  // watched for readability until the next second tick.
+  bool m_listen_resting = false;
   bool m_extension_enabled[num_extensions] = {true, true, true, true};
   // The process's DHT node while one runs; peers' DHT ports go there.
   dht_link* m_dht = nullptr;

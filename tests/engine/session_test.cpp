@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <functional>
 #include <thread>
 
@@ -145,6 +150,40 @@ TEST(SessionConnections, BlockedAddressesAreDroppedSilently) {
   char b;
   EXPECT_EQ(c.receive(&b, 1), 0);  // closed by the session
   EXPECT_EQ(s.status().num_peers, 0);
+}
+
+TEST(SessionConnections, OutOfDescriptorsTheOtherPeersAreStillServed) {
+  session s(qf);
+  s.set_severity_level(alert::debug);
+  ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
+  socket a(socket::tcp, true);
+  a.connect(address(127, 0, 0, 1, s.listen_port()));
+  ASSERT_TRUE(eventually([&] { return s.status().num_peers == 1; }));
+
+  // Use up every descriptor the process may have, then let one more peer in:
+  // the kernel completes its connection, the session cannot take it.
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = 256;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> fillers;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+  ASSERT_FALSE(fillers.empty());
+  ::close(fillers.back());
+  fillers.pop_back();
+  auto b = std::make_unique<socket>(socket::tcp, true);
+  b->connect(address(127, 0, 0, 1, s.listen_port()));
+
+  // A peer that breaks the protocol is still read and closed meanwhile.
+  ASSERT_EQ(a.send("\0", 1), 1);
+  pollfd p{a.handle(), POLLIN, 0};
+  char c;
+  const int n = ::poll(&p, 1, 10000) == 1 ? a.receive(&c, 1) : -1;
+  for (int fd : fillers) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(next_alert<peer_error_alert>(s), "incorrect protocol length (0) should be 19.");
 }
 
 TEST(SessionPeerId, ExtensionMarks) {
