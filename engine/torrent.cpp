@@ -254,7 +254,7 @@ void torrent::tracker_request_error(const tracker_query& q, int status_code, con
 
 void torrent::second_tick(stat& accumulator) {
   m_connections_quota.used = num_peers();
-  m_uploads_quota.used = 0;
+  m_uploads_quota.used = m_policy->num_uploads();
   for (resource_request* q : {&m_ul_bandwidth_quota, &m_dl_bandwidth_quota}) q->used = q->min = q->max = 0;
 
   if (m_paused) {

@@ -170,9 +170,14 @@ TEST_F(TorrentFixture, LimitsAndQuotas) {
   EXPECT_EQ(t->m_connections_quota.max, torrent::unlimited);
 
   t->resume();
+  // Two of them get upload slots.
+  t->m_uploads_quota.given = 2;
+  for (int i = 0; i < 3; ++i) t->get_policy().interested(*peers[std::size_t(i)]);
+  ASSERT_EQ(t->get_policy().num_uploads(), 2);
   engine::stat session_stat;
   t->second_tick(session_stat);
   EXPECT_EQ(t->m_connections_quota.used, 20);
+  EXPECT_EQ(t->m_uploads_quota.used, 2);
   EXPECT_EQ(t->m_ul_bandwidth_quota.max, 200);
   EXPECT_EQ(t->m_ul_bandwidth_quota.min, 20 * 10);
   EXPECT_EQ(t->m_dl_bandwidth_quota.max, torrent::unlimited);
