@@ -4,8 +4,11 @@
 #include <fstream>
 #include <thread>
 
+#include "engine/session.h"
+#include "engine/torrent_handle.h"
 #include "engine/torrent_metainfo.h"
 #include "engine/tracker_dispatcher.h"
+#include "swarm_fixture.h"
 #include "tracker_opentracker.h"
 #include "tracker_test_support.h"
 #include "tracker_transmission.h"
@@ -36,10 +39,45 @@ std::string make_torrent(const std::string& file, const std::string& announce, c
   return std::system(command.c_str()) == 0 ? out : std::string();
 }
 
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 sha1_hash info_hash_of(const std::string& torrent_file) {
-  std::ifstream in(torrent_file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string bytes = read_file(torrent_file);
   return torrent_metainfo(bytes.data(), bytes.size()).info_hash();
+}
+
+bool tools_missing() {
+  return !tracker_test::opentracker::available() || !tracker_test::transmission::available() ||
+         ::access("/usr/bin/mktorrent", X_OK) != 0;
+}
+
+// One payload file, its .torrent (made by mktorrent, announcing to a
+// tracker on a port chosen beforehand) and that tracker.
+struct shared_torrent {
+  explicit shared_torrent(const std::string& folder, std::size_t size) {
+    payload = folder + "/payload.bin";
+    write_payload(payload, size);
+    const std::uint16_t port = tracker_test::free_port();
+    torrent_file = make_torrent(payload, "http://127.0.0.1:" + std::to_string(port) + "/announce",
+                                folder + "/payload.torrent");
+    if (torrent_file.empty()) return;
+    info_hash = info_hash_of(torrent_file);
+    tracker = std::make_unique<tracker_test::opentracker>(std::vector<sha1_hash>{info_hash}, port);
+  }
+  bool ready() const { return !torrent_file.empty() && tracker && tracker->ready(); }
+
+  std::string payload;
+  std::string torrent_file;
+  sha1_hash info_hash;
+  std::unique_ptr<tracker_test::opentracker> tracker;
+};
+
+torrent_handle add_to_session(session& s, const std::string& torrent_file, const std::string& save_path) {
+  const std::string bytes = read_file(torrent_file);
+  return s.add_torrent_from_entry(bdecode(bytes), save_path);
 }
 
 }  // namespace
@@ -98,4 +136,48 @@ TEST(TrackerTransmission, SeedIsFoundThroughOpentracker) {
   }
   EXPECT_TRUE(found) << seed.log();
   EXPECT_EQ(seed.percent_done(), 100.0);
+}
+
+TEST(TrackerTransmission, EngineDownloadsFromTransmission) {
+  if (tools_missing()) GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
+  tracker_test::temp_dir seed_dir("qf-tr-seed");
+  tracker_test::temp_dir leech_dir("qf-tr-leech");
+  shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 12345);
+  if (!t.ready()) GTEST_SKIP() << "opentracker did not start";
+
+  tracker_test::transmission seed(seed_dir.path());
+  if (!seed.ready()) GTEST_SKIP() << "transmission-daemon did not start";
+  ASSERT_TRUE(seed.add(t.torrent_file, seed_dir.path())) << seed.log();
+
+  // The session on an address of its own: the tracker hands it out as such.
+  auto leech = swarm_fixture::make_session(2, tracker_test::free_port());
+  ASSERT_TRUE(leech->is_listening());
+  torrent_handle h = add_to_session(*leech, t.torrent_file, leech_dir.path());
+  ASSERT_TRUE(swarm_fixture::wait_for([&] { return h.status().state >= connecting_to_tracker; }, 30s));
+  h.resume();
+  ASSERT_TRUE(swarm_fixture::wait_for([&] { return h.is_seed(); }, 90s))
+      << "progress " << h.status().progress << "\n" << seed.log();
+  EXPECT_EQ(read_file(leech_dir.path() + "/payload.bin"), read_file(t.payload));
+}
+
+TEST(TrackerTransmission, TransmissionDownloadsFromEngine) {
+  if (tools_missing()) GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
+  tracker_test::temp_dir seed_dir("qf-tr-seed");
+  tracker_test::temp_dir leech_dir("qf-tr-leech");
+  shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 54321);
+  if (!t.ready()) GTEST_SKIP() << "opentracker did not start";
+
+  auto seed = swarm_fixture::make_session(2, tracker_test::free_port());
+  ASSERT_TRUE(seed->is_listening());
+  torrent_handle h = add_to_session(*seed, t.torrent_file, seed_dir.path());
+  ASSERT_TRUE(swarm_fixture::wait_for([&] { return h.status().state >= connecting_to_tracker; }, 30s));
+  ASSERT_TRUE(h.is_seed());
+  h.resume();
+
+  tracker_test::transmission leech(leech_dir.path());
+  if (!leech.ready()) GTEST_SKIP() << "transmission-daemon did not start";
+  ASSERT_TRUE(leech.add(t.torrent_file, leech_dir.path())) << leech.log();
+  ASSERT_TRUE(swarm_fixture::wait_for([&] { return leech.percent_done() == 100.0; }, 90s))
+      << "transmission at " << leech.percent_done() << "%\n" << leech.log();
+  EXPECT_EQ(read_file(leech_dir.path() + "/payload.bin"), read_file(t.payload));
 }
