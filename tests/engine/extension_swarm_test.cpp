@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <mutex>
 
 #include "engine/alert_types.h"
+#include "engine/dht_link.h"
 #include "engine/peer_connection.h"
 
 #include "tests/engine/swarm_fixture.h"
@@ -75,9 +77,27 @@ bool has_peer(engine::session& s, const engine::sha1_hash& ih, const address& a)
   return found;
 }
 
+// A DHT node as the session sees it, recording the contacts it is given;
+// called on the network thread.
+struct recording_node : engine::dht_link {
+  explicit recording_node(std::uint16_t p) : port(p) {}
+  std::uint16_t dht_port() override { return port; }
+  void add_node(const address& a, const engine::sha1_hash& ih) override {
+    std::lock_guard l(mutex);
+    contacts.emplace_back(a, ih);
+  }
+  bool has(const address& a, const engine::sha1_hash& ih) {
+    std::lock_guard l(mutex);
+    return std::find(contacts.begin(), contacts.end(), std::pair{a, ih}) != contacts.end();
+  }
+  std::uint16_t port;
+  std::mutex mutex;
+  std::vector<std::pair<address, engine::sha1_hash>> contacts;
+};
+
 }  // namespace
 
-TEST(ExtensionSwarm, ChatAndMetadataFromASeedThenTheFiles) {
+TEST(ExtensionSwarm, ChatDhtPortsAndMetadataFromASeedThenTheFiles) {
   temp_dir dir;
   const std::vector<file_spec> files = {{"a.bin", 300000}, {"b.bin", 70001}};
   const engine::torrent_metainfo made = make_torrent(dir.path / "seed", "payload", files, 16384);
@@ -86,11 +106,14 @@ TEST(ExtensionSwarm, ChatAndMetadataFromASeedThenTheFiles) {
   const auto ih = info.info_hash();
   ASSERT_NE(ih, made.info_hash());
 
+  recording_node seed_node(7001), leech_node(7002);  // outlive the sessions
   auto seed = make_session(2, base_port());
   auto leech = make_session(3, base_port() + 300);
   seed->set_severity_level(engine::alert::info);
   leech->set_severity_level(engine::alert::info);
   ASSERT_TRUE(seed->is_listening());
+  seed->set_dht_node(&seed_node);
+  leech->set_dht_node(&leech_node);
   seed->add_torrent(info, dir.path / "seed").resume();
   ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
 
@@ -110,6 +133,9 @@ TEST(ExtensionSwarm, ChatAndMetadataFromASeedThenTheFiles) {
   EXPECT_EQ(received->msg(), "metadata successfully received from swarm");
   ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
   EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+  // Each side's DHT port reached the other's node.
+  EXPECT_TRUE(seed_node.has(address(127, 0, 0, 3, 7002), ih));
+  EXPECT_TRUE(leech_node.has(address(127, 0, 0, 2, 7001), ih));
   EXPECT_FALSE(h.send_chat_message(address(127, 0, 0, 9, 1), "nobody there"));
 }
 
