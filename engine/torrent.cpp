@@ -47,7 +47,7 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainf
       m_info(info),
       m_trackers(info.trackers()),
       m_net_interface(net_interface.ip, 0),
-      m_save_path(std::filesystem::absolute(save_path)),
+      m_save_path(complete_path(save_path)),
       m_compact_mode(compact_mode),
       m_default_block_size(block_size) {
   m_ul_bandwidth_quota = resource_request(0, 100, unlimited, ses.m_upload_rate == -1 ? unlimited : 400);

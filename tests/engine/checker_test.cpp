@@ -280,3 +280,20 @@ TEST(StorageChecker, ATorrentOfEmptyFilesPassesItsCheck) {
   EXPECT_EQ(h.status().progress, 1.0f);
   EXPECT_EQ(h.build_resume_data()["slots"], entry(entry::list_type{}));
 }
+
+TEST(StorageChecker, RelativeSavePathsStartAtTheInitialFolder) {
+  const auto initial = complete_path("x").parent_path();
+  temp_dir dir;
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  {
+    session s(qf);
+    test_torrent t({{"r.bin", 100}}, 64, 5);
+    torrent_handle h = s.add_torrent(t.info, "relative/folder");
+    ASSERT_TRUE(checked(h));
+    s.remove_torrent(h);
+  }
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(std::filesystem::is_directory(initial / "relative/folder"));
+  std::filesystem::remove_all(initial / "relative");
+}
