@@ -20,25 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Scrapes the tracker once; -1, -1 when it does not answer.
-std::pair<int, int> scrape(const std::string& url, const sha1_hash& ih) {
-  http_settings settings;
-  tracker_dispatcher d(settings);
-  auto cb = std::make_shared<tracker_test::recording_callback>();
-  tracker_query q;
-  q.kind = tracker_query::scrape_request;
-  q.info_hash = ih;
-  q.url = url;
-  d.start_tracker_request(q, cb);
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!d.empty() && std::chrono::steady_clock::now() < deadline) {
-    d.tick();
-    std::this_thread::sleep_for(2ms);
-  }
-  if (cb->responses.empty()) return {-1, -1};
-  return {cb->responses[0].complete, cb->responses[0].incomplete};
-}
-
 bool checked(const torrent_handle& h) {
   return swarm_fixture::wait_for([&] { return h.status().state >= connecting_to_tracker; }, 30s);
 }
@@ -100,12 +81,12 @@ TEST(TrackerSwarm, TwoSessionsMeetOnlyThroughTheTracker) {
   std::pair<int, int> counts;
   EXPECT_TRUE(swarm_fixture::wait_for(
       [&] {
-        counts = scrape(tracker.http_url(), info.info_hash());
+        counts = tracker_test::scrape(tracker.http_url(), info.info_hash());
         return counts == std::make_pair(2, 0);
       },
       20s))
       << counts.first << " " << counts.second;
-  EXPECT_EQ(scrape(tracker.udp_url(), info.info_hash()), std::make_pair(2, 0));
+  EXPECT_EQ(tracker_test::scrape(tracker.udp_url(), info.info_hash()), std::make_pair(2, 0));
   const torrent_status st = hs.status();
   EXPECT_EQ(st.current_tracker, tracker.http_url());
   EXPECT_GE(st.num_complete, 1);

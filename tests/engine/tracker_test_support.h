@@ -1,11 +1,16 @@
 #pragma once
 // A request_callback that records what its trackers told it.
 
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/request_callback.h"
+#include "engine/tracker_dispatcher.h"
 
 namespace tracker_test {
 
@@ -43,5 +48,25 @@ class recording_callback : public engine::request_callback {
   std::vector<engine::tracker_query> timeouts;
   std::vector<recorded_error> errors;
 };
+
+// Scrapes the tracker at `url` once: complete and incomplete counts, or
+// -1, -1 when it does not answer.
+inline std::pair<int, int> scrape(const std::string& url, const engine::sha1_hash& ih) {
+  engine::http_settings settings;
+  engine::tracker_dispatcher d(settings);
+  auto cb = std::make_shared<recording_callback>();
+  engine::tracker_query q;
+  q.kind = engine::tracker_query::scrape_request;
+  q.info_hash = ih;
+  q.url = url;
+  d.start_tracker_request(q, cb);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!d.empty() && std::chrono::steady_clock::now() < deadline) {
+    d.tick();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (cb->responses.empty()) return {-1, -1};
+  return {cb->responses[0].complete, cb->responses[0].incomplete};
+}
 
 }  // namespace tracker_test

@@ -21,8 +21,10 @@ class transmission {
   static constexpr const char* remote = "/usr/bin/transmission-remote";
   static bool available() { return ::access(daemon, X_OK) == 0 && ::access(remote, X_OK) == 0; }
 
-  // Keeps its downloads in `download_dir`.
-  explicit transmission(const std::string& download_dir) : m_config("qf-transmission") {
+  // Keeps its downloads in `download_dir`; listens on `bind_address`, from
+  // which its HTTP announces leave as well.
+  explicit transmission(const std::string& download_dir, const std::string& bind_address = "127.0.0.1")
+      : m_config("qf-transmission") {
     m_peer_port = free_port();
     m_rpc_port = free_port();
     std::ofstream(m_config.path() + "/settings.json")
@@ -36,7 +38,9 @@ class transmission {
         << m_peer_port
         << ",\n"
            "  \"peer-port-random-on-start\": false,\n"
-           "  \"bind-address-ipv4\": \"127.0.0.1\",\n"
+           "  \"bind-address-ipv4\": \""
+        << bind_address
+        << "\",\n"
            "  \"encryption\": 0,\n"
            "  \"rpc-enabled\": true,\n"
            "  \"rpc-port\": "

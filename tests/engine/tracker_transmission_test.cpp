@@ -10,70 +10,24 @@
 #include "engine/tracker_dispatcher.h"
 #include "swarm_fixture.h"
 #include "tracker_opentracker.h"
+#include "tracker_torrent_files.h"
 #include "tracker_test_support.h"
 #include "tracker_transmission.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
 using tracker_test::recording_callback;
+using tracker_test::info_hash_of;
+using tracker_test::make_torrent;
+using tracker_test::read_file;
+using tracker_test::write_payload;
 
 namespace {
 
-// Writes `size` bytes of a fixed pseudo-random sequence.
-void write_payload(const std::string& path, std::size_t size) {
-  std::string data(size, '\0');
-  std::uint32_t x = 0x9e3779b9;
-  for (auto& c : data) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = char(x);
-  }
-  std::ofstream(path, std::ios::binary) << data;
-}
-
-// A .torrent made by mktorrent (an independent tool) for `file`.
-std::string make_torrent(const std::string& file, const std::string& announce, const std::string& out) {
-  const std::string command = "/usr/bin/mktorrent -a '" + announce + "' -l 16 -o '" + out + "' '" + file +
-                              "' > /dev/null 2>&1";
-  return std::system(command.c_str()) == 0 ? out : std::string();
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-sha1_hash info_hash_of(const std::string& torrent_file) {
-  const std::string bytes = read_file(torrent_file);
-  return torrent_metainfo(bytes.data(), bytes.size()).info_hash();
-}
-
 bool tools_missing() {
   return !tracker_test::opentracker::available() || !tracker_test::transmission::available() ||
-         ::access("/usr/bin/mktorrent", X_OK) != 0;
+         !tracker_test::mktorrent_available();
 }
-
-// One payload file, its .torrent (made by mktorrent, announcing to a
-// tracker on a port chosen beforehand) and that tracker.
-struct shared_torrent {
-  explicit shared_torrent(const std::string& folder, std::size_t size) {
-    payload = folder + "/payload.bin";
-    write_payload(payload, size);
-    const std::uint16_t port = tracker_test::free_port();
-    torrent_file = make_torrent(payload, "http://127.0.0.1:" + std::to_string(port) + "/announce",
-                                folder + "/payload.torrent");
-    if (torrent_file.empty()) return;
-    info_hash = info_hash_of(torrent_file);
-    tracker = std::make_unique<tracker_test::opentracker>(std::vector<sha1_hash>{info_hash}, port);
-  }
-  bool ready() const { return !torrent_file.empty() && tracker && tracker->ready(); }
-
-  std::string payload;
-  std::string torrent_file;
-  sha1_hash info_hash;
-  std::unique_ptr<tracker_test::opentracker> tracker;
-};
 
 torrent_handle add_to_session(session& s, const std::string& torrent_file, const std::string& save_path) {
   const std::string bytes = read_file(torrent_file);
@@ -84,7 +38,7 @@ torrent_handle add_to_session(session& s, const std::string& torrent_file, const
 
 TEST(TrackerTransmission, SeedIsFoundThroughOpentracker) {
   if (!tracker_test::opentracker::available() || !tracker_test::transmission::available() ||
-      ::access("/usr/bin/mktorrent", X_OK) != 0)
+      !tracker_test::mktorrent_available())
     GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
 
   tracker_test::temp_dir data("qf-seed");
@@ -142,7 +96,7 @@ TEST(TrackerTransmission, EngineDownloadsFromTransmission) {
   if (tools_missing()) GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
   tracker_test::temp_dir seed_dir("qf-tr-seed");
   tracker_test::temp_dir leech_dir("qf-tr-leech");
-  shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 12345);
+  tracker_test::shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 12345);
   if (!t.ready()) GTEST_SKIP() << "opentracker did not start";
 
   tracker_test::transmission seed(seed_dir.path());
@@ -164,7 +118,7 @@ TEST(TrackerTransmission, TransmissionDownloadsFromEngine) {
   if (tools_missing()) GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
   tracker_test::temp_dir seed_dir("qf-tr-seed");
   tracker_test::temp_dir leech_dir("qf-tr-leech");
-  shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 54321);
+  tracker_test::shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 54321);
   if (!t.ready()) GTEST_SKIP() << "opentracker did not start";
 
   auto seed = swarm_fixture::make_session(2, tracker_test::free_port());

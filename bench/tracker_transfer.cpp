@@ -1,0 +1,167 @@
+// Moves one torrent between two peers that find each other only through
+// opentracker on loopback, for each pairing of this engine and
+// transmission-daemon, and reports the throughput of each:
+//
+//   tracker_transfer [megabytes=128]
+//
+// The time runs from the moment the downloader starts (resume, or adding the
+// torrent to transmission) until it has every piece: it includes the
+// announces and the uploader's unchoke rounds, as a user would see it.
+// Pieces are 256 KiB (mktorrent -l 18).
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/session.h"
+#include "engine/torrent_handle.h"
+#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/tracker_opentracker.h"
+#include "tests/engine/tracker_process.h"
+#include "tests/engine/tracker_test_support.h"
+#include "tests/engine/tracker_torrent_files.h"
+#include "tests/engine/tracker_transmission.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+
+namespace {
+
+struct result {
+  bool done = false;
+  bool identical = false;
+  double seconds = 0;
+};
+
+std::unique_ptr<engine::session> engine_peer(int host, const tracker_test::shared_torrent& t, const std::string& dir,
+                                             engine::torrent_handle& h) {
+  auto s = swarm_fixture::make_session(host, tracker_test::free_port());
+  const std::string bytes = tracker_test::read_file(t.torrent_file);
+  h = s->add_torrent_from_entry(engine::bdecode(bytes), dir);
+  swarm_fixture::wait_for([&] { return h.status().state >= engine::connecting_to_tracker; }, 300s);
+  return s;
+}
+
+std::unique_ptr<tracker_test::transmission> transmission_peer(const tracker_test::shared_torrent& t,
+                                                              const std::string& dir,
+                                                              const std::string& bind = "127.0.0.1") {
+  auto p = std::make_unique<tracker_test::transmission>(dir, bind);
+  if (p->ready()) p->add(t.torrent_file, dir);
+  return p;
+}
+
+// Times `done` from `start`, asking every `period`, for at most `limit`.
+result time_until(steady::time_point start, const std::function<bool()>& done, std::chrono::milliseconds period,
+                  std::chrono::seconds limit) {
+  result r;
+  while (!(r.done = done()) && steady::now() - start < limit) std::this_thread::sleep_for(period);
+  r.seconds = std::chrono::duration<double>(steady::now() - start).count();
+  return r;
+}
+
+// Waits until the tracker counts the seed, so that the downloader's first
+// announce finds it.
+void wait_for_seed(tracker_test::shared_torrent& t) {
+  swarm_fixture::wait_for([&] { return tracker_test::scrape(t.tracker->http_url(), t.info_hash).first >= 1; }, 60s);
+}
+
+// transmission-remote is a process of its own: asked less often.
+bool transmission_done(const tracker_test::transmission& p) { return p.percent_done() == 100.0; }
+
+void report(const char* what, const result& r, double megabytes) {
+  if (!r.done)
+    std::printf("  %-28s did not finish\n", what);
+  else
+    std::printf("  %-28s %7.1f MB/s  (%.2f s)%s\n", what, megabytes / r.seconds, r.seconds,
+                r.identical ? "" : "  FILES DIFFER");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::int64_t megabytes = argc > 1 ? std::atoll(argv[1]) : 128;
+  if (!tracker_test::opentracker::available() || !tracker_test::transmission::available() ||
+      !tracker_test::mktorrent_available()) {
+    std::fprintf(stderr, "needs opentracker, transmission-daemon, transmission-remote and mktorrent\n");
+    return 1;
+  }
+  tracker_test::temp_dir root("qf-bench-tracker");
+  const std::string seed_dir = root.path() + "/seed";
+  fs::create_directories(seed_dir);
+  std::fprintf(stderr, "making a %lld MB torrent...\n", (long long)megabytes);
+  tracker_test::shared_torrent t(seed_dir, std::size_t(megabytes) * 1024 * 1024 + 4321, 18);
+  if (!t.ready()) {
+    std::fprintf(stderr, "opentracker did not start\n");
+    return 1;
+  }
+  const std::string original = tracker_test::read_file(t.payload);
+  const auto leech_dir = [&](const char* name) {
+    const std::string d = root.path() + "/" + name;
+    fs::create_directories(d);
+    return d;
+  };
+  const auto identical = [&](const std::string& dir) { return tracker_test::read_file(dir + "/payload.bin") == original; };
+  const double mb = double(megabytes);
+  const auto limit = 180s;
+  std::printf("%lld MB, pieces of 256 KiB, through opentracker on loopback:\n", (long long)megabytes);
+
+  {
+    t.restart_tracker();
+    engine::torrent_handle hs, hl;
+    auto seed = engine_peer(2, t, seed_dir, hs);
+    hs.resume();
+    wait_for_seed(t);
+    const std::string dir = leech_dir("e2e");
+    auto leech = engine_peer(3, t, dir, hl);
+    const auto start = steady::now();
+    hl.resume();
+    result r = time_until(start, [&] { return hl.is_seed(); }, 10ms, limit);
+    r.identical = identical(dir);
+    report("engine -> engine", r, mb);
+  }
+  {
+    t.restart_tracker();
+    auto seed = transmission_peer(t, seed_dir);
+    wait_for_seed(t);
+    engine::torrent_handle hl;
+    const std::string dir = leech_dir("t2e");
+    auto leech = engine_peer(4, t, dir, hl);
+    const auto start = steady::now();
+    hl.resume();
+    result r = time_until(start, [&] { return hl.is_seed(); }, 10ms, limit);
+    r.identical = identical(dir);
+    report("transmission -> engine", r, mb);
+  }
+  {
+    t.restart_tracker();
+    engine::torrent_handle hs;
+    auto seed = engine_peer(5, t, seed_dir, hs);
+    hs.resume();
+    wait_for_seed(t);
+    const std::string dir = leech_dir("e2t");
+    const auto start = steady::now();
+    auto leech = transmission_peer(t, dir);
+    result r = time_until(start, [&] { return transmission_done(*leech); }, 250ms, limit);
+    r.identical = identical(dir);
+    report("engine -> transmission", r, mb);
+  }
+  {
+    t.restart_tracker();
+    auto seed = transmission_peer(t, seed_dir, "127.0.0.6");
+    wait_for_seed(t);
+    const std::string dir = leech_dir("t2t");
+    const auto start = steady::now();
+    auto leech = transmission_peer(t, dir, "127.0.0.7");
+    result r = time_until(start, [&] { return transmission_done(*leech); }, 250ms, limit);
+    r.identical = identical(dir);
+    report("transmission -> transmission", r, mb);
+  }
+  return 0;
+}
