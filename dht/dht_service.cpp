@@ -232,10 +232,12 @@ void CDHTService::receive_loop() {
   }
 }
 
-// Hands every waiting datagram to the core, one at a time under the lock.
+// Hands the waiting datagrams to the core, one at a time under the lock. A
+// round takes a bounded number, so that a socket that never runs dry (a
+// flood) still lets the receive loop see the stop event.
 void CDHTService::drain_socket() {
   char buffer[max_datagram];
-  for (;;) {
+  for (int round = 0; round < max_datagrams_per_round; ++round) {
     std::lock_guard lock(m_mutex);
     if (m_socket < 0) return;
     sockaddr_in sa{};

@@ -32,6 +32,8 @@ class CDHTService {
 
   static constexpr std::uint32_t tick_interval_ms = 340;
   static constexpr std::size_t max_datagram = 2048;
+  // Datagrams taken in one go before the receive thread waits again.
+  static constexpr int max_datagrams_per_round = 256;
 
   struct Options {
     // Where "DHT ID" (section "Configuration") is kept; default: the

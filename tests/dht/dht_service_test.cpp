@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -90,6 +91,28 @@ TEST_F(DhtService, PublishedOnlyWhileAlive) {
     s.Start("127.0.0.1", "127.0.0.1", 0, 1);
   }
   EXPECT_EQ(g_pDHTService.load(), nullptr);
+}
+
+// Hostile peers may keep the socket busy for good: the node must still stop.
+TEST_F(DhtService, StopsWhileFlooded) {
+  const address at(127, 0, 0, 28, free_udp_port(address(127, 0, 0, 28, 0).ip));
+  auto s = std::make_unique<CDHTService>(40, options("flood"));
+  ASSERT_TRUE(s->Start(at.as_string(), at.as_string(), at.port, 6881));
+  std::atomic<bool> flooding{true};
+  std::vector<std::thread> senders;
+  for (int i = 0; i < 4; ++i)
+    senders.emplace_back([&, i] {
+      UdpProbe probe(address(127, 0, 0, 29, 0));
+      const std::string junk = "junk" + std::to_string(i);
+      while (flooding) probe.send(at, junk);
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto destroyed = std::async(std::launch::async, [&] { s.reset(); });
+  const bool stopped = destroyed.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  flooding = false;
+  for (auto& t : senders) t.join();
+  destroyed.wait();
+  EXPECT_TRUE(stopped) << "the node did not stop while datagrams kept arriving";
 }
 
 TEST_F(DhtService, StartAgainBindsAFreshSocket) {
