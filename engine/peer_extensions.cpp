@@ -100,6 +100,7 @@ void peer_extensions::on_metadata(std::span<const char> packet, std::span<const 
       const wire::metadata_range r{std::uint8_t(body[1]), std::uint8_t(body[2]) + 1};
       if (!wire::valid_metadata_range(r)) throw protocol_error("invalid metadata request");
       if (m_ids[wire::ext_metadata] < 0) return;  // no number to answer under
+      if (out.size() > max_reply_backlog) return;
       if (m_host.has_metadata()) send_metadata(out, r);
       else wire::write_metadata_lacking(out, one_byte_form(), m_ids[wire::ext_metadata]);
       return;
@@ -136,6 +137,7 @@ void peer_extensions::on_peer_exchange(std::span<const char> packet, std::span<c
       if (body.size() != 5) throw protocol_error("invalid peer exchange request");
       const std::int32_t count = wire::read_int32(body.data() + 1);
       if (!can_send_peer_exchange()) return;  // no number to answer under
+      if (out.size() > max_reply_backlog) return;
       if (count <= 0 || m_host.num_connections() < 2)
         wire::write_peer_exchange_none(out, m_ids[wire::ext_peer_exchange]);
       else

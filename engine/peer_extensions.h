@@ -41,6 +41,11 @@ class peer_extensions {
   static constexpr std::chrono::seconds request_timeout{20};
   // A peer that said it lacks the metadata is asked again after this long.
   static constexpr std::chrono::seconds lacking_retry{300};
+  // Metadata and peer-exchange requests that arrive while more than this
+  // waits to go out to the peer are not answered: a peer that keeps asking
+  // without reading cannot make us queue replies without end. An honest
+  // peer asks again after its own time-out.
+  static constexpr std::size_t max_reply_backlog = 1048576;
 
   class host {
    public:

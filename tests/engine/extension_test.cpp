@@ -396,6 +396,24 @@ TEST_F(PeerExtensions, NoMetadataRequestWhileOurSwitchIsOff) {
   EXPECT_EQ(host.ranges_to_offer.size(), 1u);
 }
 
+// A peer that asks again and again without reading what we send cannot make
+// us queue copies of the dictionary without end.
+TEST_F(PeerExtensions, RequestsWaitWhileRepliesPileUp) {
+  modern_peer();
+  host.dictionary = std::string(100000, 'd');
+  host.connections = 5;
+  host.outgoing_addresses = {address(1, 2, 3, 4, 6881)};
+  for (int i = 0; i < 100; ++i) {
+    receive(one_byte(wire::ext_metadata, raw({0, 0, 255})));
+    receive(one_byte(wire::ext_peer_exchange, raw({0, 0, 0, 0, 9})));
+  }
+  EXPECT_LE(out.size(), peer_extensions::max_reply_backlog + std::size_t(wire::max_metadata_packet) + 4);
+  // Once the peer has read them, it is answered again.
+  take();
+  receive(one_byte(wire::ext_metadata, raw({0, 0, 255})));
+  EXPECT_EQ(out.size(), 4u + 2 + 9 + 100000);
+}
+
 // --------------------------------------------------------- peer exchange
 
 TEST_F(PeerExtensions, PeerExchangeRequestsAndAnswers) {
