@@ -95,13 +95,17 @@ peer_connection::~peer_connection() {
   m_download_queue.clear();
 }
 
-bool peer_connection::has_metadata() const { return m_torrent && m_torrent->has_metadata(); }
+// The piece count, the picker and our own pieces are settled only once the
+// torrent's check is through: a torrent whose metadata came from the swarm
+// keeps its connections while the checker thread builds its storage.
+bool peer_connection::has_metadata() const { return m_torrent && m_torrent->are_files_checked(); }
 int peer_connection::num_pieces() const { return has_metadata() ? m_torrent->metainfo().num_pieces() : -1; }
 
 void peer_connection::init() {
   if (!has_metadata()) return;
+  if (m_pieces_counted) return;
+  m_pieces_counted = true;
   const int n = num_pieces();
-  if (int(m_have_piece.size()) == n) return;
   // Bits that arrived before the metadata (a bitfield of unknown size) are kept
   // as far as they fit.
   m_have_piece.resize(std::size_t(n), false);

@@ -234,6 +234,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
 
   std::vector<bool> m_have_piece;
   int m_num_pieces = 0;
+  // The peer's pieces are counted in the torrent's picker (init ran).
+  bool m_pieces_counted = false;
 
   std::deque<peer_request> m_requests;       // the peer's requests to us
   std::deque<piece_block> m_request_queue;   // picked, not yet requested

@@ -139,6 +139,28 @@ TEST(ExtensionSwarm, ChatDhtPortsAndMetadataFromASeedThenTheFiles) {
   EXPECT_FALSE(h.send_chat_message(address(127, 0, 0, 9, 1), "nobody there"));
 }
 
+// The seed's bitfield arrives before the leech knows the piece count; with
+// 16 pieces it fills its bytes exactly, and its pieces must still count
+// once the metadata is in, or the seed is never asked for them.
+TEST(ExtensionSwarm, BitfieldOfWholeBytesBeforeTheMetadata) {
+  temp_dir dir;
+  const std::vector<file_spec> files = {{"a.bin", 200000}, {"b.bin", 62144}};
+  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", files, 16384);
+  ASSERT_EQ(info.num_pieces(), 16);
+  const auto ih = info.info_hash();
+
+  auto seed = make_session(4, base_port() + 100);
+  auto leech = make_session(5, base_port() + 400);
+  ASSERT_TRUE(seed->is_listening());
+  seed->add_torrent(info, dir.path / "seed").resume();
+  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+
+  leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech").resume();
+  add_peer(*leech, ih, address(127, 0, 0, 4, seed->listen_port()));
+  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+}
+
 TEST(ExtensionSwarm, PeerExchangeLeadsToAnotherPeer) {
   // Nobody has any data, so nobody becomes a seed and drops the others.
   temp_dir dir;
