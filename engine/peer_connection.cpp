@@ -660,9 +660,15 @@ std::optional<peer_connection::block_progress> peer_connection::download_progres
   const auto part = m_receiver.partial_packet();
   if (part.size() < 9 || std::uint8_t(part[0]) != wire::msg_piece || !has_metadata()) return std::nullopt;
   const int block_size = std::max(m_torrent->block_size(), 1);
-  const int start = wire::read_int32(part.data() + 5);
-  return block_progress{wire::read_int32(part.data() + 1), start / block_size, int(part.size()) - 9,
-                        m_receiver.packet_size() - 9};
+  const int pieces = num_pieces();
+  const peer_request r{wire::read_int32(part.data() + 1), wire::read_int32(part.data() + 5),
+                       m_receiver.packet_size() - 9};
+  // The header is the peer's word until the whole packet is in: a block that
+  // cannot be ends the connection then, and is no progress now.
+  if (r.piece < 0 || r.piece >= pieces ||
+      !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size))
+    return std::nullopt;
+  return block_progress{r.piece, r.start / block_size, int(part.size()) - 9, r.length};
 }
 
 }  // namespace engine

@@ -293,3 +293,39 @@ TEST_F(PeerConnectionRaw, IllegalRequestsAreDroppedAndAnswered) {
   EXPECT_EQ(previous, std::string(1, char(engine::wire::msg_choke)));
   ::close(fd);
 }
+
+// A piece message whose header names no block of the torrent is no progress
+// while its data trickles in: status and peer lists stay readable.
+TEST_F(PeerConnectionRaw, HalfReceivedBogusPieceIsNoProgress) {
+  const int fd = connect_from(0x7f00000a);
+  ASSERT_GE(fd, 0);
+  engine::peer_id id;
+  id[0] = 'Z';
+  std::string hs = handshake(info.info_hash(), id);
+  hs[20 + 5] = hs[20 + 7] = 0;
+  engine::send_buffer out;
+  out.append(hs.data(), hs.size());
+  char* p = out.append_space(4 + 9 + 100);
+  p = engine::wire::write_uint32(p, 9 + 16384);
+  *p++ = char(engine::wire::msg_piece);
+  p = engine::wire::write_uint32(p, 0x7fffffff);
+  engine::wire::write_uint32(p, 0xffffc000u);
+  ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+
+  // The 100 data bytes are in: the packet is half received.
+  ASSERT_TRUE(wait_for(
+      [&] {
+        std::lock_guard l(seed->impl().m_mutex);
+        for (auto& [s, c] : seed->impl().m_connections)
+          if (c->remote().ip == 0x7f00000a) return c->total_payload_download() == 100;
+        return false;
+      },
+      std::chrono::seconds(10)));
+  const engine::torrent_handle h = seed->get_torrents().at(0);
+  engine::torrent_status st;
+  ASSERT_NO_THROW(st = h.status());
+  EXPECT_EQ(st.total_done, info.total_size());
+  std::vector<engine::peer_info> peers;
+  ASSERT_NO_THROW(h.get_peer_info(peers));
+  ::close(fd);
+}
