@@ -135,6 +135,9 @@ void peer_connection::attach_to_torrent(torrent* t) {
   m_torrent = t;
   t->attach_peer(this);
   m_attached = true;
+  // The torrent's check may have ended while the handshake was on its way:
+  // the peer's pieces must be sized and counted before its first message.
+  init();
 }
 
 void peer_connection::detach_torrent() {

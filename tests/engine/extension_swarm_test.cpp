@@ -1,6 +1,10 @@
 // Sessions on loopback use the wire extensions: a torrent known only by its
 // info-hash fetches its metadata from a seed, peers chat, and peer exchange
 // leads one peer to another.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -9,6 +13,8 @@
 #include "engine/alert_types.h"
 #include "engine/dht_link.h"
 #include "engine/peer_connection.h"
+#include "engine/send_buffer.h"
+#include "engine/wire_format.h"
 
 #include "tests/engine/swarm_fixture.h"
 
@@ -159,6 +165,72 @@ TEST(ExtensionSwarm, BitfieldOfWholeBytesBeforeTheMetadata) {
   add_peer(*leech, ih, address(127, 0, 0, 4, seed->listen_port()));
   ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
   EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+}
+
+// A peer whose handshake stops before its peer id while the torrent has no
+// metadata, and ends it once the metadata is in and checked: its pieces are
+// sized to the torrent before its first "have" arrives.
+TEST(ExtensionSwarm, HandshakeThatSpansTheMetadataCheck) {
+  temp_dir dir;
+  const std::vector<file_spec> files = {{"a.bin", 100000}};
+  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", files, 16384);
+  const auto ih = info.info_hash();
+
+  auto seed = make_session(6, base_port() + 200);
+  auto leech = make_session(7, base_port() + 500);
+  ASSERT_TRUE(seed->is_listening() && leech->is_listening());
+  seed->add_torrent(info, dir.path / "seed").resume();
+  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  const engine::torrent_handle h =
+      leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech");
+  h.resume();
+
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(0x7f000009);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(0x7f000007);
+  a.sin_port = htons(leech->listen_port());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  engine::send_buffer hs;
+  engine::peer_id id;
+  id[0] = 'Z';
+  engine::wire::write_handshake(hs, ih, id);
+  std::string bytes(hs.data(), hs.size());
+  bytes[20 + 5] = bytes[20 + 7] = 0;  // no extensions, no DHT
+  ASSERT_EQ(::send(fd, bytes.data(), 48, MSG_NOSIGNAL), 48);
+  // The leech binds the connection to its torrent and answers.
+  char reply[68];
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ASSERT_EQ(::recv(fd, reply, sizeof reply, MSG_WAITALL), ssize_t(sizeof reply));
+
+  add_peer(*leech, ih, address(127, 0, 0, 6, seed->listen_port()));
+  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
+
+  engine::send_buffer rest;
+  rest.append(bytes.data() + 48, 20);
+  engine::wire::write_have(rest, 0);
+  engine::wire::write_have(rest, info.num_pieces() - 1);
+  ASSERT_EQ(::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL), ssize_t(rest.size()));
+  // A seed meeting a peer that has every piece would close; one that has two
+  // stays, and knows them.
+  ASSERT_TRUE(wait_for(
+      [&] {
+        bool known = false;
+        with_torrent(*leech, ih, [&](engine::torrent& t) {
+          for (const auto& [pa, pc] : t.peers())
+            if (pa.ip == 0x7f000009)
+              known = int(pc->get_bitfield().size()) == info.num_pieces() && pc->has_piece(0) &&
+                      pc->has_piece(info.num_pieces() - 1);
+        });
+        return known;
+      },
+      std::chrono::seconds(10)));
+  ::close(fd);
 }
 
 TEST(ExtensionSwarm, PeerExchangeLeadsToAnotherPeer) {
