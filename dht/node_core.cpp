@@ -90,7 +90,12 @@ const InfoHashRecord* NodeCore::find_record(const sha1_hash& info_hash) const {
 
 InfoHashRecord* NodeCore::add_info_hash(const sha1_hash& info_hash, bool is_private, bool own, std::uint32_t now) {
   if (InfoHashRecord* r = find_record(info_hash)) {
-    if (own) r->own = true;
+    if (own) {
+      r->own = true;
+      // A private torrent stays private even when others announced it first:
+      // its peers are never handed out and it is never announced.
+      if (is_private) r->is_private = true;
+    }
     return r;
   }
   if (!own && m_records.size() >= record_limit) return nullptr;

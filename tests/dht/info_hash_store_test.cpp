@@ -91,12 +91,21 @@ TEST_F(DhtInfoHashRecords, ReleasedRecordKeepsItsPeersButIsNoLongerQueried) {
   h.sent.clear();
   h.tick(NodeCore::ping_after + 1);
   EXPECT_TRUE(h.sent.empty());
-  // Made own again, a foreign record keeps its private flag.
+}
+
+TEST_F(DhtInfoHashRecords, OwnPrivateTorrentStaysPrivateWhenOthersAnnouncedItFirst) {
   const auto foreign = id_of(0x72);
   ASSERT_TRUE(announce(foreign, peer(3)));
+  EXPECT_NE(get_peers(foreign).find("6:values"), std::string::npos);
   h.core.add_info_hash(foreign, true, true, h.now);
   EXPECT_TRUE(h.core.find_record(foreign)->own);
-  EXPECT_FALSE(h.core.find_record(foreign)->is_private);
+  EXPECT_TRUE(h.core.find_record(foreign)->is_private);
+  EXPECT_EQ(get_peers(foreign).find("6:values"), std::string::npos);
+  // A public torrent of our own leaves a public record public.
+  const auto open = id_of(0x74);
+  ASSERT_TRUE(announce(open, peer(4)));
+  h.core.add_info_hash(open, false, true, h.now);
+  EXPECT_FALSE(h.core.find_record(open)->is_private);
 }
 
 TEST_F(DhtInfoHashRecords, ForeignRecordsAreBoundedAndExpire) {
