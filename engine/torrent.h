@@ -7,6 +7,7 @@
 // Storage, piece picker and choking policy slot in behind the seams marked
 // below; a torrent works without them (no metadata yet, or no peers).
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -241,7 +242,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   bool m_announce_now = false;
   int m_event = tracker_query::started;
   int m_block_size = 0;
-  bool m_has_storage = false;
+  // Set by the checker thread, read by the network thread.
+  std::atomic<bool> m_has_storage{false};
   std::unique_ptr<piece_manager> m_storage;
   std::unique_ptr<piece_picker> m_picker;
   std::vector<bool> m_have_pieces;
