@@ -33,11 +33,6 @@ resource_request quota_for(int limit, const resource_request& torrent_quota) {
   return quota_for(torrent_quota.given == resource_request::inf ? limit : 400);
 }
 
-// Blocks to keep requested: three seconds at the measured rate, 2 to 48.
-int wanted_download_queue(float rate, int block_size) {
-  return int(std::clamp(double(rate) * 3.0 / std::max(block_size, 1), 2.0, 48.0));
-}
-
 }  // namespace
 
 bool is_legal_request(const peer_request& r, int num_pieces, std::int64_t piece_size, bool have_piece,
@@ -525,7 +520,7 @@ void peer_connection::cancel_request(piece_block block) {
 
 void peer_connection::send_block_requests() {
   const int block_size = m_torrent->block_size();
-  const int wanted = wanted_download_queue(m_stat.download_rate(), block_size);
+  const int wanted = policy::wanted_queue_length(m_stat.download_rate(), block_size);
   bool sent = false;
   while (int(m_download_queue.size()) < wanted && !m_request_queue.empty()) {
     const piece_block b = m_request_queue.front();

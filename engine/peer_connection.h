@@ -50,7 +50,9 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
                         private peer_extensions::host {
  public:
   using clock = std::chrono::steady_clock;
-  static constexpr int max_pending_requests = 100;
+  // Requests of the peer we hold at once: as many as we keep outstanding
+  // toward a peer ourselves.
+  static constexpr int max_pending_requests = policy::max_request_queue;
 
   // Incoming: an accepted socket, torrent unknown until the handshake.
   peer_connection(session_impl& ses, selector& sel, std::shared_ptr<socket> s);

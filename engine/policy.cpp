@@ -15,11 +15,6 @@ using std::chrono::seconds;
 
 constexpr int max_busy_blocks = 10;
 
-int wanted_queue_length(float rate, int block_size) {
-  const double n = double(rate) * 3.0 / std::max(block_size, 1);
-  return int(std::clamp(n, 2.0, 48.0));
-}
-
 float speed_figure(const policy::connection& c) {
   const int q = c.download_queue_size();
   return q == 0 ? std::numeric_limits<float>::max() : c.download_payload_rate() / float(q);
@@ -28,6 +23,11 @@ float speed_figure(const policy::connection& c) {
 }  // namespace
 
 policy::policy(torrent_interface& t) : m_torrent(t) {}
+
+int policy::wanted_queue_length(float rate, int block_size) {
+  const double n = double(rate) * 3.0 / std::max(block_size, 1);
+  return int(std::clamp(n, double(min_request_queue), double(max_request_queue)));
+}
 
 policy::peer* policy::find(std::uint32_t ip) {
   const auto it = m_index.find(ip);

@@ -30,6 +30,16 @@ class policy {
   static constexpr std::size_t max_peers = 4000;
   // A peer owing more than this is not unchoked under a share ratio.
   static constexpr std::int64_t owe_limit = 65536;
+  // Requests kept outstanding toward one peer: three seconds at its measured
+  // rate, from `min_request_queue` up to `max_request_queue`. Peers that
+  // answer requests in bursts (all that is pending, a few times a second)
+  // give no more than the queue holds per burst: the floor lets a new
+  // connection start at a useful rate (the measured rate only follows what
+  // the queue allows), the ceiling is well above what a fast peer on a short
+  // path needs, and peers commonly accept 250 pending requests or more.
+  static constexpr int min_request_queue = 16;
+  static constexpr int max_request_queue = 250;
+  static int wanted_queue_length(float rate, int block_size);
 
   // What the policy needs of a peer connection.
   class connection {

@@ -313,7 +313,7 @@ TEST(PolicyChoking, FreeUploadMovesToDebtors) {
 
 TEST(PolicyRequests, UnchokeRequestsBlocksAndEndGameSteals) {
   fake_torrent t;
-  t.pick = std::make_unique<piece_picker>(4, 8, 1);  // 2 pieces of 4 blocks
+  t.pick = std::make_unique<piece_picker>(16, 32, 1);  // 2 pieces of 16 blocks
   t.pick->files_checked({false, false}, {});
   fake_conn* slow = t.incoming(addr(1));
   fake_conn* fast = t.incoming(addr(2));
@@ -327,14 +327,35 @@ TEST(PolicyRequests, UnchokeRequestsBlocksAndEndGameSteals) {
   }
   slow->payload_rate = 10;
   t.pol.unchoked(*slow);
-  // Two blocks wanted at the lowest rate.
-  ASSERT_EQ(slow->download_queue.size(), 2u);
+  // Sixteen blocks wanted at the lowest rate.
+  ASSERT_EQ(slow->download_queue.size(), 16u);
   fast->payload_rate = 1000;
   fast->rate = 16384 * 16;  // wants 48 blocks
   t.pol.unchoked(*fast);
-  // It gets the six free blocks, then takes one of the slow peer's blocks.
-  EXPECT_EQ(fast->download_queue.size(), 7u);
-  EXPECT_EQ(slow->download_queue.size(), 1u);
+  // It gets the sixteen free blocks, then takes one of the slow peer's blocks.
+  EXPECT_EQ(fast->download_queue.size(), 17u);
+  EXPECT_EQ(slow->download_queue.size(), 15u);
+}
+
+// A peer that answers every pending request a few times a second gives per
+// burst only what was asked: at a few MB/s the queue must hold hundreds of
+// blocks, bounded by what peers accept.
+TEST(PolicyRequests, FastPeersGetADeepQueue) {
+  fake_torrent t;
+  t.pick = std::make_unique<piece_picker>(16, 16 * 40, 1);  // 40 pieces of 16 blocks
+  t.pick->files_checked(std::vector<bool>(40, false), {});
+  fake_conn* c = t.incoming(addr(1));
+  c->bits.assign(40, true);
+  for (int i = 0; i < 40; ++i) t.pick->inc_refcount(i);
+  c->interesting = true;
+  c->peer_choked = false;
+  c->rate = 16384 * 40;  // three seconds: 120 blocks
+  t.pol.unchoked(*c);
+  EXPECT_EQ(c->download_queue.size(), 120u);
+  c->download_queue.clear();
+  c->rate = 8e6;
+  t.pol.unchoked(*c);
+  EXPECT_EQ(c->download_queue.size(), 250u);
 }
 
 TEST(PolicyRequests, PieceFinishedEndsInterestWhenNothingIsLeft) {
