@@ -71,6 +71,13 @@ void wait_for_seed(tracker_test::shared_torrent& t) {
   swarm_fixture::wait_for([&] { return tracker_test::scrape(t.tracker->http_url(), t.info_hash).first >= 1; }, 60s);
 }
 
+// Transmission does not dial peers on 127.0.0.0/8 that a tracker lists (it
+// takes connections from them): a downloading transmission is reached by the
+// seed, which re-announces once the tracker counts the downloader.
+void wait_for_leech(tracker_test::shared_torrent& t) {
+  swarm_fixture::wait_for([&] { return tracker_test::scrape(t.tracker->http_url(), t.info_hash).second >= 1; }, 60s);
+}
+
 // transmission-remote is a process of its own: asked less often.
 bool transmission_done(const tracker_test::transmission& p) { return p.percent_done() == 100.0; }
 
@@ -150,6 +157,8 @@ int main(int argc, char** argv) {
     const std::string dir = leech_dir("e2t");
     const auto start = steady::now();
     auto leech = transmission_peer(t, dir);
+    wait_for_leech(t);
+    hs.force_reannounce();
     result r = time_until(start, [&] { return transmission_done(*leech); }, 250ms, limit);
     r.identical = identical(dir);
     report("engine -> transmission", r, mb);
@@ -161,6 +170,8 @@ int main(int argc, char** argv) {
     const std::string dir = leech_dir("t2t");
     const auto start = steady::now();
     auto leech = transmission_peer(t, dir, "127.0.0.7");
+    wait_for_leech(t);
+    seed->remote_call("-t 1 --reannounce");
     result r = time_until(start, [&] { return transmission_done(*leech); }, 250ms, limit);
     r.identical = identical(dir);
     report("transmission -> transmission", r, mb);

@@ -50,9 +50,11 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
                         private peer_extensions::host {
  public:
   using clock = std::chrono::steady_clock;
-  // Requests of the peer we hold at once: as many as we keep outstanding
-  // toward a peer ourselves.
-  static constexpr int max_pending_requests = policy::max_request_queue;
+  // Requests of the peer we hold at once (a dozen bytes each; the data is
+  // read as it is sent). Some peers ask for well over a thousand blocks at
+  // once from a fast seed; the requests beyond this are dropped and must be
+  // asked again after a choke.
+  static constexpr int max_pending_requests = 4096;
 
   // Incoming: an accepted socket, torrent unknown until the handshake.
   peer_connection(session_impl& ses, selector& sel, std::shared_ptr<socket> s);
