@@ -153,6 +153,11 @@ TEST(SessionConnections, BlockedAddressesAreDroppedSilently) {
 }
 
 TEST(SessionConnections, OutOfDescriptorsTheOtherPeersAreStillServed) {
+#if defined(__SANITIZE_ADDRESS__)
+  // UBSan's dynamic type check cannot work once every descriptor is used and
+  // reports the exception thrown here as having an invalid vptr.
+  GTEST_SKIP() << "not run under the sanitizers: it uses up every file descriptor";
+#endif
   session s(qf);
   s.set_severity_level(alert::debug);
   ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
