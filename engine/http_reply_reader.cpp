@@ -47,7 +47,10 @@ result http_reply_reader::feed(const char* data, int received) {
   const bool closed = received <= 0;
   if (!closed) {
     m_buffer.append(data, std::size_t(received));
-    if (m_buffer.size() > std::size_t(m_max_length)) return fail("too large tracker response");
+    // Counted over the whole reply: consumed header lines leave the buffer,
+    // and a tracker sending headers without end must not be read forever.
+    m_received += std::size_t(received);
+    if (m_received > std::size_t(m_max_length)) return fail("too large tracker response");
   }
   if (m_state == read_status) {
     if (closed) return fail("invalid tracker response, connection closed");

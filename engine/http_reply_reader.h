@@ -42,6 +42,7 @@ class http_reply_reader {
   int m_max_length;
   state_t m_state = read_status;
   std::string m_buffer;  // what is not yet consumed
+  std::size_t m_received = 0;  // everything fed so far, headers included
   int m_status_code = 0;
   std::string m_status_message;
   int m_content_length = -1;  // -1 until a Content-Length header

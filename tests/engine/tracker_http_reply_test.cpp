@@ -98,6 +98,18 @@ TEST(TrackerHttpReply, ReportsEachBrokenReply) {
   }
 }
 
+TEST(TrackerHttpReply, HeadersWithoutEndAreCutOffAtTheMaximumLength) {
+  // Each header line leaves the buffer once read; the reply as a whole is
+  // still bounded, so a tracker cannot keep the reader busy forever.
+  http_reply_reader r(1024);
+  result res = r.feed("HTTP/1.0 200 OK\r\n", 17);
+  const std::string line = "X-Filler: abcdefghijklmnop\r\n";
+  for (int i = 0; i < 1000 && res.kind == result::pending; ++i)
+    res = r.feed(line.data(), int(line.size()));
+  EXPECT_EQ(res.kind, result::failed);
+  EXPECT_EQ(res.text, "too large tracker response");
+}
+
 TEST(TrackerHttpReply, ShortContentLengthIsFineForOtherStatuses) {
   http_reply_reader r(1 << 20);
   EXPECT_EQ(feed_all(r, "HTTP/1.0 404 Not Found\r\nContent-Length: 2\r\n\r\nno", 100, false).kind, result::complete);
