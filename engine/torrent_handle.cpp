@@ -14,16 +14,23 @@ namespace engine {
 namespace {
 
 // Finds the torrent in the checker (checker lock), then in the session
-// (session lock) and applies `f` to it; the two locks are never nested.
+// (session lock) and applies `f` to it; the two locks are never nested. A
+// torrent whose metadata just arrived moves from the session to the checker
+// (under both locks) and may do so between the two looks: the checker is
+// asked once more before the torrent counts as gone.
 template <class F>
 auto call(session_impl* ses, checker_impl* chk, const sha1_hash& ih, F f) {
   if (!ses) throw invalid_handle();
-  if (chk) {
-    std::lock_guard l(chk->m_mutex);
-    if (piece_checker_data* d = chk->find_torrent(ih)) return f(*d->torrent_ptr);
+  for (int look = 0; look < 2; ++look) {
+    if (chk) {
+      std::lock_guard l(chk->m_mutex);
+      if (piece_checker_data* d = chk->find_torrent(ih)) return f(*d->torrent_ptr);
+    }
+    if (look == 0) {
+      std::lock_guard l(ses->m_mutex);
+      if (auto t = ses->find_torrent(ih)) return f(*t);
+    }
   }
-  std::lock_guard l(ses->m_mutex);
-  if (auto t = ses->find_torrent(ih)) return f(*t);
   throw invalid_handle();
 }
 
