@@ -144,6 +144,15 @@ struct PeerConnectionRaw : ::testing::Test {
     engine::wire::write_handshake(b, ih, id);
     return std::string(b.data(), b.size());
   }
+  // Our torrent's handshake from a peer whose id starts with 'Z' and that
+  // offers no extensions and no DHT, so nothing follows our bitfield.
+  std::string plain_handshake() {
+    engine::peer_id id;
+    id[0] = 'Z';
+    std::string hs = handshake(info.info_hash(), id);
+    hs[20 + 5] = hs[20 + 7] = 0;
+    return hs;
+  }
 };
 
 }  // namespace
@@ -201,10 +210,7 @@ TEST_F(PeerConnectionRaw, ReservedFlagsAreBits) {
 TEST_F(PeerConnectionRaw, KeepAliveAndTimeOut) {
   const int fd = connect_from(0x7f000008);
   ASSERT_GE(fd, 0);
-  engine::peer_id id;
-  id[0] = 'Z';
-  std::string hs = handshake(info.info_hash(), id);
-  hs[20 + 5] = hs[20 + 7] = 0;  // no extensions, no DHT: nothing follows the bitfield
+  const std::string hs = plain_handshake();
   ::send(fd, hs.data(), hs.size(), MSG_NOSIGNAL);
   timeval tv{10, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -253,10 +259,7 @@ TEST_F(PeerConnectionRaw, IllegalRequestsAreDroppedAndAnswered) {
   ASSERT_GE(fd, 0);
   timeval tv{10, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  engine::peer_id id;
-  id[0] = 'Z';
-  std::string hs = handshake(info.info_hash(), id);
-  hs[20 + 5] = hs[20 + 7] = 0;
+  const std::string hs = plain_handshake();
   engine::send_buffer out;
   out.append(hs.data(), hs.size());
   engine::wire::write_simple(out, engine::wire::msg_interested);
@@ -300,10 +303,7 @@ TEST_F(PeerConnectionRaw, IllegalRequestsAreDroppedAndAnswered) {
 TEST_F(PeerConnectionRaw, HalfReceivedBogusPieceIsNoProgress) {
   const int fd = connect_from(0x7f00000a);
   ASSERT_GE(fd, 0);
-  engine::peer_id id;
-  id[0] = 'Z';
-  std::string hs = handshake(info.info_hash(), id);
-  hs[20 + 5] = hs[20 + 7] = 0;
+  const std::string hs = plain_handshake();
   engine::send_buffer out;
   out.append(hs.data(), hs.size());
   char* p = out.append_space(4 + 9 + 100);
