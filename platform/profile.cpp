@@ -1,5 +1,7 @@
 #include "platform/profile.h"
 
+#include "platform/atomic_file.h"
+
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -118,34 +120,12 @@ location locate(const std::vector<std::string>& lines, std::string_view section,
 }
 
 bool write_atomically(const std::filesystem::path& file, const std::vector<std::string>& lines) {
-  std::error_code ec;
-  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
-  static std::atomic<unsigned> counter{0};
-  std::filesystem::path tmp = file;
-  tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
   std::string text;
   for (const auto& l : lines) {
     text += l;
     text += '\n';
   }
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  bool ok = true;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), file.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  return write_file_atomically(file, text, 0600);
 }
 
 }  // namespace
