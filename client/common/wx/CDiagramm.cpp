@@ -1,0 +1,254 @@
+#include "client/common/wx/CDiagramm.h"
+
+#include "client/common/wx/CMemDC.h"
+#include "platform/profile.h"
+
+#include <wx/dcclient.h>
+#include <wx/toplevel.h>
+
+#include <cmath>
+
+namespace {
+
+using client::ChartGauge;
+
+wxColour ToWx(client::ColorRef c) {
+  const client::Rgb rgb = client::FromColorRef(c);
+  return wxColour(rgb.r, rgb.g, rgb.b);
+}
+
+wxRect ToWx(const client::Rect& r) { return wxRect(r.left, r.top, r.Width(), r.Height()); }
+wxPoint ToWx(client::Point p) { return wxPoint(p.x, p.y); }
+
+// A pie in the ellipse of `box`, counter-clockwise from the ray towards
+// `from` to the ray towards `to`, filled with the brush and outlined (arc
+// and both radii) with the pen. Equal directions give the whole ellipse.
+// wx takes the arc's ends as angles of the ellipse's parameter, so each
+// point's direction is turned into that angle.
+void DrawPie(wxDC& dc, const wxRect& box, client::Point from, client::Point to) {
+  const double cx = box.x + box.width / 2.0, cy = box.y + box.height / 2.0;
+  const double a = box.width / 2.0, b = box.height / 2.0;
+  if (a <= 0 || b <= 0) return;
+  auto parameter = [&](client::Point p) { return std::atan2(-(p.y - cy) / b, (p.x - cx) / a); };
+  const double t_from = parameter(from), t_to = parameter(to);
+  const double from_deg = t_from * 180 / M_PI, to_deg = t_to * 180 / M_PI;
+  dc.DrawEllipticArc(box.x, box.y, box.width, box.height, from_deg, to_deg);
+  if (from_deg != to_deg) {
+    const wxPoint centre(static_cast<int>(std::lround(cx)), static_cast<int>(std::lround(cy)));
+    for (double t : {t_from, t_to})
+      dc.DrawLine(centre, wxPoint(static_cast<int>(std::lround(cx + a * std::cos(t))),
+                                  static_cast<int>(std::lround(cy - b * std::sin(t)))));
+  }
+}
+
+// Text drawn centred in its rectangle and cut off at its edges.
+void DrawClipped(wxDC& dc, const std::wstring& text, const wxRect& rect, int alignment) {
+  if (text.empty() || rect.IsEmpty()) return;
+  dc.SetClippingRegion(rect);
+  dc.DrawLabel(wxString(text), rect, alignment);
+  dc.DestroyClippingRegion();
+}
+
+}  // namespace
+
+CDiagramm::CDiagramm(std::wstring path, std::string color_scheme_folder, client::ColorRef main_frame_color)
+    : m_chart(std::move(path)), m_folder(std::move(color_scheme_folder)) {
+  client::LoadDiagramColorsOnce(m_folder, platform::profile::application(), main_frame_color);
+  CreateDrawingObjects(true);
+  const wxFontInfo info = wxFontInfo(wxSize(0, m_chart.FontHeight())).Family(wxFONTFAMILY_SWISS).FaceName("Arial");
+  m_gaugeFont = wxFont(info);
+  m_titleFont = wxFont(info);
+  m_titleMeasurer = std::make_shared<client::WxTextMeasurer>(m_titleFont);
+}
+
+CDiagramm::~CDiagramm() = default;
+
+bool CDiagramm::Create(const wxString& window_text, const wxPoint& top_left, wxWindow* parent, bool row_mode) {
+  m_chart.SetRowMode(row_mode);
+  SetBackgroundStyle(wxBG_STYLE_PAINT);
+  if (!wxWindow::Create(parent, wxID_ANY, top_left, wxSize(kWidth, kHeight),
+                        wxBORDER_NONE | wxFULL_REPAINT_ON_RESIZE, GetName()))
+    return false;
+  SetLabel(window_text);
+  SetCursor(wxCursor(wxCURSOR_CROSS));
+  Bind(wxEVT_PAINT, &CDiagramm::OnPaint, this);
+  Bind(wxEVT_SIZE, &CDiagramm::OnSize, this);
+  LayoutNow();
+  Show();
+  return true;
+}
+
+void CDiagramm::SetValues(double upload, double download, double time, double progress) {
+  m_chart.SetValues(upload, download, time, progress);
+  Refresh();
+  Update();
+}
+
+void CDiagramm::SetName(const wxString& name) {
+  wxWindow::SetName(name);
+  m_chart.SetName(name.ToStdWstring());
+}
+
+void CDiagramm::SetTimeMaximum(double maximum) {
+  m_chart.SetTimeMaximum(maximum);
+  Refresh();
+}
+
+void CDiagramm::CreateDrawingObjects(bool /*first: wx frees the old objects itself*/) {
+  const client::DiagramColorTable& table = client::GlobalDiagramColors();
+  for (int status = 0; status < client::kStatusCount; ++status) {
+    const client::DiagramColorEntry& entry = table[status];
+    StatusObjects& objects = m_objects[status];
+    const auto rim = client::RimPenColors(entry);
+    for (int i = 0; i < 6; ++i) objects.rim[i] = wxPen(ToWx(rim[i]), 2, wxPENSTYLE_SOLID);
+    objects.title_brush = wxBrush(ToWx(entry.title_background));
+    objects.title_text = ToWx(entry.title_text);
+    const client::GaugeColors* gauges[client::kChartGaugeCount] = {&entry.upload, &entry.download, &entry.time,
+                                                                   &entry.progress};
+    for (int g = 0; g < client::kChartGaugeCount; ++g) {
+      GaugeObjects& o = objects.gauges[g];
+      o.background = wxBrush(ToWx(gauges[g]->background));
+      o.foreground = wxBrush(ToWx(gauges[g]->foreground));
+      o.foreground_pen = wxPen(ToWx(gauges[g]->foreground), 1, wxPENSTYLE_SOLID);
+      o.text = ToWx(gauges[g]->text);
+    }
+  }
+}
+
+bool CDiagramm::LoadDiagramColors(const std::string& folder) {
+  return client::LoadDiagramColors(folder, platform::profile::application(), client::GlobalDiagramColors());
+}
+
+bool CDiagramm::SaveDiagramColors(const std::string& folder) {
+  platform::profile profile = platform::profile::application();
+  return client::SaveDiagramColors(folder, profile, client::GlobalDiagramColors());
+}
+
+bool CDiagramm::IsMinimisedNow() const {
+  const auto* top = wxDynamicCast(wxGetTopLevelParent(const_cast<CDiagramm*>(this)), wxTopLevelWindow);
+  return top && top->IsIconized();
+}
+
+void CDiagramm::OnSize(wxSizeEvent& event) {
+  LayoutNow();
+  event.Skip();
+}
+
+void CDiagramm::LayoutNow() {
+  const wxSize size = GetClientSize();
+  m_chart.OnSize(size.x, size.y, IsMinimisedNow(), m_titleMeasurer);
+  if (m_chart.Minimised()) return;
+  wxRegion shape;
+  for (const client::ChartSpan& s : m_chart.Shape()) shape.Union(s.x0, s.y, s.x1 - s.x0, 1);
+  m_outside = wxRegion(0, 0, size.x, size.y);
+  m_outside.Subtract(shape);
+}
+
+void CDiagramm::OnPaint(wxPaintEvent&) {
+  wxPaintDC target(this);
+  if (m_chart.Minimised() || IsMinimisedNow()) return;
+  CMemDC dc(&target, false);
+  if (m_chart.RowMode())
+    PaintRow(dc);
+  else
+    PaintRound(dc);
+  PaintOutsideShape(dc);
+}
+
+void CDiagramm::PaintRound(wxDC& dc) const {
+  const StatusObjects& objects = m_objects[m_chart.Status()];
+  const StatusObjects& rim = m_objects[m_chart.RimStatus()];
+  const wxPoint centre = ToWx(m_chart.Center());
+  const wxRect pie = ToWx(m_chart.PieRect());
+  dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+  dc.SetFont(m_gaugeFont);
+
+  // The four sectors, each with its value wedge and text.
+  for (const client::ChartSectorPaint& sector : m_chart.Sectors()) {
+    const GaugeObjects& g = objects.gauges[static_cast<int>(sector.gauge)];
+    dc.SetPen(g.foreground_pen);
+    dc.SetBrush(g.background);
+    DrawPie(dc, pie, sector.pie_from, sector.pie_to);
+    if (sector.wedge) {
+      dc.SetBrush(g.foreground);
+      DrawPie(dc, pie, sector.wedge_from, sector.wedge_to);
+    }
+    if (sector.gauge == ChartGauge::Upload) {
+      dc.SetPen(objects.gauges[static_cast<int>(ChartGauge::Download)].foreground_pen);
+      dc.DrawLine(centre, ToWx(m_chart.MarkerPoint()));
+    }
+    const client::ChartGaugeRecord& record = m_chart.Gauge(sector.gauge);
+    dc.SetTextForeground(g.text);
+    DrawClipped(dc, record.text, ToWx(record.text_rect), wxALIGN_CENTER);
+  }
+
+  // Separators, hub and the bevelled rim.
+  dc.SetPen(rim.rim[3]);
+  dc.SetBrush(objects.title_brush);
+  for (client::Point p : {m_chart.P1(), m_chart.P2(), m_chart.P3(), m_chart.P4()}) dc.DrawLine(ToWx(p), centre);
+  dc.DrawEllipse(ToWx(m_chart.HubRect()));
+  dc.SetBrush(*wxTRANSPARENT_BRUSH);
+  for (int i = 0; i < 6; ++i) {
+    dc.SetPen(rim.rim[i]);
+    dc.DrawEllipse(ToWx(m_chart.RimRect(i)));
+  }
+
+  // The name in the middle.
+  dc.SetTextForeground(objects.title_text);
+  dc.SetFont(m_titleFont);
+  for (const CEllipsenText::Line& line : m_chart.Title().Lines())
+    if (!line.text.empty()) dc.DrawLabel(wxString(line.text), ToWx(line.rect), wxALIGN_CENTER);
+}
+
+void CDiagramm::PaintRow(wxDC& dc) const {
+  const StatusObjects& objects = m_objects[m_chart.Status()];
+  const wxPen& pen = m_objects[m_chart.RimStatus()].rim[3];
+  const client::ChartRowCells& cells = m_chart.Cells();
+  const wxSize size = GetClientSize();
+  dc.SetPen(pen);
+  dc.SetBrush(objects.title_brush);
+  dc.DrawRoundedRectangle(0, 0, size.x, size.y, 4);
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  dc.SetBrush(wxBrush(pen.GetColour()));
+  dc.DrawRectangle(ToWx(cells.lamp));
+
+  dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+  dc.SetTextForeground(objects.title_text);
+  dc.SetFont(m_titleFont);
+  const int vcentre = wxALIGN_CENTER_VERTICAL;
+  DrawClipped(dc, m_chart.GetName(), ToWx(cells.name), wxALIGN_LEFT | vcentre);
+  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Upload), ToWx(cells.upload), wxALIGN_RIGHT | vcentre);
+  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Download), ToWx(cells.download), wxALIGN_RIGHT | vcentre);
+  DrawClipped(dc, m_chart.Text(ChartGauge::Time), ToWx(cells.time), wxALIGN_CENTER);
+  DrawClipped(dc, m_chart.Text(ChartGauge::Progress), ToWx(cells.progress), wxALIGN_CENTER);
+}
+
+void CDiagramm::PaintOutsideShape(wxDC& dc) const {
+  if (m_outside.IsEmpty()) return;
+  const wxColour parent = GetParent() ? GetParent()->GetBackgroundColour() : GetBackgroundColour();
+  dc.SetDeviceClippingRegion(m_outside);
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  dc.SetBrush(wxBrush(parent));
+  const wxSize size = GetClientSize();
+  dc.DrawRectangle(0, 0, size.x, size.y);
+  dc.DestroyClippingRegion();
+}
+
+bool CDiagramm::TryBefore(wxEvent& event) {
+  // Mouse input outside the shape belongs to the parent.
+  auto* mouse = dynamic_cast<wxMouseEvent*>(&event);
+  if (mouse && event.GetEventObject() == this && (mouse->IsButton() || mouse->Moving() || mouse->Dragging() ||
+                                                  event.GetEventType() == wxEVT_MOUSEWHEEL)) {
+    if (!m_chart.Contains({mouse->GetX(), mouse->GetY()})) {
+      if (wxWindow* parent = GetParent()) {
+        wxMouseEvent forwarded(*mouse);
+        forwarded.SetPosition(mouse->GetPosition() + GetPosition());
+        forwarded.SetEventObject(parent);
+        forwarded.SetId(parent->GetId());
+        parent->GetEventHandler()->ProcessEvent(forwarded);
+      }
+      return true;
+    }
+  }
+  return wxWindow::TryBefore(event);
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The chart window of one torrent: a 166 x 100 child window that draws the
+// round gauge chart laid out by client::ChartLogic (or, in row mode, a flat
+// row with the same texts) in the colours of the global diagram colour
+// table, chosen by the chart's status. The per-torrent object derives from
+// it and feeds it values; the colour-scheme editor shows one as a preview.
+//
+// The window's shape is an ellipse (a rounded rectangle in row mode):
+// outside it the window shows the parent's background colour and passes
+// mouse input on to the parent, as if it were not there.
+
+#include "client/common/chart_logic.h"
+#include "client/common/color_scheme.h"
+#include "client/common/wx/wx_text_measurer.h"
+
+#include <wx/brush.h>
+#include <wx/font.h>
+#include <wx/pen.h>
+#include <wx/region.h>
+#include <wx/window.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+class CDiagramm : public wxWindow {
+ public:
+  static constexpr int kWidth = client::ChartLogic::kWidth;
+  static constexpr int kHeight = client::ChartLogic::kHeight;
+
+  // The first chart of the process loads the global colour table from
+  // `color_scheme_folder` (else from the profile's copy, else the defaults
+  // with `main_frame_color` as every entry's main frame colour).
+  CDiagramm(std::wstring path, std::string color_scheme_folder, client::ColorRef main_frame_color);
+  ~CDiagramm() override;
+
+  // Creates the 166 x 100 window at `top_left` in `parent` and shows it.
+  bool Create(const wxString& window_text, const wxPoint& top_left, wxWindow* parent, bool row_mode);
+
+  // Places the four needles and repaints at once.
+  void SetValues(double upload, double download, double time, double progress);
+  // These place one needle and leave the repaint to the owner.
+  void SetUploadValue(double value) { m_chart.SetUploadValue(value); }
+  void SetDownloadValue(double value) { m_chart.SetDownloadValue(value); }
+  void SetTimeValue(double value) { m_chart.SetTimeValue(value); }
+  void SetProgressValue(double value) { m_chart.SetProgressValue(value); }
+  void SetMaxima(double upload_maximum, double download_maximum) { m_chart.SetMaxima(upload_maximum, download_maximum); }
+  void SetMarker(double value) { m_chart.SetMarker(value); }
+  // New full scale of the time gauge; the needle is placed again and the
+  // chart repainted.
+  void SetTimeMaximum(double maximum);
+  // Takes effect at the next size and paint.
+  void SetRowMode(bool on) { m_chart.SetRowMode(on); }
+
+  // The name shown in the middle (initially the path); it is also the
+  // window's wx name.
+  void SetName(const wxString& name) override;
+  wxString GetName() const override { return wxString(m_chart.GetName()); }
+  std::wstring GetFolder() const { return m_chart.GetFolder(); }
+
+  // Texts, status and highlight; the owner repaints after changing them.
+  client::ChartLogic& Chart() { return m_chart; }
+  const client::ChartLogic& Chart() const { return m_chart; }
+
+  // Makes the pens, brushes and colours of every status from the global
+  // colour table again (the editor calls this after each edit).
+  void CreateDrawingObjects(bool first);
+
+  // The global colour table from / to the scheme folder and the
+  // application profile.
+  static bool LoadDiagramColors(const std::string& folder);
+  static bool SaveDiagramColors(const std::string& folder);
+
+ protected:
+  bool TryBefore(wxEvent& event) override;
+
+ private:
+  struct GaugeObjects {
+    wxBrush background, foreground;
+    wxPen foreground_pen;
+    wxColour text;
+  };
+  struct StatusObjects {
+    std::array<wxPen, 6> rim;
+    wxBrush title_brush;
+    wxColour title_text;
+    std::array<GaugeObjects, client::kChartGaugeCount> gauges;
+  };
+
+  void OnPaint(wxPaintEvent& event);
+  void OnSize(wxSizeEvent& event);
+  void LayoutNow();
+  bool IsMinimisedNow() const;
+  void PaintRound(wxDC& dc) const;
+  void PaintRow(wxDC& dc) const;
+  void PaintOutsideShape(wxDC& dc) const;
+
+  client::ChartLogic m_chart;
+  std::string m_folder;
+  std::array<StatusObjects, client::kStatusCount> m_objects;
+  wxFont m_gaugeFont;
+  wxFont m_titleFont;
+  std::shared_ptr<client::WxTextMeasurer> m_titleMeasurer;
+  wxRegion m_outside;  // the client area outside the shape
+};
