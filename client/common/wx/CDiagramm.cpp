@@ -55,6 +55,8 @@ CDiagramm::CDiagramm(std::wstring path, std::string color_scheme_folder, client:
     : m_chart(std::move(path)), m_folder(std::move(color_scheme_folder)) {
   client::LoadDiagramColorsOnce(m_folder, platform::profile::application(), main_frame_color);
   CreateDrawingObjects(true);
+  // Arial, a sans serif where it is missing; wx takes the pixel size as
+  // the line height.
   const wxFontInfo info = wxFontInfo(wxSize(0, m_chart.FontHeight())).Family(wxFONTFAMILY_SWISS).FaceName("Arial");
   m_gaugeFont = wxFont(info);
   m_titleFont = wxFont(info);
