@@ -7,6 +7,7 @@
 #include <wx/toplevel.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -31,7 +32,7 @@ void DrawPie(wxDC& dc, const wxRect& box, client::Point from, client::Point to) 
   if (a <= 0 || b <= 0) return;
   auto parameter = [&](client::Point p) { return std::atan2(-(p.y - cy) / b, (p.x - cx) / a); };
   const double t_from = parameter(from), t_to = parameter(to);
-  const double from_deg = t_from * 180 / M_PI, to_deg = t_to * 180 / M_PI;
+  const double from_deg = t_from * 180 / std::numbers::pi, to_deg = t_to * 180 / std::numbers::pi;
   dc.DrawEllipticArc(box.x, box.y, box.width, box.height, from_deg, to_deg);
   if (from_deg != to_deg) {
     const wxPoint centre(static_cast<int>(std::lround(cx)), static_cast<int>(std::lround(cy)));
@@ -41,7 +42,7 @@ void DrawPie(wxDC& dc, const wxRect& box, client::Point from, client::Point to) 
   }
 }
 
-// Text drawn centred in its rectangle and cut off at its edges.
+// Text aligned in its rectangle and cut off at its edges.
 void DrawClipped(wxDC& dc, const std::wstring& text, const wxRect& rect, int alignment) {
   if (text.empty() || rect.IsEmpty()) return;
   dc.SetClippingRegion(rect);
@@ -206,10 +207,9 @@ void CDiagramm::PaintRow(wxDC& dc) const {
   const StatusObjects& objects = m_objects[m_chart.Status()];
   const wxPen& pen = m_objects[m_chart.RimStatus()].rim[3];
   const client::ChartRowCells& cells = m_chart.Cells();
-  const wxSize size = GetClientSize();
   dc.SetPen(pen);
   dc.SetBrush(objects.title_brush);
-  dc.DrawRoundedRectangle(0, 0, size.x, size.y, 4);
+  dc.DrawRoundedRectangle(0, 0, m_chart.Width(), m_chart.Height(), 4);
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(pen.GetColour()));
   dc.DrawRectangle(ToWx(cells.lamp));
@@ -231,8 +231,7 @@ void CDiagramm::PaintOutsideShape(wxDC& dc) const {
   dc.SetDeviceClippingRegion(m_outside);
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(parent));
-  const wxSize size = GetClientSize();
-  dc.DrawRectangle(0, 0, size.x, size.y);
+  dc.DrawRectangle(0, 0, m_chart.Width(), m_chart.Height());
   dc.DestroyClippingRegion();
 }
 
