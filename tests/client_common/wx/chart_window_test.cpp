@@ -103,7 +103,7 @@ TEST(ChartWindow, SectorsShowValueOrBackgroundInTheSchemeColours) {
   // The title in the hub, the hub in the title background, the corners in
   // the parent's colour.
   EXPECT_GT(CountColour(img, wxRect(28, 26, 110, 48), Of(colours.title_text)), 20);
-  EXPECT_EQ(PixelAt(img, 33, 50), Of(colours.title_background));
+  EXPECT_EQ(PixelAt(img, 83, 31), Of(colours.title_background));
   EXPECT_EQ(PixelAt(img, 1, 1), (Rgb8{kParent.Red(), kParent.Green(), kParent.Blue()}));
   EXPECT_EQ(PixelAt(img, 164, 98), (Rgb8{kParent.Red(), kParent.Green(), kParent.Blue()}));
   // The sector texts in their colours.
@@ -140,7 +140,7 @@ TEST(ChartWindow, RowModeDrawsTheTextsInCells) {
   chart.Chart().SetStatus(client::TorrentStatus::Seeding);
   chart.Chart().SetText(client::ChartGauge::Upload, L"12.5");
   chart.Chart().SetText(client::ChartGauge::Download, L"0.0");
-  chart.Chart().SetText(client::ChartGauge::Time, L"oo");
+  chart.Chart().SetText(client::ChartGauge::Time, L"12:34");
   chart.Chart().SetText(client::ChartGauge::Progress, L"Seeding");
   const client::DiagramColorEntry& colours = client::GlobalDiagramColors()[client::TorrentStatus::Seeding];
   const Rgb8 lamp = Of(client::RimPenColors(colours)[3]);
