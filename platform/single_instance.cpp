@@ -23,9 +23,11 @@ constexpr std::size_t max_message_bytes = 1024;
 // Connections whose text is still awaited at one time.
 constexpr std::size_t max_pending = 16;
 
+// The session's runtime folder, when it is set, absolute and there.
 const char* xdg_runtime_dir() {
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  return xdg && xdg[0] == '/' ? xdg : nullptr;
+  struct stat st{};
+  return xdg && xdg[0] == '/' && ::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) ? xdg : nullptr;
 }
 
 bool make_address(const std::filesystem::path& path, sockaddr_un& addr) {

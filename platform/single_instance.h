@@ -74,7 +74,7 @@ class single_instance {
   // the lock but does not listen yet (default 5 s).
   void set_connect_timeout(std::chrono::milliseconds timeout) { m_connect_timeout = timeout; }
 
-  // $XDG_RUNTIME_DIR when set and absolute, else "/tmp/<name>-<uid>" (made
+  // $XDG_RUNTIME_DIR when set, absolute and an existing folder, else "/tmp/<name>-<uid>" (made
   // private to the user; refused when it is not).
   static std::filesystem::path runtime_folder(std::string_view name);
 

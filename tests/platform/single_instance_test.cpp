@@ -161,4 +161,31 @@ TEST_F(SingleInstance, FolderOthersCanReachIsRefused) {
   EXPECT_EQ(linked.start(""), outcome::unguarded);
 }
 
+TEST_F(SingleInstance, RuntimeFolderOrAPrivateFolderUnderTmp) {
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved_value = saved ? saved : "";
+  ::setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
+  EXPECT_EQ(single_instance::runtime_folder("Quillfern"), base);
+  ::setenv("XDG_RUNTIME_DIR", (base / "not there").c_str(), 1);
+  const std::string name = base.filename().string();  // unique per test run
+  const std::filesystem::path tmp_base = "/tmp/" + name + "-" + std::to_string(::geteuid());
+  EXPECT_EQ(single_instance::runtime_folder(name), tmp_base);
+  {
+    single_instance own(name);
+    EXPECT_EQ(own.start(""), outcome::first);
+    EXPECT_EQ(own.folder(), tmp_base / name);
+    struct stat st{};
+    ASSERT_EQ(::lstat(tmp_base.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+  std::filesystem::remove_all(tmp_base);
+  // One that others can write into is not ours.
+  std::filesystem::create_directory(tmp_base);
+  ::chmod(tmp_base.c_str(), 0777);
+  EXPECT_EQ(single_instance(name).start(""), outcome::unguarded);
+  std::filesystem::remove_all(tmp_base);
+  if (saved) ::setenv("XDG_RUNTIME_DIR", saved_value.c_str(), 1);
+  else ::unsetenv("XDG_RUNTIME_DIR");
+}
+
 }  // namespace
