@@ -1,5 +1,5 @@
 #pragma once
-// Integer points and rectangles in pixels, as the windows lay themselves
+// Integer points, sizes and rectangles in pixels, as the windows lay themselves
 // out: a rectangle includes its left and top edges and excludes its right
 // and bottom edges.
 
@@ -10,8 +10,15 @@ struct Point {
   bool operator==(const Point&) const = default;
 };
 
+struct Size {
+  int cx = 0, cy = 0;
+  bool operator==(const Size&) const = default;
+};
+
 struct Rect {
   int left = 0, top = 0, right = 0, bottom = 0;
+
+  static constexpr Rect FromSize(int x, int y, int width, int height) { return {x, y, x + width, y + height}; }
 
   int Width() const { return right - left; }
   int Height() const { return bottom - top; }
