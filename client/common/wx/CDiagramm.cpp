@@ -1,6 +1,7 @@
 #include "client/common/wx/CDiagramm.h"
 
 #include "client/common/wx/CMemDC.h"
+#include "client/common/wx/wx_conversions.h"
 #include "platform/profile.h"
 
 #include <wx/dcclient.h>
@@ -13,13 +14,10 @@ namespace {
 
 using client::ChartGauge;
 
-wxColour ToWx(client::ColorRef c) {
-  const client::Rgb rgb = client::FromColorRef(c);
-  return wxColour(rgb.r, rgb.g, rgb.b);
-}
+using client::ToWxColour;
+using client::ToWxPoint;
+using client::ToWxRect;
 
-wxRect ToWx(const client::Rect& r) { return wxRect(r.left, r.top, r.Width(), r.Height()); }
-wxPoint ToWx(client::Point p) { return wxPoint(p.x, p.y); }
 
 // A pie in the ellipse of `box`, counter-clockwise from the ray towards
 // `from` to the ray towards `to`, filled with the brush and outlined (arc
@@ -103,17 +101,17 @@ void CDiagramm::CreateDrawingObjects(bool /*first: wx frees the old objects itse
     const client::DiagramColorEntry& entry = table[status];
     StatusObjects& objects = m_objects[status];
     const auto rim = client::RimPenColors(entry);
-    for (int i = 0; i < 6; ++i) objects.rim[i] = wxPen(ToWx(rim[i]), 2, wxPENSTYLE_SOLID);
-    objects.title_brush = wxBrush(ToWx(entry.title_background));
-    objects.title_text = ToWx(entry.title_text);
+    for (int i = 0; i < 6; ++i) objects.rim[i] = wxPen(ToWxColour(rim[i]), 2, wxPENSTYLE_SOLID);
+    objects.title_brush = wxBrush(ToWxColour(entry.title_background));
+    objects.title_text = ToWxColour(entry.title_text);
     const client::GaugeColors* gauges[client::kChartGaugeCount] = {&entry.upload, &entry.download, &entry.time,
                                                                    &entry.progress};
     for (int g = 0; g < client::kChartGaugeCount; ++g) {
       GaugeObjects& o = objects.gauges[g];
-      o.background = wxBrush(ToWx(gauges[g]->background));
-      o.foreground = wxBrush(ToWx(gauges[g]->foreground));
-      o.foreground_pen = wxPen(ToWx(gauges[g]->foreground), 1, wxPENSTYLE_SOLID);
-      o.text = ToWx(gauges[g]->text);
+      o.background = wxBrush(ToWxColour(gauges[g]->background));
+      o.foreground = wxBrush(ToWxColour(gauges[g]->foreground));
+      o.foreground_pen = wxPen(ToWxColour(gauges[g]->foreground), 1, wxPENSTYLE_SOLID);
+      o.text = ToWxColour(gauges[g]->text);
     }
   }
 }
@@ -161,8 +159,8 @@ void CDiagramm::OnPaint(wxPaintEvent&) {
 void CDiagramm::PaintRound(wxDC& dc) const {
   const StatusObjects& objects = m_objects[m_chart.Status()];
   const StatusObjects& rim = m_objects[m_chart.RimStatus()];
-  const wxPoint centre = ToWx(m_chart.Center());
-  const wxRect pie = ToWx(m_chart.PieRect());
+  const wxPoint centre = ToWxPoint(m_chart.Center());
+  const wxRect pie = ToWxRect(m_chart.PieRect());
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   dc.SetFont(m_gaugeFont);
 
@@ -178,29 +176,29 @@ void CDiagramm::PaintRound(wxDC& dc) const {
     }
     if (sector.gauge == ChartGauge::Upload) {
       dc.SetPen(objects.gauges[static_cast<int>(ChartGauge::Download)].foreground_pen);
-      dc.DrawLine(centre, ToWx(m_chart.MarkerPoint()));
+      dc.DrawLine(centre, ToWxPoint(m_chart.MarkerPoint()));
     }
     const client::ChartGaugeRecord& record = m_chart.Gauge(sector.gauge);
     dc.SetTextForeground(g.text);
-    DrawClipped(dc, record.text, ToWx(record.text_rect), wxALIGN_CENTER);
+    DrawClipped(dc, record.text, ToWxRect(record.text_rect), wxALIGN_CENTER);
   }
 
   // Separators, hub and the bevelled rim.
   dc.SetPen(rim.rim[3]);
   dc.SetBrush(objects.title_brush);
-  for (client::Point p : {m_chart.P1(), m_chart.P2(), m_chart.P3(), m_chart.P4()}) dc.DrawLine(ToWx(p), centre);
-  dc.DrawEllipse(ToWx(m_chart.HubRect()));
+  for (client::Point p : {m_chart.P1(), m_chart.P2(), m_chart.P3(), m_chart.P4()}) dc.DrawLine(ToWxPoint(p), centre);
+  dc.DrawEllipse(ToWxRect(m_chart.HubRect()));
   dc.SetBrush(*wxTRANSPARENT_BRUSH);
   for (int i = 0; i < 6; ++i) {
     dc.SetPen(rim.rim[i]);
-    dc.DrawEllipse(ToWx(m_chart.RimRect(i)));
+    dc.DrawEllipse(ToWxRect(m_chart.RimRect(i)));
   }
 
   // The name in the middle.
   dc.SetTextForeground(objects.title_text);
   dc.SetFont(m_titleFont);
   for (const CEllipsenText::Line& line : m_chart.Title().Lines())
-    if (!line.text.empty()) dc.DrawLabel(wxString(line.text), ToWx(line.rect), wxALIGN_CENTER);
+    if (!line.text.empty()) dc.DrawLabel(wxString(line.text), ToWxRect(line.rect), wxALIGN_CENTER);
 }
 
 void CDiagramm::PaintRow(wxDC& dc) const {
@@ -212,17 +210,17 @@ void CDiagramm::PaintRow(wxDC& dc) const {
   dc.DrawRoundedRectangle(0, 0, m_chart.Width(), m_chart.Height(), 4);
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(pen.GetColour()));
-  dc.DrawRectangle(ToWx(cells.lamp));
+  dc.DrawRectangle(ToWxRect(cells.lamp));
 
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   dc.SetTextForeground(objects.title_text);
   dc.SetFont(m_titleFont);
   const int vcentre = wxALIGN_CENTER_VERTICAL;
-  DrawClipped(dc, m_chart.GetName(), ToWx(cells.name), wxALIGN_LEFT | vcentre);
-  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Upload), ToWx(cells.upload), wxALIGN_RIGHT | vcentre);
-  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Download), ToWx(cells.download), wxALIGN_RIGHT | vcentre);
-  DrawClipped(dc, m_chart.Text(ChartGauge::Time), ToWx(cells.time), wxALIGN_CENTER);
-  DrawClipped(dc, m_chart.Text(ChartGauge::Progress), ToWx(cells.progress), wxALIGN_CENTER);
+  DrawClipped(dc, m_chart.GetName(), ToWxRect(cells.name), wxALIGN_LEFT | vcentre);
+  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Upload), ToWxRect(cells.upload), wxALIGN_RIGHT | vcentre);
+  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Download), ToWxRect(cells.download), wxALIGN_RIGHT | vcentre);
+  DrawClipped(dc, m_chart.Text(ChartGauge::Time), ToWxRect(cells.time), wxALIGN_CENTER);
+  DrawClipped(dc, m_chart.Text(ChartGauge::Progress), ToWxRect(cells.progress), wxALIGN_CENTER);
 }
 
 void CDiagramm::PaintOutsideShape(wxDC& dc) const {

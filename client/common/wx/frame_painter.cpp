@@ -11,11 +11,6 @@ using client::Rect;
 using client::TextAlign;
 using client::TextPlacement;
 
-wxColour ToWxColour(client::ColorRef color) {
-  const client::Rgb c = client::FromColorRef(color);
-  return wxColour(c.r, c.g, c.b);
-}
-
 wxFont FrameFont(int line_height, wxFontWeight weight) {
   // Fonts are asked for by the em size; the frame's sizes are line heights.
   // Step the em size down until a line fits (measured once per size).
@@ -56,12 +51,11 @@ FrameDrawingObjects FrameDrawingObjects::From(const client::MainColorBlock& colo
 
 namespace {
 
-wxRect ToWx(const Rect& r) { return wxRect(r.left, r.top, r.Width(), r.Height()); }
 
 void FillRect(wxDC& dc, const Rect& r, const wxBrush& brush) {
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(brush);
-  dc.DrawRectangle(ToWx(r));
+  dc.DrawRectangle(client::ToWxRect(r));
 }
 
 void DrawSegment(wxDC& dc, const client::Segment& s) { dc.DrawLine(s.from.x, s.from.y, s.to.x, s.to.y); }
@@ -73,7 +67,7 @@ void DrawButton(wxDC& dc, const Rect& square, bool hot, const FrameDrawingObject
   FillRect(dc, square, o.background);
   dc.SetPen(o.frame_pens[4]);
   dc.SetBrush(hot ? o.active_button : o.inactive_button);
-  dc.DrawEllipse(ToWx(square));
+  dc.DrawEllipse(client::ToWxRect(square));
   glyph();
 }
 
@@ -114,7 +108,7 @@ void DrawPlacedText(wxDC& dc, const TextPlacement& text, bool vertical_centre) {
   if (text.align == TextAlign::Center) x = r.left + (r.Width() - width) / 2;
   if (text.align == TextAlign::Right) x = r.right - width;
   const int y = vertical_centre ? r.top + (r.Height() - height) / 2 : r.top;
-  wxDCClipper clip(dc, ToWx(r));
+  wxDCClipper clip(dc, client::ToWxRect(r));
   dc.DrawText(s, x, y);
 }
 
@@ -134,7 +128,7 @@ void PaintFrame(wxDC& dc, const FrameModel& model, const FrameDrawingObjects& o)
   dc.SetPen(o.frame_pens[4]);
   DrawSegment(dc, client::TrackLine(l.scroll_track));
   dc.SetBrush(model.thumb_hot && model.thumb_pressed ? o.active_button : o.inactive_button);
-  dc.DrawEllipse(ToWx(model.Thumb()));
+  dc.DrawEllipse(client::ToWxRect(model.Thumb()));
 
   DrawButton(dc, l.close_button, model.close_hot, o, [&] {
     for (const auto& s : client::CloseGlyph(l.close_button)) DrawSegment(dc, s);
@@ -161,7 +155,7 @@ void PaintClientArea(wxDC& dc, const FrameModel& model, const FrameDrawingObject
     const Rect box = client::NoticeBox(measured, line);
     dc.SetPen(o.notice_border);
     dc.SetBrush(o.inactive_button);
-    dc.DrawRoundedRectangle(ToWx(box), client::kNoticeBoxCorner / 2.0);
+    dc.DrawRoundedRectangle(client::ToWxRect(box), client::kNoticeBoxCorner / 2.0);
     dc.SetTextForeground(ToWxColour(model.colors.error_text));
     DrawPlacedText(dc, {model.notice_text, box, TextAlign::Center}, true);
   }

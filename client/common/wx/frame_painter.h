@@ -5,6 +5,7 @@
 
 #include "client/common/color_scheme.h"
 #include "client/common/frame_model.h"
+#include "client/common/wx/wx_conversions.h"
 
 #include <wx/brush.h>
 #include <wx/colour.h>
@@ -14,7 +15,7 @@
 
 #include <array>
 
-wxColour ToWxColour(client::ColorRef color);
+using client::ToWxColour;
 
 // A sans-serif font (Arial where it exists) whose lines are at most
 // `line_height` pixels high, as the frame's texts are measured.

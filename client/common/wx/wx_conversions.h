@@ -11,6 +11,7 @@ namespace client {
 
 inline Rect ToRect(const wxRect& r) { return Rect::FromSize(r.x, r.y, r.width, r.height); }
 inline wxRect ToWxRect(const Rect& r) { return wxRect(r.left, r.top, r.Width(), r.Height()); }
+inline wxPoint ToWxPoint(Point p) { return wxPoint(p.x, p.y); }
 
 inline wxColour ToWxColour(ColorRef c) {
   const Rgb rgb = FromColorRef(c);
