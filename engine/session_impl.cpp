@@ -238,8 +238,10 @@ void session_impl::second_tick() {
         if (m_alerts.should_post(alert::info))
           m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce, event=stopped"));
       }
-      // Its connections go first: they point at it.
+      // Its connections go first: they point at it. What they moved since
+      // the last tick still counts for the session.
       purge_connections();
+      m_stat += t.statistics();
       i = m_torrents.erase(i);
       continue;
     }
@@ -271,11 +273,15 @@ void session_impl::second_tick() {
 
 void session_impl::shut_down() {
   m_tracker_manager.abort_all();
+  std::vector<torrent*> owed;
   for (auto& [h, t] : m_torrents) {
-    const bool owed = !t->is_paused() || t->should_request();
+    if (!t->is_paused() || t->should_request()) owed.push_back(t.get());
     t->abort();
-    if (owed) queue_tracker_request(t->generate_tracker_request(), {}, t->tracker_login());
   }
+  // The connections close first, so that the "stopped" announces carry all
+  // they moved.
+  purge_connections();
+  for (torrent* t : owed) queue_tracker_request(t->generate_tracker_request(), {}, t->tracker_login());
 }
 
 bool session_impl::network_round(std::uint32_t& last_tick) {

@@ -258,6 +258,7 @@ void torrent::second_tick(stat& accumulator) {
   for (resource_request* q : {&m_ul_bandwidth_quota, &m_dl_bandwidth_quota}) q->used = q->min = q->max = 0;
 
   if (m_paused) {
+    accumulator += m_stat;  // what its connections moved before the pause closed them
     m_stat.second_tick();
     return;
   }
@@ -321,6 +322,8 @@ void torrent::remove_peer(peer_connection* p) {
   }
   m_policy->connection_closed(*p);
   m_connections.erase(i);
+  // The bytes of its second under way would go with it.
+  m_stat += p->statistics();
 }
 
 // --- storage
