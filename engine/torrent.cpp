@@ -36,7 +36,7 @@ struct torrent::policy_host : policy::torrent_interface {
   piece_picker* picker() override { return t.m_picker.get(); }
   policy::connection* connect_to_peer(const address& a) override { return t.connect_to_peer(a).get(); }
   void disconnect(policy::connection& c, const char*) override { static_cast<peer_connection&>(c).disconnect(); }
-  std::uint32_t tracker_ip() const override { return 0; }
+  std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
 };
 
 torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainfo& info,
