@@ -356,13 +356,17 @@ void torrent::files_checked(const std::vector<piece_picker::downloading_piece>& 
   const bool first = !m_files_checked;
   m_files_checked = true;
   if (!first) return;
-  // Connections made before the check learn the piece count now.
+  // Connections made before the check learn the piece count now, and their
+  // peers learn which pieces we have: no bitfield could go out then.
   for (auto& [a, p] : m_connections) {
     try {
       p->init();
     } catch (const std::exception&) {
       p->disconnect();
+      continue;
     }
+    for (int i = 0; i < int(m_have_pieces.size()); ++i)
+      if (m_have_pieces[std::size_t(i)]) p->announce_piece(i);
   }
 }
 
