@@ -289,18 +289,14 @@ TEST(PeerTransfer, TotalsKeepTheBytesOfClosedConnections) {
   EXPECT_GT(down.total_download, down.total_payload_download);
   // With one torrent each, the sessions' totals are the torrents' once the
   // next second has been counted.
-  EXPECT_TRUE(wait_for(
-      [&] {
-        const engine::session_status s = seed->status();
-        return s.total_payload_upload == up.total_payload_upload && s.total_upload == up.total_upload &&
-               s.total_download == up.total_download;
-      },
-      std::chrono::seconds(10)));
-  EXPECT_TRUE(wait_for(
-      [&] {
-        const engine::session_status s = leech->status();
-        return s.total_payload_download == down.total_payload_download && s.total_download == down.total_download &&
-               s.total_upload == down.total_upload;
-      },
-      std::chrono::seconds(10)));
+  for (const auto& [ses, t] : {std::pair{seed.get(), up}, std::pair{leech.get(), down}}) {
+    EXPECT_TRUE(wait_for(
+        [&] {
+          const engine::session_status st = ses->status();
+          return st.total_payload_download == t.total_payload_download &&
+                 st.total_payload_upload == t.total_payload_upload && st.total_download == t.total_download &&
+                 st.total_upload == t.total_upload;
+        },
+        std::chrono::seconds(10)));
+  }
 }
