@@ -318,7 +318,10 @@ void report(const std::exception* e) { std::cerr << (e ? e->what() : "error!") <
 void session_impl::operator()() {
   {
     std::lock_guard l(m_mutex);
-    if (m_listen_port_first != 0 && m_listen_port_last != 0) open_listen_port();
+    // A listen_on that came before this thread started has opened the port
+    // already: opening it again would refuse connections in between, or
+    // move to another port.
+    if (!m_listen_socket && m_listen_port_first != 0 && m_listen_port_last != 0) open_listen_port();
   }
   std::uint32_t last_tick = platform::timeGetTime();
   for (bool running = true; running;) {
