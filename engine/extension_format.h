@@ -38,7 +38,7 @@ enum extension_index : int {
 inline constexpr std::array<std::string_view, num_extensions> extension_names = {"chat", "metadata",
                                                                                  "peer_exchange", "listen_port"};
 inline constexpr std::array<std::string_view, num_extensions> extension_protocol_names = {
-    "LT_chat", "LT_metadata", "LT_peer_exchange", "LT_listen_port"};
+    "QF_chat", "QF_metadata", "QF_peer_exchange", "QF_listen_port"};
 
 using extension_switches = std::array<bool, num_extensions>;
 // The peer's number for each extension, -1 when it does not support it.

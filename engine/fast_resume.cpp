@@ -4,9 +4,9 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <sys/stat.h>
 
-#include "engine/network_error.h"
 #include "engine/piece_manager.h"
 #include "engine/storage.h"
 
@@ -52,33 +52,50 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
   const int num_pieces = info.num_pieces();
   const std::string pieces_text = std::to_string(num_pieces);
   resume_state state;
+  if (rd.type() != entry::dictionary_t) {
+    error = "fast-resume data is not a dictionary";
+    return;
+  }
+  // The key being read, to name it when its value has the wrong shape.
+  std::string_view reading = "file-format";
+  auto bad_value = [&](const char* what) {
+    error = "invalid \"" + std::string(reading) + "\" in fast-resume data: " + what;
+  };
   try {
     const entry* format = rd.find_key("file-format");
     if (!format || format->type() != entry::string_t || format->string() != file_format) {
       error = "missing file format tag";
       return;
     }
+    reading = "file-version";
     if (const entry::integer_type version = rd["file-version"].integer(); version >= 2) {
       error = "incompatible file version " + std::to_string(version);
       return;
     }
+    reading = "info-hash";
     const std::string& hash = rd["info-hash"].string();
     if (hash != info.info_hash().to_string()) {
       error = "mismatching info-hash: " + hash;
       return;
     }
 
+    reading = "peers";
     if (const entry* peers = rd.find_key("peers")) {
       for (const entry& p : peers->list()) {
         const auto port = static_cast<std::uint16_t>(p["port"].integer());
         // Peers are written as dotted quads; anything else is no peer of
         // ours, and no name is ever looked up for it.
-        auto a = address::parse_dotted(p["ip"].string(), port);
-        if (!a) throw network_error(network_error::host_not_found);
+        const std::string& ip = p["ip"].string();
+        auto a = address::parse_dotted(ip, port);
+        if (!a) {
+          error = "invalid peer address in fast-resume data: '" + ip + "'";
+          return;
+        }
         state.peers.push_back(*a);
       }
     }
 
+    reading = "slots";
     const entry::list_type& slots = rd["slots"].list();
     if (slots.size() > static_cast<std::size_t>(num_pieces)) {
       error = "file has more slots than torrent (slots: " + std::to_string(slots.size()) + " size: " + pieces_text +
@@ -93,10 +110,28 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
       }
       state.slots.push_back(static_cast<int>(v));
     }
+    // A map that names a piece twice, or puts a piece into a slot too small
+    // for it, describes no disk.
+    std::vector<bool> seen(static_cast<std::size_t>(num_pieces), false);
+    for (int s = 0; s < static_cast<int>(state.slots.size()); ++s) {
+      const int p = state.slots[static_cast<std::size_t>(s)];
+      if (p < 0) continue;
+      if (seen[static_cast<std::size_t>(p)]) {
+        error = "piece " + std::to_string(p) + " is in more than one slot of the slot map";
+        return;
+      }
+      if (info.piece_size(p) > info.piece_size(s)) {
+        error = "piece " + std::to_string(p) + " does not fit into slot " + std::to_string(s);
+        return;
+      }
+      seen[static_cast<std::size_t>(p)] = true;
+    }
 
+    reading = "blocks per piece";
     const int blocks_per_piece = static_cast<int>(info.piece_length() / block_size);
     if (rd["blocks per piece"].integer() == blocks_per_piece) {
       std::unique_ptr<storage> st;
+      reading = "unfinished";
       for (const entry& u : rd["unfinished"].list()) {
         const entry::integer_type index = u["piece"].integer();
         if (index < 0 || index >= num_pieces) {
@@ -137,6 +172,7 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
       }
     }
 
+    reading = "file sizes";
     std::vector<std::pair<std::int64_t, std::time_t>> sizes;
     for (const entry& f : rd["file sizes"].list()) {
       const auto& pair = f.list();
@@ -167,13 +203,14 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
     }
 
     if (!match_filesizes(info, sizes, save_path, error)) return;
-  } catch (const type_error&) {
+  } catch (const type_error& e) {
+    bad_value(e.what());
     return;
-  } catch (const invalid_encoding&) {
+  } catch (const invalid_encoding& e) {
+    bad_value(e.what());
     return;
-  } catch (const file_error&) {
-    return;
-  } catch (const network_error&) {
+  } catch (const file_error& e) {
+    error = std::string("the files could not be compared with the fast-resume data: ") + e.what();
     return;
   }
   out = std::move(state);

@@ -27,10 +27,10 @@ struct resume_state {
 
 // Reads `resume` for the torrent `info` whose files lie under `save_path`
 // and whose blocks are `block_size` bytes. On success `out` holds what the
-// data says; on a rejection `error` tells why and `out` stays empty. Data
-// that is no valid fast-resume dictionary at all (wrong types, a peer that
-// is no address, unreadable files) is dropped without an error text. An
-// undefined entry reads nothing and is no error.
+// data says; on a rejection `error` tells why and `out` stays empty, be it
+// a check that failed, a value of the wrong type, a peer that is no address
+// or files that cannot be read. An undefined entry reads nothing and is no
+// error.
 void parse_resume_data(const entry& resume, const torrent_metainfo& info, const std::filesystem::path& save_path,
                        int block_size, resume_state& out, std::string& error);
 

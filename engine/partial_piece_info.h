@@ -19,8 +19,7 @@ struct partial_piece_info {
   std::bitset<max_blocks_per_piece> finished_blocks;
   // The peer each block was requested from.
   std::array<address, max_blocks_per_piece> peer{};
-  // How many requests of each block are out (0 or 1; the picker asks one
-  // peer per block outside the end game).
+  // How often each block was requested, as the picker counts it.
   std::array<std::int32_t, max_blocks_per_piece> num_downloads{};
 };
 

@@ -190,6 +190,7 @@ void piece_picker::mark_as_downloading(piece_block block, const address& peer) {
   downloading_piece& dp = start_download(block.piece_index);
   dp.info[block.block_index] = peer;
   dp.requested.set(block.block_index);
+  ++dp.num_downloads[std::size_t(block.block_index)];
 }
 
 void piece_picker::mark_as_finished(piece_block block, const address& peer) {

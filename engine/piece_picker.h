@@ -6,6 +6,7 @@
 // count so that every update is constant time and picking visits only as
 // many buckets as it needs.
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <random>
@@ -34,6 +35,8 @@ class piece_picker {
     std::bitset<max_blocks_per_piece> finished;
     // The peer each block was requested from or received from.
     std::vector<address> info = std::vector<address>(max_blocks_per_piece);
+    // How often each block was requested, from whichever peer.
+    std::array<std::int32_t, max_blocks_per_piece> num_downloads{};
   };
 
   // Every piece starts as had, with no peers; files_checked brings the

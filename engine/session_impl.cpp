@@ -238,8 +238,10 @@ void session_impl::second_tick() {
         if (m_alerts.should_post(alert::info))
           m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce, event=stopped"));
       }
-      // Its connections go first: they point at it.
+      // Its connections go first: they point at it. What they moved since
+      // the last tick still counts for the session.
       purge_connections();
+      m_stat += t.statistics();
       i = m_torrents.erase(i);
       continue;
     }
@@ -271,11 +273,15 @@ void session_impl::second_tick() {
 
 void session_impl::shut_down() {
   m_tracker_manager.abort_all();
+  std::vector<torrent*> owed;
   for (auto& [h, t] : m_torrents) {
-    const bool owed = !t->is_paused() || t->should_request();
+    if (!t->is_paused() || t->should_request()) owed.push_back(t.get());
     t->abort();
-    if (owed) queue_tracker_request(t->generate_tracker_request(), {}, t->tracker_login());
   }
+  // The connections close first, so that the "stopped" announces carry all
+  // they moved.
+  purge_connections();
+  for (torrent* t : owed) queue_tracker_request(t->generate_tracker_request(), {}, t->tracker_login());
 }
 
 bool session_impl::network_round(std::uint32_t& last_tick) {
@@ -312,7 +318,10 @@ void report(const std::exception* e) { std::cerr << (e ? e->what() : "error!") <
 void session_impl::operator()() {
   {
     std::lock_guard l(m_mutex);
-    if (m_listen_port_first != 0 && m_listen_port_last != 0) open_listen_port();
+    // A listen_on that came before this thread started has opened the port
+    // already: opening it again would refuse connections in between, or
+    // move to another port.
+    if (!m_listen_socket && m_listen_port_first != 0 && m_listen_port_last != 0) open_listen_port();
   }
   std::uint32_t last_tick = platform::timeGetTime();
   for (bool running = true; running;) {

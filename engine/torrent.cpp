@@ -36,7 +36,7 @@ struct torrent::policy_host : policy::torrent_interface {
   piece_picker* picker() override { return t.m_picker.get(); }
   policy::connection* connect_to_peer(const address& a) override { return t.connect_to_peer(a).get(); }
   void disconnect(policy::connection& c, const char*) override { static_cast<peer_connection&>(c).disconnect(); }
-  std::uint32_t tracker_ip() const override { return 0; }
+  std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
 };
 
 torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainfo& info,
@@ -258,6 +258,7 @@ void torrent::second_tick(stat& accumulator) {
   for (resource_request* q : {&m_ul_bandwidth_quota, &m_dl_bandwidth_quota}) q->used = q->min = q->max = 0;
 
   if (m_paused) {
+    accumulator += m_stat;  // what its connections moved before the pause closed them
     m_stat.second_tick();
     return;
   }
@@ -321,6 +322,8 @@ void torrent::remove_peer(peer_connection* p) {
   }
   m_policy->connection_closed(*p);
   m_connections.erase(i);
+  // The bytes of its second under way would go with it.
+  m_stat += p->statistics();
 }
 
 // --- storage
@@ -353,13 +356,17 @@ void torrent::files_checked(const std::vector<piece_picker::downloading_piece>& 
   const bool first = !m_files_checked;
   m_files_checked = true;
   if (!first) return;
-  // Connections made before the check learn the piece count now.
+  // Connections made before the check learn the piece count now, and their
+  // peers learn which pieces we have: no bitfield could go out then.
   for (auto& [a, p] : m_connections) {
     try {
       p->init();
     } catch (const std::exception&) {
       p->disconnect();
+      continue;
     }
+    for (int i = 0; i < int(m_have_pieces.size()); ++i)
+      if (m_have_pieces[std::size_t(i)]) p->announce_piece(i);
   }
 }
 

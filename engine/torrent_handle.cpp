@@ -251,10 +251,8 @@ void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) 
     p.blocks_in_piece = picker.blocks_in_piece(d.index);
     p.requested_blocks = d.requested;
     p.finished_blocks = d.finished;
-    for (std::size_t b = 0; b < p.peer.size() && b < d.info.size(); ++b) {
-      p.peer[b] = d.info[b];
-      p.num_downloads[b] = d.requested[b] && !d.finished[b] ? 1 : 0;
-    }
+    for (std::size_t b = 0; b < p.peer.size() && b < d.info.size(); ++b) p.peer[b] = d.info[b];
+    p.num_downloads = d.num_downloads;
     queue.push_back(p);
   }
 }

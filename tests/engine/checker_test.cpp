@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -86,6 +87,22 @@ void scribble_unnoticed(const std::filesystem::path& p, std::size_t at) {
   timespec times[2] = {st.st_atim, st.st_mtim};
   ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
 }
+
+// A named pipe in place of a torrent's file: opening it for reading blocks
+// the checker until release() lets it go on (at the latest when this object
+// goes, which must be before the session).
+struct blocking_file {
+  explicit blocking_file(std::filesystem::path p) : path(std::move(p)) {
+    EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  }
+  ~blocking_file() { release(); }
+  bool release() const {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
+  }
+  std::filesystem::path path;
+};
 
 }  // namespace
 
@@ -210,6 +227,7 @@ TEST(StorageChecker, BadResumeDataOfEveryKindEndsInAFullCheck) {
   };
   session s(qf);
   s.set_severity_level(alert::debug);
+  alert_log log(s);
   std::vector<std::pair<torrent_handle, std::unique_ptr<test_torrent>>> added;
   for (std::size_t i = 0; i < damage.size(); ++i) {
     auto t = std::make_unique<test_torrent>(std::vector<std::pair<std::string, std::int64_t>>{{"t", 4096}}, 1024,
@@ -228,6 +246,13 @@ TEST(StorageChecker, BadResumeDataOfEveryKindEndsInAFullCheck) {
     ASSERT_TRUE(checked(h));
     EXPECT_EQ(pieces_of(h), bits(4, {0, 3}));
   }
+  // Each rejection is reported, and says why.
+  const auto reasons = log.of<fastresume_rejected_alert>();
+  EXPECT_EQ(reasons.size(), damage.size());
+  for (const auto& r : reasons) EXPECT_FALSE(r.empty());
+  EXPECT_EQ(std::count(reasons.begin(), reasons.end(), "invalid peer address in fast-resume data: 'example.com'"), 1);
+  EXPECT_EQ(std::count(reasons.begin(), reasons.end(), "piece 3 is in more than one slot of the slot map"), 1);
+  EXPECT_EQ(std::count(reasons.begin(), reasons.end(), "fast-resume data is not a dictionary"), 2);
 }
 
 TEST(StorageChecker, ATorrentRemovedWhileWaitingOrCheckedNeverEntersTheSession) {
@@ -235,20 +260,10 @@ TEST(StorageChecker, ATorrentRemovedWhileWaitingOrCheckedNeverEntersTheSession) 
   // The first torrent's file is a named pipe: its check blocks until the
   // test lets it go on.
   test_torrent slow({{"slow.bin", 8192}}, 1024, 1);
-  ASSERT_EQ(::mkfifo((dir.path() / "slow.bin").c_str(), 0600), 0);
-  auto release = [&] {
-    int fd = ::open((dir.path() / "slow.bin").c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) ::close(fd);
-    return fd >= 0;
-  };
   test_torrent waiting({{"w.bin", 4096}}, 1024, 2);
   test_torrent later({{"later.bin", 4096}}, 1024, 3);
   session s(qf);
-  // Whatever happens, the checker is let go before the session ends.
-  struct let_go {
-    std::function<bool()> f;
-    ~let_go() { f(); }
-  } guard{release};
+  const blocking_file pipe(dir.path() / "slow.bin");
   s.set_severity_level(alert::debug);
   alert_log log(s);
   torrent_handle a = s.add_torrent(slow.info, dir.path());
@@ -258,7 +273,7 @@ TEST(StorageChecker, ATorrentRemovedWhileWaitingOrCheckedNeverEntersTheSession) 
   s.remove_torrent(b);
   EXPECT_FALSE(b.is_valid());
   s.remove_torrent(a);
-  ASSERT_TRUE(eventually(release));
+  ASSERT_TRUE(eventually([&] { return pipe.release(); }));
   // The checker takes one torrent at a time: once the next one is through,
   // the removed ones are behind it.
   torrent_handle c = s.add_torrent(later.info, dir.path());
@@ -268,6 +283,35 @@ TEST(StorageChecker, ATorrentRemovedWhileWaitingOrCheckedNeverEntersTheSession) 
   EXPECT_EQ(s.get_torrents(), std::vector<torrent_handle>{c});
   log.drain();
   EXPECT_TRUE(log.of<file_error_alert>().empty());
+}
+
+// Fast-resume data that puts piece 1 into slot 0, for a torrent allocated
+// in full: the check brings piece 1 home first, and while it reads the
+// piece (from a pipe that blocks) the handle reports the allocation phase.
+TEST(StorageChecker, TheAllocationPhaseShowsAsAllocating) {
+  temp_dir dir;
+  test_torrent t({{"pipe.bin", 4096}}, 1024, 4);
+  session s(qf);
+  const blocking_file pipe(dir.path() / "pipe.bin");
+  s.set_severity_level(alert::debug);
+  alert_log log(s);
+  struct ::stat st;
+  ASSERT_EQ(::stat(pipe.path.c_str(), &st), 0);
+  entry rd(entry::dictionary_t);
+  rd["file-format"] = std::string("quillfern resume file");
+  rd["file-version"] = entry::integer_type{1};
+  rd["info-hash"] = t.info.info_hash().to_string();
+  rd["slots"] = entry::list_type{entry(entry::integer_type{1})};
+  rd["blocks per piece"] = entry::integer_type{1};
+  rd["unfinished"] = entry::list_type{};
+  rd["file sizes"] = entry::list_type{
+      entry(entry::list_type{entry(entry::integer_type{0}), entry(entry::integer_type{st.st_mtim.tv_sec})})};
+  torrent_handle h = s.add_torrent(t.info, dir.path(), rd, false);
+  ASSERT_TRUE(eventually([&] { return h.status().state == allocating; }));
+  EXPECT_TRUE(log.of<fastresume_rejected_alert>().empty());
+  ASSERT_TRUE(eventually([&] { return pipe.release(); }));
+  // The pipe holds no piece: the check ends with a file error.
+  EXPECT_TRUE(eventually([&] { return !log.of<file_error_alert>().empty(); }));
 }
 
 TEST(StorageChecker, ATorrentOfEmptyFilesPassesItsCheck) {

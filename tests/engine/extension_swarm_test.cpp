@@ -233,6 +233,26 @@ TEST(ExtensionSwarm, HandshakeThatSpansTheMetadataCheck) {
   ::close(fd);
 }
 
+// A torrent known only by its info-hash whose files are on disk already: its
+// peer sent the metadata, and learns of the pieces the check found even
+// though no bitfield could go out at the handshake.
+TEST(ExtensionSwarm, PiecesFoundByTheCheckReachThePeersConnectedBefore) {
+  temp_dir dir;
+  const std::vector<file_spec> files = {{"a.bin", 150000}};
+  const engine::torrent_metainfo info = make_torrent(dir.path / "holder", "payload", files, 16384);
+  const auto ih = info.info_hash();
+  auto holder = make_session(10, base_port() + 900);
+  auto asker = make_session(11, base_port() + 950);
+  ASSERT_TRUE(holder->is_listening());
+  holder->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "holder").resume();
+  asker->add_torrent(info, dir.path / "asker").resume();
+  ASSERT_TRUE(wait_for([&] { return with_torrent(*asker, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+  add_peer(*asker, ih, address(127, 0, 0, 10, holder->listen_port()));
+  ASSERT_TRUE(wait_for([&] { return is_seed(*holder, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_for([&] { return is_seed(*asker, ih); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(same_files(dir.path / "holder" / "payload", dir.path / "asker" / "payload", files));
+}
+
 TEST(ExtensionSwarm, PeerExchangeLeadsToAnotherPeer) {
   // Nobody has any data, so nobody becomes a seed and drops the others.
   temp_dir dir;

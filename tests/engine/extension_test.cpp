@@ -108,7 +108,7 @@ struct PeerExtensions : ::testing::Test {
     ext.handshake_received(true, false, out);
     take();
     receive(raw({20, 0}) +
-            "d1:md7:LT_chati11e11:LT_metadatai12e16:LT_peer_exchangei13e14:LT_listen_porti14eee");
+            "d1:md7:QF_chati11e11:QF_metadatai12e16:QF_peer_exchangei13e14:QF_listen_porti14eee");
     ASSERT_TRUE(ext.extension_handshake_received());
   }
 };
@@ -119,7 +119,7 @@ TEST(ExtensionFormatLists, HandshakeAndOlderListGoldenBytes) {
   send_buffer out;
   wire::write_extension_handshake(out, {true, true, true, true}, 6881, "Quillfern");
   const std::string hs =
-      "d1:md7:LT_chati1e14:LT_listen_porti4e11:LT_metadatai2e16:LT_peer_exchangei3ee1:pi6881e1:v9:Quillferne";
+      "d1:md7:QF_chati1e14:QF_listen_porti4e11:QF_metadatai2e16:QF_peer_exchangei3ee1:pi6881e1:v9:Quillferne";
   EXPECT_EQ(bytes(out), be32(std::uint32_t(2 + hs.size())) + raw({20, 0}) + hs);
 
   send_buffer list;
@@ -145,7 +145,7 @@ TEST_F(PeerExtensions, HandshakeOrOlderListFollowsThePeersMarks) {
 
 TEST_F(PeerExtensions, HandshakeWithMSwitchesToTheOneByteForm) {
   ext.handshake_received(true, false, out);
-  receive(raw({20, 0}) + "d1:md7:LT_chati7e11:LT_metadatai0e14:LT_listen_porti300ee1:pi7000e1:v3:abce");
+  receive(raw({20, 0}) + "d1:md7:QF_chati7e11:QF_metadatai0e14:QF_listen_porti300ee1:pi7000e1:v3:abce");
   EXPECT_TRUE(ext.extension_handshake_received());
   EXPECT_EQ(ext.peer_extension_id(wire::ext_chat), 6);
   EXPECT_EQ(ext.peer_extension_id(wire::ext_metadata), -1);       // 0: switched off
@@ -162,7 +162,7 @@ TEST_F(PeerExtensions, HandshakeWithMSwitchesToTheOneByteForm) {
 
 TEST_F(PeerExtensions, HandshakeWithoutMTakesTopLevelNamesInTheFourByteForm) {
   ext.handshake_received(true, false, out);
-  receive(raw({20, 0}) + "d7:LT_chati3e1:pi0ee");
+  receive(raw({20, 0}) + "d7:QF_chati3e1:pi0ee");
   EXPECT_FALSE(ext.extension_handshake_received());
   EXPECT_EQ(ext.peer_extension_id(wire::ext_chat), 2);
   EXPECT_TRUE(host.learnt.empty());  // port 0 names nobody
@@ -193,7 +193,7 @@ TEST_F(PeerExtensions, BadListsCloseWithTheirTexts) {
   EXPECT_EQ(error_of(raw({20})), invalid);
   EXPECT_EQ(error_of(raw({20, 0}) + "li1ee"), types);
   EXPECT_EQ(error_of(raw({20, 0}) + "d1:mi1ee"), types);
-  EXPECT_EQ(error_of(raw({20, 0}) + "d1:md7:LT_chat1:xee"), types);
+  EXPECT_EQ(error_of(raw({20, 0}) + "d1:md7:QF_chat1:xee"), types);
   EXPECT_EQ(error_of(raw({20, 0}) + "d1:p1:xe"), types);
   peer_extensions older(host);
   older.handshake_received(false, false, out);

@@ -18,6 +18,12 @@ namespace {
 
 constexpr int block = 16;
 
+entry ints(std::initializer_list<int> v) {
+  entry::list_type l;
+  for (int i : v) l.emplace_back(entry::integer_type{i});
+  return entry(l);
+}
+
 // A partial download: pieces 0 and 3 complete, blocks 0 and 2 of piece 1
 // written; 4 pieces of 64 bytes in two files.
 struct partial_download : ::testing::Test {
@@ -122,11 +128,6 @@ TEST_F(StorageFastResume, EachRejectionNamesItsReason) {
     rd[key] = std::move(value);
     return rd;
   };
-  auto ints = [](std::initializer_list<int> v) {
-    entry::list_type l;
-    for (int i : v) l.emplace_back(entry::integer_type{i});
-    return entry(l);
-  };
   EXPECT_EQ(rejection(changed("file-format", std::string("other"))), "missing file format tag");
   entry no_format = resume;
   no_format.dict().erase("file-format");
@@ -195,32 +196,49 @@ TEST_F(StorageFastResume, AWriteAfterSavingIsSeenEvenWithinTheSameSecond) {
             0u);
 }
 
-TEST_F(StorageFastResume, DataOfTheWrongShapeIsDroppedSilently) {
+TEST_F(StorageFastResume, DataOfTheWrongShapeIsRejectedWithItsReason) {
   engine::resume_state out;
   EXPECT_EQ(parse(entry(), out), "");
   EXPECT_TRUE(out.slots.empty());
-  auto silent = [&](const std::function<void(entry&)>& damage) {
+  auto reason = [&](const std::function<void(entry&)>& damage) {
     entry rd = resume;
     damage(rd);
-    engine::resume_state o;
-    EXPECT_EQ(parse(rd, o), "");
-    EXPECT_TRUE(o.slots.empty() && o.peers.empty() && o.unfinished.empty());
+    return rejection(rd);
   };
-  silent([](entry& rd) { rd["slots"] = std::string("x"); });
-  silent([](entry& rd) { rd["slots"].list().front() = std::string("x"); });
-  silent([](entry& rd) { rd.dict().erase("info-hash"); });
-  silent([](entry& rd) { rd["peers"].list().front()["ip"] = std::string("not.an.address"); });
-  silent([](entry& rd) { rd["peers"].list().front()["ip"] = entry::integer_type{7}; });
-  silent([](entry& rd) { rd["peers"].list().front() = entry::integer_type{7}; });
-  silent([](entry& rd) { rd["peers"].list().front().dict().erase("port"); });
-  silent([](entry& rd) { rd["file sizes"].list().front() = entry::list_type{}; });
-  silent([](entry& rd) { rd["file sizes"] = entry::integer_type{3}; });
-  silent([](entry& rd) { rd["unfinished"].list().front()["bitmask"] = entry::integer_type{1}; });
-  silent([](entry& rd) { rd["blocks per piece"] = std::string("4"); });
-  silent([](entry& rd) { rd = entry::list_type{}; });
+  const std::string wrong_type = "\" in fast-resume data: invalid type requested from entry";
+  EXPECT_EQ(reason([](entry& rd) { rd["slots"] = std::string("x"); }), "invalid \"slots" + wrong_type);
+  EXPECT_EQ(reason([](entry& rd) { rd["slots"].list().front() = std::string("x"); }), "invalid \"slots" + wrong_type);
+  EXPECT_EQ(reason([](entry& rd) { rd.dict().erase("info-hash"); }),
+            "invalid \"info-hash\" in fast-resume data: key not found: info-hash");
+  EXPECT_EQ(reason([](entry& rd) { rd["peers"].list().front()["ip"] = std::string("not.an.address"); }),
+            "invalid peer address in fast-resume data: 'not.an.address'");
+  EXPECT_EQ(reason([](entry& rd) { rd["peers"].list().front()["ip"] = entry::integer_type{7}; }),
+            "invalid \"peers" + wrong_type);
+  EXPECT_EQ(reason([](entry& rd) { rd["peers"].list().front() = entry::integer_type{7}; }),
+            "invalid \"peers" + wrong_type);
+  EXPECT_EQ(reason([](entry& rd) { rd["peers"].list().front().dict().erase("port"); }),
+            "invalid \"peers\" in fast-resume data: key not found: port");
+  EXPECT_EQ(reason([](entry& rd) { rd["file sizes"].list().front() = entry::list_type{}; }),
+            "invalid \"file sizes\" in fast-resume data: invalid file size entry");
+  EXPECT_EQ(reason([](entry& rd) { rd["file sizes"] = entry::integer_type{3}; }), "invalid \"file sizes" + wrong_type);
+  EXPECT_EQ(reason([](entry& rd) { rd["unfinished"].list().front()["bitmask"] = entry::integer_type{1}; }),
+            "invalid \"unfinished" + wrong_type);
+  EXPECT_EQ(reason([](entry& rd) { rd["blocks per piece"] = std::string("4"); }),
+            "invalid \"blocks per piece" + wrong_type);
+  EXPECT_EQ(reason([](entry& rd) { rd = entry::list_type{}; }), "fast-resume data is not a dictionary");
+  // A slot map that describes no disk: a piece twice, or a whole piece in
+  // the short last slot (read for a torrent that has one).
+  EXPECT_EQ(reason([&](entry& rd) { rd["slots"] = ints({0, 1, 0}); }),
+            "piece 0 is in more than one slot of the slot map");
+  test_torrent short_last{{{"s", 150}}, 64};
+  entry rd = resume;
+  rd["info-hash"] = short_last.info.info_hash().to_string();
+  rd["slots"] = ints({-1, -1, 0});
+  engine::resume_state o;
+  std::string error;
+  engine::parse_resume_data(rd, short_last.info, dir.path(), block, o, error);
+  EXPECT_EQ(error, "piece 0 does not fit into slot 2");
   // The unfinished piece's data is gone: its checksum cannot be read.
   std::filesystem::resize_file(dir.path() / "t/a", 70);
-  engine::resume_state o;
-  EXPECT_EQ(parse(resume, o), "");
-  EXPECT_TRUE(o.slots.empty());
+  EXPECT_EQ(rejection(resume).rfind("the files could not be compared with the fast-resume data: ", 0), 0u);
 }

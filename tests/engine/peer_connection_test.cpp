@@ -330,3 +330,49 @@ TEST_F(PeerConnectionRaw, HalfReceivedBogusPieceIsNoProgress) {
   ASSERT_NO_THROW(h.get_peer_info(peers));
   ::close(fd);
 }
+
+// At its connection limit the torrent refuses incoming connections, except
+// from the address its tracker was reached at, once that is known.
+TEST_F(PeerConnectionRaw, ConnectionLimitSparesTheTrackersAddress) {
+  const auto ih = info.info_hash();
+  with_torrent(*seed, ih, [](engine::torrent& t) { t.set_max_connections(2); });
+  ASSERT_TRUE(wait_for(
+      [&] {
+        int given = 0;
+        with_torrent(*seed, ih, [&](engine::torrent& t) { given = t.m_connections_quota.given; });
+        return given == 2;
+      },
+      std::chrono::seconds(10)));
+  auto attached = [&](std::uint32_t ip) {
+    bool found = false;
+    with_torrent(*seed, ih, [&](engine::torrent& t) {
+      for (const auto& [a, c] : t.peers()) found = found || a.ip == ip;
+    });
+    return found;
+  };
+  // Stays open until the test ends.
+  auto open = [&](std::uint32_t from) {
+    const int fd = connect_from(from);
+    EXPECT_GE(fd, 0);
+    const std::string hs = plain_handshake();
+    ::send(fd, hs.data(), hs.size(), MSG_NOSIGNAL);
+    return fd;
+  };
+  std::vector<int> fds;
+  for (std::uint32_t ip : {0x7f000005u, 0x7f000006u}) {
+    fds.push_back(open(ip));
+    ASSERT_TRUE(wait_for([&] { return attached(ip); }, std::chrono::seconds(10)));
+  }
+  const std::string refused = "too many connections, refusing incoming connection";
+  fds.push_back(open(0x7f000009));
+  EXPECT_TRUE(saw_error(refused));
+  EXPECT_FALSE(attached(0x7f000009));
+
+  with_torrent(*seed, ih, [](engine::torrent& t) { t.tracker_address = engine::address(127, 0, 0, 9, 6969); });
+  fds.push_back(open(0x7f000009));
+  EXPECT_TRUE(wait_for([&] { return attached(0x7f000009); }, std::chrono::seconds(10)));
+  fds.push_back(open(0x7f000007));
+  EXPECT_TRUE(saw_error(refused));
+  EXPECT_FALSE(attached(0x7f000007));
+  for (int fd : fds) ::close(fd);
+}

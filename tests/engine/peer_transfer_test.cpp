@@ -251,3 +251,52 @@ TEST(PeerTransfer, SilentPeerGetsItsBlocksRequestedAgain) {
   });
   EXPECT_TRUE(given_back);
 }
+
+// The bytes of a connection count once it is closed, in its torrent's totals
+// and then in the session's: a small torrent moves within a second, and the
+// leech closes the connection as soon as it is complete.
+TEST(PeerTransfer, TotalsKeepTheBytesOfClosedConnections) {
+  temp_dir dir;
+  const std::int64_t size = 1024 * 1024;
+  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", {{"x.bin", size}}, 262144);
+  const auto ih = info.info_hash();
+  auto seed = make_session(2, base_port() + 100);
+  auto leech = make_session(3, base_port() + 900);
+  const engine::torrent_handle seeding = seed->add_torrent(info, dir.path / "seed");
+  const engine::torrent_handle leeching = leech->add_torrent(info, dir.path / "leech");
+  seeding.resume();
+  leeching.resume();
+  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_for([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+  add_peer(*leech, ih, engine::address(127, 0, 0, 2, seed->listen_port()));
+  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
+  // A paused torrent's peers are no longer ticked: what the leech took in
+  // must still reach its session.
+  leeching.pause();
+  auto closed = [&](engine::session& s) {
+    bool none = false;
+    with_torrent(s, ih, [&](engine::torrent& t) { none = t.peers().empty(); });
+    return none;
+  };
+  ASSERT_TRUE(wait_for([&] { return closed(*seed) && closed(*leech); }, std::chrono::seconds(30)));
+
+  const engine::torrent_status up = seeding.status();
+  const engine::torrent_status down = leeching.status();
+  EXPECT_GE(up.total_payload_upload, size);
+  EXPECT_EQ(up.total_payload_upload, down.total_payload_download);
+  // Handshakes, bitfields and message headers are counted apart.
+  EXPECT_GT(up.total_upload, up.total_payload_upload);
+  EXPECT_GT(down.total_download, down.total_payload_download);
+  // With one torrent each, the sessions' totals are the torrents' once the
+  // next second has been counted.
+  for (const auto& [ses, t] : {std::pair{seed.get(), up}, std::pair{leech.get(), down}}) {
+    EXPECT_TRUE(wait_for(
+        [&] {
+          const engine::session_status st = ses->status();
+          return st.total_payload_download == t.total_payload_download &&
+                 st.total_payload_upload == t.total_payload_upload && st.total_download == t.total_download &&
+                 st.total_upload == t.total_upload;
+        },
+        std::chrono::seconds(10)));
+  }
+}

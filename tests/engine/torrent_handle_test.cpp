@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "engine/session.h"
+#include "engine/session_impl.h"
+#include "engine/torrent.h"
 #include "storage_test_support.h"
 
 using namespace engine;
@@ -179,6 +181,34 @@ TEST_F(TorrentHandleSession, LimitsAndLoginReachTheTorrent) {
   std::vector<partial_piece_info> queue;
   h.get_download_queue(queue);
   EXPECT_TRUE(queue.empty());  // a seed downloads nothing
+}
+
+TEST_F(TorrentHandleSession, DownloadQueueCarriesThePickersRecord) {
+  const auto t = three_files();
+  torrent_handle h = ses.add_torrent(t.info, dir.path(), entry(), true, 4096);  // 4 blocks a piece
+  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  const address a(10, 0, 0, 1, 6881), b(10, 0, 0, 2, 6881);
+  {
+    std::lock_guard l(ses.impl().m_mutex);
+    piece_picker& p = ses.impl().find_torrent(t.info.info_hash())->picker();
+    p.mark_as_downloading({2, 0}, a);
+    // Asked of one peer, given back (a choke, say), asked of another.
+    p.mark_as_downloading({2, 1}, a);
+    p.abort_download({2, 1});
+    p.mark_as_downloading({2, 1}, b);
+    p.mark_as_finished({2, 3}, b);  // arrived without a request
+  }
+  std::vector<partial_piece_info> queue;
+  h.get_download_queue(queue);
+  ASSERT_EQ(queue.size(), 1u);
+  const partial_piece_info& q = queue[0];
+  EXPECT_EQ(q.piece_index, 2);
+  EXPECT_EQ(q.blocks_in_piece, 4);
+  EXPECT_EQ(q.requested_blocks.to_ulong(), 0b1011u);
+  EXPECT_EQ(q.finished_blocks.to_ulong(), 0b1000u);
+  EXPECT_EQ(q.peer[0], a);
+  EXPECT_EQ(q.peer[1], b);
+  EXPECT_EQ((std::vector<int>(q.num_downloads.begin(), q.num_downloads.begin() + 4)), (std::vector<int>{1, 2, 0, 0}));
 }
 
 TEST_F(TorrentHandleSession, HandlesStaySafeWhileTorrentsComeAndGo) {
