@@ -16,7 +16,8 @@ constexpr int kFirstColumnWidth = 136;
 constexpr int kGroupHeader = 10;   // from a group's top to its first row
 constexpr int kGroupFooter = 3;    // below its last row
 constexpr int kRowPitch = 14;
-constexpr int kEditWidth = 26, kEditHeight = 13, kEditGap = 3;
+constexpr int kEditWidth = 23, kEditHeight = 13, kEditGap = 2;
+constexpr int kInset = 5;  // inside a group box, left and right
 constexpr int kRadioHeight = 11, kRadioPitch = 12;
 constexpr int kButtonHeight = 16;
 
@@ -31,11 +32,11 @@ int GroupHeight(int rows) { return kGroupHeader + rows * kRowPitch + kGroupFoote
 int AddColorGroup(std::vector<LayoutControl>& out, std::wstring_view group, int x, int y, int width) {
   const int height = GroupHeight(RowsOf(group));
   out.push_back({ControlKind::Group, 0, group, {x, y, width, height}});
-  const int edits_left = x + width - kMargin - 3 * kEditWidth - 2 * kEditGap;
+  const int edits_left = x + width - kInset - 3 * kEditWidth - 2 * kEditGap;
   int row_y = y + kGroupHeader;
   for (const SchemeRow& row : kSchemeRows) {
     if (row.group != group) continue;
-    out.push_back({ControlKind::Label, 0, row.label, {x + kMargin, row_y + 2, edits_left - 2 - x - kMargin, 9}});
+    out.push_back({ControlKind::Label, 0, row.label, {x + kInset, row_y + 2, edits_left - 2 - x - kInset, 9}});
     const int ids[3] = {row.red_id, row.green_id, row.blue_id};
     for (int k = 0; k < 3; ++k)
       out.push_back({ControlKind::Edit, ids[k], {}, {edits_left + k * (kEditWidth + kEditGap), row_y, kEditWidth, kEditHeight}});
@@ -94,7 +95,7 @@ DialogLayout BuildDialogLayout(int preview_right_dlu, int preview_bottom_dlu) {
   // Folder and buttons along the bottom.
   const int row_y = bottom + kRowGap;
   const int right = layout.width - kMargin;
-  constexpr int kButtonWidth = 50, kBrowseWidth = 22, kLabelWidth = 44;
+  constexpr int kButtonWidth = 50, kBrowseWidth = 22, kLabelWidth = 50;
   const int quit_x = right - kButtonWidth;
   const int save_x = quit_x - kColumnGap - kButtonWidth;
   const int browse_x = save_x - 3 * kColumnGap - kBrowseWidth;
