@@ -212,6 +212,13 @@ TEST(SchemeEditor, SaveRefusesBadValuesAndReportsAFolderItCannotCreate) {
   EXPECT_EQ(failed.focus_id, 0);
   EXPECT_EQ(failed.message, L"Failed to Create " + std::wstring(blocked.begin(), blocked.end()));
   EXPECT_FALSE(e.editor.Profile().GetProfileBinary("Configuration", "Main Colors"));
+
+  // A scheme file that cannot be written is reported, not passed over.
+  fs::create_directories(temp.Path("taken/Main Colors.tnts"));
+  const Outcome unwritten = e.editor.Save(texts, temp.Path("taken"));
+  EXPECT_FALSE(unwritten.done);
+  const std::string expected = temp.Path("taken") + "/Main Colors.tnts";
+  EXPECT_EQ(unwritten.message, L"Failed to Create " + std::wstring(expected.begin(), expected.end()));
 }
 
 TEST(SchemeEditor, QuitKeepsTheFolderWithItsSeparatorAndSavesNoScheme) {

@@ -139,3 +139,55 @@ TEST(TintwrightDialog, StatusSwitchKeepsEditsAndSaveWritesBothFiles) {
   EXPECT_EQ(fs::file_size(folder + "/Diagram Colors.tnts"), 560u);
   EXPECT_EQ(fs::file_size(folder + "/Main Colors.tnts"), 88u);
 }
+
+TEST(TintwrightDialog, MainEditsRepaintTheFrameAndTheChosenFolderIsLoaded) {
+  QF_REQUIRE_DISPLAY();
+  DialogFixture f;
+  // The frame's client area, right of the chart, shows the frame colour.
+  wxWindow* frame = f.dialog->Preview().FrameWindow();
+  constexpr int kX = 205, kY = 120;
+  f.dialog->EditOf(1053)->SetValue("200");  // main frame blue offset; raises the text event
+  const Rgb8 repainted{51, 51, 200};
+  wxImage shot = gui_test::CaptureUntil(frame, [&](const wxImage& img) { return PixelAt(img, kX, kY) == repainted; });
+  EXPECT_EQ(PixelAt(shot, kX, kY), repainted);
+
+  // ">>": the chosen folder's schemes are loaded and shown from Queued.
+  const std::string saved = (f.dir / "other").string();
+  f.dialog->EditOf(1027)->SetValue("77");
+  f.dialog->EditOf(kFolderEditId)->ChangeValue(saved);
+  f.Click(kSaveId);
+  ASSERT_TRUE(fs::exists(saved + "/Main Colors.tnts"));
+  f.Click(1006);
+  f.dialog->EditOf(1027)->SetValue("5");
+  f.ui.folder_answers.push_back(saved + "/");
+  f.Click(kBrowseId);
+  EXPECT_EQ(f.ui.asked.back().what, "folder");
+  EXPECT_EQ(f.ui.asked.back().text, "Select color scheme folder");
+  EXPECT_EQ(f.dialog->Editor().Status(), client::Queued);
+  EXPECT_TRUE(dynamic_cast<wxRadioButton*>(f.dialog->FindWindow(1003))->GetValue());
+  EXPECT_EQ(f.dialog->EditOf(1027)->GetValue(), "77");
+  EXPECT_EQ(f.dialog->EditOf(1053)->GetValue(), "200");
+  EXPECT_EQ(f.dialog->EditOf(kFolderEditId)->GetValue(), saved + "/");
+  // A cancelled chooser changes nothing.
+  f.Click(kBrowseId);
+  EXPECT_EQ(f.dialog->EditOf(kFolderEditId)->GetValue(), saved + "/");
+}
+
+TEST(TintwrightDialog, QuitKeepsTheFolderOnlyWithValidValues) {
+  QF_REQUIRE_DISPLAY();
+  DialogFixture f;
+  platform::profile profile(f.dir / "Tintwright.ini");
+  const std::string folder = (f.dir / "kept").string();
+  f.dialog->EditOf(kFolderEditId)->ChangeValue(folder);
+  f.dialog->EditOf(1085)->ChangeValue("256");
+  f.Click(wxID_OK);
+  EXPECT_TRUE(f.dialog->IsShown());
+  EXPECT_EQ(f.ui.Messages().size(), 1u);
+  EXPECT_EQ(profile.GetProfileString("Configuration", "ColorSchemePath"), (f.dir / "schemes").string() + "/");
+
+  f.dialog->EditOf(1085)->ChangeValue("0");
+  f.Click(wxID_OK);
+  EXPECT_FALSE(f.dialog->IsShown());
+  EXPECT_EQ(profile.GetProfileString("Configuration", "ColorSchemePath"), folder + "/");
+  EXPECT_FALSE(fs::exists(folder));
+}
