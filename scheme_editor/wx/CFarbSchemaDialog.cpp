@@ -93,8 +93,9 @@ wxTextCtrl* CFarbSchemaDialog::EditOf(int id) const {
 void CFarbSchemaDialog::CreatePreviews() {
   m_editor.LoadSchemes();
   if (!m_preview)
-    m_preview = CreateSchemePreview(this, wxRect(wxPoint(kPreviewLeft, kPreviewTop), wxPoint(kPreviewRight, kPreviewBottom)),
-                                    m_editor.Folder(), m_editor.Main(), m_editor.Table());
+    m_preview = CreateSchemePreview(
+        this, wxRect(kPreviewLeft, kPreviewTop, kPreviewRight - kPreviewLeft, kPreviewBottom - kPreviewTop),
+        m_editor.Folder(), m_editor.Main(), m_editor.Table());
   m_preview->SetMainColors(m_editor.Main());
   m_preview->ChartColorsChanged();
   m_radios[client::Queued]->SetValue(true);
