@@ -1,5 +1,6 @@
 #include "scheme_editor/scheme_editor.h"
 
+#include "client/common/frame_model.h"
 #include "client/common/paths.h"
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 namespace tintwright {
 namespace {
 
+using client::kColorSchemePathValue;
 using client::kConfigurationSection;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }

@@ -22,7 +22,6 @@ inline constexpr std::wstring_view kByteRangeMessage = L"Please enter an integer
 inline constexpr std::wstring_view kFailedToCreate = L"Failed to Create ";
 inline constexpr std::wstring_view kDialogTitle = L"Quillfern Color Scheme Editor";
 inline constexpr std::wstring_view kBrowseTitle = L"Select color scheme folder";
-inline constexpr std::string_view kColorSchemePathValue = "ColorSchemePath";
 
 // The "Torrent Status" radio buttons: control id, the status (chart entry)
 // it selects and its text.

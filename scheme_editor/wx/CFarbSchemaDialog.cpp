@@ -1,8 +1,9 @@
 #include "scheme_editor/wx/CFarbSchemaDialog.h"
 
+#include "client/common/icon_resources.h"
 #include "client/common/paths.h"
+#include "client/common/wx/icons.h"
 #include "scheme_editor/dialog_layout.h"
-#include "scheme_editor/wx/program_icon.h"
 
 #include <wx/button.h>
 #include <wx/radiobut.h>
@@ -22,13 +23,12 @@ int WxId(int id) { return id == kQuitId ? wxID_OK : id == 0 ? wxID_ANY : id; }
 
 }  // namespace
 
-CFarbSchemaDialog::CFarbSchemaDialog(wxWindow* parent, platform::profile profile, client::UiServices& ui,
-                                     client::DiagramColorTable& table)
+CFarbSchemaDialog::CFarbSchemaDialog(wxWindow* parent, platform::profile profile, client::UiServices& ui)
     : wxDialog(parent, wxID_ANY, Wx(kDialogTitle), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxMINIMIZE_BOX),
-      m_editor(std::move(profile), table),
+      m_editor(std::move(profile), client::GlobalDiagramColors()),
       m_ui(ui) {
-  SetIcons(ProgramIcon());
+  SetIcons(LoadIconSet(client::kApplicationIcon));
   CreateControls();
   m_folder->ChangeValue(wxString::FromUTF8(m_editor.Folder()));
   CreatePreviews();
@@ -95,7 +95,7 @@ void CFarbSchemaDialog::CreatePreviews() {
   if (!m_preview)
     m_preview = CreateSchemePreview(
         this, wxRect(kPreviewLeft, kPreviewTop, kPreviewRight - kPreviewLeft, kPreviewBottom - kPreviewTop),
-        m_editor.Folder(), m_editor.Main(), m_editor.Table());
+        m_editor.Profile(), m_editor.Folder(), m_editor.Main());
   m_preview->SetMainColors(m_editor.Main());
   m_preview->ChartColorsChanged();
   m_radios[client::Queued]->SetValue(true);

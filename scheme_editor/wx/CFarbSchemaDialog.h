@@ -21,9 +21,9 @@ class wxTextCtrl;
 class CFarbSchemaDialog : public wxDialog {
  public:
   // Settings live in `profile`; message boxes and the folder chooser go
-  // through `ui`; the chart preview paints from `table`.
-  CFarbSchemaDialog(wxWindow* parent, platform::profile profile, client::UiServices& ui,
-                    client::DiagramColorTable& table = client::GlobalDiagramColors());
+  // through `ui`. The chart colours edited are the process's global table,
+  // the one the chart preview paints from.
+  CFarbSchemaDialog(wxWindow* parent, platform::profile profile, client::UiServices& ui);
   ~CFarbSchemaDialog() override;
 
   tintwright::SchemeEditor& Editor() { return m_editor; }

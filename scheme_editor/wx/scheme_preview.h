@@ -1,9 +1,10 @@
 #pragma once
 // The editor's live preview: a frame window painted with the main colour
-// block, holding a chart painted from the chart colour table for one
-// status. The dialog talks to it only through this interface.
+// block, holding a chart painted from the global chart colour table for
+// one status. The dialog talks to it only through this interface.
 
 #include "client/common/color_scheme.h"
+#include "platform/profile.h"
 
 #include <memory>
 #include <string>
@@ -32,10 +33,11 @@ class SchemePreview {
 };
 
 // The preview as a child of `parent` at `rect` (pixels); its windows
-// belong to the parent. The chart paints from `table`.
+// belong to the parent. The frame starts with `block`; the chart paints
+// from the global diagram colour table, which the first chart of the
+// process loads from `folder`.
 std::unique_ptr<SchemePreview> CreateSchemePreview(wxWindow* parent, const wxRect& rect,
-                                                   const std::string& folder,
-                                                   const client::MainColorBlock& block,
-                                                   const client::DiagramColorTable& table);
+                                                   const platform::profile& profile, const std::string& folder,
+                                                   const client::MainColorBlock& block);
 
 }  // namespace tintwright

@@ -1,5 +1,7 @@
 #include "scheme_editor/wx/CFarbSchemaDialog.h"
 
+#include "client/common/wx/CDiagramm.h"
+
 #include "scheme_editor/dialog_layout.h"
 #include "tests/gui_support/gui_harness.h"
 
@@ -62,8 +64,14 @@ struct DialogFixture {
   }
 };
 
-// A point inside the progress (top) sector's filled wedge of the chart.
-constexpr int kProgressX = 63, kProgressY = 24;
+// A point inside the value wedge of the chart's progress (top) sector:
+// between the needle and the sector's start P1, well inside the rim.
+wxPoint ProgressWedgePoint(wxWindow* window) {
+  const auto& chart = dynamic_cast<CDiagramm&>(*window).Chart();
+  const client::Point c = chart.Center(), needle = chart.Gauge(client::ChartGauge::Progress).needle, p1 = chart.P1();
+  const double mx = (needle.x + p1.x) / 2.0, my = (needle.y + p1.y) / 2.0;
+  return wxPoint(int(c.x + 0.75 * (mx - c.x)), int(c.y + 0.75 * (my - c.y)));
+}
 
 Rgb8 Channels(client::ColorRef c) {
   const auto rgb = client::FromColorRef(c);
@@ -77,6 +85,8 @@ TEST(TintwrightDialog, TypedValuesRecolourThePreviewAndBadOnesAreRefusedOnSave) 
   if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
   DialogFixture f;
   wxWindow* chart = f.dialog->Preview().ChartWindow();
+  const wxPoint at = ProgressWedgePoint(chart);
+  const int kProgressX = at.x, kProgressY = at.y;
   const Rgb8 queued = Channels(client::GlobalDiagramColors()[client::Queued].progress.foreground);
   wxImage shot = gui_test::CaptureUntil(chart, [&](const wxImage& img) { return PixelAt(img, kProgressX, kProgressY) == queued; });
   ASSERT_EQ(PixelAt(shot, kProgressX, kProgressY), queued);
