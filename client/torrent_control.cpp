@@ -1,0 +1,12 @@
+#include "client/torrent_control.h"
+
+#include "engine/torrent_handle.h"
+
+namespace client {
+
+TorrentControl& TorrentHandle::Control() const {
+  if (!m_control) throw engine::invalid_handle();
+  return *m_control;
+}
+
+}  // namespace client

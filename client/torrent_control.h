@@ -1,0 +1,114 @@
+#pragma once
+// What the desktop program asks of the engine's session and of its torrents.
+// The program works through this seam: EngineTorrentControl passes every
+// call to a real engine::session; tests script the answers.
+//
+// A torrent is named by its info-hash (one session holds at most one
+// torrent per info-hash). A torrent that is not (or no longer) in the
+// session answers is_valid with false and throws engine::invalid_handle on
+// every other call, as the engine's own handles do.
+
+#include "engine/entry.h"
+#include "engine/sha1_hash.h"
+#include "engine/torrent_metainfo.h"
+#include "engine/torrent_status.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace client {
+
+class TorrentHandle;
+
+class TorrentControl {
+ public:
+  virtual ~TorrentControl() = default;
+
+  // Session. add_torrent_from_entry throws what the engine throws (a bad
+  // .torrent, a duplicate, a closing session).
+  virtual TorrentHandle add_torrent_from_entry(const engine::entry& torrent_file,
+                                               const std::filesystem::path& save_path,
+                                               const engine::entry& resume_data, bool compact_mode,
+                                               int block_size) = 0;
+  // The torrent sends its "stopped" announce and leaves the session a
+  // little later: its handle turns invalid then, not at once.
+  virtual void remove_torrent(const TorrentHandle& handle) = 0;
+
+  // One torrent.
+  virtual bool is_valid(const engine::sha1_hash& torrent) const = 0;
+  virtual bool is_paused(const engine::sha1_hash& torrent) const = 0;
+  virtual void pause(const engine::sha1_hash& torrent) = 0;
+  virtual void resume(const engine::sha1_hash& torrent) = 0;
+  virtual bool is_seed(const engine::sha1_hash& torrent) const = 0;
+  virtual bool has_metadata(const engine::sha1_hash& torrent) const = 0;
+  virtual engine::torrent_status status(const engine::sha1_hash& torrent) const = 0;
+  virtual std::filesystem::path save_path(const engine::sha1_hash& torrent) const = 0;
+
+  virtual void set_upload_limit(const engine::sha1_hash& torrent, int bytes_per_second) = 0;
+  virtual void set_download_limit(const engine::sha1_hash& torrent, int bytes_per_second) = 0;
+  virtual void set_ratio(const engine::sha1_hash& torrent, float ratio) = 0;
+
+  virtual std::vector<engine::announce_entry> trackers(const engine::sha1_hash& torrent) const = 0;
+  virtual void replace_trackers(const engine::sha1_hash& torrent,
+                                const std::vector<engine::announce_entry>& urls) = 0;
+  virtual void set_tracker_login(const engine::sha1_hash& torrent, const std::string& name,
+                                 const std::string& password) = 0;
+  virtual void force_reannounce(const engine::sha1_hash& torrent) = 0;
+
+  // An undefined entry while the torrent is checked or has no metadata.
+  virtual engine::entry build_resume_data(const engine::sha1_hash& torrent) const = 0;
+  // One flag per piece, true = not wanted.
+  virtual std::vector<bool> filtered_pieces(const engine::sha1_hash& torrent) const = 0;
+  virtual void filter_pieces(const engine::sha1_hash& torrent, const std::vector<bool>& pieces) = 0;
+};
+
+// A torrent of a TorrentControl: a small value, copied freely. The null
+// handle (no control) is never valid.
+class TorrentHandle {
+ public:
+  TorrentHandle() = default;
+  TorrentHandle(TorrentControl* control, const engine::sha1_hash& info_hash)
+      : m_control(control), m_info_hash(info_hash) {}
+
+  bool is_null() const { return m_control == nullptr; }
+  const engine::sha1_hash& info_hash() const { return m_info_hash; }
+
+  bool is_valid() const { return m_control && m_control->is_valid(m_info_hash); }
+  bool is_paused() const { return Control().is_paused(m_info_hash); }
+  void pause() const { Control().pause(m_info_hash); }
+  void resume() const { Control().resume(m_info_hash); }
+  bool is_seed() const { return Control().is_seed(m_info_hash); }
+  bool has_metadata() const { return Control().has_metadata(m_info_hash); }
+  engine::torrent_status status() const { return Control().status(m_info_hash); }
+  std::filesystem::path save_path() const { return Control().save_path(m_info_hash); }
+  void set_upload_limit(int bytes_per_second) const { Control().set_upload_limit(m_info_hash, bytes_per_second); }
+  void set_download_limit(int bytes_per_second) const {
+    Control().set_download_limit(m_info_hash, bytes_per_second);
+  }
+  void set_ratio(float ratio) const { Control().set_ratio(m_info_hash, ratio); }
+  std::vector<engine::announce_entry> trackers() const { return Control().trackers(m_info_hash); }
+  void replace_trackers(const std::vector<engine::announce_entry>& urls) const {
+    Control().replace_trackers(m_info_hash, urls);
+  }
+  void set_tracker_login(const std::string& name, const std::string& password) const {
+    Control().set_tracker_login(m_info_hash, name, password);
+  }
+  void force_reannounce() const { Control().force_reannounce(m_info_hash); }
+  engine::entry build_resume_data() const { return Control().build_resume_data(m_info_hash); }
+  std::vector<bool> filtered_pieces() const { return Control().filtered_pieces(m_info_hash); }
+  void filter_pieces(const std::vector<bool>& pieces) const { Control().filter_pieces(m_info_hash, pieces); }
+
+  friend bool operator==(const TorrentHandle& a, const TorrentHandle& b) {
+    return a.m_control == b.m_control && a.m_info_hash == b.m_info_hash;
+  }
+
+ private:
+  // Throws engine::invalid_handle for the null handle.
+  TorrentControl& Control() const;
+
+  TorrentControl* m_control = nullptr;
+  engine::sha1_hash m_info_hash;
+};
+
+}  // namespace client

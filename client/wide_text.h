@@ -1,0 +1,19 @@
+#pragma once
+// Conversions between the GUI's texts (std::wstring, one code point per
+// unit here), the list file's UTF-16 and the engine's UTF-8.
+
+#include <string>
+#include <string_view>
+
+namespace client {
+
+std::string WideToUtf8(std::wstring_view text);
+// Malformed bytes become U+FFFD.
+std::wstring Utf8ToWide(std::string_view text);
+std::u16string WideToUtf16(std::wstring_view text);
+// An unpaired surrogate is kept as it stands.
+std::wstring Utf16ToWide(std::u16string_view text);
+// ASCII text (numbers, keys) as UTF-16.
+std::u16string AsciiToUtf16(std::string_view text);
+
+}  // namespace client
