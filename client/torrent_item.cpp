@@ -1,0 +1,472 @@
+#include "client/torrent_item.h"
+
+#include "client/common/paths.h"
+#include "client/common/tick.h"
+#include "client/utf16_ini_file.h"
+#include "client/wide_text.h"
+#include "engine/torrent_handle.h"
+#include "platform/clock.h"
+#include "store/torrent_database.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <system_error>
+
+namespace client {
+namespace {
+
+std::wstring Format(const char* format, auto... values) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, values...);
+  return Utf8ToWide(buffer);
+}
+
+// A double as a whole number of the target type, truncated toward zero and
+// held within its range (NaN counts as 0).
+template <class T>
+T Truncate(double value) {
+  if (!(value == value)) return 0;
+  if (value <= static_cast<double>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
+  if (value >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+  return static_cast<T>(value);
+}
+
+std::filesystem::path LocalPath(std::wstring_view path) { return std::filesystem::path(WideToUtf8(path)); }
+
+}  // namespace
+
+std::wstring FormatDuration(std::uint32_t seconds, bool cap) {
+  const unsigned h = seconds / 3600, m = seconds % 3600 / 60, s = seconds % 60;
+  if (cap && h > 240) return L"oo";
+  if (h > 24) return Format("%ud", h / 24);
+  if (h > 4) return Format("%uh", h);
+  return Format("%u:%02u:%02u", h, m, s);
+}
+
+TorrentItem::TorrentItem(std::wstring path, std::wstring title, TorrentEvents& events, ChartLogic* chart)
+    : m_events(events) {
+  if (!chart) {
+    m_ownChart = std::make_unique<ChartLogic>(path);
+    chart = m_ownChart.get();
+  }
+  m_chart = chart;
+  m_chart->SetName(std::move(title));
+}
+
+TorrentItem::~TorrentItem() {
+  if (m_view) m_view->DestroyView();
+}
+
+std::wstring TorrentItem::FileName() const {
+  const std::wstring& path = Path();
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+void TorrentItem::Post(void (TorrentEvents::*event)(TorrentItem&, int)) { (m_events.*event)(*this, Status()); }
+
+void TorrentItem::Repaint() {
+  if (m_view) m_view->Repaint();
+}
+
+void TorrentItem::Log(std::wstring_view text) {
+  m_events.LogLine(FileName().substr(0, 10) + L"...: " + std::wstring(text));
+}
+
+std::wstring TorrentItem::GetInfoHashHex() const {
+  std::wstring hex;
+  for (std::uint8_t byte : m_handle.info_hash()) hex += Format("%02X", byte);
+  return hex;
+}
+
+// --- the engine torrent, also while a re-add is pending
+
+bool TorrentItem::IsValid() const { return m_readd || m_handle.is_valid(); }
+
+bool TorrentItem::IsEnginePaused() const { return m_readd ? !m_readd->resume : m_handle.is_paused(); }
+
+void TorrentItem::PauseEngine() {
+  if (m_readd) m_readd->resume = false;
+  else m_handle.pause();
+}
+
+void TorrentItem::ResumeEngine() {
+  if (m_readd) m_readd->resume = true;
+  else m_handle.resume();
+}
+
+bool TorrentItem::IsActive() const {
+  try {
+    return m_started && IsValid() && !IsEnginePaused();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// --- start and stop
+
+bool TorrentItem::Start(bool post) {
+  if (m_userPaused) {
+    m_started = false;
+    SetStatus(TorrentStatus::Paused);
+    return false;
+  }
+  try {
+    m_started = true;
+    SetStatus(TorrentStatus::Downloading);
+    if (!m_timerArmed) {
+      if (m_view) m_view->ArmTimer();
+      m_timerArmed = true;
+    }
+    // A torrent the engine no longer has cannot run: that is no start.
+    if (!IsValid()) throw engine::invalid_handle();
+    if (!m_readd) ApplyUdpTrackerScheme();
+    if (IsEnginePaused()) {
+      ResumeEngine();
+      if (post) Post(&TorrentEvents::TorrentStarted);
+    }
+    return true;
+  } catch (const std::exception&) {
+    m_started = false;
+    SetStatus(TorrentStatus::Error);
+    Log(L"torrent is not valid.");
+    return false;
+  }
+}
+
+void TorrentItem::StopOnSeedingGoal() {
+  try {
+    PauseEngine();
+  } catch (const std::exception&) {
+    Log(L"torrent is not valid.");
+  }
+  m_started = false;
+  m_complete = true;
+  Post(&TorrentEvents::TorrentStopped);
+  SetStatus(TorrentStatus::Seeding);
+}
+
+void TorrentItem::UserPause() {
+  m_userPaused = true;
+  SetStatus(TorrentStatus::Paused);
+  PauseAndTell();
+}
+
+void TorrentItem::UserQueue() {
+  m_userPaused = false;
+  PauseAndTell();
+}
+
+void TorrentItem::PauseAndTell() {
+  try {
+    if (IsValid() && !IsEnginePaused()) {
+      PauseEngine();
+      Post(&TorrentEvents::TorrentStopped);
+    }
+  } catch (const std::exception&) {
+    Log(L"torrent is not valid.");
+  }
+}
+
+// --- seeding goal
+
+void TorrentItem::SetSeedingTime(std::uint32_t milliseconds, bool force) {
+  m_seedingMode = 0;
+  if (m_seedingTime == kSeedingTimeUnset || force) m_seedingTime = milliseconds;
+  m_seedingStart = TickMs();
+  m_chart->SetTimeMaximum(m_seedingTime == 0 ? 1.0 : static_cast<double>(m_seedingTime));
+  Repaint();
+}
+
+void TorrentItem::SetSeedingRatio(double ratio, bool force) {
+  m_seedingMode = 1;
+  if (force) m_seedingRatio = ratio;
+  m_seedingStart = TickMs();
+  // The chart takes a full scale of 0 or below (or NaN) as 1.0.
+  m_chart->SetTimeMaximum(m_seedingRatio);
+  Repaint();
+}
+
+std::uint64_t TorrentItem::DownloadedTotal(const engine::torrent_status& status) const {
+  return m_settings.downloadedBase + static_cast<std::uint64_t>(std::max<std::int64_t>(status.total_payload_download, 0));
+}
+
+std::uint64_t TorrentItem::UploadedTotal(const engine::torrent_status& status) const {
+  return m_settings.uploadedBase + static_cast<std::uint64_t>(std::max<std::int64_t>(status.total_payload_upload, 0));
+}
+
+std::uint32_t TorrentItem::SmoothEta(std::uint32_t seconds) {
+  if (m_etaSeconds != 0xFFFFFFFF)
+    seconds = static_cast<std::uint32_t>((std::uint64_t{m_etaSeconds} * 59 + seconds) / 60);
+  m_etaSeconds = seconds;
+  return seconds;
+}
+
+std::optional<std::wstring> TorrentItem::SeedingGoalTick(const engine::torrent_status& status, int status_before) {
+  if (m_seedingMode == 0) {
+    if (m_seedingTime == 0 || m_seedingStart == 0 || status_before != TorrentStatus::Seeding) return L"oo";
+    const std::uint32_t elapsed = platform::elapsed_ms(TickMs(), m_seedingStart);
+    if (elapsed > m_seedingTime) {
+      StopOnSeedingGoal();
+      return std::nullopt;
+    }
+    const std::uint32_t remaining = m_seedingTime - elapsed;
+    m_chart->SetTimeValue(remaining);
+    return FormatDuration(remaining / 1000, false);
+  }
+  if (m_seedingMode == 1) {
+    if (m_seedingRatio == 0.0 || status_before != TorrentStatus::Seeding || status.upload_payload_rate == 0.0f)
+      return L"oo";
+    const double ratio =
+        static_cast<double>(UploadedTotal(status)) / (static_cast<double>(DownloadedTotal(status)) + 1);
+    if (ratio > m_seedingRatio) {
+      StopOnSeedingGoal();
+      return std::nullopt;
+    }
+    m_chart->SetTimeValue(m_seedingRatio - ratio);
+    const double seconds =
+        (1 - ratio / m_seedingRatio) * static_cast<double>(m_totalWanted) / status.upload_payload_rate;
+    return FormatDuration(SmoothEta(Truncate<std::uint32_t>(seconds)), true);
+  }
+  return std::nullopt;
+}
+
+void TorrentItem::SetRateScale(double upload_scale, double download_scale) {
+  m_rateScaleUp = Truncate<std::int32_t>(upload_scale);
+  m_rateScaleDown = Truncate<std::int32_t>(download_scale);
+  m_chart->SetMaxima(upload_scale, download_scale);
+}
+
+// --- settings handed to the engine
+
+void TorrentItem::ApplyLimits() {
+  m_handle.set_download_limit(m_downloadLimit);
+  m_handle.set_upload_limit(m_uploadLimit);
+  m_handle.set_ratio(static_cast<float>(m_peerRatio));
+}
+
+void TorrentItem::ApplySettings() {
+  try {
+    if (!IsValid()) return;
+    // A torrent being re-added gets them when it is back.
+    if (!m_readd) ApplyLimits();
+    if (Status() == TorrentStatus::Seeding) {
+      if (m_seedingMode == 0) SetSeedingTime(m_seedingTime, true);
+      else if (m_seedingMode == 1) SetSeedingRatio(m_seedingRatio, false);
+    }
+  } catch (const std::exception&) {
+    Log(L"torrent is not valid.");
+  }
+}
+
+void TorrentItem::ApplyUdpTrackerScheme() {
+  try {
+    std::vector<engine::announce_entry> trackers = m_handle.trackers();
+    for (engine::announce_entry& tracker : trackers) {
+      if (tracker.url.starts_with("udp")) {
+        m_hasUdpTracker = true;
+        if (m_bitCometUdp) tracker.url.insert(0, "bc");
+      } else if (tracker.url.starts_with("bcu") && !m_bitCometUdp) {
+        tracker.url.erase(0, 2);
+      }
+    }
+    m_handle.replace_trackers(trackers);
+  } catch (const std::exception&) {
+    Log(L"Fatal Error: Exception");
+  }
+}
+
+void TorrentItem::SetTrackerLogin(const std::string& name, const std::string& password) {
+  m_trackerLogin = TrackerLogin{name, password};
+  if (!m_readd) m_handle.set_tracker_login(name, password);
+}
+
+// --- re-add
+
+bool TorrentItem::ReadTorrentFile(std::string& bytes) {
+  if (m_database) {
+    CTorrentDataTable* table = m_database->TorrentData();
+    const std::uint32_t id = table ? table->FindIdByInfoHash(WideToUtf8(GetInfoHashHex())) : 0;
+    if (!id || !table->SelectById(id) || table->meta_data.empty()) {
+      Log(Utf16ToWide(m_database->GetLastError()));
+      return false;
+    }
+    bytes = table->meta_data;
+    return true;
+  }
+  std::ifstream in(LocalPath(Path()), std::ios::binary);
+  bytes.assign(std::istreambuf_iterator<char>(in), {});
+  if (!in.bad() && !bytes.empty()) return true;
+  Log(L"cannot read the torrent file.");
+  return false;
+}
+
+bool TorrentItem::ReAdd() {
+  if (m_hasFilteredPieces || m_readd || !m_session || !m_handle.is_valid()) return false;
+  // Read the .torrent before touching the engine torrent, so that a
+  // failure leaves it running as it was.
+  std::string bytes;
+  if (!ReadTorrentFile(bytes)) return false;
+  ReAddState state;
+  try {
+    state.torrent_file = engine::bdecode(bytes);
+  } catch (const std::exception&) {
+    Log(L"cannot read the torrent file.");
+    return false;
+  }
+  bool was_paused = true;
+  try {
+    was_paused = m_handle.is_paused();
+    m_handle.pause();
+    state.resume = !was_paused;
+    state.resume_data = m_handle.build_resume_data();
+    state.pieces = m_handle.filtered_pieces();
+    state.save_path = m_handle.save_path();
+    state.trackers = m_handle.trackers();
+    state.status = m_handle.status();
+    m_session->remove_torrent(m_handle);
+  } catch (const std::exception&) {
+    try {
+      if (!was_paused) m_handle.resume();
+    } catch (const std::exception&) {
+    }
+    Log(L"torrent is not valid.");
+    return false;
+  }
+  state.started_at = TickMs();
+  m_readd = std::move(state);
+  return true;
+}
+
+void TorrentItem::FailReAdd(std::wstring_view text) {
+  m_readd.reset();
+  m_started = false;
+  SetStatus(TorrentStatus::Error);
+  Log(text);
+  Repaint();
+}
+
+void TorrentItem::StepReAdd() {
+  if (!m_readd) return;
+  ReAddState& state = *m_readd;
+  if (!state.added) {
+    if (m_handle.is_valid()) {
+      if (platform::elapsed_ms(TickMs(), state.started_at) >= kReAddTimeoutMs)
+        FailReAdd(L"the engine did not release the torrent.");
+      return;
+    }
+    try {
+      m_handle = m_session->add_torrent_from_entry(state.torrent_file, state.save_path, state.resume_data, false,
+                                                   kReAddBlockSize);
+      state.added = true;
+      // The trackers as the user edited them, not those of the .torrent.
+      m_handle.replace_trackers(state.trackers);
+      if (m_trackerLogin) m_handle.set_tracker_login(m_trackerLogin->name, m_trackerLogin->password);
+      ApplyLimits();
+    } catch (const std::exception& e) {
+      FailReAdd(L"failed to add the torrent again: " + Utf8ToWide(e.what()));
+      return;
+    }
+  }
+  // The engine takes piece flags only once it has checked the files; the
+  // torrent stays paused until it has them.
+  try {
+    if (!m_handle.is_valid()) throw engine::invalid_handle();
+    if (!m_handle.has_metadata()) return;
+    m_handle.filter_pieces(state.pieces);
+    if (state.resume) m_handle.resume();
+    m_hasFilteredPieces = true;
+    m_readd.reset();
+  } catch (const std::exception&) {
+    FailReAdd(L"torrent is not valid.");
+  }
+}
+
+// --- removal
+
+bool TorrentItem::Remove() {
+  if (m_database && m_handle.is_valid() && !DeleteDatabaseRows()) {
+    Log(Utf16ToWide(m_database->GetLastError()));
+    return false;
+  }
+  return DeleteFiles();
+}
+
+bool TorrentItem::DeleteFiles() {
+  bool all = true;
+  for (const wchar_t* suffix : {L"", L".ResumeData", L".log.txt", L".FilterData"}) {
+    std::error_code ec;
+    if (!std::filesystem::remove(LocalPath(Path() + suffix), ec)) all = false;
+  }
+  return all;
+}
+
+bool TorrentItem::DeleteDatabaseRows() {
+  if (!m_database) return false;
+  CTorrentDataTable* data = m_database->TorrentData();
+  CPieceSelectionTable* pieces = m_database->PieceSelection();
+  CResumeDataTable* resume = m_database->ResumeData();
+  CTrackersTable* trackers = m_database->Trackers();
+  if (!data || !pieces || !resume || !trackers) return false;
+  const std::uint32_t id = data->FindIdByInfoHash(WideToUtf8(GetInfoHashHex()));
+  if (!id) return false;
+  return pieces->DeleteByTorrent(id) && resume->DeleteByTorrent(id) && trackers->DeleteByTorrent(id);
+}
+
+// --- list file
+
+bool TorrentItem::Save(Utf16IniFile& ini, bool pause) {
+  if (!IsValid()) return false;
+  if (pause) PauseEngine();
+  // While a re-add is pending the facts come from the removed torrent.
+  const bool paused = IsEnginePaused();
+  const bool metadata = m_readd || m_handle.has_metadata();
+  const std::filesystem::path save_path = m_readd ? m_readd->save_path : m_handle.save_path();
+  const engine::torrent_status status = m_readd ? m_readd->status : m_handle.status();
+
+  const std::u16string section = EscapeSectionName(WideToUtf16(Path()));
+  auto put = [&](std::u16string_view key, const std::wstring& value) { ini.Set(section, key, WideToUtf16(value)); };
+  auto put_bool = [&](std::u16string_view key, bool value) { put(key, value ? L"true" : L"false"); };
+
+  int shown_status = Status();
+  if (shown_status == TorrentStatus::Seeding && !paused) shown_status = TorrentStatus::Downloading;
+  put(u"Priority", Format("%d", m_priority));
+  put(u"Status", Format("%d", shown_status));
+  put(u"Destination", Utf8ToWide(WithTrailingSeparator(save_path.string())));
+  put_bool(u"Done", m_complete);
+  put(u"UploadLimit", Format("%d", m_uploadLimit));
+  put(u"DownloadLimit", Format("%d", m_downloadLimit));
+  put(u"SeedingMode", Format("%u", m_seedingMode));
+  put(u"SeedingRatio", Format("%f", m_seedingRatio));
+  put(u"PeerRatio", Format("%f", m_peerRatio));
+  if (!metadata) {
+    const std::vector<engine::announce_entry> trackers = m_handle.trackers();
+    put(u"Seeding", Format("%u", m_seedingTime));
+    put(u"Downloaded", Format("%llu", static_cast<unsigned long long>(m_settings.downloadedBase)));
+    put(u"Uploaded", Format("%llu", static_cast<unsigned long long>(m_settings.uploadedBase)));
+    put_bool(u"ShowState", m_settings.showState);
+    put_bool(u"HasMetadata", false);
+    if (!trackers.empty()) {
+      put(u"HashInfoTracker", Utf8ToWide(trackers.front().url));
+      put(u"HashInfoTier", Format("%u", static_cast<unsigned>(trackers.front().tier)));
+    }
+    return true;
+  }
+  // A seed stores what is left of its goal time.
+  std::uint32_t seeding = m_seedingTime;
+  if (seeding != kSeedingTimeUnset && (m_readd ? status.state >= engine::finished : m_handle.is_seed()))
+    seeding -= std::min(platform::elapsed_ms(TickMs(), m_seedingStart), seeding);
+  put_bool(u"HasMetadata", true);
+  put(u"Seeding", Format("%u", seeding));
+  put(u"Downloaded", Format("%llu", static_cast<unsigned long long>(DownloadedTotal(status))));
+  put(u"Uploaded", Format("%llu", static_cast<unsigned long long>(UploadedTotal(status))));
+  put_bool(u"ShowState", m_settings.showState);
+  put_bool(u"BitCometUdpProtocol", m_bitCometUdp);
+  return true;
+}
+
+}  // namespace client
