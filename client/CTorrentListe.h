@@ -1,0 +1,66 @@
+#pragma once
+// The main window's torrents in their order, and the torrent list file
+// "TorrentQueue.txt" written from them: the signature section, then one
+// section per torrent in list order. The list owns its torrents; a removed
+// torrent's place closes up behind it.
+
+#include "client/torrent_item.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace client {
+
+class CTorrentListe {
+ public:
+  CTorrentListe() = default;
+  virtual ~CTorrentListe();
+  CTorrentListe(const CTorrentListe&) = delete;
+  CTorrentListe& operator=(const CTorrentListe&) = delete;
+
+  // Appends the torrent; always true.
+  bool Add(std::unique_ptr<TorrentItem> torrent);
+  // A walk over the torrents in order: First, then Next until it gives
+  // null. One walk at a time.
+  TorrentItem* First();
+  TorrentItem* Next();
+  std::size_t Count() const { return m_torrents.size(); }
+  // Range-for over the torrents (as unique_ptr), without the walk's cursor.
+  auto begin() const { return m_torrents.begin(); }
+  auto end() const { return m_torrents.end(); }
+  bool Contains(const TorrentItem* torrent) const;
+
+  // Takes the torrent out (with its store rows and files when `with_files`)
+  // and deletes it; false when it is not in the list.
+  bool Remove(TorrentItem* torrent, bool with_files);
+  // The first torrent with this info-hash, or null.
+  TorrentItem* FindByHash(const engine::sha1_hash& info_hash) const;
+  // The queued torrent to start next, other than `excluded`: the highest
+  // priority, the earliest in the list among equals. Null when there is
+  // none, or when the engine failed while the torrents were looked at.
+  TorrentItem* PickNextQueued(const TorrentItem* excluded) const;
+  // Pauses every torrent's engine torrent (one that fails does not stop the
+  // others); true.
+  bool PauseAll();
+  // Re-announces every torrent that runs and is not a seed; true when at
+  // least one was.
+  bool ReannounceAll();
+  // Every torrent's window repaints.
+  void InvalidateAll();
+
+  // Rewrites the list file whole (every torrent paused first). An empty
+  // path writes no file: the torrents save to the store. False when the
+  // file could not be written; the old one then stays as it was.
+  bool Save(const std::filesystem::path& list_file);
+  // The periodic save: the sections of the torrents that are not seeding
+  // are written into the file as it stands; they keep running.
+  bool SaveUnfinished(const std::filesystem::path& list_file);
+
+ private:
+  std::vector<std::unique_ptr<TorrentItem>> m_torrents;
+  std::size_t m_cursor = 0;
+};
+
+}  // namespace client
