@@ -9,7 +9,7 @@ bool CIpFilterTable::Insert() {
 }
 
 bool CIpFilterTable::Select(std::uint32_t rule) {
-  if (rule == 0) return CDatabaseTable::Select(4, "SELECT id,ip_start,ip_end,flags FROM ip_filter");
+  if (rule == 0) return CDatabaseTable::Select(4, "SELECT id,ip_start,ip_end,flags FROM ip_filter ORDER BY id");
   return CDatabaseTable::Select(4, "SELECT id,ip_start,ip_end,flags FROM ip_filter WHERE id=%u", {rule});
 }
 

@@ -18,7 +18,8 @@ class CIpFilterTable : public CDatabaseTable {
 
   // Adds the rule of the buffer.
   bool Insert();
-  // The rule `id`, or every rule for id 0; the first row parsed into the buffer.
+  // The rule `id`, or every rule for id 0 (in id order); the first row parsed
+  // into the buffer.
   bool Select(std::uint32_t id);
   // Deletes the rule `id`, or for id 0 every rule, restarting the ids at 1.
   bool Delete(std::uint32_t id);
