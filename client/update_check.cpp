@@ -1,5 +1,6 @@
 #include "client/update_check.h"
 
+#include "client/common/CVersionsInfo.h"
 #include "client/number_scan.h"
 #include "client/wide_text.h"
 #include "platform/profile.h"
@@ -28,8 +29,11 @@ class ReplyReceiver : public HttpReceiver {
 
 }  // namespace
 
-std::string UpdateCheckUrl(const platform::profile& profile) {
-  return profile.GetProfileString("Configuration", kUpdateUrlValue, kDefaultUpdateUrl);
+UpdateCheckRequest UpdateCheckRequestFor(const platform::profile& profile) {
+  UpdateCheckRequest request;
+  request.url = profile.GetProfileString("Configuration", kUpdateUrlValue, kDefaultUpdateUrl);
+  request.own_build = CVersionsInfo().GetRevision();
+  return request;
 }
 
 std::optional<std::wstring> UpdateCheckLine(std::string_view reply, int own_build) {

@@ -27,8 +27,6 @@ inline constexpr std::string_view kDefaultUpdateUrl = "http://quillfern.example.
 // Only the start of the reply is read.
 inline constexpr std::size_t kUpdateReplyLimit = 512;
 
-std::string UpdateCheckUrl(const platform::profile& profile);
-
 // The log line for a reply (at most its first 512 bytes count): none when
 // its first line is no "%u.%u.%u.%u"; "Quillfern Version a.b.c Build d is
 // available. (" + second line + ")" when d is above `own_build`; else
@@ -40,6 +38,9 @@ struct UpdateCheckRequest {
   int own_build = 0;  // CVersionsInfo().GetRevision()
   HttpSettings http{20000, 30000};
 };
+
+// The program's check: the URL from `profile`, the build from CVersionsInfo.
+UpdateCheckRequest UpdateCheckRequestFor(const platform::profile& profile);
 
 // The job: reports the line (on the worker thread) when there is one.
 void CheckForUpdate(const UpdateCheckRequest& request, const std::function<void(const std::wstring&)>& log_line,

@@ -62,10 +62,11 @@ class DownloadReceiver : public HttpReceiver {
   }
 
   bool OnData(std::string_view bytes) override {
-    // Copied in blocks, as a reading loop would: the checks run per block.
+    // Copied in blocks of 1024 bytes counted from the start of the body,
+    // however the network splits it; the checks run once per block.
     while (!bytes.empty()) {
-      ReportProgress();
-      const std::size_t n = std::min(bytes.size(), kReadBlock);
+      if (m_data.size() % kReadBlock == 0) ReportProgress();
+      const std::size_t n = std::min(bytes.size(), kReadBlock - m_data.size() % kReadBlock);
       m_data.append(bytes.substr(0, n));
       bytes.remove_prefix(n);
       if (Complete()) return false;
@@ -77,8 +78,11 @@ class DownloadReceiver : public HttpReceiver {
     if (m_started) ReportProgress();
   }
 
+  // The known size is reached, or a whole block took the body beyond the
+  // limit.
   bool Complete() const {
-    return (m_size >= 0 && m_data.size() >= std::uint64_t(m_size)) || m_data.size() > kMaxTorrentDownload;
+    return (m_size >= 0 && m_data.size() >= std::uint64_t(m_size)) ||
+           (m_data.size() > kMaxTorrentDownload && m_data.size() % kReadBlock == 0);
   }
   std::optional<long> BadStatus() const { return m_bad_status; }
   const std::string& Data() const { return m_data; }

@@ -25,8 +25,9 @@
 
 namespace client {
 
-// A transfer ends once more than this many bytes have arrived; what arrived
-// is handed on as it is.
+// The body is copied in blocks of 1024 bytes, and the transfer ends with
+// the block that takes it beyond this many bytes; what arrived is handed on
+// as it is.
 inline constexpr std::uint64_t kMaxTorrentDownload = 5242880;
 // A progress line at most this often.
 inline constexpr std::uint32_t kDownloadProgressMs = 250;

@@ -1,0 +1,218 @@
+#include "client/net_workers.h"
+#include "client/url_download.h"
+#include "tests/client/http_test_server.h"
+#include "tests/client/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+using client::DownloadTorrentThreadProc;
+using client::TorrentFileNameFor;
+using client_test::http_test_server;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(TorrentFileName, FromTheUrlOrTheContentDisposition) {
+  EXPECT_EQ(TorrentFileNameFor("http://h/a/b.torrent", ""), "b.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h/dl.php?id=abc", ""), "abc.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h/a/b?x", ""), "x.torrent");
+  EXPECT_EQ(TorrentFileNameFor("https://h/f.torrent#top", ""), "f.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h/A.TORRENT", ""), "A.TORRENT.torrent");  // case counts
+  EXPECT_EQ(TorrentFileNameFor("http://h/", ""), ".torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h", ""), ".torrent");
+
+  EXPECT_EQ(TorrentFileNameFor("http://h/dl?id=abc", "attachment; filename=\"My Linux.torrent\""), "My Linux.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h/dl?id=abc", "attachment; filename=\"notes\"; size=9"), "notes.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h/dl?id=abc", "attachment; filename=plain.torrent; size=9"), "plain.torrent");
+  // Names with :\<>? or a folder in them are refused.
+  for (const char* bad : {"c:x.torrent", "a\\b.torrent", "<b>.torrent", "a>b", "why?.torrent", "../../.bashrc"})
+    EXPECT_EQ(TorrentFileNameFor("http://h/dl?id=abc", std::string("attachment; filename=\"") + bad + "\""),
+              "abc.torrent")
+        << bad;
+}
+
+// What a download job reported, from whichever thread.
+class recorder {
+ public:
+  client::DownloadPosts posts() {
+    return {[this](const std::wstring& line) {
+              std::lock_guard<std::mutex> lock(m_mutex);
+              m_lines.push_back(line);
+            },
+            [this](const fs::path& file) {
+              std::lock_guard<std::mutex> lock(m_mutex);
+              m_files.push_back(file);
+            }};
+  }
+  std::vector<std::wstring> lines() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+  }
+  std::vector<fs::path> files() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_files;
+  }
+  bool has_line(const std::wstring& line) const {
+    const auto all = lines();
+    return std::find(all.begin(), all.end(), line) != all.end();
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::wstring> m_lines;
+  std::vector<fs::path> m_files;
+};
+
+std::wstring W(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::string Bytes(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = char('a' + i % 26);
+  return s;
+}
+
+class UrlDownload : public ::testing::Test {
+ protected:
+  void Download(const std::string& url) {
+    client::HttpCancel cancel;
+    DownloadTorrentThreadProc({url, temp.path(), {}}, posts, cancel);
+  }
+  bool TempIsEmpty() const { return fs::directory_iterator(temp.path()) == fs::directory_iterator(); }
+
+  client_test::temp_folder temp{"qf_download_"};
+  recorder rec;
+  client::DownloadPosts posts = rec.posts();
+};
+
+TEST_F(UrlDownload, FollowsRedirectsAndHandsTheFileOn) {
+  const std::string body = Bytes(3000);
+  http_test_server server([&](const std::string& path, http_test_server::connection& c) {
+    if (path == "/get.php?id=abc")
+      c.reply("302 Found", "Location: /files/real\r\n", "moved");
+    else if (path == "/files/real")
+      c.reply("200 OK", "", body);
+  });
+  Download(server.url("/get.php?id=abc"));
+  EXPECT_EQ(rec.lines(), (std::vector<std::wstring>{L"Connecting to server ...", L"Download finished, 2 KBytes"}));
+  ASSERT_EQ(rec.files(), std::vector<fs::path>{temp / "abc.torrent"});
+  EXPECT_EQ(client_test::temp_folder::read(temp / "abc.torrent"), body);
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const auto& r : requests) EXPECT_NE(r.find("\r\nUser-Agent: Quillfern\r\n"), std::string::npos) << r;
+}
+
+TEST_F(UrlDownload, NamesAndFailures) {
+  http_test_server server([&](const std::string& path, http_test_server::connection& c) {
+    if (path == "/named")
+      c.reply("200 OK", "Content-Disposition: attachment; filename=\"Debian 12.torrent\"\r\n", "d4:infoe");
+    else if (path == "/short")  // promises more than it sends
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + Bytes(5000));
+    else if (path == "/to-file")
+      c.reply("302 Found", "Location: file:///etc/hostname\r\n", "");
+    else
+      c.reply("404 Not Found", "", "no such file");
+  });
+  Download(server.url("/named"));
+  EXPECT_EQ(rec.files(), std::vector<fs::path>{temp / "Debian 12.torrent"});
+
+  const std::string missing = server.url("/missing.torrent");
+  Download(missing);
+  EXPECT_EQ(rec.lines().back(), W(missing) + L" download failed (http code 404)");
+
+  // A cut transfer is a failure, not a finished file.
+  Download(server.url("/short"));
+  EXPECT_EQ(rec.lines().back().rfind(L"Download failed. ", 0), 0u) << rec.lines().back();
+
+  // Nothing listens on a port that was just given up.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  const std::string nobody = "http://127.0.0.1:" + std::to_string(ntohs(sa.sin_port)) + "/x.torrent";
+  Download(nobody);
+  EXPECT_EQ(rec.lines().back(), W(nobody) + L" download failed (no server connection)");
+
+  // Only http and https, also where a redirect leads.
+  for (const std::string& url : {std::string("file:///etc/hostname"),
+                                 "ftp://127.0.0.1:" + std::to_string(server.port()) + "/x.torrent",
+                                 server.url("/to-file")}) {
+    Download(url);
+    EXPECT_EQ(rec.lines().back().rfind(L"Download failed. ", 0), 0u) << url;
+  }
+  EXPECT_EQ(rec.files().size(), 1u);
+  EXPECT_EQ(server.requests().size(), 4u);  // named, missing, short, to-file
+}
+
+TEST_F(UrlDownload, StopsAfterFiveMebibytes) {
+  // No Content-Length: the reply would run until the connection ends.
+  std::atomic<std::size_t> sent{0};
+  http_test_server server([&](const std::string&, http_test_server::connection& c) {
+    if (!c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")) return;
+    const std::string block = Bytes(64 * 1024);
+    while (sent < 16u * 1024 * 1024 && c.send(block)) sent += block.size();
+  });
+  Download(server.url("/big.torrent"));
+  // Copied in 1024-byte blocks until more than 5242880 bytes arrived.
+  EXPECT_EQ(rec.lines().back(), L"Download finished, 5121 KBytes");
+  ASSERT_EQ(rec.files().size(), 1u);
+  EXPECT_EQ(fs::file_size(rec.files()[0]), 5242880u + 1024u);
+  EXPECT_LT(sent.load(), 16u * 1024 * 1024);
+}
+
+TEST_F(UrlDownload, ReportsProgressWithAndWithoutSize) {
+  http_test_server server([&](const std::string& path, http_test_server::connection& c) {
+    const bool sized = path == "/sized";
+    c.send(std::string("HTTP/1.1 200 OK\r\n") + (sized ? "Content-Length: 4096\r\n" : "Connection: close\r\n") +
+           "\r\n" + Bytes(1000));
+    // The rest only once the client told the user how far it got.
+    if (c.wait_until([&] { return rec.has_line(sized ? L"Downloading ... 1000/4096 bytes" : L"Downloading ... 1000 bytes"); }))
+      c.send(Bytes(sized ? 3096 : 500));
+  });
+  client::NetWorkers workers;
+  const client::DownloadRequest sized{server.url("/sized"), temp.path(), {}};
+  workers.Start([&](client::HttpCancel& cancel) { DownloadTorrentThreadProc(sized, posts, cancel); });
+  Download(server.url("/unsized"));
+
+  ASSERT_TRUE(client_test::wait_until([&] {
+    workers.Reap();
+    return workers.Count() == 0;
+  }));
+  EXPECT_TRUE(rec.has_line(L"Downloading ... 1000/4096 bytes"));
+  EXPECT_TRUE(rec.has_line(L"Downloading ... 1000 bytes"));
+  EXPECT_TRUE(rec.has_line(L"Download finished, 4 KBytes"));
+  EXPECT_TRUE(rec.has_line(L"Download finished, 1 KBytes"));
+  EXPECT_EQ(fs::file_size(temp / "sized.torrent"), 4096u);
+  EXPECT_EQ(fs::file_size(temp / "unsized.torrent"), 1500u);
+}
+
+TEST_F(UrlDownload, ClosingTheOwnerAbortsAndJoins) {
+  std::atomic<bool> client_closed{false};
+  http_test_server server([&](const std::string&, http_test_server::connection& c) {
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + Bytes(1000));
+    client_closed = c.wait_closed();  // the rest never comes
+  });
+  auto workers = std::make_unique<client::NetWorkers>();
+  const client::DownloadRequest request{server.url("/stalled.torrent"), temp.path(), {}};
+  workers->Start([&](client::HttpCancel& cancel) { DownloadTorrentThreadProc(request, posts, cancel); });
+  ASSERT_TRUE(client_test::wait_until([&] { return rec.has_line(L"Downloading ... 1000/100000 bytes"); }));
+
+  // The owner goes away mid-transfer: its workers end without waiting for
+  // the server, and report nothing more.
+  auto closing = std::async(std::launch::async, [&] { workers.reset(); });
+  ASSERT_EQ(closing.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  const auto lines = rec.lines();
+  EXPECT_TRUE(std::all_of(lines.begin(), lines.end(), [](const std::wstring& l) {
+    return l == L"Connecting to server ..." || l.rfind(L"Downloading ... ", 0) == 0;
+  }));
+  EXPECT_TRUE(rec.files().empty());
+  EXPECT_TRUE(TempIsEmpty());
+  EXPECT_TRUE(client_test::wait_until([&] { return client_closed.load(); }));
+}
+
+}  // namespace
