@@ -65,4 +65,11 @@ void CheckForUpdate(const UpdateCheckRequest& request, const std::function<void(
   if (const auto line = UpdateCheckLine(receiver.Reply(), request.own_build); line && log_line) log_line(*line);
 }
 
+void StartUpdateCheck(NetWorkers& workers, UpdateCheckRequest request,
+                      std::function<void(const std::wstring&)> log_line) {
+  workers.Start([request = std::move(request), log_line = std::move(log_line)](HttpCancel& cancel) {
+    CheckForUpdate(request, log_line, cancel);
+  });
+}
+
 }  // namespace client

@@ -8,6 +8,7 @@
 // note shown with it.
 
 #include "client/http_get.h"
+#include "client/net_workers.h"
 
 #include <functional>
 #include <optional>
@@ -45,5 +46,9 @@ UpdateCheckRequest UpdateCheckRequestFor(const platform::profile& profile);
 // The job: reports the line (on the worker thread) when there is one.
 void CheckForUpdate(const UpdateCheckRequest& request, const std::function<void(const std::wstring&)>& log_line,
                     HttpCancel& cancel);
+
+// Starts the job on a worker of `workers` with copies of its arguments.
+void StartUpdateCheck(NetWorkers& workers, UpdateCheckRequest request,
+                      std::function<void(const std::wstring&)> log_line);
 
 }  // namespace client

@@ -161,4 +161,12 @@ void DownloadTorrentThreadProc(const DownloadRequest& request, const DownloadPos
   if (posts.open_torrent_file) posts.open_torrent_file(file);
 }
 
+bool StartTorrentDownload(NetWorkers& workers, DownloadRequest request, DownloadPosts posts) {
+  if (request.url.empty()) return false;
+  workers.Start([request = std::move(request), posts = std::move(posts)](HttpCancel& cancel) {
+    DownloadTorrentThreadProc(request, posts, cancel);
+  });
+  return true;
+}
+
 }  // namespace client

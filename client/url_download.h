@@ -15,6 +15,7 @@
 //   "Download failed. " + the transfer's error text
 
 #include "client/http_get.h"
+#include "client/net_workers.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -57,5 +58,9 @@ std::wstring DownloadProgressLine(std::uint64_t bytes, std::int64_t size);
 // The job: runs on a worker thread and returns when the transfer is over.
 // An aborted job reports nothing more.
 void DownloadTorrentThreadProc(const DownloadRequest& request, const DownloadPosts& posts, HttpCancel& cancel);
+
+// Starts the job on a worker of `workers` with copies of the request and
+// the callbacks. False, and nothing started, for an empty URL.
+bool StartTorrentDownload(NetWorkers& workers, DownloadRequest request, DownloadPosts posts);
 
 }  // namespace client

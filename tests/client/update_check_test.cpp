@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 using client::UpdateCheckLine;
 using client_test::http_test_server;
 
@@ -36,12 +38,20 @@ TEST(UpdateCheckReply, RequestFromTheProfileAndTheVersion) {
   EXPECT_EQ(client::UpdateCheckRequestFor(profile).url, "http://127.0.0.1:1/currentversion.txt");
 }
 
-// The check against a server on loopback, run the way a worker runs it.
+// The check against a server on loopback, on a worker as the window runs it.
 std::vector<std::wstring> Check(const std::string& url, long timeout_ms = 10000) {
+  std::mutex mutex;
   std::vector<std::wstring> lines;
-  client::HttpCancel cancel;
-  client::CheckForUpdate({url, 55, {2000, timeout_ms}}, [&](const std::wstring& line) { lines.push_back(line); },
-                         cancel);
+  client::NetWorkers workers;
+  client::StartUpdateCheck(workers, {url, 55, {2000, timeout_ms}}, [&](const std::wstring& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back(line);
+  });
+  EXPECT_TRUE(client_test::wait_until([&] {
+    workers.Reap();
+    return workers.Count() == 0;
+  }));
+  std::lock_guard<std::mutex> lock(mutex);
   return lines;
 }
 

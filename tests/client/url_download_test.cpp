@@ -175,8 +175,8 @@ TEST_F(UrlDownload, ReportsProgressWithAndWithoutSize) {
       c.send(Bytes(sized ? 3096 : 500));
   });
   client::NetWorkers workers;
-  const client::DownloadRequest sized{server.url("/sized"), temp.path(), {}};
-  workers.Start([&](client::HttpCancel& cancel) { DownloadTorrentThreadProc(sized, posts, cancel); });
+  EXPECT_FALSE(client::StartTorrentDownload(workers, {"", temp.path(), {}}, posts));
+  ASSERT_TRUE(client::StartTorrentDownload(workers, {server.url("/sized"), temp.path(), {}}, posts));
   Download(server.url("/unsized"));
 
   ASSERT_TRUE(client_test::wait_until([&] {
@@ -198,8 +198,7 @@ TEST_F(UrlDownload, ClosingTheOwnerAbortsAndJoins) {
     client_closed = c.wait_closed();  // the rest never comes
   });
   auto workers = std::make_unique<client::NetWorkers>();
-  const client::DownloadRequest request{server.url("/stalled.torrent"), temp.path(), {}};
-  workers->Start([&](client::HttpCancel& cancel) { DownloadTorrentThreadProc(request, posts, cancel); });
+  client::StartTorrentDownload(*workers, {server.url("/stalled.torrent"), temp.path(), {}}, posts);
   ASSERT_TRUE(client_test::wait_until([&] { return rec.has_line(L"Downloading ... 1000/100000 bytes"); }));
 
   // The owner goes away mid-transfer: its workers end without waiting for
