@@ -43,9 +43,12 @@ UpnpResult MiniupnpMapper::Open(const std::string& local_address) {
   if (m_router && local_address == m_local_address) return {};
   m_router.reset();
   const bool any = local_address.empty() || local_address == "0.0.0.0";
+  // One search type: each type searched for costs two waits when nothing
+  // answers. Gateways of version 2 answer searches for version 1 as well.
+  static const char* const kTypes[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1", nullptr};
   int error = 0;
-  UPNPDev* devices = upnpDiscover(m_options.discovery_ms, any ? nullptr : local_address.c_str(), nullptr,
-                                  UPNP_LOCAL_PORT_ANY, 0, 2, &error);
+  UPNPDev* devices = upnpDiscoverDevices(kTypes, m_options.discovery_ms, any ? nullptr : local_address.c_str(),
+                                         nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error, 0);
   if (!devices) return UpnpResult::Failure("no UPnP device answered");
   auto router = std::make_unique<Router>();
   char lan_address[64] = {};

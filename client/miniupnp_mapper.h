@@ -13,7 +13,9 @@ namespace client {
 class MiniupnpMapper : public UpnpMapper {
  public:
   struct Options {
-    int discovery_ms = 2000;  // how long discovery waits for answers
+    // How long discovery waits for answers; without a router it asks twice,
+    // so it gives up after twice this time.
+    int discovery_ms = 1000;
   };
 
   MiniupnpMapper();
