@@ -2,6 +2,7 @@
 
 #include "client/common/CVersionsInfo.h"
 #include "client/common/color_scheme.h"
+#include "client/common/paths.h"
 #include "client/wide_text.h"
 #include "platform/profile.h"
 
@@ -79,12 +80,12 @@ const std::vector<DialogControl>& MakeTorrentControls() {
       {kIdNone, K::Label, L"Comment:", Rect::FromSize(7, 199, 52, 8)},
       {kIdComment, K::Edit, L"", Rect::FromSize(62, 197, 261, 12)},
       {kIdNone, K::Label, L"Torrent file:", Rect::FromSize(7, 215, 52, 8)},
-      {kIdOutputFile, K::Edit, L"", Rect::FromSize(62, 213, 241, 12)},
-      {kIdChooseOutput, K::Button, L"...", Rect::FromSize(306, 213, 17, 12)},
+      {kIdOutputFile, K::Edit, L"", Rect::FromSize(62, 213, 233, 12)},
+      {kIdChooseOutput, K::Button, L"...", Rect::FromSize(299, 213, 24, 12)},
       {kIdNone, K::Label, L"Piece size:", Rect::FromSize(7, 231, 52, 8)},
       {kIdPieceSize, K::Value, L"auto", Rect::FromSize(62, 231, 50, 8)},
-      {kIdPieceUp, K::Button, L"+", Rect::FromSize(115, 229, 16, 12)},
-      {kIdPieceDown, K::Button, L"-", Rect::FromSize(133, 229, 16, 12)},
+      {kIdPieceUp, K::Button, L"+", Rect::FromSize(115, 229, 24, 12)},
+      {kIdPieceDown, K::Button, L"-", Rect::FromSize(142, 229, 24, 12)},
       {kIdProgress, K::Progress, L"", Rect::FromSize(7, 245, 316, 10)},
       {kIdNone, K::Label, L"Info hash:", Rect::FromSize(7, 259, 52, 8)},
       {kIdInfoHash, K::Value, L"", Rect::FromSize(62, 259, 261, 8)},
@@ -256,6 +257,7 @@ void MakeTorrentModel::LoadSettings(const platform::profile& profile) {
   comment = ReadText(profile, "Torrent Comment").value_or(L"");
   output_file = ReadText(profile, "Torrent File Name").value_or(L"");
   last_folder = TextPath(ReadText(profile, "Last Folder").value_or(L""));
+  if (!last_folder.empty()) last_folder = CleanPath(last_folder);
 }
 
 void MakeTorrentModel::SaveSettings(platform::profile& profile) const {
@@ -275,7 +277,7 @@ void MakeTorrentModel::SaveSettings(platform::profile& profile) const {
   profile.WriteProfileInt(kConfigurationSection, "MTT Piece Size", static_cast<int>(m_piece_exponent));
   profile.WriteProfileString(kConfigurationSection, "Torrent Comment", WideToUtf8(comment));
   profile.WriteProfileString(kConfigurationSection, "Torrent File Name", WideToUtf8(output_file));
-  profile.WriteProfileString(kConfigurationSection, "Last Folder", last_folder.native());
+  profile.WriteProfileString(kConfigurationSection, "Last Folder", WithTrailingSeparator(last_folder.native()));
 }
 
 int MakeTorrentModel::AddFileCommand(UiServices& ui) {

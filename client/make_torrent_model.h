@@ -144,6 +144,7 @@ class MakeTorrentModel {
   // --- Edits and the folder last browsed ------------------------------------
   std::wstring comment;
   std::wstring output_file;
+  // Kept in the settings with a trailing separator.
   std::filesystem::path last_folder;
 
   // Column widths of the three lists, in pixels.

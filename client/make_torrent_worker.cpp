@@ -17,12 +17,14 @@ bool MakeTorrentWorker::Start(MakeTorrentJob job, MakeTorrentProgress progress, 
   }
   m_thread = std::thread([this, job = std::move(job), progress = std::move(progress), done = std::move(done)] {
     MakeTorrentResult result = MakeTorrent(job, m_cancel, progress);
-    if (done) done(std::move(result));
+    // Not running from here on, so that whoever hears of the end can start
+    // the next job at once (Start joins this thread first).
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_running = false;
     }
     m_ended.notify_all();
+    if (done) done(std::move(result));
   });
   return true;
 }

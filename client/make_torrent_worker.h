@@ -25,7 +25,8 @@ class MakeTorrentWorker {
   MakeTorrentWorker& operator=(const MakeTorrentWorker&) = delete;
 
   // Starts making the torrent; false (and nothing starts) while a job still
-  // runs. `done` is called last, once, with the result.
+  // runs. `done` is called last, once, with the result, when the job no
+  // longer counts as running.
   bool Start(MakeTorrentJob job, MakeTorrentProgress progress, Done done);
   bool Running() const;
   // Asks the job to stop before its next piece.

@@ -264,7 +264,8 @@ void CTorrentErzeugen::OnDone(MakeTorrentDoneEvent& event) {
       break;
     case client::MakeTorrentResult::Outcome::Failed:
       m_progress->SetValue(0);
-      m_ui->MessageBox(client::WideToUtf8(result.message), "Quillfern", client::MessageKind::Error);
+      // Not after the dialog has closed (it ended just as it was closed).
+      if (IsShown()) m_ui->MessageBox(client::WideToUtf8(result.message), "Quillfern", client::MessageKind::Error);
       break;
   }
 }

@@ -2,6 +2,7 @@
 #include "client/make_torrent_worker.h"
 #include "engine/entry.h"
 #include "engine/sha1.h"
+#include "engine/text_helpers.h"
 #include "platform/profile.h"
 #include "tests/client/make_torrent_support.h"
 
@@ -245,7 +246,7 @@ TEST(MakeTorrentModelTest, SettingsRoundTripAndMissingRowsAreSkipped) {
   for (const char* key : {"Trackers=2", "Tracker URL 01=http://b/announce", "Tracker TIER 01=1", "Nodes=1",
                           "Node 00=10.0.0.1:6881", "MTT Piece Size=1", "MTF Column Width 00=250",
                           "MTF Column Width 01=30", "MTT Column Width 01=100", "MTN Column Width 00=100",
-                          "Last Folder=/srv/share"})
+                          "Last Folder=/srv/share/"})
     EXPECT_NE(text.find(key), std::string::npos) << key;
 
   MakeTorrentModel loaded;
@@ -485,7 +486,29 @@ TEST_F(MakeTorrentWork, FailuresAreToldAndWriteNothing) {
   EXPECT_EQ(failure(JobFor({{a, "/", 1000}, {b, b.parent_path(), 1000}}, target)),
             error + L"The files have no folder in common.");
 
+  // Pieces so small that they could not be counted: told before any hashing.
+  const fs::path huge = data.path() / "huge.img";
+  fs::resize_file(data.Put("huge.img", 0), std::int64_t{4} << 30);
+  MakeTorrentJob tiny = JobFor({{huge, huge.parent_path(), std::int64_t{4} << 30}}, target);
+  tiny.piece_exponent = 1;
+  EXPECT_EQ(failure(tiny), error + L"The piece size is too small for so much data.");
+
   // An output folder that cannot be made.
   const MakeTorrentJob blocked = JobFor({{a, a.parent_path(), 1000}}, a / "t.torrent");
   EXPECT_EQ(Make(blocked).outcome, Outcome::Failed);
+}
+
+TEST_F(MakeTorrentWork, FilesAreReadUnderTheirOwnNamesWhateverTheDownloadNameRule) {
+  // The rule that turns underscores into blanks names downloaded files; the
+  // files of a new torrent are read as they are called.
+  const auto file = data.Put("my_file.bin", 5000, 4);
+  data.Put("my file.bin", 5000, 5);
+  engine::set_remove_underscores(true);
+  const MakeTorrentResult result = Make(JobFor({{file, file.parent_path(), 5000}}, out.path() / "u.torrent"));
+  engine::set_remove_underscores(false);
+  ASSERT_EQ(result.outcome, Outcome::Written);
+  auto torrent = ReadTorrent(out.path() / "u.torrent");
+  EXPECT_EQ(torrent->name(), "my_file.bin");
+  const std::string bytes = ReadBytes(file);
+  EXPECT_EQ(torrent->hash_for_piece(0), engine::hasher(bytes.data(), int(torrent->piece_size(0))).final());
 }
