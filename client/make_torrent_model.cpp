@@ -75,7 +75,7 @@ const std::vector<DialogControl>& MakeTorrentControls() {
       {kIdNone, K::Label, L"DHT nodes:", Rect::FromSize(213, 109, 100, 8)},
       {kIdTrackerList, K::List, L"", Rect::FromSize(7, 119, 200, 62)},
       {kIdNodeList, K::List, L"", Rect::FromSize(213, 119, 110, 62)},
-      {kIdNone, K::Label, L"Double-click to add or change a row; right-click for the tier or to delete.",
+      {kIdNone, K::Label, L"Double-click: add or edit a row (empty removes it). Right-click a tracker: tier or delete.",
        Rect::FromSize(7, 184, 316, 8)},
       {kIdNone, K::Label, L"Comment:", Rect::FromSize(7, 199, 52, 8)},
       {kIdComment, K::Edit, L"", Rect::FromSize(62, 197, 261, 12)},
@@ -280,10 +280,11 @@ void MakeTorrentModel::SaveSettings(platform::profile& profile) const {
   profile.WriteProfileString(kConfigurationSection, "Last Folder", WithTrailingSeparator(last_folder.native()));
 }
 
-int MakeTorrentModel::AddFileCommand(UiServices& ui) {
+int MakeTorrentModel::AddFileCommand(UiServices& ui, const std::function<void(int row)>& show_row) {
   const auto chosen = ui.ChooseFilesToOpen("Add file", {{"All Files (*.*)", "*"}}, false);
   if (chosen.empty()) return -1;
   const AddResult added = AddFile(chosen.front());
+  if (show_row) show_row(added.row);
   if (added.outcome == AddOutcome::AlreadyInList)
     ui.MessageBox("File already in list.", "Quillfern", MessageKind::Info);
   return added.row;

@@ -10,6 +10,7 @@
 #include "client/make_torrent_job.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -157,9 +158,10 @@ class MakeTorrentModel {
   void SaveSettings(platform::profile& profile) const;
 
   // --- Commands that ask the user ----------------------------------------------
-  // Add file: the file chooser, then AddFile; a file already in the list is
-  // told with "File already in list.". The row to select, -1 for none.
-  int AddFileCommand(UiServices& ui);
+  // Add file: the file chooser, then AddFile; `show_row` is given the
+  // file's row (-1 for none) to show it selected, before a file already in
+  // the list is told with "File already in list.". Returns that row.
+  int AddFileCommand(UiServices& ui, const std::function<void(int row)>& show_row = {});
   // Add folder: the folder chooser ("Select folder") from the last folder;
   // true when files were looked for.
   bool AddFolderCommand(UiServices& ui);

@@ -186,9 +186,10 @@ bool CTorrentErzeugen::CloseWith(int code) {
 }
 
 void CTorrentErzeugen::OnAddFile(wxCommandEvent&) {
-  const int row = m_model.AddFileCommand(*m_ui);
-  ShowFiles();
-  m_files->SelectRow(row);
+  m_model.AddFileCommand(*m_ui, [this](int row) {
+    ShowFiles();
+    m_files->SelectRow(row);
+  });
 }
 
 void CTorrentErzeugen::OnAddFolder(wxCommandEvent&) {

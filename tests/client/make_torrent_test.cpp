@@ -150,8 +150,13 @@ TEST(MakeTorrentModelTest, FilesAreAddedOnceAndShownWithTheirTorrentPaths) {
   EXPECT_EQ(model.FilePathText(0), L"song.ogg");
   EXPECT_EQ(model.FileSizeText(0), L"300");
   EXPECT_TRUE(ui.Messages().empty());
-  // The same file again: told, selected, not added.
-  EXPECT_EQ(model.AddFileCommand(ui), 0);
+  // The same file again: shown, then told; not added.
+  std::size_t told_before_shown = 99;
+  EXPECT_EQ(model.AddFileCommand(ui, [&](int row) {
+    EXPECT_EQ(row, 0);
+    told_before_shown = ui.Messages().size();
+  }), 0);
+  EXPECT_EQ(told_before_shown, 0u);
   EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"File already in list."}));
   EXPECT_EQ(model.FileRowCount(), 1);
 

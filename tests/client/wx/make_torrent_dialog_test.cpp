@@ -80,12 +80,20 @@ TEST(MakeTorrentDialog, MakesATorrentFromAFolderFilledByMouseAndKeyboard) {
   EXPECT_EQ(d.dialog->FileList()->GetItemText(0, 1), "300000");
   EXPECT_EQ(d.dialog->FileList()->GetItemText(1, 0), "Holiday Photos/hills/dawn.jpg");
 
+  // Add file with a file already there: its row is selected, and told.
+  d.ui.open_answers.push_back({(data.path() / "Holiday Photos/notes.txt").string()});
+  ASSERT_EQ(Click(d.Control<wxButton>(client::kIdAddFile)), 0);
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return d.ui.Messages().size() == 1; }));
+  EXPECT_EQ(d.ui.Messages().back(), "File already in list.");
+  EXPECT_EQ(d.dialog->FileList()->GetItemState(2, wxLIST_STATE_SELECTED), wxLIST_STATE_SELECTED);
+  EXPECT_EQ(d.dialog->FileList()->GetRowCount(), 3);
+
   // Without a tracker the worker tells why it made nothing.
   const fs::path target = out.path() / "holiday.torrent";
   d.Control<wxTextCtrl>(client::kIdOutputFile)->SetValue(target.string());
   ASSERT_EQ(Click(d.Control<wxButton>(client::kIdMake)), 0);
-  ASSERT_TRUE(gui_test::PumpUntil([&] { return !d.ui.Messages().empty() && !d.Making(); }));
-  EXPECT_EQ(d.ui.Messages(), (std::vector<std::string>{"Could not make torrent file.\nThere is no tracker in the list."}));
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return d.ui.Messages().size() == 2 && !d.Making(); }));
+  EXPECT_EQ(d.ui.Messages().back(), "Could not make torrent file.\nThere is no tracker in the list.");
 
   // A double click below the tracker rows opens a new row for editing.
   ReportList* trackers = d.dialog->TrackerList();
@@ -134,7 +142,7 @@ TEST(MakeTorrentDialog, MakesATorrentFromAFolderFilledByMouseAndKeyboard) {
   ASSERT_TRUE(gui_test::PumpUntil([&] { return !d.Making() && !d.Label(client::kIdInfoHash).empty(); }));
   gui_test::PumpFor(std::chrono::milliseconds(100));
   gui_test::Screenshot(d.dialog, "make_torrent_done");
-  EXPECT_EQ(d.ui.Messages().size(), 1u);
+  EXPECT_EQ(d.ui.Messages().size(), 2u);
   auto torrent = ReadTorrent(target);
   EXPECT_EQ(torrent->name(), "Holiday Photos");
   EXPECT_EQ(torrent->piece_length(), 32768);
