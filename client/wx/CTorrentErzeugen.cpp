@@ -49,27 +49,27 @@ CTorrentErzeugen::CTorrentErzeugen(wxWindow* parent, platform::profile profile, 
     m_model.ApplyFileMenu(int(row), m_ui->PopupMenu(m_model.FileMenu(), screen.x, screen.y));
     ShowFiles();
   };
-  m_trackers->on_double_click = [this](long row) {
-    const int edit = m_model.TrackerRowToEdit(int(row));
-    ShowTrackers();
-    m_trackers->EditRow(edit);
-  };
-  m_trackers->on_end_edit = [this](long row, std::optional<std::wstring> text) {
-    m_model.EndTrackerEdit(int(row), text);
-    ShowTrackers();
-  };
+  EditRowsOf(m_trackers, &client::MakeTorrentModel::TrackerRowToEdit, &client::MakeTorrentModel::EndTrackerEdit,
+             &CTorrentErzeugen::ShowTrackers);
   m_trackers->on_right_click = [this](long row, int column, wxPoint screen) {
     m_model.ApplyTrackerMenu(int(row), m_ui->PopupMenu(m_model.TrackerMenu(column), screen.x, screen.y));
     ShowTrackers();
   };
-  m_nodes->on_double_click = [this](long row) {
-    const int edit = m_model.NodeRowToEdit(int(row));
-    ShowNodes();
-    m_nodes->EditRow(edit);
+  EditRowsOf(m_nodes, &client::MakeTorrentModel::NodeRowToEdit, &client::MakeTorrentModel::EndNodeEdit,
+             &CTorrentErzeugen::ShowNodes);
+}
+
+void CTorrentErzeugen::EditRowsOf(ReportList* list, int (client::MakeTorrentModel::*row_to_edit)(int),
+                                  void (client::MakeTorrentModel::*end_edit)(int, const std::optional<std::wstring>&),
+                                  void (CTorrentErzeugen::*show)()) {
+  list->on_double_click = [this, list, row_to_edit, show](long row) {
+    const int edit = (m_model.*row_to_edit)(int(row));
+    (this->*show)();
+    list->EditRow(edit);
   };
-  m_nodes->on_end_edit = [this](long row, std::optional<std::wstring> text) {
-    m_model.EndNodeEdit(int(row), text);
-    ShowNodes();
+  list->on_end_edit = [this, end_edit, show](long row, std::optional<std::wstring> text) {
+    (m_model.*end_edit)(int(row), text);
+    (this->*show)();
   };
 }
 

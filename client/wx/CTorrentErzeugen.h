@@ -15,6 +15,8 @@
 #include <wx/dialog.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 class wxGauge;
 class wxStaticText;
@@ -40,6 +42,11 @@ class CTorrentErzeugen : public wxDialog {
 
  private:
   void CreateControls();
+  // A double click on `list` edits the row the model picks; the end of the
+  // edit goes to the model; `show` shows the rows again.
+  void EditRowsOf(ReportList* list, int (client::MakeTorrentModel::*row_to_edit)(int),
+                  void (client::MakeTorrentModel::*end_edit)(int, const std::optional<std::wstring>&),
+                  void (CTorrentErzeugen::*show)());
   // The edits into the model.
   void ReadEdits();
   void ShowFiles();
