@@ -50,6 +50,12 @@ class EngineTorrentControl : public TorrentControl {
     Find(torrent).set_tracker_login(name, password);
   }
   void force_reannounce(const engine::sha1_hash& torrent) override { Find(torrent).force_reannounce(); }
+  void connect_peer(const engine::sha1_hash& torrent, const engine::address& peer) override {
+    Find(torrent).connect_peer(peer);
+  }
+  engine::torrent_metainfo metainfo(const engine::sha1_hash& torrent) const override {
+    return Find(torrent).metainfo();
+  }
   engine::entry build_resume_data(const engine::sha1_hash& torrent) const override {
     return Find(torrent).build_resume_data();
   }

@@ -8,6 +8,7 @@
 // session answers is_valid with false and throws engine::invalid_handle on
 // every other call, as the engine's own handles do.
 
+#include "engine/address.h"
 #include "engine/entry.h"
 #include "engine/sha1_hash.h"
 #include "engine/torrent_metainfo.h"
@@ -55,6 +56,10 @@ class TorrentControl {
   virtual void set_tracker_login(const engine::sha1_hash& torrent, const std::string& name,
                                  const std::string& password) = 0;
   virtual void force_reannounce(const engine::sha1_hash& torrent) = 0;
+  // The address is tried like a peer a tracker gave (a running torrent).
+  virtual void connect_peer(const engine::sha1_hash& torrent, const engine::address& peer) = 0;
+  // Throws invalid_handle while the torrent has no metadata.
+  virtual engine::torrent_metainfo metainfo(const engine::sha1_hash& torrent) const = 0;
 
   // An undefined entry while the torrent is checked or has no metadata.
   virtual engine::entry build_resume_data(const engine::sha1_hash& torrent) const = 0;
@@ -95,6 +100,8 @@ class TorrentHandle {
     Control().set_tracker_login(m_info_hash, name, password);
   }
   void force_reannounce() const { Control().force_reannounce(m_info_hash); }
+  void connect_peer(const engine::address& peer) const { Control().connect_peer(m_info_hash, peer); }
+  engine::torrent_metainfo metainfo() const { return Control().metainfo(m_info_hash); }
   engine::entry build_resume_data() const { return Control().build_resume_data(m_info_hash); }
   std::vector<bool> filtered_pieces() const { return Control().filtered_pieces(m_info_hash); }
   void filter_pieces(const std::vector<bool>& pieces) const { Control().filter_pieces(m_info_hash, pieces); }

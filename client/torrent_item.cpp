@@ -2,6 +2,7 @@
 
 #include "client/common/paths.h"
 #include "client/common/tick.h"
+#include "client/truncate.h"
 #include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
 #include "engine/torrent_handle.h"
@@ -19,22 +20,6 @@
 namespace client {
 namespace {
 
-std::wstring Format(const char* format, auto... values) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return Utf8ToWide(buffer);
-}
-
-// A double as a whole number of the target type, truncated toward zero and
-// held within its range (NaN counts as 0).
-template <class T>
-T Truncate(double value) {
-  if (!(value == value)) return 0;
-  if (value <= static_cast<double>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
-  if (value >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
-  return static_cast<T>(value);
-}
-
 std::filesystem::path LocalPath(std::wstring_view path) { return std::filesystem::path(WideToUtf8(path)); }
 
 }  // namespace
@@ -42,9 +27,9 @@ std::filesystem::path LocalPath(std::wstring_view path) { return std::filesystem
 std::wstring FormatDuration(std::uint32_t seconds, bool cap) {
   const unsigned h = seconds / 3600, m = seconds % 3600 / 60, s = seconds % 60;
   if (cap && h > 240) return L"oo";
-  if (h > 24) return Format("%ud", h / 24);
-  if (h > 4) return Format("%uh", h);
-  return Format("%u:%02u:%02u", h, m, s);
+  if (h > 24) return FormatWide("%ud", h / 24);
+  if (h > 4) return FormatWide("%uh", h);
+  return FormatWide("%u:%02u:%02u", h, m, s);
 }
 
 TorrentItem::TorrentItem(std::wstring path, std::wstring title, TorrentEvents& events, ChartLogic* chart)
@@ -79,7 +64,7 @@ void TorrentItem::Log(std::wstring_view text) {
 
 std::wstring TorrentItem::GetInfoHashHex() const {
   std::wstring hex;
-  for (std::uint8_t byte : m_handle.info_hash()) hex += Format("%02X", byte);
+  for (std::uint8_t byte : m_handle.info_hash()) hex += FormatWide("%02X", byte);
   return hex;
 }
 
@@ -434,25 +419,25 @@ bool TorrentItem::Save(Utf16IniFile& ini, bool pause) {
 
   int shown_status = Status();
   if (shown_status == TorrentStatus::Seeding && !paused) shown_status = TorrentStatus::Downloading;
-  put(u"Priority", Format("%d", m_priority));
-  put(u"Status", Format("%d", shown_status));
+  put(u"Priority", FormatWide("%d", m_priority));
+  put(u"Status", FormatWide("%d", shown_status));
   put(u"Destination", Utf8ToWide(WithTrailingSeparator(save_path.string())));
   put_bool(u"Done", m_complete);
-  put(u"UploadLimit", Format("%d", m_uploadLimit));
-  put(u"DownloadLimit", Format("%d", m_downloadLimit));
-  put(u"SeedingMode", Format("%u", m_seedingMode));
-  put(u"SeedingRatio", Format("%f", m_seedingRatio));
-  put(u"PeerRatio", Format("%f", m_peerRatio));
+  put(u"UploadLimit", FormatWide("%d", m_uploadLimit));
+  put(u"DownloadLimit", FormatWide("%d", m_downloadLimit));
+  put(u"SeedingMode", FormatWide("%u", m_seedingMode));
+  put(u"SeedingRatio", FormatWide("%f", m_seedingRatio));
+  put(u"PeerRatio", FormatWide("%f", m_peerRatio));
   if (!metadata) {
     const std::vector<engine::announce_entry> trackers = m_handle.trackers();
-    put(u"Seeding", Format("%u", m_seedingTime));
-    put(u"Downloaded", Format("%llu", static_cast<unsigned long long>(m_settings.downloadedBase)));
-    put(u"Uploaded", Format("%llu", static_cast<unsigned long long>(m_settings.uploadedBase)));
+    put(u"Seeding", FormatWide("%u", m_seedingTime));
+    put(u"Downloaded", FormatWide("%llu", static_cast<unsigned long long>(m_settings.downloadedBase)));
+    put(u"Uploaded", FormatWide("%llu", static_cast<unsigned long long>(m_settings.uploadedBase)));
     put_bool(u"ShowState", m_settings.showState);
     put_bool(u"HasMetadata", false);
     if (!trackers.empty()) {
       put(u"HashInfoTracker", Utf8ToWide(trackers.front().url));
-      put(u"HashInfoTier", Format("%u", static_cast<unsigned>(trackers.front().tier)));
+      put(u"HashInfoTier", FormatWide("%u", static_cast<unsigned>(trackers.front().tier)));
     }
     return true;
   }
@@ -461,9 +446,9 @@ bool TorrentItem::Save(Utf16IniFile& ini, bool pause) {
   if (seeding != kSeedingTimeUnset && (m_readd ? status.state >= engine::finished : m_handle.is_seed()))
     seeding -= std::min(platform::elapsed_ms(TickMs(), m_seedingStart), seeding);
   put_bool(u"HasMetadata", true);
-  put(u"Seeding", Format("%u", seeding));
-  put(u"Downloaded", Format("%llu", static_cast<unsigned long long>(DownloadedTotal(status))));
-  put(u"Uploaded", Format("%llu", static_cast<unsigned long long>(UploadedTotal(status))));
+  put(u"Seeding", FormatWide("%u", seeding));
+  put(u"Downloaded", FormatWide("%llu", static_cast<unsigned long long>(DownloadedTotal(status))));
+  put(u"Uploaded", FormatWide("%llu", static_cast<unsigned long long>(UploadedTotal(status))));
   put_bool(u"ShowState", m_settings.showState);
   put_bool(u"BitCometUdpProtocol", m_bitCometUdp);
   return true;

@@ -99,6 +99,8 @@ class TorrentItem {
   // The menu's "Pause" and "Queue".
   void UserPause();
   void UserQueue();
+  // The menu's "Remove": the main window removes the torrent.
+  void RequestRemoval() { Post(&TorrentEvents::RemoveTorrent); }
 
   // Arm the seeding goal by time / by share ratio. Without `force` a stored
   // goal (a set time, any ratio) survives; the goal clock restarts either

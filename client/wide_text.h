@@ -2,6 +2,7 @@
 // Conversions between the GUI's texts (std::wstring, one code point per
 // unit here), the list file's UTF-16 and the engine's UTF-8.
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,18 @@ std::u16string WideToUtf16(std::wstring_view text);
 std::wstring Utf16ToWide(std::u16string_view text);
 // ASCII text (numbers, keys) as UTF-16.
 std::u16string AsciiToUtf16(std::string_view text);
+
+// printf formatting (numbers, UTF-8 arguments) into a wide text.
+template <class... Args>
+std::wstring FormatWide(const char* format, Args... values) {
+  char buffer[128];
+  const int n = std::snprintf(buffer, sizeof buffer, format, values...);
+  if (n < 0) return {};
+  if (static_cast<std::size_t>(n) < sizeof buffer) return Utf8ToWide(std::string_view(buffer, n));
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, values...);
+  text.resize(static_cast<std::size_t>(n));
+  return Utf8ToWide(text);
+}
 
 }  // namespace client

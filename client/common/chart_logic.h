@@ -102,7 +102,11 @@ class ChartLogic {
   void SetRowMode(bool on) { m_rowMode = on; }
   bool RowMode() const { return m_rowMode; }
 
+  // The name, also shown in the title area.
   void SetName(std::wstring name);
+  // Shows another text in the title area; the name stays.
+  void SetTitleLabel(std::wstring text) { m_title.SetText(std::move(text)); }
+  const std::wstring& TitleLabel() const { return m_title.Text(); }
   const std::wstring& GetName() const { return m_name; }
   const std::wstring& Path() const { return m_path; }
   // The path up to and including its last separator; the whole path when

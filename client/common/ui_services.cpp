@@ -43,7 +43,7 @@ bool ScriptedUiServices::OpenUrl(const std::string& url) {
 
 bool ScriptedUiServices::OpenFile(const std::string& path) {
   asked.push_back({"file", path});
-  return true;
+  return open_file_result;
 }
 
 int ScriptedUiServices::PopupMenu(const std::vector<MenuItem>& items, int, int) {

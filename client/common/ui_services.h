@@ -66,6 +66,7 @@ class ScriptedUiServices : public UiServices {
   std::deque<std::optional<std::string>> save_answers;
   std::deque<std::optional<std::string>> folder_answers;
   std::deque<int> menu_answers;
+  bool open_file_result = true;  // what OpenFile answers
   std::vector<Asked> asked;
   std::vector<std::vector<MenuItem>> menus_shown;
 

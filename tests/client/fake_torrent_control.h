@@ -8,6 +8,7 @@
 #include "engine/torrent_handle.h"
 
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -28,6 +29,9 @@ struct FakeTorrent {
   engine::entry resume_data;
   std::vector<bool> filtered;
   int reannounces = 0;
+  std::vector<engine::address> connected;  // connect_peer calls
+  // What metainfo answers while `metadata` is set; none: an empty one.
+  std::optional<engine::torrent_metainfo> info;
   int replace_calls = 0;
   // Added with these.
   bool compact_mode = true;
@@ -130,6 +134,14 @@ class FakeTorrentControl : public client::TorrentControl {
     t.login_password = password;
   }
   void force_reannounce(const engine::sha1_hash& h) override { ++Use(h, "force_reannounce").reannounces; }
+  void connect_peer(const engine::sha1_hash& h, const engine::address& peer) override {
+    Use(h, "connect_peer").connected.push_back(peer);
+  }
+  engine::torrent_metainfo metainfo(const engine::sha1_hash& h) const override {
+    const FakeTorrent& t = Use(h, "metainfo");
+    if (!t.metadata) throw engine::invalid_handle();
+    return t.info ? *t.info : engine::torrent_metainfo(h);
+  }
   engine::entry build_resume_data(const engine::sha1_hash& h) const override {
     return Use(h, "build_resume_data").resume_data;
   }

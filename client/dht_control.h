@@ -1,0 +1,40 @@
+#pragma once
+// What the main window and the torrents ask of the program's DHT node.
+// DhtServiceControl passes every call to a running CDHTService; tests
+// script the answers. Where the program has no DHT node it passes none.
+
+#include "dht/dht_service.h"
+#include "dht/node_core.h"
+#include "engine/address.h"
+#include "engine/sha1_hash.h"
+
+#include <string_view>
+#include <vector>
+
+namespace client {
+
+class DhtControl {
+ public:
+  virtual ~DhtControl() = default;
+  // The address others know us by; false when it cannot be looked up.
+  virtual bool SetExternalAddress(std::string_view host) = 0;
+  virtual dht::Statistics GetStatistics() = 0;
+  // The peers the node keeps for the torrent.
+  virtual std::vector<engine::address> GetPeers(const engine::sha1_hash& info_hash) = 0;
+};
+
+class DhtServiceControl : public DhtControl {
+ public:
+  explicit DhtServiceControl(CDHTService& service) : m_service(service) {}
+
+  bool SetExternalAddress(std::string_view host) override { return m_service.SetExternalAddress(host); }
+  dht::Statistics GetStatistics() override { return m_service.GetStatistics(); }
+  std::vector<engine::address> GetPeers(const engine::sha1_hash& info_hash) override {
+    return m_service.GetPeers(info_hash);
+  }
+
+ private:
+  CDHTService& m_service;
+};
+
+}  // namespace client
