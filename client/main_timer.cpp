@@ -54,7 +54,7 @@ MainTimerResult MainTimer::Tick(const MainTimerInput& input) {
 
 std::wstring MainTimer::SessionSteps(const MainTimerInput& input, MainTimerResult& result) {
   const engine::session_status status = input.session->status();
-  while (std::unique_ptr<engine::alert> alert = input.session->pop_alert()) HandleAlert(*alert, input);
+  while (std::unique_ptr<engine::alert> alert = input.session->pop_alert()) HandleAlert(*alert);
 
   if (m_listenCountdown == 0) {
     m_listenCountdown = 10;
@@ -84,7 +84,7 @@ void MainTimer::LogFor(const engine::sha1_hash& info_hash, const std::wstring& l
   if (TorrentItem* torrent = m_torrents.FindByHash(info_hash)) m_sink.AppendTorrentLog(*torrent, m_sink.StatusText());
 }
 
-void MainTimer::HandleAlert(const engine::alert& alert, const MainTimerInput& input) {
+void MainTimer::HandleAlert(const engine::alert& alert) {
   const std::wstring message = Utf8ToWide(alert.msg());
   if (const auto* finished = dynamic_cast<const engine::torrent_finished_alert*>(&alert)) {
     TorrentFinished(finished->handle.info_hash());
@@ -93,10 +93,7 @@ void MainTimer::HandleAlert(const engine::alert& alert, const MainTimerInput& in
   if (LogIf<engine::tracker_alert>(alert, message) || LogIf<engine::hash_failed_alert>(alert, message)) return;
   if (const auto* ban = dynamic_cast<const engine::peer_ban_alert*>(&alert)) {
     LogFor(ban->handle.info_hash(), message + L" (" + Utf8ToWide(ban->ip.as_string()) + L")");
-    if (input.ip_filter) {
-      input.ip_filter->add_rule(ban->ip, ban->ip, engine::ip_filter::blocked);
-      input.session->set_ip_filter(*input.ip_filter);
-    }
+    m_sink.BanPeer(ban->ip);
     return;
   }
   if (LogIf<engine::chat_message_alert>(alert, message) || LogIf<engine::file_error_alert>(alert, message)) return;

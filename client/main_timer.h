@@ -20,7 +20,7 @@
 #include "client/dht_control.h"
 #include "client/session_control.h"
 #include "dht/node_core.h"
-#include "engine/ip_filter.h"
+#include "engine/address.h"
 
 #include <array>
 #include <cstddef>
@@ -58,6 +58,10 @@ class MainTimerSink {
   // A download finished (list-file mode only): its name goes to
   // "Downloads.log.txt".
   virtual void AppendDownloadsLog(const std::wstring& name) = 0;
+  // The engine banned a peer: its address is blocked in the IP filter, if
+  // there is one, and the filter goes to the session
+  // (IpFilterKeeper::BanPeer).
+  virtual void BanPeer(const engine::address& peer) = 0;
 };
 
 // The router's public address as the TCP port mapping last reported it.
@@ -88,7 +92,6 @@ struct MainTimerSettings {
 struct MainTimerInput {
   SessionControl* session = nullptr;  // null: the engine did not start
   DhtControl* dht = nullptr;          // null: no DHT node
-  engine::ip_filter* ip_filter = nullptr;
   std::uint32_t active_count = 0;
   std::uint32_t max_active = 0;  // "MaxActiveTorrent"
   std::string local_address;
@@ -138,7 +141,7 @@ class MainTimer {
  private:
   // Steps that need a session; they give the transfer part of the caption.
   std::wstring SessionSteps(const MainTimerInput& input, MainTimerResult& result);
-  void HandleAlert(const engine::alert& alert, const MainTimerInput& input);
+  void HandleAlert(const engine::alert& alert);
   // For the kinds that are only logged: true when `alert` is a Kind.
   template <class Kind>
   bool LogIf(const engine::alert& alert, const std::wstring& message);

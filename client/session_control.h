@@ -1,11 +1,10 @@
 #pragma once
 // What the main window's timer asks of the engine session as a whole: its
-// transfer figures, its alerts, its listen port, its upload limit and its
-// IP filter. EngineSessionControl passes every call to a real
+// transfer figures, its alerts, its listen port and its upload limit.
+// EngineSessionControl passes every call to a real
 // engine::session; tests script the answers.
 
 #include "engine/alert.h"
-#include "engine/ip_filter.h"
 #include "engine/session.h"
 
 #include <cstdint>
@@ -22,7 +21,6 @@ class SessionControl {
   virtual std::uint16_t listen_port() const = 0;
   // -1 is unlimited.
   virtual void set_upload_rate_limit(int bytes_per_second) = 0;
-  virtual void set_ip_filter(const engine::ip_filter& filter) = 0;
 };
 
 class EngineSessionControl : public SessionControl {
@@ -33,7 +31,6 @@ class EngineSessionControl : public SessionControl {
   std::unique_ptr<engine::alert> pop_alert() override { return m_session.pop_alert(); }
   std::uint16_t listen_port() const override { return m_session.listen_port(); }
   void set_upload_rate_limit(int bytes_per_second) override { m_session.set_upload_rate_limit(bytes_per_second); }
-  void set_ip_filter(const engine::ip_filter& filter) override { m_session.set_ip_filter(filter); }
 
  private:
   engine::session& m_session;

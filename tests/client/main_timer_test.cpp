@@ -2,11 +2,11 @@
 
 #include "client/common/tick.h"
 #include "engine/alert_types.h"
+#include "temp_folder.h"
 #include "timer_test_support.h"
 #include "torrent_test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -92,21 +92,12 @@ TEST_F(MainTimerTest, LoggedAlertsGoToTheLogAndToTheirTorrentsLogFile) {
 
 TEST_F(MainTimerTest, ABannedPeerIsLoggedWithItsAddressAndBlocked) {
   const engine::address peer(10, 1, 2, 3, 51413);
-  session.Post<engine::peer_ban_alert>(peer, Engine(1), "banned peer");
-  timer.Tick(input);  // no filter: logged only
-  EXPECT_EQ(sink.log, std::vector<std::wstring>{L"banned peer (10.1.2.3)"});
-  EXPECT_TRUE(session.filters.empty());
-
-  engine::ip_filter filter;
-  input.ip_filter = &filter;
   session.Post<engine::peer_ban_alert>(peer, Engine(2), "banned peer");
   timer.Tick(input);
-  EXPECT_EQ(filter.access(engine::address(10, 1, 2, 3, 0)), engine::ip_filter::blocked);
-  EXPECT_EQ(filter.access(engine::address(10, 1, 2, 4, 0)), 0);
-  ASSERT_EQ(session.filters.size(), 1u);
-  EXPECT_EQ(session.filters[0].export_filter(), filter.export_filter());
-  ASSERT_EQ(sink.torrent_log.size(), 2u);
-  EXPECT_EQ(sink.torrent_log[1].first, t2);
+  EXPECT_EQ(sink.log, std::vector<std::wstring>{L"banned peer (10.1.2.3)"});
+  EXPECT_EQ(sink.bans, std::vector<engine::address>{peer});
+  ASSERT_EQ(sink.torrent_log.size(), 1u);
+  EXPECT_EQ(sink.torrent_log[0].first, t2);
 }
 
 TEST_F(MainTimerTest, MetadataIsStoredBeforeTheStatusTextGoesToTheTorrentsLog) {
@@ -295,9 +286,7 @@ TEST_F(MainTimerTest, QuietReannounceAfterMoreThanHalfAnHour) {
 }
 
 TEST_F(MainTimerTest, PeriodicSaveAfterFourHoursOfQuietInFileModeOnly) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("qf-main-timer-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
+  const temp_folder folder("qf_main_timer_");
   timer.Settings().list_file = folder / "TorrentQueue.txt";
   // With a peer connected nothing happens, however long it has been.
   session.figures.num_peers = 1;
@@ -315,7 +304,6 @@ TEST_F(MainTimerTest, PeriodicSaveAfterFourHoursOfQuietInFileModeOnly) {
   timer.Settings().database = false;
   timer.Tick(input);
   EXPECT_TRUE(std::filesystem::exists(timer.Settings().list_file));
-  std::filesystem::remove_all(folder);
 }
 
 // --- caption and tray tip

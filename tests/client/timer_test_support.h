@@ -20,7 +20,6 @@ struct FakeSession : client::SessionControl {
   std::deque<std::unique_ptr<engine::alert>> alerts;
   std::uint16_t port = 6881;
   std::vector<int> upload_limits;  // every set_upload_rate_limit
-  std::vector<engine::ip_filter> filters;
   bool failing = false;  // status() throws
 
   engine::session_status status() const override {
@@ -35,7 +34,6 @@ struct FakeSession : client::SessionControl {
   }
   std::uint16_t listen_port() const override { return port; }
   void set_upload_rate_limit(int bytes_per_second) override { upload_limits.push_back(bytes_per_second); }
-  void set_ip_filter(const engine::ip_filter& filter) override { filters.push_back(filter); }
 
   template <class Kind, class... Args>
   void Post(Args&&... args) {
@@ -67,6 +65,7 @@ struct RecordingSink : client::MainTimerSink {
   std::vector<std::pair<client::TorrentItem*, std::wstring>> torrent_log;
   std::vector<client::TorrentItem*> metadata;
   std::vector<std::wstring> downloads;
+  std::vector<engine::address> bans;
 
   void AddLogLine(const std::wstring& text) override {
     log.push_back(text);
@@ -80,6 +79,7 @@ struct RecordingSink : client::MainTimerSink {
     AddLogLine(L"metadata stored");
   }
   void AppendDownloadsLog(const std::wstring& name) override { downloads.push_back(name); }
+  void BanPeer(const engine::address& peer) override { bans.push_back(peer); }
 };
 
 }  // namespace client_test

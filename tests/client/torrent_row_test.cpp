@@ -2,11 +2,11 @@
 
 #include "client/common/tick.h"
 #include "store/torrent_database.h"
+#include "temp_folder.h"
 #include "timer_test_support.h"
 #include "torrent_test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -344,9 +344,7 @@ TEST_F(RowTest, MenuEntriesFollowTheTorrentsState) {
 }
 
 TEST_F(RowTest, ViewLogIsOfferedWhenTheLogFileExists) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("qf-row-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
+  const temp_folder folder("qf_row_");
   const std::string path = (folder / "a.torrent").string();
   client::TorrentItem torrent(std::wstring(path.begin(), path.end()), L"a", events);
   client::TorrentRow own(torrent);
@@ -362,7 +360,6 @@ TEST_F(RowTest, ViewLogIsOfferedWhenTheLogFileExists) {
   own.RunCommand(menu::kViewLog, ui);
   EXPECT_EQ(ui.asked[0].text, path + ".log.txt");
   EXPECT_EQ(ui.Messages(), std::vector<std::string>{"ShellExecute Error: 31"});
-  std::filesystem::remove_all(folder);
 }
 
 TEST_F(RowTest, MenuCommands) {
