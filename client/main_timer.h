@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace client {
 
@@ -133,8 +134,10 @@ class MainTimer {
   const ProgressionCharts& Charts() const { return m_charts; }
   // The line the window shows for the listening address.
   const std::wstring& ListeningLine() const { return m_listeningLine; }
-  // The public address as last reported.
+  // The public address as last reported. A port mapping round that learnt
+  // it sets it too, so that the next report sees no change.
   const std::string& ExternalAddress() const { return m_externalAddress; }
+  void SetExternalAddress(std::string address) { m_externalAddress = std::move(address); }
   // The DHT figures of the last steering tick (zeros before the first).
   const dht::Statistics& DhtStatistics() const { return m_dhtStatistics; }
 

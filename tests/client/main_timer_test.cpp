@@ -184,6 +184,12 @@ TEST_F(MainTimerTest, ThePortMappingsAddressLeadsAndAFailureForgetsIt) {
   EXPECT_EQ(dht.external_addresses, std::vector<std::string>{"203.0.113.7"});
   EXPECT_EQ(Reannounces(1), 1);
 
+  // Learnt by a mapping round: no change for the report.
+  timer.SetExternalAddress("203.0.113.8");
+  input.mapped_address = {MappedAddress::Known, "203.0.113.8"};
+  Ticks(11);
+  EXPECT_EQ(Reannounces(1), 1);
+
   input.mapped_address = {MappedAddress::Failed, "no router"};
   Ticks(11);
   EXPECT_EQ(timer.ListeningLine(), L"listening failed (UPnP Error: no router) Peers: 0");
