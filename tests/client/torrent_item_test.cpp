@@ -23,11 +23,11 @@ class Item : public ::testing::Test {
   FakeTick tick;
   FakeTorrentControl fake;
   RecordingEvents events;
+  RecordingView view;  // outlives the item, which tells it when it goes
   std::unique_ptr<TorrentItem> item = MakeTorrent(fake, events, 1);
 };
 
 TEST_F(Item, StartResumesTheEngineTorrentAndPostsOnlyWhenAsked) {
-  RecordingView view;
   item->SetView(&view);
   EXPECT_TRUE(item->Start(false));
   EXPECT_FALSE(Engine().paused);
