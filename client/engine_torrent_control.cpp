@@ -14,6 +14,12 @@ TorrentHandle EngineTorrentControl::add_torrent_from_entry(const engine::entry& 
   return Adopt(m_session.add_torrent_from_entry(torrent_file, save_path, resume_data, compact_mode, block_size));
 }
 
+TorrentHandle EngineTorrentControl::add_torrent_by_info_hash(const std::string& tracker_url,
+                                                             const engine::sha1_hash& info_hash,
+                                                             const std::filesystem::path& save_path, int block_size) {
+  return Adopt(m_session.add_torrent_by_info_hash(tracker_url, info_hash, save_path, engine::entry(), true, block_size));
+}
+
 void EngineTorrentControl::remove_torrent(const TorrentHandle& handle) {
   m_session.remove_torrent(Find(handle.info_hash()));
 }

@@ -32,6 +32,10 @@ class TorrentControl {
                                                const std::filesystem::path& save_path,
                                                const engine::entry& resume_data, bool compact_mode,
                                                int block_size) = 0;
+  // A torrent known only by its info-hash; its metadata comes from the
+  // swarm. Throws like add_torrent_from_entry.
+  virtual TorrentHandle add_torrent_by_info_hash(const std::string& tracker_url, const engine::sha1_hash& info_hash,
+                                                 const std::filesystem::path& save_path, int block_size) = 0;
   // The torrent sends its "stopped" announce and leaves the session a
   // little later: its handle turns invalid then, not at once.
   virtual void remove_torrent(const TorrentHandle& handle) = 0;

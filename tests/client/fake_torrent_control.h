@@ -5,6 +5,7 @@
 // torrent, and make the next add fail.
 
 #include "client/torrent_control.h"
+#include "engine/session.h"
 #include "engine/torrent_handle.h"
 
 #include <map>
@@ -70,14 +71,9 @@ class FakeTorrentControl : public client::TorrentControl {
                                                const std::filesystem::path& save_path,
                                                const engine::entry& resume_data, bool compact_mode,
                                                int block_size) override {
-    ++adds;
-    if (!fail_next_add.empty()) {
-      const std::string what = std::move(fail_next_add);
-      fail_next_add.clear();
-      throw std::runtime_error(what);
-    }
+    CountAdd();
     const engine::torrent_metainfo info(torrent_file);
-    if (is_valid(info.info_hash())) throw std::runtime_error("torrent already exists in session");
+    if (is_valid(info.info_hash())) throw engine::duplicate_torrent();
     FakeTorrent t;
     t.save_path = save_path;
     t.resume_data = resume_data;
@@ -86,6 +82,18 @@ class FakeTorrentControl : public client::TorrentControl {
     t.block_size = block_size;
     t.filtered.assign(static_cast<std::size_t>(info.num_pieces()), false);
     return Put(info.info_hash(), std::move(t));
+  }
+  client::TorrentHandle add_torrent_by_info_hash(const std::string& tracker_url, const engine::sha1_hash& info_hash,
+                                                 const std::filesystem::path& save_path, int block_size) override {
+    CountAdd();
+    if (is_valid(info_hash)) throw engine::duplicate_torrent();
+    FakeTorrent t;
+    t.paused = false;  // a torrent known by info-hash runs at once
+    t.metadata = false;
+    t.save_path = save_path;
+    t.trackers = {{tracker_url, 0}};
+    t.block_size = block_size;
+    return Put(info_hash, std::move(t));
   }
   void remove_torrent(const client::TorrentHandle& handle) override {
     FakeTorrent& t = Use(handle.info_hash(), "remove_torrent");
@@ -153,6 +161,14 @@ class FakeTorrentControl : public client::TorrentControl {
   }
 
  private:
+  void CountAdd() {
+    ++adds;
+    if (!fail_next_add.empty()) {
+      const std::string what = std::move(fail_next_add);
+      fail_next_add.clear();
+      throw std::runtime_error(what);
+    }
+  }
   FakeTorrent& Use(const engine::sha1_hash& h, const char* call) const {
     auto it = torrents.find(h);
     if (it == torrents.end() || it->second.gone || it->second.failing.count(call)) throw engine::invalid_handle();

@@ -1,0 +1,47 @@
+#pragma once
+// The save-folder dialog of a new torrent: the torrent's name, the folder
+// (typed, or chosen with ">>"), the space the torrent needs against the
+// space the folder offers, and the priority the torrent starts with. OK is
+// allowed only for a writable folder with room enough. A shell over
+// client::SaveFolderModel.
+
+#include "client/common/ui_services.h"
+#include "client/save_folder.h"
+
+#include <wx/dialog.h>
+
+#include <memory>
+#include <optional>
+
+class wxStaticText;
+class wxTextCtrl;
+
+class CZielordnerDialog : public wxDialog {
+ public:
+  // `ui` (when given) chooses folders instead of the desktop's chooser.
+  CZielordnerDialog(wxWindow* parent, client::SaveFolderRequest request, client::UiServices* ui = nullptr,
+                    client::FolderSpaceQuery query = client::QueryFolderSpace);
+  ~CZielordnerDialog() override;
+
+  // Runs the dialog modally: the choice, or none when it was cancelled.
+  static std::optional<client::SaveFolderChoice> Ask(wxWindow* parent, const client::SaveFolderRequest& request,
+                                                     client::UiServices* ui = nullptr);
+
+  const client::SaveFolderModel& Model() const { return m_model; }
+
+ private:
+  void CreateControls();
+  // The model's status and OK rule shown.
+  void ShowStatus();
+
+  void OnFolderText(wxCommandEvent&);
+  void OnChooseFolder(wxCommandEvent&);
+  void OnPriority(wxCommandEvent& event);
+
+  std::unique_ptr<client::UiServices> m_ownUi;
+  client::UiServices* m_ui;
+  client::SaveFolderModel m_model;
+  wxTextCtrl* m_folder = nullptr;
+  wxStaticText* m_status = nullptr;
+  wxWindow* m_ok = nullptr;
+};
