@@ -38,7 +38,7 @@ void CHashTorrentHinzufuegen::CreateControls() {
   row("Tracker URL", client::kIdHashTrackerUrl, m_model.tracker_url, m_trackerUrl);
   grid->AddSpacer(0);
   row("Save to", client::kIdHashSavePath, m_model.save_path, m_savePath);
-  grid->Add(new wxButton(this, client::kIdHashChooseFolder, "...", wxDefaultPosition, FromDIP(wxSize(28, -1))), 0,
+  grid->Add(new wxButton(this, client::kIdHashChooseFolder, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT), 0,
             wxALIGN_CENTER_VERTICAL);
 
   auto* body = new wxBoxSizer(wxHORIZONTAL);
@@ -54,7 +54,7 @@ void CHashTorrentHinzufuegen::CreateControls() {
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(body, 1, wxEXPAND);
   top->Add(buttons, 0, wxALIGN_RIGHT | wxALL, gap);
-  top->SetMinSize(FromDIP(wxSize(460, -1)));
+  top->SetMinSize(FromDIP(wxSize(540, -1)));
   SetAffirmativeId(client::kIdHashOk);
   SetEscapeId(client::kIdHashCancel);
   SetSizerAndFit(top);
