@@ -6,6 +6,7 @@
 #include "dht/dht_service.h"
 #include "dht/node_core.h"
 #include "engine/address.h"
+#include "engine/entry.h"
 #include "engine/sha1_hash.h"
 
 #include <string_view>
@@ -21,6 +22,12 @@ class DhtControl {
   virtual dht::Statistics GetStatistics() = 0;
   // The peers the node keeps for the torrent.
   virtual std::vector<engine::address> GetPeers(const engine::sha1_hash& info_hash) = 0;
+  // Registers a torrent of this program (`own`); a private one (its
+  // .torrent has no "nodes" list) is never announced and its peers never
+  // handed out.
+  virtual bool AddInfoHash(const engine::sha1_hash& info_hash, bool is_private, bool own) = 0;
+  // A torrent's "nodes" list of [host, port] pairs.
+  virtual void AddBootstrapNodes(const engine::entry& nodes, const engine::sha1_hash& info_hash) = 0;
 };
 
 class DhtServiceControl : public DhtControl {
@@ -31,6 +38,12 @@ class DhtServiceControl : public DhtControl {
   dht::Statistics GetStatistics() override { return m_service.GetStatistics(); }
   std::vector<engine::address> GetPeers(const engine::sha1_hash& info_hash) override {
     return m_service.GetPeers(info_hash);
+  }
+  bool AddInfoHash(const engine::sha1_hash& info_hash, bool is_private, bool own) override {
+    return m_service.AddInfoHash(info_hash, is_private, own);
+  }
+  void AddBootstrapNodes(const engine::entry& nodes, const engine::sha1_hash& info_hash) override {
+    m_service.AddBootstrapNodes(nodes, info_hash);
   }
 
  private:

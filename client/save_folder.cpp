@@ -4,7 +4,6 @@
 #include "client/wide_text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cwctype>
 #include <filesystem>
 #include <system_error>
@@ -21,12 +20,6 @@ std::wstring Lower(std::wstring_view text) {
   std::wstring out(text);
   std::transform(out.begin(), out.end(), out.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
   return out;
-}
-
-std::wstring Format(const char* format, auto... values) {
-  char buffer[160];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return Utf8ToWide(buffer);
 }
 
 // The folder as the dialog shows it: no trailing separator but for the root.
@@ -82,8 +75,8 @@ SpaceStatus FolderSpaceStatus(const std::optional<FolderSpace>& space, std::uint
   const auto need = static_cast<unsigned long long>(required / kMiB);
   const auto have = static_cast<unsigned long long>(space->available / kMiB);
   if (required <= space->available)
-    return {Format("Space required : %10llu MByte\nSpace available: %10llu MByte", need, have), true};
-  return {Format("Space required: %10llu MByte\nSpace available: %10llu MByte  missing: %llu MBbyte", need, have,
+    return {FormatWide("Space required : %10llu MByte\nSpace available: %10llu MByte", need, have), true};
+  return {FormatWide("Space required: %10llu MByte\nSpace available: %10llu MByte  missing: %llu MBbyte", need, have,
                  static_cast<unsigned long long>((required - space->available) / kMiB)),
           false};
 }

@@ -13,7 +13,7 @@
 
 #include "client/CTorrentListe.h"
 #include "client/common/ui_services.h"
-#include "client/dht_registry.h"
+#include "client/dht_control.h"
 #include "client/net_workers.h"
 #include "client/save_folder.h"
 #include "client/torrent_queue.h"
@@ -71,7 +71,7 @@ class TorrentAdder {
 
   std::string data_folder;            // ends in a separator
   TorrentControl* session = nullptr;  // none while the engine does not run
-  DhtRegistry* dht = nullptr;         // none without a DHT node
+  DhtControl* dht = nullptr;          // none without a DHT node
   CTorrentDatabase* store = nullptr;  // set: store mode
   bool session_only = false;          // "This Session Only": new torrents stay paused
   AutoSaveSettings auto_save;

@@ -6,6 +6,7 @@
 #include "client/torrent_adder.h"
 #include "engine/torrent_metainfo.h"
 #include "temp_folder.h"
+#include "timer_test_support.h"
 #include "torrent_test_support.h"
 
 #include <deque>
@@ -88,20 +89,6 @@ struct RecordingHost : client::TorrentAdderHost {
   std::deque<std::function<void()>> posted;
 };
 
-struct RecordingDht : client::DhtRegistry {
-  struct Added {
-    engine::sha1_hash info_hash;
-    bool is_private, own;
-  };
-  std::vector<Added> added;
-  std::vector<engine::sha1_hash> bootstrapped;
-  bool AddInfoHash(const engine::sha1_hash& h, bool is_private, bool own) override {
-    added.push_back({h, is_private, own});
-    return true;
-  }
-  void AddBootstrapNodes(const engine::entry&, const engine::sha1_hash& h) override { bootstrapped.push_back(h); }
-};
-
 // The adder as the main window sets it up: ask-always mode, a writable
 // destination with plenty of room (unless a test says otherwise).
 struct AdderRig {
@@ -131,7 +118,7 @@ struct AdderRig {
   temp_folder source{"qf_add_src_"};
   RecordingEvents events;
   RecordingHost host;
-  RecordingDht dht;
+  FakeDht dht;
   client::ScriptedUiServices ui;
   client::CTorrentListe list;
   client::TorrentQueue queue{list, [this](std::wstring line) { host.log.push_back(std::move(line)); }};

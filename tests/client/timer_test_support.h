@@ -56,6 +56,18 @@ struct FakeDht : client::DhtControl {
     ++peer_requests;
     return peers;
   }
+
+  struct Registered {
+    engine::sha1_hash info_hash;
+    bool is_private, own;
+  };
+  std::vector<Registered> registered;
+  std::vector<engine::sha1_hash> bootstrapped;
+  bool AddInfoHash(const engine::sha1_hash& h, bool is_private, bool own) override {
+    registered.push_back({h, is_private, own});
+    return true;
+  }
+  void AddBootstrapNodes(const engine::entry&, const engine::sha1_hash& h) override { bootstrapped.push_back(h); }
 };
 
 // The window's side: a log line becomes the status text with a stamp.

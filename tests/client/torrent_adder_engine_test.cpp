@@ -41,7 +41,7 @@ struct EngineAdding : ::testing::Test {
   temp_folder saves{"qf_add_saves_"};
   temp_folder dht_home{"qf_add_dht_"};
   CDHTService dht{40, CDHTService::Options{platform::profile(dht_home.path() / "Quillfern.ini"), dht_home.path(), {}}};
-  client::DhtServiceRegistry registry{dht};
+  client::DhtServiceControl registry{dht};
 
   EngineAdding() {
     rig.adder.dht = &registry;

@@ -62,9 +62,9 @@ TEST_F(Adding, CopiesReadsAsksAndStartsATorrent) {
   EXPECT_EQ(rig.host.defaults_given, 1);
   EXPECT_EQ(t.m_uploadLimit, 3000);
   // No "nodes": private in the DHT.
-  ASSERT_EQ(rig.dht.added.size(), 1u);
-  EXPECT_TRUE(rig.dht.added[0].is_private);
-  EXPECT_TRUE(rig.dht.added[0].own);
+  ASSERT_EQ(rig.dht.registered.size(), 1u);
+  EXPECT_TRUE(rig.dht.registered[0].is_private);
+  EXPECT_TRUE(rig.dht.registered[0].own);
   EXPECT_TRUE(rig.dht.bootstrapped.empty());
   EXPECT_FALSE(t.m_hasDhtNodes);
   EXPECT_TRUE(rig.host.log.empty());
@@ -227,8 +227,8 @@ TEST_F(Adding, NodesMakeATorrentPublicAndLargePiecesAreLogged) {
   const std::string bytes = TorrentBytes("folder", 5000000, 8388608, true, true);
   rig.Answer("/d/");
   ASSERT_TRUE(adder.AddTorrentFile(rig.Source("big.torrent", bytes).string(), false));
-  ASSERT_EQ(rig.dht.added.size(), 1u);
-  EXPECT_FALSE(rig.dht.added[0].is_private);
+  ASSERT_EQ(rig.dht.registered.size(), 1u);
+  EXPECT_FALSE(rig.dht.registered[0].is_private);
   EXPECT_EQ(rig.dht.bootstrapped, std::vector<engine::sha1_hash>{InfoHashOf(bytes)});
   const client::TorrentItem& t = *rig.list.begin()->get();
   EXPECT_TRUE(t.m_hasDhtNodes);
@@ -240,7 +240,7 @@ TEST_F(Adding, NodesMakeATorrentPublicAndLargePiecesAreLogged) {
   adder.dht = nullptr;
   rig.Answer("/d/");
   ASSERT_TRUE(adder.AddTorrentFile(rig.Source("small.torrent", TorrentBytes("s", 10)).string(), false));
-  EXPECT_EQ(rig.dht.added.size(), 1u);
+  EXPECT_EQ(rig.dht.registered.size(), 1u);
 }
 
 TEST_F(Adding, TheUnderscoreRuleNamesTheCopyAndTheRow) {
