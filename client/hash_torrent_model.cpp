@@ -1,10 +1,10 @@
 #include "client/hash_torrent_model.h"
 
 #include "client/common/paths.h"
+#include "client/save_folder.h"
 #include "client/wide_text.h"
 #include "platform/profile.h"
 
-#include <cctype>
 #include <cwctype>
 
 namespace client {
@@ -32,12 +32,6 @@ std::optional<engine::sha1_hash> ParseInfoHash(std::wstring_view text) {
     hash[i] = static_cast<std::uint8_t>(high * 16 + low);
   }
   return hash;
-}
-
-std::string DriveRootToHome(std::string folder) {
-  const bool drive = folder.size() >= 2 && folder.size() <= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) &&
-                     folder[1] == ':' && (folder.size() == 2 || IsSeparator(folder[2]));
-  return drive ? HomeFolder() : folder;
 }
 
 void HashTorrentModel::Load(const platform::profile& profile) {

@@ -32,10 +32,6 @@ inline constexpr int kIdHashChooseFolder = 1038;
 // case, blanks around them allowed); none for any other text.
 std::optional<engine::sha1_hash> ParseInfoHash(std::wstring_view text);
 
-// A folder setting that names a bare drive ("A:\", "C:/", "C:"), as
-// defaults and profiles from Windows do: the user's home folder.
-std::string DriveRootToHome(std::string folder);
-
 struct HashTorrentModel {
   std::wstring info_hash;
   std::wstring tracker_url = L"http://";

@@ -4,6 +4,7 @@
 #include "client/wide_text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cwctype>
 #include <filesystem>
 #include <system_error>
@@ -29,6 +30,12 @@ std::string Shown(std::string folder) {
 }
 
 }  // namespace
+
+std::string DriveRootToHome(std::string folder) {
+  const bool drive = folder.size() >= 2 && folder.size() <= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) &&
+                     folder[1] == ':' && (folder.size() == 2 || IsSeparator(folder[2]));
+  return drive ? HomeFolder() : folder;
+}
 
 std::optional<FolderSpace> QueryFolderSpace(const std::string& folder) {
   std::error_code ec;
@@ -62,7 +69,7 @@ AutoSaveChoice ChooseAutoSaveFolder(const AutoSaveSettings& settings, std::wstri
   if (settings.mode == kAsdSingle) choice.folder = settings.single;
   else if (settings.mode == kAsdMatch) choice.folder = MatchDestination(name, settings.destinations);
   if (!choice.folder) return choice;
-  *choice.folder = WithTrailingSeparator(*choice.folder);
+  *choice.folder = WithTrailingSeparator(DriveRootToHome(*choice.folder));
   const std::optional<FolderSpace> space = query(*choice.folder);
   if (!space || !space->writable) return choice;
   if (required < space->available) choice.accepted = true;

@@ -34,6 +34,10 @@ struct AutoSaveSettings {
   std::vector<DestinationEntry> destinations;  // mode 1
 };
 
+// A folder setting that names a bare drive ("A:\", "C:/", "C:"), as
+// defaults and profiles from Windows do: the user's home folder.
+std::string DriveRootToHome(std::string folder);
+
 // What a folder offers: the bytes free to us, and whether we may create
 // files in it. None when the folder cannot be asked (missing, no folder).
 struct FolderSpace {
@@ -49,7 +53,7 @@ std::optional<FolderSpace> QueryFolderSpace(const std::string& folder);
 std::optional<std::string> MatchDestination(std::wstring_view name, const std::vector<DestinationEntry>& entries);
 
 // The automatic choice. `folder` is the candidate the settings name (none
-// for mode 2 or no matching keyword); `accepted` when it is writable and
+// for mode 2 or no matching keyword; a bare drive is the home folder); `accepted` when it is writable and
 // has strictly more than `required` bytes free; `log_line` when it has too
 // few.
 struct AutoSaveChoice {

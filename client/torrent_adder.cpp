@@ -180,7 +180,12 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
   file.Keep();
   m_host.GiveTorrentDefaults(*torrent);
   StartOrQueue(*torrent, name16);
-  Register(*torrent, torrent_file);
+  try {
+    Register(*torrent, torrent_file);
+  } catch (const std::exception& e) {
+    // The torrent runs without the DHT.
+    m_host.AddLogLine(Utf8ToWide(e.what()));
+  }
   // In store mode the metainfo lives in the store alone.
   if (StoreRow(*torrent, bytes, info->name())) RemoveFile(target);
   return true;

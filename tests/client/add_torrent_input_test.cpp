@@ -126,6 +126,9 @@ TEST(AutoSave, AcceptsOnlyAWritableFolderWithMoreRoomThanNeeded) {
   client::AutoSaveSettings match{client::kAsdMatch, "/one", {{L"x", "/ex"}}};
   EXPECT_EQ(client::ChooseAutoSaveFolder(match, L"box", 1, query).folder, "/ex/");
   EXPECT_EQ(client::ChooseAutoSaveFolder(match, L"none", 1, query).folder, std::nullopt);
+  // The Windows default "C:\" is the home folder.
+  client::AutoSaveSettings drive{client::kAsdSingle, "C:\\", {}};
+  EXPECT_EQ(client::ChooseAutoSaveFolder(drive, L"x", 1, query).folder, client::HomeFolder());
   for (std::uint32_t mode : {2u, 3u, 7u}) {
     client::AutoSaveSettings ask{mode, "/one", {{L"x", "/ex"}}};
     EXPECT_EQ(client::ChooseAutoSaveFolder(ask, L"box", 1, query).folder, std::nullopt);
