@@ -248,4 +248,17 @@ bool profile::DeleteProfileValue(std::string_view section, std::string_view name
   return write_raw(section, name, nullptr);
 }
 
+std::string profile::SectionText(std::string_view section) const {
+  std::lock_guard lock(g_file_mutex);
+  const auto lines = read_lines(m_file);
+  const auto loc = locate(lines, section, {});
+  if (loc.section_line == std::string::npos) return {};
+  std::string text;
+  for (std::size_t i = loc.section_line; i < loc.section_end; ++i) {
+    text += lines[i];
+    text += '\n';
+  }
+  return text;
+}
+
 }  // namespace platform

@@ -50,6 +50,12 @@ class profile {
   // Removes one value; true when the file no longer holds it.
   bool DeleteProfileValue(std::string_view section, std::string_view name);
 
+  // The section as this file keeps it: its "[section]" line and its lines
+  // up to the next section, each ending in '\n'. Written to a file of its
+  // own, it is a profile holding just that section. Empty when the file has
+  // no such section.
+  std::string SectionText(std::string_view section) const;
+
  private:
   std::optional<std::string> read_raw(std::string_view section, std::string_view name) const;
   bool write_raw(std::string_view section, std::string_view name, const std::string* raw);

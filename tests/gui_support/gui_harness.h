@@ -153,6 +153,18 @@ inline int RunAndPump(const std::vector<std::string>& command,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Real mouse clicks at a point of a window, or near its middle (`shift`
+// pixels to the right: xdotool's --sync waits for the pointer to move).
+inline int ClickAt(wxWindow* window, wxPoint at, const char* clicks = "1", const char* button = "1") {
+  const wxPoint screen = window->ClientToScreen(at);
+  return RunAndPump({"xdotool", "mousemove", "--sync", std::to_string(screen.x), std::to_string(screen.y), "click",
+                     "--repeat", clicks, "--delay", "80", button});
+}
+inline int Click(wxWindow* window, int shift = 0) {
+  const wxSize size = window->GetClientSize();
+  return ClickAt(window, {size.x / 2 + shift, size.y / 2});
+}
+
 inline bool HaveXdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
 
 }  // namespace gui_test

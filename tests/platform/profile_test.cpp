@@ -80,6 +80,20 @@ TEST_F(ProfileStore, HandEditedFilesAreReadLeniently) {
   EXPECT_FALSE(p.WriteProfileInt("Conf]", "a", 1));
 }
 
+TEST_F(ProfileStore, SectionTextIsAProfileOfThatSectionAlone) {
+  const auto file = dir / "x.ini";
+  std::ofstream(file) << "[Other]\nA=1\n\n[Configuration]\nT=a\\\\b\\nc\n; note\nN=-1\n\n[Last]\nZ=2\n";
+  platform::profile p(file);
+  const std::string text = p.SectionText("configuration");
+  EXPECT_EQ(text, "[Configuration]\nT=a\\\\b\\nc\n; note\nN=-1\n");
+  std::ofstream(dir / "copy.ini") << text;
+  platform::profile copy(dir / "copy.ini");
+  EXPECT_EQ(copy.GetProfileString("Configuration", "T"), "a\\b\nc");
+  EXPECT_EQ(copy.GetProfileInt("Configuration", "N", 0), -1);
+  EXPECT_EQ(copy.GetProfileInt("Other", "A", 0), 0);
+  EXPECT_EQ(p.SectionText("Missing"), "");
+}
+
 TEST_F(ProfileStore, ApplicationProfileFollowsConfigFolder) {
   const char* old = std::getenv("XDG_CONFIG_HOME");
   const std::string saved = old ? old : "";

@@ -42,13 +42,15 @@ class CListEditCtrl : public wxListCtrl {
   int GetEditColumn() const { return m_model.EditColumn(); }  // -1 when none
   CLVEdit* GetEditBox() const { return m_edit.get(); }
 
+  // The window the rows are drawn in (below the header): its mouse events
+  // are the rows' own, in its coordinates.
+  wxWindow* ItemsWindow() const;
+
  protected:
   wxString OnGetItemText(long item, long column) const override;
 
  private:
-  // The window the rows are drawn in (below the header), and conversions
-  // between its coordinates and the list's.
-  wxWindow* ItemsWindow() const;
+  // Conversions between the rows' window's coordinates and the list's.
   wxPoint ItemsOffset() const;
   wxRect ToItems(wxRect list_rect) const;
   void Finish(std::optional<std::wstring> text);

@@ -15,19 +15,10 @@ using make_torrent_test::ReadTorrent;
 using make_torrent_test::TempFolder;
 namespace fs = std::filesystem;
 
-namespace {
+using gui_test::Click;
+using gui_test::ClickAt;
 
-// Real mouse clicks at a point of a window, or near its middle (`shift`
-// pixels to the right: xdotool's --sync waits for the pointer to move).
-int ClickAt(wxWindow* window, wxPoint at, const char* clicks = "1", const char* button = "1") {
-  const wxPoint screen = window->ClientToScreen(at);
-  return gui_test::RunAndPump({"xdotool", "mousemove", "--sync", std::to_string(screen.x), std::to_string(screen.y),
-                               "click", "--repeat", clicks, "--delay", "80", button});
-}
-int Click(wxWindow* window, int shift = 0) {
-  const wxSize size = window->GetClientSize();
-  return ClickAt(window, {size.x / 2 + shift, size.y / 2});
-}
+namespace {
 
 // A shown dialog over its own profile and scripted choosers.
 struct Dialog {
