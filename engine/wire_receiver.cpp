@@ -26,21 +26,22 @@ wire_receiver::wire_receiver(state start) : m_state(start), m_packet_size(part_s
 
 std::span<char> wire_receiver::read_space(std::size_t min_room) {
   if (m_begin == m_end) m_begin = m_end = 0;
-  // Room for the whole current part (a packet and the prefix of the next).
-  const std::size_t part = std::size_t(m_packet_size) + 4;
-  const std::size_t want = std::max(min_room, part);
-  if (m_buf.size() - m_end < want) {
-    const std::size_t held = m_end - m_begin;
-    if (m_buf.size() < held + want) {
-      std::vector<char> bigger(std::max(held + want, std::size_t(65536)));
-      if (held > 0) std::memcpy(bigger.data(), m_buf.data() + m_begin, held);
-      m_buf.swap(bigger);
-    } else {
-      std::memmove(m_buf.data(), m_buf.data() + m_begin, held);
-    }
-    m_begin = 0;
-    m_end = held;
+  if (m_buf.size() - m_end >= min_room) return {m_buf.data() + m_end, m_buf.size() - m_end};
+  const std::size_t held = m_end - m_begin;
+  if (m_buf.size() >= held + min_room) {
+    std::memmove(m_buf.data(), m_buf.data() + m_begin, held);
+  } else {
+    // The buffer grows with the bytes that arrive, doubling at most up to
+    // what the current part (and the next length prefix) needs: a size the
+    // peer only announced costs nothing until its bytes are here.
+    const std::size_t part = std::size_t(m_packet_size) + 4;
+    const std::size_t size = std::max(held + min_room, std::min(2 * m_buf.size(), part));
+    std::vector<char> bigger(size);
+    if (held > 0) std::memcpy(bigger.data(), m_buf.data() + m_begin, held);
+    m_buf.swap(bigger);
   }
+  m_begin = 0;
+  m_end = held;
   return {m_buf.data() + m_end, m_buf.size() - m_end};
 }
 

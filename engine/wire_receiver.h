@@ -45,8 +45,8 @@ class wire_receiver {
 
   explicit wire_receiver(state start = read_protocol_length);
 
-  // Free space after the buffered bytes, at least `min_room` bytes and room
-  // for the whole packet being received.
+  // Free space after the buffered bytes, at least `min_room` bytes. The
+  // buffer grows with what arrives, not with the size a packet announces.
   std::span<char> read_space(std::size_t min_room = 16384);
   void commit(std::size_t n);
 
