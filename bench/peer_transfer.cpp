@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   if (child == 0) {
     auto seed = make_session(2, port);
     seed->add_torrent(info, dir / "seed", engine::entry(), true, block).resume();
-    wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(600));
+    wait_until([&] { return is_seed(*seed, ih); }, std::chrono::seconds(600));
     // Let the seed's first per-second round hand out its unchoke slots.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const std::uint16_t p = seed->listen_port();
@@ -70,11 +70,11 @@ int main(int argc, char** argv) {
 
   auto leech = make_session(3, port + 10);
   leech->add_torrent(info, dir / "leech", engine::entry(), true, block).resume();
-  wait_for([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); }, std::chrono::seconds(600));
+  wait_until([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); }, std::chrono::seconds(600));
   const double cpu0 = cpu_seconds();
   const auto t0 = std::chrono::steady_clock::now();
   add_peer(*leech, ih, engine::address(127, 0, 0, 2, seed_port));
-  const bool done = wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(1800));
+  const bool done = wait_until([&] { return is_seed(*leech, ih); }, std::chrono::seconds(1800));
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const double cpu = cpu_seconds() - cpu0;
   leech.reset();

@@ -44,7 +44,7 @@ std::unique_ptr<engine::session> engine_peer(int host, const tracker_test::share
   auto s = swarm_fixture::make_session(host, tracker_test::free_port());
   const std::string bytes = tracker_test::read_file(t.torrent_file);
   h = s->add_torrent_from_entry(engine::bdecode(bytes), dir);
-  swarm_fixture::wait_for([&] { return h.status().state >= engine::connecting_to_tracker; }, 300s);
+  swarm_fixture::wait_until([&] { return h.status().state >= engine::connecting_to_tracker; }, 300s);
   return s;
 }
 
@@ -68,14 +68,14 @@ result time_until(steady::time_point start, const std::function<bool()>& done, s
 // Waits until the tracker counts the seed, so that the downloader's first
 // announce finds it.
 void wait_for_seed(tracker_test::shared_torrent& t) {
-  swarm_fixture::wait_for([&] { return tracker_test::scrape(t.tracker->http_url(), t.info_hash).first >= 1; }, 60s);
+  swarm_fixture::wait_until([&] { return tracker_test::scrape(t.tracker->http_url(), t.info_hash).first >= 1; }, 60s);
 }
 
 // A downloading transmission does not dial the loopback peers a tracker
 // lists (it takes connections from them): it is reached by the seed, which
 // announces again once the tracker counts the downloader.
 void wait_for_leech(tracker_test::shared_torrent& t) {
-  swarm_fixture::wait_for([&] { return tracker_test::scrape(t.tracker->http_url(), t.info_hash).second >= 1; }, 60s);
+  swarm_fixture::wait_until([&] { return tracker_test::scrape(t.tracker->http_url(), t.info_hash).second >= 1; }, 60s);
 }
 
 // transmission-remote is a process of its own: asked less often.

@@ -16,12 +16,14 @@
 #include "dht_harness.h"
 #include "platform/clock.h"
 #include "platform/random.h"
+#include "tests/support/wait.h"
 #include "udp_probe.h"
 
 extern char** environ;
 
 using namespace dht_test;
 using engine::address;
+using test_support::wait_until;
 
 namespace {
 
@@ -63,10 +65,9 @@ class Aria2 {
   ~Aria2() {
     if (m_pid <= 0) return;
     ::kill(m_pid, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-      if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    if (wait_until([&] { return ::waitpid(m_pid, nullptr, WNOHANG) == m_pid; }, std::chrono::seconds(5),
+                   std::chrono::milliseconds(100)))
+      return;
     ::kill(m_pid, SIGKILL);
     ::waitpid(m_pid, nullptr, 0);
   }
@@ -80,16 +81,6 @@ struct TestClock {
   std::atomic<std::uint32_t> offset{0};
   std::uint32_t operator()() const { return platform::timeGetTime() + offset.load(); }
 };
-
-template <class F>
-bool within(int seconds, F done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return done();
-}
 
 TEST(DhtAria2, AnswersBothWaysAndFindsOurTorrent) {
   const char* aria2c = find_aria2c();
@@ -128,7 +119,7 @@ TEST(DhtAria2, AnswersBothWaysAndFindsOurTorrent) {
   // It answers a ping of ours with its id.
   UdpProbe probe(address(127, 0, 0, 43, 0));
   std::optional<engine::entry> pong;
-  ASSERT_TRUE(within(20, [&] {
+  ASSERT_TRUE(wait_until([&] {
     probe.send(aria2_dht, dht::krpc::ping_query(7, id_of(0x43)));
     const auto bytes = probe.receive(500);
     if (!bytes) return false;
@@ -144,7 +135,7 @@ TEST(DhtAria2, AnswersBothWaysAndFindsOurTorrent) {
   ASSERT_TRUE(node_a.AddInfoHash(ours, false));
   node_a.AddNode(aria2_dht, ours);
   clock_a.offset += dht::NodeCore::ping_after + 40000;
-  EXPECT_TRUE(within(30, [&] {
+  EXPECT_TRUE(wait_until([&] {
     bool announced = false;
     node_a.Inspect([&](const dht::NodeCore& core) {
       const auto* n = core.find_record(ours)->table.find_by_id(*aria2_id);
@@ -159,14 +150,14 @@ TEST(DhtAria2, AnswersBothWaysAndFindsOurTorrent) {
   ASSERT_TRUE(node_b.AddInfoHash(ours, false));
   node_b.AddNode(aria2_dht, ours);
   clock_b.offset += dht::NodeCore::ping_after + 40000;
-  EXPECT_TRUE(within(30, [&] {
+  EXPECT_TRUE(wait_until([&] {
     const auto peers = node_b.GetPeers(ours);
     return std::find(peers.begin(), peers.end(), address(a.ip, 5001)) != peers.end();
   })) << "the torrent was not found through aria2";
 
   // It queried us as its entry point, took our get_peers reply with our
   // token and announced itself to us for the torrent it wants.
-  EXPECT_TRUE(within(60, [&] {
+  EXPECT_TRUE(wait_until([&] {
     const auto peers = node_a.GetPeers(aria2_wants);
     return !peers.empty() && peers[0] == address(aria2_dht.ip, aria2_bt);
   })) << "no announce from aria2";

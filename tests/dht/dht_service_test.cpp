@@ -11,10 +11,12 @@
 #include "dht_harness.h"
 #include "platform/clock.h"
 #include "platform/random.h"
+#include "tests/support/wait.h"
 #include "udp_probe.h"
 
 using namespace dht_test;
 using engine::address;
+using test_support::wait_until;
 
 namespace {
 
@@ -46,16 +48,6 @@ class DhtService : public ::testing::Test {
     ss << in.rdbuf();
     return ss.str();
   }
-  // Polls `done` for up to ten seconds.
-  template <class F>
-  static bool eventually(F done) {
-    for (int i = 0; i < 200; ++i) {
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-  }
-
   std::filesystem::path dir;
   TestClock clock;
 };
@@ -99,16 +91,21 @@ TEST_F(DhtService, StopsWhileFlooded) {
   auto s = std::make_unique<CDHTService>(40, options("flood"));
   ASSERT_TRUE(s->Start(at.as_string(), at.as_string(), at.port, 6881));
   std::atomic<bool> flooding{true};
+  std::atomic<int> sent{0};
   std::vector<std::thread> senders;
   for (int i = 0; i < 4; ++i)
     senders.emplace_back([&, i] {
       UdpProbe probe(address(127, 0, 0, 29, 0));
       const std::string junk = "junk" + std::to_string(i);
-      while (flooding) probe.send(at, junk);
+      while (flooding) {
+        probe.send(at, junk);
+        ++sent;
+      }
     });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The flood is on.
+  wait_until([&] { return sent > 10000; });
   auto destroyed = std::async(std::launch::async, [&] { s.reset(); });
-  const bool stopped = destroyed.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  const bool stopped = destroyed.wait_for(test_support::default_deadline) == std::future_status::ready;
   flooding = false;
   for (auto& t : senders) t.join();
   destroyed.wait();
@@ -128,7 +125,7 @@ TEST_F(DhtService, StartAgainBindsAFreshSocket) {
   probe.send(address(local.ip, port1), ping);
   probe.send(address(local.ip, port2), ping);
   address from;
-  const auto reply = probe.receive(5000, &from);
+  const auto reply = probe.receive(test_support::deadline().ms_left(), &from);
   ASSERT_TRUE(reply);
   EXPECT_EQ(from, address(local.ip, port2));
   EXPECT_EQ(*reply, "d1:rd2:id20:" + s.GetNodeId().to_string() + "e1:t2:xy1:y1:re");
@@ -156,8 +153,8 @@ TEST_F(DhtService, AnnouncedTorrentIsFoundBetweenTwoNodes) {
   node_a.AddBootstrapNodes(nodes, info_hash);
   node_b.AddNode(a, info_hash);
   clock.offset += dht::NodeCore::ping_after + 40000;  // past the first ping's wait
-  EXPECT_TRUE(eventually([&] { return node_b.GetPeers(info_hash) == std::vector<address>{address(a.ip, 5001)}; }));
-  EXPECT_TRUE(eventually([&] { return node_a.GetPeers(info_hash) == std::vector<address>{address(b.ip, 5002)}; }));
+  EXPECT_TRUE(wait_until([&] { return node_b.GetPeers(info_hash) == std::vector<address>{address(a.ip, 5001)}; }));
+  EXPECT_TRUE(wait_until([&] { return node_a.GetPeers(info_hash) == std::vector<address>{address(b.ip, 5002)}; }));
   const auto stats = node_a.GetStatistics();
   EXPECT_GT(stats.total_sent + stats.total_received + stats.upload_rate, 0.0f);
   EXPECT_EQ(stats.records, 1u);

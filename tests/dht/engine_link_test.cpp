@@ -10,6 +10,7 @@
 #include "dht_harness.h"
 #include "platform/clock.h"
 #include "platform/random.h"
+#include "tests/support/wait.h"
 #include "udp_probe.h"
 
 using namespace dht_test;
@@ -35,12 +36,12 @@ TEST(DhtEngineLink, ContactsFromPeersArePinged) {
     UdpProbe peer(address(127, 0, 0, 27, 0));
     link.add_node(peer.local(), id_of(0x3C));
     offset += dht::NodeCore::ping_after + 40000;
-    bool pinged = false;
-    for (int i = 0; i < 100 && !pinged; ++i) {
-      const auto datagram = peer.receive(100);
-      pinged = datagram && datagram->find("1:q4:ping") != std::string::npos;
-    }
-    EXPECT_TRUE(pinged);
+    EXPECT_TRUE(test_support::wait_until(
+        [&] {
+          const auto datagram = peer.receive(100);
+          return datagram && datagram->find("1:q4:ping") != std::string::npos;
+        },
+        test_support::default_deadline, std::chrono::milliseconds(0)));
   }
   std::filesystem::remove_all(dir);
 }

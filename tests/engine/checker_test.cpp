@@ -17,9 +17,11 @@
 #include "engine/piece_manager.h"
 #include "engine/session.h"
 #include "tests/engine/storage_test_support.h"
+#include "tests/support/wait.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
+using test_support::wait_until;
 using storage_test::temp_dir;
 using storage_test::test_torrent;
 
@@ -27,17 +29,9 @@ namespace {
 
 const fingerprint qf("QF", 0, 1, 0, 0);
 
-bool eventually(const std::function<bool()>& pred) {
-  for (int i = 0; i < 2000; ++i) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return pred();
-}
-
 // Waits until the torrent left the checker and runs in the session.
 bool checked(const torrent_handle& h) {
-  return eventually([&] {
+  return wait_until([&] {
     try {
       const int state = h.status().state;
       return state != queued_for_checking && state != checking_files && state != allocating;
@@ -268,12 +262,12 @@ TEST(StorageChecker, ATorrentRemovedWhileWaitingOrCheckedNeverEntersTheSession) 
   alert_log log(s);
   torrent_handle a = s.add_torrent(slow.info, dir.path());
   torrent_handle b = s.add_torrent(waiting.info, dir.path());
-  ASSERT_TRUE(eventually([&] { return a.status().state == checking_files; }));
+  ASSERT_TRUE(wait_until([&] { return a.status().state == checking_files; }));
   EXPECT_EQ(b.status().state, queued_for_checking);
   s.remove_torrent(b);
   EXPECT_FALSE(b.is_valid());
   s.remove_torrent(a);
-  ASSERT_TRUE(eventually([&] { return pipe.release(); }));
+  ASSERT_TRUE(wait_until([&] { return pipe.release(); }));
   // The checker takes one torrent at a time: once the next one is through,
   // the removed ones are behind it.
   torrent_handle c = s.add_torrent(later.info, dir.path());
@@ -307,11 +301,11 @@ TEST(StorageChecker, TheAllocationPhaseShowsAsAllocating) {
   rd["file sizes"] = entry::list_type{
       entry(entry::list_type{entry(entry::integer_type{0}), entry(entry::integer_type{st.st_mtim.tv_sec})})};
   torrent_handle h = s.add_torrent(t.info, dir.path(), rd, false);
-  ASSERT_TRUE(eventually([&] { return h.status().state == allocating; }));
+  ASSERT_TRUE(wait_until([&] { return h.status().state == allocating; }));
   EXPECT_TRUE(log.of<fastresume_rejected_alert>().empty());
-  ASSERT_TRUE(eventually([&] { return pipe.release(); }));
+  ASSERT_TRUE(wait_until([&] { return pipe.release(); }));
   // The pipe holds no piece: the check ends with a file error.
-  EXPECT_TRUE(eventually([&] { return !log.of<file_error_alert>().empty(); }));
+  EXPECT_TRUE(wait_until([&] { return !log.of<file_error_alert>().empty(); }));
 }
 
 TEST(StorageChecker, ATorrentOfEmptyFilesPassesItsCheck) {

@@ -35,8 +35,6 @@ struct temp_dir {
   ~temp_dir() { fs::remove_all(path); }
 };
 
-int base_port() { return 40000 + int(::getpid() % 1000) * 10; }
-
 std::string encoded(const engine::entry& e) {
   std::string s;
   engine::bencode(std::back_inserter(s), e);
@@ -58,18 +56,16 @@ std::string unordered_torrent_file(const engine::torrent_metainfo& info) {
 template <class A>
 std::unique_ptr<A> wait_for_alert(engine::session& s) {
   std::unique_ptr<A> found;
-  wait_for(
-      [&] {
-        while (auto a = s.pop_alert()) {
-          if (auto* hit = dynamic_cast<A*>(a.get())) {
-            a.release();
-            found.reset(hit);
-            return true;
-          }
-        }
-        return false;
-      },
-      std::chrono::seconds(30));
+  wait_until([&] {
+    while (auto a = s.pop_alert()) {
+      if (auto* hit = dynamic_cast<A*>(a.get())) {
+        a.release();
+        found.reset(hit);
+        return true;
+      }
+    }
+    return false;
+  });
   return found;
 }
 
@@ -113,23 +109,22 @@ TEST(ExtensionSwarm, ChatDhtPortsAndMetadataFromASeedThenTheFiles) {
   ASSERT_NE(ih, made.info_hash());
 
   recording_node seed_node(7001), leech_node(7002);  // outlive the sessions
-  auto seed = make_session(2, base_port());
-  auto leech = make_session(3, base_port() + 300);
+  auto seed = make_session(2);
+  auto leech = make_session(3);
   seed->set_severity_level(engine::alert::info);
   leech->set_severity_level(engine::alert::info);
   ASSERT_TRUE(seed->is_listening());
   seed->set_dht_node(&seed_node);
   leech->set_dht_node(&leech_node);
   seed->add_torrent(info, dir.path / "seed").resume();
-  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*seed, ih); }));
 
   const engine::torrent_handle h = leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech");
   h.resume();
   const address seed_address(127, 0, 0, 2, seed->listen_port());
   add_peer(*leech, ih, seed_address);
   // Chat works as soon as the extension handshakes are through.
-  ASSERT_TRUE(wait_for([&] { return h.send_chat_message(seed_address, "hello from the leech"); },
-                       std::chrono::seconds(30)));
+  ASSERT_TRUE(wait_until([&] { return h.send_chat_message(seed_address, "hello from the leech"); }));
   auto chat = wait_for_alert<engine::chat_message_alert>(*seed);
   ASSERT_TRUE(chat);
   EXPECT_EQ(chat->msg(), "hello from the leech");
@@ -137,7 +132,7 @@ TEST(ExtensionSwarm, ChatDhtPortsAndMetadataFromASeedThenTheFiles) {
   auto received = wait_for_alert<engine::metadata_received_alert>(*leech);
   ASSERT_TRUE(received);
   EXPECT_EQ(received->msg(), "metadata successfully received from swarm");
-  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*leech, ih); }));
   EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
   // Each side's DHT port reached the other's node.
   EXPECT_TRUE(seed_node.has(address(127, 0, 0, 3, 7002), ih));
@@ -155,15 +150,15 @@ TEST(ExtensionSwarm, BitfieldOfWholeBytesBeforeTheMetadata) {
   ASSERT_EQ(info.num_pieces(), 16);
   const auto ih = info.info_hash();
 
-  auto seed = make_session(4, base_port() + 100);
-  auto leech = make_session(5, base_port() + 400);
+  auto seed = make_session(4);
+  auto leech = make_session(5);
   ASSERT_TRUE(seed->is_listening());
   seed->add_torrent(info, dir.path / "seed").resume();
-  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*seed, ih); }));
 
   leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech").resume();
   add_peer(*leech, ih, address(127, 0, 0, 4, seed->listen_port()));
-  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*leech, ih); }));
   EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
 }
 
@@ -176,11 +171,11 @@ TEST(ExtensionSwarm, HandshakeThatSpansTheMetadataCheck) {
   const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", files, 16384);
   const auto ih = info.info_hash();
 
-  auto seed = make_session(6, base_port() + 200);
-  auto leech = make_session(7, base_port() + 500);
+  auto seed = make_session(6);
+  auto leech = make_session(7);
   ASSERT_TRUE(seed->is_listening() && leech->is_listening());
   seed->add_torrent(info, dir.path / "seed").resume();
-  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*seed, ih); }));
   const engine::torrent_handle h =
       leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech");
   h.resume();
@@ -204,12 +199,11 @@ TEST(ExtensionSwarm, HandshakeThatSpansTheMetadataCheck) {
   ASSERT_EQ(::send(fd, bytes.data(), 48, MSG_NOSIGNAL), 48);
   // The leech binds the connection to its torrent and answers.
   char reply[68];
-  timeval tv{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  receive_with_deadline(fd);
   ASSERT_EQ(::recv(fd, reply, sizeof reply, MSG_WAITALL), ssize_t(sizeof reply));
 
   add_peer(*leech, ih, address(127, 0, 0, 6, seed->listen_port()));
-  ASSERT_TRUE(wait_for([&] { return is_seed(*leech, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*leech, ih); }));
 
   engine::send_buffer rest;
   rest.append(bytes.data() + 48, 20);
@@ -218,7 +212,7 @@ TEST(ExtensionSwarm, HandshakeThatSpansTheMetadataCheck) {
   ASSERT_EQ(::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL), ssize_t(rest.size()));
   // A seed meeting a peer that has every piece would close; one that has two
   // stays, and knows them.
-  ASSERT_TRUE(wait_for(
+  ASSERT_TRUE(wait_until(
       [&] {
         bool known = false;
         with_torrent(*leech, ih, [&](engine::torrent& t) {
@@ -228,8 +222,7 @@ TEST(ExtensionSwarm, HandshakeThatSpansTheMetadataCheck) {
                       pc->has_piece(info.num_pieces() - 1);
         });
         return known;
-      },
-      std::chrono::seconds(10)));
+      }));
   ::close(fd);
 }
 
@@ -241,15 +234,15 @@ TEST(ExtensionSwarm, PiecesFoundByTheCheckReachThePeersConnectedBefore) {
   const std::vector<file_spec> files = {{"a.bin", 150000}};
   const engine::torrent_metainfo info = make_torrent(dir.path / "holder", "payload", files, 16384);
   const auto ih = info.info_hash();
-  auto holder = make_session(10, base_port() + 900);
-  auto asker = make_session(11, base_port() + 950);
+  auto holder = make_session(10);
+  auto asker = make_session(11);
   ASSERT_TRUE(holder->is_listening());
   holder->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "holder").resume();
   asker->add_torrent(info, dir.path / "asker").resume();
-  ASSERT_TRUE(wait_for([&] { return with_torrent(*asker, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return with_torrent(*asker, ih, [](engine::torrent&) {}); }));
   add_peer(*asker, ih, address(127, 0, 0, 10, holder->listen_port()));
-  ASSERT_TRUE(wait_for([&] { return is_seed(*holder, ih); }, std::chrono::seconds(60)));
-  ASSERT_TRUE(wait_for([&] { return is_seed(*asker, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*holder, ih); }));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*asker, ih); }));
   EXPECT_TRUE(same_files(dir.path / "holder" / "payload", dir.path / "asker" / "payload", files));
 }
 
@@ -258,23 +251,23 @@ TEST(ExtensionSwarm, PeerExchangeLeadsToAnotherPeer) {
   temp_dir dir;
   const engine::torrent_metainfo info = make_torrent(dir.path / "made", "payload", {{"a.bin", 50000}}, 16384);
   const auto ih = info.info_hash();
-  auto first = make_session(4, base_port() + 600);
-  auto middle = make_session(5, base_port() + 700);
-  auto late = make_session(6, base_port() + 800);
+  auto first = make_session(4);
+  auto middle = make_session(5);
+  auto late = make_session(6);
   first->add_torrent(info, dir.path / "first").resume();
   middle->add_torrent(info, dir.path / "middle").resume();
   late->add_torrent(info, dir.path / "late").resume();
   for (auto* s : {first.get(), middle.get(), late.get()})
-    ASSERT_TRUE(wait_for([&] { return with_torrent(*s, ih, [](engine::torrent&) {}); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(wait_until([&] { return with_torrent(*s, ih, [](engine::torrent&) {}); }));
 
   // The middle one dials the first; the late one knows only the middle one.
   const address first_address(127, 0, 0, 4, first->listen_port());
   const address middle_address(127, 0, 0, 5, middle->listen_port());
   add_peer(*middle, ih, first_address);
-  ASSERT_TRUE(wait_for([&] { return has_peer(*middle, ih, first_address); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(wait_until([&] { return has_peer(*middle, ih, first_address); }));
   add_peer(*late, ih, middle_address);
-  ASSERT_TRUE(wait_for([&] { return has_peer(*late, ih, middle_address); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(wait_until([&] { return has_peer(*late, ih, middle_address); }));
   // As after a tracker time-out: the late one asks its peers for more.
   with_torrent(*late, ih, [](engine::torrent& t) { t.request_peers_from_swarm(20); });
-  EXPECT_TRUE(wait_for([&] { return has_peer(*late, ih, first_address); }, std::chrono::seconds(30)));
+  EXPECT_TRUE(wait_until([&] { return has_peer(*late, ih, first_address); }));
 }

@@ -2,15 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
+
+#include "tests/support/wait.h"
 
 using namespace engine;
 
 namespace {
 
 void wait_done(const detail::lookup_entry& e) {
-  while (!e.done.load(std::memory_order_acquire)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(test_support::wait_until([&] { return e.done.load(std::memory_order_acquire); },
+                                       test_support::default_deadline, std::chrono::milliseconds(1)));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -13,29 +12,22 @@
 #include "engine/alert_types.h"
 #include "engine/peer_connection.h"
 #include "engine/torrent.h"
+#include "tests/support/wait.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
+using test_support::wait_until;
 
 namespace {
 
 const fingerprint qf("QF", 1, 2, 3, 4);
 
-// Waits up to ten seconds for `pred`; the tests end by themselves.
-bool eventually(const std::function<bool()>& pred) {
-  for (int i = 0; i < 1000; ++i) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return pred();
-}
-
-// Pops alerts until one of kind A arrives; its message, or "" after ten
-// seconds.
+// Pops alerts until one of kind A arrives; its message, or "" once the
+// deadline passed.
 template <class A>
 std::string next_alert(session& s) {
   std::string msg;
-  eventually([&] {
+  wait_until([&] {
     while (auto a = s.pop_alert())
       if (dynamic_cast<A*>(a.get())) {
         msg = a->msg();
@@ -107,7 +99,7 @@ TEST(SessionListen, RangeGivenAtConstruction) {
   auto blocker = occupy();
   const int taken = blocker->local_address().port;
   session s(qf, {taken, taken + 20}, "127.0.0.1");
-  EXPECT_TRUE(eventually([&] { return s.is_listening(); }));
+  EXPECT_TRUE(wait_until([&] { return s.is_listening(); }));
   EXPECT_NE(s.listen_port(), taken);
 }
 
@@ -122,15 +114,15 @@ TEST(SessionConnections, AcceptsAndClosesThroughTheLoop) {
     clients.push_back(std::make_unique<socket>(socket::tcp, true));
     clients.back()->connect(address(127, 0, 0, 1, s.listen_port()));
   }
-  ASSERT_TRUE(eventually([&] { return s.status().num_peers == 3; }));
+  ASSERT_TRUE(wait_until([&] { return s.status().num_peers == 3; }));
   EXPECT_TRUE(s.status().has_incoming_connections);
   // Bytes from a peer are taken in; a peer that leaves is closed.
   ASSERT_EQ(clients[0]->send("\x13" "BitTorrent protocol", 20), 20);
   clients[1]->close();
   EXPECT_EQ(next_alert<peer_error_alert>(s), "connection closed by remote host");
-  EXPECT_TRUE(eventually([&] { return s.status().num_peers == 2; }));
+  EXPECT_TRUE(wait_until([&] { return s.status().num_peers == 2; }));
   clients.clear();
-  EXPECT_TRUE(eventually([&] { return s.status().num_peers == 0; }));
+  EXPECT_TRUE(wait_until([&] { return s.status().num_peers == 0; }));
   EXPECT_GT(s.status().total_download, -1);
 
   // Listening again clears the incoming flag.
@@ -146,7 +138,7 @@ TEST(SessionConnections, BlockedAddressesAreDroppedSilently) {
   s.set_ip_filter(f);
   socket c(socket::tcp, true);
   c.connect(address(127, 0, 0, 1, s.listen_port()));
-  ASSERT_TRUE(eventually([&] { return s.status().has_incoming_connections; }));
+  ASSERT_TRUE(wait_until([&] { return s.status().has_incoming_connections; }));
   char b;
   EXPECT_EQ(c.receive(&b, 1), 0);  // closed by the session
   EXPECT_EQ(s.status().num_peers, 0);
@@ -163,7 +155,7 @@ TEST(SessionConnections, OutOfDescriptorsTheOtherPeersAreStillServed) {
   ASSERT_TRUE(s.listen_on({0, 0}, "127.0.0.1"));
   socket a(socket::tcp, true);
   a.connect(address(127, 0, 0, 1, s.listen_port()));
-  ASSERT_TRUE(eventually([&] { return s.status().num_peers == 1; }));
+  ASSERT_TRUE(wait_until([&] { return s.status().num_peers == 1; }));
 
   // Use up every descriptor the process may have, then let one more peer in:
   // the kernel completes its connection, the session cannot take it.
@@ -182,9 +174,8 @@ TEST(SessionConnections, OutOfDescriptorsTheOtherPeersAreStillServed) {
 
   // A peer that breaks the protocol is still read and closed meanwhile.
   ASSERT_EQ(a.send("\0", 1), 1);
-  pollfd p{a.handle(), POLLIN, 0};
   char c;
-  const int n = ::poll(&p, 1, 10000) == 1 ? a.receive(&c, 1) : -1;
+  const int n = test_support::readable_before(a.handle(), test_support::deadline()) ? a.receive(&c, 1) : -1;
   for (int fd : fillers) ::close(fd);
   ::setrlimit(RLIMIT_NOFILE, &old);
   EXPECT_EQ(n, 0);
@@ -217,7 +208,7 @@ TEST(SessionTorrents, DuplicatesAreRefused) {
   EXPECT_THROW(s.add_torrent(info, "."), duplicate_torrent);  // checking or running
   EXPECT_THROW(s.add_torrent_by_info_hash("http://x/", info.info_hash(), "."), duplicate_torrent);
   // Handed over to the session by the checker: still a duplicate.
-  ASSERT_TRUE(eventually([&] { return m.status().state == connecting_to_tracker; }));
+  ASSERT_TRUE(wait_until([&] { return m.status().state == connecting_to_tracker; }));
   EXPECT_THROW(s.add_torrent(info, "."), duplicate_torrent);
   EXPECT_EQ(s.get_torrents().size(), 2u);
 
@@ -247,7 +238,7 @@ TEST(SessionTorrents, PauseResumeAndRemoveAnnounce) {
   // A paused torrent leaves without a word, a running one says "stopped".
   s.remove_torrent(paused);
   s.remove_torrent(running);
-  ASSERT_TRUE(eventually([&] { return !running.is_valid() && !paused.is_valid(); }));
+  ASSERT_TRUE(wait_until([&] { return !running.is_valid() && !paused.is_valid(); }));
   std::vector<std::string> announces;
   while (auto a = s.pop_alert())
     if (auto* t = dynamic_cast<tracker_announce_alert*>(a.get())) {
@@ -275,7 +266,7 @@ TEST(SessionTorrents, RemovedWhileWaitingForTheCheck) {
   EXPECT_TRUE(s.get_torrents().empty());
   // Those the checker had handed over already leave at the next second tick,
   // without a "stopped" announce: they never ran.
-  EXPECT_TRUE(eventually([&] {
+  EXPECT_TRUE(wait_until([&] {
     return std::none_of(handles.begin(), handles.end(), [](auto& h) { return h.is_valid(); });
   }));
   EXPECT_EQ(s.pop_alert(), nullptr);
@@ -300,7 +291,7 @@ TEST(SessionConnections, HalfOpenLimitQueuesConnects) {
   }
   // Every connect ends (accepted or refused); the queue drains through the
   // slots that free up.
-  EXPECT_TRUE(eventually([&] {
+  EXPECT_TRUE(wait_until([&] {
     std::lock_guard l(impl.m_mutex);
     return impl.m_half_open.empty() && impl.m_connection_queue.empty();
   }));
@@ -342,7 +333,7 @@ TEST(SessionConcurrency, CallsFromManyThreads) {
       }
     });
   for (auto& t : threads) t.join();
-  EXPECT_TRUE(eventually([&] { return s.get_torrents().size() == 64u; }));
+  EXPECT_TRUE(wait_until([&] { return s.get_torrents().size() == 64u; }));
 }
 
 namespace {
@@ -441,7 +432,7 @@ TEST(SessionTrackers, SilentTrackerDoesNotHoldTheExit) {
     s.set_http_settings(settings);
     torrent_handle h = s.add_torrent_by_info_hash(tracker.url(), hash_of(8), ".");
     h.resume();
-    ASSERT_TRUE(eventually([&] { return tracker.saw("event=started"); }));
+    ASSERT_TRUE(wait_until([&] { return tracker.saw("event=started"); }));
   }
   // Reaching this line is the test: the destructor gave up on the tracker.
   SUCCEED();

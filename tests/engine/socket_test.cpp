@@ -8,8 +8,10 @@
 
 #include "engine/selector.h"
 #include "engine/stat.h"
+#include "tests/support/wait.h"
 
 using namespace engine;
+using test_support::wait_until;
 
 namespace {
 
@@ -23,16 +25,25 @@ std::shared_ptr<socket> listener() {
 
 address local_endpoint(const socket& s) { return s.local_address(); }
 
+// Waits in `sel` until `got` holds; false when the deadline passed first.
+template <class Got>
+bool wait_in(selector& sel, selector::socket_list& r, selector::socket_list& w, selector::socket_list& e, Got got) {
+  return wait_until(
+      [&] {
+        sel.wait(100000, r, w, e);
+        return got();
+      },
+      test_support::default_deadline, std::chrono::milliseconds(0));
+}
+
 // Accepts the next connection, waiting for it through the selector.
 std::shared_ptr<socket> accept_one(const std::shared_ptr<socket>& l) {
   selector sel;
   sel.monitor_readability(l);
   selector::socket_list r, w, e;
-  for (int i = 0; i < 100; ++i) {
-    sel.wait(100000, r, w, e);
-    if (auto s = l->accept()) return s;
-  }
-  return {};
+  std::shared_ptr<socket> s;
+  wait_in(sel, r, w, e, [&] { return (s = l->accept()) != nullptr; });
+  return s;
 }
 
 // A loopback port with nothing listening on it.
@@ -63,13 +74,13 @@ TEST(SocketTcp, ConnectAcceptAndTransfer) {
   sel.monitor_writability(c);
   sel.monitor_errors(c);
   selector::socket_list r, w, e;
-  while (w.empty()) sel.wait(100000, r, w, e);
+  ASSERT_TRUE(wait_in(sel, r, w, e, [&] { return !w.empty(); }));
   EXPECT_FALSE(c->pending_error());
   ASSERT_EQ(c->send("hello", 5), 5);
 
   sel.remove(c);
   sel.monitor_readability(a);
-  while (r.empty()) sel.wait(100000, r, w, e);
+  ASSERT_TRUE(wait_in(sel, r, w, e, [&] { return !r.empty(); }));
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0], a);
   char buf[16];
@@ -91,10 +102,7 @@ TEST(SocketTcp, SendToAClosedPeerFailsWithoutSignal) {
   // later one fail. Without MSG_NOSIGNAL this would kill the process.
   const std::string data(4096, 'x');
   int result = 0;
-  for (int i = 0; i < 200 && result >= 0; ++i) {
-    result = c->send(data.data(), int(data.size()));
-    if (result >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  wait_until([&] { return (result = c->send(data.data(), int(data.size()))) < 0; });
   ASSERT_LT(result, 0);
   const int err = socket::last_error();
   EXPECT_TRUE(err == 15 || err == 13) << err;
@@ -107,7 +115,7 @@ TEST(SocketTcp, RefusedConnectIsReportedAsErrorOnce) {
   sel.monitor_writability(c);
   sel.monitor_errors(c);
   selector::socket_list r, w, e;
-  for (int i = 0; i < 50 && e.empty(); ++i) sel.wait(100000, r, w, e);
+  wait_in(sel, r, w, e, [&] { return !e.empty(); });
   ASSERT_EQ(e.size(), 1u);
   EXPECT_TRUE(w.empty());
   EXPECT_EQ(sel.size(), 0u);  // handed once, not watched any more
@@ -137,16 +145,21 @@ TEST(SocketTcp, ListenErrors) {
 }
 
 TEST(SocketUdp, DatagramsCarryTheirSender) {
+  // Bound to a port the kernel found free a moment ago; another one when it
+  // was taken in between.
   std::unique_ptr<socket> rx;
   std::uint16_t port = 0;
-  for (std::uint16_t p = 41000; p < 41200 && !rx; ++p) {
+  ASSERT_TRUE(wait_until([&] {
+    socket probe(socket::udp);
+    probe.sendto(address(127, 0, 0, 1, 9), "", 0);  // binds it to a free port
+    port = probe.local_address().port;
+    probe.close();
     try {
-      rx = std::make_unique<socket>(socket::udp, true, p);
-      port = p;
+      rx = std::make_unique<socket>(socket::udp, true, port);
     } catch (const network_error&) {
     }
-  }
-  ASSERT_TRUE(rx);
+    return rx != nullptr;
+  }));
   socket tx(socket::udp);
   ASSERT_EQ(tx.sendto(address(127, 0, 0, 1, port), "ping", 4), 4);
   char buf[8];
@@ -196,15 +209,17 @@ TEST(Selector, ElevenHundredDescriptors) {
   selector accepting;
   accepting.monitor_readability(l);
   selector::socket_list r, w, e;
-  while (in.size() < 550) {
-    if (out.size() < in.size() + 32 && out.size() < 550) {
-      out.push_back(std::make_shared<socket>(socket::tcp));
-      out.back()->connect(to);
-      continue;
-    }
-    accepting.wait(100000, r, w, e);
-    while (auto a = l->accept()) in.push_back(a);
-  }
+  ASSERT_TRUE(wait_until(
+      [&] {
+        while (out.size() < in.size() + 32 && out.size() < 550) {
+          out.push_back(std::make_shared<socket>(socket::tcp));
+          out.back()->connect(to);
+        }
+        accepting.wait(100000, r, w, e);
+        while (auto a = l->accept()) in.push_back(a);
+        return in.size() >= 550;
+      },
+      test_support::default_deadline, std::chrono::milliseconds(0)));
   ASSERT_GE(in.back()->handle(), 1024);
 
   selector sel;
@@ -217,7 +232,7 @@ TEST(Selector, ElevenHundredDescriptors) {
   });
   ASSERT_NE(peer_of_last, in.end());
   r.clear();
-  while (r.empty()) sel.wait(100000, r, w, e);
+  ASSERT_TRUE(wait_in(sel, r, w, e, [&] { return !r.empty(); }));
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0], *peer_of_last);
   EXPECT_TRUE(e.empty());
@@ -262,6 +277,8 @@ TEST(Selector, ListsChangeDuringAWait) {
     sel.wait(20'000'000, r, w, e);
     returned = true;
   });
+  // A head start, so that the changes below most likely meet the waiter
+  // inside its wait; the outcome is the same if they come first.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   auto other = std::make_shared<socket>(socket::tcp);
   sel.monitor_errors(other);

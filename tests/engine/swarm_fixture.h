@@ -3,6 +3,7 @@
 // loopback addresses that exchange it: shared by the transfer tests and the
 // transfer benchmark.
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,7 +15,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/entry.h"
@@ -26,6 +26,7 @@
 #include "engine/sha1.h"
 #include "engine/torrent.h"
 #include "engine/torrent_metainfo.h"
+#include "tests/support/wait.h"
 
 namespace swarm_fixture {
 
@@ -102,11 +103,12 @@ inline bool same_files(const fs::path& a, const fs::path& b, const std::vector<f
   return true;
 }
 
-// A session listening on 127.0.0.`host` at the first free port from `port`.
-inline std::unique_ptr<engine::session> make_session(int host, int port) {
+// A session listening on 127.0.0.`host`, at a port the kernel chooses, or at
+// the first free one from `port`.
+inline std::unique_ptr<engine::session> make_session(int host, int port = 0) {
   const std::string iface = "127.0.0." + std::to_string(host);
   auto s = std::make_unique<engine::session>(engine::fingerprint("QF", 1, 0, 0, 0));
-  s->listen_on({port, port + 200}, iface.c_str());
+  s->listen_on({port, port == 0 ? 0 : port + 200}, iface.c_str());
   return s;
 }
 
@@ -121,13 +123,13 @@ inline bool with_torrent(engine::session& s, const engine::sha1_hash& ih,
   return true;
 }
 
-inline bool wait_for(const std::function<bool()>& done, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
+using test_support::wait_until;
+
+// Blocking receives on a raw peer's socket give up once the tests' deadline
+// passes without a byte.
+inline void receive_with_deadline(int fd) {
+  const timeval tv{test_support::default_deadline.count(), 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
 // Tells the leech's torrent about a peer, as a tracker would.

@@ -10,21 +10,15 @@
 #include "engine/session_impl.h"
 #include "engine/torrent.h"
 #include "storage_test_support.h"
+#include "tests/support/wait.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
+using test_support::wait_until;
 
 namespace {
 
 const fingerprint qf("QF", 1, 0, 0, 0);
-
-bool eventually(const std::function<bool()>& pred) {
-  for (int i = 0; i < 1000; ++i) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return pred();
-}
 
 std::string invalid_text(const std::function<void()>& op) {
   try {
@@ -81,14 +75,14 @@ TEST_F(TorrentHandleSession, RemovedTorrentThrowsAndQueriesComeBackEmpty) {
   const auto t = three_files();
   t.lay_down(dir.path());
   torrent_handle h = ses.add_torrent(t.info, dir.path());
-  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
   ASSERT_TRUE(h.is_seed());
 
   // The status holds its own copy of the pieces: still readable once the
   // torrent is gone.
   const torrent_status st = h.status();
   ses.remove_torrent(h);
-  ASSERT_TRUE(eventually([&] { return !h.is_valid(); }));
+  ASSERT_TRUE(wait_until([&] { return !h.is_valid(); }));
   ASSERT_EQ(st.pieces.size(), std::size_t(t.num_pieces()));
   for (bool have : st.pieces) EXPECT_TRUE(have);
 
@@ -134,7 +128,7 @@ TEST_F(TorrentHandleSession, FileSelectionMapsOntoPieces) {
   const auto t = three_files();
   t.lay_down(dir.path());
   torrent_handle h = ses.add_torrent(t.info, dir.path());
-  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
   ASSERT_TRUE(h.has_metadata());
   ASSERT_EQ(t.num_pieces(), 5);
   EXPECT_EQ(h.metainfo().info_hash(), t.info.info_hash());
@@ -166,7 +160,7 @@ TEST_F(TorrentHandleSession, LimitsAndLoginReachTheTorrent) {
   // Usable in the checker as well as in the session.
   h.set_upload_limit(-1);
   h.set_tracker_login("user", "secret");
-  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
   h.set_max_uploads(4);
   h.set_max_connections(-1);
   h.set_download_limit(1000);
@@ -186,7 +180,7 @@ TEST_F(TorrentHandleSession, LimitsAndLoginReachTheTorrent) {
 TEST_F(TorrentHandleSession, DownloadQueueCarriesThePickersRecord) {
   const auto t = three_files();
   torrent_handle h = ses.add_torrent(t.info, dir.path(), entry(), true, 4096);  // 4 blocks a piece
-  ASSERT_TRUE(eventually([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
   const address a(10, 0, 0, 1, 6881), b(10, 0, 0, 2, 6881);
   {
     std::lock_guard l(ses.impl().m_mutex);
@@ -252,10 +246,10 @@ TEST_F(TorrentHandleSession, HandlesStaySafeWhileTorrentsComeAndGo) {
       handles.push_back(h);
     }
     for (const auto& h : std::vector<torrent_handle>(handles)) {
-      eventually([&] { return !h.is_valid() || h.status().state >= connecting_to_tracker; });
+      wait_until([&] { return !h.is_valid() || h.status().state >= connecting_to_tracker; });
       ses.remove_torrent(h);
     }
-    for (const auto& h : std::vector<torrent_handle>(handles)) EXPECT_TRUE(eventually([&] { return !h.is_valid(); }));
+    for (const auto& h : std::vector<torrent_handle>(handles)) EXPECT_TRUE(wait_until([&] { return !h.is_valid(); }));
     std::lock_guard l(handles_mutex);
     handles.clear();
   }

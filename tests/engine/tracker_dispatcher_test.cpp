@@ -3,12 +3,13 @@
 #include <zlib.h>
 
 #include <chrono>
-#include <thread>
+#include <optional>
 
 #include "engine/network_error.h"
 #include "engine/tracker_dispatcher.h"
 #include "tracker_test_server.h"
 #include "tracker_test_support.h"
+#include "tests/support/wait.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
@@ -19,23 +20,22 @@ namespace {
 
 using clock_type = tracker_dispatcher::clock;
 
-// Ticks until every request is done (or a generous bound passed).
-void run(tracker_dispatcher& d) {
-  const auto deadline = clock_type::now() + 10s;
-  while (!d.empty() && clock_type::now() < deadline) {
-    d.tick();
-    std::this_thread::sleep_for(2ms);
-  }
+// Ticks until `done` holds (or the deadline passed): at the present time or,
+// when given, always at `at`, so that the connections' timers stand still.
+template <class Pred>
+void run_until(tracker_dispatcher& d, Pred done, std::optional<clock_type::time_point> at = std::nullopt) {
+  test_support::wait_until(
+      [&] {
+        if (done()) return true;
+        d.tick(at ? *at : clock_type::now());
+        return false;
+      },
+      test_support::default_deadline, 2ms);
 }
 
-// Ticks until `done` holds.
-template <class Pred>
-void run_until(tracker_dispatcher& d, Pred done) {
-  const auto deadline = clock_type::now() + 10s;
-  while (!done() && clock_type::now() < deadline) {
-    d.tick();
-    std::this_thread::sleep_for(2ms);
-  }
+// Ticks until every request is done.
+void run(tracker_dispatcher& d) {
+  run_until(d, [&] { return d.empty(); });
 }
 
 tracker_query announce(const std::string& url) {
@@ -199,8 +199,8 @@ TEST_F(TrackerDispatch, HttpRedirectLoopIsCutOff) {
 TEST_F(TrackerDispatch, HttpSilentTrackerTimesOut) {
   scripted_server silent(false, [](const std::string&, int) { return std::string(); });
   dispatcher.start_tracker_request(announce(local_url(silent, "http", "/announce")), cb);
-  run_until(dispatcher, [&] { return silent.requests().size() == 1; });
   const auto now = clock_type::now();
+  run_until(dispatcher, [&] { return silent.requests().size() == 1; }, now);
   dispatcher.tick(now + 19s);
   EXPECT_EQ(cb->calls(), 0u);
   dispatcher.tick(now + 21s);
@@ -242,11 +242,12 @@ TEST_F(TrackerDispatch, RequestOfAGoneTorrentEndsQuietlyAndQuickly) {
   scripted_server silent_udp(true, [](const std::string&, int) { return std::string(); });
   dispatcher.start_tracker_request(announce(local_url(silent, "http", "/announce")), cb);
   dispatcher.start_tracker_request(announce(local_url(silent_udp, "udp", "")), cb);
-  run_until(dispatcher, [&] { return silent.requests().size() == 1 && silent_udp.requests().size() == 1; });
+  const auto now = clock_type::now();
+  run_until(
+      dispatcher, [&] { return silent.requests().size() == 1 && silent_udp.requests().size() == 1; }, now);
   std::weak_ptr<recording_callback> watch = cb;
   cb.reset();  // the torrent goes away
   EXPECT_TRUE(watch.expired());
-  const auto now = clock_type::now();
   dispatcher.tick(now + 2s);
   EXPECT_EQ(dispatcher.size(), 2u);
   dispatcher.tick(now + 4s);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "engine/tracker_dispatcher.h"
 #include "tracker_opentracker.h"
@@ -41,11 +40,12 @@ struct TrackerOpentracker : ::testing::Test {
   std::shared_ptr<recording_callback> ask(const tracker_query& q) {
     auto cb = std::make_shared<recording_callback>();
     dispatcher.start_tracker_request(q, cb);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!dispatcher.empty() && std::chrono::steady_clock::now() < deadline) {
-      dispatcher.tick();
-      std::this_thread::sleep_for(2ms);
-    }
+    test_support::wait_until(
+        [&] {
+          dispatcher.tick();
+          return dispatcher.empty();
+        },
+        test_support::default_deadline, 2ms);
     return cb;
   }
 

@@ -15,8 +15,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/wait.h"
 
 namespace tracker_test {
 
@@ -71,27 +72,47 @@ class child_process {
   child_process(const child_process&) = delete;
   child_process& operator=(const child_process&) = delete;
 
-  bool running() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
+  // False once it has ended (and been reaped: its pid is not ours any more).
+  bool running() {
+    if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) != 0) m_pid = -1;
+    return m_pid > 0;
+  }
 
-  // Waits (up to `limit`) until the program accepts TCP connections on the
-  // loopback port; false when it ended or never did.
-  bool wait_for_tcp(std::uint16_t port, std::chrono::milliseconds limit = std::chrono::seconds(5)) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+  // Waits until the program accepts TCP connections on the loopback port;
+  // false when it ended first, or the deadline passed.
+  bool wait_for_tcp(std::uint16_t port) {
+    bool up = false;
+    test_support::wait_until([&] {
       const int s = ::socket(AF_INET, SOCK_STREAM, 0);
       sockaddr_in sa = loopback(port);
-      const bool up = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+      up = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
       ::close(s);
-      if (up) return true;
-      if (!running()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+      return up || !running();
+    });
+    return up;
   }
 
  private:
   pid_t m_pid = -1;
 };
+
+// The whole reply to an HTTP/1.0 GET of `target` from the loopback port;
+// empty when there is none before the deadline.
+inline std::string http_get(std::uint16_t port, const std::string& target) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa = loopback(port);
+  std::string reply;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    const test_support::deadline end;
+    char buf[4096];
+    for (ssize_t n; test_support::readable_before(s, end) && (n = ::recv(s, buf, sizeof buf, 0)) > 0;)
+      reply.append(buf, std::size_t(n));
+  }
+  ::close(s);
+  return reply;
+}
 
 // A fresh folder under /tmp, removed with the object.
 class temp_dir {

@@ -5,12 +5,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/request_callback.h"
 #include "engine/tracker_dispatcher.h"
+#include "tests/support/wait.h"
 
 namespace tracker_test {
 
@@ -60,11 +60,12 @@ inline std::pair<int, int> scrape(const std::string& url, const engine::sha1_has
   q.info_hash = ih;
   q.url = url;
   d.start_tracker_request(q, cb);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!d.empty() && std::chrono::steady_clock::now() < deadline) {
-    d.tick();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  test_support::wait_until(
+      [&] {
+        d.tick();
+        return d.empty();
+      },
+      test_support::default_deadline, std::chrono::milliseconds(2));
   if (cb->responses.empty()) return {-1, -1};
   return {cb->responses[0].complete, cb->responses[0].incomplete};
 }

@@ -65,7 +65,7 @@ class transmission {
            "}\n";
     m_process = std::make_unique<child_process>(
         std::vector<std::string>{daemon, "-f", "-g", m_config.path()}, m_config.path() + "/log.txt");
-    m_ready = m_process->wait_for_tcp(m_rpc_port, std::chrono::seconds(10));
+    m_ready = m_process->wait_for_tcp(m_rpc_port);
   }
 
   bool ready() const { return m_ready; }

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <thread>
 
 #include "engine/session.h"
 #include "engine/torrent_handle.h"
@@ -70,26 +69,33 @@ TEST(TrackerTransmission, SeedIsFoundThroughOpentracker) {
   q.num_want = 50;
 
   // Transmission checks its data, then announces; ask until it shows up.
+  std::size_t answers = 1;
+  int complete = 0;
   bool found = false;
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (!found && std::chrono::steady_clock::now() < deadline) {
-    auto cb = std::make_shared<recording_callback>();
-    dispatcher.start_tracker_request(q, cb);
-    while (!dispatcher.empty()) {
-      dispatcher.tick();
-      std::this_thread::sleep_for(2ms);
-    }
-    ASSERT_EQ(cb->responses.size(), 1u);
-    for (const auto& p : cb->responses[0].peers) {
-      if (p.ip == "127.0.0.1" && p.port == seed.peer_port()) found = true;
-    }
-    if (found) {
-      EXPECT_GE(cb->responses[0].complete, 1);
-    }
-    q.event = tracker_query::none;
-    if (!found) std::this_thread::sleep_for(200ms);
-  }
+  test_support::wait_until(
+      [&] {
+        auto cb = std::make_shared<recording_callback>();
+        dispatcher.start_tracker_request(q, cb);
+        q.event = tracker_query::none;
+        test_support::wait_until(
+            [&] {
+              dispatcher.tick();
+              return dispatcher.empty();
+            },
+            test_support::default_deadline, 2ms);
+        answers = cb->responses.size();
+        if (answers != 1u) return true;
+        complete = cb->responses[0].complete;
+        for (const auto& p : cb->responses[0].peers)
+          if (p.ip == "127.0.0.1" && p.port == seed.peer_port()) found = true;
+        return found;
+      },
+      90s, 200ms);
+  ASSERT_EQ(answers, 1u);
   EXPECT_TRUE(found) << seed.log();
+  if (found) {
+    EXPECT_GE(complete, 1);
+  }
   EXPECT_EQ(seed.percent_done(), 100.0);
 }
 
@@ -99,18 +105,17 @@ namespace {
 // accepts them. So the engine has to make the connection: while it has no
 // peer it asks the tracker again, until Transmission's own announce is there.
 bool wait_connecting(const torrent_handle& h, const std::function<bool()>& done, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
   auto next_announce = std::chrono::steady_clock::now() + 2s;
-  while (!done()) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return false;
-    if (now >= next_announce) {
-      if (h.status().num_peers == 0) h.force_reannounce();
-      next_announce = now + 2s;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
+  return test_support::wait_until(
+      [&] {
+        if (done()) return true;
+        if (const auto now = std::chrono::steady_clock::now(); now >= next_announce) {
+          if (h.status().num_peers == 0) h.force_reannounce();
+          next_announce = now + 2s;
+        }
+        return false;
+      },
+      limit, 50ms);
 }
 
 }  // namespace
@@ -127,10 +132,10 @@ TEST(TrackerTransmission, EngineDownloadsFromTransmission) {
   ASSERT_TRUE(seed.add(t.torrent_file, seed_dir.path())) << seed.log();
 
   // The session on an address of its own: the tracker hands it out as such.
-  auto leech = swarm_fixture::make_session(2, tracker_test::free_port());
+  auto leech = swarm_fixture::make_session(2);
   ASSERT_TRUE(leech->is_listening());
   torrent_handle h = add_to_session(*leech, t.torrent_file, leech_dir.path());
-  ASSERT_TRUE(swarm_fixture::wait_for([&] { return h.status().state >= connecting_to_tracker; }, 30s));
+  ASSERT_TRUE(swarm_fixture::wait_until([&] { return h.status().state >= connecting_to_tracker; }));
   h.resume();
   ASSERT_TRUE(wait_connecting(h, [&] { return h.is_seed(); }, 90s))
       << "progress " << h.status().progress << "\n" << seed.log();
@@ -144,10 +149,10 @@ TEST(TrackerTransmission, TransmissionDownloadsFromEngine) {
   tracker_test::shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 54321);
   if (!t.ready()) GTEST_SKIP() << "opentracker did not start";
 
-  auto seed = swarm_fixture::make_session(2, tracker_test::free_port());
+  auto seed = swarm_fixture::make_session(2);
   ASSERT_TRUE(seed->is_listening());
   torrent_handle h = add_to_session(*seed, t.torrent_file, seed_dir.path());
-  ASSERT_TRUE(swarm_fixture::wait_for([&] { return h.status().state >= connecting_to_tracker; }, 30s));
+  ASSERT_TRUE(swarm_fixture::wait_until([&] { return h.status().state >= connecting_to_tracker; }));
   ASSERT_TRUE(h.is_seed());
   h.resume();
 
