@@ -140,6 +140,7 @@ TEST(SessionConnections, BlockedAddressesAreDroppedSilently) {
   c.connect(address(127, 0, 0, 1, s.listen_port()));
   ASSERT_TRUE(wait_until([&] { return s.status().has_incoming_connections; }));
   char b;
+  ASSERT_TRUE(test_support::readable_before(c.handle(), test_support::deadline()));
   EXPECT_EQ(c.receive(&b, 1), 0);  // closed by the session
   EXPECT_EQ(s.status().num_peers, 0);
 }
