@@ -6,6 +6,7 @@
 // at, and real keyboard and mouse input through xdotool.
 
 #include "tests/gui_support/x11_capture.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -69,13 +70,12 @@ inline void PumpOnce() {
 // Pumps events until `done` holds or the deadline passes; the result of
 // `done` at the end.
 inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  for (;;) {
-    PumpOnce();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  return test_support::wait_until(
+      [&] {
+        PumpOnce();
+        return done();
+      },
+      deadline, std::chrono::milliseconds(5));
 }
 
 // Pumps events for a while whatever happens (lets the window manager and

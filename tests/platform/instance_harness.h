@@ -4,6 +4,7 @@
 
 #include "platform/random.h"
 #include "platform/single_instance.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -43,12 +44,15 @@ inline pid_t StartSecond(const std::filesystem::path& base, std::string text) {
 inline std::vector<platform::instance_request> ReceiveUntil(platform::single_instance& first, std::size_t count,
                                                             std::chrono::seconds limit = std::chrono::seconds(20)) {
   std::vector<platform::instance_request> got;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-    pollfd pfd{first.listen_fd(), POLLIN, 0};
-    ::poll(&pfd, 1, 20);
-    for (auto& r : first.receive()) got.push_back(std::move(r));
-  }
+  test_support::wait_until(
+      [&] {
+        if (got.size() >= count) return true;
+        pollfd pfd{first.listen_fd(), POLLIN, 0};
+        ::poll(&pfd, 1, 20);
+        for (auto& r : first.receive()) got.push_back(std::move(r));
+        return got.size() >= count;
+      },
+      limit, std::chrono::milliseconds(0));
   return got;
 }
 
