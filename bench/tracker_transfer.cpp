@@ -20,6 +20,7 @@
 
 #include "engine/session.h"
 #include "engine/torrent_handle.h"
+#include "tests/engine/checked.h"
 #include "tests/engine/swarm_fixture.h"
 #include "tests/engine/tracker_opentracker.h"
 #include "tests/engine/tracker_process.h"
@@ -44,7 +45,7 @@ std::unique_ptr<engine::session> engine_peer(int host, const tracker_test::share
   auto s = swarm_fixture::make_session(host, tracker_test::free_port());
   const std::string bytes = tracker_test::read_file(t.torrent_file);
   h = s->add_torrent_from_entry(engine::bdecode(bytes), dir);
-  swarm_fixture::wait_until([&] { return h.status().state >= engine::connecting_to_tracker; }, 300s);
+  swarm_fixture::wait_until([&] { return engine_test::left_the_checker(h); }, 300s);
   return s;
 }
 

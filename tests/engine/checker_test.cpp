@@ -16,11 +16,13 @@
 #include "engine/fast_resume.h"
 #include "engine/piece_manager.h"
 #include "engine/session.h"
+#include "tests/engine/checked.h"
 #include "tests/engine/storage_test_support.h"
 #include "tests/support/wait.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
+using engine_test::checked;
 using test_support::wait_until;
 using storage_test::temp_dir;
 using storage_test::test_torrent;
@@ -28,18 +30,6 @@ using storage_test::test_torrent;
 namespace {
 
 const fingerprint qf("QF", 0, 1, 0, 0);
-
-// Waits until the torrent left the checker and runs in the session.
-bool checked(const torrent_handle& h) {
-  return wait_until([&] {
-    try {
-      const int state = h.status().state;
-      return state != queued_for_checking && state != checking_files && state != allocating;
-    } catch (const invalid_handle&) {
-      return false;
-    }
-  });
-}
 
 std::vector<bool> pieces_of(const torrent_handle& h) {
   const torrent_status st = h.status();

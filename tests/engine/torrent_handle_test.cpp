@@ -10,10 +10,12 @@
 #include "engine/session_impl.h"
 #include "engine/torrent.h"
 #include "storage_test_support.h"
+#include "tests/engine/checked.h"
 #include "tests/support/wait.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
+using engine_test::checked;
 using test_support::wait_until;
 
 namespace {
@@ -75,7 +77,7 @@ TEST_F(TorrentHandleSession, RemovedTorrentThrowsAndQueriesComeBackEmpty) {
   const auto t = three_files();
   t.lay_down(dir.path());
   torrent_handle h = ses.add_torrent(t.info, dir.path());
-  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(checked(h));
   ASSERT_TRUE(h.is_seed());
 
   // The status holds its own copy of the pieces: still readable once the
@@ -128,7 +130,7 @@ TEST_F(TorrentHandleSession, FileSelectionMapsOntoPieces) {
   const auto t = three_files();
   t.lay_down(dir.path());
   torrent_handle h = ses.add_torrent(t.info, dir.path());
-  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(checked(h));
   ASSERT_TRUE(h.has_metadata());
   ASSERT_EQ(t.num_pieces(), 5);
   EXPECT_EQ(h.metainfo().info_hash(), t.info.info_hash());
@@ -160,7 +162,7 @@ TEST_F(TorrentHandleSession, LimitsAndLoginReachTheTorrent) {
   // Usable in the checker as well as in the session.
   h.set_upload_limit(-1);
   h.set_tracker_login("user", "secret");
-  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(checked(h));
   h.set_max_uploads(4);
   h.set_max_connections(-1);
   h.set_download_limit(1000);
@@ -246,7 +248,7 @@ TEST_F(TorrentHandleSession, HandlesStaySafeWhileTorrentsComeAndGo) {
       handles.push_back(h);
     }
     for (const auto& h : std::vector<torrent_handle>(handles)) {
-      wait_until([&] { return !h.is_valid() || h.status().state >= connecting_to_tracker; });
+      wait_until([&] { return !h.is_valid() || engine_test::left_the_checker(h); });
       ses.remove_torrent(h);
     }
     for (const auto& h : std::vector<torrent_handle>(handles)) EXPECT_TRUE(wait_until([&] { return !h.is_valid(); }));

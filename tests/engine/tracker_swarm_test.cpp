@@ -8,6 +8,7 @@
 #include "engine/session.h"
 #include "engine/torrent_handle.h"
 #include "engine/tracker_dispatcher.h"
+#include "checked.h"
 #include "swarm_fixture.h"
 #include "tracker_opentracker.h"
 #include "tracker_process.h"
@@ -17,13 +18,7 @@ using namespace engine;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-namespace {
-
-bool checked(const torrent_handle& h) {
-  return swarm_fixture::wait_until([&] { return h.status().state >= connecting_to_tracker; });
-}
-
-}  // namespace
+using engine_test::checked;
 
 TEST(TrackerSwarm, TwoSessionsMeetOnlyThroughTheTracker) {
   if (!tracker_test::opentracker::available()) GTEST_SKIP() << "opentracker is not installed";

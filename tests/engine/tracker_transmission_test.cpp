@@ -8,6 +8,7 @@
 #include "engine/torrent_handle.h"
 #include "engine/torrent_metainfo.h"
 #include "engine/tracker_dispatcher.h"
+#include "checked.h"
 #include "swarm_fixture.h"
 #include "tracker_opentracker.h"
 #include "tracker_torrent_files.h"
@@ -135,7 +136,7 @@ TEST(TrackerTransmission, EngineDownloadsFromTransmission) {
   auto leech = swarm_fixture::make_session(2);
   ASSERT_TRUE(leech->is_listening());
   torrent_handle h = add_to_session(*leech, t.torrent_file, leech_dir.path());
-  ASSERT_TRUE(swarm_fixture::wait_until([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(engine_test::checked(h));
   h.resume();
   ASSERT_TRUE(wait_connecting(h, [&] { return h.is_seed(); }, 90s))
       << "progress " << h.status().progress << "\n" << seed.log();
@@ -152,7 +153,7 @@ TEST(TrackerTransmission, TransmissionDownloadsFromEngine) {
   auto seed = swarm_fixture::make_session(2);
   ASSERT_TRUE(seed->is_listening());
   torrent_handle h = add_to_session(*seed, t.torrent_file, seed_dir.path());
-  ASSERT_TRUE(swarm_fixture::wait_until([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(engine_test::checked(h));
   ASSERT_TRUE(h.is_seed());
   h.resume();
 
