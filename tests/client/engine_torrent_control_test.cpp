@@ -3,7 +3,9 @@
 #include "client/common/tick.h"
 #include "client/torrent_item.h"
 #include "client/wide_text.h"
+#include "tests/engine/checked.h"
 #include "tests/engine/storage_test_support.h"
+#include "tests/support/wait.h"
 #include "torrent_test_support.h"
 
 #include <gtest/gtest.h>
@@ -21,16 +23,6 @@ namespace {
 
 const engine::fingerprint qf("QF", 1, 3, 0, 55);
 
-// Waits up to twenty seconds for `pred`.
-bool Eventually(const std::function<bool()>& pred) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return pred();
-}
-
 // A complete torrent on disk, its .torrent in the data folder beside it,
 // and a session (no listening socket; its only tracker is on loopback).
 class RealEngine : public ::testing::Test {
@@ -47,7 +39,7 @@ class RealEngine : public ::testing::Test {
   // The torrent added through the seam, once the engine checked it.
   client::TorrentHandle AddChecked() {
     client::TorrentHandle h = control.add_torrent_from_entry(file, dir.path(), engine::entry(), true, 16384);
-    EXPECT_TRUE(Eventually([&] { return h.status().state >= engine::connecting_to_tracker; }));
+    EXPECT_TRUE(test_support::wait_until([&] { return engine_test::left_the_checker(h); }));
     return h;
   }
   // The program's object for it.
@@ -99,7 +91,7 @@ TEST_F(RealEngine, ReAddWaitsForTheEngineAndComesBackWithTheSelection) {
   auto item = Item(h);
   ASSERT_TRUE(item->Start(false));
   ASSERT_TRUE(item->ReAdd());
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(test_support::wait_until([&] {
     item->StepReAdd();
     return !item->ReAddPending();
   }));

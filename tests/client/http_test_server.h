@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/wait.h"
+
 namespace client_test {
 
 // Waits until `condition` holds; false when the deadline passes or `stop`
@@ -30,12 +32,14 @@ namespace client_test {
 inline bool wait_until(const std::function<bool()>& condition,
                        std::chrono::milliseconds deadline = std::chrono::seconds(20),
                        const std::atomic<bool>* stop = nullptr) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if ((stop && *stop) || std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  bool met = false;
+  test_support::wait_until(
+      [&] {
+        met = condition();
+        return met || (stop && *stop);
+      },
+      deadline, std::chrono::milliseconds(5));
+  return met;
 }
 
 class http_test_server {

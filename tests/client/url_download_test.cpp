@@ -204,7 +204,7 @@ TEST_F(UrlDownload, ClosingTheOwnerAbortsAndJoins) {
   // The owner goes away mid-transfer: its workers end without waiting for
   // the server, and report nothing more.
   auto closing = std::async(std::launch::async, [&] { workers.reset(); });
-  ASSERT_EQ(closing.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  ASSERT_EQ(closing.wait_for(test_support::default_deadline), std::future_status::ready);
   const auto lines = rec.lines();
   EXPECT_TRUE(std::all_of(lines.begin(), lines.end(), [](const std::wstring& l) {
     return l == L"Connecting to server ..." || l.rfind(L"Downloading ... ", 0) == 0;

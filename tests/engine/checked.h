@@ -9,8 +9,10 @@ namespace engine_test {
 
 // Whether the torrent left the checker and runs in the session: not while it
 // waits for its check, is checked or has its files allocated ("allocating"
-// counts above the running states), nor once it is gone.
-inline bool left_the_checker(const engine::torrent_handle& h) {
+// counts above the running states), nor once it is gone. Any handle whose
+// status() tells the torrent's state.
+template <class Handle>
+bool left_the_checker(const Handle& h) {
   try {
     const int state = h.status().state;
     return state != engine::queued_for_checking && state != engine::checking_files && state != engine::allocating;

@@ -182,7 +182,7 @@ TEST_F(TorrentHandleSession, LimitsAndLoginReachTheTorrent) {
 TEST_F(TorrentHandleSession, DownloadQueueCarriesThePickersRecord) {
   const auto t = three_files();
   torrent_handle h = ses.add_torrent(t.info, dir.path(), entry(), true, 4096);  // 4 blocks a piece
-  ASSERT_TRUE(wait_until([&] { return h.status().state >= connecting_to_tracker; }));
+  ASSERT_TRUE(checked(h));
   const address a(10, 0, 0, 1, 6881), b(10, 0, 0, 2, 6881);
   {
     std::lock_guard l(ses.impl().m_mutex);
