@@ -49,15 +49,14 @@ std::optional<Entry> RouterEntry(int port, const char* protocol) {
 
 // Until the router answers a search (it opens its sockets one by one).
 bool WaitForRouter(const char* interface_address) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int error = 0;
-    if (UPNPDev* found = upnpDiscover(250, interface_address, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error)) {
-      freeUPNPDevlist(found);
-      return true;
-    }
-  }
-  return false;
+  return test_support::wait_until(
+      [&] {
+        int error = 0;
+        UPNPDev* found = upnpDiscover(250, interface_address, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error);
+        if (found) freeUPNPDevlist(found);
+        return found != nullptr;
+      },
+      std::chrono::seconds(20), std::chrono::milliseconds(0));
 }
 
 // A gateway in a namespace of its own: the outside link ext0 with a public

@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/wait.h"
+
 extern char** environ;
 
 namespace netns_lab {
@@ -69,15 +71,11 @@ inline bool Run(const std::vector<std::string>& argv) {
 inline void Stop(pid_t pid) {
   if (pid <= 0) return;
   ::kill(pid, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (::waitpid(pid, nullptr, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  if (test_support::wait_until([&] { return ::waitpid(pid, nullptr, WNOHANG) != 0; }, std::chrono::seconds(10),
+                               std::chrono::milliseconds(20)))
+    return;
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
 }
 
 class Namespace {
