@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -265,21 +268,35 @@ TEST(Stat, SumsSecondsIntoTotals) {
   EXPECT_FLOAT_EQ(torrent.upload_payload_rate(), 5);
 }
 
+namespace {
+
+// Whether thread `tid` of this process sleeps in poll().
+bool sleeps_in_poll(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/wchan");
+  std::string where;
+  in >> where;
+  return where.find("poll") != std::string::npos;
+}
+
+}  // namespace
+
 // The wait sleeps without the lock: another thread changes the lists while it
-// runs, and wake() ends it.
+// runs, and wake() ends it. A socket added meanwhile (here one that polls as
+// hung up) is not judged by that wait.
 TEST(Selector, ListsChangeDuringAWait) {
   selector sel;
   auto l = listener();
   sel.monitor_readability(l);
   std::atomic<bool> returned{false};
+  std::atomic<pid_t> waiter_id{0};
   std::thread waiter([&] {
+    waiter_id = ::gettid();
     selector::socket_list r, w, e;
     sel.wait(20'000'000, r, w, e);
     returned = true;
   });
-  // A head start, so that the changes below most likely meet the waiter
-  // inside its wait; the outcome is the same if they come first.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The changes come once the waiter sleeps inside its wait.
+  EXPECT_TRUE(wait_until([&] { return waiter_id != 0 && sleeps_in_poll(waiter_id); }));
   auto other = std::make_shared<socket>(socket::tcp);
   sel.monitor_errors(other);
   sel.remove(l);
