@@ -1,0 +1,13 @@
+// Quillfern, the BitTorrent client.
+
+#include "client/wx/CQuillfernProgramm.h"
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  // The frame shapes its window, which needs an X server.
+  setenv("GDK_BACKEND", "x11", 0);
+  return wxEntry(argc, argv);
+}
+
+wxIMPLEMENT_APP_NO_MAIN(CQuillfernProgramm);

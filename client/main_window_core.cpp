@@ -1,0 +1,333 @@
+#include "client/main_window_core.h"
+
+#include "client/common/CVersionsInfo.h"
+#include "client/common/paths.h"
+#include "client/ip_filter_file.h"
+#include "client/wide_text.h"
+#include "dht/dht_service.h"
+#include "dht/engine_link.h"
+#include "engine/text_helpers.h"
+#include "store/torrent_database.h"
+
+#include <algorithm>
+#include <variant>
+#include <cwchar>
+
+namespace client {
+
+namespace {
+
+constexpr std::uint32_t kDhtPeerCapacity = 40;
+constexpr int kHalfOpenLimit = 7;
+constexpr std::uint64_t kMiB = 1048576;
+
+std::u16string ToUtf16(const std::string& utf8) { return WideToUtf16(Utf8ToWide(utf8)); }
+
+}  // namespace
+
+std::wstring NoFreePortText(unsigned min_port, unsigned max_port) {
+  wchar_t text[96];
+  std::swprintf(text, sizeof text / sizeof *text, kNoFreePortFormat, min_port, max_port);
+  return text;
+}
+
+std::wstring MainCaption(const CaptionFigures& f) {
+  wchar_t text[160];
+  std::swprintf(text, sizeof text / sizeof *text, L"Quillfern %u/%u", f.active, f.max_active);
+  std::wstring caption = text;
+  if (f.session) {
+    std::swprintf(text, sizeof text / sizeof *text, L" - %llu/%lluMB",
+                  static_cast<unsigned long long>(static_cast<std::uint64_t>(f.session->total_payload_download) / kMiB),
+                  static_cast<unsigned long long>(static_cast<std::uint64_t>(f.session->total_payload_upload) / kMiB));
+    caption += text;
+  }
+  if (f.database) caption += L" - DB";
+  if (f.dht) {
+    std::swprintf(text, sizeof text / sizeof *text, L" - DHT %u/%u", f.dht->records, f.dht->record_limit);
+    caption += text;
+  }
+  return caption;
+}
+
+std::wstring LogLineText(std::time_t when, std::wstring_view line) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  wchar_t stamp[128];
+  if (std::wcsftime(stamp, sizeof stamp / sizeof *stamp, L"%c - ", &local) == 0) stamp[0] = 0;
+  return stamp + std::wstring(line);
+}
+
+// --- the network step over the router
+
+RouterNetworkStep::RouterNetworkStep(Host& host)
+    : m_host(host), m_self(std::make_shared<RouterNetworkStep*>(this)) {
+  std::weak_ptr<RouterNetworkStep*> self = m_self;
+  m_setup = std::make_unique<NetworkSetup>(host, [self, &host](UpnpEvent event) {
+    host.PostToGui([self, event = std::move(event)] {
+      const auto alive = self.lock();
+      if (!alive) return;
+      RouterNetworkStep& step = **alive;
+      if (const auto* report = std::get_if<MappingReport>(&event)) step.m_setup->OnMappingReport(*report, step.m_dht);
+    });
+  });
+}
+
+RouterNetworkStep::~RouterNetworkStep() {
+  m_self.reset();
+  // Waits for the worker, which runs what is still queued.
+  m_setup.reset();
+}
+
+bool RouterNetworkStep::Apply(const Settings& s, SessionControl& session, CDHTService* dht) {
+  m_dht = dht;
+  NetworkSettings n;
+  n.upnp_port_forwarding = s.upnp_port_forwarding;
+  n.ip_address_index = s.ip_address_index;
+  n.min_port = s.min_port;
+  n.max_port = s.max_port;
+  n.dht_port = s.dht_port;
+  return m_setup->Apply(n, session.Engine(), dht);
+}
+
+void RouterNetworkStep::DisableMappings() {
+  m_dht = nullptr;
+  m_setup->DisableMappings();
+}
+
+// --- the real engine
+
+std::unique_ptr<SessionControl> RealEngineParts::MakeSession(const engine::fingerprint& id) {
+  return std::make_unique<EngineSessionControl>(id);
+}
+
+std::unique_ptr<CDHTService> RealEngineParts::MakeDht(std::uint32_t peer_capacity) {
+  return std::make_unique<CDHTService>(peer_capacity);
+}
+
+std::unique_ptr<NetworkStep> RealEngineParts::MakeNetworkStep(NetworkStep::Host& host) {
+  return std::make_unique<RouterNetworkStep>(host);
+}
+
+std::unique_ptr<CTorrentDatabase> RealEngineParts::ConnectStore(const StartupValues& v) {
+  auto store = std::make_unique<CTorrentDatabase>(ToUtf16(v.database_url), static_cast<std::uint16_t>(v.database_port),
+                                                  ToUtf16(v.database_user), ToUtf16(v.database_password));
+  if (!store->IsConnected()) store.reset();
+  return store;
+}
+
+bool RealEngineParts::LoadTorrent(TorrentItem&, const std::filesystem::path&) {
+  // A torrent's list-file section is not read yet.
+  return false;
+}
+
+// --- the core
+
+MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, EngineParts& parts, bool platform_flag)
+    : m_profile(std::move(profile)),
+      m_host(host),
+      m_parts(parts),
+      m_platformFlag(platform_flag),
+      m_clock([] { return std::time(nullptr); }),
+      m_filter([this](const std::wstring& line) { AddLogLine(line); }),
+      m_queue(m_list, [this](std::wstring line) { AddLogLine(line); }) {
+  m_startup = ReadStartupValues(m_profile);
+  // The file-name rule holds until the settings say otherwise.
+  engine::set_remove_underscores(true);
+  m_dataFolder = DataFolder(m_startup.torrents);
+  m_lastDestination = LastDestination(m_startup.last_destination);
+  if (m_startup.use_database && !m_startup.database_url.empty()) m_store = m_parts.ConnectStore(m_startup);
+  m_filter.SetStore(m_store.get());
+  m_filter.SetSessionOnly(m_startup.session_only);
+  m_network = m_parts.MakeNetworkStep(*this);
+}
+
+MainWindowCore::~MainWindowCore() { Shutdown(); }
+
+void MainWindowCore::OnCreate() {
+  m_interval = ReadInterval(m_profile);
+  LoadSettings();
+  StartSession();
+  RestoreTorrents(ListFile());
+}
+
+void MainWindowCore::LoadSettings() {
+  m_settings = client::LoadSettings(m_profile, m_platformFlag);
+  engine::set_remove_underscores(m_settings.remove_underscores);
+  if (m_settings.asd_mode == 1) m_destinations = LoadDestinations(std::filesystem::path(m_dataFolder) / "Destinations.txt");
+  m_defaults = MakeTorrentDefaults(m_settings);
+  m_queue.SetMaxActive(m_settings.max_active_torrents);
+}
+
+bool MainWindowCore::StartSession() {
+  try {
+    const CVersionsInfo version;
+    m_filter.CreateFilter();
+    m_filter.LoadIpFilter(IpFilterFile());
+    const engine::fingerprint id("QF", version.GetMajorVersion(), version.GetMinorVersion(), version.GetBuildNumber(),
+                                 version.GetRevision() & 0x7F);
+    m_session = m_parts.MakeSession(id);
+    engine::http_settings http;
+    http.proxy_ip.clear();
+    http.proxy_port = 0;
+    http.user_agent = "Quillfern";
+    http.tracker_timeout = 20;
+    http.stop_tracker_timeout = 3;
+    http.tracker_maximum_response_length = 1048576;
+    m_session->set_http_settings(http);
+    m_session->set_ip_filter(*m_filter.Filter());
+    m_filter.SetSession(m_session->Engine());
+    m_dht = m_parts.MakeDht(kDhtPeerCapacity);
+    ApplySettings();
+    m_queue.ResetActive();
+    return true;
+  } catch (...) {
+    ReleaseEngine();
+    return false;
+  }
+}
+
+void MainWindowCore::ReleaseEngine() {
+  // The session goes first: its threads use the DHT node.
+  m_filter.SetSession(nullptr);
+  m_session.reset();
+  m_dhtLink.reset();
+  m_dht.reset();
+  m_filter.DeleteFilter();
+}
+
+void MainWindowCore::ApplySettings() {
+  if (!m_session) return;
+  if (!m_network->Apply(m_settings, *m_session, m_dht.get())) return;
+  if (m_dht && !m_dhtLink && m_dht->GetPort() != 0 && m_session->Engine()) {
+    m_dhtLink = std::make_unique<dht::EngineLink>(*m_dht);
+    m_session->Engine()->set_dht_node(m_dhtLink.get());
+  }
+  m_steeredUpload = SteeredUploadStart(m_settings.max_upload_rate);
+  m_session->set_upload_rate_limit(m_settings.max_upload_rate);
+  m_session->set_download_rate_limit(m_settings.max_download_rate);
+  m_session->set_severity_level(engine::alert::info);
+  m_session->set_max_connections(m_settings.max_connections);
+  m_session->set_max_uploads(SessionUploadSlots(m_settings.max_uploads_per_torrent, m_settings.max_active_torrents));
+  m_session->disable_extensions();
+  for (int extension : {0, 3, 1, 2}) m_session->enable_extension(extension);
+  if (m_platformFlag) m_session->set_max_half_open_connections(kHalfOpenLimit);
+  for (const auto& torrent : m_list) torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
+}
+
+bool MainWindowCore::RestoreTorrents(const std::filesystem::path& list_file) {
+  if (m_startup.session_only) return false;
+  // The torrents of the store are restored with the store's own loading.
+  if (m_store) return false;
+  std::vector<std::wstring> paths;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(m_dataFolder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (name.ends_with(".torrent") && it->is_regular_file(ec)) paths.push_back(Utf8ToWide(it->path().string()));
+  }
+  if (paths.empty()) return false;
+  std::sort(paths.begin(), paths.end());
+  // Not one of them loading says more about the loading than about the
+  // torrents: their list file is then kept as it is.
+  m_keepListFile = true;
+  for (const auto& path : paths) {
+    auto torrent = std::make_unique<TorrentItem>(path, L"START", *this);
+    torrent->m_uploadLimit = m_defaults.upload_limit;
+    torrent->m_downloadLimit = m_defaults.download_limit;
+    torrent->m_seedingTime = m_defaults.seeding_time;
+    torrent->m_seedingMode = m_defaults.seeding_mode;
+    torrent->m_seedingRatio = m_defaults.seeding_ratio;
+    torrent->m_peerRatio = m_defaults.peer_ratio;
+    torrent->m_database = m_store.get();
+    torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
+    if (m_session) torrent->m_session = &m_session->Torrents();
+    if (!m_parts.LoadTorrent(*torrent, list_file)) continue;
+    m_keepListFile = false;
+    if (torrent->Status() == TorrentStatus::Seeding) {
+      if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(torrent->m_seedingTime, false);
+      else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(torrent->m_seedingRatio, false);
+      else AddLogLine(L"unknown seeding mode for " + torrent->FileName());
+    }
+    TorrentItem& added = *torrent;
+    m_host.CreateTorrentRow(added);
+    m_list.Add(std::move(torrent));
+    const int status = added.Status();
+    if (m_queue.ActiveCount() < m_queue.MaxActive() &&
+        (status == TorrentStatus::Downloading || status == TorrentStatus::Seeding) && !added.m_complete) {
+      if (added.Start(false)) m_queue.OnTorrentStarted();
+      else AddLogLine(added.FileName() + L" failed to start");
+    }
+  }
+  m_queue.StartNextQueued(nullptr);
+  return true;
+}
+
+void MainWindowCore::StopSession() {
+  m_filter.SetSession(nullptr);
+  m_session.reset();
+  m_filter.SaveIpFilter(IpFilterFile());
+  m_filter.DeleteFilter();
+  m_network->DisableMappings();
+  m_dhtLink.reset();
+  m_dht.reset();
+}
+
+void MainWindowCore::Shutdown() {
+  if (m_shutDown) return;
+  m_shutDown = true;
+  if (!m_startup.session_only) {
+    if (!m_keepListFile || m_list.Count() != 0) m_list.Save(m_store ? std::filesystem::path() : ListFile());
+  } else {
+    m_list.PauseAll();
+  }
+  StopSession();
+  WriteShutdownValues(m_profile, {m_interval, m_dataFolder, m_lastDestination, m_startup.show_diagram,
+                                  m_settings.last_priority, m_startup.simple_display});
+}
+
+std::wstring MainWindowCore::TickCaption() {
+  CaptionFigures f;
+  f.active = m_queue.ActiveCount();
+  f.max_active = m_settings.max_active_torrents;
+  if (m_session) {
+    try {
+      f.session = m_session->status();
+    } catch (const std::exception&) {
+    }
+  }
+  f.database = m_store != nullptr;
+  // The DHT figures come from the last statistics the upload steering took.
+  if (m_dht) f.dht = dht::Statistics{};
+  return MainCaption(f);
+}
+
+std::filesystem::path MainWindowCore::IpFilterFile() const {
+  return std::filesystem::path(m_dataFolder) / kIpFilterFileName;
+}
+
+std::string MainWindowCore::LocalAddress() const { return m_network ? m_network->LocalAddress() : "0.0.0.0"; }
+
+void MainWindowCore::SetStatusText(const std::wstring& text) {
+  m_statusText = text;
+  m_host.StatusTextChanged(m_statusText);
+}
+
+void MainWindowCore::AddLogLine(const std::wstring& line) { SetStatusText(LogLineText(m_clock(), line)); }
+
+void MainWindowCore::ShowStatus(const std::wstring& text) {
+  SetStatusText(text);
+  m_host.SetCaption(text);
+}
+
+void MainWindowCore::TorrentStarted(TorrentItem&, int) { m_queue.OnTorrentStarted(); }
+
+void MainWindowCore::TorrentStopped(TorrentItem& torrent, int) {
+  m_queue.OnTorrentStopped();
+  m_queue.StartNextQueued(&torrent);
+}
+
+void MainWindowCore::RemoveTorrent(TorrentItem&, int) {
+  // Nothing asks for a removal yet: the rows have no menu.
+}
+
+}  // namespace client

@@ -1,0 +1,227 @@
+#pragma once
+// The main window without its window: the settings, the engine session with
+// its filter and DHT node, the optional store, the torrent list and queue,
+// the status text and the caption. The wx window (CTorrentAnzeige) makes
+// one, drives it from its events and shows what it reports.
+//
+// Start-up: the constructor reads the values kept for the whole run, makes
+// the data folder and connects the store; OnCreate loads the settings,
+// starts the engine and restores the torrents. Shut-down saves the list,
+// stops the engine and writes the settings back. The window runs on
+// without an engine when the engine cannot start.
+
+#include "client/CTorrentListe.h"
+#include "client/ip_filter_keeper.h"
+#include "client/network_setup.h"
+#include "client/session_control.h"
+#include "client/settings.h"
+#include "client/torrent_queue.h"
+#include "dht/node_core.h"
+#include "engine/dht_link.h"
+#include "platform/profile.h"
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CDHTService;
+class CTorrentDatabase;
+
+namespace client {
+
+// The texts the main window shows.
+inline constexpr const wchar_t* kNoFreePortFormat = L"Quillfern - no available port between %u to %u";
+std::wstring NoFreePortText(unsigned min_port, unsigned max_port);
+
+// What the caption is made of.
+struct CaptionFigures {
+  std::uint32_t active = 0;
+  std::uint32_t max_active = 0;
+  std::optional<engine::session_status> session;  // none without an engine
+  bool database = false;
+  std::optional<dht::Statistics> dht;             // none without a DHT node
+};
+// "Quillfern %u/%u" (active, most active), then with an engine
+// " - %llu/%lluMB" (payload downloaded and uploaded, whole MiB), " - DB" in
+// store mode and " - DHT %u/%u" (records, record limit) with a DHT node.
+std::wstring MainCaption(const CaptionFigures& figures);
+
+// The log line: the local time as "%c - " followed by the text.
+std::wstring LogLineText(std::time_t when, std::wstring_view text);
+
+// The window's side of the core.
+class MainWindowHost {
+ public:
+  virtual ~MainWindowHost() = default;
+  // The status text changed: the frame shows it.
+  virtual void StatusTextChanged(const std::wstring& text) = 0;
+  virtual void SetCaption(const std::wstring& caption) = 0;
+  // A restored torrent gets its row window.
+  virtual void CreateTorrentRow(TorrentItem& torrent) = 0;
+  // Runs `work` later on the GUI thread; callable from any thread.
+  virtual void PostToGui(std::function<void()> work) = 0;
+};
+
+// The network part of applying the settings: the local address, the listen
+// port inside MinPort..MaxPort, the router's port mappings and the DHT
+// node's port.
+class NetworkStep {
+ public:
+  // Where it reports; PostToGui runs `work` later on the GUI thread and may
+  // be called from any thread.
+  class Host : public NetworkSetup::Host {
+   public:
+    virtual void PostToGui(std::function<void()> work) = 0;
+  };
+  virtual ~NetworkStep() = default;
+  // False when the round stopped early (no local address, no free port):
+  // nothing further is applied then.
+  virtual bool Apply(const Settings& settings, SessionControl& session, CDHTService* dht) = 0;
+  virtual std::string LocalAddress() const = 0;
+  // Shut-down, once the session is gone and before the DHT node goes: the
+  // router's mappings are disabled.
+  virtual void DisableMappings() = 0;
+};
+
+// The real one: NetworkSetup with the UPnP worker, whose answers come back
+// on the GUI thread.
+class RouterNetworkStep : public NetworkStep {
+ public:
+  explicit RouterNetworkStep(Host& host);
+  ~RouterNetworkStep() override;
+  bool Apply(const Settings& settings, SessionControl& session, CDHTService* dht) override;
+  std::string LocalAddress() const override { return m_setup->LocalAddress(); }
+  void DisableMappings() override;
+
+ private:
+  Host& m_host;
+  CDHTService* m_dht = nullptr;  // the node of the last round, until shut-down
+  // Answers that arrive after this object went are dropped.
+  std::shared_ptr<RouterNetworkStep*> m_self;
+  std::unique_ptr<NetworkSetup> m_setup;
+};
+
+// How the core makes the engine's parts; tests hand in stand-ins.
+class EngineParts {
+ public:
+  virtual ~EngineParts() = default;
+  // May throw: the engine then does not run.
+  virtual std::unique_ptr<SessionControl> MakeSession(const engine::fingerprint& id) = 0;
+  virtual std::unique_ptr<CDHTService> MakeDht(std::uint32_t peer_capacity) = 0;
+  virtual std::unique_ptr<NetworkStep> MakeNetworkStep(NetworkStep::Host& host) = 0;
+  // The store, or null when it does not connect.
+  virtual std::unique_ptr<CTorrentDatabase> ConnectStore(const StartupValues& values) = 0;
+  // Loads a torrent of the data folder from its section of the list file
+  // (adding it to the session, paused); false when it does not load.
+  virtual bool LoadTorrent(TorrentItem& torrent, const std::filesystem::path& list_file) = 0;
+};
+
+// The real engine: engine::session, CDHTService, the MySQL store.
+class RealEngineParts : public EngineParts {
+ public:
+  std::unique_ptr<SessionControl> MakeSession(const engine::fingerprint& id) override;
+  std::unique_ptr<CDHTService> MakeDht(std::uint32_t peer_capacity) override;
+  std::unique_ptr<NetworkStep> MakeNetworkStep(NetworkStep::Host& host) override;
+  std::unique_ptr<CTorrentDatabase> ConnectStore(const StartupValues& values) override;
+  bool LoadTorrent(TorrentItem& torrent, const std::filesystem::path& list_file) override;
+};
+
+class MainWindowCore : public NetworkStep::Host, public TorrentEvents {
+ public:
+  // Reads the values kept for the run, makes the data folder and connects
+  // the store. `platform_flag` allows port forwarding and the half-open
+  // limit.
+  MainWindowCore(platform::profile profile, MainWindowHost& host, EngineParts& parts, bool platform_flag = true);
+  // Shuts down when that has not happened yet.
+  ~MainWindowCore() override;
+  MainWindowCore(const MainWindowCore&) = delete;
+  MainWindowCore& operator=(const MainWindowCore&) = delete;
+
+  // The window exists: "Intervall", the settings, the engine, the torrents.
+  void OnCreate();
+  void LoadSettings();
+  bool StartSession();
+  void ApplySettings();
+  bool RestoreTorrents(const std::filesystem::path& list_file);
+  // The engine part of the shut-down.
+  void StopSession();
+  // Saves the list (not in session-only mode), stops the engine and writes
+  // the settings back; once.
+  void Shutdown();
+
+  // The caption of a main-timer tick.
+  std::wstring TickCaption();
+
+  void AddLogLine(const std::wstring& line) override;
+  void ShowStatus(const std::wstring& text) override;
+  void PostToGui(std::function<void()> work) override { m_host.PostToGui(std::move(work)); }
+  const std::wstring& StatusText() const { return m_statusText; }
+
+  // TorrentEvents.
+  void TorrentStarted(TorrentItem& torrent, int status) override;
+  void TorrentStopped(TorrentItem& torrent, int status) override;
+  void RemoveTorrent(TorrentItem& torrent, int status) override;
+  void LogLine(std::wstring line) override { AddLogLine(line); }
+
+  const Settings& GetSettings() const { return m_settings; }
+  const StartupValues& Startup() const { return m_startup; }
+  const TorrentDefaults& Defaults() const { return m_defaults; }
+  const std::vector<AutoDestination>& Destinations() const { return m_destinations; }
+  const std::string& DataFolderPath() const { return m_dataFolder; }
+  std::filesystem::path ListFile() const { return std::filesystem::path(m_dataFolder) / "TorrentQueue.txt"; }
+  std::filesystem::path IpFilterFile() const;
+  const std::string& LastDestinationFolder() const { return m_lastDestination; }
+  int Interval() const { return m_interval; }
+  int SteeredUploadLimit() const { return m_steeredUpload; }
+  std::string LocalAddress() const;
+
+  SessionControl* Session() const { return m_session.get(); }
+  CDHTService* Dht() const { return m_dht.get(); }
+  const engine::ip_filter* IpFilter() const { return m_filter.Filter(); }
+  CTorrentDatabase* Store() const { return m_store.get(); }
+  CTorrentListe& List() { return m_list; }
+  TorrentQueue& Queue() { return m_queue; }
+
+  // Clock of the log lines (tests).
+  void SetClock(std::function<std::time_t()> clock) { m_clock = std::move(clock); }
+
+ private:
+  void SetStatusText(const std::wstring& text);
+  void ReleaseEngine();
+
+  platform::profile m_profile;
+  MainWindowHost& m_host;
+  EngineParts& m_parts;
+  bool m_platformFlag;
+  std::function<std::time_t()> m_clock;
+
+  StartupValues m_startup;
+  std::string m_dataFolder;
+  std::string m_lastDestination;
+  int m_interval = kDefaultInterval;
+  Settings m_settings;
+  std::vector<AutoDestination> m_destinations;
+  TorrentDefaults m_defaults;
+  int m_steeredUpload = 10240;
+
+  std::unique_ptr<CTorrentDatabase> m_store;
+  std::unique_ptr<NetworkStep> m_network;
+  IpFilterKeeper m_filter;
+  std::unique_ptr<CDHTService> m_dht;
+  std::unique_ptr<engine::dht_link> m_dhtLink;
+  // Destroyed before the DHT node and the filter: its threads use both.
+  std::unique_ptr<SessionControl> m_session;
+
+  CTorrentListe m_list;
+  TorrentQueue m_queue;
+  std::wstring m_statusText;
+  bool m_keepListFile = false;  // torrents were found, none loaded
+  bool m_shutDown = false;
+};
+
+}  // namespace client

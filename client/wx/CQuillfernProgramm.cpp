@@ -1,0 +1,129 @@
+#include "client/wx/CQuillfernProgramm.h"
+
+#include "client/command_line.h"
+#include "client/first_window_rect.h"
+#include "client/termination_signals.h"
+#include "client/wx/CTorrentAnzeige.h"
+#include "platform/profile.h"
+
+#include <wx/evtloop.h>
+#include <wx/evtloopsrc.h>
+
+#include <clocale>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+// Calls back on the GUI thread when a descriptor becomes readable: through
+// the event loop's descriptor watch, or a short poll where there is none.
+class CQuillfernProgramm::FdWatch : private wxEventLoopSourceHandler {
+ public:
+  FdWatch(int fd, std::function<void()> readable) : m_readable(std::move(readable)) {
+    m_source = wxEventLoopBase::AddSourceForFD(fd, this, wxEVENT_SOURCE_INPUT | wxEVENT_SOURCE_EXCEPTION);
+    if (!m_source) {
+      m_poll.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { m_readable(); });
+      m_poll.Start(100);
+    }
+  }
+  ~FdWatch() override { delete m_source; }
+
+ private:
+  void OnReadWaiting() override { m_readable(); }
+  void OnWriteWaiting() override {}
+  void OnExceptionWaiting() override { m_readable(); }
+
+  std::function<void()> m_readable;
+  wxEventLoopSource* m_source = nullptr;
+  wxTimer m_poll;
+};
+
+CQuillfernProgramm::CQuillfernProgramm() {
+  std::setlocale(LC_ALL, "");
+  m_receiveTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ReceiveHandOvers(); });
+}
+
+CQuillfernProgramm::~CQuillfernProgramm() = default;
+
+std::string CQuillfernProgramm::CommandLine() const {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i].utf8_str().data());
+  std::vector<const char*> pointers;
+  for (const auto& a : args) pointers.push_back(a.c_str());
+  return client::JoinArguments(static_cast<int>(pointers.size()), pointers.data());
+}
+
+bool CQuillfernProgramm::OnInit() {
+  SetAppName("Quillfern");
+  const std::string command_line = CommandLine();
+  std::error_code ec;
+  const std::string folder = std::filesystem::current_path(ec).string();
+  m_instance = std::make_unique<platform::single_instance>("Quillfern");
+  switch (m_instance->start(client::CommandLineToHandOver(command_line, folder))) {
+    case platform::single_instance::outcome::handed_over:
+    case platform::single_instance::outcome::not_handed_over:
+      m_laterStart = true;
+      return true;
+    case platform::single_instance::outcome::first:
+    case platform::single_instance::outcome::unguarded:
+      break;
+  }
+  // Early, so that a signal during start-up waits for the window.
+  m_signalFd = client::InstallTerminationPipe();
+
+  auto* window = new CTorrentAnzeige();
+  if (!window->Create(client::FirstWindowRect(platform::profile::application()))) {
+    delete window;
+    return false;
+  }
+  m_mainWindow = window;
+  window->Show();
+  SetTopWindow(window);
+  if (auto path = client::TorrentPathFromCommandLine(command_line)) window->PostOpenTorrentFile(*path);
+
+  if (m_instance->listen_fd() >= 0)
+    m_instanceWatch = std::make_unique<FdWatch>(m_instance->listen_fd(), [this] { ReceiveHandOvers(); });
+  if (m_signalFd >= 0) {
+    m_signalWatch = std::make_unique<FdWatch>(m_signalFd, [this] { OnTerminationSignal(); });
+    // A signal that came during start-up.
+    OnTerminationSignal();
+  }
+  return true;
+}
+
+int CQuillfernProgramm::OnRun() {
+  if (m_laterStart) return 0;
+  return wxApp::OnRun();
+}
+
+int CQuillfernProgramm::OnExit() {
+  m_receiveTimer.Stop();
+  m_instanceWatch.reset();
+  m_signalWatch.reset();
+  if (CTorrentAnzeige* window = m_mainWindow.get()) {
+    window->Shutdown();
+    delete window;
+  }
+  m_instance.reset();
+  return wxApp::OnExit();
+}
+
+void CQuillfernProgramm::ReceiveHandOvers() {
+  if (!m_instance) return;
+  for (const auto& request : m_instance->receive()) OnInstanceMessage(request);
+  if (m_instance->receiving() && !m_receiveTimer.IsRunning()) m_receiveTimer.StartOnce(50);
+}
+
+void CQuillfernProgramm::OnInstanceMessage(const platform::instance_request& request) {
+  CTorrentAnzeige* window = m_mainWindow.get();
+  if (!window) return;
+  if (window->IsIconized()) window->Iconize(false);
+  if (!window->IsShown()) window->Show();
+  window->Raise();
+  if (auto path = client::TorrentPathFromCommandLine(request.command_line)) window->PostOpenTorrentFile(*path);
+}
+
+void CQuillfernProgramm::OnTerminationSignal() {
+  if (!client::DrainTerminationPipe(m_signalFd)) return;
+  if (CTorrentAnzeige* window = m_mainWindow.get()) window->Close(true);
+  else ExitMainLoop();
+}

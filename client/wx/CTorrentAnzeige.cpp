@@ -1,0 +1,96 @@
+#include "client/wx/CTorrentAnzeige.h"
+
+#include "client/common/icon_resources.h"
+#include "client/common/wx/icons.h"
+
+#include <wx/app.h>
+
+#include <cstdio>
+
+wxDEFINE_EVENT(EVT_OPEN_TORRENT_FILE, wxCommandEvent);
+
+CTorrentAnzeige::CTorrentAnzeige(platform::profile profile, client::EngineParts* parts)
+    : CQuillfernFenster(profile) {
+  if (!parts) {
+    m_ownParts = std::make_unique<client::RealEngineParts>();
+    parts = m_ownParts.get();
+  }
+  m_core = std::make_unique<client::MainWindowCore>(std::move(profile), static_cast<client::MainWindowHost&>(*this), *parts);
+  m_mainTimer.SetOwner(this);
+  Bind(wxEVT_TIMER, &CTorrentAnzeige::OnTimer, this, m_mainTimer.GetId());
+  Bind(wxEVT_CLOSE_WINDOW, &CTorrentAnzeige::OnClose, this);
+  Bind(EVT_OPEN_TORRENT_FILE, &CTorrentAnzeige::OnOpenTorrentFile, this);
+}
+
+CTorrentAnzeige::~CTorrentAnzeige() { Shutdown(); }
+
+bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
+  if (!CQuillfernFenster::Create(nullptr, "Quillfern", wxPoint(rect.left, rect.top),
+                                 wxSize(rect.right - rect.left, rect.bottom - rect.top)))
+    return false;
+  SetIcons(LoadIconSet(client::kApplicationIcon));
+  m_core->OnCreate();
+  Refresh(false);
+  m_mainTimer.StartOnce(kFirstTickMs);
+  return true;
+}
+
+void CTorrentAnzeige::PostOpenTorrentFile(const std::string& path, bool delete_source) {
+  auto* event = new wxCommandEvent(EVT_OPEN_TORRENT_FILE);
+  event->SetString(wxString::FromUTF8(path));
+  event->SetInt(delete_source ? 1 : 0);
+  wxQueueEvent(this, event);
+}
+
+void CTorrentAnzeige::OptionsAccepted() {
+  m_core->LoadSettings();
+  m_core->ApplySettings();
+  m_core->Queue().StartNextQueued(nullptr);
+}
+
+void CTorrentAnzeige::Shutdown() {
+  if (m_shutDown) return;
+  m_shutDown = true;
+  m_mainTimer.Stop();
+  m_core->Shutdown();
+}
+
+void CTorrentAnzeige::StatusTextChanged(const std::wstring& text) {
+  Model().status_line = text;
+  RedrawClient();
+  // The log goes to the standard error stream as well.
+  std::fprintf(stderr, "%s\n", wxString(text).utf8_str().data());
+}
+
+void CTorrentAnzeige::SetCaption(const std::wstring& caption) { SetTitle(caption); }
+
+void CTorrentAnzeige::CreateTorrentRow(client::TorrentItem&) {
+  // Restored torrents run without a row window until the rows are drawn.
+}
+
+void CTorrentAnzeige::PostToGui(std::function<void()> work) {
+  CallAfter([work = std::move(work)] { work(); });
+}
+
+void CTorrentAnzeige::OnTimer(wxTimerEvent&) {
+  if (m_shutDown) return;
+  ++m_ticks;
+  try {
+    SetTitle(m_core->TickCaption());
+  } catch (const std::exception&) {
+  }
+  m_mainTimer.StartOnce(m_core->Interval());
+}
+
+void CTorrentAnzeige::OnClose(wxCloseEvent&) {
+  Shutdown();
+  Destroy();
+  // The window goes at the next idle time: make sure one comes, even when
+  // nothing else happens (a close by signal).
+  wxWakeUpIdle();
+}
+
+void CTorrentAnzeige::OnOpenTorrentFile(wxCommandEvent& event) {
+  // Adding the torrent follows; for now the path is only reported.
+  std::fprintf(stderr, "Quillfern: open %s\n", event.GetString().utf8_str().data());
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The main window: the self-drawn frame around the program's state
+// (client::MainWindowCore), which it starts when the window is made and
+// shuts down when the window closes. The main timer is a one-shot timer,
+// re-armed at the end of each tick, so ticks never overlap.
+
+#include "client/common/wx/CQuillfernFenster.h"
+#include "client/first_window_rect.h"
+#include "client/main_window_core.h"
+
+#include <wx/event.h>
+#include <wx/timer.h>
+
+#include <memory>
+#include <string>
+
+// A .torrent path to open; the event's string is the path, its int the
+// delete-source flag.
+wxDECLARE_EVENT(EVT_OPEN_TORRENT_FILE, wxCommandEvent);
+
+class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost {
+ public:
+  // The first tick comes this long after the window is made; later ticks
+  // follow "Intervall" after the end of the one before.
+  static constexpr int kFirstTickMs = 1000;
+
+  // `parts` makes the engine's parts (null: the real engine); it must
+  // outlive the window.
+  explicit CTorrentAnzeige(platform::profile profile = platform::profile::application(),
+                           client::EngineParts* parts = nullptr);
+  ~CTorrentAnzeige() override;
+
+  // Makes the window with the frame's caption at `rect` (right and bottom
+  // are edges) and runs the start-up: settings, engine, torrents, timer.
+  bool Create(const client::WindowRect& rect);
+
+  client::MainWindowCore& Core() { return *m_core; }
+
+  // Queues the opening of a .torrent file; the event carries its own copy
+  // of the path.
+  void PostOpenTorrentFile(const std::string& path, bool delete_source = false);
+
+  // The options dialog was closed with OK: the settings are read again and
+  // applied, and free slots are filled.
+  void OptionsAccepted();
+
+  // Stops the timers, saves the list, stops the engine and writes the
+  // settings; once. Closing the window does this before it goes.
+  void Shutdown();
+
+  // The main timer (tests).
+  const wxTimer& MainTimer() const { return m_mainTimer; }
+  int TickCount() const { return m_ticks; }
+
+ private:
+  // MainWindowHost.
+  void StatusTextChanged(const std::wstring& text) override;
+  void SetCaption(const std::wstring& caption) override;
+  void CreateTorrentRow(client::TorrentItem& torrent) override;
+  void PostToGui(std::function<void()> work) override;
+
+  void OnTimer(wxTimerEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void OnOpenTorrentFile(wxCommandEvent& event);
+
+  std::unique_ptr<client::EngineParts> m_ownParts;
+  std::unique_ptr<client::MainWindowCore> m_core;
+  wxTimer m_mainTimer;
+  int m_ticks = 0;
+  bool m_shutDown = false;
+};

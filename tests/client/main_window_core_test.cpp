@@ -1,0 +1,340 @@
+#include "client/main_window_core.h"
+#include "client/utf16_ini_file.h"
+#include "client/wide_text.h"
+#include "dht/dht_service.h"
+#include "engine/socket.h"
+#include "fake_engine_parts.h"
+#include "platform/profile.h"
+#include "torrent_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using client_test::FakeEngineParts;
+
+namespace {
+
+struct RecordingHost : client::MainWindowHost {
+  std::vector<std::wstring> status, captions;
+  int rows = 0;
+  std::vector<std::function<void()>> posted;
+  void PostToGui(std::function<void()> work) override { posted.push_back(std::move(work)); }
+  void StatusTextChanged(const std::wstring& text) override { status.push_back(text); }
+  void SetCaption(const std::wstring& caption) override { captions.push_back(caption); }
+  void CreateTorrentRow(client::TorrentItem&) override { ++rows; }
+};
+
+// A profile and a data folder of the test's own.
+struct CoreFixture : ::testing::Test {
+  fs::path dir;
+  platform::profile profile{""};
+  RecordingHost host;
+  FakeEngineParts parts;
+
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("qf_core_" + std::to_string(::getpid()) + "_" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    profile = platform::profile(dir / "Quillfern.ini");
+    Put("Torrents", (dir / "Torrents").string());
+    Put("DHTPort", 0);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  void Put(const char* key, int value) { profile.WriteProfileInt("Configuration", key, value); }
+  void Put(const char* key, const std::string& value) { profile.WriteProfileString("Configuration", key, value); }
+
+  std::unique_ptr<client::MainWindowCore> Make(bool platform_flag = true) {
+    auto core = std::make_unique<client::MainWindowCore>(profile, host, parts, platform_flag);
+    core->SetClock([] { return std::time_t(0); });
+    return core;
+  }
+  // The calls from the first limit on.
+  std::vector<std::string> LimitCalls() const {
+    auto at = std::find_if(parts.log.begin(), parts.log.end(), [](const std::string& s) { return s.starts_with("upload"); });
+    return {at, parts.log.end()};
+  }
+};
+
+TEST_F(CoreFixture, StartSessionOrderAndApplySettingsOrder) {
+  Put("MaxUploadsPerTorrent", 3);
+  Put("MaxActiveTorrent", 5);
+  Put("MaxConnections", 77);
+  Put("MaxUploadRate", 1000);
+  auto core = Make();
+  core->OnCreate();
+  ASSERT_NE(core->Session(), nullptr);
+  const std::vector<std::string> expected = {
+      "make_session -QF130n-",  // 1, 3, 0, 55
+      "http Quillfern 20 3 1048576",
+      "ip_filter",
+      "network 1500-1504",
+      "upload 2048",
+      "download -1",
+      "severity 1",
+      "connections 77",
+      "uploads 15",
+      "disable_extensions",
+      "extension 0",
+      "extension 3",
+      "extension 1",
+      "extension 2",
+      "half_open 7",
+  };
+  EXPECT_EQ(parts.log, expected);
+  EXPECT_EQ(core->SteeredUploadLimit(), 4096);
+
+  // Again after the options dialog.
+  parts.log.clear();
+  Put("MaxUploadRate", 20000);
+  Put("MinPort", 1600);
+  core->LoadSettings();
+  core->ApplySettings();
+  EXPECT_EQ(parts.log.at(0), "network 1600-1504");
+  EXPECT_EQ(parts.log.at(1), "upload 20000");
+  EXPECT_EQ(core->SteeredUploadLimit(), 15800);
+
+  // A round the network step stops applies no limits.
+  parts.network->ok = false;
+  parts.log.clear();
+  core->ApplySettings();
+  EXPECT_EQ(parts.log, std::vector<std::string>{"network 1600-1504"});
+}
+
+TEST_F(CoreFixture, WithoutThePlatformFlagNoHalfOpenLimit) {
+  auto core = Make(false);
+  core->OnCreate();
+  EXPECT_EQ(LimitCalls().back(), "extension 2");
+}
+
+TEST_F(CoreFixture, UploadSlotsSaturate) {
+  Put("MaxUploadsPerTorrent", 100000);
+  Put("MaxActiveTorrent", 100000);
+  auto core = Make();
+  core->OnCreate();
+  EXPECT_NE(std::find(parts.log.begin(), parts.log.end(), "uploads 2147483647"), parts.log.end());
+}
+
+TEST_F(CoreFixture, FailedEngineStartLeavesNothingBehind) {
+  parts.setup = [](client_test::FakeSession& s) { s.throw_on_http = true; };
+  auto core = Make();
+  core->OnCreate();
+  EXPECT_EQ(core->Session(), nullptr);
+  EXPECT_EQ(core->IpFilter(), nullptr);
+  EXPECT_EQ(core->Dht(), nullptr);
+  // The session made before the failure is gone (its threads with it).
+  EXPECT_EQ(parts.session, nullptr);
+  EXPECT_NE(std::find(parts.log.begin(), parts.log.end(), "~session"), parts.log.end());
+  // The window runs on: the caption without transfer figures.
+  EXPECT_EQ(core->TickCaption(), L"Quillfern 0/4");
+  core->ApplySettings();  // nothing without an engine
+  core->Shutdown();
+
+  FakeEngineParts refusing;
+  refusing.throw_on_make = true;
+  client::MainWindowCore second(profile, host, refusing);
+  EXPECT_FALSE(second.StartSession());
+  EXPECT_EQ(second.Session(), nullptr);
+}
+
+TEST_F(CoreFixture, ShutdownOrderAndValuesWritten) {
+  Put("Intervall", 0);
+  Put("Last Destination", std::string("/films/"));
+  auto core = Make();
+  core->OnCreate();
+  EXPECT_EQ(core->Interval(), 10);
+  const fs::path list_file = core->ListFile();
+  const fs::path filter_file = core->IpFilterFile();
+  EXPECT_FALSE(fs::exists(filter_file));
+  bool list_saved_before_session_stopped = false;
+  bool filter_saved_before_session_stopped = true;
+  bool settings_written_before_session_stopped = true;
+  parts.session->on_destroy = [&] {
+    list_saved_before_session_stopped = fs::exists(list_file);
+    filter_saved_before_session_stopped = fs::exists(filter_file);
+    settings_written_before_session_stopped = profile.GetProfileInt("Configuration", "Simple Display", -7) != -7;
+  };
+  parts.log.clear();
+  core->Shutdown();
+  EXPECT_TRUE(list_saved_before_session_stopped);
+  EXPECT_FALSE(filter_saved_before_session_stopped);
+  EXPECT_FALSE(settings_written_before_session_stopped);
+  EXPECT_TRUE(fs::exists(filter_file));
+  const std::vector<std::string> expected = {"~session", "disable_mappings"};
+  EXPECT_EQ(parts.log, expected);
+  EXPECT_EQ(core->Session(), nullptr);
+  EXPECT_EQ(core->IpFilter(), nullptr);
+
+  EXPECT_EQ(profile.GetProfileInt("Configuration", "Intervall", -1), 10);
+  EXPECT_EQ(profile.GetProfileString("Configuration", "Torrents"), (dir / "Torrents").string() + "/");
+  EXPECT_EQ(profile.GetProfileString("Configuration", "Last Destination"), "/films/");
+  EXPECT_EQ(profile.GetProfileInt("Configuration", "Show Diagram", -1), 0);
+  EXPECT_EQ(profile.GetProfileInt("Configuration", "Last Priority", -1), 1);
+  EXPECT_EQ(profile.GetProfileInt("Configuration", "Simple Display", -1), 0);
+
+  client::Utf16IniFile ini;
+  ASSERT_TRUE(ini.Load(list_file));
+  EXPECT_EQ(ini.GetString(u"Quillfern", u"Tarrow"), u"Velmorathine");
+
+  core->Shutdown();  // once
+  EXPECT_EQ(parts.log, expected);
+}
+
+TEST_F(CoreFixture, SessionOnlyModeRestoresNothingAndWritesNoList) {
+  Put("This Session Only", 1);
+  fs::create_directories(dir / "Torrents");
+  std::ofstream(dir / "Torrents" / "a.torrent") << "d4:infod4:name1:aee";
+  parts.loader = [](client::TorrentItem&) { return true; };
+  auto core = Make();
+  core->OnCreate();
+  EXPECT_FALSE(core->RestoreTorrents(core->ListFile()));
+  EXPECT_TRUE(parts.loaded.empty());
+  core->Shutdown();
+  EXPECT_FALSE(fs::exists(core->ListFile()));
+  EXPECT_FALSE(fs::exists(core->IpFilterFile()));
+}
+
+TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
+  Put("MaxActiveTorrent", 2);
+  fs::create_directories(dir / "Torrents");
+  for (const char* name : {"a.torrent", "b.TORRENT", "c.torrent", "d.torrent", "e.torrent", "notes.txt", "f.torrent.part"})
+    std::ofstream(dir / "Torrents" / name) << "x";
+  client_test::FakeTorrentControl* engine = nullptr;
+  int n = 0;
+  std::vector<double> rate_scales;
+  std::vector<std::uint32_t> seeding_times;
+  parts.loader = [&](client::TorrentItem& item) {
+    const std::wstring name = item.FileName();
+    if (name == L"d.torrent") return false;  // does not load: dropped
+    rate_scales.push_back(item.m_rateScaleUp);
+    seeding_times.push_back(item.m_seedingTime);
+    item.m_handle = parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(++n));
+    engine = &parts.session->torrents;
+    if (name == L"a.torrent") item.SetStatus(client::TorrentStatus::Queued);
+    if (name == L"b.TORRENT") item.SetStatus(client::TorrentStatus::Downloading);
+    if (name == L"c.torrent") {
+      item.SetStatus(client::TorrentStatus::Seeding);
+      item.m_seedingMode = 1;
+      item.m_seedingRatio = 1.5;
+    }
+    if (name == L"e.torrent") {
+      item.SetStatus(client::TorrentStatus::Seeding);
+      item.m_seedingMode = 9;
+    }
+    return true;
+  };
+  auto core = Make();
+  core->OnCreate();
+  ASSERT_NE(engine, nullptr);
+  EXPECT_EQ(parts.loaded.size(), 5u);  // the five .torrent files, whatever their case
+  ASSERT_EQ(core->List().Count(), 4u);
+  EXPECT_EQ(host.rows, 4);
+  std::vector<std::wstring> started;
+  for (const auto& t : core->List())
+    if (t->m_started) started.push_back(t->FileName());
+  // b and c run at once (Downloading, Seeding); a waits in the queue.
+  EXPECT_EQ(started, (std::vector<std::wstring>{L"b.TORRENT", L"c.torrent"}));
+  EXPECT_EQ(core->Queue().ActiveCount(), 2u);
+  EXPECT_EQ(core->TickCaption(), L"Quillfern 2/2 - 0/0MB");
+  EXPECT_NE(core->StatusText().find(L"unknown seeding mode for e.torrent"), std::wstring::npos);
+  for (const auto& t : core->List())
+    EXPECT_EQ(t->m_session, &parts.session->torrents);
+  // Each started from the defaults: the global maxima, the seeding time.
+  EXPECT_EQ(rate_scales, std::vector<double>(4, 10240));
+  EXPECT_EQ(seeding_times, std::vector<std::uint32_t>(4, 7200000u));
+}
+
+// When no torrent of the data folder loads, their list file is not
+// replaced by an empty one.
+TEST_F(CoreFixture, ListFileKeptWhenNoTorrentLoads) {
+  fs::create_directories(dir / "Torrents");
+  std::ofstream(dir / "Torrents" / "a.torrent") << "x";
+  client::Utf16IniFile ini;
+  ini.StartListFile();
+  ini.Set(u"/x/a.torrent", u"Priority", u"2");
+  ASSERT_TRUE(ini.Save(dir / "Torrents" / "TorrentQueue.txt"));
+  auto core = Make();
+  core->OnCreate();
+  EXPECT_EQ(parts.loaded.size(), 1u);
+  core->Shutdown();
+  client::Utf16IniFile after;
+  ASSERT_TRUE(after.Load(dir / "Torrents" / "TorrentQueue.txt"));
+  EXPECT_EQ(after.GetString(u"/x/a.torrent", u"Priority"), u"2");
+}
+
+TEST(MainWindowTexts, CaptionAndLogLine) {
+  client::CaptionFigures f;
+  f.active = 1;
+  f.max_active = 4;
+  EXPECT_EQ(client::MainCaption(f), L"Quillfern 1/4");
+  engine::session_status s;
+  s.total_payload_download = 3 * 1048576 + 1048575;
+  s.total_payload_upload = 1048575;
+  f.session = s;
+  f.database = true;
+  dht::Statistics stats;
+  stats.records = 12;
+  stats.record_limit = 5000;
+  f.dht = stats;
+  EXPECT_EQ(client::MainCaption(f), L"Quillfern 1/4 - 3/0MB - DB - DHT 12/5000");
+  EXPECT_EQ(client::NoFreePortText(1500, 1504), L"Quillfern - no available port between 1500 to 1504");
+  const std::wstring line = client::LogLineText(0, L"hello");
+  EXPECT_TRUE(line.ends_with(L" - hello"));
+  EXPECT_GT(line.size(), std::wstring(L" - hello").size());
+}
+
+// The real engine: a session that listens on a port the kernel picks, and
+// a clean stop.
+TEST_F(CoreFixture, RealEngineStartsListensAndStops) {
+  Put("MinPort", 0);
+  Put("MaxPort", 0);
+  platform::profile::set_application_file(dir / "app.ini");
+  client::RealEngineParts real;
+  {
+    client::MainWindowCore core(profile, host, real);
+    core.OnCreate();
+    ASSERT_NE(core.Session(), nullptr);
+    EXPECT_TRUE(core.Session()->is_listening());
+    EXPECT_GT(core.Session()->listen_port(), 0);
+    ASSERT_NE(core.Dht(), nullptr);
+    EXPECT_EQ(core.Dht()->GetPort(), 0);  // DHTPort 0: not started
+    EXPECT_EQ(core.TickCaption(), L"Quillfern 0/4 - 0/0MB - DHT 0/0");
+  }  // shuts down
+  platform::profile::set_application_file({});
+  EXPECT_TRUE(fs::exists(dir / "Torrents" / "TorrentQueue.txt"));
+  EXPECT_TRUE(fs::exists(dir / "Torrents" / "IpAddress.FilterData"));
+  EXPECT_EQ(profile.GetProfileInt("Configuration", "Intervall", -1), 500);
+}
+
+// Every port of the range is taken: the round stops with the text in the
+// status line and the caption, and the window runs on with its engine.
+TEST_F(CoreFixture, RealEngineWithoutAFreePort) {
+  engine::socket taken(engine::socket::tcp);
+  taken.listen(engine::address("0.0.0.0", 0), 1);
+  const unsigned port = taken.local_address().port;
+  Put("MinPort", static_cast<int>(port));
+  Put("MaxPort", static_cast<int>(port));
+  platform::profile::set_application_file(dir / "app.ini");
+  client::RealEngineParts real;
+  {
+    client::MainWindowCore core(profile, host, real);
+    core.OnCreate();
+    const std::wstring text = client::NoFreePortText(port, port);
+    EXPECT_EQ(core.StatusText(), text);
+    ASSERT_FALSE(host.captions.empty());
+    EXPECT_EQ(host.captions.back(), text);
+    ASSERT_NE(core.Session(), nullptr);
+    EXPECT_FALSE(core.Session()->is_listening());
+  }
+  platform::profile::set_application_file({});
+}
+
+}  // namespace
