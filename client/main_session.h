@@ -1,33 +1,25 @@
 #pragma once
-// What the main window asks of the engine session as a whole: listening,
-// limits, extensions, the tracker settings and the filter, the status
-// figures. EngineSessionControl owns a real engine::session; tests record
-// the calls of a stand-in.
+// The engine session as the main window owns it: besides what the timer
+// asks (SessionControl), whether it listens, the limits, the extensions, the tracker
+// settings and the filter, and the session's torrents. RealMainSession owns
+// a real engine::session; tests record the calls of a stand-in.
 
 #include "client/engine_torrent_control.h"
-#include "engine/alert.h"
+#include "client/session_control.h"
 #include "engine/fingerprint.h"
 #include "engine/ip_filter.h"
-#include "engine/session.h"
 #include "engine/tracker_query.h"
 
-#include <cstdint>
 #include <memory>
-#include <utility>
 
 namespace client {
 
-class SessionControl {
+class MainSession : public SessionControl {
  public:
-  virtual ~SessionControl() = default;
-
-  virtual std::uint16_t listen_port() const = 0;
   virtual bool is_listening() const = 0;
-  virtual bool listen_on(std::pair<int, int> port_range, const char* net_interface) = 0;
 
   virtual void set_http_settings(const engine::http_settings& settings) = 0;
   virtual void set_ip_filter(const engine::ip_filter& filter) = 0;
-  virtual void set_upload_rate_limit(int bytes_per_second) = 0;
   virtual void set_download_rate_limit(int bytes_per_second) = 0;
   virtual void set_severity_level(engine::alert::severity_t threshold) = 0;
   virtual void set_max_connections(int limit) = 0;
@@ -36,28 +28,26 @@ class SessionControl {
   virtual void enable_extension(int index) = 0;
   virtual void set_max_half_open_connections(int limit) = 0;
 
-  virtual engine::session_status status() const = 0;
-
   // The session's torrents.
   virtual TorrentControl& Torrents() = 0;
   // The engine's own session; null for a stand-in.
   virtual engine::session* Engine() { return nullptr; }
 };
 
-class EngineSessionControl : public SessionControl {
+class RealMainSession : public MainSession {
  public:
   // The session's threads start here; nothing listens yet.
-  explicit EngineSessionControl(const engine::fingerprint& id)
+  explicit RealMainSession(const engine::fingerprint& id)
       : m_session(std::make_unique<engine::session>(id)), m_torrents(*m_session) {}
 
+  engine::session_status status() const override { return m_session->status(); }
+  std::unique_ptr<engine::alert> pop_alert() override { return m_session->pop_alert(); }
   std::uint16_t listen_port() const override { return m_session->listen_port(); }
+  void set_upload_rate_limit(int v) override { m_session->set_upload_rate_limit(v); }
+
   bool is_listening() const override { return m_session->is_listening(); }
-  bool listen_on(std::pair<int, int> port_range, const char* net_interface) override {
-    return m_session->listen_on(port_range, net_interface);
-  }
   void set_http_settings(const engine::http_settings& s) override { m_session->set_http_settings(s); }
   void set_ip_filter(const engine::ip_filter& f) override { m_session->set_ip_filter(f); }
-  void set_upload_rate_limit(int v) override { m_session->set_upload_rate_limit(v); }
   void set_download_rate_limit(int v) override { m_session->set_download_rate_limit(v); }
   void set_severity_level(engine::alert::severity_t t) override { m_session->set_severity_level(t); }
   void set_max_connections(int v) override { m_session->set_max_connections(v); }
@@ -65,7 +55,6 @@ class EngineSessionControl : public SessionControl {
   void disable_extensions() override { m_session->disable_extensions(); }
   void enable_extension(int index) override { m_session->enable_extension(index); }
   void set_max_half_open_connections(int v) override { m_session->set_max_half_open_connections(v); }
-  engine::session_status status() const override { return m_session->status(); }
   TorrentControl& Torrents() override { return m_torrents; }
   engine::session* Engine() override { return m_session.get(); }
 

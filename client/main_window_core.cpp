@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::uint32_t kDhtPeerCapacity = 40;
 constexpr int kHalfOpenLimit = 7;
-constexpr std::uint64_t kMiB = 1048576;
 
 std::u16string ToUtf16(const std::string& utf8) { return WideToUtf16(Utf8ToWide(utf8)); }
 
@@ -29,24 +28,6 @@ std::wstring NoFreePortText(unsigned min_port, unsigned max_port) {
   wchar_t text[96];
   std::swprintf(text, sizeof text / sizeof *text, kNoFreePortFormat, min_port, max_port);
   return text;
-}
-
-std::wstring MainCaption(const CaptionFigures& f) {
-  wchar_t text[160];
-  std::swprintf(text, sizeof text / sizeof *text, L"Quillfern %u/%u", f.active, f.max_active);
-  std::wstring caption = text;
-  if (f.session) {
-    std::swprintf(text, sizeof text / sizeof *text, L" - %llu/%lluMB",
-                  static_cast<unsigned long long>(static_cast<std::uint64_t>(f.session->total_payload_download) / kMiB),
-                  static_cast<unsigned long long>(static_cast<std::uint64_t>(f.session->total_payload_upload) / kMiB));
-    caption += text;
-  }
-  if (f.database) caption += L" - DB";
-  if (f.dht) {
-    std::swprintf(text, sizeof text / sizeof *text, L" - DHT %u/%u", f.dht->records, f.dht->record_limit);
-    caption += text;
-  }
-  return caption;
 }
 
 std::wstring LogLineText(std::time_t when, std::wstring_view line) {
@@ -64,12 +45,25 @@ RouterNetworkStep::RouterNetworkStep(Host& host)
   std::weak_ptr<RouterNetworkStep*> self = m_self;
   m_setup = std::make_unique<NetworkSetup>(host, [self, &host](UpnpEvent event) {
     host.PostToGui([self, event = std::move(event)] {
-      const auto alive = self.lock();
-      if (!alive) return;
-      RouterNetworkStep& step = **alive;
-      if (const auto* report = std::get_if<MappingReport>(&event)) step.m_setup->OnMappingReport(*report, step.m_dht);
+      if (const auto alive = self.lock()) (*alive)->OnEvent(event);
     });
   });
+}
+
+void RouterNetworkStep::OnEvent(const UpnpEvent& event) {
+  if (const auto* report = std::get_if<MappingReport>(&event)) {
+    m_setup->OnMappingReport(*report, m_dht);
+    if (!m_setup->HasTcpMapping()) {
+      m_mapped = {};
+    } else {
+      m_mapped = {MappedAddress::Known, m_setup->ExternalAddress()};
+      m_host.ExternalAddressLearnt(m_setup->ExternalAddress());
+    }
+  } else if (const auto* answer = std::get_if<ExternalAddressAnswer>(&event)) {
+    if (!m_setup->HasTcpMapping()) m_mapped = {};
+    else if (answer->ok) m_mapped = {MappedAddress::Known, answer->address};
+    else m_mapped = {MappedAddress::Failed, answer->error};
+  }
 }
 
 RouterNetworkStep::~RouterNetworkStep() {
@@ -78,7 +72,7 @@ RouterNetworkStep::~RouterNetworkStep() {
   m_setup.reset();
 }
 
-bool RouterNetworkStep::Apply(const Settings& s, SessionControl& session, CDHTService* dht) {
+bool RouterNetworkStep::Apply(const Settings& s, MainSession& session, CDHTService* dht) {
   m_dht = dht;
   NetworkSettings n;
   n.upnp_port_forwarding = s.upnp_port_forwarding;
@@ -86,7 +80,11 @@ bool RouterNetworkStep::Apply(const Settings& s, SessionControl& session, CDHTSe
   n.min_port = s.min_port;
   n.max_port = s.max_port;
   n.dht_port = s.dht_port;
-  return m_setup->Apply(n, session.Engine(), dht);
+  const bool done = m_setup->Apply(n, session.Engine(), dht);
+  // A new mapping round answers later.
+  if (done && s.upnp_port_forwarding) m_mapped.kind = MappedAddress::Pending;
+  if (!s.upnp_port_forwarding) m_mapped = {};
+  return done;
 }
 
 void RouterNetworkStep::DisableMappings() {
@@ -96,8 +94,8 @@ void RouterNetworkStep::DisableMappings() {
 
 // --- the real engine
 
-std::unique_ptr<SessionControl> RealEngineParts::MakeSession(const engine::fingerprint& id) {
-  return std::make_unique<EngineSessionControl>(id);
+std::unique_ptr<MainSession> RealEngineParts::MakeSession(const engine::fingerprint& id) {
+  return std::make_unique<RealMainSession>(id);
 }
 
 std::unique_ptr<CDHTService> RealEngineParts::MakeDht(std::uint32_t peer_capacity) {
@@ -129,7 +127,8 @@ MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, 
       m_platformFlag(platform_flag),
       m_clock([] { return std::time(nullptr); }),
       m_filter([this](const std::wstring& line) { AddLogLine(line); }),
-      m_queue(m_list, [this](std::wstring line) { AddLogLine(line); }) {
+      m_queue(m_list, [this](std::wstring line) { AddLogLine(line); }),
+      m_timer(m_list, *this) {
   m_startup = ReadStartupValues(m_profile);
   // The file-name rule holds until the settings say otherwise.
   engine::set_remove_underscores(true);
@@ -156,6 +155,14 @@ void MainWindowCore::LoadSettings() {
   if (m_settings.asd_mode == 1) m_destinations = LoadDestinations(std::filesystem::path(m_dataFolder) / "Destinations.txt");
   m_defaults = MakeTorrentDefaults(m_settings);
   m_queue.SetMaxActive(m_settings.max_active_torrents);
+  MainTimerSettings& timer = m_timer.Settings();
+  timer.max_upload_rate = m_settings.max_upload_rate;
+  timer.seeding_mode = m_settings.seeding_mode;
+  timer.seeding_time = m_settings.seeding_time;
+  timer.seeding_ratio = m_settings.seeding_ratio;
+  timer.show_diagram = m_startup.show_diagram;
+  timer.database = m_store != nullptr;
+  timer.list_file = m_startup.session_only ? std::filesystem::path() : ListFile();
 }
 
 bool MainWindowCore::StartSession() {
@@ -177,6 +184,7 @@ bool MainWindowCore::StartSession() {
     m_session->set_ip_filter(*m_filter.Filter());
     m_filter.SetSession(m_session->Engine());
     m_dht = m_parts.MakeDht(kDhtPeerCapacity);
+    if (m_dht) m_dhtControl = std::make_unique<DhtServiceControl>(*m_dht);
     ApplySettings();
     m_queue.ResetActive();
     return true;
@@ -191,6 +199,7 @@ void MainWindowCore::ReleaseEngine() {
   m_filter.SetSession(nullptr);
   m_session.reset();
   m_dhtLink.reset();
+  m_dhtControl.reset();
   m_dht.reset();
   m_filter.DeleteFilter();
 }
@@ -202,7 +211,7 @@ void MainWindowCore::ApplySettings() {
     m_dhtLink = std::make_unique<dht::EngineLink>(*m_dht);
     m_session->Engine()->set_dht_node(m_dhtLink.get());
   }
-  m_steeredUpload = SteeredUploadStart(m_settings.max_upload_rate);
+  m_timer.SetSteeredLimit(InitialSteeredLimit(m_settings.max_upload_rate));
   m_session->set_upload_rate_limit(m_settings.max_upload_rate);
   m_session->set_download_rate_limit(m_settings.max_download_rate);
   m_session->set_severity_level(engine::alert::info);
@@ -269,6 +278,7 @@ void MainWindowCore::StopSession() {
   m_filter.DeleteFilter();
   m_network->DisableMappings();
   m_dhtLink.reset();
+  m_dhtControl.reset();
   m_dht.reset();
 }
 
@@ -285,21 +295,24 @@ void MainWindowCore::Shutdown() {
                                   m_settings.last_priority, m_startup.simple_display});
 }
 
-std::wstring MainWindowCore::TickCaption() {
-  CaptionFigures f;
-  f.active = m_queue.ActiveCount();
-  f.max_active = m_settings.max_active_torrents;
-  if (m_session) {
-    try {
-      f.session = m_session->status();
-    } catch (const std::exception&) {
-    }
-  }
-  f.database = m_store != nullptr;
-  // The DHT figures come from the last statistics the upload steering took.
-  if (m_dht) f.dht = dht::Statistics{};
-  return MainCaption(f);
+MainTimerResult MainWindowCore::Tick() {
+  MainTimerInput input;
+  input.session = m_session.get();
+  input.dht = m_dhtControl.get();
+  input.active_count = m_queue.ActiveCount();
+  input.max_active = m_settings.max_active_torrents;
+  input.local_address = m_network->LocalAddress();
+  input.mapped_address = m_network->Mapped();
+  MainTimerResult result = m_timer.Tick(input);
+  if (result.query_external_address) m_network->QueryExternalAddress();
+  return result;
 }
+
+// The torrents' log files, their metadata files and the downloads log are
+// written by the torrents' persistence, which is not there yet.
+void MainWindowCore::AppendTorrentLog(TorrentItem&, const std::wstring&) {}
+void MainWindowCore::MetadataReceived(TorrentItem&) {}
+void MainWindowCore::AppendDownloadsLog(const std::wstring&) {}
 
 std::filesystem::path MainWindowCore::IpFilterFile() const {
   return std::filesystem::path(m_dataFolder) / kIpFilterFileName;

@@ -13,7 +13,9 @@
 #include "client/CTorrentListe.h"
 #include "client/ip_filter_keeper.h"
 #include "client/network_setup.h"
-#include "client/session_control.h"
+#include "client/dht_control.h"
+#include "client/main_session.h"
+#include "client/main_timer.h"
 #include "client/settings.h"
 #include "client/torrent_queue.h"
 #include "dht/node_core.h"
@@ -34,22 +36,9 @@ class CTorrentDatabase;
 
 namespace client {
 
-// The texts the main window shows.
+// The text shown when no port of the range is free.
 inline constexpr const wchar_t* kNoFreePortFormat = L"Quillfern - no available port between %u to %u";
 std::wstring NoFreePortText(unsigned min_port, unsigned max_port);
-
-// What the caption is made of.
-struct CaptionFigures {
-  std::uint32_t active = 0;
-  std::uint32_t max_active = 0;
-  std::optional<engine::session_status> session;  // none without an engine
-  bool database = false;
-  std::optional<dht::Statistics> dht;             // none without a DHT node
-};
-// "Quillfern %u/%u" (active, most active), then with an engine
-// " - %llu/%lluMB" (payload downloaded and uploaded, whole MiB), " - DB" in
-// store mode and " - DHT %u/%u" (records, record limit) with a DHT node.
-std::wstring MainCaption(const CaptionFigures& figures);
 
 // The log line: the local time as "%c - " followed by the text.
 std::wstring LogLineText(std::time_t when, std::wstring_view text);
@@ -77,12 +66,18 @@ class NetworkStep {
   class Host : public NetworkSetup::Host {
    public:
     virtual void PostToGui(std::function<void()> work) = 0;
+    // A mapping round learnt the router's public address.
+    virtual void ExternalAddressLearnt(const std::string& address) = 0;
   };
   virtual ~NetworkStep() = default;
   // False when the round stopped early (no local address, no free port):
   // nothing further is applied then.
-  virtual bool Apply(const Settings& settings, SessionControl& session, CDHTService* dht) = 0;
+  virtual bool Apply(const Settings& settings, MainSession& session, CDHTService* dht) = 0;
   virtual std::string LocalAddress() const = 0;
+  // The public address as the TCP mapping last reported it.
+  virtual MappedAddress Mapped() const = 0;
+  // Asks the router again; the answer updates Mapped().
+  virtual void QueryExternalAddress() = 0;
   // Shut-down, once the session is gone and before the DHT node goes: the
   // router's mappings are disabled.
   virtual void DisableMappings() = 0;
@@ -94,12 +89,17 @@ class RouterNetworkStep : public NetworkStep {
  public:
   explicit RouterNetworkStep(Host& host);
   ~RouterNetworkStep() override;
-  bool Apply(const Settings& settings, SessionControl& session, CDHTService* dht) override;
+  bool Apply(const Settings& settings, MainSession& session, CDHTService* dht) override;
   std::string LocalAddress() const override { return m_setup->LocalAddress(); }
+  MappedAddress Mapped() const override { return m_mapped; }
+  void QueryExternalAddress() override { m_setup->QueryExternalAddress(); }
   void DisableMappings() override;
 
  private:
+  void OnEvent(const UpnpEvent& event);
+
   Host& m_host;
+  MappedAddress m_mapped;
   CDHTService* m_dht = nullptr;  // the node of the last round, until shut-down
   // Answers that arrive after this object went are dropped.
   std::shared_ptr<RouterNetworkStep*> m_self;
@@ -111,7 +111,7 @@ class EngineParts {
  public:
   virtual ~EngineParts() = default;
   // May throw: the engine then does not run.
-  virtual std::unique_ptr<SessionControl> MakeSession(const engine::fingerprint& id) = 0;
+  virtual std::unique_ptr<MainSession> MakeSession(const engine::fingerprint& id) = 0;
   virtual std::unique_ptr<CDHTService> MakeDht(std::uint32_t peer_capacity) = 0;
   virtual std::unique_ptr<NetworkStep> MakeNetworkStep(NetworkStep::Host& host) = 0;
   // The store, or null when it does not connect.
@@ -124,14 +124,14 @@ class EngineParts {
 // The real engine: engine::session, CDHTService, the MySQL store.
 class RealEngineParts : public EngineParts {
  public:
-  std::unique_ptr<SessionControl> MakeSession(const engine::fingerprint& id) override;
+  std::unique_ptr<MainSession> MakeSession(const engine::fingerprint& id) override;
   std::unique_ptr<CDHTService> MakeDht(std::uint32_t peer_capacity) override;
   std::unique_ptr<NetworkStep> MakeNetworkStep(NetworkStep::Host& host) override;
   std::unique_ptr<CTorrentDatabase> ConnectStore(const StartupValues& values) override;
   bool LoadTorrent(TorrentItem& torrent, const std::filesystem::path& list_file) override;
 };
 
-class MainWindowCore : public NetworkStep::Host, public TorrentEvents {
+class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public MainTimerSink {
  public:
   // Reads the values kept for the run, makes the data folder and connects
   // the store. `platform_flag` allows port forwarding and the half-open
@@ -154,13 +154,21 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents {
   // the settings back; once.
   void Shutdown();
 
-  // The caption of a main-timer tick.
-  std::wstring TickCaption();
+  // One tick of the main timer; the window shows the result.
+  MainTimerResult Tick();
+  MainTimer& Timer() { return m_timer; }
 
   void AddLogLine(const std::wstring& line) override;
   void ShowStatus(const std::wstring& text) override;
   void PostToGui(std::function<void()> work) override { m_host.PostToGui(std::move(work)); }
-  const std::wstring& StatusText() const { return m_statusText; }
+  void ExternalAddressLearnt(const std::string& address) override { m_timer.SetExternalAddress(address); }
+  std::wstring StatusText() const override { return m_statusText; }
+
+  // MainTimerSink: what the timer has done beyond the status text.
+  void AppendTorrentLog(TorrentItem& torrent, const std::wstring& line) override;
+  void MetadataReceived(TorrentItem& torrent) override;
+  void AppendDownloadsLog(const std::wstring& name) override;
+  void BanPeer(const engine::address& peer) override { m_filter.BanPeer(peer); }
 
   // TorrentEvents.
   void TorrentStarted(TorrentItem& torrent, int status) override;
@@ -177,10 +185,10 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents {
   std::filesystem::path IpFilterFile() const;
   const std::string& LastDestinationFolder() const { return m_lastDestination; }
   int Interval() const { return m_interval; }
-  int SteeredUploadLimit() const { return m_steeredUpload; }
+  int SteeredUploadLimit() const { return m_timer.SteeredLimit(); }
   std::string LocalAddress() const;
 
-  SessionControl* Session() const { return m_session.get(); }
+  MainSession* Session() const { return m_session.get(); }
   CDHTService* Dht() const { return m_dht.get(); }
   const engine::ip_filter* IpFilter() const { return m_filter.Filter(); }
   CTorrentDatabase* Store() const { return m_store.get(); }
@@ -207,18 +215,19 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents {
   Settings m_settings;
   std::vector<AutoDestination> m_destinations;
   TorrentDefaults m_defaults;
-  int m_steeredUpload = 10240;
 
   std::unique_ptr<CTorrentDatabase> m_store;
   std::unique_ptr<NetworkStep> m_network;
   IpFilterKeeper m_filter;
   std::unique_ptr<CDHTService> m_dht;
+  std::unique_ptr<DhtServiceControl> m_dhtControl;
   std::unique_ptr<engine::dht_link> m_dhtLink;
-  // Destroyed before the DHT node and the filter: its threads use both.
-  std::unique_ptr<SessionControl> m_session;
+  // Destroyed before the DHT node: its threads use it.
+  std::unique_ptr<MainSession> m_session;
 
   CTorrentListe m_list;
   TorrentQueue m_queue;
+  MainTimer m_timer;
   std::wstring m_statusText;
   bool m_keepListFile = false;  // torrents were found, none loaded
   bool m_shutDown = false;

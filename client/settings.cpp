@@ -156,11 +156,6 @@ int SessionUploadSlots(int per_torrent, std::uint32_t max_active) {
   return slots > INT_MAX ? INT_MAX : static_cast<int>(slots);
 }
 
-int SteeredUploadStart(int max_upload_rate) {
-  const long long start = static_cast<long long>(max_upload_rate) - 4200;
-  return start < 4096 ? 4096 : static_cast<int>(start);
-}
-
 TorrentDefaults MakeTorrentDefaults(const Settings& s) {
   TorrentDefaults d;
   d.max_upload_rate = s.max_upload_rate;

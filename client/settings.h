@@ -98,10 +98,6 @@ std::vector<AutoDestination> LoadDestinations(const std::filesystem::path& file)
 // unlimited (-1).
 int SessionUploadSlots(int per_torrent, std::uint32_t max_active);
 
-// The upload limit the main timer steers from: MaxUploadRate - 4200, at
-// least 4096.
-int SteeredUploadStart(int max_upload_rate);
-
 // What every new torrent starts with.
 struct TorrentDefaults {
   int upload_limit = -1;

@@ -75,10 +75,9 @@ void CTorrentAnzeige::PostToGui(std::function<void()> work) {
 void CTorrentAnzeige::OnTimer(wxTimerEvent&) {
   if (m_shutDown) return;
   ++m_ticks;
-  try {
-    SetTitle(m_core->TickCaption());
-  } catch (const std::exception&) {
-  }
+  const client::MainTimerResult result = m_core->Tick();
+  if (result.caption) SetTitle(*result.caption);
+  if (result.invalidate) RedrawClient();
   m_mainTimer.StartOnce(m_core->Interval());
 }
 

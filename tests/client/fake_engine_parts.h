@@ -16,17 +16,16 @@
 
 namespace client_test {
 
-struct FakeSession : client::SessionControl {
+struct RecordingSession : client::MainSession {
   std::vector<std::string>& log;
   FakeTorrentControl torrents;
   std::uint16_t port = 0;
   bool listening = false;
-  bool refuse_listen = false;  // no free port
   bool throw_on_http = false;
   std::function<void()> on_destroy;
 
-  explicit FakeSession(std::vector<std::string>& l) : log(l) {}
-  ~FakeSession() override {
+  explicit RecordingSession(std::vector<std::string>& l) : log(l) {}
+  ~RecordingSession() override {
     log.push_back("~session");
     if (on_destroy) on_destroy();
   }
@@ -36,12 +35,7 @@ struct FakeSession : client::SessionControl {
 
   std::uint16_t listen_port() const override { return port; }
   bool is_listening() const override { return listening; }
-  bool listen_on(std::pair<int, int> range, const char* net_interface) override {
-    Put("listen_on " + std::to_string(range.first) + "-" + std::to_string(range.second) + " " + net_interface);
-    listening = !refuse_listen;
-    if (listening) port = static_cast<std::uint16_t>(range.first);
-    return listening;
-  }
+  std::unique_ptr<engine::alert> pop_alert() override { return nullptr; }
   void set_http_settings(const engine::http_settings& s) override {
     if (throw_on_http) throw std::runtime_error("engine refused");
     Put("http " + s.user_agent + " " + std::to_string(s.tracker_timeout) + " " + std::to_string(s.stop_tracker_timeout) +
@@ -68,28 +62,30 @@ struct FakeNetworkStep : client::NetworkStep {
   std::vector<std::string>& log;
   bool ok = true;
   explicit FakeNetworkStep(std::vector<std::string>& l) : log(l) {}
-  bool Apply(const client::Settings& s, client::SessionControl&, CDHTService*) override {
+  bool Apply(const client::Settings& s, client::MainSession&, CDHTService*) override {
     log.push_back("network " + std::to_string(s.min_port) + "-" + std::to_string(s.max_port));
     return ok;
   }
   std::string LocalAddress() const override { return "0.0.0.0"; }
+  client::MappedAddress Mapped() const override { return {}; }
+  void QueryExternalAddress() override { log.push_back("query_external_address"); }
   void DisableMappings() override { log.push_back("disable_mappings"); }
 };
 
 struct FakeEngineParts : client::EngineParts {
   std::vector<std::string> log;
-  FakeSession* session = nullptr;  // the one made last, while it lives
-  std::function<void(FakeSession&)> setup;
+  RecordingSession* session = nullptr;  // the one made last, while it lives
+  std::function<void(RecordingSession&)> setup;
   bool throw_on_make = false;
   // Loads a torrent: false when it does not load (also without a loader).
   std::function<bool(client::TorrentItem&)> loader;
   std::vector<std::wstring> loaded;
   FakeNetworkStep* network = nullptr;
 
-  std::unique_ptr<client::SessionControl> MakeSession(const engine::fingerprint& id) override {
+  std::unique_ptr<client::MainSession> MakeSession(const engine::fingerprint& id) override {
     log.push_back("make_session " + id.to_string());
     if (throw_on_make) throw std::runtime_error("no engine");
-    auto s = std::make_unique<FakeSession>(log);
+    auto s = std::make_unique<RecordingSession>(log);
     session = s.get();
     s->on_destroy = [this] { session = nullptr; };
     if (setup) setup(*s);

@@ -124,7 +124,7 @@ TEST_F(CoreFixture, UploadSlotsSaturate) {
 }
 
 TEST_F(CoreFixture, FailedEngineStartLeavesNothingBehind) {
-  parts.setup = [](client_test::FakeSession& s) { s.throw_on_http = true; };
+  parts.setup = [](client_test::RecordingSession& s) { s.throw_on_http = true; };
   auto core = Make();
   core->OnCreate();
   EXPECT_EQ(core->Session(), nullptr);
@@ -134,7 +134,7 @@ TEST_F(CoreFixture, FailedEngineStartLeavesNothingBehind) {
   EXPECT_EQ(parts.session, nullptr);
   EXPECT_NE(std::find(parts.log.begin(), parts.log.end(), "~session"), parts.log.end());
   // The window runs on: the caption without transfer figures.
-  EXPECT_EQ(core->TickCaption(), L"Quillfern 0/4");
+  EXPECT_EQ(core->Tick().caption, L"Quillfern 0/4");
   core->ApplySettings();  // nothing without an engine
   core->Shutdown();
 
@@ -243,7 +243,7 @@ TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
   // b and c run at once (Downloading, Seeding); a waits in the queue.
   EXPECT_EQ(started, (std::vector<std::wstring>{L"b.TORRENT", L"c.torrent"}));
   EXPECT_EQ(core->Queue().ActiveCount(), 2u);
-  EXPECT_EQ(core->TickCaption(), L"Quillfern 2/2 - 0/0MB");
+  EXPECT_EQ(core->Tick().caption, L"Quillfern 2/2 - 0/0MB");
   EXPECT_NE(core->StatusText().find(L"unknown seeding mode for e.torrent"), std::wstring::npos);
   for (const auto& t : core->List())
     EXPECT_EQ(t->m_session, &parts.session->torrents);
@@ -270,21 +270,7 @@ TEST_F(CoreFixture, ListFileKeptWhenNoTorrentLoads) {
   EXPECT_EQ(after.GetString(u"/x/a.torrent", u"Priority"), u"2");
 }
 
-TEST(MainWindowTexts, CaptionAndLogLine) {
-  client::CaptionFigures f;
-  f.active = 1;
-  f.max_active = 4;
-  EXPECT_EQ(client::MainCaption(f), L"Quillfern 1/4");
-  engine::session_status s;
-  s.total_payload_download = 3 * 1048576 + 1048575;
-  s.total_payload_upload = 1048575;
-  f.session = s;
-  f.database = true;
-  dht::Statistics stats;
-  stats.records = 12;
-  stats.record_limit = 5000;
-  f.dht = stats;
-  EXPECT_EQ(client::MainCaption(f), L"Quillfern 1/4 - 3/0MB - DB - DHT 12/5000");
+TEST(MainWindowTexts, NoFreePortAndLogLine) {
   EXPECT_EQ(client::NoFreePortText(1500, 1504), L"Quillfern - no available port between 1500 to 1504");
   const std::wstring line = client::LogLineText(0, L"hello");
   EXPECT_TRUE(line.ends_with(L" - hello"));
@@ -306,7 +292,10 @@ TEST_F(CoreFixture, RealEngineStartsListensAndStops) {
     EXPECT_GT(core.Session()->listen_port(), 0);
     ASSERT_NE(core.Dht(), nullptr);
     EXPECT_EQ(core.Dht()->GetPort(), 0);  // DHTPort 0: not started
-    EXPECT_EQ(core.TickCaption(), L"Quillfern 0/4 - 0/0MB - DHT 0/0");
+    const client::MainTimerResult tick = core.Tick();
+    EXPECT_EQ(tick.caption, L"Quillfern 0/4 - 0/0MB - DHT 0/0");
+    EXPECT_FALSE(tick.query_external_address);  // no port mapping
+    EXPECT_NE(core.Timer().ListeningLine().find(L"listening on 0.0.0.0:"), std::wstring::npos);
   }  // shuts down
   platform::profile::set_application_file({});
   EXPECT_TRUE(fs::exists(dir / "Torrents" / "TorrentQueue.txt"));

@@ -251,17 +251,12 @@ TEST(SettingsLoader, DestinationsFile) {
   EXPECT_TRUE(client::LoadDestinations(t.dir / "missing.txt").empty());
 }
 
-TEST(SettingsLoader, UploadSlotsAndSteeringStart) {
+TEST(SettingsLoader, UploadSlots) {
   EXPECT_EQ(client::SessionUploadSlots(4, 4), 16);
   EXPECT_EQ(client::SessionUploadSlots(0, 4), 0);
   EXPECT_EQ(client::SessionUploadSlots(INT_MAX, 4), INT_MAX);
   EXPECT_EQ(client::SessionUploadSlots(1000, 0xFFFFFFFFu), INT_MAX);
   EXPECT_EQ(client::SessionUploadSlots(-1, 4), -1);
-
-  EXPECT_EQ(client::SteeredUploadStart(5000), 4096);
-  EXPECT_EQ(client::SteeredUploadStart(20000), 15800);
-  EXPECT_EQ(client::SteeredUploadStart(-1), 4096);
-  EXPECT_EQ(client::SteeredUploadStart(INT_MAX), INT_MAX - 4200);
 }
 
 }  // namespace
