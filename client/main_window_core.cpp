@@ -40,8 +40,7 @@ std::wstring LogLineText(std::time_t when, std::wstring_view line) {
 
 // --- the network step over the router
 
-RouterNetworkStep::RouterNetworkStep(Host& host)
-    : m_host(host), m_self(std::make_shared<RouterNetworkStep*>(this)) {
+RouterNetworkStep::RouterNetworkStep(Host& host) : m_host(host), m_self(std::make_shared<RouterNetworkStep*>(this)) {
   std::weak_ptr<RouterNetworkStep*> self = m_self;
   m_setup = std::make_unique<NetworkSetup>(host, [self, &host](UpnpEvent event) {
     host.PostToGui([self, event = std::move(event)] {
@@ -152,7 +151,8 @@ void MainWindowCore::OnCreate() {
 void MainWindowCore::LoadSettings() {
   m_settings = client::LoadSettings(m_profile, m_platformFlag);
   engine::set_remove_underscores(m_settings.remove_underscores);
-  if (m_settings.asd_mode == 1) m_destinations = LoadDestinations(std::filesystem::path(m_dataFolder) / "Destinations.txt");
+  if (m_settings.asd_mode == 1)
+    m_destinations = LoadDestinations(std::filesystem::path(m_dataFolder) / "Destinations.txt");
   m_defaults = MakeTorrentDefaults(m_settings);
   m_queue.SetMaxActive(m_settings.max_active_torrents);
   MainTimerSettings& timer = m_timer.Settings();

@@ -15,7 +15,8 @@ CTorrentAnzeige::CTorrentAnzeige(platform::profile profile, client::EngineParts*
     m_ownParts = std::make_unique<client::RealEngineParts>();
     parts = m_ownParts.get();
   }
-  m_core = std::make_unique<client::MainWindowCore>(std::move(profile), static_cast<client::MainWindowHost&>(*this), *parts);
+  client::MainWindowHost& host = *this;
+  m_core = std::make_unique<client::MainWindowCore>(std::move(profile), host, *parts);
   m_mainTimer.SetOwner(this);
   Bind(wxEVT_TIMER, &CTorrentAnzeige::OnTimer, this, m_mainTimer.GetId());
   Bind(wxEVT_CLOSE_WINDOW, &CTorrentAnzeige::OnClose, this);

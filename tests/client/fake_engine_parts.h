@@ -38,8 +38,8 @@ struct RecordingSession : client::MainSession {
   std::unique_ptr<engine::alert> pop_alert() override { return nullptr; }
   void set_http_settings(const engine::http_settings& s) override {
     if (throw_on_http) throw std::runtime_error("engine refused");
-    Put("http " + s.user_agent + " " + std::to_string(s.tracker_timeout) + " " + std::to_string(s.stop_tracker_timeout) +
-        " " + std::to_string(s.tracker_maximum_response_length));
+    Put("http " + s.user_agent + " " + std::to_string(s.tracker_timeout) + " " +
+        std::to_string(s.stop_tracker_timeout) + " " + std::to_string(s.tracker_maximum_response_length));
   }
   void set_ip_filter(const engine::ip_filter&) override { Put("ip_filter"); }
   void set_upload_rate_limit(int v) override { Put("upload", v); }

@@ -59,7 +59,8 @@ struct CoreFixture : ::testing::Test {
   }
   // The calls from the first limit on.
   std::vector<std::string> LimitCalls() const {
-    auto at = std::find_if(parts.log.begin(), parts.log.end(), [](const std::string& s) { return s.starts_with("upload"); });
+    auto at =
+        std::find_if(parts.log.begin(), parts.log.end(), [](const std::string& s) { return s.starts_with("upload"); });
     return {at, parts.log.end()};
   }
 };
@@ -205,7 +206,8 @@ TEST_F(CoreFixture, SessionOnlyModeRestoresNothingAndWritesNoList) {
 TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
   Put("MaxActiveTorrent", 2);
   fs::create_directories(dir / "Torrents");
-  for (const char* name : {"a.torrent", "b.TORRENT", "c.torrent", "d.torrent", "e.torrent", "notes.txt", "f.torrent.part"})
+  for (const char* name :
+       {"a.torrent", "b.TORRENT", "c.torrent", "d.torrent", "e.torrent", "notes.txt", "f.torrent.part"})
     std::ofstream(dir / "Torrents" / name) << "x";
   client_test::FakeTorrentControl* engine = nullptr;
   int n = 0;
@@ -245,8 +247,7 @@ TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
   EXPECT_EQ(core->Queue().ActiveCount(), 2u);
   EXPECT_EQ(core->Tick().caption, L"Quillfern 2/2 - 0/0MB");
   EXPECT_NE(core->StatusText().find(L"unknown seeding mode for e.torrent"), std::wstring::npos);
-  for (const auto& t : core->List())
-    EXPECT_EQ(t->m_session, &parts.session->torrents);
+  for (const auto& t : core->List()) EXPECT_EQ(t->m_session, &parts.session->torrents);
   // Each started from the defaults: the global maxima, the seeding time.
   EXPECT_EQ(rate_scales, std::vector<double>(4, 10240));
   EXPECT_EQ(seeding_times, std::vector<std::uint32_t>(4, 7200000u));

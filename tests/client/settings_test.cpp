@@ -47,7 +47,9 @@ struct ScopedEnv {
 };
 
 void Put(platform::profile& p, const char* key, int value) { p.WriteProfileInt("Configuration", key, value); }
-void Put(platform::profile& p, const char* key, const char* value) { p.WriteProfileString("Configuration", key, value); }
+void Put(platform::profile& p, const char* key, const char* value) {
+  p.WriteProfileString("Configuration", key, value);
+}
 
 TEST(SettingsLoader, DefaultsOfAnEmptyProfile) {
   TempFolder t;
@@ -239,14 +241,18 @@ TEST(SettingsLoader, DestinationsFile) {
   const fs::path file = t.dir / "Destinations.txt";
   {
     client::CUTF16File out(file, client::CUTF16File::modeWrite | client::CUTF16File::modeCreate);
-    out.WriteString(u"film,movie=  /media/Filme\r\n=/no/keywords\r\nno equals sign\r\nx=/\r\ny=ab\r\n"
-                    u"z=/music/\r\nä=/b=c\r\nlast=/end");
+    out.WriteString(
+        u"film,movie=  /media/Filme\r\n=/no/keywords\r\nno equals sign\r\nx=/\r\ny=ab\r\n"
+        u"z=/music/\r\nä=/b=c\r\nlast=/end");
     ASSERT_TRUE(out.Close());
   }
   const auto list = client::LoadDestinations(file);
-  const std::vector<client::AutoDestination> expected = {
-      {L"film,movie", "/media/Filme/"}, {L"x", "/"}, {L"y", "ab/"}, {L"z", "/music/"},
-      {L"ä", "/b=c/"},                  {L"last", "/end/"}};
+  const std::vector<client::AutoDestination> expected = {{L"film,movie", "/media/Filme/"},
+                                                         {L"x", "/"},
+                                                         {L"y", "ab/"},
+                                                         {L"z", "/music/"},
+                                                         {L"ä", "/b=c/"},
+                                                         {L"last", "/end/"}};
   EXPECT_EQ(list, expected);
   EXPECT_TRUE(client::LoadDestinations(t.dir / "missing.txt").empty());
 }
