@@ -11,11 +11,11 @@
 // without an engine when the engine cannot start.
 
 #include "client/CTorrentListe.h"
-#include "client/ip_filter_keeper.h"
-#include "client/network_setup.h"
 #include "client/dht_control.h"
+#include "client/ip_filter_keeper.h"
 #include "client/main_session.h"
 #include "client/main_timer.h"
+#include "client/network_setup.h"
 #include "client/settings.h"
 #include "client/torrent_queue.h"
 #include "dht/node_core.h"
@@ -27,7 +27,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
