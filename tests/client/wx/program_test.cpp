@@ -89,6 +89,9 @@ struct ProgramFixture : ::testing::Test {
         "XDG_DATA_HOME=" + (dir / "data").string(), "XDG_RUNTIME_DIR=" + (dir / "run").string(),
         "DISPLAY=" + std::string(std::getenv("DISPLAY")), "GDK_BACKEND=x11",
         "NO_AT_BRIDGE=1",                            "PATH=/usr/bin:/bin"};
+    // Sanitizer runs pass their options on.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+      if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
     std::vector<char*> env;
     for (auto& e : env_text) env.push_back(e.data());
     env.push_back(nullptr);
