@@ -3,6 +3,7 @@
 #include "client/common/CVersionsInfo.h"
 #include "client/common/paths.h"
 #include "client/ip_filter_file.h"
+#include "client/options_model.h"
 #include "client/wide_text.h"
 #include "dht/dht_service.h"
 #include "dht/engine_link.h"
@@ -119,7 +120,8 @@ bool RealEngineParts::LoadTorrent(TorrentItem&, const std::filesystem::path&) {
 
 // --- the core
 
-MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, EngineParts& parts, bool platform_flag)
+MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, EngineParts& parts, UiServices& ui,
+                               bool platform_flag)
     : m_profile(std::move(profile)),
       m_host(host),
       m_parts(parts),
@@ -127,16 +129,38 @@ MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, 
       m_clock([] { return std::time(nullptr); }),
       m_filter([this](const std::wstring& line) { AddLogLine(line); }),
       m_queue(m_list, [this](std::wstring line) { AddLogLine(line); }),
-      m_timer(m_list, *this) {
+      m_timer(m_list, *this),
+      m_adder(*this, ui, m_list, m_queue, *this) {
   m_startup = ReadStartupValues(m_profile);
   // The file-name rule holds until the settings say otherwise.
   engine::set_remove_underscores(true);
   m_dataFolder = DataFolder(m_startup.torrents);
-  m_lastDestination = LastDestination(m_startup.last_destination);
+  m_adder.destination = LastDestination(m_startup.last_destination);
   if (m_startup.use_database && !m_startup.database_url.empty()) m_store = m_parts.ConnectStore(m_startup);
   m_filter.SetStore(m_store.get());
   m_filter.SetSessionOnly(m_startup.session_only);
   m_network = m_parts.MakeNetworkStep(*this);
+  UpdateAdder();
+}
+
+void MainWindowCore::UpdateAdder() {
+  m_adder.data_folder = m_dataFolder;
+  m_adder.session = m_session ? &m_session->Torrents() : nullptr;
+  m_adder.dht = m_dhtControl.get();
+  m_adder.store = m_store.get();
+  m_adder.session_only = m_startup.session_only;
+  m_adder.auto_save = {m_settings.asd_mode, m_settings.asd_single, m_destinations};
+  m_adder.rate_scale_up = m_settings.max_upload_rate;
+  m_adder.rate_scale_down = m_settings.max_download_rate;
+}
+
+void MainWindowCore::GiveTorrentDefaults(TorrentItem& torrent) {
+  torrent.m_uploadLimit = m_defaults.upload_limit;
+  torrent.m_downloadLimit = m_defaults.download_limit;
+  torrent.m_seedingTime = m_defaults.seeding_time;
+  torrent.m_seedingMode = m_defaults.seeding_mode;
+  torrent.m_seedingRatio = m_defaults.seeding_ratio;
+  torrent.m_peerRatio = m_defaults.peer_ratio;
 }
 
 MainWindowCore::~MainWindowCore() { Shutdown(); }
@@ -152,7 +176,7 @@ void MainWindowCore::LoadSettings() {
   m_settings = client::LoadSettings(m_profile, m_platformFlag);
   engine::set_remove_underscores(m_settings.remove_underscores);
   if (m_settings.asd_mode == 1)
-    m_destinations = LoadDestinations(std::filesystem::path(m_dataFolder) / "Destinations.txt");
+    m_destinations = LoadDestinations(std::filesystem::path(m_dataFolder) / kDestinationsFileName);
   m_defaults = MakeTorrentDefaults(m_settings);
   m_queue.SetMaxActive(m_settings.max_active_torrents);
   MainTimerSettings& timer = m_timer.Settings();
@@ -163,6 +187,8 @@ void MainWindowCore::LoadSettings() {
   timer.show_diagram = m_startup.show_diagram;
   timer.database = m_store != nullptr;
   timer.list_file = m_startup.session_only ? std::filesystem::path() : ListFile();
+  m_adder.priority = m_settings.last_priority;
+  UpdateAdder();
 }
 
 bool MainWindowCore::StartSession() {
@@ -187,9 +213,11 @@ bool MainWindowCore::StartSession() {
     if (m_dht) m_dhtControl = std::make_unique<DhtServiceControl>(*m_dht);
     ApplySettings();
     m_queue.ResetActive();
+    UpdateAdder();
     return true;
   } catch (...) {
     ReleaseEngine();
+    UpdateAdder();
     return false;
   }
 }
@@ -241,12 +269,7 @@ bool MainWindowCore::RestoreTorrents(const std::filesystem::path& list_file) {
   m_keepListFile = true;
   for (const auto& path : paths) {
     auto torrent = std::make_unique<TorrentItem>(path, L"START", *this);
-    torrent->m_uploadLimit = m_defaults.upload_limit;
-    torrent->m_downloadLimit = m_defaults.download_limit;
-    torrent->m_seedingTime = m_defaults.seeding_time;
-    torrent->m_seedingMode = m_defaults.seeding_mode;
-    torrent->m_seedingRatio = m_defaults.seeding_ratio;
-    torrent->m_peerRatio = m_defaults.peer_ratio;
+    GiveTorrentDefaults(*torrent);
     torrent->m_database = m_store.get();
     torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
     if (m_session) torrent->m_session = &m_session->Torrents();
@@ -258,7 +281,7 @@ bool MainWindowCore::RestoreTorrents(const std::filesystem::path& list_file) {
       else AddLogLine(L"unknown seeding mode for " + torrent->FileName());
     }
     TorrentItem& added = *torrent;
-    m_host.CreateTorrentRow(added);
+    if (!m_host.CreateTorrentRow(added)) continue;
     m_list.Add(std::move(torrent));
     const int status = added.Status();
     if (m_queue.ActiveCount() < m_queue.MaxActive() &&
@@ -280,6 +303,7 @@ void MainWindowCore::StopSession() {
   m_dhtLink.reset();
   m_dhtControl.reset();
   m_dht.reset();
+  UpdateAdder();
 }
 
 void MainWindowCore::Shutdown() {
@@ -291,8 +315,8 @@ void MainWindowCore::Shutdown() {
     m_list.PauseAll();
   }
   StopSession();
-  WriteShutdownValues(m_profile, {m_interval, m_dataFolder, m_lastDestination, m_startup.show_diagram,
-                                  m_settings.last_priority, m_startup.simple_display});
+  WriteShutdownValues(m_profile, {m_interval, m_dataFolder, m_adder.destination, m_startup.show_diagram,
+                                  m_adder.priority, m_startup.simple_display});
 }
 
 MainTimerResult MainWindowCore::Tick() {

@@ -17,6 +17,7 @@
 #include "client/main_timer.h"
 #include "client/network_setup.h"
 #include "client/settings.h"
+#include "client/torrent_adder.h"
 #include "client/torrent_queue.h"
 #include "dht/node_core.h"
 #include "engine/dht_link.h"
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,8 +51,12 @@ class MainWindowHost {
   // The status text changed: the frame shows it.
   virtual void StatusTextChanged(const std::wstring& text) = 0;
   virtual void SetCaption(const std::wstring& caption) = 0;
-  // A restored torrent gets its row window.
-  virtual void CreateTorrentRow(TorrentItem& torrent) = 0;
+  // A torrent gets its row window; false when it cannot be made.
+  virtual bool CreateTorrentRow(TorrentItem& torrent) = 0;
+  // Rows came or went: lay them out again and repaint.
+  virtual void RowsChanged() = 0;
+  // The save-folder dialog; none when the user cancelled.
+  virtual std::optional<SaveFolderChoice> AskSaveFolder(const SaveFolderRequest& request) = 0;
   // Runs `work` later on the GUI thread; callable from any thread.
   virtual void PostToGui(std::function<void()> work) = 0;
 };
@@ -130,12 +136,13 @@ class RealEngineParts : public EngineParts {
   bool LoadTorrent(TorrentItem& torrent, const std::filesystem::path& list_file) override;
 };
 
-class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public MainTimerSink {
+class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public MainTimerSink, public TorrentAdderHost {
  public:
   // Reads the values kept for the run, makes the data folder and connects
-  // the store. `platform_flag` allows port forwarding and the half-open
-  // limit.
-  MainWindowCore(platform::profile profile, MainWindowHost& host, EngineParts& parts, bool platform_flag = true);
+  // the store. `ui` asks the user (messages, folders). `platform_flag`
+  // allows port forwarding and the half-open limit.
+  MainWindowCore(platform::profile profile, MainWindowHost& host, EngineParts& parts, UiServices& ui,
+                 bool platform_flag = true);
   // Shuts down when that has not happened yet.
   ~MainWindowCore() override;
   MainWindowCore(const MainWindowCore&) = delete;
@@ -169,6 +176,16 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void AppendDownloadsLog(const std::wstring& name) override;
   void BanPeer(const engine::address& peer) override { m_filter.BanPeer(peer); }
 
+  // TorrentAdderHost.
+  bool CreateTorrentRow(TorrentItem& torrent) override { return m_host.CreateTorrentRow(torrent); }
+  void RowsChanged() override { m_host.RowsChanged(); }
+  void GiveTorrentDefaults(TorrentItem& torrent) override;
+  std::optional<SaveFolderChoice> AskSaveFolder(const SaveFolderRequest& request) override {
+    return m_host.AskSaveFolder(request);
+  }
+  // New torrents: files, links, info-hashes.
+  TorrentAdder& Adder() { return m_adder; }
+
   // TorrentEvents.
   void TorrentStarted(TorrentItem& torrent, int status) override;
   void TorrentStopped(TorrentItem& torrent, int status) override;
@@ -178,11 +195,11 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   const Settings& GetSettings() const { return m_settings; }
   const StartupValues& Startup() const { return m_startup; }
   const TorrentDefaults& Defaults() const { return m_defaults; }
-  const std::vector<AutoDestination>& Destinations() const { return m_destinations; }
+  const std::vector<DestinationEntry>& Destinations() const { return m_destinations; }
   const std::string& DataFolderPath() const { return m_dataFolder; }
   std::filesystem::path ListFile() const { return std::filesystem::path(m_dataFolder) / "TorrentQueue.txt"; }
   std::filesystem::path IpFilterFile() const;
-  const std::string& LastDestinationFolder() const { return m_lastDestination; }
+  const std::string& LastDestinationFolder() const { return m_adder.destination; }
   int Interval() const { return m_interval; }
   int SteeredUploadLimit() const { return m_timer.SteeredLimit(); }
   std::string LocalAddress() const;
@@ -200,6 +217,8 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
  private:
   void SetStatusText(const std::wstring& text);
   void ReleaseEngine();
+  // The adder follows the settings and the engine's parts.
+  void UpdateAdder();
 
   platform::profile m_profile;
   MainWindowHost& m_host;
@@ -209,10 +228,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
 
   StartupValues m_startup;
   std::string m_dataFolder;
-  std::string m_lastDestination;
   int m_interval = kDefaultInterval;
   Settings m_settings;
-  std::vector<AutoDestination> m_destinations;
+  std::vector<DestinationEntry> m_destinations;
   TorrentDefaults m_defaults;
 
   std::unique_ptr<CTorrentDatabase> m_store;
@@ -227,6 +245,7 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   CTorrentListe m_list;
   TorrentQueue m_queue;
   MainTimer m_timer;
+  TorrentAdder m_adder;
   std::wstring m_statusText;
   bool m_keepListFile = false;  // torrents were found, none loaded
   bool m_shutDown = false;

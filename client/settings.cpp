@@ -1,8 +1,8 @@
 #include "client/settings.h"
 
-#include "client/CUTF16File.h"
 #include "client/common/color_scheme.h"
 #include "client/common/paths.h"
+#include "client/options_model.h"
 #include "client/wide_text.h"
 #include "platform/profile.h"
 
@@ -59,13 +59,6 @@ std::optional<double> ParseRatioText(std::string_view text) {
   return value;
 }
 
-std::string HomeForDriveRoot(std::string folder) {
-  const bool drive = folder.size() >= 2 && folder.size() <= 3 && folder[1] == ':' &&
-                     ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z')) &&
-                     (folder.size() == 2 || IsSeparator(folder[2]));
-  return drive ? HomeFolder() : folder;
-}
-
 Settings LoadSettings(const platform::profile& p, bool platform_flag) {
   Settings s;
   s.max_upload_rate = Int(p, "MaxUploadRate", 10240);
@@ -86,7 +79,7 @@ Settings LoadSettings(const platform::profile& p, bool platform_flag) {
   s.remove_underscores = Int(p, "Remove_FromFileNames", 0) != 0;
   s.upnp_port_forwarding = platform_flag && Int(p, "UPnPPortForwarding", 0) != 0;
   s.ip_address_index = Int(p, "IpAddressIndex", 0);
-  s.asd_single = FolderWithSeparator(HomeForDriveRoot(Text(p, "ASDSingle", "C:\\")), 3);
+  s.asd_single = FolderWithSeparator(DriveRootToHome(Text(p, "ASDSingle", "C:\\")), 3);
   s.asd_mode = Unsigned(p, "ASDMode", 2);
   if (s.asd_mode >= 3) s.asd_mode = 2;
   s.last_priority = Int(p, "Last Priority", 1);
@@ -134,19 +127,9 @@ std::string LastDestination(std::string_view stored) {
   return ec ? HomeFolder() : WithTrailingSeparator(current.string());
 }
 
-std::vector<AutoDestination> LoadDestinations(const std::filesystem::path& file) {
-  std::vector<AutoDestination> list;
-  CUTF16File in(file, CUTF16File::modeRead | CUTF16File::typeText);
-  if (!in.IsOpen()) return list;
-  std::u16string line;
-  while (in.ReadString(line)) {
-    const auto eq = line.find(u'=');
-    if (eq == std::u16string::npos || eq == 0) continue;
-    std::u16string folder = line.substr(eq + 1);
-    folder.erase(0, folder.find_first_not_of(u' '));
-    while (!folder.empty() && (folder.back() == u'\r' || folder.back() == u'\n')) folder.pop_back();
-    list.push_back({Utf16ToWide(line.substr(0, eq)), FolderWithSeparator(WideToUtf8(Utf16ToWide(folder)), 2)});
-  }
+std::vector<DestinationEntry> LoadDestinations(const std::filesystem::path& file) {
+  std::vector<DestinationEntry> list;
+  for (const DestinationRow& row : ReadDestinationsFile(file)) list.push_back({row.keywords, WideToUtf8(row.folder)});
   return list;
 }
 

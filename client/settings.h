@@ -8,6 +8,8 @@
 // Numbers kept as text ("SeedingRatio", "PeerRatio") are read the same way
 // whatever the user's locale: a '.' is the decimal point.
 
+#include "client/save_folder.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -51,10 +53,6 @@ Settings LoadSettings(const platform::profile& profile, bool platform_flag);
 // none when no number starts the text.
 std::optional<double> ParseRatioText(std::string_view text);
 
-// A folder setting whose value is a bare drive ("C:\", "C:/", "C:"), as a
-// profile carried over from Windows holds it: the user's home folder.
-std::string HomeForDriveRoot(std::string folder);
-
 // Read once when the main window is made.
 struct StartupValues {
   bool session_only = false;    // "This Session Only"
@@ -83,15 +81,10 @@ std::string DataFolder(std::string_view torrents);
 // "Last Destination", or the current folder with a trailing separator.
 std::string LastDestination(std::string_view stored);
 
-// One entry of "Destinations.txt": torrents whose name holds one of the
-// keywords (comma-separated) are saved to the folder.
-struct AutoDestination {
-  std::wstring keywords;
-  std::string folder;  // UTF-8, with a trailing separator when longer than one character
-  bool operator==(const AutoDestination&) const = default;
-};
-// Reads the list; a missing or unreadable file gives an empty list.
-std::vector<AutoDestination> LoadDestinations(const std::filesystem::path& file);
+// The auto-save destination list "Destinations.txt" as the save-folder
+// choice takes it (folders in UTF-8); a missing or unreadable file gives an
+// empty list.
+std::vector<DestinationEntry> LoadDestinations(const std::filesystem::path& file);
 
 // Upload slots of the session: slots per torrent times the most active
 // torrents, saturated at the largest int; a negative per-torrent value is

@@ -2,6 +2,9 @@
 
 #include "client/common/icon_resources.h"
 #include "client/common/wx/icons.h"
+#include "client/wx/COptionsDialog.h"
+#include "client/wx/CPlatsch.h"
+#include "client/wx/CZielordnerDialog.h"
 
 #include <wx/app.h>
 
@@ -10,13 +13,13 @@
 wxDEFINE_EVENT(EVT_OPEN_TORRENT_FILE, wxCommandEvent);
 
 CTorrentAnzeige::CTorrentAnzeige(platform::profile profile, client::EngineParts* parts)
-    : CQuillfernFenster(profile) {
+    : CQuillfernFenster(profile), m_ui(this) {
   if (!parts) {
     m_ownParts = std::make_unique<client::RealEngineParts>();
     parts = m_ownParts.get();
   }
   client::MainWindowHost& host = *this;
-  m_core = std::make_unique<client::MainWindowCore>(std::move(profile), host, *parts);
+  m_core = std::make_unique<client::MainWindowCore>(std::move(profile), host, *parts, m_ui);
   m_mainTimer.SetOwner(this);
   Bind(wxEVT_TIMER, &CTorrentAnzeige::OnTimer, this, m_mainTimer.GetId());
   Bind(wxEVT_CLOSE_WINDOW, &CTorrentAnzeige::OnClose, this);
@@ -30,6 +33,9 @@ bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
                                  wxSize(rect.right - rect.left, rect.bottom - rect.top)))
     return false;
   SetIcons(LoadIconSet(client::kApplicationIcon));
+  // Files and links dropped anywhere on the window.
+  SetDropTarget(new CPlatsch(this, m_core->Adder()));
+  ClientArea()->SetDropTarget(new CPlatsch(this, m_core->Adder()));
   m_core->OnCreate();
   Refresh(false);
   m_mainTimer.StartOnce(kFirstTickMs);
@@ -41,6 +47,11 @@ void CTorrentAnzeige::PostOpenTorrentFile(const std::string& path, bool delete_s
   event->SetString(wxString::FromUTF8(path));
   event->SetInt(delete_source ? 1 : 0);
   wxQueueEvent(this, event);
+}
+
+void CTorrentAnzeige::ShowOptions() {
+  if (ShowOptionsDialog(this, true, std::filesystem::path(m_core->DataFolderPath()) / client::kDestinationsFileName))
+    OptionsAccepted();
 }
 
 void CTorrentAnzeige::OptionsAccepted() {
@@ -65,8 +76,15 @@ void CTorrentAnzeige::StatusTextChanged(const std::wstring& text) {
 
 void CTorrentAnzeige::SetCaption(const std::wstring& caption) { SetTitle(caption); }
 
-void CTorrentAnzeige::CreateTorrentRow(client::TorrentItem&) {
-  // Restored torrents run without a row window until the rows are drawn.
+bool CTorrentAnzeige::CreateTorrentRow(client::TorrentItem&) {
+  // The torrents run without a row window until the rows are drawn.
+  return true;
+}
+
+void CTorrentAnzeige::RowsChanged() { RedrawClient(); }
+
+std::optional<client::SaveFolderChoice> CTorrentAnzeige::AskSaveFolder(const client::SaveFolderRequest& request) {
+  return CZielordnerDialog::Ask(this, request, &m_ui);
 }
 
 void CTorrentAnzeige::PostToGui(std::function<void()> work) {
@@ -91,6 +109,5 @@ void CTorrentAnzeige::OnClose(wxCloseEvent&) {
 }
 
 void CTorrentAnzeige::OnOpenTorrentFile(wxCommandEvent& event) {
-  // Adding the torrent follows; for now the path is only reported.
-  std::fprintf(stderr, "Quillfern: open %s\n", event.GetString().utf8_str().data());
+  m_core->Adder().AddTorrentFile(event.GetString().utf8_str().data(), event.GetInt() != 0);
 }

@@ -5,6 +5,7 @@
 // re-armed at the end of each tick, so ticks never overlap.
 
 #include "client/common/wx/CQuillfernFenster.h"
+#include "client/common/wx/wx_ui_services.h"
 #include "client/first_window_rect.h"
 #include "client/main_window_core.h"
 
@@ -40,6 +41,9 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   // of the path.
   void PostOpenTorrentFile(const std::string& path, bool delete_source = false);
 
+  // The options dialog ("Options" of the window's menu); with OK the
+  // settings are read again and applied (OptionsAccepted).
+  void ShowOptions();
   // The options dialog was closed with OK: the settings are read again and
   // applied, and free slots are filled.
   void OptionsAccepted();
@@ -56,13 +60,16 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   // MainWindowHost.
   void StatusTextChanged(const std::wstring& text) override;
   void SetCaption(const std::wstring& caption) override;
-  void CreateTorrentRow(client::TorrentItem& torrent) override;
+  bool CreateTorrentRow(client::TorrentItem& torrent) override;
+  void RowsChanged() override;
+  std::optional<client::SaveFolderChoice> AskSaveFolder(const client::SaveFolderRequest& request) override;
   void PostToGui(std::function<void()> work) override;
 
   void OnTimer(wxTimerEvent& event);
   void OnClose(wxCloseEvent& event);
   void OnOpenTorrentFile(wxCommandEvent& event);
 
+  client::WxUiServices m_ui;
   std::unique_ptr<client::EngineParts> m_ownParts;
   std::unique_ptr<client::MainWindowCore> m_core;
   wxTimer m_mainTimer;

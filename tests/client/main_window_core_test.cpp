@@ -28,7 +28,14 @@ struct RecordingHost : client::MainWindowHost {
   void PostToGui(std::function<void()> work) override { posted.push_back(std::move(work)); }
   void StatusTextChanged(const std::wstring& text) override { status.push_back(text); }
   void SetCaption(const std::wstring& caption) override { captions.push_back(caption); }
-  void CreateTorrentRow(client::TorrentItem&) override { ++rows; }
+  bool CreateTorrentRow(client::TorrentItem&) override {
+    ++rows;
+    return true;
+  }
+  void RowsChanged() override {}
+  std::optional<client::SaveFolderChoice> AskSaveFolder(const client::SaveFolderRequest&) override {
+    return std::nullopt;
+  }
 };
 
 // A profile and a data folder of the test's own.
@@ -37,6 +44,7 @@ struct CoreFixture : ::testing::Test {
   platform::profile profile{""};
   RecordingHost host;
   FakeEngineParts parts;
+  client::ScriptedUiServices ui;
 
   void SetUp() override {
     dir = fs::temp_directory_path() / ("qf_core_" + std::to_string(::getpid()) + "_" +
@@ -53,7 +61,7 @@ struct CoreFixture : ::testing::Test {
   void Put(const char* key, const std::string& value) { profile.WriteProfileString("Configuration", key, value); }
 
   std::unique_ptr<client::MainWindowCore> Make(bool platform_flag = true) {
-    auto core = std::make_unique<client::MainWindowCore>(profile, host, parts, platform_flag);
+    auto core = std::make_unique<client::MainWindowCore>(profile, host, parts, ui, platform_flag);
     core->SetClock([] { return std::time_t(0); });
     return core;
   }
@@ -141,7 +149,7 @@ TEST_F(CoreFixture, FailedEngineStartLeavesNothingBehind) {
 
   FakeEngineParts refusing;
   refusing.throw_on_make = true;
-  client::MainWindowCore second(profile, host, refusing);
+  client::MainWindowCore second(profile, host, refusing, ui);
   EXPECT_FALSE(second.StartSession());
   EXPECT_EQ(second.Session(), nullptr);
 }
@@ -271,6 +279,31 @@ TEST_F(CoreFixture, ListFileKeptWhenNoTorrentLoads) {
   EXPECT_EQ(after.GetString(u"/x/a.torrent", u"Priority"), u"2");
 }
 
+// The adder follows the settings and the engine, and its last choice of
+// folder and priority is what the shut-down writes.
+TEST_F(CoreFixture, AdderFollowsSettingsAndEngine) {
+  Put("ASDMode", 0);
+  Put("ASDSingle", std::string("/films"));
+  Put("Last Priority", 2);
+  Put("MaxUploadRate", 30000);
+  auto core = Make();
+  client::TorrentAdder& adder = core->Adder();
+  EXPECT_EQ(adder.session, nullptr);
+  core->OnCreate();
+  EXPECT_EQ(adder.data_folder, core->DataFolderPath());
+  EXPECT_EQ(adder.session, &parts.session->torrents);
+  EXPECT_EQ(adder.auto_save.mode, 0u);
+  EXPECT_EQ(adder.auto_save.single, "/films/");
+  EXPECT_EQ(adder.priority, 2);
+  EXPECT_EQ(adder.rate_scale_up, 30000);
+  adder.destination = "/chosen/";
+  adder.priority = 0;
+  core->Shutdown();
+  EXPECT_EQ(adder.session, nullptr);
+  EXPECT_EQ(profile.GetProfileString("Configuration", "Last Destination"), "/chosen/");
+  EXPECT_EQ(profile.GetProfileInt("Configuration", "Last Priority", -1), 0);
+}
+
 TEST(MainWindowTexts, NoFreePortAndLogLine) {
   EXPECT_EQ(client::NoFreePortText(1500, 1504), L"Quillfern - no available port between 1500 to 1504");
   const std::wstring line = client::LogLineText(0, L"hello");
@@ -286,7 +319,7 @@ TEST_F(CoreFixture, RealEngineStartsListensAndStops) {
   platform::profile::set_application_file(dir / "app.ini");
   client::RealEngineParts real;
   {
-    client::MainWindowCore core(profile, host, real);
+    client::MainWindowCore core(profile, host, real, ui);
     core.OnCreate();
     ASSERT_NE(core.Session(), nullptr);
     EXPECT_TRUE(core.Session()->is_listening());
@@ -315,7 +348,7 @@ TEST_F(CoreFixture, RealEngineWithoutAFreePort) {
   platform::profile::set_application_file(dir / "app.ini");
   client::RealEngineParts real;
   {
-    client::MainWindowCore core(profile, host, real);
+    client::MainWindowCore core(profile, host, real, ui);
     core.OnCreate();
     const std::wstring text = client::NoFreePortText(port, port);
     EXPECT_EQ(core.StatusText(), text);

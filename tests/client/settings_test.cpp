@@ -247,7 +247,7 @@ TEST(SettingsLoader, DestinationsFile) {
     ASSERT_TRUE(out.Close());
   }
   const auto list = client::LoadDestinations(file);
-  const std::vector<client::AutoDestination> expected = {{L"film,movie", "/media/Filme/"},
+  const std::vector<client::DestinationEntry> expected = {{L"film,movie", "/media/Filme/"},
                                                          {L"x", "/"},
                                                          {L"y", "ab/"},
                                                          {L"z", "/music/"},

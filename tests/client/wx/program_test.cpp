@@ -1,7 +1,10 @@
 // The real Quillfern program under the test's X server, with folders of its
 // own (home, configuration, data, runtime): its window, a second start that
-// hands its .torrent path over and ends, and SIGTERM.
+// hands its .torrent path over and ends (the first adds the torrent), and
+// SIGTERM.
 
+#include "client/utf16_ini_file.h"
+#include "client/wide_text.h"
 #include "platform/profile.h"
 #include "tests/gui_support/gui_harness.h"
 
@@ -55,6 +58,22 @@ std::string Output(const std::string& command) {
   return out;
 }
 
+// A small single-file .torrent named `name`.
+void WriteTorrent(const fs::path& file, const std::string& name) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << "d8:announce22:http://127.0.0.1:1/ann4:infod6:lengthi1000e4:name"
+                                        << name.size() << ":" << name << "12:piece lengthi16384e6:pieces20:"
+                                        << std::string(20, 'x') << "ee";
+}
+
+// The torrent's section in the list file written at the end of a run.
+bool InListFile(const fs::path& list_file, const fs::path& torrent) {
+  client::Utf16IniFile ini;
+  if (!ini.Load(list_file)) return false;
+  const std::u16string section = client::EscapeSectionName(client::WideToUtf16(client::Utf8ToWide(torrent.string())));
+  return ini.Get(section, u"Priority").has_value();
+}
+
 struct ProgramFixture : ::testing::Test {
   fs::path dir;
   std::vector<pid_t> started;
@@ -70,6 +89,10 @@ struct ProgramFixture : ::testing::Test {
     p.WriteProfileInt("Configuration", "MinPort", 0);  // any free port
     p.WriteProfileInt("Configuration", "MaxPort", 0);
     p.WriteProfileInt("Configuration", "DHTPort", 0);
+    // New torrents go to a folder of the test's without asking.
+    fs::create_directories(dir / "downloads");
+    p.WriteProfileInt("Configuration", "ASDMode", 0);
+    p.WriteProfileString("Configuration", "ASDSingle", (dir / "downloads").string() + "/");
   }
   void TearDown() override {
     for (pid_t pid : started) {
@@ -80,6 +103,7 @@ struct ProgramFixture : ::testing::Test {
   }
 
   platform::profile Profile() const { return platform::profile(dir / "config/Quillfern/Quillfern.ini"); }
+  fs::path DataFolder() const { return dir / "data/Quillfern/Torrents"; }
 
   // Starts the program with `args` in `cwd`; its error output goes to
   // `log`.
@@ -161,29 +185,33 @@ TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
   }, 5s);
   shot.SaveFile((gui_test::ScreenshotFolder() / "quillfern_program.png").string(), wxBITMAP_TYPE_PNG);
 
-  // A second start hands its path over and ends without a window.
-  const std::string path = (dir / "some folder" / "a film.torrent").string();
-  const pid_t second = Start({path}, dir / "second.log", dir / "work");
+  // A second start hands its path over and ends without a window; the
+  // first adds the torrent: a copy in the data folder.
+  const fs::path torrent = dir / "some folder" / "a film.torrent";
+  WriteTorrent(torrent, "a film");
+  const pid_t second = Start({torrent.string()}, dir / "second.log", dir / "work");
   EXPECT_EQ(WaitExit(second), 0);
-  EXPECT_TRUE(WaitFor([&] { return ReadFile(log).find("Quillfern: open " + path + "\n") != std::string::npos; }))
-      << ReadFile(log);
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(DataFolder() / "a film.torrent"); })) << ReadFile(log);
   EXPECT_EQ(ReadFile(dir / "second.log"), "");
 
   // A relative path is taken from where the second start ran; the quotes go.
+  WriteTorrent(dir / "work" / "rel.torrent", "rel");
   const pid_t third = Start({"\"rel.torrent\""}, dir / "third.log", dir / "work");
   EXPECT_EQ(WaitExit(third), 0);
-  const std::string relative = (dir / "work" / "rel.torrent").string();
-  EXPECT_TRUE(WaitFor([&] { return ReadFile(log).find("Quillfern: open " + relative + "\n") != std::string::npos; }))
-      << ReadFile(log);
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(DataFolder() / "rel.torrent"); })) << ReadFile(log);
 
   // Anything else only brings the window to the front.
-  const pid_t fourth = Start({"/x/A.TORRENT"}, dir / "fourth.log", dir / "work");
+  WriteTorrent(dir / "work" / "UPPER.TORRENT", "upper");
+  const pid_t fourth = Start({(dir / "work" / "UPPER.TORRENT").string()}, dir / "fourth.log", dir / "work");
   EXPECT_EQ(WaitExit(fourth), 0);
 
-  // Ended by SIGTERM: the settings and the window's position are written.
+  // Ended by SIGTERM: the list, the settings and the window's position are
+  // written.
   ASSERT_EQ(::kill(first, SIGTERM), 0);
   EXPECT_EQ(WaitExit(first), 0);
-  EXPECT_EQ(ReadFile(log).find("/x/A.TORRENT"), std::string::npos);
+  EXPECT_FALSE(fs::exists(DataFolder() / "UPPER.TORRENT"));
+  EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", DataFolder() / "a film.torrent"));
+  EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", DataFolder() / "rel.torrent"));
 
   const platform::profile p = Profile();
   EXPECT_EQ(p.GetProfileInt("Configuration", "Pos Left", -1), 20);
@@ -192,23 +220,24 @@ TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
   EXPECT_EQ(p.GetProfileInt("Configuration", "Pos Bottom", -1), 220);
   EXPECT_EQ(p.GetProfileInt("Configuration", "Intervall", -1), 500);
   EXPECT_EQ(p.GetProfileString("Configuration", "Torrents"), (dir / "data/Quillfern/Torrents/").string());
-  EXPECT_EQ(p.GetProfileString("Configuration", "Last Destination"), (dir / "work").string() + "/");
-  EXPECT_TRUE(fs::exists(dir / "data/Quillfern/Torrents/TorrentQueue.txt"));
+  // The last add's folder.
+  EXPECT_EQ(p.GetProfileString("Configuration", "Last Destination"), (dir / "downloads").string() + "/");
 }
 
 TEST_F(ProgramFixture, SigintEndsAStartupWithATorrentPathLikeClosing) {
   QF_REQUIRE_DISPLAY();
   if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
   const fs::path log = dir / "first.log";
-  const pid_t first = Start({"\"" + (dir / "b c.torrent").string() + "\""}, log, dir / "work");
+  const fs::path torrent = dir / "b c.torrent";
+  WriteTorrent(torrent, "b c");
+  const pid_t first = Start({"\"" + torrent.string() + "\""}, log, dir / "work");
   ASSERT_TRUE(WaitFor([&] { return !Windows(first).empty(); })) << ReadFile(log);
-  EXPECT_TRUE(WaitFor([&] {
-    return ReadFile(log).find("Quillfern: open " + (dir / "b c.torrent").string() + "\n") != std::string::npos;
-  })) << ReadFile(log);
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(DataFolder() / "b c.torrent"); })) << ReadFile(log);
   ASSERT_EQ(::kill(first, SIGINT), 0);
   EXPECT_EQ(WaitExit(first), 0);
   EXPECT_EQ(Profile().GetProfileInt("Configuration", "Pos Left", -1), 20);
-  EXPECT_EQ(Profile().GetProfileInt("Configuration", "Intervall", -1), 500);
+  EXPECT_EQ(Profile().GetProfileInt("Configuration", "Last Priority", -1), 1);
+  EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", DataFolder() / "b c.torrent"));
 }
 
 }  // namespace
