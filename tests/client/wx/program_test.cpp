@@ -7,6 +7,7 @@
 #include "client/wide_text.h"
 #include "platform/profile.h"
 #include "tests/gui_support/gui_harness.h"
+#include "tests/support/wait.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -29,16 +30,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const fs::path kProgram = fs::path(QF_BINARY_DIR) / "client" / "Quillfern";
-
-// Waits for `done` with a deadline, without pumping this process's events.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds deadline = 20s) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file);
@@ -139,9 +130,9 @@ struct ProgramFixture : ::testing::Test {
   }
 
   // The exit code once the process ended within the deadline; -1 otherwise.
-  static int WaitExit(pid_t pid, std::chrono::milliseconds deadline = 30s) {
+  static int WaitExit(pid_t pid) {
     int status = 0;
-    if (!WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, deadline)) return -1;
+    if (!test_support::wait_until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
@@ -156,7 +147,7 @@ TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
   if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
   const fs::path log = dir / "first.log";
   const pid_t first = Start({}, log, dir / "work");
-  ASSERT_TRUE(WaitFor([&] { return !Windows(first).empty(); })) << ReadFile(log);
+  ASSERT_TRUE(test_support::wait_until([&] { return !Windows(first).empty(); })) << ReadFile(log);
   // Without a position in the profile the window covers 20,20 to 420,220.
   auto capture = [](wxImage& image) {
     std::vector<std::uint8_t> rgb;
@@ -167,16 +158,16 @@ TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
            gui_test::PixelAt(image, 0, 100) != gui_test::Rgb8{0, 0, 0};
   };
   wxImage first_paint;
-  ASSERT_TRUE(WaitFor([&] { return capture(first_paint); }));
+  ASSERT_TRUE(test_support::wait_until([&] { return capture(first_paint); }));
   // The main timer's first tick puts the engine's figures into the caption
   // ("Quillfern 0/4 - 0/0MB - DHT 0/0"), which the frame draws.
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(test_support::wait_until([&] {
     return Output("xdotool search --pid " + std::to_string(first) + " --name 'MB' 2>/dev/null").size() > 0;
   }));
   // For the picture only: the caption redrawn (unless the first paint came
   // after the tick already).
   wxImage shot = first_paint;
-  WaitFor([&] {
+  test_support::wait_until([&] {
     if (!capture(shot)) return false;
     for (int y = 4; y < 26; ++y)
       for (int x = 60; x < 150; ++x)
@@ -191,14 +182,14 @@ TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
   WriteTorrent(torrent, "a film");
   const pid_t second = Start({torrent.string()}, dir / "second.log", dir / "work");
   EXPECT_EQ(WaitExit(second), 0);
-  EXPECT_TRUE(WaitFor([&] { return fs::exists(DataFolder() / "a film.torrent"); })) << ReadFile(log);
+  EXPECT_TRUE(test_support::wait_until([&] { return fs::exists(DataFolder() / "a film.torrent"); })) << ReadFile(log);
   EXPECT_EQ(ReadFile(dir / "second.log"), "");
 
   // A relative path is taken from where the second start ran; the quotes go.
   WriteTorrent(dir / "work" / "rel.torrent", "rel");
   const pid_t third = Start({"\"rel.torrent\""}, dir / "third.log", dir / "work");
   EXPECT_EQ(WaitExit(third), 0);
-  EXPECT_TRUE(WaitFor([&] { return fs::exists(DataFolder() / "rel.torrent"); })) << ReadFile(log);
+  EXPECT_TRUE(test_support::wait_until([&] { return fs::exists(DataFolder() / "rel.torrent"); })) << ReadFile(log);
 
   // Anything else only brings the window to the front.
   WriteTorrent(dir / "work" / "UPPER.TORRENT", "upper");
@@ -231,8 +222,8 @@ TEST_F(ProgramFixture, SigintEndsAStartupWithATorrentPathLikeClosing) {
   const fs::path torrent = dir / "b c.torrent";
   WriteTorrent(torrent, "b c");
   const pid_t first = Start({"\"" + torrent.string() + "\""}, log, dir / "work");
-  ASSERT_TRUE(WaitFor([&] { return !Windows(first).empty(); })) << ReadFile(log);
-  EXPECT_TRUE(WaitFor([&] { return fs::exists(DataFolder() / "b c.torrent"); })) << ReadFile(log);
+  ASSERT_TRUE(test_support::wait_until([&] { return !Windows(first).empty(); })) << ReadFile(log);
+  EXPECT_TRUE(test_support::wait_until([&] { return fs::exists(DataFolder() / "b c.torrent"); })) << ReadFile(log);
   ASSERT_EQ(::kill(first, SIGINT), 0);
   EXPECT_EQ(WaitExit(first), 0);
   EXPECT_EQ(Profile().GetProfileInt("Configuration", "Pos Left", -1), 20);
