@@ -4,6 +4,7 @@
 #include "client/common/paths.h"
 #include "client/ip_filter_file.h"
 #include "client/options_model.h"
+#include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
 #include "dht/dht_service.h"
 #include "dht/engine_link.h"
@@ -264,17 +265,17 @@ bool MainWindowCore::RestoreTorrents(const std::filesystem::path& list_file) {
   }
   if (paths.empty()) return false;
   std::sort(paths.begin(), paths.end());
-  // Not one of them loading says more about the loading than about the
-  // torrents: their list file is then kept as it is.
-  m_keepListFile = true;
+  m_unloadedTorrents = false;
   for (const auto& path : paths) {
     auto torrent = std::make_unique<TorrentItem>(path, L"START", *this);
     GiveTorrentDefaults(*torrent);
     torrent->m_database = m_store.get();
     torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
     if (m_session) torrent->m_session = &m_session->Torrents();
-    if (!m_parts.LoadTorrent(*torrent, list_file)) continue;
-    m_keepListFile = false;
+    if (!m_parts.LoadTorrent(*torrent, list_file)) {
+      m_unloadedTorrents = true;
+      continue;
+    }
     if (torrent->Status() == TorrentStatus::Seeding) {
       if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(torrent->m_seedingTime, false);
       else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(torrent->m_seedingRatio, false);
@@ -310,13 +311,28 @@ void MainWindowCore::Shutdown() {
   if (m_shutDown) return;
   m_shutDown = true;
   if (!m_startup.session_only) {
-    if (!m_keepListFile || m_list.Count() != 0) m_list.Save(m_store ? std::filesystem::path() : ListFile());
+    if (m_store || !m_unloadedTorrents) m_list.Save(m_store ? std::filesystem::path() : ListFile());
+    else SaveKeepingUnloaded();
   } else {
     m_list.PauseAll();
   }
   StopSession();
   WriteShutdownValues(m_profile, {m_interval, m_dataFolder, m_adder.destination, m_startup.show_diagram,
                                   m_adder.priority, m_startup.simple_display});
+}
+
+void MainWindowCore::SaveKeepingUnloaded() {
+  Utf16IniFile ini;
+  std::error_code ec;
+  if (!std::filesystem::exists(ListFile(), ec)) ini.StartListFile();
+  else if (!ini.Load(ListFile())) return;
+  for (const auto& torrent : m_list) {
+    try {
+      torrent->Save(ini, true);
+    } catch (const std::exception&) {
+    }
+  }
+  ini.Save(ListFile());
 }
 
 MainTimerResult MainWindowCore::Tick() {

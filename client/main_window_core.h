@@ -219,6 +219,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void ReleaseEngine();
   // The adder follows the settings and the engine's parts.
   void UpdateAdder();
+  // The list file as it stands, with the sections of the list's torrents
+  // written over it.
+  void SaveKeepingUnloaded();
 
   platform::profile m_profile;
   MainWindowHost& m_host;
@@ -247,7 +250,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   MainTimer m_timer;
   TorrentAdder m_adder;
   std::wstring m_statusText;
-  bool m_keepListFile = false;  // torrents were found, none loaded
+  // Torrent files of the data folder that did not load: their sections of
+  // the list file are kept at the end of the run.
+  bool m_unloadedTorrents = false;
   bool m_shutDown = false;
 };
 

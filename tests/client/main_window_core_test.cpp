@@ -261,22 +261,37 @@ TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
   EXPECT_EQ(seeding_times, std::vector<std::uint32_t>(4, 7200000u));
 }
 
-// When no torrent of the data folder loads, their list file is not
-// replaced by an empty one.
-TEST_F(CoreFixture, ListFileKeptWhenNoTorrentLoads) {
+// A torrent of the data folder that does not load keeps its section of the
+// list file; the torrents that did load write theirs over it.
+TEST_F(CoreFixture, SectionsOfTorrentsThatDidNotLoadAreKept) {
   fs::create_directories(dir / "Torrents");
-  std::ofstream(dir / "Torrents" / "a.torrent") << "x";
+  const std::string a = (dir / "Torrents" / "a.torrent").string();
+  const std::string b = (dir / "Torrents" / "b.torrent").string();
+  std::ofstream(a) << "x";
+  std::ofstream(b) << "x";
+  auto section = [](const std::string& path) {
+    return client::EscapeSectionName(client::WideToUtf16(client::Utf8ToWide(path)));
+  };
   client::Utf16IniFile ini;
   ini.StartListFile();
-  ini.Set(u"/x/a.torrent", u"Priority", u"2");
+  ini.Set(section(a), u"Priority", u"2");
+  ini.Set(section(b), u"Priority", u"0");
   ASSERT_TRUE(ini.Save(dir / "Torrents" / "TorrentQueue.txt"));
+  parts.loader = [&](client::TorrentItem& item) {
+    if (item.FileName() == L"a.torrent") return false;
+    item.m_handle = parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(1));
+    item.m_priority = 1;
+    return true;
+  };
   auto core = Make();
   core->OnCreate();
-  EXPECT_EQ(parts.loaded.size(), 1u);
+  ASSERT_EQ(core->List().Count(), 1u);
   core->Shutdown();
   client::Utf16IniFile after;
   ASSERT_TRUE(after.Load(dir / "Torrents" / "TorrentQueue.txt"));
-  EXPECT_EQ(after.GetString(u"/x/a.torrent", u"Priority"), u"2");
+  EXPECT_EQ(after.GetString(section(a), u"Priority"), u"2");  // kept
+  EXPECT_EQ(after.GetString(section(b), u"Priority"), u"1");  // written
+  EXPECT_EQ(after.GetString(u"Quillfern", u"Tarrow"), u"Velmorathine");
 }
 
 // The adder follows the settings and the engine, and its last choice of
