@@ -3,7 +3,6 @@
 #include "client/common/paths.h"
 #include "client/common/tick.h"
 #include "client/truncate.h"
-#include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
 #include "engine/torrent_handle.h"
 #include "platform/clock.h"
@@ -18,11 +17,6 @@
 #include <system_error>
 
 namespace client {
-namespace {
-
-std::filesystem::path LocalPath(std::wstring_view path) { return std::filesystem::path(WideToUtf8(path)); }
-
-}  // namespace
 
 std::wstring FormatDuration(std::uint32_t seconds, bool cap) {
   const unsigned h = seconds / 3600, m = seconds % 3600 / 60, s = seconds % 60;
@@ -283,7 +277,7 @@ bool TorrentItem::ReadTorrentFile(std::string& bytes) {
     bytes = table->meta_data;
     return true;
   }
-  std::ifstream in(LocalPath(Path()), std::ios::binary);
+  std::ifstream in(WideToPath(Path()), std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(in), {});
   if (!in.bad() && !bytes.empty()) return true;
   Log(L"cannot read the torrent file.");
@@ -381,11 +375,15 @@ bool TorrentItem::Remove() {
   return DeleteFiles();
 }
 
+std::filesystem::path TorrentItem::SideFile(std::wstring_view suffix) const {
+  return WideToPath(Path() + std::wstring(suffix));
+}
+
 bool TorrentItem::DeleteFiles() {
   bool all = true;
-  for (const wchar_t* suffix : {L"", L".ResumeData", L".log.txt", L".FilterData"}) {
+  for (const std::wstring_view suffix : {std::wstring_view(), kResumeDataSuffix, kLogFileSuffix, kFilterDataSuffix}) {
     std::error_code ec;
-    if (!std::filesystem::remove(LocalPath(Path() + suffix), ec)) all = false;
+    if (!std::filesystem::remove(SideFile(suffix), ec)) all = false;
   }
   return all;
 }
@@ -400,58 +398,6 @@ bool TorrentItem::DeleteDatabaseRows() {
   const std::uint32_t id = data->FindIdByInfoHash(WideToUtf8(GetInfoHashHex()));
   if (!id) return false;
   return pieces->DeleteByTorrent(id) && resume->DeleteByTorrent(id) && trackers->DeleteByTorrent(id);
-}
-
-// --- list file
-
-bool TorrentItem::Save(Utf16IniFile& ini, bool pause) {
-  if (!IsValid()) return false;
-  if (pause) PauseEngine();
-  // While a re-add is pending the facts come from the removed torrent.
-  const bool paused = IsEnginePaused();
-  const bool metadata = m_readd || m_handle.has_metadata();
-  const std::filesystem::path save_path = m_readd ? m_readd->save_path : m_handle.save_path();
-  const engine::torrent_status status = m_readd ? m_readd->status : m_handle.status();
-
-  const std::u16string section = EscapeSectionName(WideToUtf16(Path()));
-  auto put = [&](std::u16string_view key, const std::wstring& value) { ini.Set(section, key, WideToUtf16(value)); };
-  auto put_bool = [&](std::u16string_view key, bool value) { put(key, value ? L"true" : L"false"); };
-
-  int shown_status = Status();
-  if (shown_status == TorrentStatus::Seeding && !paused) shown_status = TorrentStatus::Downloading;
-  put(u"Priority", FormatWide("%d", m_priority));
-  put(u"Status", FormatWide("%d", shown_status));
-  put(u"Destination", Utf8ToWide(WithTrailingSeparator(save_path.string())));
-  put_bool(u"Done", m_complete);
-  put(u"UploadLimit", FormatWide("%d", m_uploadLimit));
-  put(u"DownloadLimit", FormatWide("%d", m_downloadLimit));
-  put(u"SeedingMode", FormatWide("%u", m_seedingMode));
-  put(u"SeedingRatio", FormatWide("%f", m_seedingRatio));
-  put(u"PeerRatio", FormatWide("%f", m_peerRatio));
-  if (!metadata) {
-    const std::vector<engine::announce_entry> trackers = m_handle.trackers();
-    put(u"Seeding", FormatWide("%u", m_seedingTime));
-    put(u"Downloaded", FormatWide("%llu", static_cast<unsigned long long>(m_settings.downloadedBase)));
-    put(u"Uploaded", FormatWide("%llu", static_cast<unsigned long long>(m_settings.uploadedBase)));
-    put_bool(u"ShowState", m_settings.showState);
-    put_bool(u"HasMetadata", false);
-    if (!trackers.empty()) {
-      put(u"HashInfoTracker", Utf8ToWide(trackers.front().url));
-      put(u"HashInfoTier", FormatWide("%u", static_cast<unsigned>(trackers.front().tier)));
-    }
-    return true;
-  }
-  // A seed stores what is left of its goal time.
-  std::uint32_t seeding = m_seedingTime;
-  if (seeding != kSeedingTimeUnset && (m_readd ? status.state >= engine::finished : m_handle.is_seed()))
-    seeding -= std::min(platform::elapsed_ms(TickMs(), m_seedingStart), seeding);
-  put_bool(u"HasMetadata", true);
-  put(u"Seeding", FormatWide("%u", seeding));
-  put(u"Downloaded", FormatWide("%llu", static_cast<unsigned long long>(DownloadedTotal(status))));
-  put(u"Uploaded", FormatWide("%llu", static_cast<unsigned long long>(UploadedTotal(status))));
-  put_bool(u"ShowState", m_settings.showState);
-  put_bool(u"BitCometUdpProtocol", m_bitCometUdp);
-  return true;
 }
 
 }  // namespace client

@@ -19,10 +19,12 @@
 #include <string_view>
 #include <vector>
 
+class CTorrentDataTable;
 class CTorrentDatabase;
 
 namespace client {
 
+class DhtControl;
 class TorrentItem;
 class Utf16IniFile;
 
@@ -61,7 +63,18 @@ struct TorrentSettings {
 inline constexpr std::uint32_t kSeedingTimeUnset = 0xFFFFFFFF;
 // How long a re-add waits for the engine to drop the torrent.
 inline constexpr std::uint32_t kReAddTimeoutMs = 30000;
+// The block size of every torrent the program adds.
 inline constexpr int kReAddBlockSize = 0x4000;
+
+// The side files beside a torrent's .torrent: its file path followed by
+// these suffixes.
+inline constexpr std::wstring_view kResumeDataSuffix = L".ResumeData";
+inline constexpr std::wstring_view kFilterDataSuffix = L".FilterData";
+inline constexpr std::wstring_view kLogFileSuffix = L".log.txt";
+// The tracker of a torrent known by its info-hash whose store names none.
+inline constexpr std::string_view kDefaultHashTracker = "http://127.0.0.1/announce";
+// The row name of such a torrent in the store.
+inline constexpr std::string_view kUnknownTorrentName = "Unkown";
 
 // A duration as the row's time text: "%u:%02u:%02u" up to 4 hours, "%uh"
 // up to 24 hours, "%ud" beyond; with the cap, above 240 hours "oo".
@@ -129,7 +142,11 @@ class TorrentItem {
   bool ReAdd();
   // Called at every timer tick. When the engine keeps the old torrent for
   // kReAddTimeoutMs, or the add fails, the re-add ends with status Error.
+  // A torrent loaded with unwanted pieces waits here for its check in the
+  // same way, then gets its piece flags.
   void StepReAdd();
+  // A re-add, or the check of a loaded torrent, is under way; the torrent
+  // runs only once it has its piece flags.
   bool ReAddPending() const { return m_readd.has_value(); }
 
   // The torrent leaves the list for good: its store rows, then its files.
@@ -164,10 +181,51 @@ class TorrentItem {
   // The smoothed remaining-time estimate.
   std::uint32_t SmoothEta(std::uint32_t seconds);
 
-  // Writes the torrent's section of the list file; with `pause` the engine
+  // --- keeping the torrent across runs. Without a store its settings live
+  // in its section of the list file and its engine state in side files;
+  // with one (m_database) in the store's rows.
+
+  // Reads the settings and adds the torrent to the session, paused. False
+  // (nothing added) without a destination, with a file name that does not
+  // start with 40 hexadecimal digits (a torrent known by info-hash), an
+  // unreadable .torrent or an engine that refuses the torrent. Unreadable
+  // resume data only costs a full check of the files. A torrent with
+  // metadata is registered with the program's DHT node, if there is one.
+  bool Load(const Utf16IniFile& ini, DhtControl* dht = nullptr);
+  bool LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht = nullptr);
+  // The store's torrent_data buffer holds the torrent's row; its tracker,
+  // resume data and piece selection are read here by the row's id.
+  bool LoadFromDatabase(DhtControl* dht = nullptr);
+  // Writes the settings and the engine state; with `pause` the engine
   // torrent is paused first. False (nothing written) without an engine
-  // torrent.
+  // torrent, or when the store failed (logged).
   bool Save(Utf16IniFile& ini, bool pause);
+  bool SaveToListFile(Utf16IniFile& ini, bool pause);
+  bool SaveToDatabase(bool pause);
+  // Updates the settings and totals of the torrent's row; `finished` marks
+  // it finished, `with_nodes` stores its peers too. True at once without a
+  // store, false when the row is missing or the update fails (logged).
+  bool UpdateDatabaseRow(bool with_nodes, bool finished);
+  // The peers ("ip", "port") of the resume data into the nodes table of
+  // the row `torrent_id`: new addresses are added, changed ports updated.
+  void StorePeerNodes(std::uint32_t torrent_id, const engine::entry& resume_data);
+  // The engine torrent connects to every address the store keeps for it.
+  void OnAddDbNodes();
+
+  // The engine received the metadata of a torrent known by info-hash: it
+  // becomes a .torrent, written to `target` (empty: the file path), or
+  // stored in the store's row.
+  void OnMetadataReceived(const std::wstring& target);
+  bool WriteTorrentFile(const std::wstring& target);
+  bool StoreMetadataInDatabase();
+  // The .torrent for received metadata: the first tracker as "announce",
+  // "comment", "created by", "creation date" (now) and "info". Empty
+  // without metadata.
+  std::string ReceivedTorrentFile() const;
+
+  // Appends the line and CR LF to the UTF-16LE log file (the mark FF FE
+  // starts a new one); failures are ignored.
+  void AppendLogFile(std::wstring_view line);
 
   TorrentControl* m_session = nullptr;
   CTorrentDatabase* m_database = nullptr;  // non-null: the torrent lives in the store
@@ -215,14 +273,43 @@ class TorrentItem {
   struct TrackerLogin {
     std::string name, password;
   };
+  // What a save writes of the engine torrent.
+  struct EngineFacts {
+    bool paused = true;
+    bool metadata = false;
+    bool seed = false;
+    std::filesystem::path save_path;
+    engine::torrent_status status;
+  };
 
   void Post(void (TorrentEvents::*event)(TorrentItem&, int));
   void ResumeEngine();
   // Pauses a running engine torrent and tells the main window.
   void PauseAndTell();
   void ApplyLimits();
+  // The file path followed by `suffix` (none: the .torrent itself).
+  std::filesystem::path SideFile(std::wstring_view suffix) const;
   bool ReadTorrentFile(std::string& bytes);
   void FailReAdd(std::wstring_view text);
+
+  // Loading: the settings common to both stores are set; these add the
+  // engine torrent, paused.
+  bool AddWithMetadata(const std::string& torrent_file, const std::string& destination, std::string_view piece_map,
+                       std::string_view resume_data, DhtControl* dht);
+  bool AddByInfoHash(std::string_view hex_name, const std::string& tracker, const std::string& destination);
+  // The status as stored: a running seed counts as downloading, so that it
+  // starts again at the next run.
+  int StoredStatus(bool engine_paused) const;
+  // The seeding time as stored: what is left of the goal for a seed.
+  std::uint32_t StoredSeedingTime(bool seed) const;
+  // What a save writes of the engine torrent; while a re-add or a check is
+  // pending it comes from what the torrent had before.
+  EngineFacts Facts() const;
+  engine::entry ResumeDataToStore() const;
+  std::vector<bool> PiecesToStore() const;
+  std::string TorrentName() const;
+  // The settings and totals of the torrent's row.
+  void FillDatabaseRow(CTorrentDataTable& row, const EngineFacts& facts) const;
 
   TorrentEvents& m_events;
   std::unique_ptr<ChartLogic> m_ownChart;

@@ -89,4 +89,6 @@ std::wstring Utf16ToWide(std::u16string_view text) {
 
 std::u16string AsciiToUtf16(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
+std::filesystem::path WideToPath(std::wstring_view path) { return std::filesystem::path(WideToUtf8(path)); }
+
 }  // namespace client

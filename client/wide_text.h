@@ -3,6 +3,7 @@
 // unit here), the list file's UTF-16 and the engine's UTF-8.
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,8 @@ std::u16string WideToUtf16(std::wstring_view text);
 std::wstring Utf16ToWide(std::u16string_view text);
 // ASCII text (numbers, keys) as UTF-16.
 std::u16string AsciiToUtf16(std::string_view text);
+// A path text as a local path (UTF-8 bytes).
+std::filesystem::path WideToPath(std::wstring_view path);
 
 // printf formatting (numbers, UTF-8 arguments) into a wide text.
 template <class... Args>

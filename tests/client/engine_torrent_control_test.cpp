@@ -2,6 +2,7 @@
 
 #include "client/common/tick.h"
 #include "client/torrent_item.h"
+#include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
 #include "tests/engine/checked.h"
 #include "tests/engine/storage_test_support.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <thread>
@@ -103,6 +105,91 @@ TEST_F(RealEngine, ReAddWaitsForTheEngineAndComesBackWithTheSelection) {
   EXPECT_EQ(added.filtered_pieces(), (std::vector<bool>{false, false, true, true, true}));
   ASSERT_EQ(added.trackers().size(), 1u);
   EXPECT_EQ(added.trackers()[0].url, "http://127.0.0.1:1/edited");
+}
+
+// The next run of the program: a session of its own that loads what this
+// one saved.
+class NextRun {
+ public:
+  explicit NextRun(const std::string& path, client_test::RecordingEvents& events)
+      : item(std::make_unique<TorrentItem>(client::Utf8ToWide(path), L"t", events)) {
+    item->m_session = &control;
+  }
+  // The torrent once the engine checked it.
+  bool Checked() {
+    return test_support::wait_until([&] { return engine_test::left_the_checker(item->m_handle); });
+  }
+
+  engine::session session{qf};
+  EngineTorrentControl control{session};
+  std::unique_ptr<TorrentItem> item;
+};
+
+TEST_F(RealEngine, ASavedSeedSeedsAgainWithoutAFullCheck) {
+  client::Utf16IniFile ini;
+  {
+    auto item = Item(AddChecked());
+    ASSERT_TRUE(item->m_handle.is_seed());
+    item->SetStatus(TorrentStatus::Seeding);
+    ASSERT_TRUE(item->Save(ini, true));
+  }
+  ASSERT_TRUE(std::filesystem::exists(path + ".ResumeData"));
+  // A byte spoiled behind the engine's back, with the file's size and time
+  // kept: only a full check of the files would notice.
+  const std::filesystem::path spoiled = dir.path() / "t" / "a.bin";
+  const auto time = std::filesystem::last_write_time(spoiled);
+  {
+    std::fstream f(spoiled, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(100);
+    f.put(static_cast<char>(~source.data[100]));
+  }
+  std::filesystem::last_write_time(spoiled, time);
+
+  NextRun next(path, events);
+  ASSERT_TRUE(next.item->Load(ini));
+  ASSERT_TRUE(next.Checked());
+  // Every piece there, the spoiled one too: the files were not hashed.
+  const engine::torrent_status status = next.item->m_handle.status();
+  EXPECT_EQ(status.progress, 1.0f);
+  EXPECT_EQ(status.total_done, 70000);
+  EXPECT_EQ(status.pieces, std::vector<bool>(5, true));
+  EXPECT_TRUE(next.item->m_handle.is_seed());
+  EXPECT_TRUE(next.item->m_handle.is_paused());
+  EXPECT_EQ(next.item->Status(), TorrentStatus::Seeding);
+
+  // Without the resume data the files are checked in full, and the spoiled
+  // piece is found missing.
+  std::filesystem::remove(path + ".ResumeData");
+  NextRun checked(path, events);
+  ASSERT_TRUE(checked.item->Load(ini));
+  ASSERT_TRUE(checked.Checked());
+  EXPECT_FALSE(checked.item->m_handle.is_seed());
+  EXPECT_EQ(checked.item->m_handle.status().pieces, (std::vector<bool>{false, true, true, true, true}));
+}
+
+TEST_F(RealEngine, ALoadedTorrentGetsItsPieceSelectionOnceChecked) {
+  const std::vector<bool> selection{false, false, true, true, true};
+  client::Utf16IniFile ini;
+  {
+    client::TorrentHandle h = AddChecked();
+    h.filter_pieces(selection);
+    auto item = Item(h);
+    item->SetStatus(TorrentStatus::Downloading);
+    ASSERT_TRUE(item->Save(ini, true));
+  }
+  EXPECT_EQ(storage_test::read_text(path + ".FilterData"), "00111");
+
+  NextRun next(path, events);
+  ASSERT_TRUE(next.item->Load(ini));
+  EXPECT_TRUE(next.item->m_hasFilteredPieces);
+  ASSERT_TRUE(next.item->Start(false));
+  ASSERT_TRUE(test_support::wait_until([&] {
+    next.item->StepReAdd();
+    return !next.item->ReAddPending();
+  }));
+  ASSERT_TRUE(events.log.empty()) << client::WideToUtf8(events.log[0]);
+  EXPECT_EQ(next.item->m_handle.filtered_pieces(), selection);
+  EXPECT_FALSE(next.item->m_handle.is_paused());
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ class FakeTorrentControl : public client::TorrentControl {
     t.compact_mode = compact_mode;
     t.block_size = block_size;
     t.filtered.assign(static_cast<std::size_t>(info.num_pieces()), false);
+    t.info = info;
     return Put(info.info_hash(), std::move(t));
   }
   client::TorrentHandle add_torrent_by_info_hash(const std::string& tracker_url, const engine::sha1_hash& info_hash,
