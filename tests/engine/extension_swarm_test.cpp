@@ -186,15 +186,20 @@ TEST(ExtensionSwarm, HandleCallsWhileTheMetadataArrivesAndIsChecked) {
       leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech");
   h.resume();
   std::atomic<bool> stop{false};
+  std::string failure;  // the torrent never leaves the session meanwhile
   std::thread caller([&] {
     std::vector<engine::peer_info> peers;
-    while (!stop) {
-      (void)h.status();
-      h.get_peer_info(peers);
-      // Pausing drops the peers: only once the metadata is in.
-      if (h.has_metadata()) h.pause();
-      h.resume();
-      std::this_thread::yield();
+    try {
+      while (!stop) {
+        (void)h.status();
+        h.get_peer_info(peers);
+        // Pausing drops the peers: only once the metadata is in.
+        if (h.has_metadata()) h.pause();
+        h.resume();
+        std::this_thread::yield();
+      }
+    } catch (const std::exception& e) {
+      failure = e.what();
     }
   });
   add_peer(*leech, ih, address(127, 0, 0, 12, seed->listen_port()));
@@ -202,6 +207,7 @@ TEST(ExtensionSwarm, HandleCallsWhileTheMetadataArrivesAndIsChecked) {
   const bool checked = received && wait_for([&] { return h.is_seed(); }, std::chrono::seconds(60));
   stop = true;
   caller.join();
+  EXPECT_EQ(failure, "");
   ASSERT_TRUE(received);
   ASSERT_TRUE(checked);
   EXPECT_EQ(h.metainfo().num_pieces(), info.num_pieces());
