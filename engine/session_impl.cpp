@@ -119,16 +119,22 @@ void session_impl::purge_connections() {
   }
 }
 
-void session_impl::close_filtered_connections() {
-  std::vector<std::shared_ptr<peer_connection>> blocked;
+template <class Pred>
+void session_impl::close_connections_if(Pred pred, const std::string& reason) {
+  std::vector<std::shared_ptr<peer_connection>> chosen;
   auto collect = [&](const std::shared_ptr<peer_connection>& c) {
-    if (m_ip_filter.access(c->remote()) & ip_filter::blocked) blocked.push_back(c);
+    if (pred(*c)) chosen.push_back(c);
   };
   for (const connection_map* map : {&m_connections, &m_half_open})
     for (const auto& [s, c] : *map) collect(c);
   for (const auto& c : m_connection_queue) collect(c);
-  for (const auto& c : blocked) close(*c, "peer blocked by the IP filter");
+  for (const auto& c : chosen) close(*c, reason);
   purge_connections();
+}
+
+void session_impl::close_filtered_connections() {
+  close_connections_if([&](const peer_connection& c) { return m_ip_filter.access(c.remote()) & ip_filter::blocked; },
+                       "peer blocked by the IP filter");
 }
 
 void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
@@ -256,9 +262,7 @@ void session_impl::second_tick() {
       // Its connections go first: they point at it, those still in their
       // handshake too. What they moved since the last tick still counts
       // for the session.
-      for (auto& [s, c] : m_connections)
-        if (c->bound_to(&t)) close(*c, "torrent removed");
-      purge_connections();
+      close_connections_if([&](const peer_connection& c) { return c.bound_to(&t); }, "torrent removed");
       m_stat += t.statistics();
       i = m_torrents.erase(i);
       continue;

@@ -129,8 +129,12 @@ class session_impl {
   bool network_round(std::uint32_t& last_tick);
   void second_tick();
   void shut_down();
-  // Closes a connection that failed: its peer is not tried again.
+  // Closes a connection that failed (the policy then forgets its peer's port).
   void connection_failed(peer_connection& c, const std::string& message);
+  // Closes (and purges) every connection, established, connecting or
+  // waiting for a connect slot, for which `pred` holds.
+  template <class Pred>
+  void close_connections_if(Pred pred, const std::string& reason);
   // The connection of an established or connecting socket, or null.
   std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
   // Runs one send or receive of a connection and closes it when that throws
