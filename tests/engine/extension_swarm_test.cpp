@@ -175,12 +175,12 @@ TEST(ExtensionSwarm, HandleCallsWhileTheMetadataArrivesAndIsChecked) {
   const auto ih = info.info_hash();
   fs::copy(dir.path / "seed", dir.path / "leech", fs::copy_options::recursive);
 
-  auto seed = make_session(12, base_port() + 1000);
-  auto leech = make_session(13, base_port() + 1100);
+  auto seed = make_session(12);
+  auto leech = make_session(13);
   leech->set_severity_level(engine::alert::info);
   ASSERT_TRUE(seed->is_listening());
   seed->add_torrent(info, dir.path / "seed").resume();
-  ASSERT_TRUE(wait_for([&] { return is_seed(*seed, ih); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(wait_until([&] { return is_seed(*seed, ih); }));
 
   const engine::torrent_handle h =
       leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech");
@@ -204,7 +204,7 @@ TEST(ExtensionSwarm, HandleCallsWhileTheMetadataArrivesAndIsChecked) {
   });
   add_peer(*leech, ih, address(127, 0, 0, 12, seed->listen_port()));
   const bool received = wait_for_alert<engine::metadata_received_alert>(*leech) != nullptr;
-  const bool checked = received && wait_for([&] { return h.is_seed(); }, std::chrono::seconds(60));
+  const bool checked = received && wait_until([&] { return h.is_seed(); });
   stop = true;
   caller.join();
   EXPECT_EQ(failure, "");

@@ -330,14 +330,14 @@ TEST(SessionConnections, IpFilterClosesConnectedAndConnectingPeersAlike) {
   h.connect_peer(connected);
   h.connect_peer(connecting);
   std::shared_ptr<socket> accepted;
-  ASSERT_TRUE(eventually([&] { return (accepted = live->accept()) != nullptr; }));
+  ASSERT_TRUE(wait_until([&] { return (accepted = live->accept()) != nullptr; }));
   std::vector<peer_info> peers;
   auto flags_of = [&](const address& a) {
     for (const auto& p : peers)
       if (p.ip == a) return int(p.flags & (peer_info::connecting | peer_info::queued));
     return -1;
   };
-  ASSERT_TRUE(eventually([&] {
+  ASSERT_TRUE(wait_until([&] {
     h.get_peer_info(peers);
     return flags_of(connected) == 0 && flags_of(connecting) == peer_info::connecting;
   }));
@@ -363,7 +363,7 @@ TEST(SessionConnections, IpFilterClosesConnectedAndConnectingPeersAlike) {
   std::sort(closed.begin(), closed.end());
   EXPECT_EQ(closed, (std::vector<address>{connected, connecting}));
   // The connected peer sees the end of the stream after our handshake.
-  EXPECT_TRUE(eventually([&] {
+  EXPECT_TRUE(wait_until([&] {
     char buf[256];
     int n;
     while ((n = accepted->receive(buf, sizeof buf)) > 0) {
