@@ -4,6 +4,7 @@
 
 #include "engine/alert_types.h"
 #include "engine/fast_resume.h"
+#include "engine/piece_manager.h"
 #include "engine/session_impl.h"
 #include "engine/torrent.h"
 
@@ -17,20 +18,49 @@ piece_checker_data* checker_impl::find_torrent(const sha1_hash& info_hash) {
   return nullptr;
 }
 
+piece_checker_data* checker_impl::find_owned_torrent(const sha1_hash& info_hash) {
+  piece_checker_data* d = find_torrent(info_hash);
+  return d && d->torrent_ptr ? d : nullptr;
+}
+
 void checker_impl::remove_torrent(const sha1_hash& info_hash) {
   for (auto& d : m_processing)
     if (d->info_hash == info_hash) d->abort = true;
   std::erase_if(m_torrents, [&](const auto& d) { return d->info_hash == info_hash; });
 }
 
-void piece_checker_data::parse_resume_data(const entry& resume, const torrent_metainfo& info, int block_size,
+void checker_impl::queue(std::shared_ptr<piece_checker_data> d) {
+  m_torrents.push_back(std::move(d));
+  m_cond.notify_all();
+}
+
+void piece_checker_data::parse_resume_data(const entry& resume, const torrent_metainfo& metainfo, int blocks,
                                            std::string& error) {
   resume_state state;
-  engine::parse_resume_data(resume, info, save_path, block_size, state, error);
+  engine::parse_resume_data(resume, metainfo, save_path, blocks, state, error);
   peers = std::move(state.peers);
   piece_map = std::move(state.slots);
   unfinished_pieces = std::move(state.unfinished);
 }
+
+bool piece_checker_data::check_fastresume() {
+  std::vector<int> unfinished;
+  for (const auto& p : unfinished_pieces) unfinished.push_back(p.index);
+  return storage->check_fastresume(piece_map, unfinished, have, compact_mode);
+}
+
+std::pair<bool, float> piece_checker_data::check_files() { return storage->check_pieces(have); }
+
+torrent_status piece_checker_data::status(bool paused) const {
+  torrent_status st;
+  st.state = queued_for_checking;
+  if (processing) st.state = storage && storage->is_allocating() ? allocating : checking_files;
+  st.progress = progress;
+  st.paused = paused;
+  return st;
+}
+
+std::shared_ptr<torrent> piece_checker_data::target() const { return torrent_ptr ? torrent_ptr : running.lock(); }
 
 void checker_impl::operator()() {
   for (;;) {
@@ -57,11 +87,9 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     m_torrents.erase(i);
     return true;
   };
-  torrent& t = *d->torrent_ptr;
+  const torrent_handle handle(&m_ses, this, d->info_hash);
   try {
     {
-      // Under the checker lock, so that handle calls never see the storage
-      // half made.
       std::unique_lock l(m_mutex);
       if (d->abort) {
         l.unlock();
@@ -70,16 +98,19 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
         if (leave_queue()) drop(*d);
         return true;
       }
-      t.init_storage();
+      // Under the lock of the torrent's owner, this one: handle calls never
+      // see the storage half made. A torrent of the session got its storage
+      // from the network thread before its record came here.
+      if (d->torrent_ptr && !d->storage) d->torrent_ptr->prepare_check(*d);
     }
     std::string error;
-    d->parse_resume_data(d->resume_data, t.metainfo(), t.block_size(), error);
+    d->parse_resume_data(d->resume_data, d->info, d->block_size, error);
     if (!error.empty() && m_ses.m_alerts.should_post(alert::warning)) {
       std::lock_guard ses_lock(m_ses.m_mutex);
-      m_ses.m_alerts.post_alert(fastresume_rejected_alert(t.get_handle(), error));
+      m_ses.m_alerts.post_alert(fastresume_rejected_alert(handle, error));
     }
     d->resume_data = entry();
-    if (t.check_fastresume(*d)) {
+    if (d->check_fastresume()) {
       std::lock_guard ses_lock(m_ses.m_mutex);
       std::lock_guard l(m_mutex);
       if (leave_queue()) hand_over(*d);
@@ -90,7 +121,7 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     std::lock_guard ses_lock(m_ses.m_mutex);
     std::lock_guard l(m_mutex);
     if (!leave_queue()) return true;
-    if (m_ses.m_alerts.should_post(alert::fatal)) m_ses.m_alerts.post_alert(file_error_alert(t.get_handle(), e.what()));
+    if (m_ses.m_alerts.should_post(alert::fatal)) m_ses.m_alerts.post_alert(file_error_alert(handle, e.what()));
     drop(*d);
     return true;
   }
@@ -103,7 +134,7 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
 
 void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
   try {
-    const auto [finished, progress] = d->torrent_ptr->check_files();
+    const auto [finished, progress] = d->check_files();
     {
       std::lock_guard l(m_mutex);
       d->progress = progress;
@@ -119,30 +150,35 @@ void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
     std::lock_guard l(m_mutex);
     // A torrent that was removed meanwhile is no one's concern any more.
     if (!d->abort && m_ses.m_alerts.should_post(alert::fatal)) {
-      m_ses.m_alerts.post_alert(file_error_alert(d->torrent_ptr->get_handle(), e.what()));
+      m_ses.m_alerts.post_alert(file_error_alert(torrent_handle(&m_ses, this, d->info_hash), e.what()));
     }
     drop(*d);
     finish_processing(d);
   } catch (...) {
+    std::lock_guard ses_lock(m_ses.m_mutex);
     std::lock_guard l(m_mutex);
+    drop(*d);
     finish_processing(d);
   }
 }
 
 void checker_impl::hand_over(piece_checker_data& d) {
-  torrent& t = *d.torrent_ptr;
-  t.files_checked(d.unfinished_pieces);
-  m_ses.m_torrents.emplace(d.info_hash, d.torrent_ptr);
-  if (t.is_seed() && m_ses.m_alerts.should_post(alert::info)) {
-    m_ses.m_alerts.post_alert(torrent_finished_alert(t.get_handle(), "torrent is complete"));
+  const std::shared_ptr<torrent> t = d.target();
+  if (d.torrent_ptr) {
+    m_ses.m_torrents.emplace(d.info_hash, t);
+  } else if (!t || m_ses.find_torrent(d.info_hash) != t || t->is_aborted()) {
+    return;  // removed while its files were checked
   }
-  for (const address& a : d.peers) t.add_tracker_peer(a, peer_id());
+  t->files_checked(std::move(d.have), d.unfinished_pieces);
+  if (t->is_seed() && m_ses.m_alerts.should_post(alert::info)) {
+    m_ses.m_alerts.post_alert(torrent_finished_alert(t->get_handle(), "torrent is complete"));
+  }
+  for (const address& a : d.peers) t->add_tracker_peer(a, peer_id());
 }
 
 void checker_impl::drop(piece_checker_data& d) {
-  if (d.torrent_ptr->num_peers() == 0) return;
-  m_ses.m_torrents.emplace(d.info_hash, d.torrent_ptr);
-  d.torrent_ptr->abort();
+  if (d.torrent_ptr) return;
+  if (auto t = d.running.lock(); t && m_ses.find_torrent(d.info_hash) == t) t->abort();
 }
 
 void checker_impl::finish_processing(const std::shared_ptr<piece_checker_data>& d) {

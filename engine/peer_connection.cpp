@@ -84,7 +84,14 @@ peer_connection::peer_connection(session_impl& ses, selector& sel, torrent* t, s
 peer_connection::~peer_connection() {
   m_disconnecting = true;
   m_selector.remove(m_socket);
+  // Closed connections left their torrent at the purge already.
+  leave_torrent();
+}
+
+void peer_connection::leave_torrent() {
   if (m_attached && m_torrent) m_torrent->remove_peer(this);
+  m_torrent = nullptr;
+  m_attached = false;
   m_requests.clear();
   m_request_queue.clear();
   m_download_queue.clear();
@@ -135,14 +142,6 @@ void peer_connection::attach_to_torrent(torrent* t) {
   init();
 }
 
-void peer_connection::detach_torrent() {
-  m_torrent = nullptr;
-  m_attached = false;
-  m_request_queue.clear();
-  m_download_queue.clear();
-  disconnect();
-}
-
 void peer_connection::connect() {
   m_queued = false;
   m_socket->connect(m_remote, m_torrent ? m_torrent->local_interface() : address());
@@ -161,11 +160,13 @@ void peer_connection::connection_established() {
   update_writability();
 }
 
-void peer_connection::disconnect() {
-  if (m_disconnecting) return;
+void peer_connection::disconnect(const std::string& reason) { m_ses.close(*this, reason); }
+
+bool peer_connection::start_closing() {
+  if (m_disconnecting) return false;
   m_disconnecting = true;
-  // A connection nobody shares (being destroyed) needs no purge.
-  if (auto self = weak_from_this().lock()) m_ses.m_disconnect_peer.push_back(std::move(self));
+  update_writability();
+  return true;
 }
 
 void peer_connection::add_stat(std::int64_t downloaded, std::int64_t uploaded) {

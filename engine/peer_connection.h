@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/address.h"
@@ -79,10 +80,18 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // Binds an incoming connection to the torrent its handshake named; the
   // torrent's policy may refuse it (protocol_error).
   void attach_to_torrent(torrent* t);
-  // The torrent is going away first: forget it and close.
-  void detach_torrent();
-  // Asks the session to close this connection at its next purge.
-  void disconnect();
+  // Closes this connection through the session (session_impl::close).
+  void disconnect(const std::string& reason);
+  // Marks the connection as closing, so that it does no more I/O; false
+  // when it was closing already. Only session_impl::close calls it.
+  bool start_closing();
+  // Unlinks the connection and its torrent both ways: the torrent forgets
+  // it (its blocks go back to the picker, the policy learns it), and it
+  // forgets the torrent. The session's purge calls it for each closed
+  // connection, before it lets go of it.
+  void leave_torrent();
+  // Whether the connection is bound to `t`, attached or still in its handshake.
+  bool bound_to(const torrent* t) const { return m_torrent == t; }
   void set_failed() { m_failed = true; }
   bool failed() const override { return m_failed; }
   bool is_connecting() const override { return m_connecting; }

@@ -91,12 +91,7 @@ void session::set_http_settings(const http_settings& s) {
 void session::set_ip_filter(const ip_filter& f) {
   std::lock_guard l(m_impl.m_mutex);
   if (&f != &m_impl.m_ip_filter) m_impl.m_ip_filter = f;
-  for (auto i = m_impl.m_connections.begin(); i != m_impl.m_connections.end();) {
-    if (m_impl.m_ip_filter.access(i->second->remote()) & ip_filter::blocked)
-      i = m_impl.m_connections.erase(i);
-    else
-      ++i;
-  }
+  m_impl.close_filtered_connections();
 }
 
 void session::disable_extensions() {
@@ -176,12 +171,11 @@ torrent_handle session::add_torrent_from_entry(const entry& torrent_file, const 
 torrent_handle session::add_torrent_by_info_hash(const std::string& tracker_url, const sha1_hash& info_hash,
                                                  const std::filesystem::path& save_path, const entry&,
                                                  bool compact_mode, int block_size) {
-  {
-    std::lock_guard l(m_checker_impl.m_mutex);
-    if (m_checker_impl.find_torrent(info_hash)) throw duplicate_torrent();
-  }
-  std::lock_guard l(m_impl.m_mutex);
-  if (m_impl.find_torrent(info_hash)) throw duplicate_torrent();
+  // Both locks (session first) around the look and the insert: an add_torrent
+  // of the same info-hash in between would otherwise slip past the look.
+  std::lock_guard ses_lock(m_impl.m_mutex);
+  std::lock_guard chk_lock(m_checker_impl.m_mutex);
+  if (m_impl.find_torrent(info_hash) || m_checker_impl.find_torrent(info_hash)) throw duplicate_torrent();
   m_impl.m_torrents.emplace(info_hash,
                             std::make_shared<torrent>(m_impl, &m_checker_impl, tracker_url, info_hash, save_path,
                                                       m_impl.m_listen_interface, compact_mode, block_size));
@@ -194,10 +188,10 @@ void session::remove_torrent(const torrent_handle& h) {
   // over in between would otherwise escape its removal.
   std::lock_guard ses_lock(m_impl.m_mutex);
   std::lock_guard chk_lock(m_checker_impl.m_mutex);
-  if (auto t = m_impl.find_torrent(h.info_hash()))
-    t->abort();
-  else
-    m_checker_impl.remove_torrent(h.info_hash());
+  if (auto t = m_impl.find_torrent(h.info_hash())) t->abort();
+  // A torrent that waits for its check leaves the queue; a check under way
+  // stops, that of a running torrent too.
+  m_checker_impl.remove_torrent(h.info_hash());
 }
 
 std::vector<torrent_handle> session::get_torrents() {
@@ -206,7 +200,8 @@ std::vector<torrent_handle> session::get_torrents() {
   std::vector<torrent_handle> result;
   for (auto* queue : {&m_checker_impl.m_torrents, &m_checker_impl.m_processing})
     for (auto& d : *queue)
-      if (!d->abort && !d->torrent_ptr->is_aborted()) result.emplace_back(&m_impl, &m_checker_impl, d->info_hash);
+      if (d->torrent_ptr && !d->abort && !d->torrent_ptr->is_aborted())
+        result.emplace_back(&m_impl, &m_checker_impl, d->info_hash);
   for (auto& [ih, t] : m_impl.m_torrents)
     if (!t->is_aborted()) result.emplace_back(&m_impl, &m_checker_impl, ih);
   return result;

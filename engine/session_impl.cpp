@@ -91,27 +91,50 @@ void session_impl::process_connection_queue() {
     try {
       c->connect();
     } catch (const std::exception& e) {
-      if (m_alerts.should_post(alert::debug)) m_alerts.post_alert(peer_error_alert(c->remote(), c->id(), e.what()));
-      c->set_failed();
-      m_half_open.erase(c->get_socket());
+      // It leaves the half-open map at the next purge, which pumps again.
+      connection_failed(*c, e.what());
     }
   }
+}
+
+void session_impl::close(peer_connection& c, const std::string& reason) {
+  if (!c.start_closing()) return;
+  if (m_alerts.should_post(alert::debug)) m_alerts.post_alert(peer_error_alert(c.remote(), c.id(), reason));
+  // A connection nobody shares any more (being destroyed) needs no purge.
+  if (auto self = c.weak_from_this().lock()) m_disconnect_peer.push_back(std::move(self));
 }
 
 void session_impl::purge_connections() {
   while (!m_disconnect_peer.empty()) {
     auto c = std::move(m_disconnect_peer.back());
     m_disconnect_peer.pop_back();
-    if (c->is_connecting()) {
-      if (m_half_open.erase(c->get_socket()) > 0) {
-        process_connection_queue();
-      } else {
-        std::erase(m_connection_queue, c);
-      }
-    } else {
-      m_connections.erase(c->get_socket());
+    c->leave_torrent();
+    const std::shared_ptr<socket>& s = c->get_socket();
+    m_selector.remove(s);
+    if (m_half_open.erase(s) > 0) {
+      process_connection_queue();
+    } else if (m_connections.erase(s) == 0) {
+      std::erase(m_connection_queue, c);
     }
   }
+}
+
+template <class Pred>
+void session_impl::close_connections_if(Pred pred, const std::string& reason) {
+  std::vector<std::shared_ptr<peer_connection>> chosen;
+  auto collect = [&](const std::shared_ptr<peer_connection>& c) {
+    if (pred(*c)) chosen.push_back(c);
+  };
+  for (const connection_map* map : {&m_connections, &m_half_open})
+    for (const auto& [s, c] : *map) collect(c);
+  for (const auto& c : m_connection_queue) collect(c);
+  for (const auto& c : chosen) close(*c, reason);
+  purge_connections();
+}
+
+void session_impl::close_filtered_connections() {
+  close_connections_if([&](const peer_connection& c) { return m_ip_filter.access(c.remote()) & ip_filter::blocked; },
+                       "peer blocked by the IP filter");
 }
 
 void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
@@ -123,21 +146,19 @@ void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<
   m_tracker_manager.start_tracker_request(std::move(req), c, login);
 }
 
-void session_impl::connection_failed(const std::shared_ptr<socket>& s, const std::string& message) {
-  for (connection_map* map : {&m_connections, &m_half_open}) {
-    auto i = map->find(s);
-    if (i == map->end()) continue;
-    auto c = i->second;
-    if (m_alerts.should_post(alert::debug)) m_alerts.post_alert(peer_error_alert(c->remote(), c->id(), message));
-    c->set_failed();
-    map->erase(i);
-    if (map == &m_half_open) process_connection_queue();
-    return;
-  }
+void session_impl::connection_failed(peer_connection& c, const std::string& message) {
+  c.set_failed();
+  close(c, message);
+}
+
+std::shared_ptr<peer_connection> session_impl::connection_of(const std::shared_ptr<socket>& s) const {
+  for (const connection_map* map : {&m_connections, &m_half_open})
+    if (auto i = map->find(s); i != map->end()) return i->second;
+  return nullptr;
 }
 
 template <class Io>
-void session_impl::run_io(const std::shared_ptr<socket>& s, std::shared_ptr<peer_connection> c, Io io) {
+void session_impl::run_io(std::shared_ptr<peer_connection> c, Io io) {
   try {
     io(*c);
   } catch (const file_error& e) {
@@ -146,19 +167,20 @@ void session_impl::run_io(const std::shared_ptr<socket>& s, std::shared_ptr<peer
       if (m_alerts.should_post(alert::fatal)) m_alerts.post_alert(file_error_alert(t->get_handle(), e.what()));
       t->pause();
     }
-    connection_failed(s, e.what());
+    connection_failed(*c, e.what());
   } catch (const std::exception& e) {
-    connection_failed(s, e.what());
+    connection_failed(*c, e.what());
   }
 }
 
 void session_impl::handle_writable(const std::shared_ptr<socket>& s) {
   if (auto i = m_connections.find(s); i != m_connections.end()) {
-    run_io(s, i->second, [](peer_connection& c) { c.send_data(); });
+    run_io(i->second, [](peer_connection& c) { c.send_data(); });
   } else if (auto h = m_half_open.find(s); h != m_half_open.end()) {
+    if (h->second->is_disconnecting()) return;  // leaves at the next purge
     // Writable means the connect ended; the socket's own error tells how.
     if (auto err = s->pending_error()) {
-      connection_failed(s, err->what());
+      connection_failed(*h->second, err->what());
       return;
     }
     auto c = h->second;
@@ -193,15 +215,15 @@ void session_impl::handle_readable(const std::shared_ptr<socket>& s) {
     m_selector.monitor_readability(a);
     m_selector.monitor_errors(a);
   } else if (auto i = m_connections.find(s); i != m_connections.end()) {
-    run_io(s, i->second, [](peer_connection& c) { c.receive_data(); });
+    run_io(i->second, [](peer_connection& c) { c.receive_data(); });
   } else {
     m_selector.remove(s);
   }
 }
 
 void session_impl::handle_errored(const std::shared_ptr<socket>& s) {
-  if (m_connections.count(s) || m_half_open.count(s)) {
-    connection_failed(s, "connection exception");
+  if (auto c = connection_of(s)) {
+    connection_failed(*c, "connection exception");
   } else if (s == m_listen_socket) {
     if (m_alerts.should_post(alert::fatal))
       m_alerts.post_alert(
@@ -218,14 +240,13 @@ void session_impl::second_tick() {
   }
 
   // Connection time-outs.
-  std::vector<std::shared_ptr<socket>> timed_out;
   for (auto& [s, c] : m_connections) {
+    if (c->is_disconnecting()) continue;
     if (c->has_timed_out())
-      timed_out.push_back(s);
+      connection_failed(*c, "connection timed out");
     else
       c->keep_alive();
   }
-  for (auto& s : timed_out) connection_failed(s, "connection timed out");
 
   // Tracker announces and torrent ticks, in info-hash order.
   for (auto i = m_torrents.begin(); i != m_torrents.end();) {
@@ -238,9 +259,10 @@ void session_impl::second_tick() {
         if (m_alerts.should_post(alert::info))
           m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce, event=stopped"));
       }
-      // Its connections go first: they point at it. What they moved since
-      // the last tick still counts for the session.
-      purge_connections();
+      // Its connections go first: they point at it, those still in their
+      // handshake too. What they moved since the last tick still counts
+      // for the session.
+      close_connections_if([&](const peer_connection& c) { return c.bound_to(&t); }, "torrent removed");
       m_stat += t.statistics();
       i = m_torrents.erase(i);
       continue;
@@ -300,6 +322,7 @@ bool session_impl::network_round(std::uint32_t& last_tick) {
   for (auto& s : readable) handle_readable(s);
   purge_connections();
   for (auto& s : errored) handle_errored(s);
+  purge_connections();
 
   const std::uint32_t now = platform::timeGetTime();
   if (platform::elapsed_ms(now, last_tick) >= 960) {

@@ -66,8 +66,21 @@ class session_impl {
   void open_listen_port();
   // Starts queued outgoing connects while the half-open limit allows.
   void process_connection_queue();
-  // Closes the connections of the disconnect list.
+  // The one way a connection closes, whoever asks (its own failure, its
+  // torrent, the policy, the IP filter): posts a peer_error_alert with the
+  // reason (debug), stops the connection's I/O at once and puts it on the
+  // disconnect list. A second close of the same connection does nothing.
+  // Safe to call from inside the connection's own I/O and from loops over
+  // a torrent's connections: nothing is unlinked before the purge.
+  void close(peer_connection& c, const std::string& reason);
+  // Takes each connection of the disconnect list off its torrent (both
+  // ways), off the selector and out of the session's maps and queue. Runs
+  // between the network thread's steps and after a public call that closed
+  // connections, never inside a connection's I/O or a loop over connections.
   void purge_connections();
+  // Closes every connection (established, connecting or waiting for a
+  // connect slot) whose remote address the IP filter blocks.
+  void close_filtered_connections();
   // Queues a tracker request; the session's port and key are filled in.
   void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
                              const std::string& login);
@@ -116,13 +129,19 @@ class session_impl {
   bool network_round(std::uint32_t& last_tick);
   void second_tick();
   void shut_down();
-  // Closes one connection after a failure, with a peer_error_alert.
-  void connection_failed(const std::shared_ptr<socket>& s, const std::string& message);
+  // Closes a connection that failed (the policy then forgets its peer's port).
+  void connection_failed(peer_connection& c, const std::string& message);
+  // Closes (and purges) every connection, established, connecting or
+  // waiting for a connect slot, for which `pred` holds.
+  template <class Pred>
+  void close_connections_if(Pred pred, const std::string& reason);
+  // The connection of an established or connecting socket, or null.
+  std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
   // Runs one send or receive of a connection and closes it when that throws
   // (a file error also pauses its torrent). Holds its own share of the
   // connection, which may leave the maps meanwhile.
   template <class Io>
-  void run_io(const std::shared_ptr<socket>& s, std::shared_ptr<peer_connection> c, Io io);
+  void run_io(std::shared_ptr<peer_connection> c, Io io);
   void handle_writable(const std::shared_ptr<socket>& s);
   void handle_readable(const std::shared_ptr<socket>& s);
   void handle_errored(const std::shared_ptr<socket>& s);

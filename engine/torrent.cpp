@@ -33,9 +33,12 @@ struct torrent::policy_host : policy::torrent_interface {
   bool is_seed() const override { return t.is_seed(); }
   int block_size() const override { return t.m_block_size; }
   int piece_length() const override { return int(t.m_info.piece_length()); }
-  piece_picker* picker() override { return t.m_picker.get(); }
+  // No blocks are picked before the check has said which pieces are here.
+  piece_picker* picker() override { return t.m_files_checked ? t.m_picker.get() : nullptr; }
   policy::connection* connect_to_peer(const address& a) override { return t.connect_to_peer(a).get(); }
-  void disconnect(policy::connection& c, const char*) override { static_cast<peer_connection&>(c).disconnect(); }
+  void disconnect(policy::connection& c, const char* why) override {
+    static_cast<peer_connection&>(c).disconnect(why);
+  }
   std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
 };
 
@@ -70,8 +73,11 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const std::string& tr
 }
 
 torrent::~torrent() {
-  // Connections may outlive the torrent until the session purges them.
-  for (auto& [a, p] : m_connections) p->detach_torrent();
+  // The session's purge takes every closed connection off its torrent, and a
+  // torrent leaves the session only after its connections were closed and
+  // purged; only connections that never ran in a session get here.
+  const auto left = m_connections;
+  for (auto& [a, p] : left) p->leave_torrent();
 }
 
 torrent::time_point torrent::now() const {
@@ -92,7 +98,7 @@ int torrent::block_size_for(int requested, std::int64_t piece_length) {
 
 void torrent::pause() {
   if (m_paused) return;
-  disconnect_all();
+  disconnect_all("torrent paused");
   m_paused = true;
   m_event = tracker_query::stopped;
   m_announce_now = true;
@@ -110,12 +116,13 @@ void torrent::resume() {
 void torrent::abort() {
   m_abort = true;
   m_event = tracker_query::stopped;
-  disconnect_all();
+  m_check.reset();  // a check under way ends without a result
+  disconnect_all("torrent removed");
   if (m_storage) m_storage->release_files();
 }
 
-void torrent::disconnect_all() {
-  for (auto& [a, p] : m_connections) p->disconnect();
+void torrent::disconnect_all(const char* reason) {
+  for (auto& [a, p] : m_connections) p->disconnect(reason);
 }
 
 // --- limits
@@ -333,24 +340,23 @@ void torrent::init_storage() {
   m_block_size = block_size_for(m_default_block_size, m_info.piece_length());
   const auto total_blocks = int((m_info.total_size() + m_block_size - 1) / m_block_size);
   m_picker = std::make_unique<piece_picker>(int(m_info.piece_length() / m_block_size), total_blocks);
-  m_storage = std::make_unique<piece_manager>(m_info, m_save_path);
+  m_storage = std::make_shared<piece_manager>(m_info, m_save_path);
   m_have_pieces.assign(std::size_t(m_info.num_pieces()), false);
-  m_has_storage = true;
 }
 
-bool torrent::check_fastresume(const piece_checker_data& d) {
+void torrent::prepare_check(piece_checker_data& d) {
   init_storage();
-  std::vector<int> unfinished;
-  for (const auto& p : d.unfinished_pieces) unfinished.push_back(p.index);
-  return m_storage->check_fastresume(d.piece_map, unfinished, m_have_pieces, m_compact_mode);
+  d.info = m_info;
+  d.save_path = m_save_path;
+  d.block_size = m_block_size;
+  d.compact_mode = m_compact_mode;
+  d.storage = m_storage;
 }
 
-std::pair<bool, float> torrent::check_files() {
-  init_storage();
-  return m_storage->check_pieces(m_have_pieces);
-}
-
-void torrent::files_checked(const std::vector<piece_picker::downloading_piece>& unfinished) {
+void torrent::files_checked(std::vector<bool> have, const std::vector<piece_picker::downloading_piece>& unfinished) {
+  m_check.reset();
+  m_have_pieces = std::move(have);
+  m_have_pieces.resize(std::size_t(m_info.num_pieces()), false);
   m_num_pieces = int(std::count(m_have_pieces.begin(), m_have_pieces.end(), true));
   m_picker->files_checked(m_have_pieces, unfinished);
   const bool first = !m_files_checked;
@@ -361,8 +367,8 @@ void torrent::files_checked(const std::vector<piece_picker::downloading_piece>& 
   for (auto& [a, p] : m_connections) {
     try {
       p->init();
-    } catch (const std::exception&) {
-      p->disconnect();
+    } catch (const std::exception& e) {
+      p->disconnect(e.what());
       continue;
     }
     for (int i = 0; i < int(m_have_pieces.size()); ++i)
@@ -420,7 +426,7 @@ void torrent::piece_failed(int piece) {
       if (m_ses.m_alerts.should_post(alert::info))
         m_ses.m_alerts.post_alert(peer_ban_alert(a, get_handle(), "banning peer because of too many corrupt pieces"));
       m_policy->ban_peer(*p);
-      p->disconnect();
+      p->disconnect("banning peer because of too many corrupt pieces");
     }
   }
   m_picker->restore_piece(piece);
@@ -431,7 +437,7 @@ void torrent::finished_downloading() {
   if (m_ses.m_alerts.should_post(alert::warning))
     m_ses.m_alerts.post_alert(torrent_finished_alert(get_handle(), "torrent has finished downloading"));
   for (auto& [a, p] : m_connections)
-    if (p->is_seed()) p->disconnect();
+    if (p->is_seed()) p->disconnect("torrent finished, closing connection to seed");
   m_storage->release_files();
 }
 
@@ -577,18 +583,18 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
   m_info_dictionary = entry();
   m_metadata = metadata_transfer();
 
-  // To the checker, which brings the torrent back with its storage.
-  auto self = shared_from_this();
+  // The torrent stays in the session with its connections; the checker
+  // thread checks its files off to the side and the hand-over installs what
+  // it found (checker_impl.h).
+  auto d = std::make_shared<piece_checker_data>();
+  d->running = weak_from_this();
+  d->info_hash = info_hash();
+  prepare_check(*d);
+  m_check = d;
   {
     std::lock_guard l(m_checker->m_mutex);
-    auto d = std::make_shared<piece_checker_data>();
-    d->torrent_ptr = self;
-    d->save_path = m_save_path;
-    d->info_hash = info_hash();
-    m_checker->m_torrents.push_back(std::move(d));
-    m_checker->m_cond.notify_all();
+    m_checker->queue(std::move(d));
   }
-  m_ses.m_torrents.erase(info_hash());
   if (m_ses.m_alerts.should_post(alert::info))
     m_ses.m_alerts.post_alert(metadata_received_alert(get_handle(), "metadata successfully received from swarm"));
   return true;
@@ -604,6 +610,7 @@ std::pair<int, int> torrent::metadata_request() {
 void torrent::cancel_metadata_request(std::pair<int, int> window) { m_metadata.cancel(window); }
 
 torrent_status torrent::status() const {
+  if (m_check) return m_check->status(m_paused);
   torrent_status st;
   st.paused = m_paused;
   st.block_size = m_block_size;

@@ -2,12 +2,13 @@
 // One download or seed inside the session: its metainfo (or only its
 // info-hash until the swarm delivers the metadata), its trackers with their
 // announce schedule, its peers, limits and transfer statistics. Every member
-// runs under the session lock.
+// runs under the lock of the torrent's owner: the checker's while it waits
+// there to be checked (it has no connections then), the session's from the
+// hand-over on (see checker_impl.h).
 //
 // Storage, piece picker and choking policy slot in behind the seams marked
 // below; a torrent works without them (no metadata yet, or no peers).
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -118,8 +119,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   std::shared_ptr<peer_connection> connect_to_peer(const address& a);
   void attach_peer(peer_connection* p);
   void remove_peer(peer_connection* p);
-  // Closes every connection of this torrent at the session's next purge.
-  void disconnect_all();
+  // Closes every connection of this torrent.
+  void disconnect_all(const char* reason);
   int num_peers() const { return int(m_connections.size()); }
   // Peers from tracker replies (the choking policy takes them from here).
   struct tracker_peer_entry {
@@ -129,17 +130,15 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   const std::vector<tracker_peer_entry>& tracker_peers() const { return m_tracker_peers; }
   const std::map<address, peer_connection*>& peers() const { return m_connections; }
 
-  // --- storage and checker hand-over (the checker thread calls these
-  // outside the session lock; they touch only the storage)
+  // --- storage and checker hand-over (under the owner's lock)
   // Creates the storage and the piece picker when the torrent has none.
   void init_storage();
-  // Takes accepted fast-resume data (creating the storage); true when the
-  // files need no full check.
-  bool check_fastresume(const piece_checker_data& d);
-  // One step of the full check: (finished, progress).
-  std::pair<bool, float> check_files();
-  // The check is done: the picker learns what is there.
-  void files_checked(const std::vector<piece_picker::downloading_piece>& unfinished);
+  // Creates the storage and gives the record what the check needs: the
+  // check then runs on the record alone.
+  void prepare_check(piece_checker_data& d);
+  // The check is done: the pieces it found (`have`) and the unfinished ones
+  // are installed, and the picker learns what is there.
+  void files_checked(std::vector<bool> have, const std::vector<piece_picker::downloading_piece>& unfinished);
   bool are_files_checked() const { return m_files_checked; }
   // Only with metadata (has_metadata()).
   piece_manager& filesystem() { return *m_storage; }
@@ -201,7 +200,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   std::pair<std::int64_t, std::int64_t> bytes_done() const;
   // -1 without storage.
   std::int64_t bytes_left() const;
-  bool has_metadata() const { return m_has_storage; }
+  bool has_metadata() const { return m_storage != nullptr; }
   const torrent_metainfo& metainfo() const { return m_info; }
   const sha1_hash& info_hash() const { return m_info.info_hash(); }
   const std::filesystem::path& save_path() const { return m_save_path; }
@@ -242,9 +241,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   bool m_announce_now = false;
   int m_event = tracker_query::started;
   int m_block_size = 0;
-  // Set by the checker thread, read by the network thread.
-  std::atomic<bool> m_has_storage{false};
-  std::unique_ptr<piece_manager> m_storage;
+  // Shared with the record of its check.
+  std::shared_ptr<piece_manager> m_storage;
   std::unique_ptr<piece_picker> m_picker;
   std::vector<bool> m_have_pieces;
   int m_num_pieces = 0;
@@ -281,6 +279,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   bool m_compact_mode = false;
   int m_default_block_size = 16384;
   bool m_files_checked = false;
+  // The check of a torrent whose metadata came from its peers, while it
+  // runs (it stays in the session meanwhile).
+  std::shared_ptr<const piece_checker_data> m_check;
   clock_function m_clock;
 
   // Last, so that the policy goes first.

@@ -1,11 +1,10 @@
 #include "engine/torrent_handle.h"
 
 #include "engine/checker_impl.h"
-#include "engine/peer_connection.h"
-#include "engine/resource_request.h"
 #include "engine/fast_resume.h"
 #include "engine/peer_connection.h"
 #include "engine/piece_manager.h"
+#include "engine/resource_request.h"
 #include "engine/session_impl.h"
 #include "engine/torrent.h"
 
@@ -13,25 +12,30 @@ namespace engine {
 
 namespace {
 
-// Finds the torrent in the checker (checker lock), then in the session
-// (session lock) and applies `f` to it; the two locks are never nested. A
-// torrent whose metadata just arrived moves from the session to the checker
-// (under both locks) and may do so between the two looks: the checker is
-// asked once more before the torrent counts as gone.
+// The one place that decides whose lock a handle call takes: that of the
+// torrent's owner at this moment (checker_impl.h). A torrent that waits in
+// the checker is the checker's, and `in_checker` gets its record under the
+// checker lock; otherwise `in_session` gets the session's torrent under the
+// session lock. The locks are taken one after the other, never nested: a
+// torrent moves one way only, from the checker to the session, so one that
+// moves between the two looks is found in the session.
+template <class InChecker, class InSession>
+auto with_owner(session_impl* ses, checker_impl* chk, const sha1_hash& ih, InChecker in_checker,
+                InSession in_session) {
+  if (!ses) throw invalid_handle();
+  if (chk) {
+    std::lock_guard l(chk->m_mutex);
+    if (piece_checker_data* d = chk->find_owned_torrent(ih)) return in_checker(*d);
+  }
+  std::lock_guard l(ses->m_mutex);
+  if (auto t = ses->find_torrent(ih)) return in_session(*t);
+  throw invalid_handle();
+}
+
+// Applies `f` to the torrent under its owner's lock.
 template <class F>
 auto call(session_impl* ses, checker_impl* chk, const sha1_hash& ih, F f) {
-  if (!ses) throw invalid_handle();
-  for (int look = 0; look < 2; ++look) {
-    if (chk) {
-      std::lock_guard l(chk->m_mutex);
-      if (piece_checker_data* d = chk->find_torrent(ih)) return f(*d->torrent_ptr);
-    }
-    if (look == 0) {
-      std::lock_guard l(ses->m_mutex);
-      if (auto t = ses->find_torrent(ih)) return f(*t);
-    }
-  }
-  throw invalid_handle();
+  return with_owner(ses, chk, ih, [&](piece_checker_data& d) { return f(*d.torrent_ptr); }, f);
 }
 
 // The same, but only for a torrent of the session's map.
@@ -106,31 +110,17 @@ void torrent_handle::resume() const {
 }
 
 torrent_status torrent_handle::status() const {
-  if (!m_ses) throw invalid_handle();
-  if (m_chk) {
-    std::lock_guard l(m_chk->m_mutex);
-    if (piece_checker_data* d = m_chk->find_torrent(m_info_hash)) {
-      torrent_status st;
-      st.state = queued_for_checking;
-      if (d->processing) {
-        torrent& t = *d->torrent_ptr;
-        st.state = t.has_metadata() && t.filesystem().is_allocating() ? allocating : checking_files;
-      }
-      st.progress = d->progress;
-      st.paused = d->torrent_ptr->is_paused();
-      return st;
-    }
-  }
-  std::lock_guard l(m_ses->m_mutex);
-  if (auto t = m_ses->find_torrent(m_info_hash)) return t->status();
-  throw invalid_handle();
+  return with_owner(
+      m_ses, m_chk, m_info_hash, [](piece_checker_data& d) { return d.status(d.torrent_ptr->is_paused()); },
+      [](torrent& t) { return t.status(); });
 }
 
 entry torrent_handle::build_resume_data() const {
   if (!m_ses) return entry();
   std::lock_guard l(m_ses->m_mutex);
   auto t = m_ses->find_torrent(m_info_hash);
-  if (!t || !t->has_metadata()) return entry();
+  // Nothing either while its files are checked (its metadata came from its peers).
+  if (!t || !t->are_files_checked()) return entry();
   // Peers this side connected to listen on the port it used.
   std::vector<address> peers;
   for (const auto& [a, c] : t->peers()) {

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "engine/alert_types.h"
 #include "engine/dht_link.h"
@@ -160,6 +162,56 @@ TEST(ExtensionSwarm, BitfieldOfWholeBytesBeforeTheMetadata) {
   add_peer(*leech, ih, address(127, 0, 0, 4, seed->listen_port()));
   ASSERT_TRUE(wait_until([&] { return is_seed(*leech, ih); }));
   EXPECT_TRUE(same_files(dir.path / "seed" / "payload", dir.path / "leech" / "payload", files));
+}
+
+// Another thread works the torrent through its handle while its metadata
+// arrives from a peer and its files are checked: the checker must not touch
+// what the network thread owns, nor the handle calls go round its lock. The
+// files are on disk already, so the check has pieces to hash.
+TEST(ExtensionSwarm, HandleCallsWhileTheMetadataArrivesAndIsChecked) {
+  temp_dir dir;
+  const std::vector<file_spec> files = {{"a.bin", 2000000}, {"b.bin", 1000001}};
+  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", files, 16384);
+  const auto ih = info.info_hash();
+  fs::copy(dir.path / "seed", dir.path / "leech", fs::copy_options::recursive);
+
+  auto seed = make_session(12);
+  auto leech = make_session(13);
+  leech->set_severity_level(engine::alert::info);
+  ASSERT_TRUE(seed->is_listening());
+  seed->add_torrent(info, dir.path / "seed").resume();
+  ASSERT_TRUE(wait_until([&] { return is_seed(*seed, ih); }));
+
+  const engine::torrent_handle h =
+      leech->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path / "leech");
+  h.resume();
+  std::atomic<bool> stop{false};
+  std::string failure;  // the torrent never leaves the session meanwhile
+  std::thread caller([&] {
+    std::vector<engine::peer_info> peers;
+    try {
+      while (!stop) {
+        (void)h.status();
+        h.get_peer_info(peers);
+        // Pausing drops the peers: only once the metadata is in.
+        if (h.has_metadata()) h.pause();
+        h.resume();
+        std::this_thread::yield();
+      }
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+  });
+  add_peer(*leech, ih, address(127, 0, 0, 12, seed->listen_port()));
+  const bool received = wait_for_alert<engine::metadata_received_alert>(*leech) != nullptr;
+  const bool checked = received && wait_until([&] { return h.is_seed(); });
+  stop = true;
+  caller.join();
+  EXPECT_EQ(failure, "");
+  ASSERT_TRUE(received);
+  ASSERT_TRUE(checked);
+  EXPECT_EQ(h.metainfo().num_pieces(), info.num_pieces());
+  EXPECT_EQ(leech->get_torrents().size(), 1u);
 }
 
 // A peer whose handshake stops before its peer id while the torrent has no

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 
@@ -295,6 +296,79 @@ TEST(SessionConnections, HalfOpenLimitQueuesConnects) {
   EXPECT_TRUE(wait_until([&] {
     std::lock_guard l(impl.m_mutex);
     return impl.m_half_open.empty() && impl.m_connection_queue.empty();
+  }));
+}
+
+namespace {
+
+// A peer on 127.0.0.`host` that never answers a connect: the accept queue of
+// its listening socket is full, so the kernel drops further connection
+// requests and a connect to it stays in progress.
+struct unanswering_peer {
+  explicit unanswering_peer(std::uint8_t host) : listener(std::make_shared<socket>(socket::tcp)) {
+    listener->listen(address(127, 0, 0, host, 0), 0);
+    filler.connect(listener->local_address());  // fills the queue of one
+  }
+  address where() const { return listener->local_address(); }
+  std::shared_ptr<socket> listener;
+  socket filler{socket::tcp, true};
+};
+
+}  // namespace
+
+TEST(SessionConnections, IpFilterClosesConnectedAndConnectingPeersAlike) {
+  session s(qf);
+  s.set_severity_level(alert::debug);
+  auto live = std::make_shared<socket>(socket::tcp);
+  live->listen(address(127, 0, 0, 20, 0), 4);
+  const address connected = live->local_address();
+  unanswering_peer silent(21);
+  const address connecting = silent.where();
+
+  torrent_handle h = s.add_torrent_by_info_hash("http://127.0.0.1:1/announce", hash_of(4), ".");
+  h.resume();
+  h.connect_peer(connected);
+  h.connect_peer(connecting);
+  std::shared_ptr<socket> accepted;
+  ASSERT_TRUE(wait_until([&] { return (accepted = live->accept()) != nullptr; }));
+  std::vector<peer_info> peers;
+  auto flags_of = [&](const address& a) {
+    for (const auto& p : peers)
+      if (p.ip == a) return int(p.flags & (peer_info::connecting | peer_info::queued));
+    return -1;
+  };
+  ASSERT_TRUE(wait_until([&] {
+    h.get_peer_info(peers);
+    return flags_of(connected) == 0 && flags_of(connecting) == peer_info::connecting;
+  }));
+  while (s.pop_alert()) {
+  }
+
+  ip_filter f;
+  f.add_rule(address(127, 0, 0, 20, 0), address(127, 0, 0, 21, 0), ip_filter::blocked);
+  s.set_ip_filter(f);
+  h.get_peer_info(peers);
+  EXPECT_TRUE(peers.empty());
+  EXPECT_EQ(s.status().num_peers, 0);
+  {
+    std::lock_guard l(s.impl().m_mutex);
+    EXPECT_TRUE(s.impl().m_half_open.empty());
+  }
+  std::vector<address> closed;
+  while (auto a = s.pop_alert())
+    if (auto* e = dynamic_cast<peer_error_alert*>(a.get())) {
+      EXPECT_EQ(e->msg(), "peer blocked by the IP filter");
+      closed.push_back(e->ip);
+    }
+  std::sort(closed.begin(), closed.end());
+  EXPECT_EQ(closed, (std::vector<address>{connected, connecting}));
+  // The connected peer sees the end of the stream after our handshake.
+  EXPECT_TRUE(wait_until([&] {
+    char buf[256];
+    int n;
+    while ((n = accepted->receive(buf, sizeof buf)) > 0) {
+    }
+    return n == 0;
   }));
 }
 

@@ -239,7 +239,7 @@ struct TorrentPieces : ::testing::Test {
     ses.m_alerts.set_severity(alert::debug);
     t = std::make_shared<torrent>(ses, &checker, three_files(), dir, address(), true, 16384);
     t->init_storage();
-    t->files_checked({});
+    t->files_checked({}, {});
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
 
@@ -298,7 +298,9 @@ TEST_F(TorrentPieces, MetadataIsTheInfoDictionary) {
   EXPECT_EQ(&t->metadata(), &m);  // built once
 }
 
-TEST_F(TorrentPieces, MetadataFromTheSwarmGoesToTheChecker) {
+// The torrent stays in the session with its connections; only the check of
+// its files goes to the checker, which hands the result back.
+TEST_F(TorrentPieces, MetadataFromTheSwarmIsCheckedOffToTheSide) {
   const torrent_metainfo full = three_files();
   const std::string raw = full.info_dictionary_bytes();
   auto bare = std::make_shared<torrent>(ses, &checker, "http://127.0.0.1:1/a", full.info_hash(), dir, address(),
@@ -318,9 +320,22 @@ TEST_F(TorrentPieces, MetadataFromTheSwarmGoesToTheChecker) {
   EXPECT_GT(bare->status().progress, 0.4f);
   EXPECT_TRUE(bare->received_metadata(raw.data(), half, 0, int(raw.size())));
   EXPECT_EQ(bare->metainfo().num_pieces(), 6);
-  EXPECT_TRUE(ses.m_torrents.empty());
+  EXPECT_EQ(ses.find_torrent(full.info_hash()), bare);
   ASSERT_EQ(checker.m_torrents.size(), 1u);
-  EXPECT_EQ(checker.m_torrents.front()->torrent_ptr, bare);
+  piece_checker_data& d = *checker.m_torrents.front();
+  EXPECT_EQ(d.torrent_ptr, nullptr);  // not the checker's
+  EXPECT_EQ(d.running.lock(), bare);
+  EXPECT_EQ(d.info.num_pieces(), 6);
+  EXPECT_EQ(checker.find_owned_torrent(full.info_hash()), nullptr);
+  EXPECT_EQ(bare->status().state, queued_for_checking);
+  EXPECT_FALSE(bare->are_files_checked());
+  // What the check finds is installed.
+  std::vector<bool> have(6, false);
+  have[4] = true;
+  bare->files_checked(have, {});
+  EXPECT_TRUE(bare->are_files_checked());
+  EXPECT_EQ(bare->status().state, connecting_to_tracker);
+  EXPECT_EQ(bare->num_have(), 1);
   std::string received;
   while (auto a = ses.m_alerts.get())
     if (dynamic_cast<metadata_received_alert*>(a.get())) received = a->msg();
