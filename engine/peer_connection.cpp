@@ -602,6 +602,14 @@ void peer_connection::second_tick() {
     abort_all_requests();
     if (m_attached) m_torrent->get_policy().unchoked(*this);
     m_last_piece = t;
+  } else if (m_attached && !m_disconnecting && has_metadata() && m_interesting && !m_peer_choked &&
+             m_download_queue.empty() && m_request_queue.empty()) {
+    // The peer lets us download and nothing is asked of it: its blocks were
+    // taken over by faster connections or arrived through others, or every
+    // block it could give was taken when it unchoked us. No message of the
+    // peer will prompt a new request, so the pipeline is filled again here,
+    // with what other connections gave back or the peer got since.
+    m_torrent->get_policy().unchoked(*this);
   }
 
   if (m_torrent && !m_connecting) m_extensions.second_tick(m_send, t);

@@ -171,6 +171,36 @@ class lying_seed {
   std::thread m_thread;
 };
 
+// A leech of a small torrent whose one peer claims every piece, unchokes
+// at once and never answers a request.
+struct silent_peer_leech {
+  temp_dir dir;
+  engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", {{"x.bin", 300000}}, 65536);
+  engine::sha1_hash ih = info.info_hash();
+  std::unique_ptr<engine::session> leech = make_session(3);
+  std::unique_ptr<lying_seed> silent;
+
+  // Until the leech has asked the peer for blocks and every request sent
+  // has arrived; false when that does not happen.
+  bool start() {
+    leech->add_torrent(info, dir.path / "leech").resume();
+    if (!wait_until([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); })) return false;
+    silent = std::make_unique<lying_seed>(ih, info.num_pieces(), true);
+    add_peer(*leech, ih, engine::address(127, 0, 0, 4, silent->port()));
+    return wait_until([&] { return silent->requests() > 0; }) &&
+           wait_until([&] { return silent->requests() == requested(); });
+  }
+
+  // Requests the leech sent and holds unanswered.
+  int requested() {
+    int n = 0;
+    with_torrent(*leech, ih, [&](engine::torrent& t) {
+      for (auto& [a, c] : t.peers()) n += c->download_queue_size();
+    });
+    return n;
+  }
+};
+
 }  // namespace
 
 // Corrupt data fails the hash check, the peer that sent it is banned, and
@@ -223,31 +253,18 @@ TEST(PeerTransfer, LyingPeerIsBannedAndFilesStayCorrect) {
 // to the picker and blocks are asked for anew (the pipeline was full
 // before, so every new request shows the time-out).
 TEST(PeerTransfer, SilentPeerGetsItsBlocksRequestedAgain) {
-  temp_dir dir;
-  const engine::torrent_metainfo info = make_torrent(dir.path / "seed", "payload", {{"x.bin", 300000}}, 65536);
-  const auto ih = info.info_hash();
-  auto leech = make_session(3);
-  leech->add_torrent(info, dir.path / "leech").resume();
-  ASSERT_TRUE(wait_until([&] { return with_torrent(*leech, ih, [](engine::torrent&) {}); }));
-  lying_seed silent(ih, info.num_pieces(), true);
-  add_peer(*leech, ih, engine::address(127, 0, 0, 4, silent.port()));
-  ASSERT_TRUE(wait_until([&] { return silent.requests() > 0; }));
+  silent_peer_leech s;
+  // The pipeline is full: no new request goes out before the time-out.
+  ASSERT_TRUE(s.start());
+  auto& leech = s.leech;
+  const auto& ih = s.ih;
+  lying_seed& silent = *s.silent;
 
   static std::atomic<int> offset{0};
   const auto base = std::chrono::steady_clock::now();
   with_torrent(*leech, ih, [&](engine::torrent& t) {
     for (auto& [a, c] : t.peers()) c->set_clock([base] { return base + std::chrono::seconds(offset.load()); });
   });
-  // Every request sent so far has arrived: the pipeline is full, and no new
-  // one goes out before the time-out.
-  const auto requested = [&] {
-    int n = 0;
-    with_torrent(*leech, ih, [&](engine::torrent& t) {
-      for (auto& [a, c] : t.peers()) n += c->download_queue_size();
-    });
-    return n;
-  };
-  ASSERT_TRUE(wait_until([&] { return silent.requests() == requested(); }));
   const int before = silent.requests();
   offset = 16;
   EXPECT_TRUE(wait_until([&] { return silent.requests() > before; }));
@@ -261,6 +278,23 @@ TEST(PeerTransfer, SilentPeerGetsItsBlocksRequestedAgain) {
     return back;
   };
   EXPECT_TRUE(wait_until(given_back));
+}
+
+// A connection the peer lets download, whose every block was taken away (by
+// a faster connection in the end game, or because the blocks came through
+// another peer), asks for blocks again by itself: nothing the peer sends
+// would prompt it, so it would sit idle for good.
+TEST(PeerTransfer, ConnectionLeftWithoutRequestsAsksAgain) {
+  silent_peer_leech s;
+  ASSERT_TRUE(s.start());
+  const int before = s.silent->requests();
+  with_torrent(*s.leech, s.ih, [&](engine::torrent& t) {
+    for (auto& [a, c] : t.peers()) {
+      while (!c->download_queue().empty()) c->cancel_request(c->download_queue().front());
+      while (!c->request_queue().empty()) c->cancel_request(c->request_queue().front());
+    }
+  });
+  EXPECT_TRUE(wait_until([&] { return s.silent->requests() > before; }));
 }
 
 // The bytes of a connection count once it is closed, in its torrent's totals

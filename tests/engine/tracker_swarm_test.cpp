@@ -1,9 +1,11 @@
-// Two sessions that know nothing of each other but the tracker: they meet
-// through opentracker on loopback and the torrent goes from one to the
-// other.
+// Sessions that know nothing of each other but the tracker: they meet
+// through opentracker on loopback and the torrent goes from the seed to the
+// others.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 
 #include "engine/session.h"
 #include "engine/torrent_handle.h"
@@ -19,6 +21,23 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 using engine_test::checked;
+
+namespace {
+
+// What a leech that did not finish holds: its missing pieces and, per
+// connection, the flags and both request queues.
+std::string describe(const torrent_handle& h) {
+  const torrent_status st = h.status();
+  std::string s = "lacks " + std::to_string(std::count(st.pieces.begin(), st.pieces.end(), false)) + " pieces;";
+  std::vector<peer_info> peers;
+  h.get_peer_info(peers);
+  for (const auto& p : peers)
+    s += " [" + p.ip.as_string() + " flags " + std::to_string(p.flags) + " requested " +
+         std::to_string(p.download_queue_length) + " asked " + std::to_string(p.upload_queue_length) + "]";
+  return s;
+}
+
+}  // namespace
 
 TEST(TrackerSwarm, TwoSessionsMeetOnlyThroughTheTracker) {
   if (!tracker_test::opentracker::available()) GTEST_SKIP() << "opentracker is not installed";
@@ -81,4 +100,72 @@ TEST(TrackerSwarm, TwoSessionsMeetOnlyThroughTheTracker) {
   const torrent_status st = hs.status();
   EXPECT_EQ(st.current_tracker, tracker.http_url());
   EXPECT_GE(st.num_complete, 1);
+}
+
+// One seed and 32 leeches of our own, each on its own address. The seed's
+// line is slower than the loopback between leeches, so a leech's fast
+// connections take blocks over from its seed connection at the end of each
+// piece; each leech keeps two connections (the seed and one other leech),
+// and a leech leaves the swarm as soon as it has everything. Every leech
+// must still end with the whole torrent: a connection whose blocks were all
+// taken over must ask the seed again.
+TEST(TrackerSwarm, EveryLeechFinishesWhenTheOthersLeave) {
+  if (!tracker_test::opentracker::available()) GTEST_SKIP() << "opentracker is not installed";
+  constexpr int leeches = 32;
+  tracker_test::temp_dir dir("qf-swarm");
+  const fs::path seed_dir = fs::path(dir.path()) / "seed";
+  const std::vector<swarm_fixture::file_spec> files = {{"one.bin", 16 << 20}};
+  const torrent_metainfo info = swarm_fixture::make_torrent(seed_dir, "t", files, 1 << 20, 23);
+
+  tracker_test::opentracker tracker({info.info_hash()});
+  if (!tracker.ready()) GTEST_SKIP() << "opentracker did not start";
+
+  auto seed = swarm_fixture::make_session(2);
+  ASSERT_TRUE(seed->is_listening());
+  torrent_handle hs = seed->add_torrent(info, seed_dir);
+  ASSERT_TRUE(checked(hs));
+  ASSERT_TRUE(hs.is_seed());
+  hs.replace_trackers({{tracker.http_url(), 0}});
+  hs.set_upload_limit(64000000);
+  hs.resume();
+  const address seed_address(127, 0, 0, 2, seed->listen_port());
+
+  std::vector<std::unique_ptr<session>> sessions;
+  std::vector<torrent_handle> handles;
+  for (int i = 0; i < leeches; ++i) {
+    const fs::path d = fs::path(dir.path()) / ("leech" + std::to_string(i));
+    fs::create_directories(d);
+    sessions.push_back(swarm_fixture::make_session(3 + i));
+    ASSERT_TRUE(sessions.back()->is_listening());
+    handles.push_back(sessions.back()->add_torrent(info, d));
+  }
+  for (auto& h : handles) {
+    ASSERT_TRUE(checked(h));
+    h.replace_trackers({{tracker.http_url(), 0}});
+    h.set_max_connections(2);
+    // Dialled at the first tick, before the tracker's reply fills the
+    // other place.
+    h.connect_peer(seed_address);
+    h.resume();
+  }
+
+  std::vector<bool> finished(leeches, false);
+  const bool done = swarm_fixture::wait_until(
+      [&] {
+        for (int i = 0; i < leeches; ++i) {
+          if (finished[i] || !handles[i].is_seed()) continue;
+          finished[i] = true;
+          handles[i].pause();
+        }
+        return std::find(finished.begin(), finished.end(), false) == finished.end();
+      },
+      90s);
+  std::string stuck;
+  for (int i = 0; i < leeches; ++i)
+    if (!finished[i]) stuck += "leech " + std::to_string(i) + " " + describe(handles[i]) + "\n";
+  ASSERT_TRUE(done) << stuck;
+  for (int i = 0; i < leeches; ++i)
+    EXPECT_TRUE(swarm_fixture::same_files(seed_dir / "t", fs::path(dir.path()) / ("leech" + std::to_string(i)) / "t",
+                                          files))
+        << i;
 }
