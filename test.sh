@@ -73,7 +73,7 @@ done
 case $mode in
   asan) export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
          LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" ;;
-  tsan) export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ;;
+  tsan) export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp" ;;
 esac
 cd "$build"
 ctest -j "$jobs" --output-on-failure --timeout 600 "${ctest_args[@]}"
