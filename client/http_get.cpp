@@ -73,6 +73,7 @@ class HttpTransfer {
     curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, settings.connect_timeout_ms);
     curl_easy_setopt(m_easy, CURLOPT_TIMEOUT_MS, settings.total_timeout_ms);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    if (!settings.ca_file.empty()) curl_easy_setopt(m_easy, CURLOPT_CAINFO, settings.ca_file.c_str());
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_error);
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &HttpTransfer::Write);
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);

@@ -32,6 +32,8 @@ class HttpCancel {
 struct HttpSettings {
   long connect_timeout_ms = 20000;
   long total_timeout_ms = 0;  // 0: none
+  // The certificates an https server's must lead to; empty: the system's.
+  std::string ca_file;
 };
 
 // The final response's head, after any redirects.

@@ -4,6 +4,7 @@
 #include "client/common/paths.h"
 #include "client/ip_filter_file.h"
 #include "client/options_model.h"
+#include "client/update_check.h"
 #include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
 #include "dht/dht_service.h"
@@ -167,6 +168,11 @@ void MainWindowCore::GiveTorrentDefaults(TorrentItem& torrent) {
 MainWindowCore::~MainWindowCore() { Shutdown(); }
 
 void MainWindowCore::OnCreate() {
+  // Links are taken once there is a private folder for their downloads.
+  if (!m_netJobs.Folder().empty()) {
+    m_adder.downloads = m_netJobs.Workers();
+    m_adder.download_folder = m_netJobs.Folder();
+  }
   m_interval = ReadInterval(m_profile);
   LoadSettings();
   StartSession();
@@ -310,6 +316,9 @@ void MainWindowCore::StopSession() {
 void MainWindowCore::Shutdown() {
   if (m_shutDown) return;
   m_shutDown = true;
+  // No job reports from here on.
+  m_adder.downloads = nullptr;
+  m_netJobs.Close();
   if (!m_startup.session_only) {
     if (m_store || !m_unloadedTorrents) m_list.Save(m_store ? std::filesystem::path() : ListFile());
     else SaveKeepingUnloaded();
@@ -353,6 +362,13 @@ MainTimerResult MainWindowCore::Tick() {
 void MainWindowCore::AppendTorrentLog(TorrentItem&, const std::wstring&) {}
 void MainWindowCore::MetadataReceived(TorrentItem&) {}
 void MainWindowCore::AppendDownloadsLog(const std::wstring&) {}
+
+void MainWindowCore::CheckForUpdate() {
+  NetWorkers* workers = m_netJobs.Workers();
+  if (!workers) return;
+  StartUpdateCheck(*workers, UpdateCheckRequestFor(m_profile),
+                   [this](const std::wstring& line) { PostToGui([this, line] { AddLogLine(line); }); });
+}
 
 std::filesystem::path MainWindowCore::IpFilterFile() const {
   return std::filesystem::path(m_dataFolder) / kIpFilterFileName;

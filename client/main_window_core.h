@@ -19,6 +19,7 @@
 #include "client/settings.h"
 #include "client/torrent_adder.h"
 #include "client/torrent_queue.h"
+#include "client/url_download_jobs.h"
 #include "dht/node_core.h"
 #include "engine/dht_link.h"
 #include "platform/profile.h"
@@ -175,6 +176,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void MetadataReceived(TorrentItem& torrent) override;
   void AppendDownloadsLog(const std::wstring& name) override;
   void BanPeer(const engine::address& peer) override { m_filter.BanPeer(peer); }
+  // Blocks a.b.c.1 to a.b.c.255 around the peer (the peers list's "ban
+  // range").
+  void BanPeerRange(const engine::address& peer) { m_filter.BanPeerRange(peer); }
 
   // TorrentAdderHost.
   bool CreateTorrentRow(TorrentItem& torrent) override { return m_host.CreateTorrentRow(torrent); }
@@ -185,6 +189,13 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   }
   // New torrents: files, links, info-hashes.
   TorrentAdder& Adder() { return m_adder; }
+  // A link to a .torrent: downloaded on a worker, then added and the
+  // download deleted. False when no download started (no link, no engine
+  // window yet, or shut down).
+  bool OpenTorrentUrl(const std::string& url) { return m_adder.OpenTorrentUrl(url); }
+  // Asks the maker's server ("Update URL" of the profile) on a worker; the
+  // answer, if any, comes as a log line.
+  void CheckForUpdate();
 
   // TorrentEvents.
   void TorrentStarted(TorrentItem& torrent, int status) override;
@@ -249,6 +260,8 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   TorrentQueue m_queue;
   MainTimer m_timer;
   TorrentAdder m_adder;
+  // URL downloads and update checks; closed first at shut-down.
+  UrlDownloadJobs m_netJobs;
   std::wstring m_statusText;
   // Torrent files of the data folder that did not load: their sections of
   // the list file are kept at the end of the run.

@@ -37,7 +37,7 @@ std::optional<std::wstring> UpdateCheckLine(std::string_view reply, int own_buil
 struct UpdateCheckRequest {
   std::string url;
   int own_build = 0;  // CVersionsInfo().GetRevision()
-  HttpSettings http{20000, 30000};
+  HttpSettings http{20000, 30000, {}};
 };
 
 // The program's check: the URL from `profile`, the build from CVersionsInfo.

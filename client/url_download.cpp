@@ -2,10 +2,14 @@
 
 #include "client/common/tick.h"
 #include "client/wide_text.h"
-#include "platform/atomic_file.h"
 #include "platform/clock.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 namespace client {
 
@@ -106,12 +110,45 @@ class DownloadReceiver : public HttpReceiver {
   std::uint32_t m_last_report = 0;
 };
 
+// Writes a new file of its own, never one that is there already nor what a
+// planted link points at; false (and no file) when that fails.
+bool WriteNewFile(const std::filesystem::path& file, std::string_view bytes) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = true;
+  while (ok && !bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) bytes.remove_prefix(std::size_t(n));
+  }
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) ::unlink(file.c_str());
+  return ok;
+}
+
+// The download under its name in `folder`; when that name is taken (another
+// download of the same name waits to be added), in a new folder of its own
+// inside `folder`. None when it could not be written.
+std::optional<std::filesystem::path> SaveDownload(const std::filesystem::path& folder, const std::string& name,
+                                                  std::string_view bytes) {
+  std::filesystem::path file = folder / name;
+  if (WriteNewFile(file, bytes)) return file;
+  if (errno != EEXIST) return std::nullopt;
+  std::string own = (folder / "XXXXXX").string();
+  if (!::mkdtemp(own.data())) return std::nullopt;
+  file = std::filesystem::path(own) / name;
+  if (WriteNewFile(file, bytes)) return file;
+  ::rmdir(own.c_str());
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string TorrentFileNameFor(std::string_view url, std::string_view content_disposition) {
   std::string_view name;
   const auto given = DispositionFileName(content_disposition);
-  if (given && given->find_first_of(":\\<>?/") == std::string_view::npos)
+  if (given && given->find_first_of(std::string_view(":\\<>?/\0", 7)) == std::string_view::npos)
     name = *given;
   else
     name = AfterLast(AfterLast(UrlObjectFileName(url), '='), '?');
@@ -152,13 +189,13 @@ void DownloadTorrentThreadProc(const DownloadRequest& request, const DownloadPos
     case HttpOutcome::Done:
       break;
   }
-  const std::filesystem::path file = request.temp_folder / receiver.Name();
-  if (!platform::write_file_atomically(file, receiver.Data(), 0600)) {
-    log(L"Download failed. Cannot write " + Utf8ToWide(file.string()));
+  const std::optional<std::filesystem::path> file = SaveDownload(request.temp_folder, receiver.Name(), receiver.Data());
+  if (!file) {
+    log(L"Download failed. Cannot write " + Utf8ToWide((request.temp_folder / receiver.Name()).string()));
     return;
   }
   log(L"Download finished, " + std::to_wstring(receiver.Data().size() / 1024) + L" KBytes");
-  if (posts.open_torrent_file) posts.open_torrent_file(file);
+  if (posts.open_torrent_file) posts.open_torrent_file(*file);
 }
 
 bool StartTorrentDownload(NetWorkers& workers, DownloadRequest request, DownloadPosts posts) {

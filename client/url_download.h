@@ -47,7 +47,7 @@ struct DownloadPosts {
 };
 
 // The saved file's name. A Content-Disposition "filename=" is used unless
-// it holds one of :\<>?/ ; otherwise the URL's object name counts, cut
+// it holds one of :\<>?/ or a NUL; otherwise the URL's object name counts, cut
 // after its last '=' and then after its last '?'. ".torrent" is appended
 // unless the name ends in it (case counts).
 std::string TorrentFileNameFor(std::string_view url, std::string_view content_disposition);

@@ -1,5 +1,6 @@
 #include "client/wx/CTorrentAnzeige.h"
 
+#include "client/browser.h"
 #include "client/common/icon_resources.h"
 #include "client/common/wx/icons.h"
 #include "client/wx/COptionsDialog.h"
@@ -49,6 +50,10 @@ void CTorrentAnzeige::PostOpenTorrentFile(const std::string& path, bool delete_s
   wxQueueEvent(this, event);
 }
 
+bool CTorrentAnzeige::OpenUrl(const std::string& url, bool via_browser) {
+  return client::OpenUrl(m_ui, url, via_browser);
+}
+
 void CTorrentAnzeige::ShowOptions() {
   if (ShowOptionsDialog(this, true, std::filesystem::path(m_core->DataFolderPath()) / client::kDestinationsFileName))
     OptionsAccepted();
@@ -88,7 +93,11 @@ std::optional<client::SaveFolderChoice> CTorrentAnzeige::AskSaveFolder(const cli
 }
 
 void CTorrentAnzeige::PostToGui(std::function<void()> work) {
-  CallAfter([work = std::move(work)] { work(); });
+  // Work that arrives after the shut-down (the window is about to go) is
+  // dropped: the program's state it would touch is gone.
+  CallAfter([this, work = std::move(work)] {
+    if (!m_shutDown) work();
+  });
 }
 
 void CTorrentAnzeige::OnTimer(wxTimerEvent&) {

@@ -41,6 +41,17 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   // of the path.
   void PostOpenTorrentFile(const std::string& path, bool delete_source = false);
 
+  // A link to a .torrent (a drop, the menu): downloaded on a worker, whose
+  // log lines and finished file come back as queued events; the file is
+  // then added and deleted. False when no download started. Closing the
+  // window aborts and joins the running downloads.
+  bool OpenTorrentUrl(const std::string& url) { return m_core->OpenTorrentUrl(url); }
+  // "Check for Update": asked on a worker; the answer comes as a log line.
+  void CheckForUpdate() { m_core->CheckForUpdate(); }
+  // Opens a web page in the desktop's default browser. Both forms go there:
+  // the desktop keeps no browser for "http" apart from its default one.
+  bool OpenUrl(const std::string& url, bool via_browser);
+
   // The options dialog ("Options" of the window's menu); with OK the
   // settings are read again and applied (OptionsAccepted).
   void ShowOptions();

@@ -9,12 +9,15 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -40,6 +43,20 @@ inline bool wait_until(const std::function<bool()>& condition,
       },
       deadline, std::chrono::milliseconds(5));
   return met;
+}
+
+// A TCP socket listening on 127.0.0.1 at a port the kernel picked.
+inline int loopback_listener(std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  port = ntohs(sa.sin_port);
+  ::listen(fd, 16);
+  return fd;
 }
 
 class http_test_server {
@@ -95,15 +112,7 @@ class http_test_server {
   using handler = std::function<void(const std::string& path, connection& c)>;
 
   explicit http_test_server(handler h) : m_handler(std::move(h)) {
-    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    m_port = ntohs(sa.sin_port);
-    ::listen(m_fd, 16);
+    m_fd = loopback_listener(m_port);
     m_accept_thread = std::thread([this] { accept_loop(); });
   }
   ~http_test_server() {
@@ -167,6 +176,59 @@ class http_test_server {
   std::vector<std::string> m_requests;
   std::thread m_accept_thread;
   std::list<std::thread> m_connection_threads;  // touched by the accept thread only, then by the destructor
+};
+
+// An https server on 127.0.0.1 (Python's http.server with the given
+// certificate and key) that answers every GET with `body`. The test makes
+// the listening socket, so the port is known before the server runs; the
+// server ends with the object.
+class https_test_server {
+ public:
+  https_test_server(const std::filesystem::path& cert, const std::filesystem::path& key, const std::string& body) {
+    m_fd = loopback_listener(m_port);  // inherited by the server
+    static const char* const script =
+        "import http.server, socket, ssl, sys\n"
+        "body = sys.argv[4].encode()\n"
+        "class H(http.server.BaseHTTPRequestHandler):\n"
+        "    def do_GET(self):\n"
+        "        self.send_response(200)\n"
+        "        self.send_header('Content-Length', str(len(body)))\n"
+        "        self.end_headers()\n"
+        "        self.wfile.write(body)\n"
+        "    def log_message(self, *args):\n"
+        "        pass\n"
+        "server = http.server.HTTPServer(('127.0.0.1', 0), H, bind_and_activate=False)\n"
+        "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+        "context.load_cert_chain(sys.argv[2], sys.argv[3])\n"
+        "server.socket = context.wrap_socket(socket.socket(fileno=int(sys.argv[1])), server_side=True)\n"
+        "server.serve_forever()\n";
+    const std::string fd = std::to_string(m_fd);
+    const std::string cert_text = cert.string(), key_text = key.string();
+    const char* argv[] = {"/usr/bin/python3", "-c", script, fd.c_str(), cert_text.c_str(), key_text.c_str(),
+                          body.c_str(), nullptr};
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::execv(argv[0], const_cast<char* const*>(argv));
+      ::_exit(127);
+    }
+  }
+  ~https_test_server() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGTERM);
+      ::waitpid(m_pid, nullptr, 0);
+    }
+    ::close(m_fd);
+  }
+  https_test_server(const https_test_server&) = delete;
+  https_test_server& operator=(const https_test_server&) = delete;
+
+  bool ok() const { return m_pid > 0 && m_port != 0; }
+  std::string url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(m_port) + path; }
+
+ private:
+  int m_fd = -1;
+  std::uint16_t m_port = 0;
+  pid_t m_pid = -1;
 };
 
 }  // namespace client_test

@@ -176,6 +176,21 @@ TEST_F(IpFilterKeeperTest, StartUpAndShutDownInFileMode) {
   EXPECT_FALSE(keeper.SaveIpFilter(file));
 }
 
+TEST_F(IpFilterKeeperTest, RangeBanRoundTripThroughTheFile) {
+  keeper.CreateFilter();
+  keeper.SetSession(&session);
+  keeper.BanPeerRange(A("1.2.3.4"));
+  ASSERT_TRUE(keeper.SaveIpFilter(file));
+  EXPECT_EQ(client_test::temp_folder::read(file), kComment +
+                                                      "0.0.0.0 - 1.2.3.0, 128,\r\n"
+                                                      "1.2.3.1 - 1.2.4.0, 1,\r\n"
+                                                      "1.2.4.0 - 255.255.255.255, 128,\r\n");
+  client::IpFilterKeeper next([](const std::wstring&) {});
+  next.CreateFilter();
+  ASSERT_TRUE(next.LoadIpFilter(file));
+  EXPECT_EQ(next.Filter()->export_filter(), keeper.Filter()->export_filter());
+}
+
 // The filter in the store's ip_filter table (needs the test server).
 class IpFilterOnDatabase : public store_test::StoreServerTest {};
 

@@ -43,7 +43,7 @@ std::vector<std::wstring> Check(const std::string& url, long timeout_ms = 10000)
   std::mutex mutex;
   std::vector<std::wstring> lines;
   client::NetWorkers workers;
-  client::StartUpdateCheck(workers, {url, 55, {2000, timeout_ms}}, [&](const std::wstring& line) {
+  client::StartUpdateCheck(workers, {url, 55, {2000, timeout_ms, {}}}, [&](const std::wstring& line) {
     std::lock_guard<std::mutex> lock(mutex);
     lines.push_back(line);
   });

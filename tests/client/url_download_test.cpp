@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <future>
 
 using client::DownloadTorrentThreadProc;
@@ -90,17 +91,53 @@ TEST_F(UrlDownload, FollowsRedirectsAndHandsTheFileOn) {
   const std::string body = Bytes(3000);
   http_test_server server([&](const std::string& path, http_test_server::connection& c) {
     if (path == "/get.php?id=abc")
-      c.reply("302 Found", "Location: /files/real\r\n", "moved");
+      c.reply("302 Found", "Location: /moved\r\n", "moved");
+    else if (path == "/moved")
+      c.reply("301 Moved Permanently", "Location: /files/real\r\n", "");
     else if (path == "/files/real")
       c.reply("200 OK", "", body);
+    else if (path.starts_with("/loop"))  // never ends
+      c.reply("307 Temporary Redirect", "Location: /loop" + std::to_string(path.size()) + "\r\n", "");
   });
   Download(server.url("/get.php?id=abc"));
   EXPECT_EQ(rec.lines(), (std::vector<std::wstring>{L"Connecting to server ...", L"Download finished, 2 KBytes"}));
   ASSERT_EQ(rec.files(), std::vector<fs::path>{temp / "abc.torrent"});
   EXPECT_EQ(client_test::temp_folder::read(temp / "abc.torrent"), body);
   const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 3u);
   for (const auto& r : requests) EXPECT_NE(r.find("\r\nUser-Agent: Quillfern\r\n"), std::string::npos) << r;
+
+  // A chain that never ends is given up.
+  Download(server.url("/loop"));
+  EXPECT_EQ(rec.lines().back().rfind(L"Download failed. ", 0), 0u) << rec.lines().back();
+  EXPECT_EQ(rec.files().size(), 1u);
+}
+
+// A second download of the same name, while the first waits to be added,
+// and a link planted under the name: each download is a new file of its
+// own, and nothing is written through the link.
+TEST_F(UrlDownload, SavesEachDownloadAsANewFileOfItsOwn) {
+  http_test_server server([&](const std::string& path, http_test_server::connection& c) {
+    c.reply("200 OK", "", path == "/a/same.torrent" ? "first" : "second");
+  });
+  Download(server.url("/a/same.torrent"));
+  Download(server.url("/b/same.torrent"));
+  ASSERT_EQ(rec.files().size(), 2u);
+  EXPECT_EQ(rec.files()[0], temp / "same.torrent");
+  EXPECT_EQ(rec.files()[1].filename(), "same.torrent");
+  EXPECT_EQ(rec.files()[1].parent_path().parent_path(), temp.path());
+  EXPECT_EQ(client_test::temp_folder::read(rec.files()[0]), "first");
+  EXPECT_EQ(client_test::temp_folder::read(rec.files()[1]), "second");
+  EXPECT_EQ(fs::status(rec.files()[1]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+  client_test::temp_folder victim("qf_victim_");
+  const fs::path target = victim.put("bashrc", "mine");
+  fs::create_symlink(target, temp / "planted.torrent");
+  Download(server.url("/planted.torrent"));
+  ASSERT_EQ(rec.files().size(), 3u);
+  EXPECT_NE(rec.files()[2], temp / "planted.torrent");
+  EXPECT_EQ(client_test::temp_folder::read(target), "mine");
+  EXPECT_EQ(client_test::temp_folder::read(rec.files()[2]), "second");
 }
 
 TEST_F(UrlDownload, NamesAndFailures) {
@@ -126,15 +163,9 @@ TEST_F(UrlDownload, NamesAndFailures) {
   EXPECT_EQ(rec.lines().back().rfind(L"Download failed. ", 0), 0u) << rec.lines().back();
 
   // Nothing listens on a port that was just given up.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  const std::string nobody = "http://127.0.0.1:" + std::to_string(ntohs(sa.sin_port)) + "/x.torrent";
+  std::uint16_t free_port = 0;
+  ::close(client_test::loopback_listener(free_port));
+  const std::string nobody = "http://127.0.0.1:" + std::to_string(free_port) + "/x.torrent";
   Download(nobody);
   EXPECT_EQ(rec.lines().back(), W(nobody) + L" download failed (no server connection)");
 
@@ -163,6 +194,41 @@ TEST_F(UrlDownload, StopsAfterFiveMebibytes) {
   ASSERT_EQ(rec.files().size(), 1u);
   EXPECT_EQ(fs::file_size(rec.files()[0]), 5242880u + 1024u);
   EXPECT_LT(sent.load(), 16u * 1024 * 1024);
+
+  // A reply of 6 MB that says so is cut at the same place.
+  http_test_server sized([&](const std::string&, http_test_server::connection& c) {
+    c.reply("200 OK", "", Bytes(6 * 1024 * 1024));
+  });
+  Download(sized.url("/six.torrent"));
+  EXPECT_EQ(rec.lines().back(), L"Download finished, 5121 KBytes");
+  ASSERT_EQ(rec.files().size(), 2u);
+  EXPECT_EQ(client_test::temp_folder::read(rec.files()[1]), Bytes(5242880 + 1024));
+}
+
+// An https server with a certificate made for this test: refused while the
+// certificate is unknown, downloaded once it is trusted.
+TEST_F(UrlDownload, HttpsWithASelfSignedCertificate) {
+  if (!fs::exists("/usr/bin/openssl") || !fs::exists("/usr/bin/python3"))
+    GTEST_SKIP() << "openssl and python3 make the test's https server";
+  const fs::path cert = temp / "cert.pem", key = temp / "key.pem";
+  const std::string make = "/usr/bin/openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                           "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key.string() +
+                           " -out " + cert.string() + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  client_test::https_test_server server(cert, key, Bytes(3000));
+  ASSERT_TRUE(server.ok());
+  const std::string url = server.url("/secure.torrent");
+  client::HttpCancel cancel;
+  DownloadTorrentThreadProc({url, temp.path(), {}}, posts, cancel);
+  EXPECT_EQ(rec.lines().back().rfind(L"Download failed. ", 0), 0u) << rec.lines().back();
+  EXPECT_TRUE(rec.files().empty());
+
+  client::HttpSettings trusting;
+  trusting.ca_file = cert.string();
+  DownloadTorrentThreadProc({url, temp.path(), trusting}, posts, cancel);
+  EXPECT_EQ(rec.lines().back(), L"Download finished, 2 KBytes");
+  ASSERT_EQ(rec.files(), std::vector<fs::path>{temp / "secure.torrent"});
+  EXPECT_EQ(client_test::temp_folder::read(temp / "secure.torrent"), Bytes(3000));
 }
 
 TEST_F(UrlDownload, ReportsProgressWithAndWithoutSize) {
