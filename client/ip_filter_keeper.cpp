@@ -40,6 +40,12 @@ void IpFilterKeeper::BanPeerRange(const engine::address& peer) {
   Ban(engine::address(net | 1, 0), engine::address(net | 255, 0));
 }
 
+void IpFilterKeeper::ClearBanList() {
+  if (!m_filter) return;
+  CreateFilter();
+  ApplyToSession();
+}
+
 void IpFilterKeeper::Ban(engine::address first, engine::address last) {
   if (!m_session || !m_filter) return;
   m_filter->add_rule(first, last, engine::ip_filter::blocked);

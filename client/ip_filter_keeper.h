@@ -56,6 +56,9 @@ class IpFilterKeeper {
   // stays as it was) and applies the filter; nothing without a session or a
   // filter.
   void BanPeerRange(const engine::address& peer);
+  // "Clear ban list": a new filter that allows everything replaces the old
+  // one and goes to the session. Nothing without a filter.
+  void ClearBanList();
 
  private:
   void Ban(engine::address first, engine::address last);

@@ -179,6 +179,8 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // Blocks a.b.c.1 to a.b.c.255 around the peer (the peers list's "ban
   // range").
   void BanPeerRange(const engine::address& peer) { m_filter.BanPeerRange(peer); }
+  // "Clear ban list" (offered while a filter exists).
+  void ClearBanList() { m_filter.ClearBanList(); }
 
   // TorrentAdderHost.
   bool CreateTorrentRow(TorrentItem& torrent) override { return m_host.CreateTorrentRow(torrent); }

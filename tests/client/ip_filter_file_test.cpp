@@ -137,6 +137,11 @@ TEST_F(IpFilterKeeperTest, BansReachTheSession) {
                                 {"7.8.10.0", "255.255.255.255", 0}});
   EXPECT_EQ(keeper.Filter()->export_filter(), expected);
   EXPECT_EQ(SessionFilter(), expected);
+
+  // "Clear ban list" lifts every rule, in the session too.
+  keeper.ClearBanList();
+  EXPECT_EQ(keeper.Filter()->export_filter(), ip_filter().export_filter());
+  EXPECT_EQ(SessionFilter(), ip_filter().export_filter());
 }
 
 TEST_F(IpFilterKeeperTest, MissingSessionOrFilterDoesNothing) {
@@ -144,6 +149,8 @@ TEST_F(IpFilterKeeperTest, MissingSessionOrFilterDoesNothing) {
   keeper.BanPeerRange(A("1.2.3.4"));
   keeper.SetSession(&session);
   keeper.BanPeerRange(A("1.2.3.4"));  // no filter
+  keeper.ClearBanList();
+  EXPECT_EQ(keeper.Filter(), nullptr);
   EXPECT_FALSE(keeper.LoadIpFilter(file));
   EXPECT_FALSE(keeper.SaveIpFilter(file));
   keeper.SetSession(nullptr);
