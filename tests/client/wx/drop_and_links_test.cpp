@@ -10,6 +10,7 @@
 #include "tests/client/http_test_server.h"
 #include "tests/gui_support/gui_harness.h"
 
+#include <wx/dataobj.h>
 #include <wx/weakref.h>
 
 #include <filesystem>
@@ -19,6 +20,20 @@ namespace fs = std::filesystem;
 using client_test::http_test_server;
 
 namespace {
+
+// The data of a drop as GTK hands it over at the drop.
+class ScriptedDrop : public CPlatsch {
+ public:
+  ScriptedDrop(wxWindow* window, client::TorrentAdder& adder, std::string data)
+      : CPlatsch(window, adder), m_data(std::move(data)) {}
+  bool GetData() override {
+    static_cast<wxCustomDataObject*>(GetDataObject())->SetData(m_data.size(), m_data.data());
+    return true;
+  }
+
+ private:
+  std::string m_data;
+};
 
 struct DropFixture : ::testing::Test {
   client_test::temp_folder dir{"qf_drop_"};
@@ -53,12 +68,14 @@ TEST_F(DropFixture, AFileAndALinkDroppedTogetherAreBothAdded) {
   ASSERT_TRUE(window->Create({40, 40, 540, 340}));
   window->Show();
   ASSERT_NE(window->Core().Session(), nullptr);
-  auto* target = dynamic_cast<CPlatsch*>(window->ClientArea()->GetDropTarget());
-  ASSERT_NE(target, nullptr);
+  ASSERT_NE(dynamic_cast<CPlatsch*>(window->ClientArea()->GetDropTarget()), nullptr);
 
+  // As a file manager and a browser send them, NUL-terminated.
   const std::string uri_list = "file://" + (dir / "local%20file.torrent").string() + "\r\n" +
-                               server.url("/get?id=linked") + "\r\n";
-  EXPECT_EQ(target->Dropped(uri_list, wxDragCopy), wxDragCopy);
+                               server.url("/get?id=linked") + "\r\n" + std::string(1, '\0');
+  auto* target = new ScriptedDrop(window, window->Core().Adder(), uri_list);
+  window->ClientArea()->SetDropTarget(target);
+  EXPECT_EQ(target->OnData(10, 10, wxDragCopy), wxDragCopy);
   ASSERT_TRUE(gui_test::PumpUntil([&] { return window->Core().List().Count() == 2; }));
   const fs::path data = dir / "Torrents";
   EXPECT_EQ(client_test::temp_folder::read(data / "local file.torrent"), client_test::temp_folder::read(local));
