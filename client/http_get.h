@@ -32,7 +32,7 @@ class HttpCancel {
 struct HttpSettings {
   long connect_timeout_ms = 20000;
   long total_timeout_ms = 0;  // 0: none
-  // The certificates an https server's must lead to; empty: the system's.
+  // The certificates trusted for https (a PEM file); empty: the system's.
   std::string ca_file;
 };
 
