@@ -127,6 +127,19 @@ TEST(TorrentDetailDialog, ShowsTheTorrentLooksUpHostsAndOkReAddsChangedFiles) {
   EXPECT_EQ(trackers->GetCellText(0, client::kTrackerIp), "127.0.0.1");
   EXPECT_EQ(trackers->GetCellText(1, client::kTrackerIp), "");
 
+  // A double click below the rows adds one and edits its URL; the typed
+  // URL is looked up.
+  wxWindow* rows = trackers->ItemsWindow();
+  EXPECT_EQ(gui_test::ClickAt(rows, {40, rows->GetClientSize().y - 10}, "2"), 0);
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return trackers->GetEditBox() != nullptr; }));
+  EXPECT_EQ(trackers->GetCellText(2, client::kTrackerUrl), "http://");
+  EXPECT_EQ(trackers->GetCellText(2, client::kTrackerTier), "0");
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return wxWindow::FindFocus() == trackers->GetEditBox(); }));
+  EXPECT_EQ(gui_test::RunAndPump({"xdotool", "key", "ctrl+a"}), 0);
+  EXPECT_EQ(gui_test::RunAndPump({"xdotool", "type", "--delay", "15", "http://127.0.0.7/announce"}), 0);
+  EXPECT_EQ(gui_test::RunAndPump({"xdotool", "key", "Return"}), 0);
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return trackers->GetCellText(2, client::kTrackerIp) == "127.0.0.7"; }));
+
   // Real clicks: the peer ratio's "+", then the second file unchecked.
   EXPECT_EQ(gui_test::Click(dialog->FindWindow(id::kPeerRatioUp)), 0);
   ASSERT_TRUE(gui_test::PumpUntil([&] { return Text(dialog, id::kPeerRatio) == "1.00"; }));
@@ -142,6 +155,12 @@ TEST(TorrentDetailDialog, ShowsTheTorrentLooksUpHostsAndOkReAddsChangedFiles) {
   EXPECT_TRUE(f.item->ReAddPending());
   EXPECT_EQ(f.item->m_peerRatio, 1.0);
   EXPECT_EQ(f.item->m_downloadLimit, 51200);
+  // Back in the engine with the trackers as edited.
+  f.item->StepReAdd();
+  ASSERT_FALSE(f.item->ReAddPending());
+  ASSERT_EQ(f.Engine().trackers.size(), 3u);
+  EXPECT_EQ(f.Engine().trackers[2].url, "http://127.0.0.7/announce");
+  EXPECT_EQ(f.Engine().filtered, (std::vector<bool>{false, false, false}));  // piece 1 is c.jpg's too
   EXPECT_EQ(f.Profile().GetProfileInt("Configuration", "TL01", 0), dialog->TrackerList()->GetColumnWidth(0));
   EXPECT_EQ(f.Profile().GetProfileInt("Configuration", "FL03", 0), dialog->FileList()->GetColumnWidth(2));
   EXPECT_EQ(f.Profile().GetProfileInt("Configuration", "TL04", 0), 20);
