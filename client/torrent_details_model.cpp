@@ -113,7 +113,7 @@ RatioRead ReadRatio(std::wstring_view text) {
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
   if (ec == std::errc::result_out_of_range) return {RatioRead::Refused, 0};
   if (ec != std::errc() || end == digits.data()) return {};
-  if (!std::isfinite(value) || value < 0 || std::signbit(value)) return {RatioRead::Refused, 0};
+  if (!(value <= kMaxRatio) || value < 0 || std::signbit(value)) return {RatioRead::Refused, 0};
   return {RatioRead::Value, value};
 }
 
@@ -324,7 +324,7 @@ int TorrentDetailsModel::Step(int button) {
     const std::int64_t step = std::max<std::int64_t>(1024, std::int64_t(rate / 10));
     std::int64_t value = LimitValue(edit);
     if (up) {
-      if (value < kLimitStepCeiling) value += step;
+      if (value < kLimitStepCeiling) value = std::min<std::int64_t>(value + step, kMaxLimitKb * 1024);
     } else if (value >= 0) {
       value = step > value ? -1 : value - step;
     }
@@ -514,7 +514,7 @@ std::optional<DetailsProblem> TorrentDetailsModel::Check() const {
     return DetailsProblem{id::kSeedingTime, L"Please enter a seeding time from 0 to 4294967 seconds."};
   for (int control : {id::kSeedingRatio, id::kPeerRatio})
     if (ReadRatio(EditText(control)).kind == RatioRead::Refused)
-      return DetailsProblem{control, L"Please enter a ratio of 0 or more."};
+      return DetailsProblem{control, L"Please enter a ratio from 0 to 1000000."};
   return std::nullopt;
 }
 

@@ -37,6 +37,8 @@ TEST(DetailsConversions, NumbersAreReadInRangeOrRefused) {
   EXPECT_EQ(client::ReadRatio(L"off").kind, RatioRead::None);
   EXPECT_EQ(client::ReadRatio(L"-1").kind, RatioRead::Refused);
   EXPECT_EQ(client::ReadRatio(L"1e400").kind, RatioRead::Refused);
+  EXPECT_EQ(client::ReadRatio(L"1e300").kind, RatioRead::Refused);  // no float holds it
+  EXPECT_EQ(client::ReadRatio(L"1000000").kind, RatioRead::Value);
 
   EXPECT_EQ(client::LimitText(-1), L"auto");
   EXPECT_EQ(client::LimitText(1023), L"0");
