@@ -67,6 +67,9 @@ class EngineTorrentControl : public TorrentControl {
   void filter_pieces(const engine::sha1_hash& torrent, const std::vector<bool>& pieces) override {
     Find(torrent).filter_pieces(pieces);
   }
+  void filter_files(const engine::sha1_hash& torrent, const std::vector<bool>& files) override {
+    Find(torrent).filter_files(files);
+  }
 
  private:
   // The engine handle of the torrent; a null handle (whose every call

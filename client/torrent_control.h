@@ -70,6 +70,9 @@ class TorrentControl {
   // One flag per piece, true = not wanted.
   virtual std::vector<bool> filtered_pieces(const engine::sha1_hash& torrent) const = 0;
   virtual void filter_pieces(const engine::sha1_hash& torrent, const std::vector<bool>& pieces) = 0;
+  // One flag per file, true = not wanted; a piece shared with a wanted
+  // file stays wanted.
+  virtual void filter_files(const engine::sha1_hash& torrent, const std::vector<bool>& files) = 0;
 };
 
 // A torrent of a TorrentControl: a small value, copied freely. The null
@@ -109,6 +112,7 @@ class TorrentHandle {
   engine::entry build_resume_data() const { return Control().build_resume_data(m_info_hash); }
   std::vector<bool> filtered_pieces() const { return Control().filtered_pieces(m_info_hash); }
   void filter_pieces(const std::vector<bool>& pieces) const { Control().filter_pieces(m_info_hash, pieces); }
+  void filter_files(const std::vector<bool>& files) const { Control().filter_files(m_info_hash, files); }
 
   friend bool operator==(const TorrentHandle& a, const TorrentHandle& b) {
     return a.m_control == b.m_control && a.m_info_hash == b.m_info_hash;

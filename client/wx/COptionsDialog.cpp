@@ -6,6 +6,7 @@
 #include "client/common/wx/wx_ui_services.h"
 #include "client/local_addresses.h"
 #include "client/wide_text.h"
+#include "client/wx/dialog_buttons.h"
 #include "store/torrent_database.h"
 
 #include <wx/button.h>
@@ -14,7 +15,6 @@
 #include <wx/radiobut.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
-#include <wx/statline.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
@@ -131,21 +131,7 @@ void COptionsDialog::CreateControls() {
   columns->Add(left, 0, wxALL, FromDIP(10));
   columns->Add(asd, 1, wxEXPAND | wxTOP | wxRIGHT | wxBOTTOM, FromDIP(10));
 
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  buttons->Add(new wxButton(this, id::kExport, L"Save to File"));
-  buttons->AddStretchSpacer();
-  auto* ok = new wxButton(this, id::kOk, L"OK");
-  ok->SetDefault();
-  buttons->Add(ok, 0, wxRIGHT, gap);
-  buttons->Add(new wxButton(this, id::kCancel, L"Cancel"));
-
-  auto* top = new wxBoxSizer(wxVERTICAL);
-  top->Add(columns, 1, wxEXPAND);
-  top->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT, FromDIP(10));
-  top->Add(buttons, 0, wxEXPAND | wxALL, FromDIP(10));
-  SetSizerAndFit(top);
-  SetAffirmativeId(id::kOk);
-  SetEscapeId(id::kCancel);
+  LayOutWithOkCancel(this, columns, id::kOk, id::kCancel, new wxButton(this, id::kExport, L"Save to File"));
 
   for (int control : client::OptionsModel::EditIds()) {
     const std::wstring tip = client::OptionsToolTip(control);

@@ -34,6 +34,7 @@ struct FakeTorrent {
   // What metainfo answers while `metadata` is set; none: an empty one.
   std::optional<engine::torrent_metainfo> info;
   int replace_calls = 0;
+  int filter_files_calls = 0;
   // Added with these.
   bool compact_mode = true;
   int block_size = 0;
@@ -159,6 +160,24 @@ class FakeTorrentControl : public client::TorrentControl {
   }
   void filter_pieces(const engine::sha1_hash& h, const std::vector<bool>& pieces) override {
     Use(h, "filter_pieces").filtered = pieces;
+  }
+  // As the engine does it: a piece is not wanted when no wanted file
+  // touches it.
+  void filter_files(const engine::sha1_hash& h, const std::vector<bool>& files) override {
+    FakeTorrent& t = Use(h, "filter_files");
+    ++t.filter_files_calls;
+    if (!t.info) return;
+    const std::int64_t length = t.info->piece_length();
+    std::vector<bool> filtered(static_cast<std::size_t>(t.info->num_pieces()), true);
+    std::int64_t offset = 0;
+    for (std::size_t i = 0; i < t.info->files().size(); ++i) {
+      const std::int64_t size = t.info->files()[i].size;
+      if ((i >= files.size() || !files[i]) && size > 0)
+        for (std::int64_t p = offset / length; p <= (offset + size - 1) / length; ++p)
+          filtered[static_cast<std::size_t>(p)] = false;
+      offset += size;
+    }
+    t.filtered = filtered;
   }
 
  private:

@@ -136,7 +136,9 @@ void CListEditCtrl::Finish(std::optional<std::wstring> text) {
   CLVEdit* edit = m_edit.get();
   m_edit = nullptr;
   const long row = m_model.EditRow();
-  switch (m_model.EndEdit(text)) {
+  const int column = m_model.EditColumn();
+  const client::EndEditAction action = m_model.EndEdit(text);
+  switch (action) {
     case client::EndEditAction::WriteCell:
       SetItemState(row, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
       RefreshItem(row);
@@ -158,6 +160,7 @@ void CListEditCtrl::Finish(std::optional<std::wstring> text) {
     });
     if (had_focus) SetFocus();
   }
+  if (on_edit_ended && column >= 0) on_edit_ended(row, column, action);
 }
 
 void CListEditCtrl::OnItemsLeftDown(wxMouseEvent& event) {

@@ -15,6 +15,7 @@
 #include <wx/timer.h>
 #include <wx/weakref.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,10 @@ class CListEditCtrl : public wxListCtrl {
   // The window the rows are drawn in (below the header): its mouse events
   // are the rows' own, in its coordinates.
   wxWindow* ItemsWindow() const;
+
+  // Told after an edit of (row, column) ended and did what `action` says
+  // (a removed row is gone already).
+  std::function<void(long row, int column, client::EndEditAction action)> on_edit_ended;
 
  protected:
   wxString OnGetItemText(long item, long column) const override;

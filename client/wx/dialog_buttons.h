@@ -1,0 +1,12 @@
+#pragma once
+// The foot of the program's dialogs: a line under their controls, then
+// OK and Cancel on the right (OK the default, Escape cancels) and an
+// optional button of their own on the left.
+
+class wxDialog;
+class wxSizer;
+class wxWindow;
+
+// Sets the dialog's sizer to `content` above that foot and fits the dialog
+// to it. `left` is a child of the dialog, or null.
+void LayOutWithOkCancel(wxDialog* dialog, wxSizer* content, int ok_id, int cancel_id, wxWindow* left = nullptr);
