@@ -26,6 +26,14 @@ void EngineTorrentControl::remove_torrent(const TorrentHandle& handle) {
 
 bool EngineTorrentControl::is_valid(const engine::sha1_hash& torrent) const { return Find(torrent).is_valid(); }
 
+std::vector<engine::peer_info> EngineTorrentControl::get_peer_info(const engine::sha1_hash& torrent) const {
+  std::vector<engine::peer_info> peers;
+  const engine::torrent_handle handle = Find(torrent);
+  // The null handle of a torrent the session never had throws.
+  if (handle.is_valid()) handle.get_peer_info(peers);
+  return peers;
+}
+
 engine::torrent_handle EngineTorrentControl::Find(const engine::sha1_hash& torrent) const {
   if (auto it = m_handles.find(torrent); it != m_handles.end()) return it->second;
   for (const engine::torrent_handle& h : m_session.get_torrents())

@@ -55,6 +55,11 @@ class EngineTorrentControl : public TorrentControl {
   void connect_peer(const engine::sha1_hash& torrent, const engine::address& peer) override {
     Find(torrent).connect_peer(peer);
   }
+  std::vector<engine::peer_info> get_peer_info(const engine::sha1_hash& torrent) const override;
+  bool send_chat_message(const engine::sha1_hash& torrent, const engine::address& peer,
+                         std::string_view text) override {
+    return Find(torrent).send_chat_message(peer, text);
+  }
   engine::torrent_metainfo metainfo(const engine::sha1_hash& torrent) const override {
     return Find(torrent).metainfo();
   }

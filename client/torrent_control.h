@@ -10,12 +10,14 @@
 
 #include "engine/address.h"
 #include "engine/entry.h"
+#include "engine/peer_info.h"
 #include "engine/sha1_hash.h"
 #include "engine/torrent_metainfo.h"
 #include "engine/torrent_status.h"
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace client {
@@ -62,6 +64,13 @@ class TorrentControl {
   virtual void force_reannounce(const engine::sha1_hash& torrent) = 0;
   // The address is tried like a peer a tracker gave (a running torrent).
   virtual void connect_peer(const engine::sha1_hash& torrent, const engine::address& peer) = 0;
+  // One record per connection of a running torrent; empty when the torrent
+  // is gone (never throws for that).
+  virtual std::vector<engine::peer_info> get_peer_info(const engine::sha1_hash& torrent) const = 0;
+  // Sends a chat text to the torrent's peer at `peer` (address and port).
+  // False when the torrent is gone or has no such peer that speaks chat.
+  virtual bool send_chat_message(const engine::sha1_hash& torrent, const engine::address& peer,
+                                 std::string_view text) = 0;
   // Throws invalid_handle while the torrent has no metadata.
   virtual engine::torrent_metainfo metainfo(const engine::sha1_hash& torrent) const = 0;
 
@@ -109,6 +118,13 @@ class TorrentHandle {
   void force_reannounce() const { Control().force_reannounce(m_info_hash); }
   void connect_peer(const engine::address& peer) const { Control().connect_peer(m_info_hash, peer); }
   engine::torrent_metainfo metainfo() const { return Control().metainfo(m_info_hash); }
+  // Empty and false for the null handle too.
+  std::vector<engine::peer_info> get_peer_info() const {
+    return m_control ? m_control->get_peer_info(m_info_hash) : std::vector<engine::peer_info>{};
+  }
+  bool send_chat_message(const engine::address& peer, std::string_view text) const {
+    return m_control && m_control->send_chat_message(m_info_hash, peer, text);
+  }
   engine::entry build_resume_data() const { return Control().build_resume_data(m_info_hash); }
   std::vector<bool> filtered_pieces() const { return Control().filtered_pieces(m_info_hash); }
   void filter_pieces(const std::vector<bool>& pieces) const { Control().filter_pieces(m_info_hash, pieces); }

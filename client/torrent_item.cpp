@@ -37,8 +37,17 @@ TorrentItem::TorrentItem(std::wstring path, std::wstring title, TorrentEvents& e
 }
 
 TorrentItem::~TorrentItem() {
+  const std::vector<TorrentWatcher*> watchers = std::move(m_watchers);
+  m_watchers.clear();
+  for (TorrentWatcher* watcher : watchers) watcher->TorrentGone(*this);
   if (m_view) m_view->DestroyView();
 }
+
+void TorrentItem::AddWatcher(TorrentWatcher* watcher) {
+  if (std::find(m_watchers.begin(), m_watchers.end(), watcher) == m_watchers.end()) m_watchers.push_back(watcher);
+}
+
+void TorrentItem::RemoveWatcher(TorrentWatcher* watcher) { std::erase(m_watchers, watcher); }
 
 std::wstring TorrentItem::FileName() const {
   const std::wstring& path = Path();

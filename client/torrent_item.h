@@ -52,6 +52,14 @@ class TorrentView {
   virtual void DestroyView() = 0;
 };
 
+// A window that shows the torrent apart from its row (its peers dialog):
+// told when the torrent goes away, so that it forgets the torrent and closes.
+class TorrentWatcher {
+ public:
+  virtual ~TorrentWatcher() = default;
+  virtual void TorrentGone(TorrentItem& torrent) = 0;
+};
+
 // Totals of earlier runs and the title's display choice.
 struct TorrentSettings {
   std::uint64_t uploadedBase = 0;    // "Uploaded"
@@ -91,6 +99,9 @@ class TorrentItem {
   TorrentItem& operator=(const TorrentItem&) = delete;
 
   void SetView(TorrentView* view) { m_view = view; }
+  // Watchers are told in the destructor, each once.
+  void AddWatcher(TorrentWatcher* watcher);
+  void RemoveWatcher(TorrentWatcher* watcher);
   // Has the view repaint.
   void Repaint();
   ChartLogic& Chart() { return *m_chart; }
@@ -315,6 +326,7 @@ class TorrentItem {
   std::unique_ptr<ChartLogic> m_ownChart;
   ChartLogic* m_chart;
   TorrentView* m_view = nullptr;
+  std::vector<TorrentWatcher*> m_watchers;
   std::optional<TrackerLogin> m_trackerLogin;
   std::optional<ReAddState> m_readd;
 };

@@ -13,6 +13,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace client_test {
 
@@ -35,6 +36,9 @@ struct FakeTorrent {
   std::optional<engine::torrent_metainfo> info;
   int replace_calls = 0;
   int filter_files_calls = 0;
+  // What get_peer_info answers; the chat texts sent, with their peers.
+  std::vector<engine::peer_info> peers;
+  std::vector<std::pair<engine::address, std::string>> chats;
   // Added with these.
   bool compact_mode = true;
   int block_size = 0;
@@ -151,6 +155,20 @@ class FakeTorrentControl : public client::TorrentControl {
     const FakeTorrent& t = Use(h, "metainfo");
     if (!t.metadata) throw engine::invalid_handle();
     return t.info ? *t.info : engine::torrent_metainfo(h);
+  }
+  std::vector<engine::peer_info> get_peer_info(const engine::sha1_hash& h) const override {
+    if (!is_valid(h)) return {};
+    return Use(h, "get_peer_info").peers;
+  }
+  bool send_chat_message(const engine::sha1_hash& h, const engine::address& peer, std::string_view text) override {
+    if (!is_valid(h)) return false;
+    FakeTorrent& t = Use(h, "send_chat_message");
+    for (const engine::peer_info& p : t.peers)
+      if (p.ip == peer && (p.flags & engine::peer_info::supports_extensions)) {
+        t.chats.emplace_back(peer, std::string(text));
+        return true;
+      }
+    return false;
   }
   engine::entry build_resume_data(const engine::sha1_hash& h) const override {
     return Use(h, "build_resume_data").resume_data;
