@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 #include <cwctype>
 
 namespace client {
@@ -158,7 +159,7 @@ PeersSettings LoadPeersSettings(const platform::profile& profile) {
   s.remove_inactive = profile.GetProfileInt(kSection, "PI Remove Inactive", 1) != 0;
   for (int c = 0; c < kPeerColumnCount; ++c)
     s.widths[std::size_t(c)] =
-        std::max(kMinPeerColumnWidth, profile.GetProfileInt(kSection, WidthKey(c), kPeerColumnWidth));
+        std::max(kMinPeerColumnWidth, profile.GetProfileInt(kSection, WidthKey(c), kDefaultPeerColumnWidths[std::size_t(c)]));
   s.sort_column = profile.GetProfileInt(kSection, "Sort Column", 0);
   if (s.sort_column < 0 || s.sort_column >= kPeerColumnCount) s.sort_column = 0;
   s.sort_direction = profile.GetProfileInt(kSection, "Sort Direction", 1);
@@ -184,10 +185,13 @@ void SavePeersSettings(platform::profile& profile, const PeersSettings& s, std::
 
 PeersModel::PeersModel() = default;
 
+const PeerRow* PeersModel::Find(const engine::address& peer) const {
+  const auto index = IndexOf(peer);
+  return index ? &m_rows[*index] : nullptr;
+}
+
 PeerRow* PeersModel::Find(const engine::address& peer) {
-  for (PeerRow& row : m_rows)
-    if (row.info.ip == peer) return &row;
-  return nullptr;
+  return const_cast<PeerRow*>(std::as_const(*this).Find(peer));
 }
 
 bool PeersModel::Refresh(const std::vector<engine::peer_info>& peers, int piece_count, std::uint32_t now, bool full) {
@@ -330,11 +334,14 @@ void PeersModel::Sort() {
 
 // --- selection
 
-std::optional<std::size_t> PeersModel::Selected() const {
-  if (!m_selected) return std::nullopt;
+std::optional<std::size_t> PeersModel::IndexOf(const engine::address& peer) const {
   for (std::size_t i = 0; i < m_rows.size(); ++i)
-    if (m_rows[i].info.ip == *m_selected) return i;
+    if (m_rows[i].info.ip == peer) return i;
   return std::nullopt;
+}
+
+std::optional<std::size_t> PeersModel::Selected() const {
+  return m_selected ? IndexOf(*m_selected) : std::nullopt;
 }
 
 void PeersModel::Select(std::optional<std::size_t> row) {
@@ -408,10 +415,10 @@ void PeersModel::RunMenu(std::size_t index, int id, const PeerBans& bans) {
   }
 }
 
-bool PeersModel::SendChat(const TorrentHandle& handle, std::size_t index, std::wstring_view text) const {
-  if (index >= m_rows.size() || text.empty()) return false;
+bool PeersModel::SendChat(const TorrentHandle& handle, const engine::address& peer, std::wstring_view text) {
+  if (text.empty()) return false;
   try {
-    return handle.send_chat_message(m_rows[index].info.ip, WideToUtf8(text));
+    return handle.send_chat_message(peer, WideToUtf8(text));
   } catch (...) {
     return false;
   }

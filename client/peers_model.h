@@ -55,8 +55,9 @@ inline constexpr std::uint32_t kFadeMs = 30000;
 inline constexpr std::uint32_t kPaleMs = 60000;
 // The smallest size the dialog may be given, in pixels.
 inline constexpr Size kPeersDialogMinSize = {200, 150};
-// Column widths: 50 pixels by default, never below 10.
-inline constexpr int kPeerColumnWidth = 50;
+// Column widths in pixels, never below 10. By default each column is wide
+// enough for its header and an address or a client's name.
+inline constexpr std::array<int, kPeerColumnCount> kDefaultPeerColumnWidths = {100, 110, 50, 70, 60, 60, 60, 50, 50};
 inline constexpr int kMinPeerColumnWidth = 10;
 
 enum class CellAlign { Left, Right, Center };
@@ -177,6 +178,8 @@ class PeersModel {
   // --- selection (kept across sorting and refreshes).
   std::optional<std::size_t> Selected() const;
   void Select(std::optional<std::size_t> row);
+  // Where the peer's row is now (rows move when they are sorted).
+  std::optional<std::size_t> IndexOf(const engine::address& peer) const;
 
   // --- drawing.
   std::uint32_t AgeOf(std::size_t row) const { return m_now - m_rows[row].last_seen; }
@@ -187,14 +190,15 @@ class PeersModel {
   // Ban or ban range: marks every row the rule covers and asks `bans`.
   // The chat entry does nothing here (the dialog asks for the text first).
   void RunMenu(std::size_t row, int id, const PeerBans& bans);
-  // Sends the text (UTF-8 on the wire) to the row's peer; false when the
-  // handle or the peer is gone, the peer has no chat or the text is empty.
-  bool SendChat(const TorrentHandle& handle, std::size_t row, std::wstring_view text) const;
+  // Sends the text (UTF-8 on the wire) to the peer; false when the handle
+  // or the peer is gone, the peer has no chat or the text is empty.
+  static bool SendChat(const TorrentHandle& handle, const engine::address& peer, std::wstring_view text);
 
   bool remove_inactive = true;
 
  private:
   PeerRow* Find(const engine::address& peer);
+  const PeerRow* Find(const engine::address& peer) const;
 
   std::vector<PeerRow> m_rows;
   std::uint32_t m_now = 0;

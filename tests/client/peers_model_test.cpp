@@ -232,9 +232,9 @@ TEST(PeersModel, MenuBansAndChat) {
   EXPECT_EQ(menu[2].text, "Ban 1.2.3.*");
   EXPECT_EQ(model.Menu(1).size(), 2u);  // no chat without the extension protocol
 
-  EXPECT_TRUE(model.SendChat(handle, 0, L"gr\u00FC\u00DF dich"));
-  EXPECT_FALSE(model.SendChat(handle, 1, L"no chat there"));
-  EXPECT_FALSE(model.SendChat(handle, 0, L""));
+  EXPECT_TRUE(PeersModel::SendChat(handle, chatty.ip, L"gr\u00FC\u00DF dich"));
+  EXPECT_FALSE(PeersModel::SendChat(handle, mute.ip, L"no chat there"));
+  EXPECT_FALSE(PeersModel::SendChat(handle, chatty.ip, L""));
   ASSERT_EQ(fake.At(fake.Hash(2)).chats.size(), 1u);
   EXPECT_EQ(fake.At(fake.Hash(2)).chats[0].first, chatty.ip);
   EXPECT_EQ(fake.At(fake.Hash(2)).chats[0].second, "gr\xC3\xBC\xC3\x9F dich");
@@ -258,7 +258,7 @@ TEST(PeersModel, MenuBansAndChat) {
   EXPECT_TRUE(model.Rows()[2].banned);
 
   fake.At(fake.Hash(2)).gone = true;
-  EXPECT_FALSE(model.SendChat(handle, 0, L"gone"));
+  EXPECT_FALSE(PeersModel::SendChat(handle, chatty.ip, L"gone"));
 }
 
 TEST(PeersModel, SettingsAndTheStoredWindowRectangle) {
@@ -273,7 +273,8 @@ TEST(PeersModel, SettingsAndTheStoredWindowRectangle) {
   client::PeersSettings s = client::LoadPeersSettings(profile);
   EXPECT_FALSE(s.window);
   EXPECT_TRUE(s.remove_inactive);
-  EXPECT_EQ(s.widths[8], 50);
+  EXPECT_EQ(s.widths[0], 100);
+  EXPECT_EQ(s.widths[2], 50);
   EXPECT_EQ(s.sort_column, 0);
   EXPECT_EQ(s.sort_direction, 1);
 
