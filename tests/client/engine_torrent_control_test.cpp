@@ -83,6 +83,13 @@ TEST_F(RealEngine, AddPauseResumeAndStatusThroughTheSeam) {
   EngineTorrentControl other(session);
   EXPECT_TRUE(other.is_paused(h.info_hash()));
   EXPECT_FALSE(other.is_valid(engine::sha1_hash()));
+  // The peers dialog's calls answer "nothing" for a torrent the session
+  // never had, and for a torrent without connections.
+  EXPECT_TRUE(other.get_peer_info(engine::sha1_hash()).empty());
+  EXPECT_FALSE(other.send_chat_message(engine::sha1_hash(), engine::address(127, 0, 0, 1, 1), "hi"));
+  EXPECT_TRUE(h.get_peer_info().empty());
+  EXPECT_FALSE(h.send_chat_message(engine::address(127, 0, 0, 1, 1), "hi"));
+  EXPECT_TRUE(client::TorrentHandle().get_peer_info().empty());
 }
 
 TEST_F(RealEngine, ReAddWaitsForTheEngineAndComesBackWithTheSelection) {
