@@ -30,7 +30,8 @@ std::map<const client::TorrentItem*, CPeerInfoDialog*>& OpenDialogs() {
 
 CPeerInfoDialog::CPeerInfoDialog(wxWindow* parent, client::TorrentItem& torrent, const std::wstring& title,
                                  client::PeerBans bans, platform::profile profile, client::UiServices* ui)
-    : wxDialog(parent, wxID_ANY, wxString(title), wxDefaultPosition, wxDefaultSize,
+    : wxDialog(parent, wxID_ANY, wxString(title.empty() ? std::wstring(client::kPeerInfoCaption) : title),
+               wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMINIMIZE_BOX),
       m_torrent(&torrent),
       m_bans(std::move(bans)),

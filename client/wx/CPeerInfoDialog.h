@@ -28,7 +28,7 @@ class wxCheckBox;
 class CPeerInfoDialog : public wxDialog, public client::TorrentWatcher {
  public:
   // `title` is the window's caption (the torrent's file name followed by
-  // " - Quillfern Peer Info"); settings come from and go to `profile`; `ui`
+  // " - Quillfern Peer Info"; without one "Peer Info - Quillfern"); settings come from and go to `profile`; `ui`
   // (when given) shows the row menu instead of the desktop's.
   CPeerInfoDialog(wxWindow* parent, client::TorrentItem& torrent, const std::wstring& title, client::PeerBans bans,
                   platform::profile profile = platform::profile::application(), client::UiServices* ui = nullptr);
