@@ -341,14 +341,23 @@ void MainWindowCore::TorrentAdded(TorrentItem& torrent) {
   if (m_startup.session_only || m_shutDown) return;
   auto save = [&](Utf16IniFile& ini) {
     try {
-      torrent.Save(ini, false);
+      return torrent.Save(ini, false);
     } catch (const std::exception&) {
+      return false;
     }
   };
-  // In store mode the whole row, not only the metainfo the adder stored.
+  if (!m_store) {
+    UpdateListFile(save);
+    return;
+  }
+  // The whole row; while the engine checks the torrent's files it cannot
+  // name the torrent, and the row the adder stored gets the settings only.
   Utf16IniFile unused;
-  if (m_store) save(unused);
-  else UpdateListFile(save);
+  if (save(unused)) return;
+  try {
+    torrent.UpdateDatabaseRow(false, false);
+  } catch (const std::exception&) {
+  }
 }
 
 void MainWindowCore::TorrentRemoved(TorrentItem& torrent) {

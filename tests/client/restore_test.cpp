@@ -165,6 +165,26 @@ TEST_F(RestoreFixture, NewAndRemovedTorrentsReachTheListFileAtOnce) {
   EXPECT_EQ(ini.GetString(u"Quillfern", u"Tarrow"), u"Velmorathine");
 }
 
+// The engine gives no metadata for a torrent that waits for the check of its
+// files (just added, or just restarted): its section still says it has
+// one, so that the next start reads its .torrent.
+struct CheckedLater : ::testing::Test, client_test::TwoRuns {};
+
+TEST_F(CheckedLater, ATorrentWaitingForItsCheckIsWrittenWithItsMetadata) {
+  for (const auto state : {engine::queued_for_checking, engine::checking_files, engine::allocating}) {
+    FakeTorrent t = Downloading();
+    t.metadata = false;
+    t.waits_for_check = true;
+    t.status.state = state;
+    auto item = Running(t);
+    client::Utf16IniFile ini;
+    ASSERT_TRUE(item->Save(ini, false));
+    EXPECT_EQ(ini.GetString(Section(path), u"HasMetadata"), u"true") << state;
+    EXPECT_FALSE(ini.Get(Section(path), u"HashInfoTracker"));
+    first.torrents.clear();
+  }
+}
+
 // Store mode on the real server: a new torrent's whole row is written when
 // it is added, and the next run restores the store's unfinished torrents,
 // one known by its info-hash among them; a row name that would lead out of
