@@ -32,7 +32,10 @@ bool CTorrentListe::Remove(TorrentItem* torrent, bool with_files) {
   const auto it =
       std::find_if(m_torrents.begin(), m_torrents.end(), [&](const auto& t) { return t.get() == torrent; });
   if (it == m_torrents.end()) return false;
-  if (with_files) torrent->Remove();
+  if (with_files) {
+    torrent->Remove();
+    if (m_onRemoved) m_onRemoved(*torrent);
+  }
   // The torrents behind it move up; a walk in progress goes on with the
   // one that took its place.
   const auto index = static_cast<std::size_t>(it - m_torrents.begin());

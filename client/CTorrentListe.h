@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,9 @@ class CTorrentListe {
   // Takes the torrent out (with its store rows and files when `with_files`)
   // and deletes it; false when it is not in the list.
   bool Remove(TorrentItem* torrent, bool with_files);
+  // Told of every torrent that leaves for good (removed with its files),
+  // before it is deleted.
+  void SetRemovalListener(std::function<void(TorrentItem&)> listener) { m_onRemoved = std::move(listener); }
   // The first torrent with this info-hash, or null.
   TorrentItem* FindByHash(const engine::sha1_hash& info_hash) const;
   // The queued torrent to start next, other than `excluded`: the highest
@@ -61,6 +65,7 @@ class CTorrentListe {
  private:
   std::vector<std::unique_ptr<TorrentItem>> m_torrents;
   std::size_t m_cursor = 0;
+  std::function<void(TorrentItem&)> m_onRemoved;
 };
 
 }  // namespace client

@@ -4,6 +4,7 @@
 #include "client/common/paths.h"
 #include "client/ip_filter_file.h"
 #include "client/options_model.h"
+#include "client/torrent_copy_name.h"
 #include "client/update_check.h"
 #include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
@@ -115,9 +116,8 @@ std::unique_ptr<CTorrentDatabase> RealEngineParts::ConnectStore(const StartupVal
   return store;
 }
 
-bool RealEngineParts::LoadTorrent(TorrentItem&, const std::filesystem::path&) {
-  // A torrent's list-file section is not read yet.
-  return false;
+bool RealEngineParts::LoadTorrent(TorrentItem& torrent, const Utf16IniFile& list, DhtControl* dht) {
+  return torrent.Load(list, dht);
 }
 
 // --- the core
@@ -142,6 +142,7 @@ MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, 
   m_filter.SetStore(m_store.get());
   m_filter.SetSessionOnly(m_startup.session_only);
   m_network = m_parts.MakeNetworkStep(*this);
+  m_list.SetRemovalListener([this](TorrentItem& torrent) { TorrentRemoved(torrent); });
   UpdateAdder();
 }
 
@@ -260,45 +261,107 @@ void MainWindowCore::ApplySettings() {
 
 bool MainWindowCore::RestoreTorrents(const std::filesystem::path& list_file) {
   if (m_startup.session_only) return false;
-  // The torrents of the store are restored with the store's own loading.
-  if (m_store) return false;
-  std::vector<std::wstring> paths;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(m_dataFolder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (name.ends_with(".torrent") && it->is_regular_file(ec)) paths.push_back(Utf8ToWide(it->path().string()));
-  }
-  if (paths.empty()) return false;
-  std::sort(paths.begin(), paths.end());
   m_unloadedTorrents = false;
-  for (const auto& path : paths) {
-    auto torrent = std::make_unique<TorrentItem>(path, L"START", *this);
-    GiveTorrentDefaults(*torrent);
-    torrent->m_database = m_store.get();
-    torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
-    if (m_session) torrent->m_session = &m_session->Torrents();
-    if (!m_parts.LoadTorrent(*torrent, list_file)) {
-      m_unloadedTorrents = true;
-      continue;
+  // The list file is read once for all torrents; in store mode it is not
+  // used.
+  Utf16IniFile list;
+  if (m_store) {
+    RestoreFromStore(list);
+  } else {
+    std::vector<std::wstring> paths;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(m_dataFolder, ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (name.ends_with(".torrent") && it->is_regular_file(ec)) paths.push_back(Utf8ToWide(it->path().string()));
     }
-    if (torrent->Status() == TorrentStatus::Seeding) {
-      if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(torrent->m_seedingTime, false);
-      else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(torrent->m_seedingRatio, false);
-      else AddLogLine(L"unknown seeding mode for " + torrent->FileName());
-    }
-    TorrentItem& added = *torrent;
-    if (!m_host.CreateTorrentRow(added)) continue;
-    m_list.Add(std::move(torrent));
-    const int status = added.Status();
-    if (m_queue.ActiveCount() < m_queue.MaxActive() &&
-        (status == TorrentStatus::Downloading || status == TorrentStatus::Seeding) && !added.m_complete) {
-      if (added.Start(false)) m_queue.OnTorrentStarted();
-      else AddLogLine(added.FileName() + L" failed to start");
-    }
+    if (paths.empty()) return false;
+    std::sort(paths.begin(), paths.end());
+    if (!list.Load(list_file)) AddLogLine(L"cannot read " + Utf8ToWide(list_file.string()));
+    for (const auto& path : paths)
+      if (!RestoreTorrent(path, list)) m_unloadedTorrents = true;
   }
   m_queue.StartNextQueued(nullptr);
   return true;
+}
+
+void MainWindowCore::RestoreFromStore(const Utf16IniFile& list) {
+  CTorrentDataTable* rows = m_store->TorrentData();
+  if (!rows || !rows->SelectUnfinished()) return;
+  do {
+    // The name only names the torrent's log file beside the others: one
+    // that would lead out of the data folder is replaced by the hash.
+    std::string name = rows->name;
+    if (!IsPlainFileName(name)) name = rows->info_hash + ".torrent";
+    RestoreTorrent(Utf8ToWide(m_dataFolder + name), list);
+  } while (rows->FetchNext());
+}
+
+bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile& list) {
+  auto torrent = std::make_unique<TorrentItem>(path, L"START", *this);
+  GiveTorrentDefaults(*torrent);
+  torrent->m_database = m_store.get();
+  torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
+  if (m_session) torrent->m_session = &m_session->Torrents();
+  bool loaded = false;
+  try {
+    loaded = m_parts.LoadTorrent(*torrent, list, m_dhtControl.get());
+  } catch (const std::exception& e) {
+    torrent->Log(Utf8ToWide(e.what()));
+  }
+  if (!loaded) return false;
+  if (torrent->Status() == TorrentStatus::Seeding) {
+    if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(torrent->m_seedingTime, false);
+    else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(torrent->m_seedingRatio, false);
+    else AddLogLine(L"unknown seeding mode for " + torrent->FileName());
+  }
+  TorrentItem& added = *torrent;
+  if (!m_host.CreateTorrentRow(added)) return true;
+  m_list.Add(std::move(torrent));
+  const int status = added.Status();
+  if (m_queue.ActiveCount() < m_queue.MaxActive() &&
+      (status == TorrentStatus::Downloading || status == TorrentStatus::Seeding) && !added.m_complete) {
+    if (added.Start(false)) m_queue.OnTorrentStarted();
+    else AddLogLine(added.FileName() + L" failed to start");
+  }
+  return true;
+}
+
+void MainWindowCore::UpdateListFile(const std::function<void(Utf16IniFile&)>& change) {
+  if (m_startup.session_only || m_store || m_shutDown) return;
+  Utf16IniFile ini;
+  std::error_code ec;
+  if (!std::filesystem::exists(ListFile(), ec)) ini.StartListFile();
+  else if (!ini.Load(ListFile())) return;
+  change(ini);
+  if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
+}
+
+void MainWindowCore::TorrentAdded(TorrentItem& torrent) {
+  if (m_startup.session_only || m_shutDown) return;
+  auto save = [&](Utf16IniFile& ini) {
+    try {
+      return torrent.Save(ini, false);
+    } catch (const std::exception&) {
+      return false;
+    }
+  };
+  if (!m_store) {
+    UpdateListFile(save);
+    return;
+  }
+  // The whole row; while the engine checks the torrent's files it cannot
+  // name the torrent, and the row the adder stored gets the settings only.
+  Utf16IniFile unused;
+  if (save(unused)) return;
+  try {
+    torrent.UpdateDatabaseRow(false, false);
+  } catch (const std::exception&) {
+  }
+}
+
+void MainWindowCore::TorrentRemoved(TorrentItem& torrent) {
+  UpdateListFile([&](Utf16IniFile& ini) { ini.RemoveSection(EscapeSectionName(WideToUtf16(torrent.Path()))); });
 }
 
 void MainWindowCore::StopSession() {
@@ -357,10 +420,15 @@ MainTimerResult MainWindowCore::Tick() {
   return result;
 }
 
-// The torrents' log files, their metadata files and the downloads log are
-// written by the torrents' persistence, which is not there yet.
-void MainWindowCore::AppendTorrentLog(TorrentItem&, const std::wstring&) {}
-void MainWindowCore::MetadataReceived(TorrentItem&) {}
+void MainWindowCore::AppendTorrentLog(TorrentItem& torrent, const std::wstring& line) { torrent.AppendLogFile(line); }
+
+void MainWindowCore::MetadataReceived(TorrentItem& torrent) {
+  torrent.OnMetadataReceived(L"");
+  // The section says so at once: the next start reads the .torrent.
+  TorrentAdded(torrent);
+}
+
+// The downloads log is the main window's log, which is not there yet.
 void MainWindowCore::AppendDownloadsLog(const std::wstring&) {}
 
 void MainWindowCore::CheckForUpdate() {

@@ -122,9 +122,10 @@ class EngineParts {
   virtual std::unique_ptr<NetworkStep> MakeNetworkStep(NetworkStep::Host& host) = 0;
   // The store, or null when it does not connect.
   virtual std::unique_ptr<CTorrentDatabase> ConnectStore(const StartupValues& values) = 0;
-  // Loads a torrent of the data folder from its section of the list file
-  // (adding it to the session, paused); false when it does not load.
-  virtual bool LoadTorrent(TorrentItem& torrent, const std::filesystem::path& list_file) = 0;
+  // Loads a torrent from its section of the list file, or from the row the
+  // store's torrent_data buffer holds (in store mode), adding it to the
+  // session, paused; false when it does not load.
+  virtual bool LoadTorrent(TorrentItem& torrent, const Utf16IniFile& list, DhtControl* dht) = 0;
 };
 
 // The real engine: engine::session, CDHTService, the MySQL store.
@@ -134,7 +135,7 @@ class RealEngineParts : public EngineParts {
   std::unique_ptr<CDHTService> MakeDht(std::uint32_t peer_capacity) override;
   std::unique_ptr<NetworkStep> MakeNetworkStep(NetworkStep::Host& host) override;
   std::unique_ptr<CTorrentDatabase> ConnectStore(const StartupValues& values) override;
-  bool LoadTorrent(TorrentItem& torrent, const std::filesystem::path& list_file) override;
+  bool LoadTorrent(TorrentItem& torrent, const Utf16IniFile& list, DhtControl* dht) override;
 };
 
 class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public MainTimerSink, public TorrentAdderHost {
@@ -184,6 +185,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
 
   // TorrentAdderHost.
   bool CreateTorrentRow(TorrentItem& torrent) override { return m_host.CreateTorrentRow(torrent); }
+  // A new torrent's section goes into the list file (its row into the
+  // store) at once.
+  void TorrentAdded(TorrentItem& torrent) override;
   void RowsChanged() override { m_host.RowsChanged(); }
   void GiveTorrentDefaults(TorrentItem& torrent) override;
   std::optional<SaveFolderChoice> AskSaveFolder(const SaveFolderRequest& request) override {
@@ -235,6 +239,16 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // The list file as it stands, with the sections of the list's torrents
   // written over it.
   void SaveKeepingUnloaded();
+  // One torrent of the restore: made, loaded, given its row and started
+  // while there is room; false when it did not load.
+  bool RestoreTorrent(const std::wstring& path, const Utf16IniFile& list);
+  // The restore in store mode: the store's unfinished torrents.
+  void RestoreFromStore(const Utf16IniFile& list);
+  // Changes the list file as it stands (list-file mode only); a file that
+  // cannot be read is left alone.
+  void UpdateListFile(const std::function<void(Utf16IniFile&)>& change);
+  // A torrent left for good: its section goes.
+  void TorrentRemoved(TorrentItem& torrent);
 
   platform::profile m_profile;
   MainWindowHost& m_host;

@@ -188,6 +188,7 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
   }
   // In store mode the metainfo lives in the store alone.
   if (StoreRow(*torrent, bytes, info->name())) RemoveFile(target);
+  m_host.TorrentAdded(*torrent);
   return true;
 }
 
@@ -270,6 +271,7 @@ bool TorrentAdder::AddTorrentByHash(std::wstring_view info_hash, std::wstring_vi
   m_host.GiveTorrentDefaults(*torrent);
   StartOrQueue(*torrent, hex);
   StoreRow(*torrent, {}, "Unkown");
+  m_host.TorrentAdded(*torrent);
   return true;
 }
 

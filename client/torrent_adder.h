@@ -60,6 +60,9 @@ class TorrentAdderHost {
   virtual std::optional<SaveFolderChoice> AskSaveFolder(const SaveFolderRequest& request) = 0;
   // Runs `work` later on the GUI thread; callable from any thread.
   virtual void PostToGui(std::function<void()> work) = 0;
+  // The torrent is in the engine and in the list: it is written down at
+  // once, so that a crash does not lose it.
+  virtual void TorrentAdded(TorrentItem&) {}
 };
 
 class TorrentAdder {

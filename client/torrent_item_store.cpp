@@ -106,10 +106,14 @@ std::string TorrentName(const engine::entry& info) {
 TorrentItem::EngineFacts TorrentItem::Facts() const {
   EngineFacts facts;
   facts.paused = IsEnginePaused();
-  // While a re-add is pending the facts come from the removed torrent.
-  facts.metadata = m_readd || m_handle.has_metadata();
   facts.save_path = m_readd ? m_readd->save_path : m_handle.save_path();
   facts.status = m_readd ? m_readd->status : m_handle.status();
+  // While a re-add is pending the facts come from the removed torrent. The
+  // engine gives no metadata for a torrent that waits for the check of its
+  // files, but only a torrent with metadata has files to check.
+  const auto state = facts.status.state;
+  facts.metadata = m_readd || m_handle.has_metadata() || state == engine::queued_for_checking ||
+                   state == engine::checking_files || state == engine::allocating;
   facts.seed = m_readd ? facts.status.state >= engine::finished : m_handle.is_seed();
   return facts;
 }

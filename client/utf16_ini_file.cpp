@@ -93,6 +93,11 @@ void Utf16IniFile::StartListFile() {
   Set(kListSignatureSection, kListSignatureKey, kListSignatureValue);
 }
 
+bool Utf16IniFile::RemoveSection(std::u16string_view name) {
+  const auto removed = std::erase_if(m_sections, [&](const Section& s) { return s.header && s.name == name; });
+  return removed > 0;
+}
+
 std::size_t Utf16IniFile::FindSection(std::u16string_view name) const {
   for (std::size_t i = 0; i < m_sections.size(); ++i)
     if (m_sections[i].header && m_sections[i].name == name) return i;

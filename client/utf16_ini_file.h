@@ -50,6 +50,9 @@ class Utf16IniFile {
   // section or key, a line break in any of them, a key with "=", blanks
   // at its ends or starting with "[".
   bool Set(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+  // Drops every section of the name with its keys; false when there was
+  // none.
+  bool RemoveSection(std::u16string_view section);
 
  private:
   struct Entry {

@@ -97,9 +97,18 @@ struct FakeEngineParts : client::EngineParts {
     network = step.get();
     return step;
   }
-  std::unique_ptr<CTorrentDatabase> ConnectStore(const client::StartupValues&) override { return nullptr; }
-  bool LoadTorrent(client::TorrentItem& torrent, const std::filesystem::path&) override {
+  // Connects the store (none: no store).
+  std::function<std::unique_ptr<CTorrentDatabase>(const client::StartupValues&)> connect;
+  // Torrents load as the program loads them, from their sections or rows.
+  bool real_load = false;
+
+  std::unique_ptr<CTorrentDatabase> ConnectStore(const client::StartupValues& values) override {
+    return connect ? connect(values) : nullptr;
+  }
+  bool LoadTorrent(client::TorrentItem& torrent, const client::Utf16IniFile& list,
+                   client::DhtControl* dht) override {
     loaded.push_back(torrent.Path());
+    if (real_load) return torrent.Load(list, dht);
     return loader && loader(torrent);
   }
 };

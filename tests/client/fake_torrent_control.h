@@ -21,6 +21,7 @@ struct FakeTorrent {
   bool paused = true;  // the engine adds torrents paused
   bool seed = false;
   bool metadata = true;
+  bool waits_for_check = false;  // metadata not given until the files are checked
   engine::torrent_status status;
   std::filesystem::path save_path = "/downloads";
   int upload_limit = -1;
@@ -126,6 +127,9 @@ class FakeTorrentControl : public client::TorrentControl {
     const FakeTorrent& t = Use(h, "status");
     engine::torrent_status s = t.status;
     s.paused = t.paused;
+    // As the engine: a torrent without metadata is looking for it, unless
+    // its files wait for their check.
+    if (!t.metadata && !t.waits_for_check) s.state = engine::downloading_metadata;
     return s;
   }
   std::filesystem::path save_path(const engine::sha1_hash& h) const override { return Use(h, "save_path").save_path; }
