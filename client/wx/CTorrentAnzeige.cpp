@@ -197,7 +197,7 @@ void CTorrentAnzeige::ShowContextMenu(const wxPoint& client_point) {
   state.show_diagram = m_core->Startup().show_diagram;
   state.simple_display = m_core->Startup().simple_display;
   const wxPoint screen = ClientArea()->ClientToScreen(client_point);
-  const int chosen = m_ui.PopupMenu(client::MainMenuItems(state), screen.x, screen.y);
+  const int chosen = m_menuUi->PopupMenu(client::MainMenuItems(state), screen.x, screen.y);
   if (chosen != 0) RunMainMenuCommand(chosen);
 }
 
@@ -219,7 +219,7 @@ void CTorrentAnzeige::RunMainMenuCommand(int id) {
       if (dialog.ShowModal() != wxID_OK) break;
       const client::HashTorrentModel& hash = dialog.Model();
       if (!m_core->Adder().AddTorrentByHash(hash.info_hash, hash.tracker_url, hash.save_path))
-        m_ui.MessageBox("Failed to add Torrent: " + client::WideToUtf8(hash.info_hash), "Quillfern",
+        m_menuUi->MessageBox("Failed to add Torrent: " + client::WideToUtf8(hash.info_hash), "Quillfern",
                         client::MessageKind::Error);
       break;
     }
@@ -235,7 +235,7 @@ void CTorrentAnzeige::RunMainMenuCommand(int id) {
       ShowOptions();
       break;
     case menu::kClearBanList:
-      if (m_ui.MessageBox(std::string(client::kClearBanListQuestion), "Clear ban list",
+      if (m_menuUi->MessageBox(std::string(client::kClearBanListQuestion), "Clear ban list",
                           client::MessageKind::Question) == client::MessageAnswer::Yes)
         m_core->ClearBanList();
       break;

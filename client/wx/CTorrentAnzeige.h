@@ -78,6 +78,9 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   void ShowContextMenu(const wxPoint& client_point);
   // One command of the menu (client::main_menu ids).
   void RunMainMenuCommand(int id);
+  // The context menu and its questions ask `ui` instead of the desktop
+  // (tests).
+  void UseMenuUi(client::UiServices& ui) { m_menuUi = &ui; }
 
   // --- minimising to the tray
   // The minimise button: with a tray the window hides behind a tray icon;
@@ -134,5 +137,6 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
     wxPoint from;
   };
   std::optional<HandDrag> m_handDrag;
+  client::UiServices* m_menuUi = &m_ui;
   bool m_shutDown = false;
 };

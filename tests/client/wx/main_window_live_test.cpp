@@ -88,6 +88,68 @@ TEST_F(MainWindowLive, TheContextMenuOpensAtTheClickAndClosesWithEscape) {
   EXPECT_FALSE(Bright(gui_test::PixelAt(after, in_menu.x, in_menu.y)));
 }
 
+TEST_F(MainWindowLive, TheMenuFollowsTheStateAndClearingTheBansAsksFirst) {
+  QF_REQUIRE_DISPLAY();
+  std::filesystem::create_directories(dir / "Torrents");
+  dir.put("Torrents/IpAddress.FilterData", "3.0.0.0-3.0.0.255,1,\r\n");
+  Open();
+  client::ScriptedUiServices ui;
+  window->UseMenuUi(ui);
+  ui.menu_answers = {client::main_menu::kClearBanList, client::main_menu::kClearBanList};
+  ui.message_answers = {client::MessageAnswer::No, client::MessageAnswer::Yes};
+  const engine::ip_filter* before = window->Core().IpFilter();
+  ASSERT_NE(before, nullptr);
+  ASSERT_EQ(before->export_filter().size(), 3u);
+  window->ShowContextMenu({10, 10});
+  ASSERT_EQ(ui.menus_shown.size(), 1u);
+  EXPECT_EQ(ui.menus_shown[0][8].text, "Clear ban list");  // there is a filter
+  EXPECT_EQ(ui.menus_shown[0].back().text, "Check for Update");  // no DHT node
+  ASSERT_EQ(ui.asked.size(), 2u);
+  EXPECT_EQ(ui.asked[1].what, "message");
+  EXPECT_EQ(window->Core().IpFilter(), before);  // "No" keeps everything
+  window->ShowContextMenu({10, 10});
+  ASSERT_NE(window->Core().IpFilter(), nullptr);
+  EXPECT_NE(window->Core().IpFilter(), before);
+  // The file's rule stays.
+  EXPECT_EQ(window->Core().IpFilter()->export_filter().size(), 3u);
+}
+
+TEST_F(MainWindowLive, ARemovalWaitsOnATimerWhileTheMainTimerGoesOn) {
+  QF_REQUIRE_DISPLAY();
+  profile.WriteProfileInt("Configuration", "MaxActiveTorrent", 1);
+  Open();
+  client_test::FakeTorrentControl& fake = parts.session->torrents;
+  auto add = [&](int n, bool running) {
+    auto item = std::make_unique<client::TorrentItem>(L"/none/t" + std::to_wstring(n) + L".torrent", L"t",
+                                                      window->Core());
+    item->m_session = &fake;
+    client_test::FakeTorrent engine;
+    engine.paused = !running;
+    item->m_handle = fake.Put(client_test::FakeTorrentControl::Hash(n), engine);
+    item->m_started = running;
+    item->SetStatus(running ? client::TorrentStatus::Downloading : client::TorrentStatus::Queued);
+    client::TorrentItem* raw = item.get();
+    window->Core().List().Add(std::move(item));
+    return raw;
+  };
+  client::TorrentItem* running = add(1, true);
+  client::TorrentItem* queued = add(2, false);
+  window->Core().Queue().OnTorrentStarted();
+  fake.At(client_test::FakeTorrentControl::Hash(1)).removal_polls = -1;  // the engine keeps it
+  running->RequestRemoval();
+  running->UserPause();  // its stop is queued behind the removal
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return window->Core().List().Count() == 1; }));
+  EXPECT_TRUE(window->Core().RemovalsPending());
+  const int ticks = window->TickCount();
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return window->TickCount() >= ticks + 3; }));
+  EXPECT_TRUE(window->Core().RemovalsPending());
+  EXPECT_FALSE(queued->IsActive());
+  // The engine lets go: the queued torrent gets the slot.
+  fake.torrents.erase(client_test::FakeTorrentControl::Hash(1));
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return !window->Core().RemovalsPending(); }));
+  EXPECT_TRUE(queued->IsActive());
+}
+
 TEST_F(MainWindowLive, TheLatestLogLineShowsAsTheNoticeAndTheListeningLineAboveIt) {
   QF_REQUIRE_DISPLAY();
   Open();
@@ -110,11 +172,22 @@ TEST_F(MainWindowLive, TheLatestLogLineShowsAsTheNoticeAndTheListeningLineAboveI
 
 TEST_F(MainWindowLive, ProgressionChartsToggleFromTheMenu) {
   QF_REQUIRE_DISPLAY();
+  profile.WriteProfileInt("Configuration", "Intervall", 10);
+  profile.WriteProfileInt("Configuration", "MaxDownloadRate", 60000);
   Open();
   EXPECT_FALSE(window->Core().Startup().show_diagram);
   window->RunMainMenuCommand(client::main_menu::kProgression);
   EXPECT_TRUE(window->Core().Startup().show_diagram);
-  ASSERT_TRUE(gui_test::PumpUntil([&] { return window->TickCount() >= 20; }));
+  // Traffic that changes at every sample (every 6th tick).
+  engine::session_status& figures = parts.session->status_figures;
+  const int start = window->TickCount();
+  for (int sample = 0; sample < 50; ++sample) {
+    figures.num_peers = 20 + (sample * 7) % 60;
+    figures.upload_rate = static_cast<float>(2000 + (sample % 10) * 700);
+    figures.download_rate = static_cast<float>(sample * 1100);
+    ASSERT_TRUE(gui_test::PumpUntil([&] { return window->TickCount() >= start + 6 * (sample + 1); }));
+  }
+  EXPECT_GT(window->Core().Timer().Charts()[0].back(), 0);
   gui_test::PumpFor(std::chrono::milliseconds(100));
   gui_test::Screenshot(window, "quillfern_progression");
   window->RunMainMenuCommand(client::main_menu::kViewToggle);
