@@ -322,6 +322,25 @@ void CTorrentAnzeige::BindFrameMouse() {
   });
 }
 
+namespace {
+
+// The pointer over the frame's borders shows which way they resize.
+wxStockCursor CursorFor(client::FrameHit hit) {
+  switch (hit) {
+    case client::FrameHit::Left:
+    case client::FrameHit::Right: return wxCURSOR_SIZEWE;
+    case client::FrameHit::Top:
+    case client::FrameHit::Bottom: return wxCURSOR_SIZENS;
+    case client::FrameHit::TopLeft:
+    case client::FrameHit::BottomRight: return wxCURSOR_SIZENWSE;
+    case client::FrameHit::TopRight:
+    case client::FrameHit::BottomLeft: return wxCURSOR_SIZENESW;
+    default: return wxCURSOR_ARROW;
+  }
+}
+
+}  // namespace
+
 client::FrameHit CTorrentAnzeige::HitAt(const wxPoint& p) const {
   return client::HitTestFrame(Model().layout, Model().thumb_top, {p.x, p.y}, m_frameMouse.DraggingThumb());
 }
@@ -347,7 +366,10 @@ void CTorrentAnzeige::OnFrameMouse(wxMouseEvent& event) {
   if (type == wxEVT_LEFT_DOWN || type == wxEVT_LEFT_DCLICK) result = m_frameMouse.LeftDown(hit, {p.x, p.y}, Model());
   else if (type == wxEVT_RIGHT_DOWN) result = m_frameMouse.RightDown(hit, {p.x, p.y}, Model());
   else if (type == wxEVT_LEFT_UP) result = m_frameMouse.LeftUp(hit, Model());
-  else if (type == wxEVT_MOTION) result = m_frameMouse.Motion(hit, {p.x, p.y}, Model(), client::TickMs());
+  else if (type == wxEVT_MOTION) {
+    result = m_frameMouse.Motion(hit, {p.x, p.y}, Model(), client::TickMs());
+    SetCursor(wxCursor(CursorFor(hit)));
+  }
   else if (type == wxEVT_LEAVE_WINDOW) result = m_frameMouse.Leave(Model());
   ApplyFrameResult(result, event);
 }
