@@ -420,6 +420,13 @@ void MainWindowCore::PostLogLine(std::wstring line) {
   m_host.PostToGui([this, line = std::move(line)] { AddLogLine(line); });
 }
 
+void MainWindowCore::PostBanPeer(const engine::address& peer, bool whole_range) {
+  m_host.PostToGui([this, peer, whole_range] {
+    if (whole_range) m_filter.BanPeerRange(peer);
+    else m_filter.BanPeer(peer);
+  });
+}
+
 void MainWindowCore::TorrentStarted(TorrentItem& torrent, int) {
   m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash()] {
     if (FindPosted(t, hash)) m_queue.OnTorrentStarted();

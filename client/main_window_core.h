@@ -212,6 +212,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void LogLine(std::wstring line) override { AddLogLine(line); }
   // A log line from any thread.
   void PostLogLine(std::wstring line);
+  // The peers dialog blocks a peer's address, or a.b.c.1 - a.b.c.255 around
+  // it; handled later on the GUI thread.
+  void PostBanPeer(const engine::address& peer, bool whole_range);
 
   // Finishes the removals whose engine torrent went; true while some wait.
   bool PollRemovals() { return m_removals.Poll(); }

@@ -85,6 +85,8 @@ void CTorrentAnzeige::Shutdown() {
   m_shutDown = true;
   m_mainTimer.Stop();
   m_removalTimer.Stop();
+  // Work posted to the window from here on finds it closed.
+  m_mailbox.Close();
   m_core->Shutdown();
   RemoveTrayIcon();
 }

@@ -14,9 +14,13 @@ class GuiMailbox {
  public:
   GuiMailbox() : m_open(std::make_shared<bool>(true)) {}
   // Work still queued is dropped when it comes up.
-  ~GuiMailbox() { *m_open = false; }
+  ~GuiMailbox() { Close(); }
   GuiMailbox(const GuiMailbox&) = delete;
   GuiMailbox& operator=(const GuiMailbox&) = delete;
+
+  // GUI thread: from now on queued and later work is dropped (the owner
+  // is shutting down).
+  void Close() { *m_open = false; }
 
   // Any thread. Without an application object the work is dropped.
   void Post(std::function<void()> work) const;

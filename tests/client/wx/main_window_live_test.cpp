@@ -14,6 +14,7 @@
 #include <wx/weakref.h>
 
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -30,8 +31,9 @@ class MainWindowLive : public ::testing::Test {
     if (window) CloseAndWait();
     platform::profile::set_application_file({});
   }
-  void Open() {
-    window = new CTorrentAnzeige(profile, &parts);
+  // With the real engine when `real_engine`.
+  void Open(bool real_engine = false) {
+    window = new CTorrentAnzeige(profile, real_engine ? nullptr : &parts);
     ASSERT_TRUE(window->Create({40, 40, 560, 400}));
     window->Show();
     ASSERT_TRUE(gui_test::PumpUntil([&] { return window->TickCount() >= 1; }));
@@ -112,6 +114,33 @@ TEST_F(MainWindowLive, TheMenuFollowsTheStateAndClearingTheBansAsksFirst) {
   EXPECT_NE(window->Core().IpFilter(), before);
   // The file's rule stays.
   EXPECT_EQ(window->Core().IpFilter()->export_filter().size(), 3u);
+}
+
+TEST_F(MainWindowLive, WorkersPostToTheApplicationAndWorkForAGoneWindowIsDropped) {
+  QF_REQUIRE_DISPLAY();
+  profile.WriteProfileInt("Configuration", "MinPort", 0);  // any free port
+  profile.WriteProfileInt("Configuration", "MaxPort", 0);
+  Open(true);
+  std::thread worker([core = &window->Core()] {
+    core->PostBanPeer(engine::address(10, 1, 2, 3, 0), false);
+    core->PostBanPeer(engine::address(10, 9, 9, 9, 0), true);
+    core->PostLogLine(L"from a worker");
+  });
+  worker.join();
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return window->Core().StatusText().ends_with(L" - from a worker"); }));
+  const auto ranges = window->Core().IpFilter()->export_filter();
+  ASSERT_EQ(ranges.size(), 5u);
+  EXPECT_EQ(ranges[1].first, engine::address(10, 1, 2, 3, 0));
+  EXPECT_EQ(ranges[1].last, engine::address(10, 1, 2, 3, 0));
+  EXPECT_EQ(ranges[3].first, engine::address(10, 9, 9, 1, 0));
+  EXPECT_EQ(ranges[3].last, engine::address(10, 9, 9, 255, 0));
+
+  // Posted, then the window goes before the work comes up: nothing runs.
+  bool ran = false;
+  window->Core().PostToGui([&] { ran = true; });
+  CloseAndWait();
+  gui_test::PumpFor(std::chrono::milliseconds(50));
+  EXPECT_FALSE(ran);
 }
 
 TEST_F(MainWindowLive, ARemovalWaitsOnATimerWhileTheMainTimerGoesOn) {
