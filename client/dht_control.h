@@ -28,6 +28,9 @@ class DhtControl {
   virtual bool AddInfoHash(const engine::sha1_hash& info_hash, bool is_private, bool own) = 0;
   // A torrent's "nodes" list of [host, port] pairs.
   virtual void AddBootstrapNodes(const engine::entry& nodes, const engine::sha1_hash& info_hash) = 0;
+  // The torrent left the program (removed, or seeding ended): the node
+  // stops announcing it.
+  virtual void ReleaseInfoHash(const engine::sha1_hash&) {}
 };
 
 class DhtServiceControl : public DhtControl {
@@ -45,6 +48,7 @@ class DhtServiceControl : public DhtControl {
   void AddBootstrapNodes(const engine::entry& nodes, const engine::sha1_hash& info_hash) override {
     m_service.AddBootstrapNodes(nodes, info_hash);
   }
+  void ReleaseInfoHash(const engine::sha1_hash& info_hash) override { m_service.ReleaseInfoHash(info_hash); }
 
  private:
   CDHTService& m_service;

@@ -54,7 +54,14 @@ MainTimerResult MainTimer::Tick(const MainTimerInput& input) {
 
 std::wstring MainTimer::SessionSteps(const MainTimerInput& input, MainTimerResult& result) {
   const engine::session_status status = input.session->status();
-  while (std::unique_ptr<engine::alert> alert = input.session->pop_alert()) HandleAlert(*alert);
+  while (std::unique_ptr<engine::alert> alert = input.session->pop_alert()) {
+    // One alert that cannot be handled costs only itself: the others, and
+    // the rest of the tick, still run.
+    try {
+      HandleAlert(*alert);
+    } catch (...) {
+    }
+  }
 
   if (m_listenCountdown == 0) {
     m_listenCountdown = 10;

@@ -3,6 +3,7 @@
 #include "client/common/CVersionsInfo.h"
 #include "client/common/paths.h"
 #include "client/ip_filter_file.h"
+#include "client/log_files.h"
 #include "client/options_model.h"
 #include "client/torrent_copy_name.h"
 #include "client/update_check.h"
@@ -132,7 +133,11 @@ MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, 
       m_filter([this](const std::wstring& line) { AddLogLine(line); }),
       m_queue(m_list, [this](std::wstring line) { AddLogLine(line); }),
       m_timer(m_list, *this),
-      m_adder(*this, ui, m_list, m_queue, *this) {
+      m_adder(*this, ui, m_list, m_queue, *this),
+      m_removals({m_list, m_queue, [this]() -> TorrentControl* { return m_session ? &m_session->Torrents() : nullptr; },
+                  [this]() -> DhtControl* { return m_dhtControl.get(); }, [this] { return m_store != nullptr; },
+                  [this] { return m_startup.session_only; }, [this] { m_host.RowsChanged(); },
+                  [this](std::wstring line) { AddLogLine(line); }}) {
   m_startup = ReadStartupValues(m_profile);
   // The file-name rule holds until the settings say otherwise.
   engine::set_remove_underscores(true);
@@ -415,6 +420,8 @@ MainTimerResult MainWindowCore::Tick() {
   input.max_active = m_settings.max_active_torrents;
   input.local_address = m_network->LocalAddress();
   input.mapped_address = m_network->Mapped();
+  // A host without its own poll timer finishes removals here.
+  if (m_removals.Waiting()) m_removals.Poll();
   MainTimerResult result = m_timer.Tick(input);
   if (result.query_external_address) m_network->QueryExternalAddress();
   return result;
@@ -428,8 +435,22 @@ void MainWindowCore::MetadataReceived(TorrentItem& torrent) {
   TorrentAdded(torrent);
 }
 
-// The downloads log is the main window's log, which is not there yet.
-void MainWindowCore::AppendDownloadsLog(const std::wstring&) {}
+void MainWindowCore::AppendDownloadsLog(const std::wstring& name) {
+  // In DB mode finished downloads are not recorded.
+  if (m_store) return;
+  AppendLogLine(std::filesystem::path(m_dataFolder) / kDownloadsLogFileName, LogLineText(m_clock(), name));
+}
+
+bool MainWindowCore::DumpDhtTables() {
+  if (!m_dht) return false;
+  try {
+    m_dht->DumpTables();
+    return true;
+  } catch (const std::exception& e) {
+    AddLogLine(L"DHT tables not written: " + Utf8ToWide(e.what()));
+    return false;
+  }
+}
 
 void MainWindowCore::CheckForUpdate() {
   NetWorkers* workers = m_netJobs.Workers();
@@ -456,15 +477,40 @@ void MainWindowCore::ShowStatus(const std::wstring& text) {
   m_host.SetCaption(text);
 }
 
-void MainWindowCore::TorrentStarted(TorrentItem&, int) { m_queue.OnTorrentStarted(); }
-
-void MainWindowCore::TorrentStopped(TorrentItem& torrent, int) {
-  m_queue.OnTorrentStopped();
-  m_queue.StartNextQueued(&torrent);
+TorrentItem* MainWindowCore::FindPosted(const TorrentItem* torrent, const engine::sha1_hash& info_hash) const {
+  for (const auto& t : m_list)
+    if (t.get() == torrent && t->m_handle.info_hash() == info_hash) return t.get();
+  return nullptr;
 }
 
-void MainWindowCore::RemoveTorrent(TorrentItem&, int) {
-  // Nothing asks for a removal yet: the rows have no menu.
+void MainWindowCore::PostLogLine(std::wstring line) {
+  m_host.PostToGui([this, line = std::move(line)] { AddLogLine(line); });
+}
+
+void MainWindowCore::PostBanPeer(const engine::address& peer, bool whole_range) {
+  m_host.PostToGui([this, peer, whole_range] {
+    if (whole_range) m_filter.BanPeerRange(peer);
+    else m_filter.BanPeer(peer);
+  });
+}
+
+void MainWindowCore::TorrentStarted(TorrentItem& torrent, int) {
+  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash()] {
+    if (FindPosted(t, hash)) m_queue.OnTorrentStarted();
+  });
+}
+
+void MainWindowCore::TorrentStopped(TorrentItem& torrent, int status) {
+  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash(), status] {
+    if (TorrentItem* found = FindPosted(t, hash)) m_removals.Stopped(*found, status);
+  });
+}
+
+void MainWindowCore::RemoveTorrent(TorrentItem& torrent, int status) {
+  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash(), status] {
+    TorrentItem* found = FindPosted(t, hash);
+    if (found && m_removals.Remove(*found, status)) m_host.RemovalsWaiting();
+  });
 }
 
 }  // namespace client

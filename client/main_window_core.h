@@ -16,6 +16,7 @@
 #include "client/main_session.h"
 #include "client/main_timer.h"
 #include "client/network_setup.h"
+#include "client/remove_sequence.h"
 #include "client/settings.h"
 #include "client/torrent_adder.h"
 #include "client/torrent_queue.h"
@@ -60,6 +61,10 @@ class MainWindowHost {
   virtual std::optional<SaveFolderChoice> AskSaveFolder(const SaveFolderRequest& request) = 0;
   // Runs `work` later on the GUI thread; callable from any thread.
   virtual void PostToGui(std::function<void()> work) = 0;
+  // A removed torrent's engine torrent has not gone yet: call
+  // MainWindowCore::PollRemovals every kRemovePollMs until it answers
+  // false. (Without this the main timer's ticks poll.)
+  virtual void RemovalsWaiting() {}
 };
 
 // The network part of applying the settings: the local address, the listen
@@ -180,8 +185,6 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // Blocks a.b.c.1 to a.b.c.255 around the peer (the peers list's "ban
   // range").
   void BanPeerRange(const engine::address& peer) { m_filter.BanPeerRange(peer); }
-  // "Clear ban list" (offered while a filter exists).
-  void ClearBanList() { m_filter.ClearBanList(); }
 
   // TorrentAdderHost.
   bool CreateTorrentRow(TorrentItem& torrent) override { return m_host.CreateTorrentRow(torrent); }
@@ -203,11 +206,38 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // answer, if any, comes as a log line.
   void CheckForUpdate();
 
-  // TorrentEvents.
+  // TorrentEvents. Started, stopped and remove are handled later on the
+  // GUI thread (the torrent may be in the middle of its own call); they
+  // name the torrent by its address and info-hash, and one that is no
+  // longer in the list by then is ignored.
   void TorrentStarted(TorrentItem& torrent, int status) override;
   void TorrentStopped(TorrentItem& torrent, int status) override;
   void RemoveTorrent(TorrentItem& torrent, int status) override;
   void LogLine(std::wstring line) override { AddLogLine(line); }
+  // A log line from any thread.
+  void PostLogLine(std::wstring line);
+  // The peers dialog blocks a peer's address, or a.b.c.1 - a.b.c.255 around
+  // it; handled later on the GUI thread.
+  void PostBanPeer(const engine::address& peer, bool whole_range);
+
+  // Finishes the removals whose engine torrent went; true while some wait.
+  bool PollRemovals() { return m_removals.Poll(); }
+  bool RemovalsPending() const { return m_removals.Waiting(); }
+  // "Clear ban list" (offered while a filter exists, done once the user
+  // agreed): the bans go, the filter file's rules stay.
+  void ClearBanList() { m_filter.ClearBanList(IpFilterFile()); }
+  // "Dump DHT tables": false without a DHT node or when writing failed.
+  bool DumpDhtTables();
+  // The torrents' posted events: the torrent when it is still listed.
+  TorrentItem* FindPosted(const TorrentItem* torrent, const engine::sha1_hash& info_hash) const;
+
+  // "Show Diagram" (the progression charts) and "Simple Display" (rows
+  // without charts); both are kept for the next run.
+  void SetShowDiagram(bool on) {
+    m_startup.show_diagram = on;
+    m_timer.Settings().show_diagram = on;
+  }
+  void SetSimpleDisplay(bool on) { m_startup.simple_display = on; }
 
   const Settings& GetSettings() const { return m_settings; }
   const StartupValues& Startup() const { return m_startup; }
@@ -278,6 +308,7 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   TorrentAdder m_adder;
   // URL downloads and update checks; closed first at shut-down.
   UrlDownloadJobs m_netJobs;
+  RemoveSequence m_removals;
   std::wstring m_statusText;
   // Torrent files of the data folder that did not load: their sections of
   // the list file are kept at the end of the run.

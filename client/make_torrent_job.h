@@ -34,17 +34,17 @@ std::optional<std::pair<std::string, int>> ParseNodeRow(std::wstring_view row);
 // A tier text as a number: its leading decimal digits, 0 when it has none.
 int TierNumber(std::wstring_view text);
 
-struct TrackerRow {
+struct MakeTorrentTrackerRow {
   std::wstring url;
   std::wstring tier;  // its number as text
 
-  friend bool operator==(const TrackerRow&, const TrackerRow&) = default;
+  friend bool operator==(const MakeTorrentTrackerRow&, const MakeTorrentTrackerRow&) = default;
 };
 
 // Everything the worker needs, copied from the dialog when it starts.
 struct MakeTorrentJob {
   std::vector<MakeTorrentFile> files;  // in list order
-  std::vector<TrackerRow> trackers;    // in list order
+  std::vector<MakeTorrentTrackerRow> trackers;    // in list order
   std::vector<std::wstring> nodes;     // in list order
   unsigned piece_exponent = 0;         // 0: automatic
   std::wstring comment;

@@ -179,12 +179,14 @@ void MakeTorrentModel::ClearFiles() {
   m_layout = {};
 }
 
-int MakeTorrentModel::TrackerRowToEdit(int row) { return RowToEdit(m_trackers, row, TrackerRow{L"http://", L"0"}); }
+int MakeTorrentModel::TrackerRowToEdit(int row) {
+  return RowToEdit(m_trackers, row, MakeTorrentTrackerRow{L"http://", L"0"});
+}
 
 int MakeTorrentModel::NodeRowToEdit(int row) { return RowToEdit(m_nodes, row, std::wstring(L"1.1.1.1")); }
 
 void MakeTorrentModel::EndTrackerEdit(int row, const std::optional<std::wstring>& text) {
-  EndEdit(m_trackers, row, text, [](TrackerRow& r, const std::wstring& t) { r.url = t; });
+  EndEdit(m_trackers, row, text, [](MakeTorrentTrackerRow& r, const std::wstring& t) { r.url = t; });
 }
 
 void MakeTorrentModel::EndNodeEdit(int row, const std::optional<std::wstring>& text) {
@@ -201,7 +203,7 @@ std::vector<MenuItem> MakeTorrentModel::TrackerMenu(int column) const {
 
 void MakeTorrentModel::ApplyTrackerMenu(int row, int item) {
   if (row < 0 || row >= static_cast<int>(m_trackers.size())) return;
-  TrackerRow& tracker = m_trackers[static_cast<std::size_t>(row)];
+  MakeTorrentTrackerRow& tracker = m_trackers[static_cast<std::size_t>(row)];
   const int tier = TierNumber(tracker.tier);
   switch (item) {
     case kMenuDelete: m_trackers.erase(m_trackers.begin() + row); break;

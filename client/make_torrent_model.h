@@ -117,7 +117,7 @@ class MakeTorrentModel {
   void ClearFiles();
 
   // --- Trackers and nodes -------------------------------------------------
-  const std::vector<TrackerRow>& Trackers() const { return m_trackers; }
+  const std::vector<MakeTorrentTrackerRow>& Trackers() const { return m_trackers; }
   const std::vector<std::wstring>& Nodes() const { return m_nodes; }
   // A double click on the list at `row` (-1: below the rows): the row whose
   // first column is to be edited. Below the rows a new row ("http://" with
@@ -178,7 +178,7 @@ class MakeTorrentModel {
 
   std::vector<MakeTorrentFile> m_files;
   TorrentFileLayout m_layout;  // of m_files
-  std::vector<TrackerRow> m_trackers;
+  std::vector<MakeTorrentTrackerRow> m_trackers;
   std::vector<std::wstring> m_nodes;
   unsigned m_piece_exponent = 0;
 };

@@ -7,6 +7,7 @@
 #include "client/common/paths.h"
 #include "client/common/tick.h"
 #include "client/dht_control.h"
+#include "client/log_files.h"
 #include "client/number_scan.h"
 #include "client/torrent_item.h"
 #include "client/utf16_ini_file.h"
@@ -569,14 +570,6 @@ bool TorrentItem::StoreMetadataInDatabase() {
 
 // --- log file
 
-void TorrentItem::AppendLogFile(std::wstring_view line) {
-  CUTF16File file;
-  if (!file.Open(SideFile(kLogFileSuffix),
-                 CUTF16File::modeCreate | CUTF16File::modeNoTruncate | CUTF16File::modeWrite | CUTF16File::typeBinary))
-    return;
-  file.Seek(0, CUTF16File::end);
-  file.WriteString(WideToUtf16(line) + u"\r\n");
-  file.Close();
-}
+void TorrentItem::AppendLogFile(std::wstring_view line) { AppendLogLine(SideFile(kLogFileSuffix), line); }
 
 }  // namespace client

@@ -116,9 +116,8 @@ void CQuillfernProgramm::ReceiveHandOvers() {
 void CQuillfernProgramm::OnInstanceMessage(const platform::instance_request& request) {
   CTorrentAnzeige* window = m_mainWindow.get();
   if (!window) return;
-  if (window->IsIconized()) window->Iconize(false);
-  if (!window->IsShown()) window->Show();
-  window->Raise();
+  // Back from the tray (or the task bar) and to the front.
+  window->RestoreFromTray();
   if (auto path = client::TorrentPathFromCommandLine(request.command_line)) window->PostOpenTorrentFile(*path);
 }
 

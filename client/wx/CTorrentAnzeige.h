@@ -7,12 +7,17 @@
 #include "client/common/wx/CQuillfernFenster.h"
 #include "client/common/wx/wx_ui_services.h"
 #include "client/first_window_rect.h"
+#include "client/frame_mouse.h"
 #include "client/main_window_core.h"
+#include "client/tray_state.h"
+#include "client/wx/gui_mailbox.h"
+#include "client/wx/tray_icon.h"
 
 #include <wx/event.h>
 #include <wx/timer.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // A .torrent path to open; the event's string is the path, its int the
@@ -67,6 +72,26 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   const wxTimer& MainTimer() const { return m_mainTimer; }
   int TickCount() const { return m_ticks; }
 
+  // --- the context menu of the client area (a right click)
+  // Pops the menu up at `client_point` (client-area coordinates) and runs
+  // the chosen command.
+  void ShowContextMenu(const wxPoint& client_point);
+  // One command of the menu (client::main_menu ids).
+  void RunMainMenuCommand(int id);
+  // The context menu and its questions ask `ui` instead of the desktop
+  // (tests).
+  void UseMenuUi(client::UiServices& ui) { m_menuUi = &ui; }
+
+  // --- minimising to the tray
+  // The minimise button: with a tray the window hides behind a tray icon;
+  // without one it is only iconised.
+  void Minimise();
+  // The tray icon's left click: the window comes back and the icon goes.
+  void RestoreFromTray();
+  const client::TrayState& Tray() const { return m_tray; }
+  // The icon while it is shown (tests).
+  const QuillfernTrayIcon* TrayIcon() const { return m_trayIcon.get(); }
+
  private:
   // MainWindowHost.
   void StatusTextChanged(const std::wstring& text) override;
@@ -77,13 +102,41 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   void PostToGui(std::function<void()> work) override;
 
   void OnTimer(wxTimerEvent& event);
+  void OnRemovalTimer(wxTimerEvent& event);
+  void RemovalsWaiting() override;
+  void PaintClientArea(wxDC& dc) override;
+  void PaintProgression(wxDC& dc);
+
+  // The frame's mouse: buttons, thumb, moving and resizing.
+  void BindFrameMouse();
+  void OnFrameMouse(wxMouseEvent& event);
+  void ApplyFrameResult(const client::FrameMouseResult& result, const wxMouseEvent& event);
+  client::FrameHit HitAt(const wxPoint& window_point) const;
+  void OnIconize(wxIconizeEvent& event);
+  void AddTrayIcon(const std::wstring& tip);
+  void RemoveTrayIcon();
   void OnClose(wxCloseEvent& event);
   void OnOpenTorrentFile(wxCommandEvent& event);
 
   client::WxUiServices m_ui;
+  // Outlives the core, whose threads post to it.
+  GuiMailbox m_mailbox;
   std::unique_ptr<client::EngineParts> m_ownParts;
   std::unique_ptr<client::MainWindowCore> m_core;
   wxTimer m_mainTimer;
+  wxTimer m_removalTimer;
   int m_ticks = 0;
+  client::TrayState m_tray;
+  std::unique_ptr<QuillfernTrayIcon> m_trayIcon;
+  client::FrameMouse m_frameMouse;
+  // A move or resize done by hand: what was hit, the window and the
+  // pointer (screen) when the button went down.
+  struct HandDrag {
+    client::FrameHit hit;
+    wxRect start;
+    wxPoint from;
+  };
+  std::optional<HandDrag> m_handDrag;
+  client::UiServices* m_menuUi = &m_ui;
   bool m_shutDown = false;
 };

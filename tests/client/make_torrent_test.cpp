@@ -183,7 +183,7 @@ TEST(MakeTorrentModelTest, TrackerAndNodeRowsFollowEditsAndMenus) {
   MakeTorrentModel model;
   // Below the rows: a new row to edit; an edit that is cancelled keeps it.
   EXPECT_EQ(model.TrackerRowToEdit(-1), 0);
-  EXPECT_EQ(model.Trackers().front(), (client::TrackerRow{L"http://", L"0"}));
+  EXPECT_EQ(model.Trackers().front(), (client::MakeTorrentTrackerRow{L"http://", L"0"}));
   model.EndTrackerEdit(0, std::nullopt);
   model.EndTrackerEdit(0, L"http://a/announce");
   EXPECT_EQ(model.TrackerRowToEdit(-1), 1);
@@ -208,7 +208,7 @@ TEST(MakeTorrentModelTest, TrackerAndNodeRowsFollowEditsAndMenus) {
   model.ApplyTrackerMenu(1, client::kMenuTierDown);
   EXPECT_EQ(model.Trackers()[1].tier, L"0");
   model.ApplyTrackerMenu(0, client::kMenuDelete);
-  EXPECT_EQ(model.Trackers(), (std::vector<client::TrackerRow>{{L"udp://b:80", L"0"}}));
+  EXPECT_EQ(model.Trackers(), (std::vector<client::MakeTorrentTrackerRow>{{L"udp://b:80", L"0"}}));
   // Emptied: gone.
   model.EndTrackerEdit(0, L"");
   EXPECT_TRUE(model.Trackers().empty());
@@ -271,7 +271,7 @@ TEST(MakeTorrentModelTest, SettingsRoundTripAndMissingRowsAreSkipped) {
   profile.WriteProfileInt("Configuration", "Nodes", 2);
   profile.WriteProfileInt("Configuration", "MTT Piece Size", 40);
   loaded.LoadSettings(profile);
-  EXPECT_EQ(loaded.Trackers(), (std::vector<client::TrackerRow>{{L"http://b/announce", L"1"}}));
+  EXPECT_EQ(loaded.Trackers(), (std::vector<client::MakeTorrentTrackerRow>{{L"http://b/announce", L"1"}}));
   EXPECT_EQ(loaded.Nodes(), (std::vector<std::wstring>{L"10.0.0.1:6881"}));
   EXPECT_EQ(loaded.PieceExponent(), 21u);
 }

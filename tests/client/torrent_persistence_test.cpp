@@ -312,12 +312,12 @@ TEST_F(PersistedByHash, TheNameMustStartWithFortyHexadecimalDigits) {
 }
 
 TEST_F(PersistedByHash, ReceivedMetadataBecomesATorrentFileThatParsesBackToTheSameHash) {
+  RecordingView view;  // outlives the torrent, which destroys it
   auto item = Item(first, hash_path);
   FakeTorrent t;
   t.metadata = false;
   t.trackers = {{"bcudp://tracker.test:6969/announce", 0}, {"http://second.test/announce", 1}};
   item->m_handle = first.Put(hash, t);
-  RecordingView view;
   item->SetView(&view);
   EXPECT_FALSE(item->WriteTorrentFile(L""));  // nothing came yet
   EXPECT_FALSE(std::filesystem::exists(hash_path));

@@ -106,7 +106,7 @@ TEST_F(DropFixture, ClosingTheWindowEndsARunningDownload) {
   ASSERT_TRUE(window->Create({40, 40, 540, 340}));
   window->Show();
   ASSERT_TRUE(window->OpenTorrentUrl(server.url("/slow.torrent")));
-  ASSERT_TRUE(gui_test::PumpUntil([&] { return window->Model().status_line.ends_with(L"1000/100000 bytes"); }));
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return window->Model().notice_text.ends_with(L"1000/100000 bytes"); }));
 
   wxWeakRef<CTorrentAnzeige> ref(window);
   window->Close();

@@ -100,7 +100,7 @@ TEST(MakeTorrentDialog, MakesATorrentFromAFolderFilledByMouseAndKeyboard) {
   ASSERT_TRUE(gui_test::PumpUntil([&] { return trackers->GetEditControl() == nullptr &&
                                                d.dialog->Model().Trackers().front().url != L"http://"; }));
   EXPECT_EQ(d.dialog->Model().Trackers(),
-            (std::vector<client::TrackerRow>{{L"http://127.0.0.1:6969/announce", L"0"}}));
+            (std::vector<client::MakeTorrentTrackerRow>{{L"http://127.0.0.1:6969/announce", L"0"}}));
   EXPECT_EQ(trackers->GetItemText(0, 0), "http://127.0.0.1:6969/announce");
 
   // A right click on the tier offers the tiers; elsewhere on the row, Delete.
