@@ -11,6 +11,7 @@
 // next `seconds`. With "aria2" the same torrents are then seeded by aria2c
 // and measured the same way, from /proc/<pid>.
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -45,6 +46,12 @@ long status_kib(const std::string& status_file, const std::string& field) {
   for (std::string line; std::getline(in, line);)
     if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size());
   return -1;
+}
+
+// Bytes the allocator has handed out and not yet taken back, all threads.
+double heap_mb() {
+  const struct mallinfo2 m = ::mallinfo2();
+  return double(m.uordblks + m.hblkhd) / (1024 * 1024);
 }
 
 double own_cpu_seconds() {
@@ -113,6 +120,7 @@ std::string read_file(const std::string& path) {
 
 void run_engine(const torrent_files& files, const fs::path& data, int seconds) {
   const long base = status_kib("/proc/self/status", "VmRSS:");
+  const double heap_before = heap_mb();
   auto ses = swarm_fixture::make_session(1);
   ses->set_severity_level(engine::alert::fatal);
   std::vector<engine::torrent_handle> handles;
@@ -129,15 +137,22 @@ void run_engine(const torrent_files& files, const fs::path& data, int seconds) {
       600s, 50ms);
   std::fprintf(stderr, "engine: %s after %.1f s\n", checked ? "all checked" : "NOT ALL CHECKED",
                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  // The first announces go out at the next second tick and are answered
-  // on loopback; a few seconds cover them.
+  // The first announces go out at the next second tick and are answered on
+  // loopback. The tracker names this session itself as the one peer of each
+  // torrent: those connections end at their handshake (or, when the listen
+  // backlog overflowed, at their time-out). Idle means none is left.
   std::this_thread::sleep_for(5s);
+  const auto quiet_from = std::chrono::steady_clock::now();
+  swarm_fixture::wait_until([&] { return ses->status().num_peers == 0; }, 600s, 100ms);
+  std::fprintf(stderr, "engine: no peers after %.1f s more\n",
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - quiet_from).count());
   const long rss = status_kib("/proc/self/status", "VmRSS:");
   const double cpu0 = own_cpu_seconds();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const double cpu = own_cpu_seconds() - cpu0;
   print_figures("engine", int(handles.size()), base, rss, cpu, seconds);
-  std::printf("        peak %.1f MB resident\n", double(status_kib("/proc/self/status", "VmHWM:")) / 1024);
+  std::printf("        peak %.1f MB resident; heap in use %.1f MB (%.1f MB before adding)\n",
+              double(status_kib("/proc/self/status", "VmHWM:")) / 1024, heap_mb(), heap_before);
 }
 
 void run_aria2(const torrent_files& files, const fs::path& data, const fs::path& root, int seconds) {

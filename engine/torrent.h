@@ -272,7 +272,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   address m_net_interface;
   int m_upload_limit = unlimited;
   int m_download_limit = unlimited;
-  metadata_transfer m_metadata;
+  // Only while the metadata is being fetched from peers.
+  std::unique_ptr<metadata_transfer> m_metadata;
   mutable entry m_info_dictionary;
   std::string m_served_metadata;  // the info dictionary's bytes, for peers
   std::filesystem::path m_save_path;
