@@ -37,6 +37,7 @@ session_impl::session_impl(int listen_port_first, int listen_port_last, const fi
                                    : std::uint8_t(peer_id_alphabet[platform::random_u32() % 71]);
   }
   std::copy_n("ext", 3, m_peer_id.begin() + 17);
+  m_tracker_manager.attach(m_selector);
 }
 
 session_impl::~session_impl() = default;
@@ -267,11 +268,7 @@ void session_impl::second_tick() {
       i = m_torrents.erase(i);
       continue;
     }
-    if (t.should_request()) {
-      queue_tracker_request(t.generate_tracker_request(), i->second, t.tracker_login());
-      if (m_alerts.should_post(alert::info))
-        m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce"));
-    }
+    announce_if_due(i->second);
     t.second_tick(m_stat);
     ++i;
   }
@@ -291,6 +288,19 @@ void session_impl::second_tick() {
   for (auto& [h, t] : m_torrents) t->distribute_resources();
 
   m_tracker_manager.tick();
+}
+
+void session_impl::announce_if_due(const std::shared_ptr<torrent>& t) {
+  if (!t->should_request()) return;
+  queue_tracker_request(t->generate_tracker_request(), t, t->tracker_login());
+  if (m_alerts.should_post(alert::info))
+    m_alerts.post_alert(tracker_announce_alert(t->get_handle(), "tracker announce"));
+}
+
+void session_impl::queue_due_announces() {
+  // Aborted torrents send their "stopped" and leave at the second tick.
+  for (auto& [h, t] : m_torrents)
+    if (!t->is_aborted()) announce_if_due(t);
 }
 
 void session_impl::shut_down() {
@@ -317,12 +327,15 @@ bool session_impl::network_round(std::uint32_t& last_tick) {
     return false;
   }
 
+  // The trackers' sockets first: what is left is the peers'.
+  m_tracker_manager.serve(readable, writable, errored);
   for (auto& s : writable) handle_writable(s);
   purge_connections();
   for (auto& s : readable) handle_readable(s);
   purge_connections();
   for (auto& s : errored) handle_errored(s);
   purge_connections();
+  if (m_announce_due.exchange(false, std::memory_order_acq_rel)) queue_due_announces();
 
   const std::uint32_t now = platform::timeGetTime();
   if (platform::elapsed_ms(now, last_tick) >= 960) {

@@ -111,6 +111,7 @@ void torrent::resume() {
   m_event = tracker_query::started;
   m_next_request = now();
   m_time_scaler = 0;
+  m_ses.announce_soon();
 }
 
 void torrent::abort() {
@@ -131,10 +132,16 @@ void torrent::set_upload_limit(int limit) { m_upload_limit = std::max(limit_from
 
 void torrent::set_download_limit(int limit) { m_download_limit = std::max(limit_from(limit), 10 * num_peers()); }
 
-void torrent::set_max_uploads(int limit) { m_uploads_quota.max = std::max(limit_from(limit), m_uploads_quota.min); }
+// The session shares its limits out at the next second tick; until then the
+// new maximum holds already (a tracker reply may come first).
+void torrent::set_max_uploads(int limit) {
+  m_uploads_quota.max = std::max(limit_from(limit), m_uploads_quota.min);
+  m_uploads_quota.given = std::min(m_uploads_quota.given, m_uploads_quota.max);
+}
 
 void torrent::set_max_connections(int limit) {
   m_connections_quota.max = std::max(limit_from(limit), m_connections_quota.min);
+  m_connections_quota.given = std::min(m_connections_quota.given, m_connections_quota.max);
 }
 
 void torrent::use_interface(const address& net_interface) { m_net_interface = net_interface; }
@@ -173,12 +180,18 @@ void torrent::try_next_tracker() {
   ++m_currently_trying_tracker;
   if (m_currently_trying_tracker < int(m_trackers.size())) {
     m_next_request = now();
+    m_ses.announce_soon();
     return;
   }
   m_currently_trying_tracker = 0;
   const int delay = 60 + std::min(m_failed_rounds, 5) * 540 / 5;
   m_next_request = now() + std::chrono::seconds(delay);
   ++m_failed_rounds;
+}
+
+void torrent::force_tracker_request() {
+  m_next_request = now();
+  m_ses.announce_soon();
 }
 
 void torrent::replace_trackers(const std::vector<announce_entry>& urls) {

@@ -89,7 +89,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void try_next_tracker();
   void replace_trackers(const std::vector<announce_entry>& urls);
   const std::vector<announce_entry>& trackers() const { return m_trackers; }
-  void force_tracker_request() { m_next_request = now(); }
+  void force_tracker_request();
   void force_tracker_request(std::chrono::microseconds after) { m_next_request = now() + after; }
   void set_tracker_login(const std::string& name, const std::string& password);
   // Empty when no login is set, else "name:password".
