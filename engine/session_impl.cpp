@@ -370,15 +370,26 @@ void session_impl::operator()() {
     }
   }
 
-  // The "stopped" announces are on their way; tick the trackers until they
-  // are done, but never longer than their time-out allows: a tracker or a
-  // name server that never answers must not hold the exit.
+  // The "stopped" announces are on their way; serve the trackers as their
+  // sockets answer and tick them every 100 ms until they are done, but
+  // never longer than their time-out allows: a tracker or a name server that
+  // never answers must not hold the exit.
   std::unique_lock l(m_mutex);
+  if (m_listen_socket) m_selector.remove(m_listen_socket);
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.stop_tracker_timeout, 0) + 2);
+  auto next_tick = std::chrono::steady_clock::now();
+  selector::socket_list readable, writable, errored;
   for (;;) {
     try {
-      m_tracker_manager.tick();
+      m_tracker_manager.serve(readable, writable, errored);
+      // Nobody else is served any more.
+      for (const auto* list : {&readable, &writable, &errored})
+        for (const auto& s : *list) m_selector.remove(s);
+      if (std::chrono::steady_clock::now() >= next_tick) {
+        next_tick = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        m_tracker_manager.tick();
+      }
     } catch (const std::exception& e) {
       report(&e);
     } catch (...) {
@@ -386,7 +397,13 @@ void session_impl::operator()() {
     }
     if (m_tracker_manager.empty() || std::chrono::steady_clock::now() >= deadline) break;
     l.unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto wait = std::chrono::ceil<std::chrono::microseconds>(next_tick - std::chrono::steady_clock::now());
+    try {
+      m_selector.wait(int(std::clamp<long long>(wait.count(), 0, 100000)), readable, writable, errored);
+    } catch (const std::exception& e) {
+      report(&e);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     l.lock();
   }
 }
