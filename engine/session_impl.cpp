@@ -298,9 +298,12 @@ void session_impl::announce_if_due(const std::shared_ptr<torrent>& t) {
 }
 
 void session_impl::queue_due_announces() {
-  // Aborted torrents send their "stopped" and leave at the second tick.
+  // Aborted torrents send their "stopped" and leave at the second tick. So
+  // does an announce while the torrent's last one still runs or went out
+  // less than a second ago: a torrent paused and resumed over and over
+  // announces no more often than the ticks come, plus once.
   for (auto& [h, t] : m_torrents)
-    if (!t->is_aborted()) announce_if_due(t);
+    if (!t->is_aborted() && !t->dispatcher && !t->announced_within(std::chrono::seconds(1))) announce_if_due(t);
 }
 
 void session_impl::shut_down() {

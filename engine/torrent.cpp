@@ -162,7 +162,8 @@ bool torrent::should_request() {
 }
 
 tracker_query torrent::generate_tracker_request() {
-  m_next_request = now() + std::chrono::seconds(600);
+  m_last_announce = now();
+  m_next_request = *m_last_announce + std::chrono::seconds(600);
   tracker_query req;
   req.info_hash = info_hash();
   req.pid = m_ses.m_peer_id;

@@ -95,6 +95,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // Empty when no login is set, else "name:password".
   std::string tracker_login() const;
   int pending_event() const { return m_event; }
+  // Whether an announce was generated less than `span` ago.
+  bool announced_within(std::chrono::microseconds span) const {
+    return m_last_announce && now() - *m_last_announce < span;
+  }
 
   void tracker_warning(const std::string& message) override;
   void tracker_response(const tracker_query& q, std::vector<tracker_peer> peers, int interval, int complete,
@@ -249,6 +253,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   std::vector<char> m_hash_buffer;
 
   time_point m_next_request;
+  std::optional<time_point> m_last_announce;
   int m_duration = 1800;
   int m_complete = -1;
   int m_incomplete = -1;
