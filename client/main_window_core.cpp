@@ -2,6 +2,7 @@
 
 #include "client/common/CVersionsInfo.h"
 #include "client/common/paths.h"
+#include "client/common/tick.h"
 #include "client/ip_filter_file.h"
 #include "client/options_model.h"
 #include "client/update_check.h"
@@ -10,6 +11,7 @@
 #include "dht/dht_service.h"
 #include "dht/engine_link.h"
 #include "engine/text_helpers.h"
+#include "platform/clock.h"
 #include "store/torrent_database.h"
 
 #include <algorithm>
@@ -388,15 +390,124 @@ void MainWindowCore::ShowStatus(const std::wstring& text) {
   m_host.SetCaption(text);
 }
 
-void MainWindowCore::TorrentStarted(TorrentItem&, int) { m_queue.OnTorrentStarted(); }
+// --- the torrents' messages
 
-void MainWindowCore::TorrentStopped(TorrentItem& torrent, int) {
+void MainWindowCore::TorrentStarted(TorrentItem& torrent, int status) {
+  Queue(TorrentMessage::Started, torrent, status);
+}
+
+void MainWindowCore::TorrentStopped(TorrentItem& torrent, int status) {
+  Queue(TorrentMessage::Stopped, torrent, status);
+}
+
+void MainWindowCore::RemoveTorrent(TorrentItem& torrent, int status) {
+  Queue(TorrentMessage::Remove, torrent, status);
+}
+
+void MainWindowCore::Queue(TorrentMessage::Kind kind, TorrentItem& torrent, int status) {
+  TorrentMessage message;
+  message.kind = kind;
+  if (!torrent.m_handle.is_null()) message.info_hash = torrent.m_handle.info_hash();
+  message.path = torrent.Path();
+  message.status = status;
+  std::weak_ptr<MainWindowCore*> self = m_self;
+  m_host.PostToGui([self, message = std::move(message)] {
+    if (const auto alive = self.lock()) (*alive)->Deliver(message);
+  });
+}
+
+TorrentItem* MainWindowCore::FindTorrent(const TorrentMessage& message) const {
+  for (const auto& t : m_list) {
+    if (t->Path() != message.path) continue;
+    if (!message.info_hash || (!t->m_handle.is_null() && t->m_handle.info_hash() == *message.info_hash))
+      return t.get();
+  }
+  return nullptr;
+}
+
+void MainWindowCore::Deliver(const TorrentMessage& message) {
+  if (m_shutDown) return;
+  TorrentItem* torrent = FindTorrent(message);
+  switch (message.kind) {
+    case TorrentMessage::Started:
+      // A torrent removed since still ran until then: the count follows
+      // the start, as the removal followed the running torrent.
+      m_queue.OnTorrentStarted();
+      break;
+    case TorrentMessage::Stopped:
+      if (torrent) {
+        OnTorrentStopped(*torrent, message.status);
+      } else {
+        // Removed while paused: the removal left the slot to this message.
+        m_queue.OnTorrentStopped();
+        m_queue.StartNextQueued(nullptr);
+      }
+      break;
+    case TorrentMessage::Remove:
+      if (torrent) OnRemoveTorrent(*torrent, message.status);
+      break;
+  }
+}
+
+void MainWindowCore::OnTorrentStopped(TorrentItem& torrent, int status) {
+  if (m_store && !m_startup.session_only) torrent.UpdateDatabaseRow(true, false);
+  if (status == TorrentStatus::Seeding) {
+    if (m_dht && !torrent.m_handle.is_null()) m_dht->ReleaseInfoHash(torrent.m_handle.info_hash());
+  } else if (status == TorrentStatus::Error) {
+    AddLogLine(torrent.FileName() + L" failed");
+  }
   m_queue.OnTorrentStopped();
   m_queue.StartNextQueued(&torrent);
 }
 
-void MainWindowCore::RemoveTorrent(TorrentItem&, int) {
-  // Nothing asks for a removal yet: the rows have no menu.
+void MainWindowCore::OnRemoveTorrent(TorrentItem& torrent, int status) {
+  const TorrentHandle handle = torrent.m_handle;
+  bool paused = true;
+  try {
+    paused = !handle.is_valid() || handle.is_paused();
+  } catch (const std::exception&) {
+  }
+  if (m_store && !m_startup.session_only && !(paused && status == TorrentStatus::Seeding))
+    torrent.UpdateDatabaseRow(false, true);
+  if (m_dht && !handle.is_null()) m_dht->ReleaseInfoHash(handle.info_hash());
+  // The torrent, its row window and its files go.
+  m_list.Remove(&torrent, true);
+  m_host.RowsChanged();
+  bool removing = false;
+  if (m_session && handle.is_valid()) {
+    try {
+      m_session->Torrents().remove_torrent(handle);
+      removing = true;
+    } catch (const std::exception&) {
+    }
+  }
+  if (!removing) return FinishRemoval(paused);
+  ++m_pendingRemovals;
+  AwaitRemoval(handle, TickMs(), paused);
+}
+
+void MainWindowCore::AwaitRemoval(TorrentHandle handle, std::uint32_t since, bool was_paused) {
+  // The handle is good only while its session lives.
+  if (m_shutDown || !m_session) return;
+  bool gone = true;
+  try {
+    gone = !handle.is_valid();
+  } catch (const std::exception&) {
+  }
+  if (!gone && platform::elapsed_ms(TickMs(), since) < kRemovalTimeoutMs) {
+    std::weak_ptr<MainWindowCore*> self = m_self;
+    m_host.PostToGuiAfter(kRemovalPollMs, [self, handle, since, was_paused] {
+      if (const auto alive = self.lock()) (*alive)->AwaitRemoval(handle, since, was_paused);
+    });
+    return;
+  }
+  --m_pendingRemovals;
+  FinishRemoval(was_paused);
+}
+
+void MainWindowCore::FinishRemoval(bool was_paused) {
+  m_queue.OnTorrentRemoved(was_paused);
+  m_queue.StartNextQueued(nullptr);
 }
 
 }  // namespace client

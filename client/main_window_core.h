@@ -45,6 +45,24 @@ std::wstring NoFreePortText(unsigned min_port, unsigned max_port);
 // The log line: the local time as "%c - " followed by the text.
 std::wstring LogLineText(std::time_t when, std::wstring_view text);
 
+// A torrent's message to the main window: started, stopped, or the user
+// asked to remove it. Messages are queued (a torrent sends them from inside
+// its own handlers) and name the torrent by its info-hash and file path,
+// never by its address: a torrent removed before its message arrives is not
+// found, and the message is dropped.
+struct TorrentMessage {
+  enum Kind { Started, Stopped, Remove };
+  Kind kind = Started;
+  std::optional<engine::sha1_hash> info_hash;  // none: no engine torrent then
+  std::wstring path;
+  int status = 0;
+};
+
+// How long a removal waits for the engine to drop the torrent before the
+// next queued torrent starts anyway, and how often it looks.
+inline constexpr std::uint32_t kRemovalTimeoutMs = 30000;
+inline constexpr std::uint32_t kRemovalPollMs = 20;
+
 // The window's side of the core.
 class MainWindowHost {
  public:
@@ -60,6 +78,9 @@ class MainWindowHost {
   virtual std::optional<SaveFolderChoice> AskSaveFolder(const SaveFolderRequest& request) = 0;
   // Runs `work` later on the GUI thread; callable from any thread.
   virtual void PostToGui(std::function<void()> work) = 0;
+  // Runs `work` on the GUI thread after about `ms` milliseconds (GUI
+  // thread only); without a timer, as soon as possible.
+  virtual void PostToGuiAfter(std::uint32_t /*ms*/, std::function<void()> work) { PostToGui(std::move(work)); }
 };
 
 // The network part of applying the settings: the local address, the listen
@@ -199,11 +220,20 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // answer, if any, comes as a log line.
   void CheckForUpdate();
 
-  // TorrentEvents.
+  // TorrentEvents: each queues its message (TorrentMessage).
   void TorrentStarted(TorrentItem& torrent, int status) override;
   void TorrentStopped(TorrentItem& torrent, int status) override;
   void RemoveTorrent(TorrentItem& torrent, int status) override;
   void LogLine(std::wstring line) override { AddLogLine(line); }
+  // A queued message arrives: the torrent it names is looked up and the
+  // message handled. For a torrent no longer in the list only the count of
+  // running torrents follows a start or stop (its removal counted on it);
+  // a second removal is dropped. Nothing is handled after the shut-down.
+  void Deliver(const TorrentMessage& message);
+  // The torrent a message names, or null.
+  TorrentItem* FindTorrent(const TorrentMessage& message) const;
+  // Removals waiting for the engine to drop their torrent.
+  int PendingRemovals() const { return m_pendingRemovals; }
 
   const Settings& GetSettings() const { return m_settings; }
   const StartupValues& Startup() const { return m_startup; }
@@ -219,6 +249,8 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
 
   MainSession* Session() const { return m_session.get(); }
   CDHTService* Dht() const { return m_dht.get(); }
+  // The DHT node as the torrents' rows use it, or null.
+  DhtControl* TorrentDht() const { return m_dhtControl.get(); }
   const engine::ip_filter* IpFilter() const { return m_filter.Filter(); }
   CTorrentDatabase* Store() const { return m_store.get(); }
   CTorrentListe& List() { return m_list; }
@@ -235,6 +267,14 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // The list file as it stands, with the sections of the list's torrents
   // written over it.
   void SaveKeepingUnloaded();
+  void Queue(TorrentMessage::Kind kind, TorrentItem& torrent, int status);
+  // The handlers of the messages.
+  void OnTorrentStopped(TorrentItem& torrent, int status);
+  void OnRemoveTorrent(TorrentItem& torrent, int status);
+  // Once the engine dropped a removed torrent (or after the time-out) its
+  // slot is freed and the next queued torrent starts.
+  void AwaitRemoval(TorrentHandle handle, std::uint32_t since, bool was_paused);
+  void FinishRemoval(bool was_paused);
 
   platform::profile m_profile;
   MainWindowHost& m_host;
@@ -269,6 +309,10 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // the list file are kept at the end of the run.
   bool m_unloadedTorrents = false;
   bool m_shutDown = false;
+  int m_pendingRemovals = 0;
+  // Queued work holds this weakly: what arrives after the core went is
+  // dropped.
+  std::shared_ptr<MainWindowCore*> m_self = std::make_shared<MainWindowCore*>(this);
 };
 
 }  // namespace client

@@ -6,6 +6,7 @@
 #include "client/wx/COptionsDialog.h"
 #include "client/wx/CPlatsch.h"
 #include "client/wx/CZielordnerDialog.h"
+#include "client/wx/progression_painter.h"
 
 #include <wx/app.h>
 
@@ -21,6 +22,7 @@ CTorrentAnzeige::CTorrentAnzeige(platform::profile profile, client::EngineParts*
   }
   client::MainWindowHost& host = *this;
   m_core = std::make_unique<client::MainWindowCore>(std::move(profile), host, *parts, m_ui);
+  m_rows = std::make_unique<TorrentRowWindows>(*this, *m_core);
   m_mainTimer.SetOwner(this);
   Bind(wxEVT_TIMER, &CTorrentAnzeige::OnTimer, this, m_mainTimer.GetId());
   Bind(wxEVT_CLOSE_WINDOW, &CTorrentAnzeige::OnClose, this);
@@ -34,10 +36,12 @@ bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
                                  wxSize(rect.right - rect.left, rect.bottom - rect.top)))
     return false;
   SetIcons(LoadIconSet(client::kApplicationIcon));
+  m_rows->Attach();
   // Files and links dropped anywhere on the window.
   SetDropTarget(new CPlatsch(this, m_core->Adder()));
   ClientArea()->SetDropTarget(new CPlatsch(this, m_core->Adder()));
   m_core->OnCreate();
+  m_rows->Layout();
   Refresh(false);
   m_mainTimer.StartOnce(kFirstTickMs);
   return true;
@@ -69,6 +73,9 @@ void CTorrentAnzeige::Shutdown() {
   if (m_shutDown) return;
   m_shutDown = true;
   m_mainTimer.Stop();
+  // Every timer stops before the engine does.
+  m_rows->StopTimers();
+  m_delayed.Cancel();
   m_core->Shutdown();
 }
 
@@ -81,12 +88,14 @@ void CTorrentAnzeige::StatusTextChanged(const std::wstring& text) {
 
 void CTorrentAnzeige::SetCaption(const std::wstring& caption) { SetTitle(caption); }
 
-bool CTorrentAnzeige::CreateTorrentRow(client::TorrentItem&) {
-  // The torrents run without a row window until the rows are drawn.
-  return true;
-}
+bool CTorrentAnzeige::CreateTorrentRow(client::TorrentItem& torrent) { return m_rows->CreateRow(torrent); }
 
-void CTorrentAnzeige::RowsChanged() { RedrawClient(); }
+void CTorrentAnzeige::RowsChanged() { m_rows->Layout(); }
+
+void CTorrentAnzeige::OnFrameResized() {
+  CQuillfernFenster::OnFrameResized();
+  if (m_rows) m_rows->Layout();
+}
 
 std::optional<client::SaveFolderChoice> CTorrentAnzeige::AskSaveFolder(const client::SaveFolderRequest& request) {
   return CZielordnerDialog::Ask(this, request, &m_ui);
@@ -98,6 +107,20 @@ void CTorrentAnzeige::PostToGui(std::function<void()> work) {
   CallAfter([this, work = std::move(work)] {
     if (!m_shutDown) work();
   });
+}
+
+void CTorrentAnzeige::PaintClientArea(wxDC& dc) {
+  CQuillfernFenster::PaintClientArea(dc);
+  if (!m_core || !m_core->Timer().Settings().show_diagram) return;
+  const client::Settings& s = m_core->GetSettings();
+  const auto scales = client::ProgressionScales(s.max_connections, s.max_upload_rate, s.max_download_rate);
+  PaintProgressionCharts(dc, client::LayOutProgressionCharts(m_core->Timer().Charts(), scales, Model().Width(),
+                                                             Model().Height()),
+                         Model().colors, DrawingObjects().text_font);
+}
+
+void CTorrentAnzeige::PostToGuiAfter(std::uint32_t ms, std::function<void()> work) {
+  if (!m_shutDown) m_delayed.Post(ms, std::move(work));
 }
 
 void CTorrentAnzeige::OnTimer(wxTimerEvent&) {

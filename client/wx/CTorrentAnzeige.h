@@ -8,6 +8,8 @@
 #include "client/common/wx/wx_ui_services.h"
 #include "client/first_window_rect.h"
 #include "client/main_window_core.h"
+#include "client/wx/delayed_calls.h"
+#include "client/wx/torrent_row_windows.h"
 
 #include <wx/event.h>
 #include <wx/timer.h>
@@ -63,6 +65,9 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   // settings; once. Closing the window does this before it goes.
   void Shutdown();
 
+  // The torrents' row windows.
+  TorrentRowWindows& Rows() { return *m_rows; }
+
   // The main timer (tests).
   const wxTimer& MainTimer() const { return m_mainTimer; }
   int TickCount() const { return m_ticks; }
@@ -75,6 +80,13 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   void RowsChanged() override;
   std::optional<client::SaveFolderChoice> AskSaveFolder(const client::SaveFolderRequest& request) override;
   void PostToGui(std::function<void()> work) override;
+  void PostToGuiAfter(std::uint32_t ms, std::function<void()> work) override;
+
+  // The rows follow the client area's size.
+  void OnFrameResized() override;
+  // The frame's client area and, with "Show Diagram", the progression
+  // charts.
+  void PaintClientArea(wxDC& dc) override;
 
   void OnTimer(wxTimerEvent& event);
   void OnClose(wxCloseEvent& event);
@@ -82,7 +94,10 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
 
   client::WxUiServices m_ui;
   std::unique_ptr<client::EngineParts> m_ownParts;
+  // Outlives the core: the torrents destroy their row windows.
+  std::unique_ptr<TorrentRowWindows> m_rows;
   std::unique_ptr<client::MainWindowCore> m_core;
+  DelayedCalls m_delayed;
   wxTimer m_mainTimer;
   int m_ticks = 0;
   bool m_shutDown = false;
