@@ -90,7 +90,10 @@ void CTorrentAnzeige::SetCaption(const std::wstring& caption) { SetTitle(caption
 
 bool CTorrentAnzeige::CreateTorrentRow(client::TorrentItem& torrent) { return m_rows->CreateRow(torrent); }
 
-void CTorrentAnzeige::RowsChanged() { m_rows->Layout(); }
+void CTorrentAnzeige::RowsChanged() {
+  m_rows->Layout();
+  RedrawFrame();
+}
 
 void CTorrentAnzeige::OnFrameResized() {
   CQuillfernFenster::OnFrameResized();

@@ -16,8 +16,7 @@ CTorrentDiagramm::CTorrentDiagramm(client::TorrentItem& torrent, TorrentRowOwner
 
 CTorrentDiagramm::~CTorrentDiagramm() {
   StopTimers();
-  CHinweisText& hint = CHinweisText::Global();
-  if (hint.IsShown() && hint.GetWindow()->GetParent() == this) hint.Destroy();
+  HideHint();
   if (m_torrent) m_torrent->SetView(nullptr);
   m_owner.RowGone(this);
 }
@@ -118,12 +117,16 @@ void CTorrentDiagramm::OnHoverTimer(wxTimerEvent&) {
   if (m_row) Apply(m_row->OnHoverTimer());
 }
 
+void CTorrentDiagramm::HideHint() {
+  CHinweisText& hint = CHinweisText::Global();
+  if (hint.IsShown() && hint.GetWindow()->GetParent() == this) hint.Destroy();
+}
+
 void CTorrentDiagramm::Apply(const client::HoverTracker::Step& step) {
   if (step.start_timer) m_hoverTimer.StartOnce(static_cast<int>(*step.start_timer));
   if (step.hide_hint) {
     m_hoverTimer.Stop();
-    CHinweisText& hint = CHinweisText::Global();
-    if (hint.IsShown() && hint.GetWindow()->GetParent() == this) hint.Destroy();
+    HideHint();
   }
   if (step.hover_at)
     CHinweisText::Global().Show(wxString(m_row->HintText()), wxRect(step.hover_at->x, step.hover_at->y, kHintWidth, 0),

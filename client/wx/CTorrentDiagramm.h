@@ -73,6 +73,8 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   // Does what a hover step says.
   void Apply(const client::HoverTracker::Step& step);
   void Act(client::RowAction action);
+  // Hides the hint when it is this row's.
+  void HideHint();
   client::UiServices& Ui();
 
   client::TorrentItem* m_torrent;

@@ -232,6 +232,15 @@ TEST_F(RowsFixture, RemovedFromItsMenuWhileItsStopIsStillQueued) {
   Row(L'b')->RunMenuCommand(client::torrent_menu::kProperties);
   Row(L'b')->RunMenuCommand(client::torrent_menu::kViewPeers);
   EXPECT_EQ(asked, (std::vector<std::wstring>{L"properties b.torrent", L"peers b.torrent"}));
+
+  // The shut-down stops every row's timer before the engine goes.
+  std::vector<bool> running_at_engine_stop;
+  parts.session->on_destroy = [&, then = parts.session->on_destroy] {
+    for (CTorrentDiagramm* row : window->Rows().Rows()) running_at_engine_stop.push_back(row->RowTimer().IsRunning());
+    then();
+  };
+  window->Shutdown();
+  EXPECT_EQ(running_at_engine_stop, std::vector<bool>(3, false));
 }
 
 TEST_F(RowsFixture, TheHintShowsAfterTheMouseRestsAndGoesWhenItLeaves) {
