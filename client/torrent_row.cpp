@@ -331,10 +331,14 @@ RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
   return action;
 }
 
-RowAction TorrentRow::ContextMenu(UiServices& ui, int screen_x, int screen_y) {
+std::vector<MenuItem> TorrentRow::OpenContextMenu() {
   m_hover.SetHovering(true);
   m_torrent.Chart().SetHighlight(true);
-  const int id = ui.PopupMenu(Menu(), screen_x, screen_y);
+  return Menu();
+}
+
+RowAction TorrentRow::ContextMenu(UiServices& ui, int screen_x, int screen_y) {
+  const int id = ui.PopupMenu(OpenContextMenu(), screen_x, screen_y);
   return id == 0 ? RowAction::None : RunCommand(id, ui);
 }
 

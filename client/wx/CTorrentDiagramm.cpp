@@ -49,6 +49,11 @@ void CTorrentDiagramm::DestroyView() {
   StopTimers();
   m_torrent = nullptr;
   m_row.reset();
+  if (m_menuOpen) {
+    Hide();
+    m_destroyAfterMenu = true;
+    return;
+  }
   Destroy();
 }
 
@@ -76,7 +81,17 @@ client::UiServices& CTorrentDiagramm::Ui() {
 void CTorrentDiagramm::OnRightDown(wxMouseEvent& event) {
   if (!m_row) return;
   const wxPoint at = ClientToScreen(event.GetPosition());
-  Act(m_row->ContextMenu(Ui(), at.x, at.y));
+  // The menu runs its own event loop, in which the torrent may go (a
+  // removal queued before the click): the window then waits for the menu
+  // to close before it goes.
+  m_menuOpen = true;
+  const int id = Ui().PopupMenu(m_row->OpenContextMenu(), at.x, at.y);
+  m_menuOpen = false;
+  if (m_destroyAfterMenu) {
+    Destroy();
+    return;
+  }
+  if (id != 0) Act(m_row->RunCommand(id, Ui()));
 }
 
 void CTorrentDiagramm::RunMenuCommand(int id) {

@@ -85,4 +85,6 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   wxTimer m_hoverTimer;
   int m_ticks = 0;
   int m_paints = 0;
+  bool m_menuOpen = false;
+  bool m_destroyAfterMenu = false;  // the torrent went while the menu was open
 };

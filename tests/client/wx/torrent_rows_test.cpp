@@ -225,6 +225,29 @@ TEST_F(RowsFixture, RemovedFromItsMenuWhileItsStopIsStillQueued) {
   ASSERT_TRUE(TicksPass(2));
   gui_test::Screenshot(window, "torrent_rows_after_remove");
 
+  // A removal queued before a right click arrives while the row's menu is
+  // open (the menu runs its own event loop): the row goes once the menu
+  // closed, and the chosen command is not run.
+  struct MenuLoopUi : client::ScriptedUiServices {
+    std::function<void()> loop;
+    int PopupMenu(const std::vector<client::MenuItem>&, int, int) override {
+      loop();
+      return client::torrent_menu::kResume;
+    }
+  } menu_loop;
+  CTorrentDiagramm* c = Row(L'c');
+  wxWeakRef<CTorrentDiagramm> c_ref(c);
+  menu_loop.loop = [&] { gui_test::PumpUntil([&] { return c->Torrent() == nullptr; }); };
+  window->Rows().ui = &menu_loop;
+  window->Core().RemoveTorrent(*c->Torrent(), TorrentStatus::Paused);
+  wxMouseEvent right(wxEVT_RIGHT_DOWN);
+  right.SetPosition(wxPoint(83, 50));
+  right.SetEventObject(c);
+  c->GetEventHandler()->ProcessEvent(right);
+  EXPECT_FALSE(c_ref);
+  EXPECT_EQ(window->Rows().Rows().size(), 2u);
+  window->Rows().ui = &ui;
+
   // "Properties" and "View Peers" go to the main window's hooks.
   std::vector<std::wstring> asked;
   window->Rows().show_properties = [&](client::TorrentItem& t) { asked.push_back(L"properties " + t.FileName()); };
@@ -240,7 +263,7 @@ TEST_F(RowsFixture, RemovedFromItsMenuWhileItsStopIsStillQueued) {
     then();
   };
   window->Shutdown();
-  EXPECT_EQ(running_at_engine_stop, std::vector<bool>(3, false));
+  EXPECT_EQ(running_at_engine_stop, std::vector<bool>(2, false));
 }
 
 TEST_F(RowsFixture, TheHintShowsAfterTheMouseRestsAndGoesWhenItLeaves) {
