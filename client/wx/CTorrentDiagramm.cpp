@@ -37,7 +37,7 @@ bool CTorrentDiagramm::Create(wxWindow* parent, const wxPoint& top_left, bool ro
 }
 
 void CTorrentDiagramm::ArmTimer() {
-  if (m_torrent && GetHandle() && !m_rowTimer.IsRunning()) m_rowTimer.Start(client::kRowTickMs);
+  if (m_torrent && !m_stopped && GetHandle() && !m_rowTimer.IsRunning()) m_rowTimer.Start(client::kRowTickMs);
 }
 
 void CTorrentDiagramm::Repaint() {
@@ -58,12 +58,13 @@ void CTorrentDiagramm::DestroyView() {
 }
 
 void CTorrentDiagramm::StopTimers() {
+  m_stopped = true;
   m_rowTimer.Stop();
   m_hoverTimer.Stop();
 }
 
 void CTorrentDiagramm::OnRowTimer(wxTimerEvent&) {
-  if (!m_row) return;
+  if (!Live()) return;
   ++m_ticks;
   m_row->Tick(m_owner.RowDht());
 }
@@ -79,7 +80,7 @@ client::UiServices& CTorrentDiagramm::Ui() {
 }
 
 void CTorrentDiagramm::OnRightDown(wxMouseEvent& event) {
-  if (!m_row) return;
+  if (!Live()) return;
   const wxPoint at = ClientToScreen(event.GetPosition());
   // The menu runs its own event loop, in which the torrent may go (a
   // removal queued before the click): the window then waits for the menu
@@ -91,11 +92,11 @@ void CTorrentDiagramm::OnRightDown(wxMouseEvent& event) {
     Destroy();
     return;
   }
-  if (id != 0) Act(m_row->RunCommand(id, Ui()));
+  if (id != 0 && Live()) Act(m_row->RunCommand(id, Ui()));
 }
 
 void CTorrentDiagramm::RunMenuCommand(int id) {
-  if (m_row) Act(m_row->RunCommand(id, Ui()));
+  if (Live()) Act(m_row->RunCommand(id, Ui()));
 }
 
 void CTorrentDiagramm::Act(client::RowAction action) {
@@ -119,17 +120,17 @@ void CTorrentDiagramm::Act(client::RowAction action) {
 }
 
 void CTorrentDiagramm::OnMotion(wxMouseEvent& event) {
-  if (m_row) Apply(m_row->OnMouseMove({event.GetX(), event.GetY()}));
+  if (Live()) Apply(m_row->OnMouseMove({event.GetX(), event.GetY()}));
   event.Skip();
 }
 
 void CTorrentDiagramm::OnLeave(wxMouseEvent& event) {
-  if (m_row) Apply(m_row->OnMouseLeave());
+  if (Live()) Apply(m_row->OnMouseLeave());
   event.Skip();
 }
 
 void CTorrentDiagramm::OnHoverTimer(wxTimerEvent&) {
-  if (m_row) Apply(m_row->OnHoverTimer());
+  if (Live()) Apply(m_row->OnHoverTimer());
 }
 
 void CTorrentDiagramm::HideHint() {

@@ -50,7 +50,8 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   void Repaint() override;
   void DestroyView() override;
 
-  // Stops the row and hover timers (before the engine stops).
+  // Stops the row and hover timers for good (before the engine stops);
+  // the row then only paints what it shows.
   void StopTimers();
   // Runs a menu command as if chosen from the context menu.
   void RunMenuCommand(int id);
@@ -76,6 +77,8 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   // Hides the hint when it is this row's.
   void HideHint();
   client::UiServices& Ui();
+  // The row still serves its torrent: timers, menu, hover.
+  bool Live() const { return m_row && !m_stopped; }
 
   client::TorrentItem* m_torrent;
   std::unique_ptr<client::TorrentRow> m_row;
@@ -85,6 +88,7 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   wxTimer m_hoverTimer;
   int m_ticks = 0;
   int m_paints = 0;
+  bool m_stopped = false;
   bool m_menuOpen = false;
   bool m_destroyAfterMenu = false;  // the torrent went while the menu was open
 };

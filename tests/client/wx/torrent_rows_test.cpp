@@ -264,6 +264,13 @@ TEST_F(RowsFixture, RemovedFromItsMenuWhileItsStopIsStillQueued) {
   };
   window->Shutdown();
   EXPECT_EQ(running_at_engine_stop, std::vector<bool>(2, false));
+  // After it the rows leave the torrents alone: the engine is gone.
+  wxMouseEvent move(wxEVT_MOTION);
+  move.SetPosition(wxPoint(83, 50));
+  move.SetEventObject(Row(L'b'));
+  Row(L'b')->GetEventHandler()->ProcessEvent(move);
+  EXPECT_FALSE(Row(L'b')->Chart().Highlight());
+  Row(L'b')->RunMenuCommand(client::torrent_menu::kReannounce);
 }
 
 TEST_F(RowsFixture, TheHintShowsAfterTheMouseRestsAndGoesWhenItLeaves) {
