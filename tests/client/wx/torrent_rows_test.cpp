@@ -80,6 +80,8 @@ struct RowsFixture : ::testing::Test {
   }
 
   void Open(int width, int height) {
+    // The pointer out of the way: no hover but the test's own.
+    gui_test::RunAndPump({"xdotool", "mousemove", "0", "0"});
     window = new CTorrentAnzeige(profile, &parts);
     ASSERT_TRUE(window->Create({40, 40, 40 + width, 40 + height}));
     window->Show();
@@ -185,7 +187,6 @@ TEST_F(RowsFixture, TheThumbScrollsTheRowsAndAShortWindowKeepsRunning) {
   gui_test::RunAndPump({"xdotool", "mouseup", "1"});
   EXPECT_TRUE(gui_test::PumpUntil([&] { return window->Model().thumb_top == before - 30; }));
   EXPECT_EQ(rows.LastLayout().thumb_top, before - 30);
-  gui_test::RunAndPump({"xdotool", "mousemove", "0", "0"});
 
   // Too short for a single line, thumb or text: the rows still tick.
   window->SetSize(60, 40);
