@@ -494,22 +494,26 @@ void MainWindowCore::PostBanPeer(const engine::address& peer, bool whole_range) 
   });
 }
 
-void MainWindowCore::TorrentStarted(TorrentItem& torrent, int) {
-  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash()] {
-    if (FindPosted(t, hash)) m_queue.OnTorrentStarted();
+void MainWindowCore::PostForTorrent(TorrentItem& torrent, std::function<void(TorrentItem&)> work) {
+  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash(), work = std::move(work)] {
+    // After the shut-down the list is saved and the engine gone: nothing
+    // more is done to the torrents.
+    if (m_shutDown) return;
+    if (TorrentItem* found = FindPosted(t, hash)) work(*found);
   });
+}
+
+void MainWindowCore::TorrentStarted(TorrentItem& torrent, int) {
+  PostForTorrent(torrent, [this](TorrentItem&) { m_queue.OnTorrentStarted(); });
 }
 
 void MainWindowCore::TorrentStopped(TorrentItem& torrent, int status) {
-  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash(), status] {
-    if (TorrentItem* found = FindPosted(t, hash)) m_removals.Stopped(*found, status);
-  });
+  PostForTorrent(torrent, [this, status](TorrentItem& found) { m_removals.Stopped(found, status); });
 }
 
 void MainWindowCore::RemoveTorrent(TorrentItem& torrent, int status) {
-  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash(), status] {
-    TorrentItem* found = FindPosted(t, hash);
-    if (found && m_removals.Remove(*found, status)) m_host.RemovalsWaiting();
+  PostForTorrent(torrent, [this, status](TorrentItem& found) {
+    if (m_removals.Remove(found, status)) m_host.RemovalsWaiting();
   });
 }
 

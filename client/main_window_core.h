@@ -253,6 +253,8 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
 
   MainSession* Session() const { return m_session.get(); }
   CDHTService* Dht() const { return m_dht.get(); }
+  // The DHT node as the torrents' rows use it, or null.
+  DhtControl* TorrentDht() const { return m_dhtControl.get(); }
   const engine::ip_filter* IpFilter() const { return m_filter.Filter(); }
   CTorrentDatabase* Store() const { return m_store.get(); }
   CTorrentListe& List() { return m_list; }
@@ -279,6 +281,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void UpdateListFile(const std::function<void(Utf16IniFile&)>& change);
   // A torrent left for good: its section goes.
   void TorrentRemoved(TorrentItem& torrent);
+  // Runs `work` later on the GUI thread with the torrent, when it is still
+  // listed then and the shut-down has not come.
+  void PostForTorrent(TorrentItem& torrent, std::function<void(TorrentItem&)> work);
 
   platform::profile m_profile;
   MainWindowHost& m_host;

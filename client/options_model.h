@@ -7,6 +7,7 @@
 // settings to a file.
 
 #include "client/common/ui_services.h"
+#include "client/setting_limits.h"
 
 #include <filesystem>
 #include <functional>
@@ -59,12 +60,6 @@ inline constexpr int kSeedByRatio = 1064;
 inline constexpr std::wstring_view kOptionsTitle = L"Options - Quillfern";
 inline constexpr std::string_view kDestinationsFileName = "Destinations.txt";
 
-// The largest rate limit in KB/s whose bytes per second still fit the
-// 32-bit setting.
-inline constexpr int kMaxRateLimitKb = 2097151;
-// The longest seeding time in seconds whose milliseconds still fit the
-// unsigned 32-bit setting.
-inline constexpr int kMaxSeedingSeconds = 4294967;
 
 // Column widths of the destination list: 130 by default, never below 30.
 inline constexpr int kDestinationColumnWidth = 130;

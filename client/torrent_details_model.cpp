@@ -310,7 +310,7 @@ bool TorrentDetailsModel::IsEnabled(int control) const {
 }
 
 std::int32_t TorrentDetailsModel::LimitValue(int control) const {
-  const NumberRead read = ReadUnsigned(EditText(control), kMaxLimitKb);
+  const NumberRead read = ReadUnsigned(EditText(control), kMaxRateLimitKb);
   return read.kind == NumberRead::Value ? std::int32_t(read.value * 1024) : -1;
 }
 
@@ -324,7 +324,7 @@ int TorrentDetailsModel::Step(int button) {
     const std::int64_t step = std::max<std::int64_t>(1024, std::int64_t(rate / 10));
     std::int64_t value = LimitValue(edit);
     if (up) {
-      if (value < kLimitStepCeiling) value = std::min<std::int64_t>(value + step, kMaxLimitKb * 1024);
+      if (value < kLimitStepCeiling) value = std::min<std::int64_t>(value + step, kMaxRateLimitKb * 1024);
     } else if (value >= 0) {
       value = step > value ? -1 : value - step;
     }
@@ -508,7 +508,7 @@ std::optional<TorrentDetailsModel::Figures> TorrentDetailsModel::Refresh() {
 
 std::optional<DetailsProblem> TorrentDetailsModel::Check() const {
   for (int control : {id::kUploadLimit, id::kDownloadLimit})
-    if (ReadUnsigned(EditText(control), kMaxLimitKb).kind == NumberRead::Refused)
+    if (ReadUnsigned(EditText(control), kMaxRateLimitKb).kind == NumberRead::Refused)
       return DetailsProblem{control, L"Please enter a limit from 0 to 2097151 KB/s, or auto."};
   if (ReadUnsigned(EditText(id::kSeedingTime), kMaxSeedingSeconds).kind == NumberRead::Refused)
     return DetailsProblem{id::kSeedingTime, L"Please enter a seeding time from 0 to 4294967 seconds."};

@@ -5,6 +5,7 @@
 // its files with their wanted marks and the share of each that is done, the
 // figures refreshed every second, and what OK does, in its order.
 
+#include "client/setting_limits.h"
 #include "client/torrent_control.h"
 
 #include <cstdint>
@@ -75,12 +76,6 @@ struct RatioRead {
 };
 RatioRead ReadRatio(std::wstring_view text);
 
-// The largest limit an edit takes, in KB/s: its bytes per second still
-// fit the signed 32-bit setting.
-inline constexpr std::uint64_t kMaxLimitKb = 2097151;
-// The longest seeding time an edit takes, in seconds: its milliseconds
-// still fit the unsigned 32-bit setting (below the "unset" mark).
-inline constexpr std::uint64_t kMaxSeedingSeconds = 4294967;
 
 // What the edits show: a limit in KB/s or "auto" (unlimited); the seeding
 // time in seconds or "no limit" (0), empty while the torrent has none of

@@ -76,6 +76,9 @@ bool TorrentRow::Tick(DhtControl* dht) {
   const std::wstring time_before = chart.Text(ChartGauge::Time);
   const std::wstring state_before = chart.Text(ChartGauge::Progress);
   const std::wstring summary_before = m_torrent.m_settings.stateSummary;
+  // The colours follow the status: a new status with the same state text
+  // ("Queued" waiting, then "Queued" for the check) is a change too.
+  const int status_before = m_torrent.Status();
   try {
     m_torrent.StepReAdd();
     if (m_torrent.ReAddPending() || !m_torrent.m_handle.is_valid()) return false;
@@ -86,7 +89,8 @@ bool TorrentRow::Tick(DhtControl* dht) {
   const bool changed = m_torrent.m_settings.stateSummary != summary_before ||
                        Tenths(chart.Gauge(ChartGauge::Download).value) != download_before ||
                        Tenths(chart.Gauge(ChartGauge::Upload).value) != upload_before ||
-                       chart.Text(ChartGauge::Time) != time_before || chart.Text(ChartGauge::Progress) != state_before;
+                       chart.Text(ChartGauge::Time) != time_before || chart.Text(ChartGauge::Progress) != state_before ||
+                       m_torrent.Status() != status_before;
   if (changed) m_torrent.Repaint();
   return changed;
 }
@@ -327,10 +331,14 @@ RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
   return action;
 }
 
-RowAction TorrentRow::ContextMenu(UiServices& ui, int screen_x, int screen_y) {
+std::vector<MenuItem> TorrentRow::OpenContextMenu() {
   m_hover.SetHovering(true);
   m_torrent.Chart().SetHighlight(true);
-  const int id = ui.PopupMenu(Menu(), screen_x, screen_y);
+  return Menu();
+}
+
+RowAction TorrentRow::ContextMenu(UiServices& ui, int screen_x, int screen_y) {
+  const int id = ui.PopupMenu(OpenContextMenu(), screen_x, screen_y);
   return id == 0 ? RowAction::None : RunCommand(id, ui);
 }
 

@@ -78,6 +78,9 @@ class TorrentRow {
   // The right button: the row stays highlighted, the menu opens at the
   // screen point and the chosen command runs.
   RowAction ContextMenu(UiServices& ui, int screen_x, int screen_y);
+  // The first half of that, for a window whose menu runs a loop of its
+  // own: the row is highlighted and the menu given to show.
+  std::vector<MenuItem> OpenContextMenu();
 
   // Hover events; the hint shows HintText 300 pixels wide at the point.
   HoverTracker::Step OnMouseMove(Point at);

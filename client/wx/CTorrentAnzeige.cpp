@@ -9,7 +9,9 @@
 #include "client/wide_text.h"
 #include "client/wx/CHashTorrentHinzufuegen.h"
 #include "client/wx/COptionsDialog.h"
+#include "client/wx/CPeerInfoDialog.h"
 #include "client/wx/CPlatsch.h"
+#include "client/wx/CTorrentDetailDialog.h"
 #include "client/wx/CTorrentErzeugen.h"
 #include "client/wx/CZielordnerDialog.h"
 #include "client/wx/window_drag.h"
@@ -29,6 +31,14 @@ CTorrentAnzeige::CTorrentAnzeige(platform::profile profile, client::EngineParts*
   }
   client::MainWindowHost& host = *this;
   m_core = std::make_unique<client::MainWindowCore>(std::move(profile), host, *parts, m_ui);
+  m_rows = std::make_unique<TorrentRowWindows>(*this, *m_core);
+  m_rows->show_properties = [this](client::TorrentItem& torrent) { ShowTorrentDetails(this, torrent); };
+  m_rows->show_peers = [this](client::TorrentItem& torrent) {
+    client::PeerBans bans;
+    bans.ban_peer = [this](const engine::address& peer) { m_core->BanPeer(peer); };
+    bans.ban_range = [this](const engine::address& peer) { m_core->BanPeerRange(peer); };
+    ShowPeersDialog(this, torrent, client::TorrentRow(torrent).PeersDialogTitle(), std::move(bans));
+  };
   m_mainTimer.SetOwner(this);
   Bind(wxEVT_TIMER, &CTorrentAnzeige::OnTimer, this, m_mainTimer.GetId());
   m_removalTimer.SetOwner(this);
@@ -53,6 +63,7 @@ bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
   // A double click on the free client area makes a torrent.
   ClientArea()->Bind(wxEVT_LEFT_DCLICK, [this](wxMouseEvent&) { RunMainMenuCommand(client::main_menu::kMakeTorrent); });
   m_core->OnCreate();
+  m_rows->Layout();
   Refresh(false);
   m_mainTimer.StartOnce(kFirstTickMs);
   return true;
@@ -85,6 +96,8 @@ void CTorrentAnzeige::Shutdown() {
   m_shutDown = true;
   m_mainTimer.Stop();
   m_removalTimer.Stop();
+  // Every row timer stops before the engine does.
+  m_rows->StopTimers();
   // Work posted to the window from here on finds it closed.
   m_mailbox.Close();
   m_core->Shutdown();
@@ -102,12 +115,17 @@ void CTorrentAnzeige::StatusTextChanged(const std::wstring& text) {
 
 void CTorrentAnzeige::SetCaption(const std::wstring& caption) { SetTitle(caption); }
 
-bool CTorrentAnzeige::CreateTorrentRow(client::TorrentItem&) {
-  // The torrents run without a row window until the rows are drawn.
-  return true;
+bool CTorrentAnzeige::CreateTorrentRow(client::TorrentItem& torrent) { return m_rows->CreateRow(torrent); }
+
+void CTorrentAnzeige::RowsChanged() {
+  m_rows->Layout();
+  RedrawFrame();
 }
 
-void CTorrentAnzeige::RowsChanged() { RedrawClient(); }
+void CTorrentAnzeige::OnFrameResized() {
+  CQuillfernFenster::OnFrameResized();
+  if (m_rows) m_rows->Layout();
+}
 
 std::optional<client::SaveFolderChoice> CTorrentAnzeige::AskSaveFolder(const client::SaveFolderRequest& request) {
   return CZielordnerDialog::Ask(this, request, &m_ui);
@@ -243,6 +261,8 @@ void CTorrentAnzeige::RunMainMenuCommand(int id) {
       break;
     case menu::kProgression:
       m_core->SetShowDiagram(!m_core->Startup().show_diagram);
+      // The rows make room for the charts, or take it back.
+      RowsChanged();
       RedrawClient();
       break;
     case menu::kViewToggle:

@@ -12,6 +12,7 @@
 #include "client/tray_state.h"
 #include "client/wx/gui_mailbox.h"
 #include "client/wx/tray_icon.h"
+#include "client/wx/torrent_row_windows.h"
 
 #include <wx/event.h>
 #include <wx/timer.h>
@@ -68,6 +69,9 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   // settings; once. Closing the window does this before it goes.
   void Shutdown();
 
+  // The torrents' row windows.
+  TorrentRowWindows& Rows() { return *m_rows; }
+
   // The main timer (tests).
   const wxTimer& MainTimer() const { return m_mainTimer; }
   int TickCount() const { return m_ticks; }
@@ -101,6 +105,9 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   std::optional<client::SaveFolderChoice> AskSaveFolder(const client::SaveFolderRequest& request) override;
   void PostToGui(std::function<void()> work) override;
 
+  // The rows follow the client area's size.
+  void OnFrameResized() override;
+
   void OnTimer(wxTimerEvent& event);
   void OnRemovalTimer(wxTimerEvent& event);
   void RemovalsWaiting() override;
@@ -122,6 +129,8 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   // Outlives the core, whose threads post to it.
   GuiMailbox m_mailbox;
   std::unique_ptr<client::EngineParts> m_ownParts;
+  // Outlives the core: the torrents destroy their row windows.
+  std::unique_ptr<TorrentRowWindows> m_rows;
   std::unique_ptr<client::MainWindowCore> m_core;
   wxTimer m_mainTimer;
   wxTimer m_removalTimer;

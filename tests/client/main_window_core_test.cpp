@@ -1,4 +1,5 @@
 #include "client/main_window_core.h"
+#include "client/common/tick.h"
 #include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
 #include "dht/dht_service.h"
@@ -327,3 +328,123 @@ TEST_F(CoreFixture, RealEngineWithoutAFreePort) {
 }
 
 }  // namespace
+
+// --- the torrents' messages: queued, by info-hash, a stale one dropped
+
+struct MessageFixture : CoreFixture {
+  std::unique_ptr<client::MainWindowCore> core;
+  client_test::FakeTorrentControl* engine = nullptr;
+
+  // Torrents a, b, c; a runs, b and c wait in the queue; one may run.
+  void SetUp() override {
+    CoreFixture::SetUp();
+    Put("MaxActiveTorrent", 1);
+    fs::create_directories(dir / "Torrents");
+    for (const char* name : {"a.torrent", "b.torrent", "c.torrent"}) std::ofstream(dir / "Torrents" / name) << "x";
+    int n = 0;
+    parts.loader = [&](client::TorrentItem& item) {
+      item.m_handle = parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(++n));
+      item.SetStatus(n == 1 ? client::TorrentStatus::Downloading : client::TorrentStatus::Queued);
+      engine = &parts.session->torrents;
+      return true;
+    };
+    core = Make();
+    core->OnCreate();
+    ASSERT_EQ(core->List().Count(), 3u);
+    host.posted.clear();
+  }
+  client::TorrentItem& Torrent(const wchar_t* name) {
+    for (const auto& t : core->List())
+      if (t->FileName() == name) return *t;
+    throw std::runtime_error("no such torrent");
+  }
+  bool Has(const wchar_t* name) {
+    for (const auto& t : core->List())
+      if (t->FileName() == name) return true;
+    return false;
+  }
+  // Runs what was queued, including what that queues, in order.
+  void RunPosted() {
+    while (!host.posted.empty()) {
+      auto work = std::move(host.posted.front());
+      host.posted.erase(host.posted.begin());
+      work();
+    }
+  }
+  bool Running(const wchar_t* name) { return !engine->At(Torrent(name).m_handle.info_hash()).paused; }
+};
+
+TEST_F(MessageFixture, AStopIsHandledWhenItArrivesNotWhenItIsSent) {
+  EXPECT_EQ(core->Queue().ActiveCount(), 1u);
+  Torrent(L"a.torrent").UserPause();
+  // Queued: nothing happened yet.
+  ASSERT_EQ(host.posted.size(), 1u);
+  EXPECT_EQ(core->Queue().ActiveCount(), 1u);
+  EXPECT_FALSE(Running(L"b.torrent"));
+  RunPosted();
+  // The slot went to b, the best queued torrent other than a.
+  EXPECT_TRUE(Running(L"b.torrent"));
+  EXPECT_EQ(core->Queue().ActiveCount(), 1u);
+
+  // A torrent that fails: its name and " failed" in the log.
+  core->TorrentStopped(Torrent(L"b.torrent"), client::TorrentStatus::Error);
+  RunPosted();
+  EXPECT_NE(core->StatusText().find(L"b.torrent failed"), std::wstring::npos);
+}
+
+TEST_F(MessageFixture, AStopQueuedBehindARemovalFindsNoTorrentAndFreesTheSlot) {
+  client::TorrentItem& a = Torrent(L"a.torrent");
+  const engine::sha1_hash hash = a.m_handle.info_hash();
+  const client::TorrentItem* gone = &a;
+  a.RequestRemoval();
+  a.UserPause();  // its stop message waits behind the removal
+  ASSERT_EQ(host.posted.size(), 2u);
+  RunPosted();
+  EXPECT_FALSE(Has(L"a.torrent"));
+  EXPECT_FALSE(fs::exists(dir / "Torrents" / "a.torrent"));  // its files went too
+  EXPECT_EQ(engine->torrents.count(hash), 0u);               // and its engine torrent
+  // a was paused when the removal came, so the stop freed its slot.
+  EXPECT_EQ(core->Queue().ActiveCount(), 1u);
+  EXPECT_TRUE(Running(L"b.torrent"));
+
+  // A later message for the removed torrent finds nothing; the address
+  // alone does not name a torrent whose hash differs.
+  client::TorrentItem& b = Torrent(L"b.torrent");
+  EXPECT_EQ(core->FindPosted(gone, hash), nullptr);
+  EXPECT_EQ(core->FindPosted(&b, hash), nullptr);
+  EXPECT_EQ(core->FindPosted(&b, b.m_handle.info_hash()), &b);
+}
+
+TEST_F(MessageFixture, ARemovalWaitsForTheEngineWithATimeOut) {
+  client::FakeTick tick;
+  client::TorrentItem& a = Torrent(L"a.torrent");
+  engine->At(a.m_handle.info_hash()).removal_polls = 3;
+  a.RequestRemoval();
+  RunPosted();
+  EXPECT_FALSE(Has(L"a.torrent"));
+  // Until the engine drops it, its slot stays taken.
+  EXPECT_TRUE(core->RemovalsPending());
+  EXPECT_FALSE(Running(L"b.torrent"));
+  for (int i = 0; i < 10 && core->PollRemovals(); ++i) {
+  }
+  EXPECT_FALSE(core->RemovalsPending());
+  EXPECT_TRUE(Running(L"b.torrent"));
+  EXPECT_EQ(core->Queue().ActiveCount(), 1u);
+
+  // An engine that never lets go: after the time-out the next one runs.
+  client::TorrentItem& b = Torrent(L"b.torrent");
+  engine->At(b.m_handle.info_hash()).removal_polls = -1;
+  b.RequestRemoval();
+  RunPosted();
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(core->PollRemovals());
+  EXPECT_FALSE(Running(L"c.torrent"));
+  tick.Advance(client::kRemoveWaitMs);
+  EXPECT_FALSE(core->PollRemovals());
+  EXPECT_TRUE(Running(L"c.torrent"));
+
+  // After the shut-down nothing queued is handled.
+  Torrent(L"c.torrent").RequestRemoval();
+  core->Shutdown();
+  RunPosted();
+  EXPECT_EQ(core->List().Count(), 1u);
+}

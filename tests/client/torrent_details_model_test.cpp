@@ -27,7 +27,7 @@ TEST(DetailsConversions, NumbersAreReadInRangeOrRefused) {
   EXPECT_EQ(client::ReadUnsigned(L"+3", 100).kind, NumberRead::Value);
   EXPECT_EQ(client::ReadUnsigned(L"-5", 100).kind, NumberRead::Refused);
   EXPECT_EQ(client::ReadUnsigned(L"101", 100).kind, NumberRead::Refused);
-  EXPECT_EQ(client::ReadUnsigned(L"99999999999999999999999", client::kMaxLimitKb).kind, NumberRead::Refused);
+  EXPECT_EQ(client::ReadUnsigned(L"99999999999999999999999", client::kMaxRateLimitKb).kind, NumberRead::Refused);
   EXPECT_EQ(client::ReadUnsigned(L"auto", 100).kind, NumberRead::None);
   EXPECT_EQ(client::ReadUnsigned(L"", 100).kind, NumberRead::None);
   EXPECT_EQ(client::ReadUnsigned(L"-", 100).kind, NumberRead::None);

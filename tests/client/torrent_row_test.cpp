@@ -284,10 +284,23 @@ TEST_F(RowTest, TheRowRepaintsOnlyWhenSomethingShownChanged) {
   Status().progress = 0.5f;
   EXPECT_TRUE(row->Tick(nullptr));
   EXPECT_EQ(view.repaints, 3);
+  // The same text in another status (its colours): waiting in the queue,
+  // then started and queued for the check.
+  Status() = {};
+  Engine().paused = true;
+  item->m_userPaused = false;
+  EXPECT_TRUE(row->Tick(nullptr));
+  EXPECT_EQ(StateText(), L"Queued");
+  EXPECT_EQ(item->Status(), TorrentStatus::Queued);
+  Engine().paused = false;
+  EXPECT_TRUE(row->Tick(nullptr));
+  EXPECT_EQ(StateText(), L"Queued");
+  EXPECT_EQ(item->Status(), TorrentStatus::Paused);
+  EXPECT_EQ(view.repaints, 5);
   // A torrent the engine dropped is left alone.
   Engine().gone = true;
   EXPECT_FALSE(row->Tick(nullptr));
-  EXPECT_EQ(view.repaints, 3);
+  EXPECT_EQ(view.repaints, 5);
 }
 
 // --- context menu

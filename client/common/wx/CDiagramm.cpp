@@ -51,12 +51,12 @@ void DrawClipped(wxDC& dc, const std::wstring& text, const wxRect& rect, int ali
 }  // namespace
 
 CDiagramm::CDiagramm(std::wstring path, std::string color_scheme_folder, client::ColorRef main_frame_color)
-    : m_chart(std::move(path)), m_folder(std::move(color_scheme_folder)) {
+    : m_chart(std::move(path)), m_shown(&m_chart), m_folder(std::move(color_scheme_folder)) {
   client::LoadDiagramColorsOnce(m_folder, platform::profile::application(), main_frame_color);
   CreateDrawingObjects(true);
   // Arial, a sans serif where it is missing; wx takes the pixel size as
   // the line height.
-  const wxFontInfo info = wxFontInfo(wxSize(0, m_chart.FontHeight())).Family(wxFONTFAMILY_SWISS).FaceName("Arial");
+  const wxFontInfo info = wxFontInfo(wxSize(0, m_shown->FontHeight())).Family(wxFONTFAMILY_SWISS).FaceName("Arial");
   m_gaugeFont = wxFont(info);
   m_titleFont = wxFont(info);
   m_titleMeasurer = std::make_shared<client::WxTextMeasurer>(m_titleFont);
@@ -65,7 +65,7 @@ CDiagramm::CDiagramm(std::wstring path, std::string color_scheme_folder, client:
 CDiagramm::~CDiagramm() = default;
 
 bool CDiagramm::Create(const wxString& window_text, const wxPoint& top_left, wxWindow* parent, bool row_mode) {
-  m_chart.SetRowMode(row_mode);
+  m_shown->SetRowMode(row_mode);
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   if (!wxWindow::Create(parent, wxID_ANY, top_left, wxSize(kWidth, kHeight),
                         wxBORDER_NONE | wxFULL_REPAINT_ON_RESIZE, GetName()))
@@ -79,19 +79,24 @@ bool CDiagramm::Create(const wxString& window_text, const wxPoint& top_left, wxW
   return true;
 }
 
+void CDiagramm::ShowChart(client::ChartLogic& chart) {
+  m_shown = &chart;
+  if (GetHandle()) LayoutNow();
+}
+
 void CDiagramm::SetValues(double upload, double download, double time, double progress) {
-  m_chart.SetValues(upload, download, time, progress);
+  m_shown->SetValues(upload, download, time, progress);
   Refresh();
   Update();
 }
 
 void CDiagramm::SetName(const wxString& name) {
   wxWindow::SetName(name);
-  m_chart.SetName(name.ToStdWstring());
+  m_shown->SetName(name.ToStdWstring());
 }
 
 void CDiagramm::SetTimeMaximum(double maximum) {
-  m_chart.SetTimeMaximum(maximum);
+  m_shown->SetTimeMaximum(maximum);
   Refresh();
 }
 
@@ -137,19 +142,19 @@ void CDiagramm::OnSize(wxSizeEvent& event) {
 
 void CDiagramm::LayoutNow() {
   const wxSize size = GetClientSize();
-  m_chart.OnSize(size.x, size.y, IsMinimisedNow(), m_titleMeasurer);
-  if (m_chart.Minimised()) return;
+  m_shown->OnSize(size.x, size.y, IsMinimisedNow(), m_titleMeasurer);
+  if (m_shown->Minimised()) return;
   wxRegion shape;
-  for (const client::ChartSpan& s : m_chart.Shape()) shape.Union(s.x0, s.y, s.x1 - s.x0, 1);
+  for (const client::ChartSpan& s : m_shown->Shape()) shape.Union(s.x0, s.y, s.x1 - s.x0, 1);
   m_outside = wxRegion(0, 0, size.x, size.y);
   m_outside.Subtract(shape);
 }
 
 void CDiagramm::OnPaint(wxPaintEvent&) {
   wxPaintDC target(this);
-  if (m_chart.Minimised() || IsMinimisedNow()) return;
+  if (m_shown->Minimised() || IsMinimisedNow()) return;
   CMemDC dc(&target, false);
-  if (m_chart.RowMode())
+  if (m_shown->RowMode())
     PaintRow(dc);
   else
     PaintRound(dc);
@@ -157,15 +162,15 @@ void CDiagramm::OnPaint(wxPaintEvent&) {
 }
 
 void CDiagramm::PaintRound(wxDC& dc) const {
-  const StatusObjects& objects = m_objects[m_chart.Status()];
-  const StatusObjects& rim = m_objects[m_chart.RimStatus()];
-  const wxPoint centre = ToWxPoint(m_chart.Center());
-  const wxRect pie = ToWxRect(m_chart.PieRect());
+  const StatusObjects& objects = m_objects[m_shown->Status()];
+  const StatusObjects& rim = m_objects[m_shown->RimStatus()];
+  const wxPoint centre = ToWxPoint(m_shown->Center());
+  const wxRect pie = ToWxRect(m_shown->PieRect());
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   dc.SetFont(m_gaugeFont);
 
   // The four sectors, each with its value wedge and text.
-  for (const client::ChartSectorPaint& sector : m_chart.Sectors()) {
+  for (const client::ChartSectorPaint& sector : m_shown->Sectors()) {
     const GaugeObjects& g = objects.gauges[static_cast<int>(sector.gauge)];
     dc.SetPen(g.foreground_pen);
     dc.SetBrush(g.background);
@@ -176,9 +181,9 @@ void CDiagramm::PaintRound(wxDC& dc) const {
     }
     if (sector.gauge == ChartGauge::Upload) {
       dc.SetPen(objects.gauges[static_cast<int>(ChartGauge::Download)].foreground_pen);
-      dc.DrawLine(centre, ToWxPoint(m_chart.MarkerPoint()));
+      dc.DrawLine(centre, ToWxPoint(m_shown->MarkerPoint()));
     }
-    const client::ChartGaugeRecord& record = m_chart.Gauge(sector.gauge);
+    const client::ChartGaugeRecord& record = m_shown->Gauge(sector.gauge);
     dc.SetTextForeground(g.text);
     DrawClipped(dc, record.text, ToWxRect(record.text_rect), wxALIGN_CENTER);
   }
@@ -186,28 +191,28 @@ void CDiagramm::PaintRound(wxDC& dc) const {
   // Separators, hub and the bevelled rim.
   dc.SetPen(rim.rim[3]);
   dc.SetBrush(objects.title_brush);
-  for (client::Point p : {m_chart.P1(), m_chart.P2(), m_chart.P3(), m_chart.P4()}) dc.DrawLine(ToWxPoint(p), centre);
-  dc.DrawEllipse(ToWxRect(m_chart.HubRect()));
+  for (client::Point p : {m_shown->P1(), m_shown->P2(), m_shown->P3(), m_shown->P4()}) dc.DrawLine(ToWxPoint(p), centre);
+  dc.DrawEllipse(ToWxRect(m_shown->HubRect()));
   dc.SetBrush(*wxTRANSPARENT_BRUSH);
   for (int i = 0; i < 6; ++i) {
     dc.SetPen(rim.rim[i]);
-    dc.DrawEllipse(ToWxRect(m_chart.RimRect(i)));
+    dc.DrawEllipse(ToWxRect(m_shown->RimRect(i)));
   }
 
   // The name in the middle.
   dc.SetTextForeground(objects.title_text);
   dc.SetFont(m_titleFont);
-  for (const CEllipsenText::Line& line : m_chart.Title().Lines())
+  for (const CEllipsenText::Line& line : m_shown->Title().Lines())
     if (!line.text.empty()) dc.DrawLabel(wxString(line.text), ToWxRect(line.rect), wxALIGN_CENTER);
 }
 
 void CDiagramm::PaintRow(wxDC& dc) const {
-  const StatusObjects& objects = m_objects[m_chart.Status()];
-  const wxPen& pen = m_objects[m_chart.RimStatus()].rim[3];
-  const client::ChartRowCells& cells = m_chart.Cells();
+  const StatusObjects& objects = m_objects[m_shown->Status()];
+  const wxPen& pen = m_objects[m_shown->RimStatus()].rim[3];
+  const client::ChartRowCells& cells = m_shown->Cells();
   dc.SetPen(pen);
   dc.SetBrush(objects.title_brush);
-  dc.DrawRoundedRectangle(0, 0, m_chart.Width(), m_chart.Height(), 4);
+  dc.DrawRoundedRectangle(0, 0, m_shown->Width(), m_shown->Height(), 4);
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(pen.GetColour()));
   dc.DrawRectangle(ToWxRect(cells.lamp));
@@ -216,11 +221,11 @@ void CDiagramm::PaintRow(wxDC& dc) const {
   dc.SetTextForeground(objects.title_text);
   dc.SetFont(m_titleFont);
   const int vcentre = wxALIGN_CENTER_VERTICAL;
-  DrawClipped(dc, m_chart.GetName(), ToWxRect(cells.name), wxALIGN_LEFT | vcentre);
-  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Upload), ToWxRect(cells.upload), wxALIGN_RIGHT | vcentre);
-  DrawClipped(dc, L" " + m_chart.Text(ChartGauge::Download), ToWxRect(cells.download), wxALIGN_RIGHT | vcentre);
-  DrawClipped(dc, m_chart.Text(ChartGauge::Time), ToWxRect(cells.time), wxALIGN_CENTER);
-  DrawClipped(dc, m_chart.Text(ChartGauge::Progress), ToWxRect(cells.progress), wxALIGN_CENTER);
+  DrawClipped(dc, m_shown->GetName(), ToWxRect(cells.name), wxALIGN_LEFT | vcentre);
+  DrawClipped(dc, L" " + m_shown->Text(ChartGauge::Upload), ToWxRect(cells.upload), wxALIGN_RIGHT | vcentre);
+  DrawClipped(dc, L" " + m_shown->Text(ChartGauge::Download), ToWxRect(cells.download), wxALIGN_RIGHT | vcentre);
+  DrawClipped(dc, m_shown->Text(ChartGauge::Time), ToWxRect(cells.time), wxALIGN_CENTER);
+  DrawClipped(dc, m_shown->Text(ChartGauge::Progress), ToWxRect(cells.progress), wxALIGN_CENTER);
 }
 
 void CDiagramm::PaintOutsideShape(wxDC& dc) const {
@@ -229,7 +234,7 @@ void CDiagramm::PaintOutsideShape(wxDC& dc) const {
   dc.SetDeviceClippingRegion(m_outside);
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(parent));
-  dc.DrawRectangle(0, 0, m_chart.Width(), m_chart.Height());
+  dc.DrawRectangle(0, 0, m_shown->Width(), m_shown->Height());
   dc.DestroyClippingRegion();
 }
 
@@ -238,7 +243,7 @@ bool CDiagramm::TryBefore(wxEvent& event) {
   auto* mouse = dynamic_cast<wxMouseEvent*>(&event);
   if (mouse && event.GetEventObject() == this && (mouse->IsButton() || mouse->Moving() || mouse->Dragging() ||
                                                   event.GetEventType() == wxEVT_MOUSEWHEEL)) {
-    if (!m_chart.Contains({mouse->GetX(), mouse->GetY()})) {
+    if (!m_shown->Contains({mouse->GetX(), mouse->GetY()})) {
       if (wxWindow* parent = GetParent()) {
         wxMouseEvent forwarded(*mouse);
         forwarded.SetPosition(mouse->GetPosition() + GetPosition());

@@ -40,27 +40,27 @@ class CDiagramm : public wxWindow {
   // Places the four needles and repaints at once.
   void SetValues(double upload, double download, double time, double progress);
   // These place one needle and leave the repaint to the owner.
-  void SetUploadValue(double value) { m_chart.SetUploadValue(value); }
-  void SetDownloadValue(double value) { m_chart.SetDownloadValue(value); }
-  void SetTimeValue(double value) { m_chart.SetTimeValue(value); }
-  void SetProgressValue(double value) { m_chart.SetProgressValue(value); }
-  void SetMaxima(double upload_maximum, double download_maximum) { m_chart.SetMaxima(upload_maximum, download_maximum); }
-  void SetMarker(double value) { m_chart.SetMarker(value); }
+  void SetUploadValue(double value) { m_shown->SetUploadValue(value); }
+  void SetDownloadValue(double value) { m_shown->SetDownloadValue(value); }
+  void SetTimeValue(double value) { m_shown->SetTimeValue(value); }
+  void SetProgressValue(double value) { m_shown->SetProgressValue(value); }
+  void SetMaxima(double upload_maximum, double download_maximum) { m_shown->SetMaxima(upload_maximum, download_maximum); }
+  void SetMarker(double value) { m_shown->SetMarker(value); }
   // New full scale of the time gauge; the needle is placed again and the
   // chart repainted.
   void SetTimeMaximum(double maximum);
   // Takes effect at the next size and paint.
-  void SetRowMode(bool on) { m_chart.SetRowMode(on); }
+  void SetRowMode(bool on) { m_shown->SetRowMode(on); }
 
   // The name shown in the middle (initially the path); it is also the
   // window's wx name.
   void SetName(const wxString& name) override;
-  wxString GetName() const override { return wxString(m_chart.GetName()); }
-  std::wstring GetFolder() const { return m_chart.GetFolder(); }
+  wxString GetName() const override { return wxString(m_shown->GetName()); }
+  std::wstring GetFolder() const { return m_shown->GetFolder(); }
 
   // Texts, status and highlight; the owner repaints after changing them.
-  client::ChartLogic& Chart() { return m_chart; }
-  const client::ChartLogic& Chart() const { return m_chart; }
+  client::ChartLogic& Chart() { return *m_shown; }
+  const client::ChartLogic& Chart() const { return *m_shown; }
 
   // Makes the pens, brushes and colours of every status from the global
   // colour table again (the editor calls this after each edit).
@@ -72,6 +72,9 @@ class CDiagramm : public wxWindow {
   static bool SaveDiagramColors(const std::string& folder);
 
  protected:
+  // Draws `chart` (which must outlive the window) instead of the window's
+  // own: a torrent's row shows the chart its torrent keeps.
+  void ShowChart(client::ChartLogic& chart);
   bool TryBefore(wxEvent& event) override;
 
  private:
@@ -96,6 +99,7 @@ class CDiagramm : public wxWindow {
   void PaintOutsideShape(wxDC& dc) const;
 
   client::ChartLogic m_chart;
+  client::ChartLogic* m_shown;  // the chart drawn
   std::string m_folder;
   std::array<StatusObjects, client::kStatusCount> m_objects;
   wxFont m_gaugeFont;

@@ -1,0 +1,68 @@
+#pragma once
+// The main window's torrent rows: makes each torrent's row window
+// (CTorrentDiagramm) in the client area, lays the rows out in list order
+// (client::LayOutRows) at the frame's thumb (Model().thumb_top, which the
+// frame's mouse moves) and stops their timers at shut-down. The torrents own their windows; this keeps
+// track of the ones alive.
+
+#include "client/rows_layout.h"
+#include "client/wx/CTorrentDiagramm.h"
+
+#include <functional>
+#include <vector>
+
+class CQuillfernFenster;
+
+namespace client {
+class MainWindowCore;
+}
+
+class TorrentRowWindows : public TorrentRowOwner {
+ public:
+  TorrentRowWindows(CQuillfernFenster& frame, client::MainWindowCore& core);
+  ~TorrentRowWindows() override;
+  TorrentRowWindows(const TorrentRowWindows&) = delete;
+  TorrentRowWindows& operator=(const TorrentRowWindows&) = delete;
+
+  // Makes the torrent's row window; false when it cannot be made.
+  bool CreateRow(client::TorrentItem& torrent);
+  // Lays the rows out at the thumb and repaints; false without rows.
+  bool Layout();
+  // A scroll step of the thumb, then the layout.
+  void Scroll(client::ScrollCode code);
+  // The rows as strips ("Simple Display", kept for the next run) or as
+  // charts.
+  void SetSimpleDisplay(bool simple);
+  bool SimpleDisplay() const;
+  // Stops every row's timers; the engine is about to stop.
+  void StopTimers();
+
+  // The row window of a torrent, or null.
+  CTorrentDiagramm* RowOf(const client::TorrentItem& torrent) const;
+  const std::vector<CTorrentDiagramm*>& Rows() const { return m_rows; }
+  const client::RowsLayout& LastLayout() const { return m_layout; }
+  // The height of the client area the rows may take.
+  int VisibleHeight() const;
+
+  // The rows' "View Peers" and "Properties" (the main window sets them;
+  // empty: nothing happens).
+  std::function<void(client::TorrentItem&)> show_peers;
+  std::function<void(client::TorrentItem&)> show_properties;
+  // Asks the user for the rows' menus instead of the rows themselves (tests).
+  client::UiServices* ui = nullptr;
+
+  // TorrentRowOwner.
+  client::DhtControl* RowDht() override;
+  client::UiServices* RowUi() override { return ui; }
+  void ShowTorrentPeers(client::TorrentItem& torrent) override;
+  void ShowTorrentProperties(client::TorrentItem& torrent) override;
+  void RowGone(CTorrentDiagramm* row) override;
+
+ private:
+  client::ThumbTrack Track() const;
+
+  CQuillfernFenster& m_frame;
+  client::MainWindowCore& m_core;
+  std::vector<CTorrentDiagramm*> m_rows;
+  client::RowsLayout m_layout;
+};
