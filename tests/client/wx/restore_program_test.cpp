@@ -48,10 +48,17 @@ struct Swarm {
     payload = tracker_test::read_file(torrent->payload);
     return StartSeed();
   }
+  // The seed has its payload and is on the tracker's list: Transmission
+  // announces a moment after its check, and a program that asked before
+  // would hear of no seed until its next announce, half an hour later.
   bool StartSeed() {
     seed = std::make_unique<tracker_test::transmission>(folder.path() + "/seed", kSeedAddress);
     return seed->ready() && seed->add(torrent->torrent_file, folder.path() + "/seed") &&
-           test_support::wait_until([&] { return seed->percent_done() == 100; });
+           test_support::wait_until([&] { return seed->percent_done() == 100; }) &&
+           test_support::wait_until([&] {
+             const auto counts = Counts();
+             return counts && counts->first == 1;
+           });
   }
   // The seed goes and the tracker forgets every peer: whoever seeds now is
   // the program.
