@@ -253,7 +253,10 @@ TEST_F(RestoreProgram, ListFileModeDownloadsAndSeedsAgainAfterAClose) {
   DownloadThenClose("list");
   // The list file and the resume data of the close.
   EXPECT_EQ(ListValue(u"Destination"), client::WideToUtf16(client::Utf8ToWide(Downloads().string() + "/")));
-  EXPECT_EQ(ListValue(u"Status"), u"2");
+  // The row moves a finished torrent to seeding on its next tick; a close
+  // just before that tick keeps it downloading. Either way it seeds again.
+  const auto status = ListValue(u"Status");
+  EXPECT_TRUE(status == u"2" || status == u"3") << (status ? client::WideToUtf8(client::Utf16ToWide(*status)) : "none");
   EXPECT_GE(std::stoull(client::WideToUtf8(client::Utf16ToWide(ListValue(u"Downloaded").value_or(u"0")))),
             swarm.payload.size());
   EXPECT_TRUE(fs::exists(Copy().string() + ".ResumeData"));
