@@ -98,6 +98,8 @@ int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 200;
   const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 30;
   const std::string program = argc > 3 ? argv[3] : "build/client/Quillfern";
+  // How many of them run at once ("MaxActiveTorrent"; 0 keeps the default).
+  const int active = argc > 4 ? std::atoi(argv[4]) : 0;
   if (!std::getenv("DISPLAY") || !fs::exists(program)) {
     std::fprintf(stderr, "needs $DISPLAY and %s\n", program.c_str());
     return 2;
@@ -111,6 +113,7 @@ int main(int argc, char** argv) {
   profile.WriteProfileInt("Configuration", "MinPort", 0);
   profile.WriteProfileInt("Configuration", "MaxPort", 0);
   profile.WriteProfileInt("Configuration", "DHTPort", 0);
+  if (active > 0) profile.WriteProfileInt("Configuration", "MaxActiveTorrent", active);
 
   const fs::path data = dir / "data/Quillfern/Torrents";
   client::Utf16IniFile list;
