@@ -141,9 +141,14 @@ struct ProgramFixture : ::testing::Test {
   // covers 20,20 to 420,220 without a position in the profile), written to
   // build/screenshots/<name>.png; false while it is not painted (its middle
   // or its left edge black) or nothing could be read.
+  // Saves the picture once the window has painted: not black, and the same
+  // in two captures a moment apart (a caption set just now is painted on the
+  // program's next idle turn).
   static bool ShootMainWindow(const std::string& name) {
-    std::vector<std::uint8_t> rgb;
+    std::vector<std::uint8_t> rgb, again;
     if (!gui_test::CaptureRootRect(20, 20, 400, 200, rgb)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    if (!gui_test::CaptureRootRect(20, 20, 400, 200, again) || again != rgb) return false;
     wxImage image(400, 200, false);
     std::copy(rgb.begin(), rgb.end(), image.GetData());
     if (gui_test::PixelAt(image, 200, 100) == gui_test::Rgb8{0, 0, 0} ||
