@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 namespace engine {
 
@@ -62,6 +63,13 @@ class alert_manager {
   // Queues a copy (the caller keeps its object); at the cap the oldest alert
   // is dropped first.
   void post_alert(const alert& a);
+  // Builds the alert `make` returns and queues it, only when the level of its
+  // kind (`kind::level`) is admitted: texts nobody reads are never built.
+  template <class Make>
+  void post_if(Make&& make) {
+    using kind = std::remove_cvref_t<std::invoke_result_t<Make&>>;
+    if (should_post(kind::level)) post_alert(make());
+  }
   bool pending() const;
   // The oldest alert, or nothing when none is queued.
   std::unique_ptr<alert> get();

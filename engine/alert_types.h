@@ -15,21 +15,24 @@ namespace engine {
 // An alert about one torrent that carries nothing but its handle.
 template <class Derived, alert::severity_t Severity>
 struct torrent_alert : alert_of<Derived> {
+  static constexpr alert::severity_t level = Severity;
   torrent_alert(const torrent_handle& h, std::string msg) : alert_of<Derived>(Severity, std::move(msg)), handle(h) {}
   torrent_handle handle;
 };
 
 struct peer_error_alert : alert_of<peer_error_alert> {
+  static constexpr severity_t level = debug;
   peer_error_alert(const engine::address& ip_, const peer_id& pid_, std::string msg)
-      : alert_of(debug, std::move(msg)), ip(ip_), pid(pid_) {}
+      : alert_of(level, std::move(msg)), ip(ip_), pid(pid_) {}
   engine::address ip;
   peer_id pid;
 };
 
 struct invalid_request_alert : alert_of<invalid_request_alert> {
-  invalid_request_alert(const peer_request& r, const torrent_handle& h, const engine::address& ip_,
-                        const peer_id& pid_, std::string msg)
-      : alert_of(debug, std::move(msg)), handle(h), ip(ip_), request(r), pid(pid_) {}
+  static constexpr severity_t level = debug;
+  invalid_request_alert(const peer_request& r, const torrent_handle& h, const engine::address& ip_, const peer_id& pid_,
+                        std::string msg)
+      : alert_of(level, std::move(msg)), handle(h), ip(ip_), request(r), pid(pid_) {}
   torrent_handle handle;
   engine::address ip;
   peer_request request;
@@ -45,15 +48,17 @@ struct tracker_reply_alert : torrent_alert<tracker_reply_alert, alert::info> {
 };
 
 struct hash_failed_alert : alert_of<hash_failed_alert> {
+  static constexpr severity_t level = info;
   hash_failed_alert(const torrent_handle& h, int index, std::string msg)
-      : alert_of(info, std::move(msg)), handle(h), piece_index(index) {}
+      : alert_of(level, std::move(msg)), handle(h), piece_index(index) {}
   torrent_handle handle;
   int piece_index;
 };
 
 struct peer_ban_alert : alert_of<peer_ban_alert> {
+  static constexpr severity_t level = info;
   peer_ban_alert(const engine::address& ip_, const torrent_handle& h, std::string msg)
-      : alert_of(info, std::move(msg)), ip(ip_), handle(h) {}
+      : alert_of(level, std::move(msg)), ip(ip_), handle(h) {}
   engine::address ip;
   torrent_handle handle;
 };
@@ -75,8 +80,9 @@ struct fastresume_rejected_alert : torrent_alert<fastresume_rejected_alert, aler
 };
 
 struct tracker_alert : alert_of<tracker_alert> {
+  static constexpr severity_t level = warning;
   tracker_alert(const torrent_handle& h, int times, int status, std::string msg)
-      : alert_of(warning, std::move(msg)), handle(h), times_in_row(times), status_code(status) {}
+      : alert_of(level, std::move(msg)), handle(h), times_in_row(times), status_code(status) {}
   torrent_handle handle;
   int times_in_row;  // consecutive failures
   int status_code;   // 0 for a time-out
@@ -87,8 +93,9 @@ struct tracker_warning_alert : torrent_alert<tracker_warning_alert, alert::warni
 };
 
 struct chat_message_alert : alert_of<chat_message_alert> {
+  static constexpr severity_t level = critical;
   chat_message_alert(const torrent_handle& h, const engine::address& ip_, std::string msg)
-      : alert_of(critical, std::move(msg)), handle(h), ip(ip_) {}
+      : alert_of(level, std::move(msg)), handle(h), ip(ip_) {}
   torrent_handle handle;
   engine::address ip;
 };
@@ -98,7 +105,8 @@ struct file_error_alert : torrent_alert<file_error_alert, alert::fatal> {
 };
 
 struct listen_failed_alert : alert_of<listen_failed_alert> {
-  explicit listen_failed_alert(std::string msg) : alert_of(fatal, std::move(msg)) {}
+  static constexpr severity_t level = fatal;
+  explicit listen_failed_alert(std::string msg) : alert_of(level, std::move(msg)) {}
 };
 
 }  // namespace engine

@@ -105,9 +105,9 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     }
     std::string error;
     d->parse_resume_data(d->resume_data, d->info, d->block_size, error);
-    if (!error.empty() && m_ses.m_alerts.should_post(alert::warning)) {
+    if (!error.empty()) {
       std::lock_guard ses_lock(m_ses.m_mutex);
-      m_ses.m_alerts.post_alert(fastresume_rejected_alert(handle, error));
+      m_ses.m_alerts.post_if([&] { return fastresume_rejected_alert(handle, error); });
     }
     d->resume_data = entry();
     if (d->check_fastresume()) {
@@ -121,7 +121,7 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     std::lock_guard ses_lock(m_ses.m_mutex);
     std::lock_guard l(m_mutex);
     if (!leave_queue()) return true;
-    if (m_ses.m_alerts.should_post(alert::fatal)) m_ses.m_alerts.post_alert(file_error_alert(handle, e.what()));
+    m_ses.m_alerts.post_if([&] { return file_error_alert(handle, e.what()); });
     drop(*d);
     return true;
   }
@@ -149,9 +149,8 @@ void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
     std::lock_guard ses_lock(m_ses.m_mutex);
     std::lock_guard l(m_mutex);
     // A torrent that was removed meanwhile is no one's concern any more.
-    if (!d->abort && m_ses.m_alerts.should_post(alert::fatal)) {
-      m_ses.m_alerts.post_alert(file_error_alert(torrent_handle(&m_ses, this, d->info_hash), e.what()));
-    }
+    if (!d->abort)
+      m_ses.m_alerts.post_if([&] { return file_error_alert(torrent_handle(&m_ses, this, d->info_hash), e.what()); });
     drop(*d);
     finish_processing(d);
   } catch (...) {
@@ -170,9 +169,8 @@ void checker_impl::hand_over(piece_checker_data& d) {
     return;  // removed while its files were checked
   }
   t->files_checked(std::move(d.have), d.unfinished_pieces);
-  if (t->is_seed() && m_ses.m_alerts.should_post(alert::info)) {
-    m_ses.m_alerts.post_alert(torrent_finished_alert(t->get_handle(), "torrent is complete"));
-  }
+  if (t->is_seed())
+    m_ses.m_alerts.post_if([&] { return torrent_finished_alert(t->get_handle(), "torrent is complete"); });
   for (const address& a : d.peers) t->add_tracker_peer(a, peer_id());
 }
 

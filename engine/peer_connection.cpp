@@ -391,9 +391,10 @@ void peer_connection::on_request(const char* packet) {
                      m_peer_interested;
   if (!legal) {
     ++m_num_invalid_requests;
-    if (m_ses.m_alerts.should_post(alert::debug))
-      m_ses.m_alerts.post_alert(invalid_request_alert(r, m_torrent->get_handle(), m_remote, m_peer_id,
-                                                      "peer sent an illegal request, ignoring"));
+    m_ses.m_alerts.post_if([&] {
+      return invalid_request_alert(r, m_torrent->get_handle(), m_remote, m_peer_id,
+                                   "peer sent an illegal request, ignoring");
+    });
     return;
   }
   if (m_choked) return;
@@ -429,8 +430,8 @@ void peer_connection::on_piece(std::span<const char> packet) {
     const address other = picker.get_downloaders(block.piece_index)[std::size_t(block.block_index)];
     const auto& peers = m_torrent->peers();
     if (const auto p = peers.find(other); p != peers.end() && p->second != this) p->second->cancel_request(block);
-  } else if (m_ses.m_alerts.should_post(alert::debug)) {
-    m_ses.m_alerts.post_alert(peer_error_alert(m_remote, m_peer_id, "got a block that was not requested"));
+  } else {
+    m_ses.m_alerts.post_if([&] { return peer_error_alert(m_remote, m_peer_id, "got a block that was not requested"); });
   }
 
   if (picker.is_finished(block)) return;

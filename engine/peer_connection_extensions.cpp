@@ -61,8 +61,8 @@ std::vector<address> peer_connection::outgoing_peers() const {
 const ip_filter* peer_connection::filter() const { return &m_ses.m_ip_filter; }
 
 void peer_connection::chat_message(std::string text) {
-  if (m_torrent && m_ses.m_alerts.should_post(alert::critical))
-    m_ses.m_alerts.post_alert(chat_message_alert(m_torrent->get_handle(), m_remote, std::move(text)));
+  if (m_torrent)
+    m_ses.m_alerts.post_if([&] { return chat_message_alert(m_torrent->get_handle(), m_remote, std::move(text)); });
 }
 
 }  // namespace engine

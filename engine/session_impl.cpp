@@ -49,9 +49,7 @@ std::shared_ptr<torrent> session_impl::find_torrent(const sha1_hash& info_hash) 
 void session_impl::open_listen_port() {
   if (m_listen_socket) m_selector.remove(m_listen_socket);
   m_listen_socket.reset();
-  auto fail = [&](const std::string& message) {
-    if (m_alerts.should_post(alert::fatal)) m_alerts.post_alert(listen_failed_alert(message));
-  };
+  auto fail = [&](const std::string& message) { m_alerts.post_if([&] { return listen_failed_alert(message); }); };
   try {
     for (;;) {
       // A fresh socket for every port: one that failed half-way may be bound.
@@ -99,7 +97,7 @@ void session_impl::process_connection_queue() {
 
 void session_impl::close(peer_connection& c, const std::string& reason) {
   if (!c.start_closing()) return;
-  if (m_alerts.should_post(alert::debug)) m_alerts.post_alert(peer_error_alert(c.remote(), c.id(), reason));
+  m_alerts.post_if([&] { return peer_error_alert(c.remote(), c.id(), reason); });
   // A connection nobody shares any more (being destroyed) needs no purge.
   if (auto self = c.weak_from_this().lock()) m_disconnect_peer.push_back(std::move(self));
 }
@@ -164,7 +162,7 @@ void session_impl::run_io(std::shared_ptr<peer_connection> c, Io io) {
   } catch (const file_error& e) {
     // The disk failed, not the peer: the torrent stops until the user acts.
     if (torrent* t = c->associated_torrent()) {
-      if (m_alerts.should_post(alert::fatal)) m_alerts.post_alert(file_error_alert(t->get_handle(), e.what()));
+      m_alerts.post_if([&] { return file_error_alert(t->get_handle(), e.what()); });
       t->pause();
     }
     connection_failed(*c, e.what());
@@ -225,9 +223,9 @@ void session_impl::handle_errored(const std::shared_ptr<socket>& s) {
   if (auto c = connection_of(s)) {
     connection_failed(*c, "connection exception");
   } else if (s == m_listen_socket) {
-    if (m_alerts.should_post(alert::fatal))
-      m_alerts.post_alert(
-          listen_failed_alert("cannot listen on the given interface '" + m_listen_interface.as_string() + "'"));
+    m_alerts.post_if([&] {
+      return listen_failed_alert("cannot listen on the given interface '" + m_listen_interface.as_string() + "'");
+    });
     m_selector.remove(s);
     m_listen_socket.reset();
   }
@@ -256,8 +254,7 @@ void session_impl::second_tick() {
       // came so late that its announce is still owed.
       if (!t.is_paused() || t.should_request()) {
         queue_tracker_request(t.generate_tracker_request(), {}, t.tracker_login());
-        if (m_alerts.should_post(alert::info))
-          m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce, event=stopped"));
+        m_alerts.post_if([&] { return tracker_announce_alert(t.get_handle(), "tracker announce, event=stopped"); });
       }
       // Its connections go first: they point at it, those still in their
       // handshake too. What they moved since the last tick still counts
@@ -269,8 +266,7 @@ void session_impl::second_tick() {
     }
     if (t.should_request()) {
       queue_tracker_request(t.generate_tracker_request(), i->second, t.tracker_login());
-      if (m_alerts.should_post(alert::info))
-        m_alerts.post_alert(tracker_announce_alert(t.get_handle(), "tracker announce"));
+      m_alerts.post_if([&] { return tracker_announce_alert(t.get_handle(), "tracker announce"); });
     }
     t.second_tick(m_stat);
     ++i;

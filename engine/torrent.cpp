@@ -198,8 +198,7 @@ std::string torrent::tracker_login() const {
 }
 
 void torrent::tracker_warning(const std::string& message) {
-  if (m_ses.m_alerts.should_post(alert::warning))
-    m_ses.m_alerts.post_alert(tracker_warning_alert(get_handle(), message));
+  m_ses.m_alerts.post_if([&] { return tracker_warning_alert(get_handle(), message); });
 }
 
 void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> peers, int interval, int complete,
@@ -232,17 +231,17 @@ void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> p
     m_policy->peer_from_tracker(*a, p.pid);
   }
 
-  if (m_last_working_tracker >= 0 && m_ses.m_alerts.should_post(alert::info)) {
-    m_ses.m_alerts.post_alert(
-        tracker_reply_alert(get_handle(), "Got response from tracker: " + m_trackers[m_last_working_tracker].url));
-  }
+  if (m_last_working_tracker >= 0)
+    m_ses.m_alerts.post_if([&] {
+      return tracker_reply_alert(get_handle(), "Got response from tracker: " + m_trackers[m_last_working_tracker].url);
+    });
   m_got_tracker_response = true;
 }
 
 void torrent::post_tracker_alert(const tracker_query& q, int status_code, const std::string& what) {
-  if (!m_ses.m_alerts.should_post(alert::warning)) return;
-  m_ses.m_alerts.post_alert(
-      tracker_alert(get_handle(), m_failed_rounds + 1, status_code, "tracker: \"" + q.url + "\" " + what));
+  m_ses.m_alerts.post_if([&] {
+    return tracker_alert(get_handle(), m_failed_rounds + 1, status_code, "tracker: \"" + q.url + "\" " + what);
+  });
 }
 
 void torrent::tracker_request_timed_out(const tracker_query& q) {
@@ -409,8 +408,8 @@ void torrent::piece_downloaded(int piece) {
 }
 
 void torrent::piece_failed(int piece) {
-  if (m_ses.m_alerts.should_post(alert::info))
-    m_ses.m_alerts.post_alert(hash_failed_alert(get_handle(), piece, "hash for piece " + std::to_string(piece) + " failed"));
+  m_ses.m_alerts.post_if(
+      [&] { return hash_failed_alert(get_handle(), piece, "hash for piece " + std::to_string(piece) + " failed"); });
   m_total_failed_bytes += m_info.piece_size(piece);
   std::vector<address> downloaders = m_picker->get_downloaders(piece);
   std::sort(downloaders.begin(), downloaders.end());
@@ -423,8 +422,8 @@ void torrent::piece_failed(int piece) {
     peer_connection* p = i->second;
     p->received_invalid_data();
     if (p->trust_points() < -6 || single) {
-      if (m_ses.m_alerts.should_post(alert::info))
-        m_ses.m_alerts.post_alert(peer_ban_alert(a, get_handle(), "banning peer because of too many corrupt pieces"));
+      m_ses.m_alerts.post_if(
+          [&] { return peer_ban_alert(a, get_handle(), "banning peer because of too many corrupt pieces"); });
       m_policy->ban_peer(*p);
       p->disconnect("banning peer because of too many corrupt pieces");
     }
@@ -434,8 +433,7 @@ void torrent::piece_failed(int piece) {
 }
 
 void torrent::finished_downloading() {
-  if (m_ses.m_alerts.should_post(alert::warning))
-    m_ses.m_alerts.post_alert(torrent_finished_alert(get_handle(), "torrent has finished downloading"));
+  m_ses.m_alerts.post_if([&] { return torrent_finished_alert(get_handle(), "torrent has finished downloading"); });
   for (auto& [a, p] : m_connections)
     if (p->is_seed()) p->disconnect("torrent finished, closing connection to seed");
   m_storage->release_files();
@@ -563,8 +561,8 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
     case metadata_transfer::result::incomplete:
       return false;
     case metadata_transfer::result::failed:
-      if (m_ses.m_alerts.should_post(alert::info))
-        m_ses.m_alerts.post_alert(metadata_failed_alert(get_handle(), "invalid metadata received from swarm"));
+      m_ses.m_alerts.post_if(
+          [&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
       return false;
     case metadata_transfer::result::complete:
       break;
@@ -576,8 +574,7 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
     // Matches the info-hash but is no torrent we can store: nobody can
     // deliver better, so the failure is reported and the parts asked again.
     m_metadata = metadata_transfer();
-    if (m_ses.m_alerts.should_post(alert::info))
-      m_ses.m_alerts.post_alert(metadata_failed_alert(get_handle(), "invalid metadata received from swarm"));
+    m_ses.m_alerts.post_if([&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
     return false;
   }
   m_info_dictionary = entry();
@@ -595,8 +592,8 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
     std::lock_guard l(m_checker->m_mutex);
     m_checker->queue(std::move(d));
   }
-  if (m_ses.m_alerts.should_post(alert::info))
-    m_ses.m_alerts.post_alert(metadata_received_alert(get_handle(), "metadata successfully received from swarm"));
+  m_ses.m_alerts.post_if(
+      [&] { return metadata_received_alert(get_handle(), "metadata successfully received from swarm"); });
   return true;
 }
 

@@ -42,6 +42,25 @@ TEST(AlertManager, ThresholdFiltersBySeverity) {
   EXPECT_FALSE(m.pending());
 }
 
+TEST(AlertManager, PostIfBuildsOnlyWhatItsKindsLevelAdmits) {
+  alert_manager m;
+  m.set_severity(alert::info);
+  int built = 0;
+  m.post_if([&] {
+    ++built;
+    return peer_error_alert(address(), peer_id(), "below the threshold");
+  });
+  EXPECT_EQ(built, 0);
+  m.post_if([&] {
+    ++built;
+    return torrent_finished_alert(torrent_handle(), "torrent is complete");
+  });
+  EXPECT_EQ(built, 1);
+  auto a = m.get();
+  ASSERT_NE(dynamic_cast<torrent_finished_alert*>(a.get()), nullptr);
+  EXPECT_EQ(a->severity(), torrent_finished_alert::level);
+}
+
 TEST(AlertManager, KeepsTheNewestHundred) {
   alert_manager m;
   m.set_severity(alert::debug);
