@@ -641,7 +641,8 @@ void peer_connection::second_tick() {
 }
 
 bool peer_connection::rate_limited() const {
-  return m_ses.m_upload_rate != -1 || (m_torrent && m_torrent->upload_limit() != resource_request::inf);
+  return limit_from_setting(m_ses.m_upload_rate) != resource_request::inf ||
+         (m_torrent && m_torrent->upload_limit() != resource_request::inf);
 }
 
 bool peer_connection::has_timed_out() const {

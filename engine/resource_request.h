@@ -24,6 +24,11 @@ struct resource_request {
   std::int32_t left() const { return given > used ? given - used : 0; }
 };
 
+// Settings and reports outside the engine say "no limit" with -1, the engine
+// with inf; every other value passes through unchanged.
+constexpr std::int32_t limit_from_setting(std::int32_t value) { return value == -1 ? resource_request::inf : value; }
+constexpr std::int32_t limit_to_setting(std::int32_t value) { return value == resource_request::inf ? -1 : value; }
+
 // a + b, or inf when the sum overflows.
 constexpr std::int32_t saturated_add(std::int32_t a, std::int32_t b) {
   const std::int64_t sum = std::int64_t(a) + b;

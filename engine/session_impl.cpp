@@ -18,8 +18,6 @@ namespace {
 
 constexpr char peer_id_alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_.!~*'()";
 
-int as_limit(int value) { return value == -1 ? resource_request::inf : value; }
-
 }  // namespace
 
 session_impl::session_impl(int listen_port_first, int listen_port_last, const fingerprint& id,
@@ -277,7 +275,7 @@ void session_impl::second_tick() {
 
   // The session's limits over the torrents, then each torrent's over its peers.
   auto share = [&](int limit, resource_request torrent::*quota) {
-    allocate_resources(as_limit(limit), m_torrents,
+    allocate_resources(limit_from_setting(limit), m_torrents,
                        [quota](auto& t) -> resource_request& { return (*t.second).*quota; });
   };
   share(m_upload_rate, &torrent::m_ul_bandwidth_quota);

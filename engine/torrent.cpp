@@ -13,12 +13,6 @@
 
 namespace engine {
 
-namespace {
-
-int limit_from(int value) { return value == -1 ? torrent::unlimited : value; }
-
-}  // namespace
-
 // What the choking policy sees of its torrent.
 struct torrent::policy_host : policy::torrent_interface {
   explicit policy_host(torrent& owner) : t(owner) {}
@@ -53,8 +47,10 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainf
       m_save_path(complete_path(save_path)),
       m_compact_mode(compact_mode),
       m_default_block_size(block_size) {
-  m_ul_bandwidth_quota = resource_request(0, 100, unlimited, ses.m_upload_rate == -1 ? unlimited : 400);
-  m_dl_bandwidth_quota = resource_request(0, 100, unlimited, ses.m_download_rate == -1 ? unlimited : 400);
+  m_ul_bandwidth_quota =
+      resource_request(0, 100, unlimited, limit_from_setting(ses.m_upload_rate) == unlimited ? unlimited : 400);
+  m_dl_bandwidth_quota =
+      resource_request(0, 100, unlimited, limit_from_setting(ses.m_download_rate) == unlimited ? unlimited : 400);
   // Its minimum of unchoke slots from the start: the choking policy runs at
   // the first tick, before the session has shared out any slots.
   m_uploads_quota = resource_request(0, 2, unlimited, 2);
@@ -127,14 +123,18 @@ void torrent::disconnect_all(const char* reason) {
 
 // --- limits
 
-void torrent::set_upload_limit(int limit) { m_upload_limit = std::max(limit_from(limit), 10 * num_peers()); }
+void torrent::set_upload_limit(int limit) { m_upload_limit = std::max(limit_from_setting(limit), 10 * num_peers()); }
 
-void torrent::set_download_limit(int limit) { m_download_limit = std::max(limit_from(limit), 10 * num_peers()); }
+void torrent::set_download_limit(int limit) {
+  m_download_limit = std::max(limit_from_setting(limit), 10 * num_peers());
+}
 
-void torrent::set_max_uploads(int limit) { m_uploads_quota.max = std::max(limit_from(limit), m_uploads_quota.min); }
+void torrent::set_max_uploads(int limit) {
+  m_uploads_quota.max = std::max(limit_from_setting(limit), m_uploads_quota.min);
+}
 
 void torrent::set_max_connections(int limit) {
-  m_connections_quota.max = std::max(limit_from(limit), m_connections_quota.min);
+  m_connections_quota.max = std::max(limit_from_setting(limit), m_connections_quota.min);
 }
 
 void torrent::use_interface(const address& net_interface) { m_net_interface = net_interface; }

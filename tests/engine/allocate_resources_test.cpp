@@ -32,6 +32,17 @@ TEST(BandwidthSaturation, AddAndGive) {
   EXPECT_EQ(over.given, 50);
 }
 
+TEST(BandwidthSaturation, MinusOneIsTheOnlyUnlimitedSetting) {
+  EXPECT_EQ(engine::limit_from_setting(-1), inf);
+  EXPECT_EQ(engine::limit_from_setting(0), 0);
+  EXPECT_EQ(engine::limit_from_setting(-2), -2);
+  EXPECT_EQ(engine::limit_from_setting(inf - 1), inf - 1);
+  EXPECT_EQ(engine::limit_to_setting(inf), -1);
+  EXPECT_EQ(engine::limit_to_setting(inf - 1), inf - 1);
+  EXPECT_EQ(engine::limit_to_setting(0), 0);
+  EXPECT_EQ(engine::limit_to_setting(engine::limit_from_setting(-1)), -1);
+}
+
 TEST(BandwidthAllocation, UnlimitedGivesEveryoneTheirMax) {
   std::vector<resource_request> v{{5, 10, 100, 0}, {1000, 0, inf, 0}, {0, 3, 7, 0}};
   allocate(inf, v);
