@@ -1,8 +1,12 @@
 #include "engine/fingerprint.h"
 
+#include "engine/random.h"
+
 namespace engine {
 
 namespace {
+
+constexpr std::string_view peer_id_alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_.!~*'()";
 
 char version_char(int v) {
   if (v < 0) return '0';
@@ -28,6 +32,11 @@ std::string fingerprint::to_string() const {
                      version_char(revision_version),
                      version_char(tag_version),
                      '-'};
+}
+
+void fill_peer_id_randomly(peer_id& id, std::size_t first, std::size_t last) {
+  for (std::size_t i = first; i < last && i < peer_id::size; ++i)
+    id[i] = std::uint8_t(peer_id_alphabet[random_u32() % peer_id_alphabet.size()]);
 }
 
 }  // namespace engine

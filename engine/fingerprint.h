@@ -1,9 +1,12 @@
 #pragma once
 // The client mark at the start of a peer id: "-QF1300-" and the like.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "engine/sha1_hash.h"
 
 namespace engine {
 
@@ -23,5 +26,9 @@ struct fingerprint {
   std::int8_t revision_version;
   std::int8_t tag_version;
 };
+
+// Bytes [first, last) of `id` become characters drawn at random from the 71
+// a peer id's random part uses: digits, letters and "-_.!~*'()".
+void fill_peer_id_randomly(peer_id& id, std::size_t first, std::size_t last);
 
 }  // namespace engine

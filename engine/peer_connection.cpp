@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <random>
 #include <stdexcept>
 
 #include "engine/alert_types.h"
@@ -11,6 +10,7 @@
 #include "engine/piece_manager.h"
 #include "engine/piece_picker.h"
 #include "engine/protocol_error.h"
+#include "engine/random.h"
 #include "engine/selector.h"
 #include "engine/session_impl.h"
 #include "engine/torrent.h"
@@ -370,8 +370,7 @@ void peer_connection::on_bitfield(std::span<const char> packet) {
     }
   }
   // Equal peer counts should not always favour low piece indices.
-  static thread_local std::minstd_rand rng(std::random_device{}());
-  std::shuffle(gained.begin(), gained.end(), rng);
+  std::shuffle(gained.begin(), gained.end(), random_source());
   bool interesting = false;
   for (int i : gained) {
     picker.inc_refcount(i);

@@ -14,6 +14,7 @@
 
 #include "engine/address.h"
 #include "engine/piece_block.h"
+#include "engine/random.h"
 
 namespace engine {
 
@@ -41,7 +42,7 @@ class piece_picker {
 
   // Every piece starts as had, with no peers; files_checked brings the
   // picker to its real state. `seed` drives the shuffles.
-  piece_picker(int blocks_per_piece, int total_num_blocks, std::uint32_t seed = std::random_device()());
+  piece_picker(int blocks_per_piece, int total_num_blocks, std::uint32_t seed = random_u32());
 
   // `pieces` holds one bit per piece we have; `unfinished` lists the
   // finished blocks of partly downloaded pieces.

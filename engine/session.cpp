@@ -4,7 +4,6 @@
 
 #include "engine/peer_connection.h"
 #include "engine/torrent.h"
-#include "platform/random.h"
 
 namespace engine {
 
@@ -95,10 +94,9 @@ void session::set_ip_filter(const ip_filter& f) {
 }
 
 void session::disable_extensions() {
-  static constexpr char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_.!~*'()";
   std::lock_guard l(m_impl.m_mutex);
   std::fill(std::begin(m_impl.m_extension_enabled), std::end(m_impl.m_extension_enabled), false);
-  for (int i = 17; i < 20; ++i) m_impl.m_peer_id[i] = std::uint8_t(alphabet[platform::random_u32() % 71]);
+  fill_peer_id_randomly(m_impl.m_peer_id, 17, peer_id::size);
 }
 
 void session::set_dht_node(dht_link* node) {

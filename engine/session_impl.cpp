@@ -14,12 +14,6 @@
 
 namespace engine {
 
-namespace {
-
-constexpr char peer_id_alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_.!~*'()";
-
-}  // namespace
-
 session_impl::session_impl(int listen_port_first, int listen_port_last, const fingerprint& id,
                            const char* listen_interface)
     : m_listen_port_first(listen_port_first),
@@ -30,10 +24,9 @@ session_impl::session_impl(int listen_port_first, int listen_port_last, const fi
                          std::uint16_t(listen_port_first)) {
   m_key = platform::random_u32();
   const std::string mark = id.to_string();
-  for (std::size_t i = 0; i < peer_id::size; ++i) {
-    m_peer_id[i] = i < mark.size() ? std::uint8_t(mark[i])
-                                   : std::uint8_t(peer_id_alphabet[platform::random_u32() % 71]);
-  }
+  const std::size_t marked = std::min(mark.size(), peer_id::size);
+  std::copy_n(mark.begin(), marked, m_peer_id.begin());
+  fill_peer_id_randomly(m_peer_id, marked, peer_id::size);
   std::copy_n("ext", 3, m_peer_id.begin() + 17);
 }
 

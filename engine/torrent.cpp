@@ -1,13 +1,13 @@
 #include "engine/torrent.h"
 
 #include <algorithm>
-#include <random>
 
 #include "engine/alert_types.h"
 #include "engine/allocate_resources.h"
 #include "engine/checker_impl.h"
 #include "engine/piece_manager.h"
 #include "engine/peer_connection.h"
+#include "engine/random.h"
 #include "engine/session_impl.h"
 #include "engine/sha1.h"
 
@@ -219,8 +219,7 @@ void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> p
   if (complete >= 0) m_complete = complete;
   if (incomplete >= 0) m_incomplete = incomplete;
 
-  static thread_local std::minstd_rand shuffler{std::random_device{}()};
-  std::shuffle(peers.begin(), peers.end(), shuffler);
+  std::shuffle(peers.begin(), peers.end(), random_source());
   for (const tracker_peer& p : peers) {
     if (p.pid == m_ses.m_peer_id) continue;
     // Only dotted addresses: a host name here would block the network
@@ -503,8 +502,7 @@ void torrent::filter_pieces(const std::vector<bool>& filter) {
     else
       wanted.push_back(i);
   }
-  static thread_local std::minstd_rand shuffler{std::random_device{}()};
-  std::shuffle(wanted.begin(), wanted.end(), shuffler);
+  std::shuffle(wanted.begin(), wanted.end(), random_source());
   for (int i : wanted) m_picker->unfilter(i);
 }
 

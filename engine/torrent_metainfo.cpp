@@ -5,9 +5,9 @@
 #include <ctime>
 #include <iomanip>
 #include <ostream>
-#include <random>
 #include <stdexcept>
 
+#include "engine/random.h"
 #include "engine/sha1.h"
 
 namespace engine {
@@ -56,11 +56,6 @@ void check_name(const std::string& name) {
   if (name.find_first_of("/\\") != std::string::npos)
     throw std::runtime_error("torrent contains name with directories: '" + name + "'");
   if (!safe_component(name)) throw invalid_torrent_file();
-}
-
-std::mt19937& shuffle_engine() {
-  thread_local std::mt19937 engine{std::random_device{}()};
-  return engine;
 }
 
 }  // namespace
@@ -141,7 +136,7 @@ void torrent_metainfo::read_torrent_dictionary(const entry& torrent, const std::
   // Spread the load over the trackers of a tier; the tiers keep their order.
   for (auto first = m_trackers.begin(); first != m_trackers.end();) {
     auto last = std::find_if(first, m_trackers.end(), [&](const announce_entry& a) { return a.tier != first->tier; });
-    std::shuffle(first, last, shuffle_engine());
+    std::shuffle(first, last, random_source());
     first = last;
   }
 

@@ -1,8 +1,8 @@
 #include "engine/udp_tracker_protocol.h"
 
-#include <cstdlib>
 
 #include "engine/address.h"
+#include "engine/random.h"
 
 namespace engine {
 
@@ -23,10 +23,6 @@ std::uint32_t get32(const char* p) {
 }
 
 std::uint64_t get64(const char* p) { return std::uint64_t(get32(p)) << 32 | get32(p + 4); }
-
-std::uint32_t rand_transaction_id() {
-  return std::uint32_t(std::rand()) << 16 ^ std::uint32_t(std::rand());
-}
 
 using step = udp_tracker_protocol::step;
 
@@ -51,7 +47,7 @@ udp_tracker_protocol::udp_tracker_protocol(const tracker_query& q, bool variant,
       m_variant(variant),
       m_tracker_timeout(settings.tracker_timeout),
       m_stop_timeout(settings.stop_tracker_timeout),
-      m_random(random ? std::move(random) : rand_transaction_id) {}
+      m_random(random ? std::move(random) : random_u32) {}
 
 step udp_tracker_protocol::start(clock::time_point now) { return send_connect(now); }
 

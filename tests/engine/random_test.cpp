@@ -1,0 +1,48 @@
+#include "engine/random.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+#include "engine/fingerprint.h"
+
+using namespace engine;
+
+namespace {
+
+std::vector<std::uint32_t> draws(int n) {
+  std::vector<std::uint32_t> v;
+  for (int i = 0; i < n; ++i) v.push_back(random_u32());
+  return v;
+}
+
+}  // namespace
+
+TEST(EngineRandom, ASeedRepeatsTheSameDrawsOnEveryThread) {
+  seed_random(7);
+  const auto first = draws(8);
+  seed_random(7);
+  EXPECT_EQ(draws(8), first);
+  std::vector<std::uint32_t> other;
+  std::thread([&] { other = draws(8); }).join();
+  EXPECT_EQ(other, first);
+  seed_random(8);
+  EXPECT_NE(draws(8), first);
+
+  std::vector<int> a{1, 2, 3, 4, 5, 6, 7, 8}, b = a;
+  seed_random(9);
+  std::shuffle(a.begin(), a.end(), random_source());
+  seed_random(9);
+  std::shuffle(b.begin(), b.end(), random_source());
+  EXPECT_EQ(a, b);
+}
+
+TEST(EngineRandom, PeerIdFillStaysInItsRangeAndAlphabet) {
+  peer_id id = peer_id::from_bytes("-QF1300-aaaaaaaaaaaa");
+  fill_peer_id_randomly(id, 8, 40);  // clipped to the id's 20 bytes
+  const std::string alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_.!~*'()";
+  EXPECT_EQ(std::string(id.begin(), id.begin() + 8), "-QF1300-");
+  for (std::size_t i = 8; i < peer_id::size; ++i) EXPECT_NE(alphabet.find(char(id[i])), std::string::npos);
+}
