@@ -147,16 +147,7 @@ std::vector<PieceSpan> FilePieceSpans(const std::vector<std::int64_t>& file_size
   spans.reserve(file_sizes.size());
   std::int64_t offset = 0;
   for (std::int64_t size : file_sizes) {
-    PieceSpan span;
-    if (size > 0 && piece_length > 0) {
-      // The last byte's piece is the last one: a file ending exactly on a
-      // boundary leaves the next piece to the next file.
-      span.first = int(offset / piece_length);
-      span.end = int((offset + size - 1) / piece_length) + 1;
-    } else {
-      span.first = span.end = piece_length > 0 ? int(offset / piece_length) : 0;
-    }
-    spans.push_back(span);
+    spans.push_back(engine::pieces_of_bytes(offset, size, piece_length));
     offset += std::max<std::int64_t>(size, 0);
   }
   return spans;

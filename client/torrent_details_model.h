@@ -91,10 +91,7 @@ std::string TrackerHost(std::string_view url);
 
 // The file walk over the pieces: the pieces file `index` lies in, as the
 // first and one past the last. A file of size 0 lies in none.
-struct PieceSpan {
-  int first = 0;
-  int end = 0;
-};
+using PieceSpan = engine::piece_range;
 std::vector<PieceSpan> FilePieceSpans(const std::vector<std::int64_t>& file_sizes, std::int64_t piece_length);
 // The share of each file's bytes that lie in finished pieces, 0 to 100; a
 // file of size 0 is done. Pieces past `finished` count as not finished.

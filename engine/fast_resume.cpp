@@ -22,10 +22,6 @@ std::vector<bool> block_bits(const piece_picker::downloading_piece& d, int block
   return bits;
 }
 
-int blocks_in_piece(std::int64_t piece_size, int block_size) {
-  return static_cast<int>((piece_size + block_size - 1) / block_size);
-}
-
 // Sets back the time of files written to within the last second or two (see
 // build_resume_data).
 void settle_file_times(const torrent_metainfo& info, const std::filesystem::path& save_path) {
@@ -147,7 +143,7 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
         }
         piece_picker::downloading_piece d;
         d.index = piece;
-        const int blocks = std::min(blocks_in_piece(info.piece_size(piece), block_size),
+        const int blocks = std::min(block_count(info.piece_size(piece), block_size),
                                     piece_picker::max_blocks_per_piece);
         for (int b = 0; b < blocks; ++b) {
           if (static_cast<unsigned char>(mask[static_cast<std::size_t>(b / 8)]) & (1u << (b % 8))) {
@@ -236,7 +232,7 @@ entry build_resume_data(const torrent_metainfo& info, piece_manager& pm, int blo
     if (d.finished.none() || d.index < 0 || d.index >= info.num_pieces()) continue;
     const int slot = pm.slot_of(d.index);
     if (slot < 0) continue;
-    const int blocks = std::min(blocks_in_piece(info.piece_size(d.index), block_size),
+    const int blocks = std::min(block_count(info.piece_size(d.index), block_size),
                                 piece_picker::max_blocks_per_piece);
     std::string mask(static_cast<std::size_t>(resume_bitmask_size(blocks_per_piece)), '\0');
     for (int b = 0; b < blocks && b / 8 < static_cast<int>(mask.size()); ++b) {

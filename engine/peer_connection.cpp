@@ -513,9 +513,8 @@ void peer_connection::cancel_request(piece_block block) {
   }
   send_block_requests();
   const int block_size = m_torrent->block_size();
-  const int start = block.block_index * block_size;
-  const int length = int(std::min<std::int64_t>(block_size, m_torrent->metainfo().piece_size(block.piece_index) - start));
-  wire::write_request(m_send, wire::msg_cancel, {block.piece_index, start, length});
+  const int length = block_length(m_torrent->metainfo().piece_size(block.piece_index), block_size, block.block_index);
+  wire::write_request(m_send, wire::msg_cancel, {block.piece_index, block.block_index * block_size, length});
   update_writability();
 }
 
@@ -527,9 +526,8 @@ void peer_connection::send_block_requests() {
     const piece_block b = m_request_queue.front();
     m_request_queue.pop_front();
     m_download_queue.push_back(b);
-    const int start = b.block_index * block_size;
-    const int length = int(std::min<std::int64_t>(block_size, m_torrent->metainfo().piece_size(b.piece_index) - start));
-    wire::write_request(m_send, wire::msg_request, {b.piece_index, start, length});
+    const int length = block_length(m_torrent->metainfo().piece_size(b.piece_index), block_size, b.block_index);
+    wire::write_request(m_send, wire::msg_request, {b.piece_index, b.block_index * block_size, length});
     sent = true;
   }
   if (sent) {

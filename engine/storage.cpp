@@ -129,7 +129,7 @@ std::uint32_t finished_blocks_checksum(storage& st, int slot, int piece_size, in
     const std::int64_t start = static_cast<std::int64_t>(i) * block_size;
     if (start >= piece_size) break;
     if (!finished_blocks[i]) continue;
-    const int n = static_cast<int>(std::min<std::int64_t>(block_size, piece_size - start));
+    const int n = block_length(piece_size, block_size, static_cast<int>(i));
     st.read(buf.data(), slot, static_cast<int>(start), n);
     crc = adler32(crc, reinterpret_cast<const Bytef*>(buf.data()), static_cast<uInt>(n));
   }

@@ -452,8 +452,7 @@ std::pair<std::int64_t, std::int64_t> torrent::bytes_done() const {
   for (const auto& d : m_picker->get_download_queue()) {
     for (int b = 0; b < m_picker->blocks_in_piece(d.index); ++b) {
       if (!d.finished[std::size_t(b)]) continue;
-      const std::int64_t start = std::int64_t(b) * m_block_size;
-      const std::int64_t n = std::min<std::int64_t>(m_block_size, m_info.piece_size(d.index) - start);
+      const int n = block_length(m_info.piece_size(d.index), m_block_size, b);
       total += n;
       if (!m_picker->is_filtered(d.index)) wanted += n;
     }
@@ -511,10 +510,8 @@ void torrent::filter_file(int index, bool filter) {
   std::int64_t offset = 0;
   for (int i = 0; i < index; ++i) offset += m_info.files()[std::size_t(i)].size;
   const std::int64_t size = m_info.files()[std::size_t(index)].size;
-  if (size == 0) return;  // covers no piece
-  const int first = int(offset / m_info.piece_length());
-  const int last = int((offset + size - 1) / m_info.piece_length());
-  for (int p = first; p <= last; ++p) filter_piece(p, filter);
+  const piece_range pieces = pieces_of_bytes(offset, size, m_info.piece_length());
+  for (int p = pieces.first; p < pieces.end; ++p) filter_piece(p, filter);
 }
 
 void torrent::filter_files(const std::vector<bool>& files) {
@@ -526,10 +523,9 @@ void torrent::filter_files(const std::vector<bool>& files) {
     const std::int64_t size = m_info.files()[i].size;
     // Exactly the pieces the file touches: a file that ends on a piece
     // boundary does not make the next piece wanted.
-    if ((i >= files.size() || !files[i]) && size > 0) {
-      const int first = int(offset / m_info.piece_length());
-      const int last = std::min(int((offset + size - 1) / m_info.piece_length()), pieces - 1);
-      for (int p = first; p <= last; ++p) filter[std::size_t(p)] = false;
+    if (i >= files.size() || !files[i]) {
+      const piece_range touched = pieces_of_bytes(offset, size, m_info.piece_length());
+      for (int p = touched.first; p < std::min(touched.end, pieces); ++p) filter[std::size_t(p)] = false;
     }
     offset += size;
   }

@@ -123,4 +123,32 @@ class torrent_metainfo {
   std::string m_info_bytes;
 };
 
+// The blocks of `block_size` bytes that make up a piece of `piece_size` bytes.
+constexpr int block_count(std::int64_t piece_size, int block_size) {
+  return int((piece_size + block_size - 1) / block_size);
+}
+
+// Bytes in block `block_index` of such a piece: a whole block, the rest for
+// the last one, 0 past the end.
+constexpr int block_length(std::int64_t piece_size, int block_size, int block_index) {
+  const std::int64_t rest = piece_size - std::int64_t(block_index) * block_size;
+  return int(rest < 0 ? 0 : rest < block_size ? rest : block_size);
+}
+
+// Pieces [first, end).
+struct piece_range {
+  int first = 0;
+  int end = 0;
+};
+
+// The pieces that bytes [offset, offset + size) of a torrent touch: a run
+// that ends on a piece boundary leaves the next piece out. No bytes touch no
+// piece (an empty range at the piece `offset` falls in); nor does anything
+// when there is no piece length.
+constexpr piece_range pieces_of_bytes(std::int64_t offset, std::int64_t size, std::int64_t piece_length) {
+  if (piece_length <= 0) return {};
+  const int first = int(offset / piece_length);
+  return {first, size > 0 ? int((offset + size - 1) / piece_length) + 1 : first};
+}
+
 }  // namespace engine

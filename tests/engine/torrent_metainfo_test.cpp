@@ -420,3 +420,28 @@ TEST(TorrentMetainfoBuild, PrintSummary) {
             "files:\n"
             "        40000 file.bin\n");
 }
+
+TEST(PieceArithmetic, BlocksOfAShortLastPiece) {
+  // 40000 bytes in 16 KiB blocks: two whole ones and 7232 bytes.
+  EXPECT_EQ(engine::block_count(40000, 16384), 3);
+  EXPECT_EQ(engine::block_count(32768, 16384), 2);
+  EXPECT_EQ(engine::block_length(40000, 16384, 1), 16384);
+  EXPECT_EQ(engine::block_length(40000, 16384, 2), 7232);
+  EXPECT_EQ(engine::block_length(40000, 16384, 3), 0);
+  EXPECT_EQ(engine::block_length(32768, 16384, 1), 16384);
+  // A 4 GiB piece: the block's start does not overflow.
+  EXPECT_EQ(engine::block_length(std::int64_t{1} << 32, 16384, 262143), 16384);
+}
+
+TEST(PieceArithmetic, FileRangesAcrossPieceBoundaries) {
+  const auto range = [](std::int64_t offset, std::int64_t size) {
+    const engine::piece_range r = engine::pieces_of_bytes(offset, size, 100);
+    return std::pair(r.first, r.end);
+  };
+  EXPECT_EQ(range(0, 100), std::pair(0, 1));    // ends on a boundary: not the next piece
+  EXPECT_EQ(range(99, 2), std::pair(0, 2));     // one byte on each side
+  EXPECT_EQ(range(100, 1), std::pair(1, 2));    // starts on a boundary
+  EXPECT_EQ(range(150, 0), std::pair(1, 1));    // empty file: no piece
+  EXPECT_EQ(range(250, 1000), std::pair(2, 13));
+  EXPECT_EQ(engine::pieces_of_bytes(50, 10, 0).end, 0);
+}
