@@ -15,12 +15,15 @@ namespace engine {
 
 namespace {
 
-[[noreturn]] void throw_fs_error(const char* context, const std::string& reason, const std::string& path) {
-  throw file_error(std::string(context) + ": " + reason + ": \"" + path + "\"");
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// "cannot <what failed>: <why>".
+[[noreturn]] void throw_fs_error(const std::string& what, const std::string& reason) {
+  throw file_error("cannot " + what + ": " + reason);
 }
 
-[[noreturn]] void throw_fs_errno(const char* context, int err, const std::string& path) {
-  throw_fs_error(context, std::system_category().message(err), path);
+[[noreturn]] void throw_fs_errno(const std::string& what, int err) {
+  throw_fs_error(what, std::system_category().message(err));
 }
 
 }  // namespace
@@ -43,13 +46,12 @@ void create_directories(const std::string& path) {
     struct stat st;
     if (::stat(partial.c_str(), &st) == 0) {
       if (!S_ISDIR(st.st_mode)) {
-        throw_fs_error("boost::filesystem::create_directories", "path exists and is not a directory",
-                       partial.string());
+        throw_fs_error("create directory " + quoted(partial.string()), "path exists and is not a directory");
       }
       continue;
     }
     if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-      throw_fs_errno("boost::filesystem::create_directories", errno, partial.string());
+      throw_fs_errno("create directory " + quoted(partial.string()), errno);
     }
   }
 }
@@ -61,19 +63,19 @@ bool exists(const std::string& path) {
 
 std::int64_t file_size(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) throw_fs_errno("boost::filesystem::file_size", errno, path);
-  if (S_ISDIR(st.st_mode)) throw_fs_error("boost::filesystem::file_size", "invalid: is a directory", path);
+  if (::stat(path.c_str(), &st) != 0) throw_fs_errno("read the size of " + quoted(path), errno);
+  if (S_ISDIR(st.st_mode)) throw_fs_error("read the size of " + quoted(path), "is a directory");
   return st.st_size;
 }
 
 std::time_t last_write_time(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) throw_fs_errno("boost::filesystem::last_write_time", errno, path);
+  if (::stat(path.c_str(), &st) != 0) throw_fs_errno("read the modification time of " + quoted(path), errno);
   return st.st_mtim.tv_sec;
 }
 
 void rename(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) != 0) throw_fs_errno("boost::filesystem::rename", errno, from);
+  if (std::rename(from.c_str(), to.c_str()) != 0) throw_fs_errno("rename " + quoted(from) + " to " + quoted(to), errno);
 }
 
 std::filesystem::path file_path(const torrent_metainfo& info, int index, const std::filesystem::path& save_path) {
