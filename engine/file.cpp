@@ -56,8 +56,6 @@ void file::close() {
   m_impl->fd = -1;
 }
 
-bool file::is_open() const { return m_impl->fd >= 0; }
-
 namespace {
 
 // Repeats a POSIX read or write call until `n` bytes are done or it reports

@@ -40,7 +40,6 @@ class file {
   // Failure text: the path, ": " and the system's message.
   void open(const std::string& utf8_path, int mode);
   void close();
-  bool is_open() const;
 
   // Reads and writes at the current position, which they move on.
   size_type read(char* buf, size_type n);

@@ -158,9 +158,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   const std::deque<piece_block>& download_queue() const { return m_download_queue; }
   const std::deque<piece_block>& request_queue() const { return m_request_queue; }
   const std::deque<peer_request>& peer_requests() const { return m_requests; }
-  int num_invalid_requests() const { return m_num_invalid_requests; }
   bool supports_extensions() const { return m_supports_extensions; }
-  bool supports_dht() const { return m_supports_dht; }
 
   // --- extensions (peer_connection_extensions.cpp)
   // Nothing when the peer has no chat; returns whether it was sent.

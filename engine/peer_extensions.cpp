@@ -15,7 +15,6 @@ std::string_view as_view(std::span<const char> s) { return {s.data(), s.size()};
 
 void peer_extensions::handshake_received(bool extension_protocol, bool ext_mark, send_buffer& out) {
   m_extension_protocol = extension_protocol;
-  m_ext_mark = ext_mark;
   const extension_settings cfg = m_host.extension_config();
   if (extension_protocol)
     wire::write_extension_handshake(out, cfg.enabled, cfg.listen_port, cfg.user_agent);

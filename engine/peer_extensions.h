@@ -110,7 +110,6 @@ class peer_extensions {
   void set_peer_exchange_wanted(int count) { m_pex_wanted = count; }
 
   bool supports_extensions() const { return m_extension_protocol; }
-  bool has_ext_mark() const { return m_ext_mark; }
   bool extension_handshake_received() const { return m_handshake_received; }
   // The peer's number for extension `index`, -1 when unsupported.
   int peer_extension_id(int index) const { return m_ids[index]; }
@@ -141,7 +140,6 @@ class peer_extensions {
 
   host& m_host;
   bool m_extension_protocol = false;
-  bool m_ext_mark = false;
   bool m_handshake_received = false;
   wire::extension_ids m_ids = wire::no_extension_ids;
 

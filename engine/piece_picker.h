@@ -86,7 +86,6 @@ class piece_picker {
 
   int num_pieces() const { return int(m_piece_map.size()); }
   int blocks_per_piece() const { return m_blocks_per_piece; }
-  int blocks_in_last_piece() const { return m_blocks_in_last_piece; }
   int blocks_in_piece(int piece) const {
     return piece + 1 == num_pieces() ? m_blocks_in_last_piece : m_blocks_per_piece;
   }

@@ -55,11 +55,6 @@ void selector::remove_writable(const std::shared_ptr<socket>& s) {
   erase(m_writable, s.get());
 }
 
-void selector::remove_errors(const std::shared_ptr<socket>& s) {
-  std::lock_guard l(m_mutex);
-  erase(m_error, s.get());
-}
-
 void selector::remove(const std::shared_ptr<socket>& s) {
   std::lock_guard l(m_mutex);
   erase(m_readable, s.get());

@@ -27,7 +27,6 @@ class selector {
   void monitor_errors(const std::shared_ptr<socket>& s);
   void remove_readable(const std::shared_ptr<socket>& s);
   void remove_writable(const std::shared_ptr<socket>& s);
-  void remove_errors(const std::shared_ptr<socket>& s);
   // Takes the socket off all three lists.
   void remove(const std::shared_ptr<socket>& s);
 

@@ -22,8 +22,6 @@ class send_buffer {
   // fills them (for example straight from storage). Valid until the next
   // change of the buffer.
   char* append_space(std::size_t n);
-  // Gives back the last `n` bytes of an append_space that were not filled.
-  void trim_back(std::size_t n) { m_end -= n; }
 
   // Notes that the last `length` bytes appended are piece data.
   void mark_payload(std::size_t length);

@@ -37,8 +37,6 @@ class stat {
 
   std::int64_t total_payload_download() const { return m_total_download_payload; }
   std::int64_t total_payload_upload() const { return m_total_upload_payload; }
-  std::int64_t total_protocol_download() const { return m_total_download_protocol; }
-  std::int64_t total_protocol_upload() const { return m_total_upload_protocol; }
   std::int64_t total_download() const { return m_total_download_payload + m_total_download_protocol; }
   std::int64_t total_upload() const { return m_total_upload_payload + m_total_upload_protocol; }
 

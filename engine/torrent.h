@@ -94,7 +94,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void set_tracker_login(const std::string& name, const std::string& password);
   // Empty when no login is set, else "name:password".
   std::string tracker_login() const;
-  int pending_event() const { return m_event; }
 
   void tracker_warning(const std::string& message) override;
   void tracker_response(const tracker_query& q, std::vector<tracker_peer> peers, int interval, int complete,
@@ -221,7 +220,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void set_clock(clock_function clock) { m_clock = std::move(clock); }
   time_point next_announce() const { return m_next_request; }
   std::chrono::seconds announce_interval() const { return std::chrono::seconds(m_duration); }
-  int failed_rounds() const { return m_failed_rounds; }
   int current_tracker() const { return m_currently_trying_tracker; }
   int last_working_tracker() const { return m_last_working_tracker; }
 

@@ -53,7 +53,6 @@ class udp_tracker_protocol {
   bool send_finished(clock::time_point now) const;
 
   bool connected() const { return m_connected; }
-  std::uint64_t connection_id() const { return m_connection_id; }
   std::uint32_t transaction_id() const { return m_transaction_id; }
   int attempts() const { return m_attempts; }
 
