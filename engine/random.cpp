@@ -1,5 +1,7 @@
 #include "engine/random.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <random>
 
@@ -20,6 +22,10 @@ struct stream {
 };
 
 thread_local stream t_stream;
+
+// A forked child would go on with its parent's stream and draw the same peer
+// ids: it starts its own at its next draw.
+[[maybe_unused]] const int fork_hook = pthread_atfork(nullptr, nullptr, [] { t_stream.generation = ~0u; });
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 #include "engine/random.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
@@ -37,6 +39,26 @@ TEST(EngineRandom, ASeedRepeatsTheSameDrawsOnEveryThread) {
   seed_random(9);
   std::shuffle(b.begin(), b.end(), random_source());
   EXPECT_EQ(a, b);
+}
+
+TEST(EngineRandom, AForkedChildDrawsItsOwnStream) {
+  random_u32();  // the parent's stream is under way before the fork
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const auto v = draws(4);
+    ::_exit(::write(out[1], v.data(), sizeof(std::uint32_t) * v.size()) == ssize_t(sizeof(std::uint32_t) * v.size())
+                ? 0
+                : 1);
+  }
+  ::close(out[1]);
+  std::vector<std::uint32_t> theirs(4);
+  ASSERT_EQ(::read(out[0], theirs.data(), sizeof(std::uint32_t) * 4), ssize_t(sizeof(std::uint32_t) * 4));
+  ::close(out[0]);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_NE(theirs, draws(4));
 }
 
 TEST(EngineRandom, PeerIdFillStaysInItsRangeAndAlphabet) {
