@@ -214,14 +214,20 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
 
 entry build_resume_data(const torrent_metainfo& info, piece_manager& pm, int block_size,
                         const std::vector<piece_picker::downloading_piece>& downloading,
-                        const std::vector<address>& peers) {
+                        const std::vector<address>& peers, const std::vector<int>& unsettled) {
   entry ret(entry::dictionary_t);
   ret["file-format"] = std::string(file_format);
   ret["file-version"] = entry::integer_type{1};
   ret["info-hash"] = info.info_hash().to_string();
 
   entry::list_type slots;
-  for (int p : pm.export_piece_map()) slots.emplace_back(entry::integer_type{p});
+  std::vector<int> map = pm.export_piece_map();
+  // A slot whose piece is neither had nor described as unfinished would be
+  // taken as had: such a piece is given up instead.
+  for (int& p : map)
+    if (std::find(unsettled.begin(), unsettled.end(), p) != unsettled.end()) p = piece_manager::free_slot;
+  while (!map.empty() && map.back() < 0) map.pop_back();
+  for (int p : map) slots.emplace_back(entry::integer_type{p});
   ret["slots"] = std::move(slots);
 
   const int blocks_per_piece = static_cast<int>(info.piece_length() / block_size);

@@ -44,7 +44,8 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
 // that any later write shows.
 entry build_resume_data(const torrent_metainfo& info, piece_manager& pm, int block_size,
                         const std::vector<piece_picker::downloading_piece>& downloading,
-                        const std::vector<address>& peers);
+                        const std::vector<address>& peers,
+                        const std::vector<int>& unsettled = {});
 
 // Bytes of the "bitmask" of an unfinished piece for `blocks_per_piece`.
 int resume_bitmask_size(int blocks_per_piece);

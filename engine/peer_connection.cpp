@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
 #include "engine/alert_types.h"
 #include "engine/dht_link.h"
+#include "engine/disk_io.h"
 #include "engine/piece_manager.h"
 #include "engine/piece_picker.h"
 #include "engine/protocol_error.h"
@@ -93,6 +95,8 @@ void peer_connection::leave_torrent() {
   m_torrent = nullptr;
   m_attached = false;
   m_requests.clear();
+  m_disk_reads.clear();
+  m_disk_read_bytes = 0;
   m_request_queue.clear();
   m_download_queue.clear();
 }
@@ -195,6 +199,18 @@ void peer_connection::receive_data() {
   for (;;) {
     const int quota = m_dl_bandwidth_quota.left();
     if (quota <= 0) break;
+    if (m_ses.m_disk.over_limit()) {
+      // The disk is behind: what we read now would only pile up in memory.
+      if (!m_disk_blocked) {
+        m_disk_blocked = true;
+        m_ses.wait_for_disk(*this);
+      }
+      if (m_reading) {
+        m_selector.remove_readable(m_socket);
+        m_reading = false;
+      }
+      break;
+    }
     auto room = m_receiver.read_space();
     const int want = int(std::min<std::size_t>(room.size(), std::size_t(quota)));
     const int n = m_socket->receive(room.data(), want);
@@ -383,7 +399,7 @@ void peer_connection::on_bitfield(std::span<const char> packet) {
 void peer_connection::on_request(const char* packet) {
   const peer_request r = wire::read_request(packet);
   const int pieces = num_pieces();
-  const bool legal = pieces >= 0 && int(m_requests.size()) <= max_pending_requests &&
+  const bool legal = pieces >= 0 && int(m_requests.size() + m_disk_reads.size()) <= max_pending_requests &&
                      is_legal_request(r, pieces, r.piece >= 0 && r.piece < pieces ? m_torrent->metainfo().piece_size(r.piece) : 0,
                                       r.piece >= 0 && r.piece < pieces && m_torrent->have_piece(r.piece),
                                       m_torrent->block_size()) &&
@@ -398,13 +414,24 @@ void peer_connection::on_request(const char* packet) {
   }
   if (m_choked) return;
   m_requests.push_back(r);
+  issue_reads();
   update_writability();
 }
 
 void peer_connection::on_cancel(const char* packet) {
   const peer_request r = wire::read_request(packet);
   const auto it = std::find(m_requests.begin(), m_requests.end(), r);
-  if (it != m_requests.end()) m_requests.erase(it);
+  if (it != m_requests.end()) {
+    m_requests.erase(it);
+    return;
+  }
+  // Already being read: its data is dropped when it comes.
+  for (disk_read& d : m_disk_reads) {
+    if (d.r == r && !d.cancelled) {
+      d.cancelled = true;
+      return;
+    }
+  }
 }
 
 void peer_connection::on_piece(std::span<const char> packet) {
@@ -434,7 +461,7 @@ void peer_connection::on_piece(std::span<const char> packet) {
   }
 
   if (picker.is_finished(block)) return;
-  m_torrent->filesystem().write(packet.data() + 9, r.piece, r.start, r.length);
+  m_torrent->write_block(r.piece, r.start, packet.data() + 9, r.length);
   picker.mark_as_finished(block, m_remote);
   m_torrent->get_policy().block_finished(*this, block);
   if (picker.is_piece_finished(r.piece)) m_torrent->piece_downloaded(r.piece);
@@ -453,6 +480,7 @@ void peer_connection::send_choke() {
   m_choked = true;
   m_num_invalid_requests = 0;
   m_requests.clear();
+  for (disk_read& d : m_disk_reads) d.cancelled = true;
   update_writability();
 }
 
@@ -536,23 +564,81 @@ void peer_connection::send_block_requests() {
   }
 }
 
+std::size_t peer_connection::send_ahead() const {
+  return std::size_t(6) * std::size_t(m_torrent ? std::max(m_torrent->block_size(), 1) : 1);
+}
+
+bool peer_connection::can_read_ahead() const {
+  // Up to six blocks wait in the send buffer and a dozen more are being
+  // read, so the socket seldom waits for the disk while the peer asks.
+  return !m_requests.empty() && !m_choked && m_send.size() < send_ahead() &&
+         m_disk_read_bytes < 2 * send_ahead() && m_torrent && m_attached;
+}
+
+void peer_connection::issue_reads() {
+  if (m_disconnecting) return;
+  const std::size_t most = std::size_t(4) * std::size_t(std::max(m_torrent ? m_torrent->block_size() : 0, 1));
+  while (can_read_ahead()) {
+    const std::uint32_t id = m_next_read_id++;
+    const peer_request first = m_requests.front();
+    peer_request all = first;
+    do {
+      const peer_request r = m_requests.front();
+      m_requests.pop_front();
+      m_disk_reads.push_back({r, id, nullptr});
+      m_disk_read_bytes += std::size_t(r.length);
+      all.length = r.start + r.length - first.start;
+    } while (!m_requests.empty() && m_requests.front().piece == first.piece &&
+             m_requests.front().start == all.start + all.length &&
+             std::size_t(all.length) + std::size_t(m_requests.front().length) <= most);
+    m_torrent->read_block(all, [w = weak_from_this(), id](disk_job& j) {
+      if (auto c = w.lock()) c->block_read(id, j);
+    });
+  }
+}
+
+void peer_connection::block_read(std::uint32_t id, disk_job& j) {
+  if (m_disconnecting) return;
+  auto it = std::find_if(m_disk_reads.begin(), m_disk_reads.end(), [&](const disk_read& d) { return d.id == id; });
+  if (it == m_disk_reads.end()) return;  // the connection left its torrent meanwhile
+  if (j.error) {
+    if (m_torrent && m_attached) m_torrent->disk_failed(*j.error);
+    set_failed();
+    disconnect(*j.error);
+    return;
+  }
+  const std::shared_ptr<char[]> data(std::move(j.buffer));
+  for (; it != m_disk_reads.end() && it->id == id; ++it) {
+    it->data = data;
+    it->at = it->r.start - j.offset;
+    it->done = true;
+  }
+  bool served = false;
+  while (!m_disk_reads.empty() && m_disk_reads.front().done) {
+    disk_read& d = m_disk_reads.front();
+    m_disk_read_bytes -= std::size_t(d.r.length);
+    if (!d.cancelled) {
+      char* out = wire::write_piece(m_send, d.r);
+      std::memcpy(out, d.data.get() + d.at, std::size_t(d.r.length));
+      m_send.mark_payload(std::size_t(d.r.length));
+      served = true;
+    }
+    m_disk_reads.pop_front();
+  }
+  if (served && m_requests.empty() && m_disk_reads.empty() && m_num_invalid_requests > 0 && m_peer_interested &&
+      !is_seed()) {
+    send_choke();
+    send_unchoke();
+  }
+  m_ses.send_now(*this);
+}
+
 void peer_connection::send_data() {
   if (m_disconnecting) {
     update_writability();
     return;
   }
-  const std::size_t ahead = std::size_t(6) * std::size_t(m_torrent ? std::max(m_torrent->block_size(), 1) : 1);
-  while (!m_requests.empty() && !m_choked && m_send.size() < ahead) {
-    const peer_request r = m_requests.front();
-    m_requests.pop_front();
-    char* data = wire::write_piece(m_send, r);
-    m_torrent->filesystem().read(data, r.piece, r.start, r.length);
-    m_send.mark_payload(std::size_t(r.length));
-    if (m_requests.empty() && m_num_invalid_requests > 0 && m_peer_interested && !is_seed()) {
-      send_choke();
-      send_unchoke();
-    }
-  }
+  issue_reads();
   for (int piece : m_announce_queue) send_have(piece);
   m_announce_queue.clear();
 
@@ -574,7 +660,7 @@ void peer_connection::send_data() {
 }
 
 void peer_connection::update_writability() {
-  const bool has_work = (!m_requests.empty() && !m_choked) || !m_send.empty() || !m_announce_queue.empty();
+  const bool has_work = can_read_ahead() || !m_send.empty() || !m_announce_queue.empty();
   if (m_queued) return;  // not even connecting yet
   const bool want = m_connecting || (has_work && m_ul_bandwidth_quota.left() > 0 && !m_disconnecting);
   if (want == m_writing) return;
@@ -583,9 +669,17 @@ void peer_connection::update_writability() {
   else m_selector.remove_writable(m_socket);
 }
 
+void peer_connection::disk_ready() {
+  m_disk_blocked = false;
+  if (!m_connecting && !m_disconnecting && !m_reading && m_dl_bandwidth_quota.left() > 0) {
+    m_selector.monitor_readability(m_socket);
+    m_reading = true;
+  }
+}
+
 void peer_connection::reset_quota() {
   m_dl_bandwidth_quota.used = 0;
-  if (!m_connecting && !m_disconnecting && !m_reading) {
+  if (!m_connecting && !m_disconnecting && !m_reading && !m_disk_blocked) {
     m_selector.monitor_readability(m_socket);
     m_reading = true;
   }
@@ -623,7 +717,7 @@ void peer_connection::second_tick() {
     const double expected = double(total_payload_download()) + 22.5 * m_stat.download_rate();
     const double allowed = (ratio == 1.0f ? expected : expected * ratio) - double(total_payload_upload()) + bias;
     q.max = int(std::clamp(allowed / 15.0, double(q.min), double(resource_request::inf)));
-  } else if (m_send.empty() && (m_requests.empty() || m_choked) && m_download_queue.empty() &&
+  } else if (m_send.empty() && (m_requests.empty() || m_choked) && m_disk_reads.empty() && m_download_queue.empty() &&
              m_request_queue.empty() && rate_limited()) {
     // Idle: leave the rate to busier connections. Our own requests count as
     // work, and without any limit there is nothing to leave, so protocol

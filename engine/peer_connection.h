@@ -31,6 +31,7 @@ namespace engine {
 
 class session_impl;
 class selector;
+struct disk_job;
 class torrent;
 
 // The largest request we serve: a request may ask for a whole block of the
@@ -76,6 +77,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool has_timed_out() const;
   void keep_alive();
   void reset_quota();
+  // The disk worker has room again: reading from the socket resumes.
+  void disk_ready();
 
   // Binds an incoming connection to the torrent its handshake named; the
   // torrent's policy may refuse it (protocol_error).
@@ -194,6 +197,16 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
 
   void send_block_requests();
   void abort_all_requests();
+  // Reads of requested blocks are queued with the disk worker while the
+  // bytes on their way to the socket stay below this.
+  std::size_t send_ahead() const;
+  bool can_read_ahead() const;
+  // Queues disk reads for the peer's requests while the read-ahead allows;
+  // requests for consecutive bytes of a piece share one read.
+  void issue_reads();
+  // A read for the peer finished; the blocks that are ready go out in the
+  // order they were asked for.
+  void block_read(std::uint32_t id, disk_job& j);
   void write_handshake();
   void update_writability();
   bool has_metadata() const override;
@@ -249,6 +262,21 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool m_pieces_counted = false;
 
   std::deque<peer_request> m_requests;       // the peer's requests to us
+  // The peer's requests being read from disk, in request order; a
+  // cancelled one is dropped when its data arrives.
+  struct disk_read {
+    peer_request r;
+    std::uint32_t id;                // the read it is part of
+    std::shared_ptr<char[]> data;   // that read's bytes, once in
+    int at = 0;                     // where this block starts in them
+    bool done = false;
+    bool cancelled = false;
+  };
+  std::deque<disk_read> m_disk_reads;
+  std::size_t m_disk_read_bytes = 0;
+  std::uint32_t m_next_read_id = 0;
+  // Reading stopped until the disk worker has room (session_impl::wait_for_disk).
+  bool m_disk_blocked = false;
   std::deque<piece_block> m_request_queue;   // picked, not yet requested
   std::deque<piece_block> m_download_queue;  // requested, not yet received
   std::vector<int> m_announce_queue;

@@ -94,6 +94,17 @@ struct piece_manager::impl {
   int current_slot = 0;
   std::unordered_multimap<sha1_hash, int> hash_to_piece;
   std::vector<char> slot_buf, home_buf, other_buf;
+  // Pieces hashed while they are written. The writer keeps, per piece, how
+  // many bytes from the piece's start were written in order (and handed on
+  // to be hashed); a write below that length ends the run. The hashing side
+  // keeps the SHA-1 state over the bytes it was handed, under its own lock.
+  std::unordered_map<int, int> in_order;
+  struct partial_hash {
+    hasher h;
+    int length = 0;
+  };
+  std::mutex hash_mutex;
+  std::unordered_map<int, partial_hash> partial;
   mutable std::recursive_mutex mutex;
 };
 
@@ -381,10 +392,63 @@ int piece_manager::read(char* buf, int piece, int offset, int size) {
   return m_impl->st.read(buf, m_impl->to_slot(piece), offset, size);
 }
 
-void piece_manager::write(const char* buf, int piece, int offset, int size) {
+bool piece_manager::write(const char* buf, int piece, int offset, int size) {
   std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
   if (piece < 0 || piece >= m_impl->num_pieces) throw file_error("no storage for piece " + std::to_string(piece));
+  auto& in_order = m_impl->in_order;
+  auto it = in_order.find(piece);
+  if (it != in_order.end() && offset < it->second) {
+    in_order.erase(it);
+    it = in_order.end();
+  }
   m_impl->st.write(buf, m_impl->slot_for_piece(piece), offset, size);
+  if (it == in_order.end() && offset == 0) it = in_order.try_emplace(piece, 0).first;
+  if (it == in_order.end() || it->second != offset) return false;
+  it->second += size;
+  return true;
+}
+
+void piece_manager::hash_block(int piece, int offset, const char* buf, int size) {
+  std::lock_guard<std::mutex> lock(m_impl->hash_mutex);
+  auto& state = m_impl->partial[piece];
+  if (offset == 0) state = impl::partial_hash();
+  if (state.length != offset) return;  // a run that ended; hash_piece starts over
+  state.h.update(buf, size);
+  state.length += size;
+}
+
+int piece_manager::end_hash_run(int piece) {
+  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  auto it = m_impl->in_order.find(piece);
+  if (it == m_impl->in_order.end()) return 0;
+  const int length = it->second;
+  m_impl->in_order.erase(it);
+  return length;
+}
+
+sha1_hash piece_manager::hash_piece(int piece, int hashed) {
+  impl& m = *m_impl;
+  impl::partial_hash state;
+  {
+    std::lock_guard<std::mutex> lock(m.hash_mutex);
+    if (auto it = m.partial.find(piece); it != m.partial.end()) {
+      if (it->second.length == hashed) state = it->second;
+      m.partial.erase(it);
+    }
+  }
+  // What was not hashed on its way in is read back in steps.
+  std::lock_guard<std::recursive_mutex> lock(m.mutex);
+  if (piece < 0 || piece >= m.num_pieces || m.to_slot(piece) < 0) throw file_error("slot has no storage");
+  const int size = m.piece_size(piece);
+  constexpr int step = 256 * 1024;
+  std::vector<char> buf;
+  for (int at = state.length; at < size; at += step) {
+    const int n = std::min(step, size - at);
+    buf.resize(static_cast<std::size_t>(n));
+    m.st.read(buf.data(), m.to_slot(piece), at, n);
+    state.h.update(buf.data(), n);
+  }
+  return state.h.final();
 }
 
 int piece_manager::slot_for_piece(int piece) {
@@ -406,6 +470,7 @@ int piece_manager::slot_of(int piece) const {
 void piece_manager::mark_failed(int piece) {
   std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
   if (piece < 0 || piece >= m_impl->num_pieces) return;
+  m_impl->in_order.erase(piece);
   const int slot = m_impl->to_slot(piece);
   if (slot >= 0) m_impl->make_free(slot);
 }

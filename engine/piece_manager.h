@@ -52,7 +52,18 @@ class piece_manager {
   bool is_allocating() const;
 
   int read(char* buf, int piece, int offset, int size);
-  void write(const char* buf, int piece, int offset, int size);
+  // Returns true when the block continues the piece's run of blocks written
+  // in order from its start: it may then be handed to hash_block, in the
+  // order of the writes.
+  bool write(const char* buf, int piece, int offset, int size);
+  // Adds a block of a piece's in-order run to the piece's running SHA-1.
+  void hash_block(int piece, int offset, const char* buf, int size);
+  // Ends the piece's in-order run; returns its length (0 without one).
+  int end_hash_run(int piece);
+  // The SHA-1 of the piece as it lies on disk. The first `hashed` bytes
+  // come from the running SHA-1 when it covers exactly them (end_hash_run's
+  // length); the rest is read back.
+  sha1_hash hash_piece(int piece, int hashed = 0);
 
   // The slot for `piece`, giving it one when it has none.
   int slot_for_piece(int piece);

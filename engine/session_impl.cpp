@@ -152,14 +152,26 @@ void session_impl::run_io(std::shared_ptr<peer_connection> c, Io io) {
     io(*c);
   } catch (const file_error& e) {
     // The disk failed, not the peer: the torrent stops until the user acts.
-    if (torrent* t = c->associated_torrent()) {
-      m_alerts.post_if([&] { return file_error_alert(t->get_handle(), e.what()); });
-      t->pause();
-    }
+    if (torrent* t = c->associated_torrent()) t->disk_failed(e.what());
     connection_failed(*c, e.what());
   } catch (const std::exception& e) {
     connection_failed(*c, e.what());
   }
+}
+
+void session_impl::send_now(peer_connection& c) {
+  run_io(c.shared_from_this(), [](peer_connection& p) { p.send_data(); });
+}
+
+void session_impl::wait_for_disk(peer_connection& c) { m_disk_waiters.push_back(c.weak_from_this()); }
+
+void session_impl::disk_completions() {
+  m_disk.run_completions();
+  if (m_disk_waiters.empty() || !m_disk.below_resume_mark()) return;
+  auto waiting = std::move(m_disk_waiters);
+  m_disk_waiters.clear();
+  for (auto& w : waiting)
+    if (auto c = w.lock()) c->disk_ready();
 }
 
 void session_impl::handle_writable(const std::shared_ptr<socket>& s) {
@@ -303,6 +315,8 @@ bool session_impl::network_round(std::uint32_t& last_tick) {
     shut_down();
     return false;
   }
+  disk_completions();
+  purge_connections();
 
   for (auto& s : writable) handle_writable(s);
   purge_connections();

@@ -16,6 +16,7 @@
 
 #include "engine/address.h"
 #include "engine/alert.h"
+#include "engine/disk_io.h"
 #include "engine/fingerprint.h"
 #include "engine/ip_filter.h"
 #include "engine/selector.h"
@@ -87,6 +88,11 @@ class session_impl {
 
   // Lets the network thread start its next round at once.
   void wake() { m_selector.wake(); }
+  // Sends what a connection has queued now, closing it when that fails.
+  void send_now(peer_connection& c);
+  // A connection stopped reading because the disk worker holds too much
+  // block data; it reads again once the worker has caught up.
+  void wait_for_disk(peer_connection& c);
 
   mutable std::mutex m_mutex;
   http_settings m_settings;
@@ -98,6 +104,10 @@ class session_impl {
   connection_map m_half_open;
   std::deque<std::shared_ptr<peer_connection>> m_connection_queue;
   std::vector<std::shared_ptr<peer_connection>> m_disconnect_peer;
+  // Block writes, upload reads and piece hashes; destroyed before the
+  // selector it wakes.
+  disk_io m_disk{[this] { m_selector.wake(); }};
+  std::vector<std::weak_ptr<peer_connection>> m_disk_waiters;
   ip_filter m_ip_filter;
 
   peer_id m_peer_id;
@@ -145,6 +155,8 @@ class session_impl {
   void handle_writable(const std::shared_ptr<socket>& s);
   void handle_readable(const std::shared_ptr<socket>& s);
   void handle_errored(const std::shared_ptr<socket>& s);
+  // Runs the disk worker's results and lets waiting connections read again.
+  void disk_completions();
 
 };
 

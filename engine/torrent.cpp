@@ -1,10 +1,12 @@
 #include "engine/torrent.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/alert_types.h"
 #include "engine/allocate_resources.h"
 #include "engine/checker_impl.h"
+#include "engine/disk_io.h"
 #include "engine/piece_manager.h"
 #include "engine/peer_connection.h"
 #include "engine/random.h"
@@ -98,7 +100,8 @@ void torrent::pause() {
   m_paused = true;
   m_event = tracker_query::stopped;
   m_announce_now = true;
-  if (m_storage) m_storage->release_files();
+  // After the writes under way.
+  storage_call([](piece_manager& pm) { pm.release_files(); });
 }
 
 void torrent::resume() {
@@ -114,7 +117,11 @@ void torrent::abort() {
   m_event = tracker_query::stopped;
   m_check.reset();  // a check under way ends without a result
   disconnect_all("torrent removed");
-  if (m_storage) m_storage->release_files();
+  if (m_storage) {
+    // Reads and hashes are of no use now; what peers sent still goes to disk.
+    m_ses.m_disk.abort_jobs(m_storage.get());
+    storage_call([](piece_manager& pm) { pm.release_files(); });
+  }
 }
 
 void torrent::disconnect_all(const char* reason) {
@@ -374,23 +381,89 @@ void torrent::files_checked(std::vector<bool> have, const std::vector<piece_pick
   }
 }
 
-bool torrent::verify_piece(int piece) {
-  const int size = int(m_info.piece_size(piece));
-  m_hash_buffer.resize(std::size_t(size));
-  m_storage->read(m_hash_buffer.data(), piece, 0, size);
-  if (hasher(m_hash_buffer.data(), size).final() != m_info.hash_for_piece(piece)) return false;
-  if (!m_have_pieces[std::size_t(piece)]) {
-    m_have_pieces[std::size_t(piece)] = true;
-    ++m_num_pieces;
+void torrent::storage_call(std::function<void(piece_manager&)> op) {
+  if (m_storage) m_ses.m_disk.async_call(m_storage, std::move(op));
+}
+
+void torrent::write_block(int piece, int start, const char* data, int length) {
+  auto copy = m_ses.m_disk.allocate_buffer(std::size_t(length));
+  std::memcpy(copy.get(), data, std::size_t(length));
+  ++m_piece_io[piece].writes;
+  m_ses.m_disk.async_write(m_storage, piece, start, length, std::move(copy),
+                           [w = weak_from_this(), piece](disk_job& j) {
+                             if (auto t = w.lock()) t->block_written(piece, j);
+                           });
+}
+
+void torrent::read_block(const peer_request& r, std::function<void(disk_job&)> done) {
+  m_ses.m_disk.async_read(m_storage, r.piece, r.start, r.length, std::move(done));
+}
+
+void torrent::block_written(int piece, const disk_job& j) {
+  auto i = m_piece_io.find(piece);
+  if (i == m_piece_io.end()) return;
+  --i->second.writes;
+  if (j.error) {
+    i->second.write_failed = true;
+    disk_failed(*j.error);
   }
-  return true;
+  settle_piece_io(piece);
+}
+
+void torrent::settle_piece_io(int piece) {
+  auto i = m_piece_io.find(piece);
+  if (i == m_piece_io.end() || i->second.writes > 0 || i->second.hashing) return;
+  const bool failed = i->second.write_failed;
+  m_piece_io.erase(i);
+  if (!failed) return;
+  // Blocks that never reached the disk are fetched again, with the rest of
+  // the piece: no peer is blamed for it.
+  m_picker->restore_piece(piece);
+  storage_call([piece](piece_manager& pm) { pm.mark_failed(piece); });
+}
+
+void torrent::disk_failed(const std::string& error) {
+  if (m_abort || m_paused) return;
+  m_ses.m_alerts.post_if([&] { return file_error_alert(get_handle(), error); });
+  pause();
 }
 
 void torrent::piece_downloaded(int piece) {
+  m_piece_io[piece].hashing = true;
+  m_ses.m_disk.async_hash(m_storage, piece, [w = weak_from_this(), piece](disk_job& j) {
+    if (auto t = w.lock()) t->piece_hashed(piece, j);
+  });
+}
+
+void torrent::piece_hashed(int piece, const disk_job& j) {
+  auto i = m_piece_io.find(piece);
+  if (i == m_piece_io.end()) return;
+  i->second.hashing = false;
+  if (m_abort) {
+    m_piece_io.erase(i);
+    return;
+  }
+  if (j.error) {
+    // The piece could not be read back: the disk failed, not the peers.
+    i->second.write_failed = true;
+    disk_failed(*j.error);
+  }
+  if (i->second.write_failed) {
+    settle_piece_io(piece);
+    return;
+  }
+  m_piece_io.erase(i);
+  piece_verified(piece, j.digest == m_info.hash_for_piece(piece));
+}
+
+void torrent::piece_verified(int piece, bool passed) {
   const bool was_seed = is_seed();
   const std::vector<address> downloaders = m_picker->get_downloaders(piece);
-  const bool passed = verify_piece(piece);
   if (passed) {
+    if (!m_have_pieces[std::size_t(piece)]) {
+      m_have_pieces[std::size_t(piece)] = true;
+      ++m_num_pieces;
+    }
     m_picker->we_have(piece);
     for (auto& [a, p] : m_connections) p->announce_piece(piece);
     for (const address& a : downloaders)
@@ -404,6 +477,25 @@ void torrent::piece_downloaded(int piece) {
     m_event = tracker_query::completed;
     m_next_request = now();
   }
+}
+
+void torrent::wait_for_disk() {
+  if (m_storage) m_ses.m_disk.wait_for(m_storage.get());
+}
+
+std::vector<int> torrent::unsettled_pieces() const {
+  std::vector<int> out;
+  for (const auto& [piece, io] : m_piece_io)
+    if (io.hashing || io.write_failed) out.push_back(piece);
+  return out;
+}
+
+std::vector<piece_picker::downloading_piece> torrent::resumable_downloads() const {
+  const std::vector<int> unsettled = unsettled_pieces();
+  std::vector<piece_picker::downloading_piece> out;
+  for (const auto& d : m_picker->get_download_queue())
+    if (std::find(unsettled.begin(), unsettled.end(), d.index) == unsettled.end()) out.push_back(d);
+  return out;
 }
 
 void torrent::piece_failed(int piece) {
@@ -428,14 +520,14 @@ void torrent::piece_failed(int piece) {
     }
   }
   m_picker->restore_piece(piece);
-  m_storage->mark_failed(piece);
+  storage_call([piece](piece_manager& pm) { pm.mark_failed(piece); });
 }
 
 void torrent::finished_downloading() {
   m_ses.m_alerts.post_if([&] { return torrent_finished_alert(get_handle(), "torrent has finished downloading"); });
   for (auto& [a, p] : m_connections)
     if (p->is_seed()) p->disconnect("torrent finished, closing connection to seed");
-  m_storage->release_files();
+  storage_call([](piece_manager& pm) { pm.release_files(); });
 }
 
 // --- state

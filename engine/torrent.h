@@ -25,6 +25,7 @@
 #include "engine/entry.h"
 #include "engine/extension_format.h"
 #include "engine/metadata_transfer.h"
+#include "engine/peer_request.h"
 #include "engine/piece_picker.h"
 #include "engine/policy.h"
 #include "engine/request_callback.h"
@@ -42,6 +43,7 @@ class checker_impl;
 class peer_connection;
 class piece_manager;
 struct piece_checker_data;
+struct disk_job;
 
 class torrent : public request_callback, public std::enable_shared_from_this<torrent> {
  public:
@@ -148,10 +150,27 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     return index >= 0 && index < int(m_have_pieces.size()) && m_have_pieces[std::size_t(index)];
   }
   int num_have() const { return m_num_pieces; }
-  // The last block of `piece` was written: hash it once and act on the result.
+  // --- disk I/O, through the session's disk worker
+  // Queues the write of a block that came from a peer (a copy of `data`).
+  void write_block(int piece, int start, const char* data, int length);
+  // Queues the read of a block a peer asked for; `done` gets the finished
+  // job on the network thread.
+  void read_block(const peer_request& r, std::function<void(disk_job&)> done);
+  // The last block of `piece` was received: it is hashed once its writes are
+  // on disk, and the piece counts as had only when the hash has matched.
   void piece_downloaded(int piece);
-  bool verify_piece(int piece);
   void piece_failed(int piece);
+  // A disk operation of this torrent failed: the torrent stops until the
+  // user acts.
+  void disk_failed(const std::string& error);
+  // Blocks until the disk worker has no job of this torrent; the data
+  // written so far is then on disk.
+  void wait_for_disk();
+  // Pieces that resume data must not describe as had or unfinished: their
+  // hash is under way, or their data failed to reach the disk.
+  std::vector<int> unsettled_pieces() const;
+  // The picker's partly downloaded pieces but the unsettled ones.
+  std::vector<piece_picker::downloading_piece> resumable_downloads() const;
   bool is_seed() const { return has_metadata() && m_num_pieces == m_info.num_pieces(); }
   // Piece filters (true: not wanted); without storage nothing happens and
   // nothing is filtered.
@@ -228,6 +247,14 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   struct policy_host;
   // Every wanted piece is here.
   void finished_downloading();
+  void block_written(int piece, const disk_job& j);
+  void piece_hashed(int piece, const disk_job& j);
+  // Hash `piece` result: the picker, the peers and the policy learn it.
+  void piece_verified(int piece, bool passed);
+  // Drops the piece's record once nothing of it is under way.
+  void settle_piece_io(int piece);
+  // Queues an operation on the storage after its pending jobs.
+  void storage_call(std::function<void(piece_manager&)> op);
   void post_tracker_alert(const tracker_query& q, int status_code, const std::string& what);
 
   session_impl& m_ses;
@@ -244,7 +271,14 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   std::unique_ptr<piece_picker> m_picker;
   std::vector<bool> m_have_pieces;
   int m_num_pieces = 0;
-  std::vector<char> m_hash_buffer;
+  // Pieces with disk jobs under way: writes not yet done, a hash not yet
+  // reported, a write that failed.
+  struct piece_io {
+    int writes = 0;
+    bool hashing = false;
+    bool write_failed = false;
+  };
+  std::map<int, piece_io> m_piece_io;
 
   time_point m_next_request;
   int m_duration = 1800;

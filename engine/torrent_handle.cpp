@@ -124,8 +124,11 @@ entry torrent_handle::build_resume_data() const {
   for (const auto& [a, c] : t->peers()) {
     if (c->is_local() && !c->is_connecting()) peers.push_back(a);
   }
-  return engine::build_resume_data(t->metainfo(), t->filesystem(), t->block_size(),
-                                   t->picker().get_download_queue(), peers);
+  // The blocks received so far reach the disk first, so that the checksums
+  // describe them.
+  t->wait_for_disk();
+  return engine::build_resume_data(t->metainfo(), t->filesystem(), t->block_size(), t->resumable_downloads(), peers,
+                                   t->unsettled_pieces());
 }
 
 bool torrent_handle::has_metadata() const {
