@@ -40,8 +40,19 @@ void disk_io::queue(disk_job j) {
       m_bytes += std::size_t(j.length);
       m_peak = std::max(m_peak, m_bytes);
     }
+    // Writes are handed over in batches (see kick): waking the worker for
+    // every block would cost more than the write.
+    idle = m_worker_idle && (j.type != disk_job::write || m_jobs.size() >= batch);
     m_jobs.push_back(std::move(j));
-    idle = m_worker_idle;
+  }
+  if (idle) m_work_ready.notify_one();
+}
+
+void disk_io::kick() {
+  bool idle;
+  {
+    std::lock_guard l(m_mutex);
+    idle = m_worker_idle && !m_jobs.empty();
   }
   if (idle) m_work_ready.notify_one();
 }
@@ -225,7 +236,7 @@ void disk_io::work() {
     m_running = nullptr;
     if (to_hash && !m_stop) {
       m_hash_jobs.push_back(std::move(j));
-      if (m_hasher_idle) m_hash_ready.notify_one();
+      if (m_hasher_idle && (m_hash_jobs.size() >= batch || m_jobs.empty())) m_hash_ready.notify_one();
       continue;
     }
     if (finish(j)) {

@@ -58,6 +58,8 @@ struct disk_job {
 class disk_io {
  public:
   static constexpr std::size_t default_limit = 4 * 1024 * 1024;
+  // Writes queued before an idle worker is woken without a kick.
+  static constexpr std::size_t batch = 16;
 
   // `wake` is called (from the worker) when a completion that should not
   // wait for the network thread's next round is ready.
@@ -82,6 +84,10 @@ class disk_io {
   void async_hash(std::shared_ptr<piece_manager> st, int piece, handler h);
   // Runs `op` on the storage after the jobs queued before it.
   void async_call(std::shared_ptr<piece_manager> st, std::function<void(piece_manager&)> op, handler h = {});
+
+  // Starts the worker on writes queued since it last went idle; the
+  // network thread calls it at the end of each round.
+  void kick();
 
   // Drops the queued reads and hashes of a storage (their handlers never
   // run); its writes and calls still run.

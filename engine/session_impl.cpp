@@ -324,6 +324,7 @@ bool session_impl::network_round(std::uint32_t& last_tick) {
   purge_connections();
   for (auto& s : errored) handle_errored(s);
   purge_connections();
+  m_disk.kick();
 
   const std::uint32_t now = platform::timeGetTime();
   if (platform::elapsed_ms(now, last_tick) >= 960) {
