@@ -147,8 +147,8 @@ void disk_io::run_completions() {
         m_spare.clear();
         m_spare_size = std::size_t(j.length);
       }
-      // Enough for the blocks the limit lets wait at once.
-      if (m_spare.size() * m_spare_size < m_limit) m_spare.push_back(std::move(j.buffer));
+      // A quarter of what the limit lets wait at once is kept for reuse.
+      if (m_spare.size() * m_spare_size < m_limit / 4) m_spare.push_back(std::move(j.buffer));
     }
     if (j.handler) j.handler(j);
   }

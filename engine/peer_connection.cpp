@@ -602,9 +602,12 @@ void peer_connection::block_read(std::uint32_t id, disk_job& j) {
   auto it = std::find_if(m_disk_reads.begin(), m_disk_reads.end(), [&](const disk_read& d) { return d.id == id; });
   if (it == m_disk_reads.end()) return;  // the connection left its torrent meanwhile
   if (j.error) {
-    if (m_torrent && m_attached) m_torrent->disk_failed(*j.error);
+    // As when a read fails while serving: the connection closes with the
+    // error, and the torrent stops.
+    torrent* t = associated_torrent();
     set_failed();
     disconnect(*j.error);
+    if (t) t->disk_failed(*j.error);
     return;
   }
   const std::shared_ptr<char[]> data(std::move(j.buffer));
