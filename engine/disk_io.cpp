@@ -16,10 +16,11 @@ disk_io::disk_io(std::function<void()> wake, std::size_t limit)
       m_hasher([this] { hash_work(); }) {}
 
 disk_io::~disk_io() {
+  std::vector<disk_job> dropped;
   {
     std::lock_guard l(m_mutex);
     // Data that came from peers is kept; nobody waits for reads or hashes.
-    std::erase_if(m_jobs, [](const disk_job& j) { return j.type == disk_job::read || j.type == disk_job::hash; });
+    drop_unneeded(m_jobs, nullptr, dropped);
     m_stop = true;
   }
   m_work_ready.notify_all();
@@ -38,11 +39,12 @@ void disk_io::queue(disk_job j) {
     std::lock_guard l(m_mutex);
     if (j.type == disk_job::write) {
       m_bytes += std::size_t(j.length);
-      m_peak = std::max(m_peak, m_bytes);
+      m_peak = std::max(m_peak, m_bytes.load());
     }
     // Writes are handed over in batches (see kick): waking the worker for
     // every block would cost more than the write.
     idle = m_worker_idle && (j.type != disk_job::write || m_jobs.size() >= batch);
+    ++m_pending[j.storage.get()];
     m_jobs.push_back(std::move(j));
   }
   if (idle) m_work_ready.notify_one();
@@ -108,40 +110,38 @@ void disk_io::async_call(std::shared_ptr<piece_manager> st, std::function<void(p
   queue(std::move(j));
 }
 
+void disk_io::drop_unneeded(std::vector<disk_job>& q, const piece_manager* st, std::vector<disk_job>& dropped) {
+  std::erase_if(q, [&](disk_job& j) {
+    if ((st && j.storage.get() != st) || (j.type != disk_job::read && j.type != disk_job::hash)) return false;
+    --m_pending[j.storage.get()];
+    dropped.push_back(std::move(j));
+    return true;
+  });
+  m_job_done.notify_all();
+}
+
 void disk_io::abort_jobs(const piece_manager* st) {
   std::vector<disk_job> dropped;  // destroyed outside the lock
   std::lock_guard l(m_mutex);
-  for (auto* q : {&m_jobs, &m_hash_jobs}) {
-    for (auto i = q->begin(); i != q->end();) {
-      if (i->storage.get() == st && (i->type == disk_job::read || i->type == disk_job::hash)) {
-        dropped.push_back(std::move(*i));
-        i = q->erase(i);
-      } else {
-        ++i;
-      }
-    }
-  }
-}
-
-bool disk_io::busy_with(const piece_manager* st) const {
-  const auto of = [&](const disk_job& j) { return j.storage.get() == st; };
-  return m_running == st || m_hashing == st || std::any_of(m_jobs.begin(), m_jobs.end(), of) ||
-         std::any_of(m_hash_jobs.begin(), m_hash_jobs.end(), of);
+  drop_unneeded(m_jobs, st, dropped);
+  drop_unneeded(m_hash_jobs, st, dropped);
 }
 
 void disk_io::wait_for(const piece_manager* st) {
   std::unique_lock l(m_mutex);
-  m_job_done.wait(l, [&] { return !busy_with(st); });
+  m_job_done.wait(l, [&] {
+    auto i = m_pending.find(st);
+    return i == m_pending.end() || i->second == 0;
+  });
 }
 
 void disk_io::run_completions() {
-  std::vector<disk_job> done;
   {
     std::lock_guard l(m_mutex);
-    done.swap(m_completions);
+    m_done.swap(m_completions);
     m_wake_pending = false;
   }
-  for (disk_job& j : done) {
+  for (disk_job& j : m_done) {
     if (j.type == disk_job::write && j.buffer) {
       if (std::size_t(j.length) != m_spare_size) {
         m_spare.clear();
@@ -152,12 +152,10 @@ void disk_io::run_completions() {
     }
     if (j.handler) j.handler(j);
   }
+  m_done.clear();
 }
 
-std::size_t disk_io::bytes_in_flight() const {
-  std::lock_guard l(m_mutex);
-  return m_bytes;
-}
+std::size_t disk_io::bytes_in_flight() const { return m_bytes.load(std::memory_order_relaxed); }
 
 std::size_t disk_io::peak_bytes_in_flight() const {
   std::lock_guard l(m_mutex);
@@ -204,10 +202,11 @@ bool disk_io::finish(disk_job& j) {
   // room it leaves: its bookkeeping runs with the next round.
   bool prompt = j.type != disk_job::write;
   if (j.type == disk_job::write) {
-    const std::size_t before = m_bytes;
-    m_bytes -= std::size_t(j.length);
-    prompt = before >= m_limit / 2 && m_bytes < m_limit / 2;
+    const std::size_t before = m_bytes.fetch_sub(std::size_t(j.length));
+    const std::size_t after = before - std::size_t(j.length);
+    prompt = before >= m_limit / 2 && after < m_limit / 2;
   }
+  --m_pending[j.storage.get()];
   m_job_done.notify_all();
   if (m_stop) return false;
   m_completions.push_back(std::move(j));
@@ -218,57 +217,56 @@ bool disk_io::finish(disk_job& j) {
 
 void disk_io::work() {
   ::pthread_setname_np(::pthread_self(), "qf-disk");
+  std::vector<disk_job> taken;
   std::unique_lock l(m_mutex);
   for (;;) {
     m_worker_idle = true;
     m_work_ready.wait(l, [&] { return m_stop || !m_jobs.empty(); });
     m_worker_idle = false;
     if (m_jobs.empty()) return;  // stopping, and everything is done
-    disk_job j = std::move(m_jobs.front());
-    m_jobs.pop_front();
-    m_running = j.storage.get();
-    l.unlock();
-
-    const bool to_hash = execute(j) && !j.error;
-    j.operation = nullptr;  // let go of what it holds outside the lock
-
-    l.lock();
-    m_running = nullptr;
-    if (to_hash && !m_stop) {
-      m_hash_jobs.push_back(std::move(j));
-      if (m_hasher_idle && (m_hash_jobs.size() >= batch || m_jobs.empty())) m_hash_ready.notify_one();
-      continue;
-    }
-    if (finish(j)) {
+    taken.swap(m_jobs);
+    for (disk_job& j : taken) {
       l.unlock();
-      m_wake();
+      const bool to_hash = execute(j) && !j.error;
+      j.operation = nullptr;  // let go of what it holds outside the lock
       l.lock();
+      if (to_hash && !m_stop) {
+        m_hash_jobs.push_back(std::move(j));
+        if (m_hasher_idle && m_hash_jobs.size() >= batch) m_hash_ready.notify_one();
+        continue;
+      }
+      if (finish(j)) {
+        l.unlock();
+        m_wake();
+        l.lock();
+      }
     }
+    taken.clear();
+    if (m_hasher_idle && !m_hash_jobs.empty()) m_hash_ready.notify_one();
   }
 }
 
 void disk_io::hash_work() {
   ::pthread_setname_np(::pthread_self(), "qf-hash");
+  std::vector<disk_job> taken;
   std::unique_lock l(m_mutex);
   for (;;) {
     m_hasher_idle = true;
     m_hash_ready.wait(l, [&] { return m_hash_stop || !m_hash_jobs.empty(); });
     m_hasher_idle = false;
     if (m_hash_jobs.empty()) return;
-    disk_job j = std::move(m_hash_jobs.front());
-    m_hash_jobs.pop_front();
-    m_hashing = j.storage.get();
-    l.unlock();
-
-    execute_hash(j);
-
-    l.lock();
-    m_hashing = nullptr;
-    if (finish(j)) {
+    taken.swap(m_hash_jobs);
+    for (disk_job& j : taken) {
       l.unlock();
-      m_wake();
+      execute_hash(j);
       l.lock();
+      if (finish(j)) {
+        l.unlock();
+        m_wake();
+        l.lock();
+      }
     }
+    taken.clear();
   }
 }
 

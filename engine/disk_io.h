@@ -19,10 +19,11 @@
 // connections stop reading from their sockets until the worker has caught up
 // (the peers then slow down through TCP's own flow control).
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,7 +58,7 @@ struct disk_job {
 
 class disk_io {
  public:
-  static constexpr std::size_t default_limit = 4 * 1024 * 1024;
+  static constexpr std::size_t default_limit = 2 * 1024 * 1024;
   // Writes queued before an idle worker is woken without a kick.
   static constexpr std::size_t batch = 16;
 
@@ -119,7 +120,8 @@ class disk_io {
   // Hands a finished job back (lock held); true when the network thread
   // should be woken now.
   bool finish(disk_job& j);
-  bool busy_with(const piece_manager* st) const;
+  // Drops queued reads and hashes (of `st`, or of every storage); lock held.
+  void drop_unneeded(std::vector<disk_job>& q, const piece_manager* st, std::vector<disk_job>& dropped);
 
   std::function<void()> m_wake;
   std::size_t m_limit;
@@ -128,13 +130,18 @@ class disk_io {
   std::condition_variable m_work_ready;
   std::condition_variable m_hash_ready;
   std::condition_variable m_job_done;
-  std::deque<disk_job> m_jobs;
-  std::deque<disk_job> m_hash_jobs;
-  // The storages of the jobs the two threads are running (null when idle).
-  const piece_manager* m_running = nullptr;
-  const piece_manager* m_hashing = nullptr;
+  // Each thread takes its whole queue at once; the vectors keep their room,
+  // so that steady traffic allocates nothing (and nothing is freed on
+  // another thread than the one that allocated it).
+  std::vector<disk_job> m_jobs;
+  std::vector<disk_job> m_hash_jobs;
   std::vector<disk_job> m_completions;
-  std::size_t m_bytes = 0;
+  std::vector<disk_job> m_done;  // network thread only
+  // Jobs queued or running, per storage (entries stay at 0).
+  std::map<const piece_manager*, int> m_pending;
+  // Written under the lock; read without it by over_limit on every socket
+  // read.
+  std::atomic<std::size_t> m_bytes{0};
   std::size_t m_peak = 0;
   bool m_stop = false;
   bool m_hash_stop = false;
