@@ -15,9 +15,10 @@
 // (run_completions) under the session lock, woken through `wake` when the
 // first one is ready. Handlers hold weak references to what they report to.
 //
-// The block data of queued writes is counted: once it reaches the limit, the
-// connections stop reading from their sockets until the worker has caught up
-// (the peers then slow down through TCP's own flow control).
+// The block data of writes is counted until their buffers are back on the
+// network thread: once it reaches the limit, the connections stop reading
+// from their sockets until the worker has caught up (the peers then slow
+// down through TCP's own flow control).
 
 #include <atomic>
 #include <condition_variable>
@@ -58,7 +59,7 @@ struct disk_job {
 
 class disk_io {
  public:
-  static constexpr std::size_t default_limit = 2 * 1024 * 1024;
+  static constexpr std::size_t default_limit = 1024 * 1024;
   // Writes queued before an idle worker is woken without a kick.
   static constexpr std::size_t batch = 16;
 
@@ -86,7 +87,7 @@ class disk_io {
   // Runs `op` on the storage after the jobs queued before it.
   void async_call(std::shared_ptr<piece_manager> st, std::function<void(piece_manager&)> op, handler h = {});
 
-  // Starts the worker on writes queued since it last went idle; the
+  // Hands the writes queued since the last hand-over to the worker; the
   // network thread calls it at the end of each round.
   void kick();
 
@@ -100,7 +101,8 @@ class disk_io {
   // Network thread only.
   void run_completions();
 
-  // Bytes of block data held by queued and running writes.
+  // Bytes of block data held by writes: queued, running, or done and not
+  // yet collected by run_completions.
   std::size_t bytes_in_flight() const;
   bool over_limit() const { return bytes_in_flight() >= m_limit; }
   // Below this the connections that stopped reading start again.
@@ -112,8 +114,14 @@ class disk_io {
 
  private:
   void queue(disk_job j);
+  // Moves the queued jobs over to the worker.
+  void submit();
   void work();
   void hash_work();
+  // Passes the jobs a thread finished on (lock held): to the hash thread
+  // (`to_hash`) or back to the network thread. True when the network thread
+  // should be woken now.
+  bool hand_over(std::vector<disk_job>& to_hash, std::vector<disk_job>& finished);
   // Runs a job of the disk thread; true when it goes on to the hash thread.
   static bool execute(disk_job& j);
   static void execute_hash(disk_job& j);
@@ -126,6 +134,12 @@ class disk_io {
   std::function<void()> m_wake;
   std::size_t m_limit;
 
+  // Jobs not handed to the worker yet: writes go over in batches, so that
+  // neither side takes the worker's lock for every block.
+  mutable std::mutex m_submit_mutex;
+  std::vector<disk_job> m_submitted;
+  std::size_t m_peak = 0;
+
   mutable std::mutex m_mutex;
   std::condition_variable m_work_ready;
   std::condition_variable m_hash_ready;
@@ -137,12 +151,16 @@ class disk_io {
   std::vector<disk_job> m_hash_jobs;
   std::vector<disk_job> m_completions;
   std::vector<disk_job> m_done;  // network thread only
+  // Set when m_completions is not empty, so that a round without any does
+  // not take the lock.
+  std::atomic<bool> m_completed{false};
   // Jobs queued or running, per storage (entries stay at 0).
   std::map<const piece_manager*, int> m_pending;
-  // Written under the lock; read without it by over_limit on every socket
-  // read.
+  // Changed by the network thread alone; read by the worker threads and by
+  // over_limit on every socket read.
   std::atomic<std::size_t> m_bytes{0};
-  std::size_t m_peak = 0;
+  // Bytes of the finished writes in m_completions.
+  std::size_t m_uncollected = 0;
   bool m_stop = false;
   bool m_hash_stop = false;
   bool m_worker_idle = false;

@@ -212,8 +212,11 @@ void peer_connection::receive_data() {
       break;
     }
     auto room = m_receiver.read_space();
-    const int want = int(std::min<std::size_t>(room.size(), std::size_t(quota)));
-    const int n = m_socket->receive(room.data(), want);
+    const auto spare = m_receiver.spare_space();
+    const int want = int(std::min<std::size_t>(room.size() + spare.size(), std::size_t(quota)));
+    const int n = std::size_t(want) <= room.size()
+                      ? m_socket->receive(room.data(), want)
+                      : m_socket->receive(room, spare.first(std::size_t(want) - room.size()));
     if (n == 0) throw protocol_error("connection closed by remote host");
     if (n < 0) {
       const int err = socket::last_error();
@@ -299,7 +302,7 @@ void peer_connection::on_packet(std::span<const char> packet) {
     case wire::msg_have: return on_have(packet.data());
     case wire::msg_bitfield: return on_bitfield(packet);
     case wire::msg_request: return on_request(packet.data());
-    case wire::msg_piece: return on_piece(packet);
+    case wire::msg_piece: return on_piece(packet.data(), packet.data() + 9, int(packet.size()) - 9, nullptr);
     case wire::msg_cancel: return on_cancel(packet.data());
     case wire::msg_dht_port:
       if (m_torrent) dht_port_received(m_ses.m_dht, m_remote, packet.data(), m_torrent->info_hash());
@@ -434,12 +437,31 @@ void peer_connection::on_cancel(const char* packet) {
   }
 }
 
-void peer_connection::on_piece(std::span<const char> packet) {
+char* peer_connection::block_destination(std::span<const char> header, int length) {
+  // Blocks we keep are received straight into a buffer for the disk; any
+  // other goes the usual way (and on_piece tells what is wrong with it).
+  if (!m_torrent || !m_attached || !has_metadata()) return nullptr;
+  const int pieces = num_pieces();
+  const int block_size = m_torrent->block_size();
+  const peer_request r{wire::read_int32(header.data() + 1), wire::read_int32(header.data() + 5), length};
+  if (r.piece < 0 || r.piece >= pieces ||
+      !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size) ||
+      m_torrent->picker().is_finished(piece_block(r.piece, r.start / block_size)))
+    return nullptr;
+  m_incoming = m_ses.m_disk.allocate_buffer(std::size_t(length));
+  return m_incoming.get();
+}
+
+void peer_connection::on_piece_received(std::span<const char> header, int length) {
+  char* data = m_incoming.get();
+  on_piece(header.data(), data, length, std::move(m_incoming));
+}
+
+void peer_connection::on_piece(const char* header, const char* data, int length, std::unique_ptr<char[]> owned) {
   m_last_piece = now();
   const int pieces = num_pieces();
   const int block_size = m_torrent->block_size();
-  const peer_request r{wire::read_int32(packet.data() + 1), wire::read_int32(packet.data() + 5),
-                       int(packet.size()) - 9};
+  const peer_request r{wire::read_int32(header + 1), wire::read_int32(header + 5), length};
   const bool in_range = pieces >= 0 && r.piece >= 0 && r.piece < pieces;
   if (!in_range || !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1,
                                    block_size))
@@ -461,7 +483,7 @@ void peer_connection::on_piece(std::span<const char> packet) {
   }
 
   if (picker.is_finished(block)) return;
-  m_torrent->write_block(r.piece, r.start, packet.data() + 9, r.length);
+  m_torrent->write_block(r.piece, r.start, data, r.length, std::move(owned));
   picker.mark_as_finished(block, m_remote);
   m_torrent->get_policy().block_finished(*this, block);
   if (picker.is_piece_finished(r.piece)) m_torrent->piece_downloaded(r.piece);
@@ -760,7 +782,7 @@ void peer_connection::keep_alive() {
 }
 
 std::optional<peer_connection::block_progress> peer_connection::download_progress() const {
-  const auto part = m_receiver.partial_packet();
+  const auto part = m_receiver.packet_start();
   if (part.size() < 9 || std::uint8_t(part[0]) != wire::msg_piece || !has_metadata()) return std::nullopt;
   const int block_size = std::max(m_torrent->block_size(), 1);
   const int pieces = num_pieces();
@@ -771,7 +793,7 @@ std::optional<peer_connection::block_progress> peer_connection::download_progres
   if (r.piece < 0 || r.piece >= pieces ||
       !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size))
     return std::nullopt;
-  return block_progress{r.piece, r.start / block_size, int(part.size()) - 9, r.length};
+  return block_progress{r.piece, r.start / block_size, int(m_receiver.packet_received()) - 9, r.length};
 }
 
 }  // namespace engine

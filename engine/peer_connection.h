@@ -184,6 +184,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void on_peer_id(const peer_id& id) override;
   void on_packet(std::span<const char> packet) override;
   void on_packet_header(int id, int size) override;
+  char* block_destination(std::span<const char> header, int length) override;
+  void on_piece_received(std::span<const char> header, int length) override;
 
   void on_choke();
   void on_unchoke();
@@ -192,7 +194,9 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void on_have(const char* packet);
   void on_bitfield(std::span<const char> packet);
   void on_request(const char* packet);
-  void on_piece(std::span<const char> packet);
+  // `header` is the piece packet's first 9 bytes; `data` its block, held in
+  // `owned` when it was received in place (a disk buffer).
+  void on_piece(const char* header, const char* data, int length, std::unique_ptr<char[]> owned);
   void on_cancel(const char* packet);
 
   void send_block_requests();
@@ -277,6 +281,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   std::uint32_t m_next_read_id = 0;
   // Reading stopped until the disk worker has room (session_impl::wait_for_disk).
   bool m_disk_blocked = false;
+  // The disk buffer the block being received goes into, when it has one.
+  std::unique_ptr<char[]> m_incoming;
   std::deque<piece_block> m_request_queue;   // picked, not yet requested
   std::deque<piece_block> m_download_queue;  // requested, not yet received
   std::vector<int> m_announce_queue;

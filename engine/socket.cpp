@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -102,6 +103,11 @@ int socket::send(const char* buffer, int length) {
 }
 
 int socket::receive(char* buffer, int length) { return int(::recv(m_handle, buffer, std::size_t(length), 0)); }
+
+int socket::receive(std::span<char> first, std::span<char> second) {
+  iovec parts[2] = {{first.data(), first.size()}, {second.data(), second.size()}};
+  return int(::readv(m_handle, parts, 2));
+}
 
 int socket::sendto(const address& to, const char* buffer, int length) {
   const sockaddr_in sa = to_sockaddr(to);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "engine/address.h"
 #include "engine/network_error.h"
@@ -40,6 +41,8 @@ class socket {
   // SIGPIPE on a connection the peer has closed.
   int send(const char* buffer, int length);
   int receive(char* buffer, int length);
+  // Fills `first`, then `second`, in one call.
+  int receive(std::span<char> first, std::span<char> second);
   int sendto(const address& to, const char* buffer, int length);
   // Fills `from` with the sender of the datagram.
   int recvfrom(char* buffer, int length, address& from);

@@ -385,9 +385,12 @@ void torrent::storage_call(std::function<void(piece_manager&)> op) {
   if (m_storage) m_ses.m_disk.async_call(m_storage, std::move(op));
 }
 
-void torrent::write_block(int piece, int start, const char* data, int length) {
-  auto copy = m_ses.m_disk.allocate_buffer(std::size_t(length));
-  std::memcpy(copy.get(), data, std::size_t(length));
+void torrent::write_block(int piece, int start, const char* data, int length, std::unique_ptr<char[]> owned) {
+  auto copy = std::move(owned);
+  if (!copy) {
+    copy = m_ses.m_disk.allocate_buffer(std::size_t(length));
+    std::memcpy(copy.get(), data, std::size_t(length));
+  }
   ++m_piece_io[piece].writes;
   m_ses.m_disk.async_write(m_storage, piece, start, length, std::move(copy),
                            [w = weak_from_this(), piece](disk_job& j) {

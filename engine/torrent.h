@@ -151,8 +151,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   }
   int num_have() const { return m_num_pieces; }
   // --- disk I/O, through the session's disk worker
-  // Queues the write of a block that came from a peer (a copy of `data`).
-  void write_block(int piece, int start, const char* data, int length);
+  // Queues the write of a block that came from a peer: `owned` when it
+  // holds the block already (a buffer from the disk worker), else a copy of
+  // `data`.
+  void write_block(int piece, int start, const char* data, int length, std::unique_ptr<char[]> owned = nullptr);
   // Queues the read of a block a peer asked for; `done` gets the finished
   // job on the network thread.
   void read_block(const peer_request& r, std::function<void(disk_job&)> done);

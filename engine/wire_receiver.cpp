@@ -25,6 +25,20 @@ int part_size(wire_receiver::state s) {
 wire_receiver::wire_receiver(state start) : m_state(start), m_packet_size(part_size(start)) {}
 
 std::span<char> wire_receiver::read_space(std::size_t min_room) {
+  if (m_direct && m_direct_in < std::size_t(m_packet_size) - 9)
+    return {m_direct + m_direct_in, std::size_t(m_packet_size) - 9 - m_direct_in};
+  return buffer_space(min_room);
+}
+
+std::span<char> wire_receiver::spare_space() {
+  if (!m_direct) return {};
+  // A length prefix and the first 9 bytes of a piece packet: enough to name
+  // the next block's place before its bytes come.
+  constexpr std::size_t next_start = 13;
+  return buffer_space(next_start).first(next_start);
+}
+
+std::span<char> wire_receiver::buffer_space(std::size_t min_room) {
   if (m_begin == m_end) m_begin = m_end = 0;
   if (m_buf.size() - m_end >= min_room) return {m_buf.data() + m_end, m_buf.size() - m_end};
   const std::size_t held = m_end - m_begin;
@@ -45,26 +59,49 @@ std::span<char> wire_receiver::read_space(std::size_t min_room) {
   return {m_buf.data() + m_end, m_buf.size() - m_end};
 }
 
-void wire_receiver::commit(std::size_t n) { m_end += n; }
+void wire_receiver::commit(std::size_t n) {
+  if (m_direct) {
+    const std::size_t direct = std::min(n, std::size_t(m_packet_size) - 9 - m_direct_in);
+    m_direct_in += direct;
+    n -= direct;
+  }
+  m_end += n;
+}
 
-std::span<const char> wire_receiver::partial_packet() const {
+std::size_t wire_receiver::part_received() const {
+  if (m_direct) return 9 + m_direct_in;
+  return std::min(m_end - m_begin, std::size_t(m_packet_size));
+}
+
+std::span<const char> wire_receiver::packet_start() const {
   if (m_state != read_packet) return {};
-  return {m_buf.data() + m_begin, std::min(m_end - m_begin, std::size_t(m_packet_size))};
+  return {m_buf.data() + m_begin, m_direct ? 9 : part_received()};
+}
+
+std::size_t wire_receiver::packet_received() const { return m_state == read_packet ? part_received() : 0; }
+
+void wire_receiver::offer_destination(handler& h) {
+  m_offered = true;
+  const char* p = m_buf.data() + m_begin;
+  const std::size_t length = std::size_t(m_packet_size) - 9;
+  char* to = h.block_destination({p, 9}, int(length));
+  if (!to) return;
+  // What came with the packet's start moves over once; the rest of the
+  // block is received in place.
+  const std::size_t in = m_end - m_begin - 9;
+  std::memcpy(to, p + 9, in);
+  m_direct = to;
+  m_direct_in = in;
+  m_end = m_begin + 9;
 }
 
 // Counts the newly arrived bytes of the part at the front of the buffer:
 // a piece packet's first 9 bytes (and its 4-byte prefix) are overhead, the
 // rest is payload; everything else is overhead.
 void wire_receiver::count_partial() {
-  const std::size_t avail = m_end - m_begin;
-  std::size_t have = avail;
+  const std::size_t have = part_received();
   std::size_t data_from = SIZE_MAX;
-  if (m_state == read_packet) {
-    have = std::min(avail, std::size_t(m_packet_size));
-    if (have > 0 && std::uint8_t(m_buf[m_begin]) == wire::msg_piece) data_from = 9;
-  } else {
-    have = std::min(avail, std::size_t(m_packet_size));
-  }
+  if (m_state == read_packet && have > 0 && std::uint8_t(m_buf[m_begin]) == wire::msg_piece) data_from = 9;
   if (have <= m_counted) return;
   const std::size_t fresh_from = m_counted;
   const std::size_t payload_from = std::max(fresh_from, std::min(data_from, have));
@@ -81,8 +118,22 @@ void wire_receiver::parse(handler& h) {
       m_header_seen = true;
       h.on_packet_header(std::uint8_t(m_buf[m_begin]), m_packet_size);
     }
-    if (avail < std::size_t(m_packet_size)) return;
+    if (m_state == read_packet && !m_offered && avail >= 9 && avail < std::size_t(m_packet_size) &&
+        std::uint8_t(m_buf[m_begin]) == wire::msg_piece)
+      offer_destination(h);
+    if (part_received() < std::size_t(m_packet_size)) return;
     const char* p = m_buf.data() + m_begin;
+    if (m_direct) {
+      // A block received in place: its packet's start leaves the buffer.
+      const int length = m_packet_size - 9;
+      m_begin += 9;
+      m_counted = 0;
+      m_direct = nullptr;
+      m_state = read_packet_size;
+      m_packet_size = 4;
+      h.on_piece_received({p, 9}, length);
+      continue;
+    }
     const std::size_t used = std::size_t(m_packet_size);
     // The part is complete and counted; the next part starts uncounted.
     m_begin += used;
@@ -131,6 +182,7 @@ void wire_receiver::parse(handler& h) {
           m_state = read_packet;
           m_packet_size = size;
           m_header_seen = false;
+          m_offered = false;
         }
         break;
       }

@@ -185,7 +185,8 @@ TEST(WireReceiver, ByteByByteGivesTheSameAndCountsOnArrival) {
   feed(r, h, in.substr(0, half), 7);
   ASSERT_EQ(r.current_state(), wire_receiver::read_packet);
   EXPECT_EQ(r.packet_size(), 9 + 40000);
-  EXPECT_EQ(r.partial_packet().size(), 109u);
+  EXPECT_EQ(r.packet_received(), 109u);
+  EXPECT_EQ(r.packet_start().size(), 109u);
   std::int64_t payload, protocol;
   r.take_counts(payload, protocol);
   EXPECT_EQ(payload, 100);
@@ -199,6 +200,108 @@ TEST(WireReceiver, ByteByByteGivesTheSameAndCountsOnArrival) {
   EXPECT_EQ(h.headers, (std::vector<std::pair<int, int>>{{7, 40009}, {2, 1}}));
   EXPECT_EQ(h.packets[0].substr(9), block);
   EXPECT_EQ(h.packets[1], raw({2}));
+}
+
+// Blocks the handler takes in place arrive in its buffer, also when the
+// block's start came with the packet's header; the bytes after a block come
+// through spare_space in the same read. A declined block, and one that came
+// whole in one read, come with on_packet as usual. Counts are unchanged.
+TEST(WireReceiver, BlocksReceivedInPlace) {
+  struct in_place : recorder {
+    std::vector<std::string> blocks;  // where block_destination put them
+    std::vector<std::string> headers9;
+    bool take = true;
+    char* block_destination(std::span<const char>, int length) override {
+      if (!take) return nullptr;
+      blocks.emplace_back(std::size_t(length), '\0');
+      return blocks.back().data();
+    }
+    void on_piece_received(std::span<const char> header, int length) override {
+      headers9.emplace_back(header.data(), header.size());
+      EXPECT_EQ(std::size_t(length), blocks.back().size());
+    }
+  };
+  send_buffer m;
+  const std::string a(16384, 'a'), b(5000, 'b'), c(300, 'c');
+  std::memcpy(wire::write_piece(m, {3, 0, int(a.size())}), a.data(), a.size());
+  wire::write_have(m, 9);
+  std::memcpy(wire::write_piece(m, {3, 16384, int(b.size())}), b.data(), b.size());
+  std::memcpy(wire::write_piece(m, {4, 0, int(c.size())}), c.data(), c.size());
+  const std::string in = bytes(m);
+
+  for (const std::size_t chunk : {std::size_t(20), std::size_t(1000), std::size_t(7000)}) {
+    wire_receiver r(wire_receiver::read_packet_size);
+    in_place h;
+    std::int64_t payload = 0, protocol = 0;
+    for (std::size_t at = 0; at < in.size();) {
+      // As a scatter read: the room first, then the spare space.
+      const auto room = r.read_space();
+      const auto spare = r.spare_space();
+      std::size_t n = std::min({room.size(), chunk, in.size() - at});
+      std::memcpy(room.data(), in.data() + at, n);
+      if (n == room.size() && !spare.empty()) {
+        const std::size_t more = std::min({spare.size(), chunk - std::min(chunk, n), in.size() - at - n});
+        std::memcpy(spare.data(), in.data() + at + n, more);
+        n += more;
+      }
+      r.commit(n);
+      at += n;
+      r.parse(h);
+      std::int64_t p, q;
+      r.take_counts(p, q);
+      payload += p;
+      protocol += q;
+    }
+    EXPECT_EQ(payload, std::int64_t(a.size() + b.size() + c.size())) << chunk;
+    EXPECT_EQ(protocol, std::int64_t(in.size() - a.size() - b.size() - c.size())) << chunk;
+    EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
+    // In 7000-byte reads, the spare space after the first block takes the
+    // "have" and the next prefix; the next read holds both other blocks whole.
+    const bool whole = chunk == 7000;
+    std::vector<std::string> in_place_blocks{a, b, c}, packets{raw({4, 0, 0, 0, 9})};
+    if (whole) {
+      in_place_blocks = {a};
+      packets.push_back(std::string(raw({7, 0, 0, 0, 3, 0, 0, 0x40, 0})) + b);
+      packets.push_back(std::string(raw({7, 0, 0, 0, 4, 0, 0, 0, 0})) + c);
+    } else {
+      EXPECT_EQ(h.headers9[1], raw({7, 0, 0, 0, 3, 0, 0, 0x40, 0}));
+    }
+    EXPECT_EQ(h.blocks, in_place_blocks) << chunk;
+    EXPECT_EQ(h.headers9.size(), in_place_blocks.size());
+    EXPECT_EQ(h.packets, packets) << chunk;
+  }
+  // Declined: everything comes with on_packet.
+  wire_receiver r(wire_receiver::read_packet_size);
+  in_place h;
+  h.take = false;
+  feed(r, h, in, 3000);
+  EXPECT_TRUE(h.blocks.empty());
+  ASSERT_EQ(h.packets.size(), 4u);
+  EXPECT_EQ(h.packets[0].substr(9), a);
+  EXPECT_EQ(h.packets[2].substr(9), b);
+}
+
+// Part of a block received in place: progress counts the bytes in place.
+TEST(WireReceiver, ProgressOfABlockReceivedInPlace) {
+  struct in_place : recorder {
+    std::string block;
+    char* block_destination(std::span<const char>, int length) override {
+      block.assign(std::size_t(length), '\0');
+      return block.data();
+    }
+  };
+  send_buffer m;
+  const std::string a(16384, 'a');
+  std::memcpy(wire::write_piece(m, {1, 0, int(a.size())}), a.data(), a.size());
+  const std::string in = bytes(m);
+  wire_receiver r(wire_receiver::read_packet_size);
+  in_place h;
+  feed(r, h, in.substr(0, 4 + 9 + 50));
+  feed(r, h, in.substr(4 + 9 + 50, 1000));
+  ASSERT_EQ(r.current_state(), wire_receiver::read_packet);
+  EXPECT_EQ(r.packet_received(), 9u + 1050u);
+  EXPECT_EQ(r.packet_start().size(), 9u);
+  EXPECT_EQ(h.block.substr(0, 1050), a.substr(0, 1050));
 }
 
 TEST(WireReceiver, ProtocolLengthLimits) {
