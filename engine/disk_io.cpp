@@ -174,6 +174,17 @@ void disk_io::run_completions() {
   m_done.clear();
 }
 
+void disk_io::wake_when_room() {
+  bool wake;
+  {
+    std::lock_guard l(m_mutex);
+    // Otherwise a write finishing later crosses the mark and wakes it.
+    wake = !m_wake_pending && m_bytes.load() - std::min(m_bytes.load(), m_uncollected) < m_limit / 2;
+    if (wake) m_wake_pending = true;
+  }
+  if (wake) m_wake();
+}
+
 std::size_t disk_io::bytes_in_flight() const { return m_bytes.load(std::memory_order_relaxed); }
 
 std::size_t disk_io::peak_bytes_in_flight() const {

@@ -107,6 +107,10 @@ class disk_io {
   bool over_limit() const { return bytes_in_flight() >= m_limit; }
   // Below this the connections that stopped reading start again.
   bool below_resume_mark() const { return bytes_in_flight() < m_limit / 2; }
+  // A connection stopped reading: the network thread is to be woken once
+  // the bytes in flight can drop below the resume mark (at once when all it
+  // takes is to collect the finished writes).
+  void wake_when_room();
   std::size_t limit() const { return m_limit; }
   void set_limit(std::size_t limit) { m_limit = limit; }
   // The most ever held at once by writes (for tests and benchmarks).

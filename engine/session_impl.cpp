@@ -163,7 +163,10 @@ void session_impl::send_now(peer_connection& c) {
   run_io(c.shared_from_this(), [](peer_connection& p) { p.send_data(); });
 }
 
-void session_impl::wait_for_disk(peer_connection& c) { m_disk_waiters.push_back(c.weak_from_this()); }
+void session_impl::wait_for_disk(peer_connection& c) {
+  m_disk_waiters.push_back(c.weak_from_this());
+  m_disk.wake_when_room();
+}
 
 void session_impl::disk_completions() {
   m_disk.run_completions();

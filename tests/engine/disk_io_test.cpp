@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
@@ -189,4 +190,29 @@ TEST(DiskIo, InFlightBoundHoldsUnderAFastSeed) {
   leech.reset();
   seed.reset();
   EXPECT_TRUE(swarm_fixture::same_files(dir.path() / "seed" / "payload", dir.path() / "leech" / "payload", files));
+}
+
+// Writes that finished one by one, never crossing the resume mark, can still
+// leave the count over the limit until they are collected: a connection that
+// stops reading then must not wait for a wake that never comes.
+TEST(DiskIo, StoppedReaderIsWokenWhenFinishedWritesOnlyWaitToBeCollected) {
+  storage_test::temp_dir dir;
+  storage_test::test_torrent t({{"a", 4 * 65536}}, 65536, 5);
+  auto pm = std::make_shared<piece_manager>(t.info, dir.path());
+  std::vector<bool> have;
+  ASSERT_TRUE(pm->check_fastresume({piece_manager::free_slot}, {}, have, true));
+  std::atomic<int> wakes{0};
+  disk_io io([&] { ++wakes; }, 4 * 16384);
+  for (int at = 0; at < 8 * 16384; at += 16384) {
+    io.async_write(pm, at / 65536, at % 65536, 16384, copy_of(t.piece(at / 65536), at % 65536, 16384), {});
+    io.kick();
+    io.wait_for(pm.get());
+  }
+  EXPECT_TRUE(io.over_limit());
+  EXPECT_EQ(wakes, 0);
+  io.wake_when_room();
+  EXPECT_EQ(wakes, 1);
+  io.run_completions();
+  EXPECT_TRUE(io.below_resume_mark());
+  EXPECT_EQ(io.bytes_in_flight(), 0u);
 }
