@@ -14,7 +14,6 @@
 #include "engine/protocol_error.h"
 #include "engine/random.h"
 #include "engine/selector.h"
-#include "engine/session_impl.h"
 #include "engine/torrent.h"
 #include "engine/wire_format.h"
 
@@ -57,13 +56,13 @@ bool is_valid_block(const peer_request& r, int num_pieces, std::int64_t piece_si
   return r.start % block_size == 0;
 }
 
-peer_connection::peer_connection(session_impl& ses, selector& sel, std::shared_ptr<socket> s)
+peer_connection::peer_connection(host& ses, selector& sel, std::shared_ptr<socket> s)
     : m_ses(ses), m_selector(sel), m_socket(std::move(s)), m_remote(m_socket->remote_address()) {
   m_ul_bandwidth_quota = quota_for(resource_request::inf);
   m_dl_bandwidth_quota = quota_for(resource_request::inf);
 }
 
-peer_connection::peer_connection(session_impl& ses, selector& sel, torrent* t, std::shared_ptr<socket> s,
+peer_connection::peer_connection(host& ses, selector& sel, torrent* t, std::shared_ptr<socket> s,
                                  const address& remote)
     : m_ses(ses),
       m_selector(sel),
@@ -199,7 +198,7 @@ void peer_connection::receive_data() {
   for (;;) {
     const int quota = m_dl_bandwidth_quota.left();
     if (quota <= 0) break;
-    if (m_ses.m_disk.over_limit()) {
+    if (m_ses.disk().over_limit()) {
       // The disk is behind: what we read now would only pile up in memory.
       if (!m_disk_blocked) {
         m_disk_blocked = true;
@@ -277,11 +276,11 @@ void peer_connection::on_info_hash(const std::uint8_t* reserved, const sha1_hash
 }
 
 void peer_connection::on_peer_id(const peer_id& id) {
-  if (id == m_ses.m_peer_id) throw protocol_error("closing connection to ourself");
+  if (id == m_ses.local_id()) throw protocol_error("closing connection to ourself");
   m_peer_id = id;
   m_supports_ext_list = id[17] == 'e' && id[18] == 'x' && id[19] == 't';
   m_extensions.handshake_received(m_supports_extensions, m_supports_ext_list, m_send);
-  if (m_supports_dht) wire::write_dht_port(m_send, announced_dht_port(m_ses.m_dht));
+  if (m_supports_dht) wire::write_dht_port(m_send, announced_dht_port(m_ses.dht()));
   if (!m_outgoing && !m_attached) attach_to_torrent(m_torrent);
 }
 
@@ -305,7 +304,7 @@ void peer_connection::on_packet(std::span<const char> packet) {
     case wire::msg_piece: return on_piece(packet.data(), packet.data() + 9, int(packet.size()) - 9, nullptr);
     case wire::msg_cancel: return on_cancel(packet.data());
     case wire::msg_dht_port:
-      if (m_torrent) dht_port_received(m_ses.m_dht, m_remote, packet.data(), m_torrent->info_hash());
+      if (m_torrent) dht_port_received(m_ses.dht(), m_remote, packet.data(), m_torrent->info_hash());
       return;
     case wire::msg_extensions:
     case wire::msg_extended: return m_extensions.on_packet(packet, m_send, now());
@@ -409,7 +408,7 @@ void peer_connection::on_request(const char* packet) {
                      m_peer_interested;
   if (!legal) {
     ++m_num_invalid_requests;
-    m_ses.m_alerts.post_if([&] {
+    m_ses.alerts().post_if([&] {
       return invalid_request_alert(r, m_torrent->get_handle(), m_remote, m_peer_id,
                                    "peer sent an illegal request, ignoring");
     });
@@ -448,7 +447,7 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
       !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size) ||
       m_torrent->picker().is_finished(piece_block(r.piece, r.start / block_size)))
     return nullptr;
-  m_incoming = m_ses.m_disk.allocate_buffer(std::size_t(length));
+  m_incoming = m_ses.disk().allocate_buffer(std::size_t(length));
   return m_incoming.get();
 }
 
@@ -479,7 +478,7 @@ void peer_connection::on_piece(const char* header, const char* data, int length,
     const auto& peers = m_torrent->peers();
     if (const auto p = peers.find(other); p != peers.end() && p->second != this) p->second->cancel_request(block);
   } else {
-    m_ses.m_alerts.post_if([&] { return peer_error_alert(m_remote, m_peer_id, "got a block that was not requested"); });
+    m_ses.alerts().post_if([&] { return peer_error_alert(m_remote, m_peer_id, "got a block that was not requested"); });
   }
 
   if (picker.is_finished(block)) return;
@@ -492,7 +491,7 @@ void peer_connection::on_piece(const char* header, const char* data, int length,
 // ---------------------------------------------------------------- sending
 
 void peer_connection::write_handshake() {
-  wire::write_handshake(m_send, m_torrent->info_hash(), m_ses.m_peer_id);
+  wire::write_handshake(m_send, m_torrent->info_hash(), m_ses.local_id());
   update_writability();
 }
 
@@ -757,7 +756,7 @@ void peer_connection::second_tick() {
 }
 
 bool peer_connection::rate_limited() const {
-  return limit_from_setting(m_ses.m_upload_rate) != resource_request::inf ||
+  return limit_from_setting(m_ses.upload_rate_limit()) != resource_request::inf ||
          (m_torrent && m_torrent->upload_limit() != resource_request::inf);
 }
 

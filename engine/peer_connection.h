@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/address.h"
+#include "engine/alert.h"
 #include "engine/peer_extensions.h"
 #include "engine/peer_request.h"
 #include "engine/piece_block.h"
@@ -29,7 +30,8 @@
 
 namespace engine {
 
-class session_impl;
+class dht_link;
+class disk_io;
 class selector;
 struct disk_job;
 class torrent;
@@ -58,11 +60,41 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // asked again after a choke.
   static constexpr int max_pending_requests = 4096;
 
+  // What a connection needs of its session (session_impl is the one), so
+  // that its rules run without the network thread in tests.
+  class host {
+   public:
+    virtual ~host() = default;
+    virtual alert_manager& alerts() = 0;
+    // Our own peer id, as sent in the handshake.
+    virtual const peer_id& local_id() const = 0;
+    virtual const ip_filter& filter() const = 0;
+    // The session's upload rate limit; -1 is unlimited.
+    virtual int upload_rate_limit() const = 0;
+    // The one way a connection closes (see session_impl::close).
+    virtual void close(peer_connection& c, const std::string& reason) = 0;
+    // The torrent an incoming handshake names, or null.
+    virtual std::shared_ptr<torrent> find_torrent(const sha1_hash& info_hash) = 0;
+    // The process's DHT node, or null.
+    virtual dht_link* dht() const = 0;
+    // What we announce in our extension handshake.
+    virtual extension_settings extension_config() const = 0;
+    // The session's switch for extension `index` (0-3).
+    virtual bool extension_enabled(int index) const = 0;
+    // The session's disk worker.
+    virtual disk_io& disk() = 0;
+    // Sends what `c` has queued now, closing it when that fails.
+    virtual void send_now(peer_connection& c) = 0;
+    // `c` stopped reading because the disk worker holds too much block
+    // data; it reads again once the worker has caught up.
+    virtual void wait_for_disk(peer_connection& c) = 0;
+  };
+
   // Incoming: an accepted socket, torrent unknown until the handshake.
-  peer_connection(session_impl& ses, selector& sel, std::shared_ptr<socket> s);
+  peer_connection(host& ses, selector& sel, std::shared_ptr<socket> s);
   // Outgoing, for a torrent: the handshake (and bitfield) are queued at once;
   // the connection waits in the session's queue until connect() is called.
-  peer_connection(session_impl& ses, selector& sel, torrent* t, std::shared_ptr<socket> s, const address& remote);
+  peer_connection(host& ses, selector& sel, torrent* t, std::shared_ptr<socket> s, const address& remote);
   ~peer_connection() override;
   peer_connection(const peer_connection&) = delete;
   peer_connection& operator=(const peer_connection&) = delete;
@@ -83,7 +115,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // Binds an incoming connection to the torrent its handshake named; the
   // torrent's policy may refuse it (protocol_error).
   void attach_to_torrent(torrent* t);
-  // Closes this connection through the session (session_impl::close).
+  // Closes this connection through the session (host::close).
   void disconnect(const std::string& reason);
   // Marks the connection as closing, so that it does no more I/O; false
   // when it was closing already. Only session_impl::close calls it.
@@ -234,7 +266,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   const ip_filter* filter() const override;
   void chat_message(std::string text) override;
 
-  session_impl& m_ses;
+  host& m_ses;
   selector& m_selector;
   std::shared_ptr<socket> m_socket;
   address m_remote;

@@ -2,8 +2,8 @@
 // peer_extensions asks of the session, the torrent and its policy.
 
 #include "engine/alert_types.h"
+#include "engine/ip_filter.h"
 #include "engine/peer_connection.h"
-#include "engine/session_impl.h"
 #include "engine/torrent.h"
 
 namespace engine {
@@ -14,17 +14,9 @@ bool peer_connection::send_chat_message(std::string_view text) {
   return true;
 }
 
-extension_settings peer_connection::extension_config() const {
-  extension_settings s;
-  for (int i = 0; i < wire::num_extensions; ++i) s.enabled[std::size_t(i)] = m_ses.m_extension_enabled[i];
-  s.listen_port = m_ses.m_listen_interface.port;
-  s.user_agent = m_ses.m_settings.user_agent;
-  return s;
-}
+extension_settings peer_connection::extension_config() const { return m_ses.extension_config(); }
 
-bool peer_connection::extension_enabled(int index) const {
-  return index >= 0 && index < wire::num_extensions && m_ses.m_extension_enabled[index];
-}
+bool peer_connection::extension_enabled(int index) const { return m_ses.extension_enabled(index); }
 
 std::string_view peer_connection::metadata() { return m_torrent->metadata_bytes(); }
 
@@ -58,11 +50,11 @@ std::vector<address> peer_connection::outgoing_peers() const {
   return peers;
 }
 
-const ip_filter* peer_connection::filter() const { return &m_ses.m_ip_filter; }
+const ip_filter* peer_connection::filter() const { return &m_ses.filter(); }
 
 void peer_connection::chat_message(std::string text) {
   if (m_torrent)
-    m_ses.m_alerts.post_if([&] { return chat_message_alert(m_torrent->get_handle(), m_remote, std::move(text)); });
+    m_ses.alerts().post_if([&] { return chat_message_alert(m_torrent->get_handle(), m_remote, std::move(text)); });
 }
 
 }  // namespace engine

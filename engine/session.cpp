@@ -15,6 +15,7 @@ session::session(const fingerprint& id, std::pair<int, int> listen_port_range, c
 }
 
 void session::start_threads() {
+  m_impl.set_checker(&m_checker_impl);
   m_thread = std::thread([this] { m_impl(); });
   m_checker_thread = std::thread([this] { m_checker_impl(); });
 }

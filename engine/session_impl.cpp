@@ -37,6 +37,29 @@ std::shared_ptr<torrent> session_impl::find_torrent(const sha1_hash& info_hash) 
   return i == m_torrents.end() ? nullptr : i->second;
 }
 
+std::shared_ptr<peer_connection> session_impl::connect(torrent& t, const address& a) {
+  auto c = std::make_shared<peer_connection>(*this, m_selector, &t, std::make_shared<socket>(socket::tcp), a);
+  m_connection_queue.push_back(c);
+  process_connection_queue();
+  return c;
+}
+
+torrent_handle session_impl::handle_of(const torrent& t) const {
+  return torrent_handle(const_cast<session_impl*>(this), m_checker, t.info_hash());
+}
+
+extension_settings session_impl::extension_config() const {
+  extension_settings s;
+  for (int i = 0; i < wire::num_extensions; ++i) s.enabled[std::size_t(i)] = m_extension_enabled[i];
+  s.listen_port = m_listen_interface.port;
+  s.user_agent = m_settings.user_agent;
+  return s;
+}
+
+bool session_impl::extension_enabled(int index) const {
+  return index >= 0 && index < wire::num_extensions && m_extension_enabled[index];
+}
+
 void session_impl::open_listen_port() {
   if (m_listen_socket) m_selector.remove(m_listen_socket);
   m_listen_socket.reset();

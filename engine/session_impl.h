@@ -19,17 +19,18 @@
 #include "engine/disk_io.h"
 #include "engine/fingerprint.h"
 #include "engine/ip_filter.h"
+#include "engine/peer_connection.h"
 #include "engine/selector.h"
 #include "engine/sha1_hash.h"
 #include "engine/socket.h"
 #include "engine/stat.h"
+#include "engine/torrent.h"
 #include "engine/tracker_dispatcher.h"
 #include "engine/tracker_query.h"
 
 namespace engine {
 
-class torrent;
-class peer_connection;
+class checker_impl;
 class request_callback;
 
 struct session_status {
@@ -47,7 +48,7 @@ struct session_status {
 
 class dht_link;
 
-class session_impl {
+class session_impl : public torrent::host, public peer_connection::host {
  public:
   using connection_map = std::map<std::shared_ptr<socket>, std::shared_ptr<peer_connection>>;
   static constexpr int num_extensions = 4;
@@ -61,7 +62,6 @@ class session_impl {
   void operator()();
 
   // --- everything below: caller holds m_mutex
-  std::shared_ptr<torrent> find_torrent(const sha1_hash& info_hash);
   // Opens the listen socket on the first free port of the range from the
   // listen interface's port on; posts listen_failed_alert when none opens.
   void open_listen_port();
@@ -73,7 +73,7 @@ class session_impl {
   // disconnect list. A second close of the same connection does nothing.
   // Safe to call from inside the connection's own I/O and from loops over
   // a torrent's connections: nothing is unlinked before the purge.
-  void close(peer_connection& c, const std::string& reason);
+  void close(peer_connection& c, const std::string& reason) override;
   // Takes each connection of the disconnect list off its torrent (both
   // ways), off the selector and out of the session's maps and queue. Runs
   // between the network thread's steps and after a public call that closed
@@ -89,10 +89,26 @@ class session_impl {
   // Lets the network thread start its next round at once.
   void wake() { m_selector.wake(); }
   // Sends what a connection has queued now, closing it when that fails.
-  void send_now(peer_connection& c);
+  void send_now(peer_connection& c) override;
   // A connection stopped reading because the disk worker holds too much
   // block data; it reads again once the worker has caught up.
-  void wait_for_disk(peer_connection& c);
+  void wait_for_disk(peer_connection& c) override;
+  // The checker whose torrents' handles this session gives out.
+  void set_checker(checker_impl* checker) { m_checker = checker; }
+
+  // --- torrent::host and peer_connection::host (caller holds m_mutex)
+  alert_manager& alerts() override { return m_alerts; }
+  const peer_id& local_id() const override { return m_peer_id; }
+  const ip_filter& filter() const override { return m_ip_filter; }
+  int upload_rate_limit() const override { return m_upload_rate; }
+  int download_rate_limit() const override { return m_download_rate; }
+  std::shared_ptr<peer_connection> connect(torrent& t, const address& a) override;
+  torrent_handle handle_of(const torrent& t) const override;
+  std::shared_ptr<torrent> find_torrent(const sha1_hash& info_hash) override;
+  dht_link* dht() const override { return m_dht; }
+  extension_settings extension_config() const override;
+  bool extension_enabled(int index) const override;
+  disk_io& disk() override { return m_disk; }
 
   mutable std::mutex m_mutex;
   http_settings m_settings;
@@ -122,6 +138,7 @@ class session_impl {
   bool m_extension_enabled[num_extensions] = {true, true, true, true};
   // The process's DHT node while one runs; peers' DHT ports go there.
   dht_link* m_dht = nullptr;
+  checker_impl* m_checker = nullptr;
   bool m_abort = false;
 
   int m_upload_rate = -1;

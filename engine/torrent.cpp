@@ -7,10 +7,10 @@
 #include "engine/allocate_resources.h"
 #include "engine/checker_impl.h"
 #include "engine/disk_io.h"
+#include "engine/ip_filter.h"
 #include "engine/piece_manager.h"
 #include "engine/peer_connection.h"
 #include "engine/random.h"
-#include "engine/session_impl.h"
 #include "engine/sha1.h"
 
 namespace engine {
@@ -38,7 +38,7 @@ struct torrent::policy_host : policy::torrent_interface {
   std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
 };
 
-torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainfo& info,
+torrent::torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
                  const std::filesystem::path& save_path, const address& net_interface, bool compact_mode,
                  int block_size)
     : m_ses(ses),
@@ -50,9 +50,9 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainf
       m_compact_mode(compact_mode),
       m_default_block_size(block_size) {
   m_ul_bandwidth_quota =
-      resource_request(0, 100, unlimited, limit_from_setting(ses.m_upload_rate) == unlimited ? unlimited : 400);
+      resource_request(0, 100, unlimited, limit_from_setting(ses.upload_rate_limit()) == unlimited ? unlimited : 400);
   m_dl_bandwidth_quota =
-      resource_request(0, 100, unlimited, limit_from_setting(ses.m_download_rate) == unlimited ? unlimited : 400);
+      resource_request(0, 100, unlimited, limit_from_setting(ses.download_rate_limit()) == unlimited ? unlimited : 400);
   // Its minimum of unchoke slots from the start: the choking policy runs at
   // the first tick, before the session has shared out any slots.
   m_uploads_quota = resource_request(0, 2, unlimited, 2);
@@ -62,7 +62,7 @@ torrent::torrent(session_impl& ses, checker_impl* checker, const torrent_metainf
   m_policy = std::make_unique<policy>(*m_policy_host);
 }
 
-torrent::torrent(session_impl& ses, checker_impl* checker, const std::string& tracker_url, const sha1_hash& info_hash,
+torrent::torrent(host& ses, checker_impl* checker, const std::string& tracker_url, const sha1_hash& info_hash,
                  const std::filesystem::path& save_path, const address& net_interface, bool compact_mode,
                  int block_size)
     : torrent(ses, checker, torrent_metainfo(info_hash), save_path, net_interface, compact_mode, block_size) {
@@ -83,7 +83,7 @@ torrent::time_point torrent::now() const {
   return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
 }
 
-torrent_handle torrent::get_handle() const { return torrent_handle(&m_ses, m_checker, info_hash()); }
+torrent_handle torrent::get_handle() const { return m_ses.handle_of(*this); }
 
 int torrent::block_size_for(int requested, std::int64_t piece_length) {
   const int b = std::max(requested, 1024);
@@ -119,7 +119,7 @@ void torrent::abort() {
   disconnect_all("torrent removed");
   if (m_storage) {
     // Reads and hashes are of no use now; what peers sent still goes to disk.
-    m_ses.m_disk.abort_jobs(m_storage.get());
+    m_ses.disk().abort_jobs(m_storage.get());
     storage_call([](piece_manager& pm) { pm.release_files(); });
   }
 }
@@ -165,7 +165,7 @@ tracker_query torrent::generate_tracker_request() {
   m_next_request = now() + std::chrono::seconds(600);
   tracker_query req;
   req.info_hash = info_hash();
-  req.pid = m_ses.m_peer_id;
+  req.pid = m_ses.local_id();
   req.downloaded = m_stat.total_payload_download();
   req.uploaded = m_stat.total_payload_upload();
   req.left = has_metadata() ? bytes_left() : 1000;
@@ -205,7 +205,7 @@ std::string torrent::tracker_login() const {
 }
 
 void torrent::tracker_warning(const std::string& message) {
-  m_ses.m_alerts.post_if([&] { return tracker_warning_alert(get_handle(), message); });
+  m_ses.alerts().post_if([&] { return tracker_warning_alert(get_handle(), message); });
 }
 
 void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> peers, int interval, int complete,
@@ -228,24 +228,24 @@ void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> p
 
   std::shuffle(peers.begin(), peers.end(), random_source());
   for (const tracker_peer& p : peers) {
-    if (p.pid == m_ses.m_peer_id) continue;
+    if (p.pid == m_ses.local_id()) continue;
     // Only dotted addresses: a host name here would block the network
     // thread on a name server.
     const auto a = address::parse_dotted(p.ip, p.port);
-    if (!a || (m_ses.m_ip_filter.access(*a) & ip_filter::blocked)) continue;
+    if (!a || (m_ses.filter().access(*a) & ip_filter::blocked)) continue;
     m_tracker_peers.push_back({*a, p.pid});
     m_policy->peer_from_tracker(*a, p.pid);
   }
 
   if (m_last_working_tracker >= 0)
-    m_ses.m_alerts.post_if([&] {
+    m_ses.alerts().post_if([&] {
       return tracker_reply_alert(get_handle(), "Got response from tracker: " + m_trackers[m_last_working_tracker].url);
     });
   m_got_tracker_response = true;
 }
 
 void torrent::post_tracker_alert(const tracker_query& q, int status_code, const std::string& what) {
-  m_ses.m_alerts.post_if([&] {
+  m_ses.alerts().post_if([&] {
     return tracker_alert(get_handle(), m_failed_rounds + 1, status_code, "tracker: \"" + q.url + "\" " + what);
   });
 }
@@ -308,11 +308,8 @@ void torrent::distribute_resources() {
 // --- peers
 
 std::shared_ptr<peer_connection> torrent::connect_to_peer(const address& a) {
-  auto s = std::make_shared<socket>(socket::tcp);
-  auto c = std::make_shared<peer_connection>(m_ses, m_ses.m_selector, this, s, a);
+  auto c = m_ses.connect(*this, a);
   m_connections[a] = c.get();
-  m_ses.m_connection_queue.push_back(c);
-  m_ses.process_connection_queue();
   return c;
 }
 
@@ -382,24 +379,24 @@ void torrent::files_checked(std::vector<bool> have, const std::vector<piece_pick
 }
 
 void torrent::storage_call(std::function<void(piece_manager&)> op) {
-  if (m_storage) m_ses.m_disk.async_call(m_storage, std::move(op));
+  if (m_storage) m_ses.disk().async_call(m_storage, std::move(op));
 }
 
 void torrent::write_block(int piece, int start, const char* data, int length, std::unique_ptr<char[]> owned) {
   auto copy = std::move(owned);
   if (!copy) {
-    copy = m_ses.m_disk.allocate_buffer(std::size_t(length));
+    copy = m_ses.disk().allocate_buffer(std::size_t(length));
     std::memcpy(copy.get(), data, std::size_t(length));
   }
   ++m_piece_io[piece].writes;
-  m_ses.m_disk.async_write(m_storage, piece, start, length, std::move(copy),
+  m_ses.disk().async_write(m_storage, piece, start, length, std::move(copy),
                            [w = weak_from_this(), piece](disk_job& j) {
                              if (auto t = w.lock()) t->block_written(piece, j);
                            });
 }
 
 void torrent::read_block(const peer_request& r, std::function<void(disk_job&)> done) {
-  m_ses.m_disk.async_read(m_storage, r.piece, r.start, r.length, std::move(done));
+  m_ses.disk().async_read(m_storage, r.piece, r.start, r.length, std::move(done));
 }
 
 void torrent::block_written(int piece, const disk_job& j) {
@@ -427,13 +424,13 @@ void torrent::settle_piece_io(int piece) {
 
 void torrent::disk_failed(const std::string& error) {
   if (m_abort || m_paused) return;
-  m_ses.m_alerts.post_if([&] { return file_error_alert(get_handle(), error); });
+  m_ses.alerts().post_if([&] { return file_error_alert(get_handle(), error); });
   pause();
 }
 
 void torrent::piece_downloaded(int piece) {
   m_piece_io[piece].hashing = true;
-  m_ses.m_disk.async_hash(m_storage, piece, [w = weak_from_this(), piece](disk_job& j) {
+  m_ses.disk().async_hash(m_storage, piece, [w = weak_from_this(), piece](disk_job& j) {
     if (auto t = w.lock()) t->piece_hashed(piece, j);
   });
 }
@@ -483,7 +480,7 @@ void torrent::piece_verified(int piece, bool passed) {
 }
 
 void torrent::wait_for_disk() {
-  if (m_storage) m_ses.m_disk.wait_for(m_storage.get());
+  if (m_storage) m_ses.disk().wait_for(m_storage.get());
 }
 
 std::vector<int> torrent::unsettled_pieces() const {
@@ -502,7 +499,7 @@ std::vector<piece_picker::downloading_piece> torrent::resumable_downloads() cons
 }
 
 void torrent::piece_failed(int piece) {
-  m_ses.m_alerts.post_if(
+  m_ses.alerts().post_if(
       [&] { return hash_failed_alert(get_handle(), piece, "hash for piece " + std::to_string(piece) + " failed"); });
   m_total_failed_bytes += m_info.piece_size(piece);
   std::vector<address> downloaders = m_picker->get_downloaders(piece);
@@ -516,7 +513,7 @@ void torrent::piece_failed(int piece) {
     peer_connection* p = i->second;
     p->received_invalid_data();
     if (p->trust_points() < -6 || single) {
-      m_ses.m_alerts.post_if(
+      m_ses.alerts().post_if(
           [&] { return peer_ban_alert(a, get_handle(), "banning peer because of too many corrupt pieces"); });
       m_policy->ban_peer(*p);
       p->disconnect("banning peer because of too many corrupt pieces");
@@ -527,7 +524,7 @@ void torrent::piece_failed(int piece) {
 }
 
 void torrent::finished_downloading() {
-  m_ses.m_alerts.post_if([&] { return torrent_finished_alert(get_handle(), "torrent has finished downloading"); });
+  m_ses.alerts().post_if([&] { return torrent_finished_alert(get_handle(), "torrent has finished downloading"); });
   for (auto& [a, p] : m_connections)
     if (p->is_seed()) p->disconnect("torrent finished, closing connection to seed");
   storage_call([](piece_manager& pm) { pm.release_files(); });
@@ -650,7 +647,7 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
     case metadata_transfer::result::incomplete:
       return false;
     case metadata_transfer::result::failed:
-      m_ses.m_alerts.post_if(
+      m_ses.alerts().post_if(
           [&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
       return false;
     case metadata_transfer::result::complete:
@@ -663,7 +660,7 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
     // Matches the info-hash but is no torrent we can store: nobody can
     // deliver better, so the failure is reported and the parts asked again.
     m_metadata = metadata_transfer();
-    m_ses.m_alerts.post_if([&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
+    m_ses.alerts().post_if([&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
     return false;
   }
   m_info_dictionary = entry();
@@ -681,7 +678,7 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
     std::lock_guard l(m_checker->m_mutex);
     m_checker->queue(std::move(d));
   }
-  m_ses.m_alerts.post_if(
+  m_ses.alerts().post_if(
       [&] { return metadata_received_alert(get_handle(), "metadata successfully received from swarm"); });
   return true;
 }

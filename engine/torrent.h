@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/address.h"
+#include "engine/alert.h"
 #include "engine/entry.h"
 #include "engine/extension_format.h"
 #include "engine/metadata_transfer.h"
@@ -38,8 +39,9 @@
 
 namespace engine {
 
-class session_impl;
 class checker_impl;
+class disk_io;
+class ip_filter;
 class peer_connection;
 class piece_manager;
 struct piece_checker_data;
@@ -51,11 +53,32 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   using clock_function = std::function<time_point()>;
   static constexpr std::int32_t unlimited = resource_request::inf;
 
+  // What a torrent needs of its session (session_impl is the one), so that
+  // its rules run without sockets or threads in tests.
+  class host {
+   public:
+    virtual ~host() = default;
+    virtual alert_manager& alerts() = 0;
+    // Our own peer id, as announced to trackers and peers.
+    virtual const peer_id& local_id() const = 0;
+    virtual const ip_filter& filter() const = 0;
+    // The session's rate limits; -1 is unlimited.
+    virtual int upload_rate_limit() const = 0;
+    virtual int download_rate_limit() const = 0;
+    // Opens an outgoing connection of `t` to `a`; it waits in the session's
+    // queue for a connect slot. The torrent records it.
+    virtual std::shared_ptr<peer_connection> connect(torrent& t, const address& a) = 0;
+    // The application's handle of `t`.
+    virtual torrent_handle handle_of(const torrent& t) const = 0;
+    // The session's disk worker.
+    virtual disk_io& disk() = 0;
+  };
+
   // From complete metainfo; its trackers become the tracker list.
-  torrent(session_impl& ses, checker_impl* checker, const torrent_metainfo& info,
+  torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
           const std::filesystem::path& save_path, const address& net_interface, bool compact_mode, int block_size);
   // From an info-hash; the URL becomes the one tracker (tier 0).
-  torrent(session_impl& ses, checker_impl* checker, const std::string& tracker_url, const sha1_hash& info_hash,
+  torrent(host& ses, checker_impl* checker, const std::string& tracker_url, const sha1_hash& info_hash,
           const std::filesystem::path& save_path, const address& net_interface, bool compact_mode, int block_size);
   ~torrent() override;
 
@@ -259,7 +282,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void storage_call(std::function<void(piece_manager&)> op);
   void post_tracker_alert(const tracker_query& q, int status_code, const std::string& what);
 
-  session_impl& m_ses;
+  host& m_ses;
   checker_impl* m_checker;
   torrent_metainfo m_info;
 
