@@ -24,11 +24,10 @@ class dht_link {
 // The port of our dht_port message: the node's, or 1504 without a node.
 inline std::uint16_t announced_dht_port(dht_link* node) { return node ? node->dht_port() : wire::default_dht_port; }
 
-// A complete dht_port packet (id 9, 16-bit port) from the peer at `remote`
-// on a connection of the torrent `info_hash`: the contact goes to the node,
-// when there is one. Port 0 names no contact.
-inline void dht_port_received(dht_link* node, const address& remote, const char* packet, const sha1_hash& info_hash) {
-  const std::uint16_t port = wire::read_uint16(packet + 1);
+// The port of a peer's dht_port message on a connection of the torrent
+// `info_hash`: its contact (the peer's IP address with that port) goes to
+// the node, when there is one. Port 0 names no contact.
+inline void dht_port_received(dht_link* node, const address& remote, std::uint16_t port, const sha1_hash& info_hash) {
   if (node && port != 0) node->add_node(address(remote.ip, port), info_hash);
 }
 

@@ -291,25 +291,26 @@ void peer_connection::on_packet_header(int id, int size) {
 }
 
 // The size was checked by on_packet_header.
-void peer_connection::on_packet(std::span<const char> packet) {
-  const int id = std::uint8_t(packet[0]);
-  switch (id) {
-    case wire::msg_choke: return on_choke();
-    case wire::msg_unchoke: return on_unchoke();
-    case wire::msg_interested: return on_interested();
-    case wire::msg_not_interested: return on_not_interested();
-    case wire::msg_have: return on_have(packet.data());
-    case wire::msg_bitfield: return on_bitfield(packet);
-    case wire::msg_request: return on_request(packet.data());
-    case wire::msg_piece: return on_piece(packet.data(), packet.data() + 9, int(packet.size()) - 9, nullptr);
-    case wire::msg_cancel: return on_cancel(packet.data());
-    case wire::msg_dht_port:
-      if (m_torrent) dht_port_received(m_ses.dht(), m_remote, packet.data(), m_torrent->info_hash());
-      return;
-    case wire::msg_extensions:
-    case wire::msg_extended: return m_extensions.on_packet(packet, m_send, now());
-    default: return;
-  }
+void peer_connection::on_packet(std::span<const char> packet) { on_message(wire::decode(packet)); }
+
+void peer_connection::on_message(const wire::message& m) {
+  struct dispatch {
+    peer_connection& c;
+    void operator()(const wire::choke_message&) const { c.on_choke(); }
+    void operator()(const wire::unchoke_message&) const { c.on_unchoke(); }
+    void operator()(const wire::interested_message&) const { c.on_interested(); }
+    void operator()(const wire::not_interested_message&) const { c.on_not_interested(); }
+    void operator()(const wire::have_message& h) const { c.on_have(h.piece); }
+    void operator()(const wire::bitfield_message& b) const { c.on_bitfield(b); }
+    void operator()(const wire::request_message& r) const { c.on_request(r.r); }
+    void operator()(const wire::piece_message& p) const { c.on_piece(p, nullptr); }
+    void operator()(const wire::cancel_message& r) const { c.on_cancel(r.r); }
+    void operator()(const wire::dht_port_message& d) const {
+      if (c.m_torrent) dht_port_received(c.m_ses.dht(), c.m_remote, d.port, c.m_torrent->info_hash());
+    }
+    void operator()(const wire::extension_message& e) const { c.m_extensions.on_packet(e.packet, c.m_send, c.now()); }
+  };
+  std::visit(dispatch{*this}, m);
 }
 
 void peer_connection::abort_all_requests() {
@@ -344,8 +345,7 @@ void peer_connection::on_not_interested() {
   m_torrent->get_policy().not_interested(*this);
 }
 
-void peer_connection::on_have(const char* packet) {
-  const std::int32_t index = wire::read_int32(packet + 1);
+void peer_connection::on_have(int index) {
   if (!has_metadata()) {
     // Without metadata the piece count is unknown: remember what fits.
     if (index >= 0 && index < int(m_have_piece.size())) m_have_piece[index] = true;
@@ -363,10 +363,10 @@ void peer_connection::on_have(const char* packet) {
   if (m_torrent->is_seed() && is_seed()) throw protocol_error("seed to seed connection redundant, disconnecting");
 }
 
-void peer_connection::on_bitfield(std::span<const char> packet) {
-  const auto bit = [&](int i) { return (std::uint8_t(packet[1 + i / 8]) & (0x80 >> (i % 8))) != 0; };
+void peer_connection::on_bitfield(const wire::bitfield_message& m) {
+  const auto bit = [&](int i) { return m.has(i); };
   if (!has_metadata()) {
-    const int bits = int(packet.size() - 1) * 8;
+    const int bits = m.size();
     m_have_piece.assign(std::size_t(bits), false);
     for (int i = 0; i < bits; ++i) m_have_piece[i] = bit(i);
     m_num_pieces = int(std::count(m_have_piece.begin(), m_have_piece.end(), true));
@@ -398,8 +398,7 @@ void peer_connection::on_bitfield(std::span<const char> packet) {
   if (interesting) m_torrent->get_policy().peer_is_interesting(*this);
 }
 
-void peer_connection::on_request(const char* packet) {
-  const peer_request r = wire::read_request(packet);
+void peer_connection::on_request(const peer_request& r) {
   const int pieces = num_pieces();
   const bool legal = pieces >= 0 && int(m_requests.size() + m_disk_reads.size()) <= max_pending_requests &&
                      is_legal_request(r, pieces, r.piece >= 0 && r.piece < pieces ? m_torrent->metainfo().piece_size(r.piece) : 0,
@@ -420,8 +419,7 @@ void peer_connection::on_request(const char* packet) {
   update_writability();
 }
 
-void peer_connection::on_cancel(const char* packet) {
-  const peer_request r = wire::read_request(packet);
+void peer_connection::on_cancel(const peer_request& r) {
   const auto it = std::find(m_requests.begin(), m_requests.end(), r);
   if (it != m_requests.end()) {
     m_requests.erase(it);
@@ -442,7 +440,7 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
   if (!m_torrent || !m_attached || !has_metadata()) return nullptr;
   const int pieces = num_pieces();
   const int block_size = m_torrent->block_size();
-  const peer_request r{wire::read_int32(header.data() + 1), wire::read_int32(header.data() + 5), length};
+  const peer_request r = wire::decode_piece(header, nullptr, length).r;
   if (r.piece < 0 || r.piece >= pieces ||
       !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size) ||
       m_torrent->picker().is_finished(piece_block(r.piece, r.start / block_size)))
@@ -452,15 +450,15 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
 }
 
 void peer_connection::on_piece_received(std::span<const char> header, int length) {
-  char* data = m_incoming.get();
-  on_piece(header.data(), data, length, std::move(m_incoming));
+  const char* data = m_incoming.get();
+  on_piece(wire::decode_piece(header, data, length), std::move(m_incoming));
 }
 
-void peer_connection::on_piece(const char* header, const char* data, int length, std::unique_ptr<char[]> owned) {
+void peer_connection::on_piece(const wire::piece_message& m, std::unique_ptr<char[]> owned) {
   m_last_piece = now();
   const int pieces = num_pieces();
   const int block_size = m_torrent->block_size();
-  const peer_request r{wire::read_int32(header + 1), wire::read_int32(header + 5), length};
+  const peer_request& r = m.r;
   const bool in_range = pieces >= 0 && r.piece >= 0 && r.piece < pieces;
   if (!in_range || !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1,
                                    block_size))
@@ -482,7 +480,7 @@ void peer_connection::on_piece(const char* header, const char* data, int length,
   }
 
   if (picker.is_finished(block)) return;
-  m_torrent->write_block(r.piece, r.start, data, r.length, std::move(owned));
+  m_torrent->write_block(r.piece, r.start, m.data, r.length, std::move(owned));
   picker.mark_as_finished(block, m_remote);
   m_torrent->get_policy().block_finished(*this, block);
   if (picker.is_piece_finished(r.piece)) m_torrent->piece_downloaded(r.piece);

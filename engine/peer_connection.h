@@ -26,6 +26,7 @@
 #include "engine/sha1_hash.h"
 #include "engine/socket.h"
 #include "engine/stat.h"
+#include "engine/wire_message.h"
 #include "engine/wire_receiver.h"
 
 namespace engine {
@@ -115,6 +116,9 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // Binds an incoming connection to the torrent its handshake named; the
   // torrent's policy may refuse it (protocol_error).
   void attach_to_torrent(torrent* t);
+  // Acts on one decoded message of the peer (receive_data decodes each
+  // packet once); throws protocol_error when the connection is to be closed.
+  void on_message(const wire::message& m);
   // Closes this connection through the session (host::close).
   void disconnect(const std::string& reason);
   // Marks the connection as closing, so that it does no more I/O; false
@@ -223,13 +227,12 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void on_unchoke();
   void on_interested();
   void on_not_interested();
-  void on_have(const char* packet);
-  void on_bitfield(std::span<const char> packet);
-  void on_request(const char* packet);
-  // `header` is the piece packet's first 9 bytes; `data` its block, held in
-  // `owned` when it was received in place (a disk buffer).
-  void on_piece(const char* header, const char* data, int length, std::unique_ptr<char[]> owned);
-  void on_cancel(const char* packet);
+  void on_have(int index);
+  void on_bitfield(const wire::bitfield_message& m);
+  void on_request(const peer_request& r);
+  // The block is held in `owned` when it was received in place (a disk buffer).
+  void on_piece(const wire::piece_message& m, std::unique_ptr<char[]> owned);
+  void on_cancel(const peer_request& r);
 
   void send_block_requests();
   void abort_all_requests();

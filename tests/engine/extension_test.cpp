@@ -11,6 +11,7 @@
 #include "engine/send_buffer.h"
 #include "engine/sha1.h"
 #include "engine/wire_format.h"
+#include "engine/wire_message.h"
 
 using namespace engine;
 using namespace std::chrono_literals;
@@ -541,13 +542,14 @@ TEST(ExtensionDhtPort, HandOverToTheNode) {
 
   const sha1_hash ih = sha1_of("torrent");
   const std::string packet = raw({9, 0x1a, 0xe1});
-  dht_port_received(&node, address(10, 1, 2, 3, 51413), packet.data(), ih);
+  const auto port_of = [](const std::string& p) { return std::get<wire::dht_port_message>(wire::decode(p)).port; };
+  dht_port_received(&node, address(10, 1, 2, 3, 51413), port_of(packet), ih);
   ASSERT_EQ(node.contacts.size(), 1u);
   EXPECT_EQ(node.contacts[0].first, address(10, 1, 2, 3, 6881));
   EXPECT_EQ(node.contacts[0].second, ih);
-  dht_port_received(nullptr, address(10, 1, 2, 3, 1), packet.data(), ih);  // no node: nothing
+  dht_port_received(nullptr, address(10, 1, 2, 3, 1), port_of(packet), ih);  // no node: nothing
   const std::string zero = raw({9, 0, 0});
-  dht_port_received(&node, address(10, 1, 2, 3, 1), zero.data(), ih);
+  dht_port_received(&node, address(10, 1, 2, 3, 1), port_of(zero), ih);
   EXPECT_EQ(node.contacts.size(), 1u);
 }
 
