@@ -93,7 +93,7 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
       std::unique_lock l(m_mutex);
       if (d->abort) {
         l.unlock();
-        std::lock_guard ses_lock(m_ses.m_mutex);
+        std::lock_guard ses_lock(m_ses.mutex());
         std::lock_guard again(m_mutex);
         if (leave_queue()) drop(*d);
         return true;
@@ -106,22 +106,22 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     std::string error;
     d->parse_resume_data(d->resume_data, d->info, d->block_size, error);
     if (!error.empty()) {
-      std::lock_guard ses_lock(m_ses.m_mutex);
-      m_ses.m_alerts.post_if([&] { return fastresume_rejected_alert(handle, error); });
+      std::lock_guard ses_lock(m_ses.mutex());
+      m_ses.alerts().post_if([&] { return fastresume_rejected_alert(handle, error); });
     }
     d->resume_data = entry();
     if (d->check_fastresume()) {
-      std::lock_guard ses_lock(m_ses.m_mutex);
+      std::lock_guard ses_lock(m_ses.mutex());
       std::lock_guard l(m_mutex);
       if (leave_queue()) hand_over(*d);
       return true;
     }
   } catch (const std::exception& e) {
     // Storage that cannot be made or read: the torrent is not checked.
-    std::lock_guard ses_lock(m_ses.m_mutex);
+    std::lock_guard ses_lock(m_ses.mutex());
     std::lock_guard l(m_mutex);
     if (!leave_queue()) return true;
-    m_ses.m_alerts.post_if([&] { return file_error_alert(handle, e.what()); });
+    m_ses.alerts().post_if([&] { return file_error_alert(handle, e.what()); });
     drop(*d);
     return true;
   }
@@ -140,21 +140,21 @@ void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
       d->progress = progress;
       if (!finished && !d->abort) return;
     }
-    std::lock_guard ses_lock(m_ses.m_mutex);
+    std::lock_guard ses_lock(m_ses.mutex());
     std::lock_guard l(m_mutex);
     if (d->abort) drop(*d);
     else hand_over(*d);
     finish_processing(d);
   } catch (const std::exception& e) {
-    std::lock_guard ses_lock(m_ses.m_mutex);
+    std::lock_guard ses_lock(m_ses.mutex());
     std::lock_guard l(m_mutex);
     // A torrent that was removed meanwhile is no one's concern any more.
     if (!d->abort)
-      m_ses.m_alerts.post_if([&] { return file_error_alert(torrent_handle(&m_ses, this, d->info_hash), e.what()); });
+      m_ses.alerts().post_if([&] { return file_error_alert(torrent_handle(&m_ses, this, d->info_hash), e.what()); });
     drop(*d);
     finish_processing(d);
   } catch (...) {
-    std::lock_guard ses_lock(m_ses.m_mutex);
+    std::lock_guard ses_lock(m_ses.mutex());
     std::lock_guard l(m_mutex);
     drop(*d);
     finish_processing(d);
@@ -164,13 +164,13 @@ void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
 void checker_impl::hand_over(piece_checker_data& d) {
   const std::shared_ptr<torrent> t = d.target();
   if (d.torrent_ptr) {
-    m_ses.m_torrents.emplace(d.info_hash, t);
+    m_ses.insert_torrent(t);
   } else if (!t || m_ses.find_torrent(d.info_hash) != t || t->is_aborted()) {
     return;  // removed while its files were checked
   }
   t->files_checked(std::move(d.have), d.unfinished_pieces);
   if (t->is_seed())
-    m_ses.m_alerts.post_if([&] { return torrent_finished_alert(t->get_handle(), "torrent is complete"); });
+    m_ses.alerts().post_if([&] { return torrent_finished_alert(t->get_handle(), "torrent is complete"); });
   for (const address& a : d.peers) t->add_tracker_peer(a, peer_id());
 }
 

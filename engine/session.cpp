@@ -3,14 +3,21 @@
 #include <stdexcept>
 
 #include "engine/peer_connection.h"
+#include "engine/session_impl.h"
 #include "engine/torrent.h"
 
 namespace engine {
 
-session::session(const fingerprint& id) : m_impl(0, 0, id, nullptr), m_checker_impl(m_impl) { start_threads(); }
+session::session(const fingerprint& id)
+    : m_impl_owner(std::make_unique<session_impl>(0, 0, id, nullptr)), m_impl(*m_impl_owner), m_checker_impl(m_impl) {
+  start_threads();
+}
 
 session::session(const fingerprint& id, std::pair<int, int> listen_port_range, const char* listen_interface)
-    : m_impl(listen_port_range.first, listen_port_range.second, id, listen_interface), m_checker_impl(m_impl) {
+    : m_impl_owner(std::make_unique<session_impl>(listen_port_range.first, listen_port_range.second, id,
+                                                  listen_interface)),
+      m_impl(*m_impl_owner),
+      m_checker_impl(m_impl) {
   start_threads();
 }
 
@@ -175,9 +182,8 @@ torrent_handle session::add_torrent_by_info_hash(const std::string& tracker_url,
   std::lock_guard ses_lock(m_impl.m_mutex);
   std::lock_guard chk_lock(m_checker_impl.m_mutex);
   if (m_impl.find_torrent(info_hash) || m_checker_impl.find_torrent(info_hash)) throw duplicate_torrent();
-  m_impl.m_torrents.emplace(info_hash,
-                            std::make_shared<torrent>(m_impl, &m_checker_impl, tracker_url, info_hash, save_path,
-                                                      m_impl.m_listen_interface, compact_mode, block_size));
+  m_impl.insert_torrent(std::make_shared<torrent>(m_impl, &m_checker_impl, tracker_url, info_hash, save_path,
+                                                 m_impl.m_listen_interface, compact_mode, block_size));
   return torrent_handle(&m_impl, &m_checker_impl, info_hash);
 }
 

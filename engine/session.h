@@ -14,14 +14,30 @@
 
 #include "engine/alert.h"
 #include "engine/checker_impl.h"
+#include "engine/dht_link.h"
 #include "engine/entry.h"
 #include "engine/fingerprint.h"
-#include "engine/session_impl.h"
+#include "engine/ip_filter.h"
 #include "engine/torrent_handle.h"
 #include "engine/torrent_metainfo.h"
 #include "engine/tracker_query.h"
 
 namespace engine {
+
+class session_impl;
+
+struct session_status {
+  bool has_incoming_connections = false;
+  float upload_rate = 0;
+  float download_rate = 0;
+  float payload_upload_rate = 0;
+  float payload_download_rate = 0;
+  std::int64_t total_download = 0;
+  std::int64_t total_upload = 0;
+  std::int64_t total_payload_download = 0;
+  std::int64_t total_payload_upload = 0;
+  std::int32_t num_peers = 0;
+};
 
 class duplicate_torrent : public std::exception {
  public:
@@ -99,7 +115,9 @@ class session {
   void start_threads();
   void set_limit(int session_impl::*limit, int value);
 
-  session_impl m_impl;
+  // The network side stays out of this header (session_impl.h).
+  std::unique_ptr<session_impl> m_impl_owner;
+  session_impl& m_impl;
   checker_impl m_checker_impl;
   std::thread m_thread;
   std::thread m_checker_thread;

@@ -60,6 +60,11 @@ bool session_impl::extension_enabled(int index) const {
   return index >= 0 && index < wire::num_extensions && m_extension_enabled[index];
 }
 
+void session_impl::insert_torrent(std::shared_ptr<torrent> t) {
+  const sha1_hash ih = t->info_hash();
+  m_torrents.emplace(ih, std::move(t));
+}
+
 void session_impl::open_listen_port() {
   if (m_listen_socket) m_selector.remove(m_listen_socket);
   m_listen_socket.reset();

@@ -3,6 +3,11 @@
 // socket, the limits and statistics, and the loop of the network thread. One
 // non-recursive mutex guards it all; the network thread holds it from the end
 // of each wait to the end of its round.
+//
+// Private to the session: torrents and connections see it only as their
+// host (torrent::host, peer_connection::host); the session, its checker and
+// the torrent handles use its methods, and only `session` reaches its
+// fields.
 
 #include <atomic>
 #include <chrono>
@@ -33,19 +38,6 @@ namespace engine {
 class checker_impl;
 class request_callback;
 
-struct session_status {
-  bool has_incoming_connections = false;
-  float upload_rate = 0;
-  float download_rate = 0;
-  float payload_upload_rate = 0;
-  float payload_download_rate = 0;
-  std::int64_t total_download = 0;
-  std::int64_t total_upload = 0;
-  std::int64_t total_payload_download = 0;
-  std::int64_t total_payload_upload = 0;
-  std::int32_t num_peers = 0;
-};
-
 class dht_link;
 
 class session_impl : public torrent::host, public peer_connection::host {
@@ -61,7 +53,12 @@ class session_impl : public torrent::host, public peer_connection::host {
   // The network thread's body; returns after the shut-down sequence.
   void operator()();
 
+  // The lock of everything below and of every torrent in the session.
+  std::mutex& mutex() const { return m_mutex; }
+
   // --- everything below: caller holds m_mutex
+  // Puts a torrent into the session's map (keyed by its info-hash).
+  void insert_torrent(std::shared_ptr<torrent> t);
   // Opens the listen socket on the first free port of the range from the
   // listen interface's port on; posts listen_failed_alert when none opens.
   void open_listen_port();
@@ -86,6 +83,12 @@ class session_impl : public torrent::host, public peer_connection::host {
   void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
                              const std::string& login);
 
+  // Read views for tests that look inside.
+  const connection_map& connections() const { return m_connections; }
+  const connection_map& half_open() const { return m_half_open; }
+  const std::deque<std::shared_ptr<peer_connection>>& connection_queue() const { return m_connection_queue; }
+  selector& network_selector() { return m_selector; }
+
   // Lets the network thread start its next round at once.
   void wake() { m_selector.wake(); }
   // Sends what a connection has queued now, closing it when that fails.
@@ -109,6 +112,9 @@ class session_impl : public torrent::host, public peer_connection::host {
   extension_settings extension_config() const override;
   bool extension_enabled(int index) const override;
   disk_io& disk() override { return m_disk; }
+
+ private:
+  friend class session;
 
   mutable std::mutex m_mutex;
   http_settings m_settings;
@@ -151,7 +157,6 @@ class session_impl : public torrent::host, public peer_connection::host {
   alert_manager m_alerts;
   bool m_incoming_connection = false;
 
- private:
   // One wait and the work after it; false once the session has shut down.
   bool network_round(std::uint32_t& last_tick);
   void second_tick();

@@ -3,6 +3,7 @@
 #include "client/wide_text.h"
 #include "engine/fingerprint.h"
 #include "engine/session.h"
+#include "engine/session_impl.h"
 #include "tests/client/temp_folder.h"
 #include "tests/store/store_test_support.h"
 
@@ -114,8 +115,8 @@ TEST(IpFilterFile, SaveLoadAndAtomicReplace) {
 class IpFilterKeeperTest : public ::testing::Test {
  protected:
   std::vector<ip_range> SessionFilter() {
-    std::lock_guard<std::mutex> lock(session.impl().m_mutex);
-    return session.impl().m_ip_filter.export_filter();
+    std::lock_guard<std::mutex> lock(session.impl().mutex());
+    return session.impl().filter().export_filter();
   }
 
   client_test::temp_folder dir{"qf_keeper_"};

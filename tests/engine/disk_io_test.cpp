@@ -131,21 +131,21 @@ TEST(DiskIo, TorrentRemovedWithWritesInFlight) {
   std::weak_ptr<engine::torrent> gone;
   engine::session_impl& impl = ses->impl();
   {
-    std::lock_guard l(impl.m_mutex);
+    std::lock_guard l(impl.mutex());
     auto t = impl.find_torrent(ih);
     gone = t;
-    gate.hold(impl.m_disk, std::make_shared<piece_manager>(info, dir.path() / "elsewhere"));
+    gate.hold(impl.disk(), std::make_shared<piece_manager>(info, dir.path() / "elsewhere"));
     for (int at = 0; at < 65536; at += 16384) t->write_block(0, at, piece0.data() + at, 16384);
     t->piece_downloaded(0);
-    EXPECT_GE(impl.m_disk.bytes_in_flight(), 65536u);
+    EXPECT_GE(impl.disk().bytes_in_flight(), 65536u);
   }
   ses->remove_torrent(h);
   ASSERT_TRUE(wait_until([&] { return gone.expired(); }));
   gate.open();
-  ASSERT_TRUE(wait_until([&] { return impl.m_disk.bytes_in_flight() == 0; }));
+  ASSERT_TRUE(wait_until([&] { return impl.disk().bytes_in_flight() == 0; }));
   {
-    std::lock_guard l(impl.m_mutex);
-    impl.m_disk.run_completions();
+    std::lock_guard l(impl.mutex());
+    impl.disk().run_completions();
   }
   ses.reset();
   std::string written(65536, '\0');
@@ -168,8 +168,8 @@ TEST(DiskIo, InFlightBoundHoldsUnderAFastSeed) {
   engine::session_impl& impl = leech->impl();
   worker_gate gate;
   {
-    std::lock_guard l(impl.m_mutex);
-    impl.m_disk.set_limit(limit);
+    std::lock_guard l(impl.mutex());
+    impl.disk().set_limit(limit);
   }
   seed->add_torrent(info, dir.path() / "seed").resume();
   leech->add_torrent(info, dir.path() / "leech").resume();
@@ -177,16 +177,16 @@ TEST(DiskIo, InFlightBoundHoldsUnderAFastSeed) {
   ASSERT_TRUE(wait_until([&] { return swarm_fixture::with_torrent(*leech, ih, [](engine::torrent&) {}); }));
   {
     // The disk stands still at first: the leech must stop at its bound.
-    std::lock_guard l(impl.m_mutex);
-    gate.hold(impl.m_disk, std::make_shared<piece_manager>(info, dir.path() / "elsewhere"));
+    std::lock_guard l(impl.mutex());
+    gate.hold(impl.disk(), std::make_shared<piece_manager>(info, dir.path() / "elsewhere"));
   }
   swarm_fixture::add_peer(*leech, ih, engine::address(127, 0, 0, 2, seed->listen_port()));
-  ASSERT_TRUE(wait_until([&] { return impl.m_disk.bytes_in_flight() >= limit; }));
+  ASSERT_TRUE(wait_until([&] { return impl.disk().bytes_in_flight() >= limit; }));
   gate.open();
   ASSERT_TRUE(wait_until([&] { return swarm_fixture::is_seed(*leech, ih); }, std::chrono::seconds(120)));
   // One connection may finish the socket read it was in: a block and a
   // message header beyond the bound.
-  EXPECT_LE(impl.m_disk.peak_bytes_in_flight(), limit + 2 * 16384 + 64);
+  EXPECT_LE(impl.disk().peak_bytes_in_flight(), limit + 2 * 16384 + 64);
   leech.reset();
   seed.reset();
   EXPECT_TRUE(swarm_fixture::same_files(dir.path() / "seed" / "payload", dir.path() / "leech" / "payload", files));

@@ -140,7 +140,7 @@ struct PeerConnectionRaw : ::testing::Test {
 
   // The seed's connection from `ip`, or none; under the session lock.
   std::shared_ptr<engine::peer_connection> connection_from(std::uint32_t ip) {
-    for (auto& [s, c] : seed->impl().m_connections)
+    for (auto& [s, c] : seed->impl().connections())
       if (c->remote().ip == ip) return c;
     return nullptr;
   }
@@ -226,13 +226,13 @@ TEST_F(PeerConnectionRaw, KeepAliveAndTimeOut) {
   const auto base = std::chrono::steady_clock::now();
   std::shared_ptr<engine::peer_connection> conn;
   ASSERT_TRUE(wait_until([&] {
-    std::lock_guard l(seed->impl().m_mutex);
+    std::lock_guard l(seed->impl().mutex());
     conn = connection_from(0x7f000008);
     if (conn) conn->set_clock([base] { return base + std::chrono::seconds(offset.load()); });
     return conn != nullptr;
   }));
   const auto timed_out = [&] {
-    std::lock_guard l(seed->impl().m_mutex);
+    std::lock_guard l(seed->impl().mutex());
     return conn->has_timed_out();
   };
   EXPECT_FALSE(timed_out());
@@ -245,7 +245,7 @@ TEST_F(PeerConnectionRaw, KeepAliveAndTimeOut) {
   offset = 121;
   EXPECT_TRUE(saw_error("connection timed out"));
   {
-    std::lock_guard l(seed->impl().m_mutex);  // the last owner lets go
+    std::lock_guard l(seed->impl().mutex());  // the last owner lets go
     conn.reset();
   }
   char rest;
@@ -287,7 +287,7 @@ TEST_F(PeerConnectionRaw, IllegalRequestsAreDroppedAndAnswered) {
     // The seed takes them all in before it serves any: held off by its lock
     // until every byte waits in its socket, so the requests pending at once
     // do not depend on how the bytes were cut on the way.
-    std::lock_guard l(seed->impl().m_mutex);
+    std::lock_guard l(seed->impl().mutex());
     const auto conn = connection_from(0x7f000009);
     ASSERT_TRUE(conn);
     const int seed_fd = conn->get_socket()->handle();
@@ -331,7 +331,7 @@ TEST_F(PeerConnectionRaw, HalfReceivedBogusPieceIsNoProgress) {
 
   // The 100 data bytes are in: the packet is half received.
   ASSERT_TRUE(wait_until([&] {
-    std::lock_guard l(seed->impl().m_mutex);
+    std::lock_guard l(seed->impl().mutex());
     const auto c = connection_from(0x7f00000a);
     return c && c->total_payload_download() == 100;
   }));
@@ -438,9 +438,9 @@ TEST_F(PeerConnectionRaw, AnnouncedPacketsCostNoMemoryBeforeTheirBytes) {
     ASSERT_EQ(::recv(fd, got.data(), got.size(), MSG_WAITALL), ssize_t(got.size()));
   }
   const auto connections_with = [&](std::int64_t received) {
-    std::lock_guard l(seed->impl().m_mutex);
+    std::lock_guard l(seed->impl().mutex());
     int n = 0;
-    for (auto& [s, c] : seed->impl().m_connections)
+    for (auto& [s, c] : seed->impl().connections())
       if (c->remote().ip >> 16 == 0x7f01 && c->statistics().total_download() == received) ++n;
     return n;
   };

@@ -12,6 +12,7 @@
 
 #include "engine/alert_types.h"
 #include "engine/peer_connection.h"
+#include "engine/session_impl.h"
 #include "engine/torrent.h"
 #include "tests/support/wait.h"
 
@@ -283,19 +284,19 @@ TEST(SessionConnections, HalfOpenLimitQueuesConnects) {
   torrent_handle h = s.add_torrent_by_info_hash("http://127.0.0.1:1/announce", hash_of(3), ".");
   session_impl& impl = s.impl();
   {
-    std::lock_guard l(impl.m_mutex);
+    std::lock_guard l(impl.mutex());
     auto t = impl.find_torrent(h.info_hash());
     for (int i = 0; i < 10; ++i) t->connect_to_peer(address(127, 0, 0, std::uint8_t(1 + i), port));
-    EXPECT_EQ(impl.m_half_open.size(), 7u);
-    ASSERT_EQ(impl.m_connection_queue.size(), 3u);
-    EXPECT_EQ(impl.m_connection_queue.front()->remote(), address(127, 0, 0, 8, port));
-    EXPECT_TRUE(impl.m_connection_queue.front()->is_queued());
+    EXPECT_EQ(impl.half_open().size(), 7u);
+    ASSERT_EQ(impl.connection_queue().size(), 3u);
+    EXPECT_EQ(impl.connection_queue().front()->remote(), address(127, 0, 0, 8, port));
+    EXPECT_TRUE(impl.connection_queue().front()->is_queued());
   }
   // Every connect ends (accepted or refused); the queue drains through the
   // slots that free up.
   EXPECT_TRUE(wait_until([&] {
-    std::lock_guard l(impl.m_mutex);
-    return impl.m_half_open.empty() && impl.m_connection_queue.empty();
+    std::lock_guard l(impl.mutex());
+    return impl.half_open().empty() && impl.connection_queue().empty();
   }));
 }
 
@@ -351,8 +352,8 @@ TEST(SessionConnections, IpFilterClosesConnectedAndConnectingPeersAlike) {
   EXPECT_TRUE(peers.empty());
   EXPECT_EQ(s.status().num_peers, 0);
   {
-    std::lock_guard l(s.impl().m_mutex);
-    EXPECT_TRUE(s.impl().m_half_open.empty());
+    std::lock_guard l(s.impl().mutex());
+    EXPECT_TRUE(s.impl().half_open().empty());
   }
   std::vector<address> closed;
   while (auto a = s.pop_alert())

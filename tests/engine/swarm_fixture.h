@@ -116,7 +116,7 @@ inline std::unique_ptr<engine::session> make_session(int host, int port = 0) {
 // torrent is not (yet) in the session.
 inline bool with_torrent(engine::session& s, const engine::sha1_hash& ih,
                          const std::function<void(engine::torrent&)>& f) {
-  std::lock_guard l(s.impl().m_mutex);
+  std::lock_guard l(s.impl().mutex());
   auto t = s.impl().find_torrent(ih);
   if (!t) return false;
   f(*t);

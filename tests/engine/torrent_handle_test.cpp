@@ -185,7 +185,7 @@ TEST_F(TorrentHandleSession, DownloadQueueCarriesThePickersRecord) {
   ASSERT_TRUE(checked(h));
   const address a(10, 0, 0, 1, 6881), b(10, 0, 0, 2, 6881);
   {
-    std::lock_guard l(ses.impl().m_mutex);
+    std::lock_guard l(ses.impl().mutex());
     piece_picker& p = ses.impl().find_torrent(t.info.info_hash())->picker();
     p.mark_as_downloading({2, 0}, a);
     // Asked of one peer, given back (a choke, say), asked of another.

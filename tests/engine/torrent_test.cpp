@@ -20,7 +20,7 @@ struct TorrentFixture : ::testing::Test {
   std::shared_ptr<torrent> t;
 
   void SetUp() override {
-    ses.m_alerts.set_severity(alert::debug);
+    ses.alerts().set_severity(alert::debug);
     sha1_hash ih;
     ih[0] = 1;
     t = make("http://127.0.0.1:1/announce", ih);
@@ -40,7 +40,7 @@ struct TorrentFixture : ::testing::Test {
   template <class A>
   std::vector<std::unique_ptr<alert>> alerts_of() {
     std::vector<std::unique_ptr<alert>> out;
-    while (auto a = ses.m_alerts.get())
+    while (auto a = ses.alerts().get())
       if (dynamic_cast<A*>(a.get())) out.push_back(std::move(a));
     return out;
   }
@@ -64,7 +64,7 @@ TEST_F(TorrentFixture, CreatedPausedAndAnnouncesStartedOnResume) {
   EXPECT_EQ(q.event, tracker_query::started);
   EXPECT_EQ(q.url, "http://127.0.0.1:1/announce");
   EXPECT_EQ(q.info_hash, t->info_hash());
-  EXPECT_EQ(q.pid, ses.m_peer_id);
+  EXPECT_EQ(q.pid, ses.local_id());
   // Without metadata: 1000 bytes left, at least 100 peers wanted.
   EXPECT_EQ(q.left, 1000);
   EXPECT_GE(q.num_want, 100);
@@ -94,7 +94,7 @@ TEST_F(TorrentFixture, ResponseSchedulesAndReorders) {
   tracker_query q = t->generate_tracker_request();
   EXPECT_EQ(q.url, "http://b/");
   std::vector<tracker_peer> peers{{"127.0.0.2", 6881, peer_id()}, {"peer.example", 6881, peer_id()},
-                                  {"127.0.0.3", 6882, ses.m_peer_id}};
+                                  {"127.0.0.3", 6882, ses.local_id()}};
   t->tracker_response(q, peers, 120, 5, -1);
   EXPECT_EQ(until_announce(), 300s);  // 120 is raised to 300
   EXPECT_EQ(t->trackers()[0].url, "http://b/");
@@ -157,7 +157,7 @@ TEST_F(TorrentFixture, LimitsAndQuotas) {
   std::vector<std::shared_ptr<peer_connection>> peers;
   for (int i = 0; i < 20; ++i) {
     const address a(127, 0, 0, std::uint8_t(1 + i), std::uint16_t(7000 + i));  // one peer per IP
-    peers.push_back(std::make_shared<peer_connection>(ses, ses.m_selector, std::make_shared<socket>(-1, a, false)));
+    peers.push_back(std::make_shared<peer_connection>(ses, ses.network_selector(), std::make_shared<socket>(-1, a, false)));
     peers.back()->attach_to_torrent(t.get());
   }
   t->set_upload_limit(5);
@@ -236,7 +236,7 @@ struct TorrentPieces : ::testing::Test {
   std::shared_ptr<torrent> t;
 
   void SetUp() override {
-    ses.m_alerts.set_severity(alert::debug);
+    ses.alerts().set_severity(alert::debug);
     t = std::make_shared<torrent>(ses, &checker, three_files(), dir, address(), true, 16384);
     t->init_storage();
     t->files_checked({}, {});
@@ -305,14 +305,14 @@ TEST_F(TorrentPieces, MetadataFromTheSwarmIsCheckedOffToTheSide) {
   const std::string raw = full.info_dictionary_bytes();
   auto bare = std::make_shared<torrent>(ses, &checker, "http://127.0.0.1:1/a", full.info_hash(), dir, address(),
                                         true, 16384);
-  ses.m_torrents.emplace(full.info_hash(), bare);
+  ses.insert_torrent(bare);
   EXPECT_EQ(bare->metadata_request(), std::make_pair(0, 256));
 
   // A liar's bytes fail the hash and are dropped.
   const std::string junk(raw.size(), 'j');
   EXPECT_FALSE(bare->received_metadata(junk.data(), int(junk.size()), 0, int(junk.size())));
   bool failed = false;
-  while (auto a = ses.m_alerts.get()) failed = failed || dynamic_cast<metadata_failed_alert*>(a.get());
+  while (auto a = ses.alerts().get()) failed = failed || dynamic_cast<metadata_failed_alert*>(a.get());
   EXPECT_TRUE(failed);
 
   const int half = int(raw.size()) / 2;
@@ -337,7 +337,7 @@ TEST_F(TorrentPieces, MetadataFromTheSwarmIsCheckedOffToTheSide) {
   EXPECT_EQ(bare->status().state, connecting_to_tracker);
   EXPECT_EQ(bare->num_have(), 1);
   std::string received;
-  while (auto a = ses.m_alerts.get())
+  while (auto a = ses.alerts().get())
     if (dynamic_cast<metadata_received_alert*>(a.get())) received = a->msg();
   EXPECT_EQ(received, "metadata successfully received from swarm");
 }
