@@ -62,8 +62,6 @@ class session_impl : public torrent::host, public peer_connection::host {
   // Opens the listen socket on the first free port of the range from the
   // listen interface's port on; posts listen_failed_alert when none opens.
   void open_listen_port();
-  // Starts queued outgoing connects while the half-open limit allows.
-  void process_connection_queue();
   // The one way a connection closes, whoever asks (its own failure, its
   // torrent, the policy, the IP filter): posts a peer_error_alert with the
   // reason (debug), stops the connection's I/O at once and puts it on the
@@ -71,17 +69,9 @@ class session_impl : public torrent::host, public peer_connection::host {
   // Safe to call from inside the connection's own I/O and from loops over
   // a torrent's connections: nothing is unlinked before the purge.
   void close(peer_connection& c, const std::string& reason) override;
-  // Takes each connection of the disconnect list off its torrent (both
-  // ways), off the selector and out of the session's maps and queue. Runs
-  // between the network thread's steps and after a public call that closed
-  // connections, never inside a connection's I/O or a loop over connections.
-  void purge_connections();
   // Closes every connection (established, connecting or waiting for a
   // connect slot) whose remote address the IP filter blocks.
   void close_filtered_connections();
-  // Queues a tracker request; the session's port and key are filled in.
-  void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
-                             const std::string& login);
 
   // Read views for tests that look inside.
   const connection_map& connections() const { return m_connections; }
@@ -157,6 +147,16 @@ class session_impl : public torrent::host, public peer_connection::host {
   alert_manager m_alerts;
   bool m_incoming_connection = false;
 
+  // Starts queued outgoing connects while the half-open limit allows.
+  void process_connection_queue();
+  // Takes each connection of the disconnect list off its torrent (both
+  // ways), off the selector and out of the session's maps and queue. Runs
+  // between the network thread's steps and after a public call that closed
+  // connections, never inside a connection's I/O or a loop over connections.
+  void purge_connections();
+  // Queues a tracker request; the session's port and key are filled in.
+  void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
+                             const std::string& login);
   // One wait and the work after it; false once the session has shut down.
   bool network_round(std::uint32_t& last_tick);
   void second_tick();
