@@ -87,6 +87,14 @@ class session_impl {
 
   // Lets the network thread start its next round at once.
   void wake() { m_selector.wake(); }
+  // A torrent may want to announce now (it was resumed, handed over by the
+  // checker, told to re-announce, or moves on to its next tracker): the
+  // network thread looks at its next round instead of the next second tick.
+  // Any thread, any lock.
+  void announce_soon() {
+    m_announce_due.store(true, std::memory_order_release);
+    wake();
+  }
 
   mutable std::mutex m_mutex;
   http_settings m_settings;
@@ -125,6 +133,10 @@ class session_impl {
   bool m_incoming_connection = false;
 
  private:
+  // Queues the announce of every torrent that wants one now.
+  void queue_due_announces();
+  // Queues the torrent's announce when it wants one.
+  void announce_if_due(const std::shared_ptr<torrent>& t);
   // One wait and the work after it; false once the session has shut down.
   bool network_round(std::uint32_t& last_tick);
   void second_tick();
@@ -135,6 +147,8 @@ class session_impl {
   // waiting for a connect slot, for which `pred` holds.
   template <class Pred>
   void close_connections_if(Pred pred, const std::string& reason);
+
+  std::atomic<bool> m_announce_due{false};
   // The connection of an established or connecting socket, or null.
   std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
   // Runs one send or receive of a connection and closes it when that throws

@@ -89,11 +89,15 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void try_next_tracker();
   void replace_trackers(const std::vector<announce_entry>& urls);
   const std::vector<announce_entry>& trackers() const { return m_trackers; }
-  void force_tracker_request() { m_next_request = now(); }
+  void force_tracker_request();
   void force_tracker_request(std::chrono::microseconds after) { m_next_request = now() + after; }
   void set_tracker_login(const std::string& name, const std::string& password);
   // Empty when no login is set, else "name:password".
   std::string tracker_login() const;
+  // Whether an announce was generated less than `span` ago.
+  bool announced_within(std::chrono::microseconds span) const {
+    return m_last_announce && now() - *m_last_announce < span;
+  }
 
   void tracker_warning(const std::string& message) override;
   void tracker_response(const tracker_query& q, std::vector<tracker_peer> peers, int interval, int complete,
@@ -247,6 +251,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   std::vector<char> m_hash_buffer;
 
   time_point m_next_request;
+  std::optional<time_point> m_last_announce;
   int m_duration = 1800;
   int m_complete = -1;
   int m_incomplete = -1;
@@ -270,7 +275,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   address m_net_interface;
   int m_upload_limit = unlimited;
   int m_download_limit = unlimited;
-  metadata_transfer m_metadata;
+  // Only while the metadata is being fetched from peers.
+  std::unique_ptr<metadata_transfer> m_metadata;
   mutable entry m_info_dictionary;
   std::string m_served_metadata;  // the info dictionary's bytes, for peers
   std::filesystem::path m_save_path;
