@@ -105,7 +105,7 @@ void torrent::resume() {
   if (!m_paused) return;
   m_paused = false;
   m_event = tracker_query::started;
-  m_next_request = now();
+  announce_at(now());
   m_time_scaler = 0;
   m_ses.announce_soon();
 }
@@ -156,12 +156,13 @@ bool torrent::should_request() {
     return true;
   }
   if (m_paused) return false;
-  return now() >= m_next_request;
+  return now() >= next_announce();
 }
 
 tracker_query torrent::generate_tracker_request() {
   m_last_announce = now();
   m_next_request = *m_last_announce + std::chrono::seconds(600);
+  m_asked_announce.reset();
   tracker_query req;
   req.info_hash = info_hash();
   req.pid = m_ses.m_peer_id;
@@ -189,7 +190,7 @@ void torrent::try_next_tracker() {
 }
 
 void torrent::force_tracker_request() {
-  m_next_request = now();
+  announce_at(now());
   m_ses.announce_soon();
 }
 
@@ -414,7 +415,7 @@ void torrent::piece_downloaded(int piece) {
   m_policy->piece_finished(piece, passed);
   if (!was_seed && is_seed()) {
     m_event = tracker_query::completed;
-    m_next_request = now();
+    announce_at(now());
   }
 }
 
@@ -621,7 +622,7 @@ torrent_status torrent::status() const {
   torrent_status st;
   st.paused = m_paused;
   st.block_size = m_block_size;
-  st.next_announce = std::max(m_next_request - now(), std::chrono::microseconds(0));
+  st.next_announce = std::max(next_announce() - now(), std::chrono::microseconds(0));
   st.announce_interval = std::chrono::seconds(m_duration);
   if (m_last_working_tracker >= 0 && m_last_working_tracker < int(m_trackers.size()))
     st.current_tracker = m_trackers[m_last_working_tracker].url;

@@ -89,8 +89,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void try_next_tracker();
   void replace_trackers(const std::vector<announce_entry>& urls);
   const std::vector<announce_entry>& trackers() const { return m_trackers; }
+  // The next announce now (and soon: the session is told), or `after` from
+  // now; either stands until an announce goes out, whatever the replies to
+  // announces already under way schedule.
   void force_tracker_request();
-  void force_tracker_request(std::chrono::microseconds after) { m_next_request = now() + after; }
+  void force_tracker_request(std::chrono::microseconds after) { announce_at(now() + after); }
   void set_tracker_login(const std::string& name, const std::string& password);
   // Empty when no login is set, else "name:password".
   std::string tracker_login() const;
@@ -222,7 +225,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
 
   // Where the tracker schedule reads the time; tests set their own.
   void set_clock(clock_function clock) { m_clock = std::move(clock); }
-  time_point next_announce() const { return m_next_request; }
+  // When the next announce is due: the schedule, or an announce asked for
+  // earlier than that.
+  time_point next_announce() const {
+    return m_asked_announce ? std::min(*m_asked_announce, m_next_request) : m_next_request;
+  }
   std::chrono::seconds announce_interval() const { return std::chrono::seconds(m_duration); }
   int current_tracker() const { return m_currently_trying_tracker; }
   int last_working_tracker() const { return m_last_working_tracker; }
@@ -232,6 +239,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   struct policy_host;
   // Every wanted piece is here.
   void finished_downloading();
+  // Asks for the next announce at `when` (resumed, completed, forced).
+  void announce_at(time_point when) {
+    m_asked_announce = when;
+    m_next_request = when;
+  }
   void post_tracker_alert(const tracker_query& q, int status_code, const std::string& what);
 
   session_impl& m_ses;
@@ -250,7 +262,14 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int m_num_pieces = 0;
   std::vector<char> m_hash_buffer;
 
+  // The schedule: the tracker's interval after a reply, a back-off after
+  // failures.
   time_point m_next_request;
+  // An announce asked for off the schedule. A reply or failure of an
+  // announce that was under way reschedules only m_next_request: this one
+  // goes out all the same (at the next second tick when the session held it
+  // back while the other ran), and only an announce that goes out clears it.
+  std::optional<time_point> m_asked_announce;
   std::optional<time_point> m_last_announce;
   int m_duration = 1800;
   int m_complete = -1;
