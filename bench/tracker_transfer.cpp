@@ -2,12 +2,17 @@
 // opentracker on loopback, for each pairing of this engine and
 // transmission-daemon, and reports the throughput of each:
 //
-//   tracker_transfer [megabytes=128] [pairings=e2e,t2e,e2t,t2t]
+//   tracker_transfer [megabytes=128] [pairings=e2e,t2e,e2t,t2t,first]
 //
 // The time runs from the moment the downloader starts (resume, or adding the
 // torrent to transmission) until it has every piece: it includes the
 // announces and the uploader's unchoke rounds, as a user would see it.
 // Pieces are 256 KiB (mktorrent -l 18).
+//
+// "first" times an engine leech from its resume to its first payload byte
+// from an engine seed, found through the tracker over HTTP, over UDP, and
+// told the seed's address directly (connect_peer, no tracker), a few times
+// each: what the tracker costs on top of the connection itself.
 
 #include <chrono>
 #include <cstdio>
@@ -82,6 +87,27 @@ void wait_for_leech(tracker_test::shared_torrent& t) {
 // transmission-remote is a process of its own: asked less often.
 bool transmission_done(const tracker_test::transmission& p) { return p.percent_done() == 100.0; }
 
+// Resume to first payload byte of a fresh leech; `tracker` empty: no
+// tracker, the seed's address is given directly.
+// Each leech has an address of its own (`host`), so that the seed never
+// takes it for the one before.
+double first_byte(const tracker_test::shared_torrent& t, const std::string& dir, int host, const std::string& tracker,
+                  const engine::address& seed) {
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  engine::torrent_handle hl;
+  auto leech = engine_peer(host, t, dir, hl);
+  if (tracker.empty())
+    hl.replace_trackers({});
+  else
+    hl.replace_trackers({{tracker, 0}});
+  const auto start = steady::now();
+  hl.resume();
+  if (tracker.empty()) hl.connect_peer(seed);
+  const result r = time_until(start, [&] { return hl.status().total_payload_download > 0; }, 1ms, 30s);
+  return r.done ? r.seconds : -1;
+}
+
 void report(const char* what, const result& r, double megabytes) {
   if (!r.done)
     std::printf("  %-28s did not finish\n", what);
@@ -135,6 +161,28 @@ int main(int argc, char** argv) {
     result r = time_until(start, [&] { return hl.is_seed(); }, 10ms, limit);
     r.identical = identical(dir);
     report("engine -> engine", r, mb);
+  }
+  if (wanted("first")) {
+    t.restart_tracker();
+    engine::torrent_handle hs;
+    auto seed = engine_peer(2, t, seed_dir, hs);
+    hs.resume();
+    wait_for_seed(t);
+    const engine::address seed_address(127, 0, 0, 2, seed->listen_port());
+    const std::string dir = leech_dir("first");
+    const std::string udp = "udp://127.0.0.1:" + std::to_string(t.tracker->port()) + "/announce";
+    std::printf("resume to first payload byte:\n");
+    int host = 10;
+    for (const auto& [name, url] : {std::pair<const char*, std::string>{"direct", ""},
+                                    {"http tracker", t.tracker->http_url()},
+                                    {"udp tracker", udp}}) {
+      std::printf("  %-14s", name);
+      for (int i = 0; i < 5; ++i) {
+        std::printf(" %6.3f s", first_byte(t, dir, host++, url, seed_address));
+        std::fflush(stdout);
+      }
+      std::printf("\n");
+    }
   }
   if (wanted("t2e")) {
     t.restart_tracker();

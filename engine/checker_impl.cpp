@@ -165,6 +165,7 @@ void checker_impl::hand_over(piece_checker_data& d) {
   const std::shared_ptr<torrent> t = d.target();
   if (d.torrent_ptr) {
     m_ses.insert_torrent(t);
+    m_ses.announce_soon();  // a resumed torrent need not wait for the tick
   } else if (!t || m_ses.find_torrent(d.info_hash) != t || t->is_aborted()) {
     return;  // removed while its files were checked
   }

@@ -12,7 +12,8 @@ http_tracker_connection::http_tracker_connection(tracker_dispatcher& dispatcher,
                                                  const std::string& host, int port, const std::string& path,
                                                  std::weak_ptr<request_callback> requester,
                                                  const http_settings& settings, const std::string& login,
-                                                 const address& local, clock::time_point now)
+                                                 const address& local, std::function<void()> resolved,
+                                                 clock::time_point now)
     : tracker_connection(q, std::move(requester)),
       m_dispatcher(dispatcher),
       m_settings(settings),
@@ -22,9 +23,10 @@ http_tracker_connection::http_tracker_connection(tracker_dispatcher& dispatcher,
       m_reader(settings.tracker_maximum_response_length),
       m_last_activity(now) {
   if (settings.proxy_ip.empty())
-    m_lookup = async_lookup(host, std::uint16_t(port));
+    m_lookup = async_lookup(host, std::uint16_t(port), std::move(resolved));
   else
-    m_lookup = async_lookup(settings.proxy_ip, std::uint16_t(settings.proxy_port == 0 ? 80 : settings.proxy_port));
+    m_lookup = async_lookup(settings.proxy_ip, std::uint16_t(settings.proxy_port == 0 ? 80 : settings.proxy_port),
+                            std::move(resolved));
 }
 
 // False while the look-up runs; true when it failed (and was reported).
@@ -44,14 +46,15 @@ bool http_tracker_connection::connect_when_resolved(clock::time_point now) {
   return false;
 }
 
-bool http_tracker_connection::tick(clock::time_point now) {
+bool http_tracker_connection::step(clock::time_point now, const readiness* seen) {
   const bool alive = requester() != nullptr;
   if (m_lookup) {
     // Nobody waits for a request whose requester is gone: it may not hang
     // on a slow name server either.
     if (!alive && now - m_last_activity > std::chrono::seconds(m_settings.stop_tracker_timeout)) return true;
     if (connect_when_resolved(now)) return true;
-    if (m_lookup) return false;
+    // With a selector, the next step comes when the connect has ended.
+    if (m_lookup || seen) return false;
   }
 
   const int limit = alive ? m_settings.tracker_timeout : m_settings.stop_tracker_timeout;
@@ -62,12 +65,12 @@ bool http_tracker_connection::tick(clock::time_point now) {
 
   // Before sending: a send on a refused connection would take the error
   // away and leave only the hang-up.
-  if (m_socket->has_error()) {
+  if (seen ? seen->error : m_socket->has_error()) {
     fail(-1, "connection refused");
     return true;
   }
 
-  if (!m_send_buffer.empty() && m_socket->is_writable()) {
+  if (!m_send_buffer.empty() && (seen ? seen->writable : m_socket->is_writable())) {
     const int sent = m_socket->send(m_send_buffer.data(), int(m_send_buffer.size()));
     if (sent > 0) {
       m_send_buffer.erase(0, std::size_t(sent));
@@ -76,18 +79,18 @@ bool http_tracker_connection::tick(clock::time_point now) {
   }
 
   // Everything that has arrived, as long as the reader wants more.
-  while (m_socket->is_readable()) {
-    m_last_activity = now;
+  if (seen ? !seen->readable : !m_socket->is_readable()) return false;
+  m_last_activity = now;
+  for (;;) {
     char buffer[4096];
     int received = m_socket->receive(buffer, int(sizeof buffer));
-    if (received < 0 && socket::last_error() == network_error::would_block) break;
+    if (received < 0 && socket::last_error() == network_error::would_block) return false;
     // A failed receive ends the reply like a closed connection.
     if (received < 0) received = 0;
     const http_reply_reader::result r = m_reader.feed(buffer, received);
     if (r.kind != http_reply_reader::result::pending) return handle_reply(r);
-    if (received == 0) break;
+    if (received == 0) return false;
   }
-  return false;
 }
 
 bool http_tracker_connection::handle_reply(const http_reply_reader::result& r) {

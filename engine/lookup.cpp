@@ -21,10 +21,12 @@ lookup_thread::~lookup_thread() {
     m_worker.detach();
 }
 
-std::shared_ptr<detail::lookup_entry> lookup_thread::add_lookup(const std::string& host, std::uint16_t port) {
+std::shared_ptr<detail::lookup_entry> lookup_thread::add_lookup(const std::string& host, std::uint16_t port,
+                                                                std::function<void()> notify) {
   auto e = std::make_shared<detail::lookup_entry>();
   e->host = host;
   e->address = address(0u, port);
+  e->notify = std::move(notify);
   std::lock_guard l(m_state->mutex);
   m_state->queue.push_back(e);
   m_state->wake.notify_one();
@@ -47,6 +49,7 @@ void lookup_thread::run(std::shared_ptr<shared_state> state) {
       e->error = std::string(ex.what()) + ": " + e->host;
     }
     e->done.store(true, std::memory_order_release);
+    if (e->notify) e->notify();
     e.reset();
     l.lock();
   }
@@ -54,9 +57,10 @@ void lookup_thread::run(std::shared_ptr<shared_state> state) {
   state->stopped.notify_all();
 }
 
-std::shared_ptr<detail::lookup_entry> async_lookup(const std::string& host, std::uint16_t port) {
+std::shared_ptr<detail::lookup_entry> async_lookup(const std::string& host, std::uint16_t port,
+                                                   std::function<void()> notify) {
   static lookup_thread service;
-  return service.add_lookup(host, port);
+  return service.add_lookup(host, port, std::move(notify));
 }
 
 }  // namespace engine

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,9 @@ struct lookup_entry {
   std::string host;
   // Empty on success, else why the look-up failed.
   std::string error;
+  // Called on the worker once done is set (may be empty): wakes whoever
+  // waits for the result.
+  std::function<void()> notify;
 };
 
 }  // namespace detail
@@ -40,7 +44,9 @@ class lookup_thread {
   lookup_thread(const lookup_thread&) = delete;
   lookup_thread& operator=(const lookup_thread&) = delete;
 
-  std::shared_ptr<detail::lookup_entry> add_lookup(const std::string& host, std::uint16_t port);
+  // `notify` (may be empty) is called on the worker when the look-up ends.
+  std::shared_ptr<detail::lookup_entry> add_lookup(const std::string& host, std::uint16_t port,
+                                                   std::function<void()> notify = {});
 
  private:
   struct shared_state {
@@ -59,6 +65,7 @@ class lookup_thread {
 
 // Queues a look-up on the process-wide service, which starts with the first
 // call and ends at program exit.
-std::shared_ptr<detail::lookup_entry> async_lookup(const std::string& host, std::uint16_t port);
+std::shared_ptr<detail::lookup_entry> async_lookup(const std::string& host, std::uint16_t port,
+                                                   std::function<void()> notify = {});
 
 }  // namespace engine

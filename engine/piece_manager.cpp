@@ -361,10 +361,10 @@ std::pair<bool, float> piece_manager::check_pieces(std::vector<bool>& have) {
       ++m.current_slot;
       if (m.current_slot < m.num_pieces) return {false, float(m.current_slot) / float(m.num_pieces)};
     }
-    m.slot_buf = {};
-    m.home_buf = {};
-    m.other_buf = {};
-    m.hash_to_piece = {};
+    // Swapped out, not assigned {}: that would keep the memory, a piece's
+    // worth for every torrent ever checked.
+    for (std::vector<char>* b : {&m.slot_buf, &m.home_buf, &m.other_buf}) std::vector<char>().swap(*b);
+    decltype(m.hash_to_piece)().swap(m.hash_to_piece);
     m.state = check_state::allocating;
   }
   if (m.state == check_state::allocating) {

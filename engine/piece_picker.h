@@ -122,7 +122,7 @@ class piece_picker {
   int m_blocks_in_last_piece;
   int m_num_filtered = 0;
   int m_num_have_filtered = 0;
-  std::mt19937 m_rng;
+  std::minstd_rand m_rng;  // small: every torrent has a picker
 };
 
 }  // namespace engine

@@ -11,15 +11,30 @@
 
 namespace engine {
 
-selector::selector() {
-  m_wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (m_wake_fd < 0) throw network_error::from_errno(errno);
-}
+// The descriptor that ends a wait early; shared with the wakers handed out,
+// so that it stays open while one of them is using it.
+struct selector::wake_event {
+  wake_event() : fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (fd < 0) throw network_error::from_errno(errno);
+  }
+  ~wake_event() { ::close(fd); }
+  wake_event(const wake_event&) = delete;
+  wake_event& operator=(const wake_event&) = delete;
+  void signal() const {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(fd, &one, sizeof one);
+  }
+  const int fd;
+};
 
-selector::~selector() { ::close(m_wake_fd); }
+selector::selector() : m_wake(std::make_shared<wake_event>()) {}
+
+selector::~selector() = default;
 
 void selector::add(socket_list& list, const std::shared_ptr<socket>& s) {
-  if (!contains(list, s.get())) list.push_back(s);
+  if (contains(list, s.get())) return;
+  list.push_back(s);
+  if (m_waiting) m_wake->signal();
 }
 
 void selector::erase(socket_list& list, const socket* s) {
@@ -85,9 +100,12 @@ std::size_t selector::size() const {
   return seen.size();
 }
 
-void selector::wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const auto n = ::write(m_wake_fd, &one, sizeof one);
+void selector::wake() { m_wake->signal(); }
+
+std::function<void()> selector::waker() const {
+  return [w = std::weak_ptr<const wake_event>(m_wake)] {
+    if (auto e = w.lock()) e->signal();
+  };
 }
 
 void selector::wait(int timeout_us, socket_list& readable, socket_list& writable, socket_list& errored) {
@@ -97,7 +115,7 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
 
   // The snapshot: one poll entry per distinct socket, the wake descriptor
   // first. The shared pointers keep every socket open through the wait.
-  std::vector<pollfd> fds{{m_wake_fd, POLLIN, 0}};
+  std::vector<pollfd> fds{{m_wake->fd, POLLIN, 0}};
   std::vector<std::shared_ptr<socket>> held;
   std::unordered_map<const socket*, std::size_t> index;
   {
@@ -115,22 +133,24 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
     enter(m_readable, POLLIN);
     enter(m_writable, POLLOUT);
     enter(m_error, 0);
+    m_waiting = true;
   }
 
   const int timeout_ms = timeout_us <= 0 ? 0 : (timeout_us + 999) / 1000;
   const int n = ::poll(fds.data(), fds.size(), timeout_ms);
+  const int err = errno;
+  std::lock_guard l(m_mutex);
+  m_waiting = false;
   if (n < 0) {
-    const int err = errno;
     if (network_error::translate_errno(err) == network_error::interrupted) return;
     throw network_error::from_errno(err);
   }
   if (n == 0) return;
   if (fds[0].revents & POLLIN) {
     std::uint64_t count;
-    [[maybe_unused]] const auto r = ::read(m_wake_fd, &count, sizeof count);
+    [[maybe_unused]] const auto r = ::read(m_wake->fd, &count, sizeof count);
   }
 
-  std::lock_guard l(m_mutex);
   auto revents_of = [&](const socket* s) -> short {
     auto it = index.find(s);
     return it == index.end() ? short(0) : fds[it->second].revents;

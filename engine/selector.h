@@ -1,9 +1,11 @@
 #pragma once
 // Waits on many sockets at once for the network thread. Three lists name the
 // sockets watched for readability, writability and errors; any thread may
-// change them, also while a wait is running (the wait works on a snapshot and
-// never holds the lock while it sleeps).
+// change them, also while a wait is running: the wait works on a snapshot and
+// never holds the lock while it sleeps, and a socket added meanwhile ends it,
+// so that the next wait takes it in.
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -46,9 +48,14 @@ class selector {
 
   // Makes the wait that is running, or else the next one, return at once.
   void wake();
+  // The same for another thread (a look-up worker, say) that may call it
+  // after this selector is gone: it then does nothing.
+  std::function<void()> waker() const;
 
  private:
-  static void add(socket_list& list, const std::shared_ptr<socket>& s);
+  struct wake_event;
+  // Adds `s` to `list`; a wait that is running is told when it is new.
+  void add(socket_list& list, const std::shared_ptr<socket>& s);
   static void erase(socket_list& list, const socket* s);
   static bool contains(const socket_list& list, const socket* s);
 
@@ -56,7 +63,9 @@ class selector {
   socket_list m_readable;
   socket_list m_writable;
   socket_list m_error;
-  int m_wake_fd = -1;
+  // Whether a wait works on a snapshot of the lists right now.
+  bool m_waiting = false;
+  std::shared_ptr<wake_event> m_wake;
 };
 
 }  // namespace engine

@@ -28,6 +28,7 @@ session_impl::session_impl(int listen_port_first, int listen_port_last, const fi
   std::copy_n(mark.begin(), marked, m_peer_id.begin());
   fill_peer_id_randomly(m_peer_id, marked, peer_id::size);
   std::copy_n("ext", 3, m_peer_id.begin() + 17);
+  m_tracker_manager.attach(m_selector);
 }
 
 session_impl::~session_impl() = default;
@@ -298,10 +299,7 @@ void session_impl::second_tick() {
       i = m_torrents.erase(i);
       continue;
     }
-    if (t.should_request()) {
-      queue_tracker_request(t.generate_tracker_request(), i->second, t.tracker_login());
-      m_alerts.post_if([&] { return tracker_announce_alert(t.get_handle(), "tracker announce"); });
-    }
+    announce_if_due(i->second);
     t.second_tick(m_stat);
     ++i;
   }
@@ -321,6 +319,21 @@ void session_impl::second_tick() {
   for (auto& [h, t] : m_torrents) t->distribute_resources();
 
   m_tracker_manager.tick();
+}
+
+void session_impl::announce_if_due(const std::shared_ptr<torrent>& t) {
+  if (!t->should_request()) return;
+  queue_tracker_request(t->generate_tracker_request(), t, t->tracker_login());
+  m_alerts.post_if([&] { return tracker_announce_alert(t->get_handle(), "tracker announce"); });
+}
+
+void session_impl::queue_due_announces() {
+  // Aborted torrents send their "stopped" and leave at the second tick. So
+  // does an announce while the torrent's last one still runs or went out
+  // less than a second ago: a torrent paused and resumed over and over
+  // announces no more often than the ticks come, plus once.
+  for (auto& [h, t] : m_torrents)
+    if (!t->is_aborted() && !t->dispatcher && !t->announced_within(std::chrono::seconds(1))) announce_if_due(t);
 }
 
 void session_impl::shut_down() {
@@ -349,6 +362,8 @@ bool session_impl::network_round(std::uint32_t& last_tick) {
   disk_completions();
   purge_connections();
 
+  // The trackers' sockets first: what is left is the peers'.
+  m_tracker_manager.serve(readable, writable, errored);
   for (auto& s : writable) handle_writable(s);
   purge_connections();
   for (auto& s : readable) handle_readable(s);
@@ -356,6 +371,7 @@ bool session_impl::network_round(std::uint32_t& last_tick) {
   for (auto& s : errored) handle_errored(s);
   purge_connections();
   m_disk.kick();
+  if (m_announce_due.exchange(false, std::memory_order_acq_rel)) queue_due_announces();
 
   const std::uint32_t now = platform::timeGetTime();
   if (platform::elapsed_ms(now, last_tick) >= 960) {
@@ -390,15 +406,26 @@ void session_impl::operator()() {
     }
   }
 
-  // The "stopped" announces are on their way; tick the trackers until they
-  // are done, but never longer than their time-out allows: a tracker or a
-  // name server that never answers must not hold the exit.
+  // The "stopped" announces are on their way; serve the trackers as their
+  // sockets answer and tick them every 100 ms until they are done, but
+  // never longer than their time-out allows: a tracker or a name server that
+  // never answers must not hold the exit.
   std::unique_lock l(m_mutex);
+  if (m_listen_socket) m_selector.remove(m_listen_socket);
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.stop_tracker_timeout, 0) + 2);
+  auto next_tick = std::chrono::steady_clock::now();
+  selector::socket_list readable, writable, errored;
   for (;;) {
     try {
-      m_tracker_manager.tick();
+      m_tracker_manager.serve(readable, writable, errored);
+      // Nobody else is served any more.
+      for (const auto* list : {&readable, &writable, &errored})
+        for (const auto& s : *list) m_selector.remove(s);
+      if (std::chrono::steady_clock::now() >= next_tick) {
+        next_tick = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        m_tracker_manager.tick();
+      }
     } catch (const std::exception& e) {
       report(&e);
     } catch (...) {
@@ -406,7 +433,13 @@ void session_impl::operator()() {
     }
     if (m_tracker_manager.empty() || std::chrono::steady_clock::now() >= deadline) break;
     l.unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto wait = std::chrono::ceil<std::chrono::microseconds>(next_tick - std::chrono::steady_clock::now());
+    try {
+      m_selector.wait(int(std::clamp<long long>(wait.count(), 0, 100000)), readable, writable, errored);
+    } catch (const std::exception& e) {
+      report(&e);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     l.lock();
   }
 }

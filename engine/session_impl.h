@@ -103,6 +103,15 @@ class session_impl : public torrent::host, public peer_connection::host {
   bool extension_enabled(int index) const override;
   disk_io& disk() override { return m_disk; }
 
+  // A torrent may want to announce now (it was resumed, handed over by the
+  // checker, told to re-announce, or moves on to its next tracker): the
+  // network thread looks at its next round instead of the next second tick.
+  // Any thread, any lock.
+  void announce_soon() override {
+    m_announce_due.store(true, std::memory_order_release);
+    wake();
+  }
+
  private:
   friend class session;
 
@@ -157,6 +166,10 @@ class session_impl : public torrent::host, public peer_connection::host {
   // Queues a tracker request; the session's port and key are filled in.
   void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
                              const std::string& login);
+  // Queues the announce of every torrent that wants one now.
+  void queue_due_announces();
+  // Queues the torrent's announce when it wants one.
+  void announce_if_due(const std::shared_ptr<torrent>& t);
   // One wait and the work after it; false once the session has shut down.
   bool network_round(std::uint32_t& last_tick);
   void second_tick();
@@ -167,6 +180,8 @@ class session_impl : public torrent::host, public peer_connection::host {
   // waiting for a connect slot, for which `pred` holds.
   template <class Pred>
   void close_connections_if(Pred pred, const std::string& reason);
+
+  std::atomic<bool> m_announce_due{false};
   // The connection of an established or connecting socket, or null.
   std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
   // Runs one send or receive of a connection and closes it when that throws

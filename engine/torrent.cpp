@@ -108,8 +108,9 @@ void torrent::resume() {
   if (!m_paused) return;
   m_paused = false;
   m_event = tracker_query::started;
-  m_next_request = now();
+  announce_at(now());
   m_time_scaler = 0;
+  m_ses.announce_soon();
 }
 
 void torrent::abort() {
@@ -136,12 +137,16 @@ void torrent::set_download_limit(int limit) {
   m_download_limit = std::max(limit_from_setting(limit), 10 * num_peers());
 }
 
+// The session shares its limits out at the next second tick; until then the
+// new maximum holds already (a tracker reply may come first).
 void torrent::set_max_uploads(int limit) {
   m_uploads_quota.max = std::max(limit_from_setting(limit), m_uploads_quota.min);
+  m_uploads_quota.given = std::min(m_uploads_quota.given, m_uploads_quota.max);
 }
 
 void torrent::set_max_connections(int limit) {
   m_connections_quota.max = std::max(limit_from_setting(limit), m_connections_quota.min);
+  m_connections_quota.given = std::min(m_connections_quota.given, m_connections_quota.max);
 }
 
 void torrent::use_interface(const address& net_interface) { m_net_interface = net_interface; }
@@ -158,11 +163,13 @@ bool torrent::should_request() {
     return true;
   }
   if (m_paused) return false;
-  return now() >= m_next_request;
+  return now() >= next_announce();
 }
 
 tracker_query torrent::generate_tracker_request() {
-  m_next_request = now() + std::chrono::seconds(600);
+  m_last_announce = now();
+  m_next_request = *m_last_announce + std::chrono::seconds(600);
+  m_asked_announce.reset();
   tracker_query req;
   req.info_hash = info_hash();
   req.pid = m_ses.local_id();
@@ -180,12 +187,18 @@ void torrent::try_next_tracker() {
   ++m_currently_trying_tracker;
   if (m_currently_trying_tracker < int(m_trackers.size())) {
     m_next_request = now();
+    m_ses.announce_soon();
     return;
   }
   m_currently_trying_tracker = 0;
   const int delay = 60 + std::min(m_failed_rounds, 5) * 540 / 5;
   m_next_request = now() + std::chrono::seconds(delay);
   ++m_failed_rounds;
+}
+
+void torrent::force_tracker_request() {
+  announce_at(now());
+  m_ses.announce_soon();
 }
 
 void torrent::replace_trackers(const std::vector<announce_entry>& urls) {
@@ -475,7 +488,7 @@ void torrent::piece_verified(int piece, bool passed) {
   m_policy->piece_finished(piece, passed);
   if (!was_seed && is_seed()) {
     m_event = tracker_query::completed;
-    m_next_request = now();
+    announce_at(now());
   }
 }
 
@@ -643,7 +656,8 @@ const entry& torrent::metadata() const {
 
 bool torrent::received_metadata(const char* data, int size, int offset, int total_size) {
   if (has_metadata() || !m_checker) return false;
-  switch (m_metadata.received(data, size, offset, total_size, info_hash())) {
+  if (!m_metadata) m_metadata = std::make_unique<metadata_transfer>();
+  switch (m_metadata->received(data, size, offset, total_size, info_hash())) {
     case metadata_transfer::result::incomplete:
       return false;
     case metadata_transfer::result::failed:
@@ -653,18 +667,18 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
     case metadata_transfer::result::complete:
       break;
   }
-  const std::vector<char>& raw = m_metadata.buffer();
+  const std::vector<char>& raw = m_metadata->buffer();
   try {
     m_info.read_info_dictionary(std::string_view(raw.data(), raw.size()));
   } catch (const std::exception&) {
     // Matches the info-hash but is no torrent we can store: nobody can
     // deliver better, so the failure is reported and the parts asked again.
-    m_metadata = metadata_transfer();
+    m_metadata.reset();
     m_ses.alerts().post_if([&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
     return false;
   }
   m_info_dictionary = entry();
-  m_metadata = metadata_transfer();
+  m_metadata.reset();
 
   // The torrent stays in the session with its connections; the checker
   // thread checks its files off to the side and the hand-over installs what
@@ -687,17 +701,20 @@ std::pair<int, int> torrent::metadata_request() {
   int supporting = 0;
   for (const auto& [a, p] : m_connections)
     if (p->extensions().supports(wire::ext_metadata)) ++supporting;
-  return m_metadata.request(supporting);
+  if (!m_metadata) m_metadata = std::make_unique<metadata_transfer>();
+  return m_metadata->request(supporting);
 }
 
-void torrent::cancel_metadata_request(std::pair<int, int> window) { m_metadata.cancel(window); }
+void torrent::cancel_metadata_request(std::pair<int, int> window) {
+  if (m_metadata) m_metadata->cancel(window);
+}
 
 torrent_status torrent::status() const {
   if (m_check) return m_check->status(m_paused);
   torrent_status st;
   st.paused = m_paused;
   st.block_size = m_block_size;
-  st.next_announce = std::max(m_next_request - now(), std::chrono::microseconds(0));
+  st.next_announce = std::max(next_announce() - now(), std::chrono::microseconds(0));
   st.announce_interval = std::chrono::seconds(m_duration);
   if (m_last_working_tracker >= 0 && m_last_working_tracker < int(m_trackers.size()))
     st.current_tracker = m_trackers[m_last_working_tracker].url;
@@ -717,8 +734,8 @@ torrent_status torrent::status() const {
   if (!has_metadata()) {
     // Without storage the progress is that of the metadata download.
     st.state = m_got_tracker_response ? downloading_metadata : connecting_to_tracker;
-    if (m_metadata.total_size() > 0)
-      st.progress = std::min(1.0f, float(m_metadata.bytes_received()) / float(m_metadata.total_size()));
+    if (m_metadata && m_metadata->total_size() > 0)
+      st.progress = std::min(1.0f, float(m_metadata->bytes_received()) / float(m_metadata->total_size()));
     return st;
   }
   const auto [total_done, wanted_done] = bytes_done();

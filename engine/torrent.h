@@ -72,6 +72,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     virtual torrent_handle handle_of(const torrent& t) const = 0;
     // The session's disk worker.
     virtual disk_io& disk() = 0;
+    // The torrent wants an announce now: the network thread looks at its
+    // next round instead of the next second tick. Any thread, any lock.
+    virtual void announce_soon() = 0;
   };
 
   // From complete metainfo; its trackers become the tracker list.
@@ -114,11 +117,18 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void try_next_tracker();
   void replace_trackers(const std::vector<announce_entry>& urls);
   const std::vector<announce_entry>& trackers() const { return m_trackers; }
-  void force_tracker_request() { m_next_request = now(); }
-  void force_tracker_request(std::chrono::microseconds after) { m_next_request = now() + after; }
+  // The next announce now (and soon: the session is told), or `after` from
+  // now; either stands until an announce goes out, whatever the replies to
+  // announces already under way schedule.
+  void force_tracker_request();
+  void force_tracker_request(std::chrono::microseconds after) { announce_at(now() + after); }
   void set_tracker_login(const std::string& name, const std::string& password);
   // Empty when no login is set, else "name:password".
   std::string tracker_login() const;
+  // Whether an announce was generated less than `span` ago.
+  bool announced_within(std::chrono::microseconds span) const {
+    return m_last_announce && now() - *m_last_announce < span;
+  }
 
   void tracker_warning(const std::string& message) override;
   void tracker_response(const tracker_query& q, std::vector<tracker_peer> peers, int interval, int complete,
@@ -262,7 +272,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
 
   // Where the tracker schedule reads the time; tests set their own.
   void set_clock(clock_function clock) { m_clock = std::move(clock); }
-  time_point next_announce() const { return m_next_request; }
+  // When the next announce is due: the schedule, or an announce asked for
+  // earlier than that.
+  time_point next_announce() const {
+    return m_asked_announce ? std::min(*m_asked_announce, m_next_request) : m_next_request;
+  }
   std::chrono::seconds announce_interval() const { return std::chrono::seconds(m_duration); }
   int current_tracker() const { return m_currently_trying_tracker; }
   int last_working_tracker() const { return m_last_working_tracker; }
@@ -280,6 +294,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void settle_piece_io(int piece);
   // Queues an operation on the storage after its pending jobs.
   void storage_call(std::function<void(piece_manager&)> op);
+  // Asks for the next announce at `when` (resumed, completed, forced).
+  void announce_at(time_point when) {
+    m_asked_announce = when;
+    m_next_request = when;
+  }
   void post_tracker_alert(const tracker_query& q, int status_code, const std::string& what);
 
   host& m_ses;
@@ -305,7 +324,15 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   };
   std::map<int, piece_io> m_piece_io;
 
+  // The schedule: the tracker's interval after a reply, a back-off after
+  // failures.
   time_point m_next_request;
+  // An announce asked for off the schedule. A reply or failure of an
+  // announce that was under way reschedules only m_next_request: this one
+  // goes out all the same (at the next second tick when the session held it
+  // back while the other ran), and only an announce that goes out clears it.
+  std::optional<time_point> m_asked_announce;
+  std::optional<time_point> m_last_announce;
   int m_duration = 1800;
   int m_complete = -1;
   int m_incomplete = -1;
@@ -329,7 +356,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   address m_net_interface;
   int m_upload_limit = unlimited;
   int m_download_limit = unlimited;
-  metadata_transfer m_metadata;
+  // Only while the metadata is being fetched from peers.
+  std::unique_ptr<metadata_transfer> m_metadata;
   mutable entry m_info_dictionary;
   std::string m_served_metadata;  // the info dictionary's bytes, for peers
   std::filesystem::path m_save_path;

@@ -2,13 +2,22 @@
 // Runs every tracker request of a session: creates the connection that the
 // URL's scheme asks for and drives it from the network thread until it is
 // done. Used only under the session lock, so it has no lock of its own.
+//
+// Attached to the session's selector, it has the connections' sockets
+// watched there and serves each connection as soon as its socket is ready
+// or its look-up has ended (the look-up worker wakes the selector); the tick
+// then only keeps the time-outs and resends. Without a selector the tick
+// does all of it.
 
 #include <chrono>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "engine/request_callback.h"
+#include "engine/selector.h"
 #include "engine/tracker_connection.h"
 #include "engine/tracker_query.h"
 
@@ -28,6 +37,15 @@ class tracker_dispatcher {
   // the requester as an error with status -1 right away.
   void start_tracker_request(tracker_query q, std::weak_ptr<request_callback> requester,
                              const std::string& login = std::string());
+
+  // Has the connections' sockets watched by `s` from now on. The selector
+  // must outlive the requests, or be detached before it goes.
+  void attach(selector& s);
+  // Serves the connections whose sockets the selector found ready, taking
+  // those sockets out of the three lists (what is left belongs to others),
+  // and the connections whose look-up has ended.
+  void serve(selector::socket_list& readable, selector::socket_list& writable, selector::socket_list& errored,
+             clock::time_point now = clock::now());
 
   // Advances every connection and drops those that are done.
   void tick(clock::time_point now = clock::now());
@@ -51,13 +69,30 @@ class tracker_dispatcher {
   static constexpr int max_redirects = 5;
 
  private:
-  void remove(std::list<std::shared_ptr<tracker_connection>>::iterator i);
+  using connection_list = std::list<std::shared_ptr<tracker_connection>>;
+  // Runs one step of a connection (`step` returns whether it is done; what
+  // it throws is reported as an error) and drops it when it is done, else
+  // updates what the selector watches. Returns the next position.
+  template <class Step>
+  connection_list::iterator advance(connection_list::iterator i, Step step);
+  void remove(connection_list::iterator i);
+  // The selector watches the connection's socket as it now needs.
+  void watch(tracker_connection& c);
+  void unwatch(tracker_connection& c);
 
   const http_settings& m_settings;
   address m_local_address;
   // A list: connections queued while ticking (redirections) leave the
   // iteration intact.
-  std::list<std::shared_ptr<tracker_connection>> m_connections;
+  connection_list m_connections;
+
+  selector* m_selector = nullptr;
+  std::function<void()> m_wake;
+  struct watched {
+    tracker_connection* connection;
+    bool writing;  // watched for writability too
+  };
+  std::unordered_map<const socket*, watched> m_watched;
 };
 
 }  // namespace engine

@@ -5,16 +5,17 @@ namespace engine {
 udp_tracker_connection::udp_tracker_connection(const tracker_query& q, const std::string& host, int port,
                                                std::weak_ptr<request_callback> requester,
                                                const http_settings& settings, bool variant, const address& local,
-                                               clock::time_point now)
+                                               std::function<void()> resolved, clock::time_point now)
     : tracker_connection(q, std::move(requester)),
       m_settings(settings),
       m_protocol(q, variant, settings),
-      m_lookup(async_lookup(host, std::uint16_t(port))),
       m_socket(std::make_shared<socket>(socket::udp)),
       m_local(local),
-      m_created(now) {}
+      m_created(now) {
+  m_lookup = async_lookup(host, std::uint16_t(port), std::move(resolved));
+}
 
-bool udp_tracker_connection::tick(clock::time_point now) {
+bool udp_tracker_connection::step(clock::time_point now, const readiness* seen) {
   const bool alive = requester() != nullptr;
   if (m_lookup) {
     if (!m_lookup->done.load(std::memory_order_acquire)) {
@@ -32,6 +33,9 @@ bool udp_tracker_connection::tick(clock::time_point now) {
   }
 
   if (carry_out(m_protocol.tick(now, alive))) return true;
+  // A refused datagram shows as an error on the socket, which the receive
+  // below reports.
+  if (seen && !seen->readable && !seen->error) return false;
 
   char buffer[udp_tracker_protocol::receive_buffer_size];
   const int received = m_socket->receive(buffer, int(sizeof buffer));

@@ -415,7 +415,8 @@ TEST(SessionConcurrency, CallsFromManyThreads) {
 namespace {
 
 // A tracker on loopback that records each request line and answers with an
-// empty peer list, or, when `silent`, never answers at all.
+// empty peer list, or, when `silent`, never answers at all. Between hold()
+// and release() it records requests but keeps their replies back.
 class loopback_tracker {
  public:
   explicit loopback_tracker(bool silent = false) : m_silent(silent) {
@@ -437,6 +438,8 @@ class loopback_tracker {
       if (r.find(text) != std::string::npos) return true;
     return false;
   }
+  void hold() { m_hold = true; }
+  void release() { m_hold = false; }
 
  private:
   void run() {
@@ -446,31 +449,31 @@ class loopback_tracker {
     while (!m_stop) {
       selector::socket_list r, w, e;
       sel.wait(20000, r, w, e);
-      auto c = m_listen->accept();
-      if (!c) continue;
-      c->set_blocking(true);
-      std::string request;
-      char buf[2048];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        const int n = c->receive(buf, sizeof buf);
-        if (n <= 0) break;
-        request.append(buf, std::size_t(n));
-      }
-      {
-        std::lock_guard l(m_mutex);
-        m_requests.push_back(request.substr(0, request.find("\r\n")));
-      }
-      if (m_silent) {
+      if (auto c = m_listen->accept()) {
+        c->set_blocking(true);
+        std::string request;
+        char buf[2048];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+          const int n = c->receive(buf, sizeof buf);
+          if (n <= 0) break;
+          request.append(buf, std::size_t(n));
+        }
+        {
+          std::lock_guard l(m_mutex);
+          m_requests.push_back(request.substr(0, request.find("\r\n")));
+        }
         held.push_back(c);
-        continue;
       }
+      if (m_silent || m_hold) continue;
       const std::string body = "d8:intervali1800e5:peers0:e";
       const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-      c->send(reply.data(), int(reply.size()));
+      for (auto& c : held) c->send(reply.data(), int(reply.size()));
+      held.clear();
     }
   }
 
   bool m_silent;
+  std::atomic<bool> m_hold{false};
   std::shared_ptr<socket> m_listen;
   std::atomic<bool> m_stop{false};
   std::mutex m_mutex;
@@ -512,4 +515,34 @@ TEST(SessionTrackers, SilentTrackerDoesNotHoldTheExit) {
   }
   // Reaching this line is the test: the destructor gave up on the tracker.
   SUCCEED();
+}
+
+// An announce asked for while another is under way (a resume while the
+// "stopped" of a pause still waits for its reply, a forced re-announce right
+// after the "started") is held back, then sent: the reply to the one that
+// ran reschedules the torrent half an hour ahead, but not what was asked.
+TEST(SessionTrackers, AnnounceAskedWhileAnotherRunsIsSentAfterIt) {
+  loopback_tracker tracker;
+  session s(qf);
+  torrent_handle h = s.add_torrent_by_info_hash(tracker.url(), hash_of(9), ".");
+  // The tracker keeps its replies back while `start` sends an announce
+  // and `ask` asks for the next; then both reach it.
+  const auto ask_while_one_runs = [&](auto start, auto ask) {
+    const std::size_t before = tracker.requests().size();
+    tracker.hold();
+    start();
+    ASSERT_TRUE(wait_until([&] { return tracker.requests().size() > before; }));
+    ask();
+    tracker.release();
+    ASSERT_TRUE(wait_until([&] { return tracker.requests().size() > before + 1; }));
+  };
+  ask_while_one_runs([&] { h.resume(); }, [&] { h.force_reannounce(); });
+  // Then a resume while the "stopped" of a pause waits for its reply.
+  ask_while_one_runs([&] { h.pause(); }, [&] { h.resume(); });
+  const auto seen = tracker.requests();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_NE(seen[0].find("event=started"), std::string::npos) << seen[0];
+  EXPECT_EQ(seen[1].find("event="), std::string::npos) << seen[1];
+  EXPECT_NE(seen[2].find("event=stopped"), std::string::npos) << seen[2];
+  EXPECT_NE(seen[3].find("event=started"), std::string::npos) << seen[3];
 }

@@ -281,27 +281,32 @@ bool sleeps_in_poll(pid_t tid) {
 }  // namespace
 
 // The wait sleeps without the lock: another thread changes the lists while it
-// runs, and wake() ends it. A socket added meanwhile (here one that polls as
-// hung up) is not judged by that wait.
+// runs. Taking a socket away leaves the wait asleep; adding one ends it, so
+// that the next wait takes the new socket in (here one that polls as hung
+// up, which the ended wait does not judge).
 TEST(Selector, ListsChangeDuringAWait) {
   selector sel;
   auto l = listener();
   sel.monitor_readability(l);
   std::atomic<bool> returned{false};
+  std::atomic<bool> reported{false};
   std::atomic<pid_t> waiter_id{0};
   std::thread waiter([&] {
     waiter_id = ::gettid();
     selector::socket_list r, w, e;
-    sel.wait(20'000'000, r, w, e);
+    sel.wait(60'000'000, r, w, e);
+    reported = !r.empty() || !w.empty() || !e.empty();
     returned = true;
   });
-  // The changes come once the waiter sleeps inside its wait.
   EXPECT_TRUE(wait_until([&] { return waiter_id != 0 && sleeps_in_poll(waiter_id); }));
+  sel.remove(l);
+  EXPECT_TRUE(sleeps_in_poll(waiter_id));
   auto other = std::make_shared<socket>(socket::tcp);
   sel.monitor_errors(other);
-  sel.remove(l);
-  EXPECT_FALSE(returned.load());
-  sel.wake();
+  const bool ended = wait_until([&] { return returned.load(); });
+  if (!ended) sel.wake();
   waiter.join();
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(reported.load());
   EXPECT_EQ(sel.size(), 1u);
 }

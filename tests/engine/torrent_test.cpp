@@ -113,6 +113,38 @@ TEST_F(TorrentFixture, ResponseSchedulesAndReorders) {
   EXPECT_EQ(timeouts[0]->msg(), "tracker: \"http://a/\" timed out");
 }
 
+// What is asked while an announce runs (the session holds it back) stands
+// when that announce's reply or failure reschedules.
+TEST_F(TorrentFixture, AskedAnnounceOutlivesTheReplyToTheRunningOne) {
+  t->resume();
+  tracker_query running = t->generate_tracker_request();
+  t->force_tracker_request();
+  t->tracker_response(running, {}, 1800, -1, -1);
+  EXPECT_TRUE(t->should_request());
+  EXPECT_EQ(until_announce(), 0s);
+
+  running = t->generate_tracker_request();
+  t->pause();
+  ASSERT_TRUE(t->should_request());
+  const tracker_query stopped = t->generate_tracker_request();
+  t->resume();
+  t->tracker_request_error(stopped, 404, "Not Found");
+  t->tracker_response(running, {}, 1800, -1, -1);
+  ASSERT_TRUE(t->should_request());
+  EXPECT_EQ(t->generate_tracker_request().event, tracker_query::started);
+  EXPECT_EQ(until_announce(), 600s);
+
+  running = t->generate_tracker_request();
+  t->force_tracker_request(90s);
+  t->tracker_response(running, {}, 1800, -1, -1);
+  EXPECT_EQ(until_announce(), 90s);
+  EXPECT_EQ(t->status().next_announce, std::chrono::microseconds(90s));
+  clock_now += 90s;
+  EXPECT_TRUE(t->should_request());
+  t->tracker_response(t->generate_tracker_request(), {}, 1800, -1, -1);
+  EXPECT_EQ(until_announce(), 1800s);
+}
+
 TEST_F(TorrentFixture, ReplyAlertNamesTheTracker) {
   t->resume();
   t->tracker_response(t->generate_tracker_request(), {}, 1800, -1, -1);

@@ -353,3 +353,50 @@ TEST_F(TrackerDispatch, RequestsLeaveFromTheLocalAddress) {
   ASSERT_EQ(udp.sources().size(), 2u);
   for (const auto& s : udp.sources()) EXPECT_EQ(s, "127.0.0.5");
 }
+
+namespace {
+
+// Serves the dispatcher only as the selector reports, never by its tick, and
+// with waits as long as the deadline allows: a step that waited for a tick,
+// or a look-up that did not end the wait, would run into the deadline.
+template <class Pred>
+bool serve_until(tracker_dispatcher& d, selector& sel, Pred done) {
+  const test_support::deadline end;
+  selector::socket_list r, w, e;
+  while (!done()) {
+    if (end.passed()) return false;
+    sel.wait(end.ms_left() * 1000, r, w, e);
+    d.serve(r, w, e);
+    // The selector reports only the trackers' sockets here.
+    EXPECT_TRUE(r.empty() && w.empty() && e.empty());
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST_F(TrackerDispatch, ServedAsSocketsBecomeReadyWithoutTicks) {
+  selector sel;
+  dispatcher.attach(sel);
+  scripted_server http(false, [](const std::string&, int) { return http_reply(compact_reply); });
+  scripted_server udp(true, udp_tracker);
+  std::uint16_t closed_port;
+  {
+    scripted_server gone(false, udp_tracker);
+    closed_port = gone.port();
+  }
+  dispatcher.start_tracker_request(announce(local_url(http, "http", "/announce")), cb);
+  dispatcher.start_tracker_request(announce(local_url(udp, "udp", "")), cb);
+  tracker_query scrape = announce(local_url(udp, "udp", ""));
+  scrape.kind = tracker_query::scrape_request;
+  dispatcher.start_tracker_request(scrape, cb);
+  dispatcher.start_tracker_request(announce("http://127.0.0.1:" + std::to_string(closed_port) + "/announce"), cb);
+  ASSERT_TRUE(serve_until(dispatcher, sel, [&] { return dispatcher.empty(); }));
+
+  EXPECT_EQ(cb->responses.size(), 3u);
+  ASSERT_EQ(cb->errors.size(), 1u);
+  EXPECT_EQ(cb->errors[0].message, "connection refused");
+  EXPECT_EQ(http.requests().size(), 1u);
+  // Every socket left the selector with its request.
+  EXPECT_EQ(sel.size(), 0u);
+}

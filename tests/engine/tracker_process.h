@@ -72,6 +72,7 @@ class child_process {
   child_process(const child_process&) = delete;
   child_process& operator=(const child_process&) = delete;
 
+  pid_t pid() const { return m_pid; }
   // False once it has ended (and been reaped: its pid is not ours any more).
   bool running() {
     if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) != 0) m_pid = -1;
