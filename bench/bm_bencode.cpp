@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "engine/entry.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/torrent_metainfo.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
 
 namespace {
 

@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/alert.h"
-#include "engine/entry.h"
-#include "engine/torrent_handle.h"
+#include "engine/formats/entry.h"
+#include "engine/session/alert.h"
+#include "engine/session/torrent_handle.h"
 #include "tests/engine/checked.h"
 #include "tests/engine/swarm_fixture.h"
 #include "tests/engine/tracker_opentracker.h"

@@ -10,9 +10,9 @@
 
 #include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
-#include "engine/entry.h"
-#include "engine/sha1.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/torrent_metainfo.h"
 #include "platform/profile.h"
 #include "tests/gui_support/x11_capture.h"
 

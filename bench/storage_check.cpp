@@ -16,9 +16,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/piece_manager.h"
-#include "engine/sha1.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/torrent_metainfo.h"
+#include "engine/storage/piece_manager.h"
 
 namespace {
 

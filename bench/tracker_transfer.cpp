@@ -23,8 +23,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/session.h"
-#include "engine/torrent_handle.h"
+#include "engine/session/session.h"
+#include "engine/session/torrent_handle.h"
 #include "tests/engine/checked.h"
 #include "tests/engine/swarm_fixture.h"
 #include "tests/engine/tracker_opentracker.h"

@@ -5,9 +5,9 @@
 
 #include "dht/dht_service.h"
 #include "dht/node_core.h"
-#include "engine/address.h"
-#include "engine/entry.h"
-#include "engine/sha1_hash.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1_hash.h"
+#include "engine/net/address.h"
 
 #include <string_view>
 #include <vector>

@@ -3,8 +3,8 @@
 // handle of the named torrent.
 
 #include "client/torrent_control.h"
-#include "engine/session.h"
-#include "engine/torrent_handle.h"
+#include "engine/session/session.h"
+#include "engine/session/torrent_handle.h"
 
 #include <map>
 

@@ -5,7 +5,7 @@
 // "Configuration"); the hash is not.
 
 #include "client/common/ui_services.h"
-#include "engine/sha1_hash.h"
+#include "engine/formats/sha1_hash.h"
 
 #include <optional>
 #include <string>

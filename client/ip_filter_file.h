@@ -13,7 +13,7 @@
 // line, read later, wins for it). In the store's ip_filter table each range
 // is one row with the same ends and the flags 1 or 128.
 
-#include "engine/ip_filter.h"
+#include "engine/net/ip_filter.h"
 
 #include <filesystem>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include "client/ip_filter_file.h"
 #include "client/wide_text.h"
-#include "engine/session.h"
+#include "engine/session/session.h"
 #include "store/torrent_database.h"
 
 namespace client {

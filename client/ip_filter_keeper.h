@@ -7,8 +7,8 @@
 // and the "This Session Only" switch; every call copes with any of them
 // missing. GUI thread only.
 
-#include "engine/address.h"
-#include "engine/ip_filter.h"
+#include "engine/net/address.h"
+#include "engine/net/ip_filter.h"
 
 #include <filesystem>
 #include <functional>

@@ -6,9 +6,9 @@
 
 #include "client/engine_torrent_control.h"
 #include "client/session_control.h"
-#include "engine/fingerprint.h"
-#include "engine/ip_filter.h"
-#include "engine/tracker_query.h"
+#include "engine/net/ip_filter.h"
+#include "engine/tracker/tracker_query.h"
+#include "engine/wire/fingerprint.h"
 
 #include <memory>
 

@@ -3,7 +3,7 @@
 #include "client/common/tick.h"
 #include "client/truncate.h"
 #include "client/wide_text.h"
-#include "engine/alert_types.h"
+#include "engine/session/alert_types.h"
 #include "platform/clock.h"
 
 #include <algorithm>

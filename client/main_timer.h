@@ -20,7 +20,7 @@
 #include "client/dht_control.h"
 #include "client/session_control.h"
 #include "dht/node_core.h"
-#include "engine/address.h"
+#include "engine/net/address.h"
 
 #include <array>
 #include <cstddef>

@@ -11,7 +11,7 @@
 #include "client/wide_text.h"
 #include "dht/dht_service.h"
 #include "dht/engine_link.h"
-#include "engine/text_helpers.h"
+#include "engine/formats/text_helpers.h"
 #include "store/torrent_database.h"
 
 #include <algorithm>

@@ -22,7 +22,7 @@
 #include "client/torrent_queue.h"
 #include "client/url_download_jobs.h"
 #include "dht/node_core.h"
-#include "engine/dht_link.h"
+#include "engine/wire/dht_link.h"
 #include "platform/profile.h"
 
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "client/make_torrent_job.h"
 
 #include "client/wide_text.h"
-#include "engine/entry.h"
-#include "engine/sha1.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/torrent_metainfo.h"
 #include "platform/atomic_file.h"
 
 #include <algorithm>

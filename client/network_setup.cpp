@@ -4,7 +4,7 @@
 
 #include "client/miniupnp_mapper.h"
 #include "dht/dht_service.h"
-#include "engine/session.h"
+#include "engine/session/session.h"
 
 namespace client {
 

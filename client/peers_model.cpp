@@ -1,7 +1,7 @@
 #include "client/peers_model.h"
 
 #include "client/wide_text.h"
-#include "engine/identify_client.h"
+#include "engine/wire/identify_client.h"
 #include "platform/profile.h"
 
 #include <algorithm>

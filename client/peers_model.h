@@ -10,8 +10,8 @@
 #include "client/common/geometry.h"
 #include "client/common/ui_services.h"
 #include "client/torrent_control.h"
-#include "engine/address.h"
-#include "engine/peer_info.h"
+#include "engine/net/address.h"
+#include "engine/session/peer_info.h"
 
 #include <array>
 #include <cstddef>

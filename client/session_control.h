@@ -4,8 +4,8 @@
 // EngineSessionControl passes every call to a real
 // engine::session; tests script the answers.
 
-#include "engine/alert.h"
-#include "engine/session.h"
+#include "engine/session/alert.h"
+#include "engine/session/session.h"
 
 #include <cstdint>
 #include <memory>

@@ -5,10 +5,10 @@
 #include "client/torrent_copy_name.h"
 #include "client/url_download.h"
 #include "client/wide_text.h"
-#include "engine/entry.h"
-#include "engine/session.h"
-#include "engine/text_helpers.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/text_helpers.h"
+#include "engine/formats/torrent_metainfo.h"
+#include "engine/session/session.h"
 #include "store/torrent_database.h"
 
 #include <fstream>

@@ -1,6 +1,6 @@
 #include "client/torrent_control.h"
 
-#include "engine/torrent_handle.h"
+#include "engine/session/torrent_handle.h"
 
 namespace client {
 

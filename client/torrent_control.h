@@ -8,12 +8,12 @@
 // session answers is_valid with false and throws engine::invalid_handle on
 // every other call, as the engine's own handles do.
 
-#include "engine/address.h"
-#include "engine/entry.h"
-#include "engine/peer_info.h"
-#include "engine/sha1_hash.h"
-#include "engine/torrent_metainfo.h"
-#include "engine/torrent_status.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1_hash.h"
+#include "engine/formats/torrent_metainfo.h"
+#include "engine/net/address.h"
+#include "engine/session/peer_info.h"
+#include "engine/session/torrent_status.h"
 
 #include <filesystem>
 #include <string>

@@ -1,7 +1,7 @@
 #include "client/torrent_copy_name.h"
 
 #include "client/common/paths.h"
-#include "engine/text_helpers.h"
+#include "engine/formats/text_helpers.h"
 
 #include <algorithm>
 

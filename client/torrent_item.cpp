@@ -4,7 +4,7 @@
 #include "client/common/tick.h"
 #include "client/truncate.h"
 #include "client/wide_text.h"
-#include "engine/torrent_handle.h"
+#include "engine/session/torrent_handle.h"
 #include "platform/clock.h"
 #include "store/torrent_database.h"
 

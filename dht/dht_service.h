@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "dht/node_core.h"
-#include "engine/address.h"
-#include "engine/entry.h"
-#include "engine/sha1_hash.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1_hash.h"
+#include "engine/net/address.h"
 #include "platform/profile.h"
 
 class CDHTService {

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "dht/dht_service.h"
-#include "engine/dht_link.h"
+#include "engine/wire/dht_link.h"
 
 namespace dht {
 

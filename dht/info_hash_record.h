@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "dht/routing_table.h"
-#include "engine/address.h"
-#include "engine/sha1_hash.h"
+#include "engine/formats/sha1_hash.h"
+#include "engine/net/address.h"
 
 namespace dht {
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "dht/krpc.h"
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
 #include "platform/clock.h"
 
 namespace dht {

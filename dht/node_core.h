@@ -16,9 +16,9 @@
 
 #include "dht/info_hash_record.h"
 #include "dht/routing_table.h"
-#include "engine/address.h"
-#include "engine/entry.h"
-#include "engine/sha1_hash.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1_hash.h"
+#include "engine/net/address.h"
 
 namespace dht {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/address.h"
-#include "engine/sha1_hash.h"
+#include "engine/formats/sha1_hash.h"
+#include "engine/net/address.h"
 
 namespace dht {
 

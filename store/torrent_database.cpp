@@ -1,6 +1,6 @@
 #include "store/torrent_database.h"
 
-#include "engine/text_helpers.h"
+#include "engine/formats/text_helpers.h"
 
 #include <exception>
 

@@ -1,13 +1,13 @@
 // What comes in to be added: file names, dropped lists, info-hash texts,
 // the auto-save choice and the save-folder dialog's model.
 
+#include "client/common/paths.h"
 #include "client/hash_torrent_model.h"
 #include "client/save_folder.h"
 #include "client/torrent_copy_name.h"
 #include "client/uri_list.h"
 #include "client/wide_text.h"
-#include "client/common/paths.h"
-#include "engine/text_helpers.h"
+#include "engine/formats/text_helpers.h"
 #include "platform/profile.h"
 #include "temp_folder.h"
 

@@ -4,7 +4,7 @@
 // of the rows, log lines, dialogs and DHT registrations.
 
 #include "client/torrent_adder.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/torrent_metainfo.h"
 #include "temp_folder.h"
 #include "timer_test_support.h"
 #include "torrent_test_support.h"

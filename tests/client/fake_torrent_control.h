@@ -5,8 +5,8 @@
 // torrent, and make the next add fail.
 
 #include "client/torrent_control.h"
-#include "engine/session.h"
-#include "engine/torrent_handle.h"
+#include "engine/session/session.h"
+#include "engine/session/torrent_handle.h"
 
 #include <map>
 #include <optional>

@@ -1,9 +1,9 @@
 #include "client/ip_filter_file.h"
 #include "client/ip_filter_keeper.h"
 #include "client/wide_text.h"
-#include "engine/fingerprint.h"
-#include "engine/session.h"
-#include "engine/session_impl.h"
+#include "engine/session/session.h"
+#include "engine/session/session_impl.h"
+#include "engine/wire/fingerprint.h"
 #include "tests/client/temp_folder.h"
 #include "tests/store/store_test_support.h"
 

@@ -1,7 +1,7 @@
 #include "client/main_timer.h"
 
 #include "client/common/tick.h"
-#include "engine/alert_types.h"
+#include "engine/session/alert_types.h"
 #include "temp_folder.h"
 #include "timer_test_support.h"
 #include "torrent_test_support.h"

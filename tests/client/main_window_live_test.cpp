@@ -12,7 +12,7 @@
 #include "client/progression_chart.h"
 #include "client/remove_sequence.h"
 #include "client/tray_state.h"
-#include "engine/alert_types.h"
+#include "engine/session/alert_types.h"
 #include "temp_folder.h"
 #include "timer_test_support.h"
 #include "torrent_test_support.h"

@@ -2,7 +2,7 @@
 // Test folders of files to make torrents from, and reading back what was
 // made.
 
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/torrent_metainfo.h"
 #include "platform/random.h"
 
 #include <unistd.h>

@@ -1,8 +1,8 @@
 #include "client/make_torrent_model.h"
 #include "client/make_torrent_worker.h"
-#include "engine/entry.h"
-#include "engine/sha1.h"
-#include "engine/text_helpers.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/text_helpers.h"
 #include "platform/profile.h"
 #include "tests/client/make_torrent_support.h"
 

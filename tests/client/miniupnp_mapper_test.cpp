@@ -12,7 +12,7 @@
 
 #include "client/network_setup.h"
 #include "dht/dht_service.h"
-#include "engine/session.h"
+#include "engine/session/session.h"
 #include "platform/random.h"
 #include "upnp_support.h"
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "dht/dht_service.h"
-#include "engine/session.h"
+#include "engine/session/session.h"
 #include "platform/random.h"
 #include "upnp_support.h"
 

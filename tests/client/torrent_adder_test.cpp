@@ -2,7 +2,7 @@
 
 #include "adder_test_support.h"
 #include "client/wide_text.h"
-#include "engine/text_helpers.h"
+#include "engine/formats/text_helpers.h"
 
 #include <gtest/gtest.h>
 

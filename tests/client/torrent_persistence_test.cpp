@@ -1,8 +1,8 @@
 #include "client/torrent_item.h"
 
-#include "client/utf16_ini_file.h"
 #include "client/dht_control.h"
-#include "engine/text_helpers.h"
+#include "client/utf16_ini_file.h"
+#include "engine/formats/text_helpers.h"
 #include "persistence_support.h"
 #include "platform/profile.h"
 #include "tests/store/store_test_support.h"

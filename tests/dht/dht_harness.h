@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dht/node_core.h"
-#include "engine/entry.h"
+#include "engine/formats/entry.h"
 
 namespace dht_test {
 

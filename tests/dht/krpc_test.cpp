@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dht_harness.h"
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
 
 using namespace dht_test;
 using engine::address;

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/address.h"
+#include "engine/net/address.h"
 
 namespace dht_test {
 

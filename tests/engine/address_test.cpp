@@ -1,10 +1,10 @@
-#include "engine/address.h"
+#include "engine/net/address.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "engine/network_error.h"
+#include "engine/net/network_error.h"
 
 using engine::address;
 using engine::network_error;

@@ -1,11 +1,11 @@
-#include "engine/alert.h"
+#include "engine/session/alert.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "engine/alert_types.h"
+#include "engine/session/alert_types.h"
 
 using namespace engine;
 

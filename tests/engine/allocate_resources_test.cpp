@@ -1,4 +1,4 @@
-#include "engine/allocate_resources.h"
+#include "engine/session/allocate_resources.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 // Waiting for a torrent to come through the checker into the session.
 
-#include "engine/torrent_handle.h"
-#include "engine/torrent_status.h"
+#include "engine/session/torrent_handle.h"
+#include "engine/session/torrent_status.h"
 #include "tests/support/wait.h"
 
 namespace engine_test {

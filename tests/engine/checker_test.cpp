@@ -12,10 +12,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "engine/alert_types.h"
-#include "engine/fast_resume.h"
-#include "engine/piece_manager.h"
-#include "engine/session.h"
+#include "engine/session/alert_types.h"
+#include "engine/session/fast_resume.h"
+#include "engine/session/session.h"
+#include "engine/storage/piece_manager.h"
 #include "tests/engine/checked.h"
 #include "tests/engine/storage_test_support.h"
 #include "tests/support/wait.h"

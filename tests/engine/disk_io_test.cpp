@@ -1,6 +1,6 @@
 // The disk worker: hashes of pieces written in any order, a torrent removed
 // while its writes wait, and the bound on block data in flight.
-#include "engine/disk_io.h"
+#include "engine/storage/disk_io.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <mutex>
 #include <random>
 
-#include "engine/file_cache.h"
-#include "engine/piece_manager.h"
-#include "engine/session_impl.h"
-#include "engine/torrent.h"
+#include "engine/session/session_impl.h"
+#include "engine/session/torrent.h"
+#include "engine/storage/file_cache.h"
+#include "engine/storage/piece_manager.h"
 #include "tests/engine/storage_test_support.h"
 #include "tests/engine/swarm_fixture.h"
 

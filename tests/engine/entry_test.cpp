@@ -1,4 +1,4 @@
-#include "engine/entry.h"
+#include "engine/formats/entry.h"
 
 #include <gtest/gtest.h>
 

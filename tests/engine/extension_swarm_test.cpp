@@ -12,11 +12,11 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/alert_types.h"
-#include "engine/dht_link.h"
-#include "engine/peer_connection.h"
-#include "engine/send_buffer.h"
-#include "engine/wire_format.h"
+#include "engine/session/alert_types.h"
+#include "engine/session/peer_connection.h"
+#include "engine/wire/dht_link.h"
+#include "engine/wire/send_buffer.h"
+#include "engine/wire/wire_format.h"
 
 #include "tests/engine/swarm_fixture.h"
 

@@ -3,15 +3,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/dht_link.h"
-#include "engine/extension_format.h"
-#include "engine/ip_filter.h"
-#include "engine/peer_extensions.h"
-#include "engine/protocol_error.h"
-#include "engine/send_buffer.h"
-#include "engine/sha1.h"
-#include "engine/wire_format.h"
-#include "engine/wire_message.h"
+#include "engine/formats/sha1.h"
+#include "engine/net/ip_filter.h"
+#include "engine/wire/dht_link.h"
+#include "engine/wire/extension_format.h"
+#include "engine/wire/peer_extensions.h"
+#include "engine/wire/protocol_error.h"
+#include "engine/wire/send_buffer.h"
+#include "engine/wire/wire_format.h"
+#include "engine/wire/wire_message.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

@@ -1,4 +1,4 @@
-#include "engine/fast_resume.h"
+#include "engine/session/fast_resume.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <iterator>
 #include <zlib.h>
 
-#include "engine/piece_manager.h"
+#include "engine/storage/piece_manager.h"
 #include "tests/engine/storage_test_support.h"
 
 using engine::entry;

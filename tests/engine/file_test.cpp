@@ -1,5 +1,5 @@
-#include "engine/file.h"
-#include "engine/file_cache.h"
+#include "engine/storage/file.h"
+#include "engine/storage/file_cache.h"
 
 #include <gtest/gtest.h>
 

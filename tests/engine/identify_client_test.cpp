@@ -1,4 +1,4 @@
-#include "engine/identify_client.h"
+#include "engine/wire/identify_client.h"
 
 #include <gtest/gtest.h>
 

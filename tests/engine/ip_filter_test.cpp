@@ -1,4 +1,4 @@
-#include "engine/ip_filter.h"
+#include "engine/net/ip_filter.h"
 
 #include <gtest/gtest.h>
 

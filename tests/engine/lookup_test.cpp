@@ -1,4 +1,4 @@
-#include "engine/lookup.h"
+#include "engine/net/lookup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "engine/metadata_transfer.h"
+#include "engine/wire/metadata_transfer.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
 
 using engine::metadata_transfer;
 using engine::sha1_hash;

@@ -7,15 +7,15 @@
 #include <initializer_list>
 #include <string>
 
-#include "engine/alert_types.h"
-#include "engine/disk_io.h"
-#include "engine/ip_filter.h"
-#include "engine/peer_connection.h"
-#include "engine/piece_picker.h"
-#include "engine/protocol_error.h"
-#include "engine/selector.h"
-#include "engine/torrent.h"
-#include "engine/wire_format.h"
+#include "engine/net/ip_filter.h"
+#include "engine/net/selector.h"
+#include "engine/session/alert_types.h"
+#include "engine/session/peer_connection.h"
+#include "engine/session/piece_picker.h"
+#include "engine/session/torrent.h"
+#include "engine/storage/disk_io.h"
+#include "engine/wire/protocol_error.h"
+#include "engine/wire/wire_format.h"
 
 using namespace engine;
 

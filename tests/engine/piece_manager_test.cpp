@@ -1,4 +1,4 @@
-#include "engine/piece_manager.h"
+#include "engine/storage/piece_manager.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include "engine/file_cache.h"
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
+#include "engine/storage/file_cache.h"
 #include "tests/engine/storage_test_support.h"
 
 using engine::file_error;

@@ -1,4 +1,4 @@
-#include "engine/piece_picker.h"
+#include "engine/session/piece_picker.h"
 
 #include <gtest/gtest.h>
 

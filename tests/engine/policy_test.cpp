@@ -1,4 +1,4 @@
-#include "engine/policy.h"
+#include "engine/session/policy.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/piece_picker.h"
-#include "engine/protocol_error.h"
+#include "engine/session/piece_picker.h"
+#include "engine/wire/protocol_error.h"
 
 using namespace engine;
 using std::chrono::seconds;

@@ -1,4 +1,4 @@
-#include "engine/random.h"
+#include "engine/formats/random.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/fingerprint.h"
+#include "engine/wire/fingerprint.h"
 
 using namespace engine;
 

@@ -1,4 +1,4 @@
-#include "engine/session.h"
+#include "engine/session/session.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include <functional>
 #include <thread>
 
-#include "engine/alert_types.h"
-#include "engine/peer_connection.h"
-#include "engine/session_impl.h"
-#include "engine/torrent.h"
+#include "engine/session/alert_types.h"
+#include "engine/session/peer_connection.h"
+#include "engine/session/session_impl.h"
+#include "engine/session/torrent.h"
 #include "tests/support/wait.h"
 
 using namespace engine;

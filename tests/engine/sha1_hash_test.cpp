@@ -1,4 +1,4 @@
-#include "engine/sha1_hash.h"
+#include "engine/formats/sha1_hash.h"
 
 #include <gtest/gtest.h>
 

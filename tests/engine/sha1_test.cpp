@@ -1,4 +1,4 @@
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/socket.h"
+#include "engine/net/socket.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/selector.h"
-#include "engine/stat.h"
+#include "engine/net/selector.h"
+#include "engine/session/stat.h"
 #include "tests/support/wait.h"
 
 using namespace engine;

@@ -13,8 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/fast_resume.h"
-#include "engine/piece_manager.h"
+#include "engine/session/fast_resume.h"
+#include "engine/storage/piece_manager.h"
 #include "tests/engine/storage_test_support.h"
 
 using engine::entry;

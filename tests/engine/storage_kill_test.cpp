@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/piece_manager.h"
+#include "engine/storage/piece_manager.h"
 #include "tests/engine/storage_test_support.h"
 #include "tests/engine/swarm_fixture.h"
 

@@ -1,9 +1,9 @@
-#include "engine/storage.h"
+#include "engine/storage/storage.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/file_cache.h"
-#include "engine/text_helpers.h"
+#include "engine/formats/text_helpers.h"
+#include "engine/storage/file_cache.h"
 #include "tests/engine/storage_test_support.h"
 
 using engine::file_error;

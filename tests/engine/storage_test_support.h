@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/sha1.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/torrent_metainfo.h"
 
 namespace storage_test {
 

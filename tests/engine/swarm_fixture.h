@@ -17,15 +17,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry.h"
-#include "engine/fingerprint.h"
-#include "engine/piece_picker.h"
-#include "engine/policy.h"
-#include "engine/session.h"
-#include "engine/session_impl.h"
-#include "engine/sha1.h"
-#include "engine/torrent.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/torrent_metainfo.h"
+#include "engine/session/piece_picker.h"
+#include "engine/session/policy.h"
+#include "engine/session/session.h"
+#include "engine/session/session_impl.h"
+#include "engine/session/torrent.h"
+#include "engine/wire/fingerprint.h"
 #include "tests/support/wait.h"
 
 namespace swarm_fixture {

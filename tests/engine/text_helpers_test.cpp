@@ -1,4 +1,4 @@
-#include "engine/text_helpers.h"
+#include "engine/formats/text_helpers.h"
 
 #include <gtest/gtest.h>
 

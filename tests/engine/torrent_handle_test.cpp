@@ -1,4 +1,4 @@
-#include "engine/torrent_handle.h"
+#include "engine/session/torrent_handle.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <functional>
 #include <thread>
 
-#include "engine/session.h"
-#include "engine/session_impl.h"
-#include "engine/torrent.h"
+#include "engine/session/session.h"
+#include "engine/session/session_impl.h"
+#include "engine/session/torrent.h"
 #include "storage_test_support.h"
 #include "tests/engine/checked.h"
 #include "tests/support/wait.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry.h"
-#include "engine/sha1.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/torrent_metainfo.h"
 
 namespace fs = std::filesystem;
 using engine::torrent_metainfo;

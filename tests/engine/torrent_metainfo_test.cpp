@@ -1,4 +1,4 @@
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/torrent_metainfo.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
 
 using engine::bdecode;
 using engine::entry;

@@ -1,12 +1,12 @@
-#include "engine/torrent.h"
+#include "engine/session/torrent.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/alert_types.h"
-#include "engine/checker_impl.h"
-#include "engine/piece_picker.h"
-#include "engine/peer_connection.h"
-#include "engine/session_impl.h"
+#include "engine/session/alert_types.h"
+#include "engine/session/checker_impl.h"
+#include "engine/session/peer_connection.h"
+#include "engine/session/piece_picker.h"
+#include "engine/session/session_impl.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

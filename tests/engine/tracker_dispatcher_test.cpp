@@ -5,11 +5,11 @@
 #include <chrono>
 #include <optional>
 
-#include "engine/network_error.h"
-#include "engine/tracker_dispatcher.h"
+#include "engine/net/network_error.h"
+#include "engine/tracker/tracker_dispatcher.h"
+#include "tests/support/wait.h"
 #include "tracker_test_server.h"
 #include "tracker_test_support.h"
-#include "tests/support/wait.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

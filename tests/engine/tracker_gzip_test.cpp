@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/gzip.h"
+#include "engine/tracker/gzip.h"
 
 using namespace engine;
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/http_reply_reader.h"
+#include "engine/tracker/http_reply_reader.h"
 
 using namespace engine;
 using result = http_reply_reader::result;

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "engine/http_tracker_request.h"
+#include "engine/tracker/http_tracker_request.h"
 
 using namespace engine;
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/sha1_hash.h"
+#include "engine/formats/sha1_hash.h"
 #include "tracker_process.h"
 
 namespace tracker_test {

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "engine/tracker_dispatcher.h"
+#include "engine/tracker/tracker_dispatcher.h"
 #include "tracker_opentracker.h"
 #include "tracker_test_support.h"
 

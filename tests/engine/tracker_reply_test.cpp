@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/entry.h"
-#include "engine/tracker_reply.h"
+#include "engine/formats/entry.h"
+#include "engine/tracker/tracker_reply.h"
 #include "tracker_test_support.h"
 
 using namespace engine;

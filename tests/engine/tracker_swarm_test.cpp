@@ -7,10 +7,10 @@
 #include <chrono>
 #include <string>
 
-#include "engine/session.h"
-#include "engine/torrent_handle.h"
-#include "engine/tracker_dispatcher.h"
 #include "checked.h"
+#include "engine/session/session.h"
+#include "engine/session/torrent_handle.h"
+#include "engine/tracker/tracker_dispatcher.h"
 #include "swarm_fixture.h"
 #include "tracker_opentracker.h"
 #include "tracker_process.h"

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/request_callback.h"
-#include "engine/tracker_dispatcher.h"
+#include "engine/tracker/request_callback.h"
+#include "engine/tracker/tracker_dispatcher.h"
 #include "tests/support/wait.h"
 
 namespace tracker_test {

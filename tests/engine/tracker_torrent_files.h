@@ -11,8 +11,8 @@
 #include <iterator>
 #include <string>
 
-#include "engine/sha1_hash.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/sha1_hash.h"
+#include "engine/formats/torrent_metainfo.h"
 #include "tracker_opentracker.h"
 #include "tracker_process.h"
 

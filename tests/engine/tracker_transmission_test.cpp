@@ -4,15 +4,15 @@
 #include <fstream>
 #include <functional>
 
-#include "engine/session.h"
-#include "engine/torrent_handle.h"
-#include "engine/torrent_metainfo.h"
-#include "engine/tracker_dispatcher.h"
 #include "checked.h"
+#include "engine/formats/torrent_metainfo.h"
+#include "engine/session/session.h"
+#include "engine/session/torrent_handle.h"
+#include "engine/tracker/tracker_dispatcher.h"
 #include "swarm_fixture.h"
 #include "tracker_opentracker.h"
-#include "tracker_torrent_files.h"
 #include "tracker_test_support.h"
+#include "tracker_torrent_files.h"
 #include "tracker_transmission.h"
 
 using namespace engine;

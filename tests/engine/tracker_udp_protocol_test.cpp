@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/udp_tracker_protocol.h"
+#include "engine/tracker/udp_tracker_protocol.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "engine/tracker_url.h"
+#include "engine/tracker/tracker_url.h"
 
 using namespace engine;
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/extension_format.h"
-#include "engine/protocol_error.h"
-#include "engine/send_buffer.h"
-#include "engine/wire_format.h"
-#include "engine/wire_receiver.h"
+#include "engine/wire/extension_format.h"
+#include "engine/wire/protocol_error.h"
+#include "engine/wire/send_buffer.h"
+#include "engine/wire/wire_format.h"
+#include "engine/wire/wire_receiver.h"
 
 using namespace engine;
 

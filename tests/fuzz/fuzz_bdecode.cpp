@@ -1,6 +1,6 @@
 // Decodes arbitrary bytes; whatever decodes must survive a canonical
 // round trip unchanged.
-#include "engine/entry.h"
+#include "engine/formats/entry.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Reads arbitrary bytes as a .torrent. Whatever is accepted must describe
 // files inside the save folder, and rebuilding it must keep its content.
-#include "engine/entry.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/entry.h"
+#include "engine/formats/torrent_metainfo.h"
 
 #include <cstddef>
 #include <cstdint>

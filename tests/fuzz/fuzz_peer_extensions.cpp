@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/ip_filter.h"
-#include "engine/peer_extensions.h"
-#include "engine/protocol_error.h"
-#include "engine/send_buffer.h"
+#include "engine/net/ip_filter.h"
+#include "engine/wire/peer_extensions.h"
+#include "engine/wire/protocol_error.h"
+#include "engine/wire/send_buffer.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "engine/fast_resume.h"
-#include "engine/piece_manager.h"
-#include "engine/sha1.h"
+#include "engine/formats/sha1.h"
+#include "engine/session/fast_resume.h"
+#include "engine/storage/piece_manager.h"
 
 namespace {
 

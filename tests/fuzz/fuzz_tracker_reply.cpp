@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/address.h"
-#include "engine/entry.h"
-#include "engine/gzip.h"
-#include "engine/http_reply_reader.h"
-#include "engine/tracker_reply.h"
-#include "engine/udp_tracker_protocol.h"
+#include "engine/formats/entry.h"
+#include "engine/net/address.h"
+#include "engine/tracker/gzip.h"
+#include "engine/tracker/http_reply_reader.h"
+#include "engine/tracker/tracker_reply.h"
+#include "engine/tracker/udp_tracker_protocol.h"
 
 namespace {
 

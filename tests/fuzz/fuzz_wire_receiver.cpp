@@ -6,9 +6,9 @@
 #include <cstring>
 #include <span>
 
-#include "engine/protocol_error.h"
-#include "engine/wire_format.h"
-#include "engine/wire_receiver.h"
+#include "engine/wire/protocol_error.h"
+#include "engine/wire/wire_format.h"
+#include "engine/wire/wire_receiver.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "client/wx/CPeerInfoDialog.h"
 #include "client/wx/CPeerListenAnsicht.h"
 #include "client/wx/CPeerNachrichtDialog.h"
-#include "engine/alert_types.h"
+#include "engine/session/alert_types.h"
 #include "tests/client/temp_folder.h"
 #include "tests/client/torrent_test_support.h"
 #include "tests/engine/swarm_fixture.h"

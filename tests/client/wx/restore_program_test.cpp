@@ -6,8 +6,8 @@
 // kill -9 in the middle of a download nothing verified is lost and the list
 // file is whole.
 
-#include "engine/sha1.h"
-#include "engine/torrent_metainfo.h"
+#include "engine/formats/sha1.h"
+#include "engine/formats/torrent_metainfo.h"
 #include "program_support.h"
 #include "tests/engine/tracker_opentracker.h"
 #include "tests/engine/tracker_torrent_files.h"

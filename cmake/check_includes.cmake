@@ -1,0 +1,23 @@
+# cmake -DROOT=<repo> -DDIR=<folder> -DALLOWED=<folder>,<folder>,... -DSTAMP=<file> -P check_includes.cmake
+# Every #include "a/b/c.h" of a file in ROOT/DIR whose first folder is a
+# folder of the repository must name a file of one of the ALLOWED folders.
+cmake_minimum_required(VERSION 3.20)
+string(REPLACE "," ";" allowed "${ALLOWED}")
+file(GLOB files ${ROOT}/${DIR}/*.h ${ROOT}/${DIR}/*.cpp)
+set(bad "")
+foreach(f ${files})
+  file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"]+/[^\"]+\"")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^[^\"]*\"([^\"]+)\".*$" "\\1" path "${line}")
+    string(REGEX REPLACE "/[^/]*$" "" folder "${path}")
+    string(REGEX REPLACE "/.*$" "" top "${path}")
+    if(IS_DIRECTORY ${ROOT}/${top} AND NOT folder IN_LIST allowed)
+      file(RELATIVE_PATH rel ${ROOT} ${f})
+      string(APPEND bad "  ${rel}: ${path}\n")
+    endif()
+  endforeach()
+endforeach()
+if(bad)
+  message(FATAL_ERROR "${DIR} may include only headers of ${ALLOWED}; these are out of reach:\n${bad}")
+endif()
+file(WRITE ${STAMP} "")

@@ -1,0 +1,71 @@
+#pragma once
+// Waits on many sockets at once for the network thread. Three lists name the
+// sockets watched for readability, writability and errors; any thread may
+// change them, also while a wait is running: the wait works on a snapshot and
+// never holds the lock while it sleeps, and a socket added meanwhile ends it,
+// so that the next wait takes it in.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "engine/net/socket.h"
+
+namespace engine {
+
+class selector {
+ public:
+  using socket_list = std::vector<std::shared_ptr<socket>>;
+
+  selector();
+  ~selector();
+  selector(const selector&) = delete;
+  selector& operator=(const selector&) = delete;
+
+  // Adding a socket that is already on a list does nothing.
+  void monitor_readability(const std::shared_ptr<socket>& s);
+  void monitor_writability(const std::shared_ptr<socket>& s);
+  void monitor_errors(const std::shared_ptr<socket>& s);
+  void remove_readable(const std::shared_ptr<socket>& s);
+  void remove_writable(const std::shared_ptr<socket>& s);
+  // Takes the socket off all three lists.
+  void remove(const std::shared_ptr<socket>& s);
+
+  bool is_readability_monitored(const std::shared_ptr<socket>& s) const;
+  bool is_writability_monitored(const std::shared_ptr<socket>& s) const;
+  bool is_error_monitored(const std::shared_ptr<socket>& s) const;
+  // Sockets on at least one list.
+  std::size_t size() const;
+
+  // Waits up to `timeout_us` microseconds for any watched socket to become
+  // ready and fills the three vectors, each in list order. A socket that
+  // reports an error (or a hang-up nobody reads) is handed to `errored` once
+  // and taken off every list, so a broken descriptor is never spun on. An
+  // interrupted wait returns with empty vectors; other failures throw
+  // network_error.
+  void wait(int timeout_us, socket_list& readable, socket_list& writable, socket_list& errored);
+
+  // Makes the wait that is running, or else the next one, return at once.
+  void wake();
+  // The same for another thread (a look-up worker, say) that may call it
+  // after this selector is gone: it then does nothing.
+  std::function<void()> waker() const;
+
+ private:
+  struct wake_event;
+  // Adds `s` to `list`; a wait that is running is told when it is new.
+  void add(socket_list& list, const std::shared_ptr<socket>& s);
+  static void erase(socket_list& list, const socket* s);
+  static bool contains(const socket_list& list, const socket* s);
+
+  mutable std::mutex m_mutex;
+  socket_list m_readable;
+  socket_list m_writable;
+  socket_list m_error;
+  // Whether a wait works on a snapshot of the lists right now.
+  bool m_waiting = false;
+  std::shared_ptr<wake_event> m_wake;
+};
+
+}  // namespace engine

@@ -1,0 +1,446 @@
+#include "engine/session/policy.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/session/piece_picker.h"
+#include "engine/session/resource_request.h"
+#include "engine/wire/protocol_error.h"
+
+namespace engine {
+
+namespace {
+
+using std::chrono::seconds;
+
+constexpr int max_busy_blocks = 10;
+
+float speed_figure(const policy::connection& c) {
+  const int q = c.download_queue_size();
+  return q == 0 ? std::numeric_limits<float>::max() : c.download_payload_rate() / float(q);
+}
+
+}  // namespace
+
+policy::policy(torrent_interface& t) : m_torrent(t) {}
+
+int policy::wanted_queue_length(float rate, int block_size) {
+  const double n = double(rate) * 3.0 / std::max(block_size, 1);
+  return int(std::clamp(n, double(min_request_queue), double(max_request_queue)));
+}
+
+policy::peer* policy::find(std::uint32_t ip) {
+  const auto it = m_index.find(ip);
+  return it == m_index.end() ? nullptr : &m_peers[it->second];
+}
+
+const policy::peer* policy::find_peer(std::uint32_t ip) const {
+  const auto it = m_index.find(ip);
+  return it == m_index.end() ? nullptr : &m_peers[it->second];
+}
+
+bool policy::add_peer(const peer& p) {
+  if (m_peers.size() >= max_peers) return false;
+  m_index.emplace(p.ip.ip, m_peers.size());
+  m_peers.push_back(p);
+  return true;
+}
+
+void policy::rebuild_index() {
+  m_index.clear();
+  for (std::size_t i = 0; i < m_peers.size(); ++i) m_index.emplace(m_peers[i].ip.ip, i);
+}
+
+void policy::new_connection(connection& c) {
+  const address remote = c.remote();
+  if (m_torrent.num_connections() >= m_torrent.max_connections() && remote.ip != m_torrent.tracker_ip())
+    throw protocol_error("too many connections, refusing incoming connection");
+
+  peer* p = find(remote.ip);
+  if (p) {
+    if (p->conn) throw protocol_error("duplicate connection, closing");
+    if (p->banned) throw protocol_error("ip address banned, closing");
+  } else {
+    if (m_peers.size() >= max_peers) {
+      // Make room by forgetting the idle record that was used longest ago.
+      auto victim = m_peers.end();
+      for (auto it = m_peers.begin(); it != m_peers.end(); ++it) {
+        if (it->conn || it->banned) continue;
+        if (victim == m_peers.end() || it->connected < victim->connected) victim = it;
+      }
+      if (victim == m_peers.end()) throw protocol_error("too many connections, refusing incoming connection");
+      m_peers.erase(victim);
+      rebuild_index();
+    }
+    add_peer(peer(remote, 0));
+    p = &m_peers.back();
+  }
+  c.add_stat(p->prev_amount_download, p->prev_amount_upload);
+  p->prev_amount_download = p->prev_amount_upload = 0;
+  p->conn = &c;
+  p->connected = m_torrent.now();
+  m_last_rotation = p->connected;
+}
+
+void policy::peer_from_tracker(const address& a, const peer_id&) {
+  if (a.port == 0 || a.ip == 0) return;
+  peer* p = find(a.ip);
+  if (!p) {
+    if (!add_peer(peer(a, 1))) return;
+    p = &m_peers.back();
+  }
+  if (p->conn || p->banned || p->type != 1 || p->ip.port == 0) return;
+  if (m_torrent.num_connections() < m_torrent.max_connections() && !m_torrent.is_paused()) connect_one(*p);
+}
+
+bool policy::connect_one(peer& p) {
+  connection* c = nullptr;
+  try {
+    c = m_torrent.connect_to_peer(p.ip);
+  } catch (const std::exception&) {
+    c = nullptr;
+  }
+  p.connected = m_torrent.now();
+  if (!c) return false;
+  p.conn = c;
+  c->add_stat(p.prev_amount_download, p.prev_amount_upload);
+  p.prev_amount_download = p.prev_amount_upload = 0;
+  return true;
+}
+
+void policy::connection_closed(connection& c) {
+  peer* p = find(c);
+  // A refused connection never took a record.
+  if (!p || p->conn != &c) return;
+  p->connected = m_torrent.now();
+  if (m_torrent.ratio() != 0.0f) m_available_free_upload += c.share_diff();
+  p->prev_amount_download += c.total_payload_download();
+  p->prev_amount_upload += c.total_payload_upload();
+  p->conn = nullptr;
+  if (c.failed()) {
+    p->type = 0;
+    p->ip.port = 0;
+  }
+  if (!c.is_choked() && !m_torrent.is_aborted()) {
+    --m_num_unchoked;
+    peer* next = m_torrent.is_seed() ? optimistic_candidate() : unchoke_candidate();
+    if (next) unchoke(*next);
+  }
+}
+
+void policy::ban_peer(const connection& c) {
+  peer* p = find(c.remote().ip);
+  if (!p) return;
+  p->banned = true;
+  p->type = 0;
+  p->ip.port = 0;
+}
+
+void policy::choke(peer& p) {
+  p.conn->send_choke();
+  --m_num_unchoked;
+}
+
+void policy::unchoke(peer& p) {
+  p.conn->send_unchoke();
+  ++m_num_unchoked;
+  p.last_unchoked = m_torrent.now();
+}
+
+void policy::interested(connection& c) {
+  if (!c.is_choked() || m_num_unchoked >= m_torrent.max_uploads()) return;
+  if (m_torrent.ratio() != 0.0f && c.share_diff() < -owe_limit && !m_torrent.is_seed()) return;
+  if (peer* p = find(c); p && p->conn == &c) unchoke(*p);
+}
+
+void policy::not_interested(connection& c) {
+  if (m_torrent.ratio() != 0.0f && c.is_seed()) {
+    const std::int64_t diff = c.share_diff();
+    if (diff > 0) {
+      m_available_free_upload += diff;
+      c.add_free_upload(-diff);
+    }
+  }
+  if (!c.is_choked()) {
+    c.send_choke();
+    --m_num_unchoked;
+  }
+}
+
+void policy::unchoked(connection& c) {
+  if (c.is_interesting()) request_a_block(c);
+}
+
+void policy::peer_is_interesting(connection& c) {
+  c.send_interested();
+  if (!c.has_peer_choked()) request_a_block(c);
+}
+
+void policy::block_finished(connection& c, piece_block) {
+  if (!c.has_peer_choked()) request_a_block(c);
+}
+
+bool policy::lacks_some_piece_of(const connection& c) {
+  piece_picker* picker = m_torrent.picker();
+  if (!picker) return false;
+  const auto& bits = c.get_bitfield();
+  const int n = std::min(int(bits.size()), picker->num_pieces());
+  for (int i = 0; i < n; ++i)
+    if (bits[i] && !picker->have_piece(i) && !picker->is_filtered(i)) return true;
+  return false;
+}
+
+void policy::piece_finished(int piece, bool passed) {
+  if (!passed) return;
+  for (auto& p : m_peers) {
+    connection* c = p.conn;
+    if (!c || !c->is_interesting()) continue;
+    const auto& bits = c->get_bitfield();
+    if (piece >= int(bits.size()) || !bits[piece]) continue;
+    if (!lacks_some_piece_of(*c)) c->send_not_interested();
+  }
+}
+
+void policy::request_a_block(connection& c) {
+  piece_picker* picker = m_torrent.picker();
+  if (!picker) return;
+  m_tried.clear();
+  m_tried.push_back(&c);
+  // Bounded by the number of connections: each steal adds one to `tried`.
+  for (;;) {
+    int wanted = wanted_queue_length(c.download_rate(), m_torrent.block_size()) - c.download_queue_size() -
+                 c.request_queue_size();
+    if (wanted < 1) return;
+    const bool whole = double(c.download_payload_rate()) * 20.0 > double(m_torrent.piece_length());
+    m_picked.clear();
+    m_busy.clear();
+    picker->pick_pieces(c.get_bitfield(), m_picked, wanted, whole, c.remote());
+    for (const piece_block& b : m_picked) {
+      if (picker->is_requested(b)) {
+        if (int(m_busy.size()) < max_busy_blocks) m_busy.push_back(b);
+        continue;
+      }
+      c.request_block(b);
+      --wanted;
+    }
+    if (m_busy.empty() || wanted <= 0) return;
+
+    // End game: take a busy block away from the slowest connection that is
+    // slower than this one.
+    const float mine = speed_figure(c);
+    connection* slowest = nullptr;
+    float slowest_speed = mine;
+    piece_block steal;
+    for (auto& p : m_peers) {
+      connection* o = p.conn;
+      if (!o || o->is_connecting()) continue;
+      if (std::find(m_tried.begin(), m_tried.end(), o) != m_tried.end()) continue;
+      const float s = speed_figure(*o);
+      if (s >= slowest_speed) continue;
+      for (const piece_block& b : m_busy) {
+        if (o->in_download_queue(b)) {
+          slowest = o;
+          slowest_speed = s;
+          steal = b;
+          break;
+        }
+      }
+    }
+    if (!slowest) return;
+    slowest->cancel_request(steal);
+    c.request_block(steal);
+    m_tried.push_back(slowest);
+  }
+}
+
+policy::peer* policy::connect_candidate() {
+  peer* best = nullptr;
+  for (auto& p : m_peers) {
+    if (p.type != 1 || p.banned || p.conn || p.ip.port == 0) continue;
+    if (!best || p.connected < best->connected) best = &p;
+  }
+  return best;
+}
+
+bool policy::connect_one_peer() {
+  if (m_torrent.num_connections() >= m_torrent.max_connections()) return false;
+  peer* p = connect_candidate();
+  return p && connect_one(*p);
+}
+
+policy::peer* policy::choke_candidate() {
+  peer* best = nullptr;
+  std::int64_t best_score = std::numeric_limits<std::int64_t>::max();
+  for (auto& p : m_peers) {
+    if (!live(p) || p.conn->is_choked()) continue;
+    const connection& c = *p.conn;
+    if (!c.is_peer_interested()) return &p;
+    const std::int64_t score = (c.total_payload_download() - c.total_payload_upload()) +
+                               1024 * (c.is_interesting() && c.has_peer_choked() ? -10 : 10) +
+                               std::int64_t(10.0 * c.download_rate());
+    if (score < best_score) {
+      best_score = score;
+      best = &p;
+    }
+  }
+  return best;
+}
+
+policy::peer* policy::unchoke_candidate() {
+  const bool ratio = m_torrent.ratio() != 0.0f;
+  peer* best = nullptr;
+  for (auto& p : m_peers) {
+    if (!live(p) || !p.conn->is_choked() || !p.conn->is_peer_interested()) continue;
+    if (ratio && p.conn->share_diff() < -owe_limit) continue;
+    if (!best || p.conn->download_rate() > best->conn->download_rate()) best = &p;
+  }
+  return best;
+}
+
+policy::peer* policy::optimistic_candidate() {
+  peer* best = nullptr;
+  for (auto& p : m_peers) {
+    if (!live(p) || !p.conn->is_choked() || !p.conn->is_peer_interested()) continue;
+    if (!best || p.last_unchoked < best->last_unchoked) best = &p;
+  }
+  return best;
+}
+
+policy::peer* policy::seed_choke_candidate() {
+  peer* oldest = nullptr;
+  peer* lowest = nullptr;
+  for (auto& p : m_peers) {
+    if (!live(p) || p.conn->is_choked()) continue;
+    const std::int64_t diff = p.conn->share_diff();
+    if (diff <= 0 && (!oldest || p.last_unchoked < oldest->last_unchoked)) oldest = &p;
+    if (!lowest || diff < lowest->conn->share_diff()) lowest = &p;
+  }
+  return oldest ? oldest : lowest;
+}
+
+void policy::share_free_upload() {
+  std::int64_t sum = 0;
+  int receivers = 0;
+  for (auto& p : m_peers) {
+    if (!live(p)) continue;
+    connection& c = *p.conn;
+    std::int64_t diff = c.share_diff();
+    if (!c.is_peer_interested() && diff > 0) {
+      m_available_free_upload += diff;
+      c.add_free_upload(-diff);
+      diff = 0;
+    }
+    sum += diff;
+    if (c.is_peer_interested() && diff < 0) ++receivers;
+  }
+  if (receivers == 0) return;
+  const std::int64_t amount = sum < 0 ? m_available_free_upload + sum : std::min(m_available_free_upload, sum);
+  const std::int64_t share = amount / receivers;
+  if (share < 0) return;
+  for (auto& p : m_peers) {
+    if (!live(p)) continue;
+    if (p.conn->is_peer_interested() && p.conn->share_diff() < 0) {
+      p.conn->add_free_upload(share);
+      m_available_free_upload -= share;
+    }
+  }
+}
+
+void policy::pulse() {
+  if (m_torrent.is_paused()) return;
+  const time_point now = m_torrent.now();
+
+  // Records without a connection are forgotten 30 minutes after it closed.
+  const auto before = m_peers.size();
+  std::erase_if(m_peers, [&](const peer& p) {
+    return !p.conn && p.connected != never && now - p.connected > seconds(1800);
+  });
+  if (m_peers.size() != before) rebuild_index();
+
+  // At the connection limit, drop the weakest connection every two minutes
+  // to make room for a new one.
+  const int limit = m_torrent.max_connections();
+  if (limit != resource_request::inf) {
+    std::vector<peer*> connected;
+    for (auto& p : m_peers)
+      if (p.conn) connected.push_back(&p);
+    int effective = limit;
+    if (int(connected.size()) < limit) {
+      m_last_rotation = now;
+    } else if (now - m_last_rotation >= seconds(120)) {
+      m_last_rotation = now;
+      effective = limit - 1;
+    }
+    if (int(connected.size()) > effective) {
+      const auto average = [&](const peer* p) {
+        const double secs = std::chrono::duration<double>(now - p->connected).count();
+        return double(p->conn->total_payload_download()) / (std::max(secs, 0.0) + 1.0);
+      };
+      std::stable_sort(connected.begin(), connected.end(),
+                       [&](const peer* a, const peer* b) { return average(a) < average(b); });
+      connected.resize(connected.size() - std::size_t(std::max(effective, 0)));
+      std::vector<connection*> victims;
+      for (peer* p : connected) victims.push_back(p->conn);
+      for (connection* c : victims) m_torrent.disconnect(*c, "too many connections");
+    }
+  }
+
+  for (std::size_t tries = m_peers.size(); tries > 0 && m_torrent.num_connections() < limit; --tries) {
+    peer* p = connect_candidate();
+    if (!p) break;
+    connect_one(*p);
+  }
+
+  const bool ratio = m_torrent.ratio() != 0.0f;
+  if (ratio) share_free_upload();
+
+  const int slots = m_torrent.max_uploads();
+  if (m_torrent.is_seed()) {
+    if (m_num_unchoked > slots) {
+      while (m_num_unchoked > slots) {
+        peer* p = seed_choke_candidate();
+        if (!p) break;
+        choke(*p);
+      }
+    } else if (m_num_unchoked > 0) {
+      peer* opt = optimistic_candidate();
+      peer* out = opt ? seed_choke_candidate() : nullptr;
+      if (opt && out) {
+        choke(*out);
+        unchoke(*opt);
+      }
+    }
+    while (m_num_unchoked < slots) {
+      peer* p = optimistic_candidate();
+      if (!p) break;
+      unchoke(*p);
+    }
+    return;
+  }
+
+  if (ratio) {
+    for (auto& p : m_peers)
+      if (live(p) && !p.conn->is_choked() && p.conn->share_diff() < -owe_limit) choke(p);
+  }
+  if (slots < m_torrent.num_connections()) {
+    if (m_num_unchoked > slots) {
+      while (m_num_unchoked > slots) {
+        peer* p = choke_candidate();
+        if (!p) break;
+        choke(*p);
+      }
+    } else if (peer* in = unchoke_candidate()) {
+      if (peer* out = choke_candidate()) {
+        choke(*out);
+        unchoke(*in);
+      }
+    }
+  }
+  while (m_num_unchoked < slots) {
+    peer* p = unchoke_candidate();
+    if (!p) break;
+    unchoke(*p);
+  }
+}
+
+}  // namespace engine

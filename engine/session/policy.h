@@ -1,0 +1,166 @@
+#pragma once
+// The choking policy and peer list of one torrent: every peer ever learnt,
+// whom to connect to and whom to drop, the choke/unchoke rounds, asking the
+// piece picker for blocks when a connection may download, and the
+// free-upload credit between peers under a share ratio.
+//
+// The policy is free of I/O: it reaches its torrent and the connections
+// through the two small interfaces below, and reads the time from the
+// torrent, so tests drive it with a fake clock.
+
+#include <chrono>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/formats/sha1_hash.h"
+#include "engine/net/address.h"
+#include "engine/session/piece_block.h"
+
+namespace engine {
+
+class piece_picker;
+
+class policy {
+ public:
+  using time_point = std::chrono::steady_clock::time_point;
+  static constexpr time_point never = time_point::min();
+  // The peer list holds at most this many records; further addresses are
+  // dropped (an incoming connection replaces an idle record).
+  static constexpr std::size_t max_peers = 4000;
+  // A peer owing more than this is not unchoked under a share ratio.
+  static constexpr std::int64_t owe_limit = 65536;
+  // Requests kept outstanding toward one peer: three seconds at its measured
+  // rate, from `min_request_queue` up to `max_request_queue`. Peers that
+  // answer requests in bursts (all that is pending, a few times a second)
+  // give no more than the queue holds per burst: the floor lets a new
+  // connection start at a useful rate (the measured rate only follows what
+  // the queue allows), the ceiling is well above what a fast peer on a short
+  // path needs, and peers commonly accept 250 pending requests or more.
+  static constexpr int min_request_queue = 16;
+  static constexpr int max_request_queue = 250;
+  static int wanted_queue_length(float rate, int block_size);
+
+  // What the policy needs of a peer connection.
+  class connection {
+   public:
+    virtual ~connection() = default;
+    virtual address remote() const = 0;
+    virtual bool is_connecting() const = 0;
+    virtual bool failed() const = 0;  // closed because of an error
+    virtual bool is_choked() const = 0;         // we choke the peer
+    virtual bool has_peer_choked() const = 0;   // the peer chokes us
+    virtual bool is_interesting() const = 0;    // we are interested in the peer
+    virtual bool is_peer_interested() const = 0;
+    virtual bool is_seed() const = 0;           // the peer has every piece
+    virtual const std::vector<bool>& get_bitfield() const = 0;
+    virtual void send_choke() = 0;
+    virtual void send_unchoke() = 0;
+    virtual void send_interested() = 0;
+    virtual void send_not_interested() = 0;
+    virtual std::int64_t share_diff() const = 0;
+    virtual void add_free_upload(std::int64_t bytes) = 0;
+    // Totals carried over from earlier connections to the same peer.
+    virtual void add_stat(std::int64_t downloaded, std::int64_t uploaded) = 0;
+    virtual std::int64_t total_payload_download() const = 0;
+    virtual std::int64_t total_payload_upload() const = 0;
+    virtual float download_rate() const = 0;
+    virtual float download_payload_rate() const = 0;
+    virtual int download_queue_size() const = 0;
+    virtual int request_queue_size() const = 0;
+    virtual bool in_download_queue(piece_block block) const = 0;
+    virtual void request_block(piece_block block) = 0;
+    virtual void cancel_request(piece_block block) = 0;
+  };
+
+  // What the policy needs of its torrent.
+  class torrent_interface {
+   public:
+    virtual ~torrent_interface() = default;
+    virtual time_point now() const = 0;
+    virtual int max_connections() const = 0;  // the connection quota's given value
+    virtual int max_uploads() const = 0;      // the unchoke-slot quota's given value
+    virtual int num_connections() const = 0;
+    virtual float ratio() const = 0;
+    virtual bool is_paused() const = 0;
+    virtual bool is_aborted() const = 0;
+    virtual bool is_seed() const = 0;
+    virtual int block_size() const = 0;
+    virtual int piece_length() const = 0;
+    virtual piece_picker* picker() = 0;  // none until the metadata is known
+    // Opens an outgoing connection; may throw.
+    virtual connection* connect_to_peer(const address& a) = 0;
+    // Closes the connection; connection_closed follows, now or later.
+    virtual void disconnect(connection& c, const char* why) = 0;
+    // The tracker's IP address, 0 when unknown.
+    virtual std::uint32_t tracker_ip() const = 0;
+  };
+
+  struct peer {
+    peer(const address& a, std::uint8_t t) : ip(a), type(t) {}
+    address ip;  // where the peer listens; port 0: not connectable
+    std::uint8_t type;  // 1 connectable, 0 known only from an incoming connection
+    time_point last_unchoked = never;
+    time_point connected = never;
+    std::int64_t prev_amount_upload = 0;
+    std::int64_t prev_amount_download = 0;
+    bool banned = false;
+    connection* conn = nullptr;
+  };
+
+  explicit policy(torrent_interface& t);
+
+  // Refusals throw protocol_error.
+  void new_connection(connection& c);
+  void peer_from_tracker(const address& a, const peer_id& id);
+  void connection_closed(connection& c);
+  void ban_peer(const connection& c);
+
+  void interested(connection& c);
+  void not_interested(connection& c);
+  void choked(connection&) {}
+  void unchoked(connection& c);
+  void peer_is_interesting(connection& c);
+  void block_finished(connection& c, piece_block block);
+  void piece_finished(int piece, bool passed);
+
+  // Every tenth second.
+  void pulse();
+  bool connect_one_peer();
+
+  int num_uploads() const { return m_num_unchoked; }
+  std::int64_t available_free_upload() const { return m_available_free_upload; }
+  const std::vector<peer>& peers() const { return m_peers; }
+  const peer* find_peer(std::uint32_t ip) const;
+
+ private:
+  peer* find(std::uint32_t ip);
+  peer* find(const connection& c) { return find(c.remote().ip); }
+  bool add_peer(const peer& p);
+  void rebuild_index();
+  bool connect_one(peer& p);
+  void request_a_block(connection& c);
+  void choke(peer& p);
+  void unchoke(peer& p);
+  peer* connect_candidate();
+  peer* choke_candidate();
+  peer* unchoke_candidate();
+  peer* seed_choke_candidate();
+  peer* optimistic_candidate();
+  bool live(const peer& p) const { return p.conn && !p.conn->is_connecting(); }
+  bool lacks_some_piece_of(const connection& c);
+  void share_free_upload();
+
+  torrent_interface& m_torrent;
+  std::vector<peer> m_peers;
+  std::unordered_map<std::uint32_t, std::size_t> m_index;  // IP -> record
+  int m_num_unchoked = 0;
+  std::int64_t m_available_free_upload = 0;
+  time_point m_last_rotation = never;
+  // Scratch lists, kept to spare allocations.
+  std::vector<piece_block> m_picked;
+  std::vector<piece_block> m_busy;
+  std::vector<const connection*> m_tried;
+};
+
+}  // namespace engine

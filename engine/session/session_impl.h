@@ -1,0 +1,200 @@
+#pragma once
+// The network side of the session: the torrents, the connections, the listen
+// socket, the limits and statistics, and the loop of the network thread. One
+// non-recursive mutex guards it all; the network thread holds it from the end
+// of each wait to the end of its round.
+//
+// Private to the session: torrents and connections see it only as their
+// host (torrent::host, peer_connection::host); the session, its checker and
+// the torrent handles use its methods, and only `session` reaches its
+// fields.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/formats/sha1_hash.h"
+#include "engine/net/address.h"
+#include "engine/net/ip_filter.h"
+#include "engine/net/selector.h"
+#include "engine/net/socket.h"
+#include "engine/session/alert.h"
+#include "engine/session/peer_connection.h"
+#include "engine/session/stat.h"
+#include "engine/session/torrent.h"
+#include "engine/storage/disk_io.h"
+#include "engine/tracker/tracker_dispatcher.h"
+#include "engine/tracker/tracker_query.h"
+#include "engine/wire/fingerprint.h"
+
+namespace engine {
+
+class checker_impl;
+class request_callback;
+
+class dht_link;
+
+class session_impl : public torrent::host, public peer_connection::host {
+ public:
+  using connection_map = std::map<std::shared_ptr<socket>, std::shared_ptr<peer_connection>>;
+  static constexpr int num_extensions = 4;
+
+  session_impl(int listen_port_first, int listen_port_last, const fingerprint& id, const char* listen_interface);
+  ~session_impl();
+  session_impl(const session_impl&) = delete;
+  session_impl& operator=(const session_impl&) = delete;
+
+  // The network thread's body; returns after the shut-down sequence.
+  void operator()();
+
+  // The lock of everything below and of every torrent in the session.
+  std::mutex& mutex() const { return m_mutex; }
+
+  // --- everything below: caller holds m_mutex
+  // Puts a torrent into the session's map (keyed by its info-hash).
+  void insert_torrent(std::shared_ptr<torrent> t);
+  // Opens the listen socket on the first free port of the range from the
+  // listen interface's port on; posts listen_failed_alert when none opens.
+  void open_listen_port();
+  // The one way a connection closes, whoever asks (its own failure, its
+  // torrent, the policy, the IP filter): posts a peer_error_alert with the
+  // reason (debug), stops the connection's I/O at once and puts it on the
+  // disconnect list. A second close of the same connection does nothing.
+  // Safe to call from inside the connection's own I/O and from loops over
+  // a torrent's connections: nothing is unlinked before the purge.
+  void close(peer_connection& c, const std::string& reason) override;
+  // Closes every connection (established, connecting or waiting for a
+  // connect slot) whose remote address the IP filter blocks.
+  void close_filtered_connections();
+
+  // Read views for tests that look inside.
+  const connection_map& connections() const { return m_connections; }
+  const connection_map& half_open() const { return m_half_open; }
+  const std::deque<std::shared_ptr<peer_connection>>& connection_queue() const { return m_connection_queue; }
+  selector& network_selector() { return m_selector; }
+
+  // Lets the network thread start its next round at once.
+  void wake() { m_selector.wake(); }
+  // Sends what a connection has queued now, closing it when that fails.
+  void send_now(peer_connection& c) override;
+  // A connection stopped reading because the disk worker holds too much
+  // block data; it reads again once the worker has caught up.
+  void wait_for_disk(peer_connection& c) override;
+  // The checker whose torrents' handles this session gives out.
+  void set_checker(checker_impl* checker) { m_checker = checker; }
+
+  // --- torrent::host and peer_connection::host (caller holds m_mutex)
+  alert_manager& alerts() override { return m_alerts; }
+  const peer_id& local_id() const override { return m_peer_id; }
+  const ip_filter& filter() const override { return m_ip_filter; }
+  int upload_rate_limit() const override { return m_upload_rate; }
+  int download_rate_limit() const override { return m_download_rate; }
+  std::shared_ptr<peer_connection> connect(torrent& t, const address& a) override;
+  torrent_handle handle_of(const torrent& t) const override;
+  std::shared_ptr<torrent> find_torrent(const sha1_hash& info_hash) override;
+  dht_link* dht() const override { return m_dht; }
+  extension_settings extension_config() const override;
+  bool extension_enabled(int index) const override;
+  disk_io& disk() override { return m_disk; }
+
+  // A torrent may want to announce now (it was resumed, handed over by the
+  // checker, told to re-announce, or moves on to its next tracker): the
+  // network thread looks at its next round instead of the next second tick.
+  // Any thread, any lock.
+  void announce_soon() override {
+    m_announce_due.store(true, std::memory_order_release);
+    wake();
+  }
+
+ private:
+  friend class session;
+
+  mutable std::mutex m_mutex;
+  http_settings m_settings;
+  tracker_dispatcher m_tracker_manager{m_settings};
+
+  std::map<sha1_hash, std::shared_ptr<torrent>> m_torrents;
+  selector m_selector;
+  connection_map m_connections;
+  connection_map m_half_open;
+  std::deque<std::shared_ptr<peer_connection>> m_connection_queue;
+  std::vector<std::shared_ptr<peer_connection>> m_disconnect_peer;
+  // Block writes, upload reads and piece hashes; destroyed before the
+  // selector it wakes.
+  disk_io m_disk{[this] { m_selector.wake(); }};
+  std::vector<std::weak_ptr<peer_connection>> m_disk_waiters;
+  ip_filter m_ip_filter;
+
+  peer_id m_peer_id;
+  std::uint32_t m_key = 0;
+  int m_listen_port_first = 0;
+  int m_listen_port_last = 0;
+  address m_listen_interface;
+  std::shared_ptr<socket> m_listen_socket;
+  // Set when an accept failed (out of descriptors): the listen socket is not
+  // watched for readability until the next second tick.
+  bool m_listen_resting = false;
+  bool m_extension_enabled[num_extensions] = {true, true, true, true};
+  // The process's DHT node while one runs; peers' DHT ports go there.
+  dht_link* m_dht = nullptr;
+  checker_impl* m_checker = nullptr;
+  bool m_abort = false;
+
+  int m_upload_rate = -1;
+  int m_download_rate = -1;
+  int m_max_uploads = -1;
+  int m_max_connections = -1;
+  int m_half_open_limit = -1;
+
+  stat m_stat;
+  alert_manager m_alerts;
+  bool m_incoming_connection = false;
+
+  // Starts queued outgoing connects while the half-open limit allows.
+  void process_connection_queue();
+  // Takes each connection of the disconnect list off its torrent (both
+  // ways), off the selector and out of the session's maps and queue. Runs
+  // between the network thread's steps and after a public call that closed
+  // connections, never inside a connection's I/O or a loop over connections.
+  void purge_connections();
+  // Queues a tracker request; the session's port and key are filled in.
+  void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
+                             const std::string& login);
+  // Queues the announce of every torrent that wants one now.
+  void queue_due_announces();
+  // Queues the torrent's announce when it wants one.
+  void announce_if_due(const std::shared_ptr<torrent>& t);
+  // One wait and the work after it; false once the session has shut down.
+  bool network_round(std::uint32_t& last_tick);
+  void second_tick();
+  void shut_down();
+  // Closes a connection that failed (the policy then forgets its peer's port).
+  void connection_failed(peer_connection& c, const std::string& message);
+  // Closes (and purges) every connection, established, connecting or
+  // waiting for a connect slot, for which `pred` holds.
+  template <class Pred>
+  void close_connections_if(Pred pred, const std::string& reason);
+
+  std::atomic<bool> m_announce_due{false};
+  // The connection of an established or connecting socket, or null.
+  std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
+  // Runs one send or receive of a connection and closes it when that throws
+  // (a file error also pauses its torrent). Holds its own share of the
+  // connection, which may leave the maps meanwhile.
+  template <class Io>
+  void run_io(std::shared_ptr<peer_connection> c, Io io);
+  void handle_writable(const std::shared_ptr<socket>& s);
+  void handle_readable(const std::shared_ptr<socket>& s);
+  void handle_errored(const std::shared_ptr<socket>& s);
+  // Runs the disk worker's results and lets waiting connections read again.
+  void disk_completions();
+
+};
+
+}  // namespace engine

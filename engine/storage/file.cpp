@@ -1,0 +1,114 @@
+#include "engine/storage/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "engine/formats/text_helpers.h"
+
+namespace engine {
+
+namespace {
+
+[[noreturn]] void throw_error(const std::string& what, int err) {
+  std::string text = std::system_category().message(err);
+  throw file_error((what.empty() ? "NULL" : what) + ": " + (text.empty() ? "NULL" : text));
+}
+
+}  // namespace
+
+std::filesystem::path local_path(const std::string& utf8_path) {
+  try {
+    return ToLocalFilePath(utf8_path);
+  } catch (const std::runtime_error&) {
+    return std::filesystem::path(utf8_path);
+  }
+}
+
+struct file::impl {
+  int fd = -1;
+};
+
+file::file() : m_impl(std::make_unique<impl>()) {}
+
+file::file(const std::string& utf8_path, int mode) : file() { open(utf8_path, mode); }
+
+file::~file() { close(); }
+
+void file::open(const std::string& utf8_path, int mode) {
+  std::string local = local_path(utf8_path).string();
+  int flags = O_CLOEXEC;
+  if ((mode & out) == 0) flags |= O_RDONLY;
+  else flags |= ((mode & in) ? O_RDWR : O_WRONLY) | O_CREAT;
+  int fd;
+  do fd = ::open(local.c_str(), flags, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw_error(utf8_path, errno);
+  close();
+  m_impl->fd = fd;
+}
+
+void file::close() {
+  if (m_impl->fd < 0) return;
+  ::close(m_impl->fd);
+  m_impl->fd = -1;
+}
+
+namespace {
+
+// Repeats a POSIX read or write call until `n` bytes are done or it reports
+// the end; `call(done)` moves the bytes from offset `done` on.
+template <class Call>
+file::size_type transfer(file::size_type n, const char* what, Call call) {
+  file::size_type done = 0;
+  while (done < n) {
+    ssize_t r = call(done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw_error(what, errno);
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+}  // namespace
+
+file::size_type file::read(char* buf, size_type n) {
+  return transfer(n, "file::read", [&](size_type done) {
+    return ::read(m_impl->fd, buf + done, static_cast<size_t>(n - done));
+  });
+}
+
+file::size_type file::write(const char* buf, size_type n) {
+  return transfer(n, "file::write", [&](size_type done) {
+    return ::write(m_impl->fd, buf + done, static_cast<size_t>(n - done));
+  });
+}
+
+file::size_type file::read_at(char* buf, size_type n, size_type pos) {
+  return transfer(n, "file::read", [&](size_type done) {
+    return ::pread(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
+  });
+}
+
+file::size_type file::write_at(const char* buf, size_type n, size_type pos) {
+  return transfer(n, "file::write", [&](size_type done) {
+    return ::pwrite(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
+  });
+}
+
+void file::seek(size_type pos) {
+  if (::lseek(m_impl->fd, static_cast<off_t>(pos), SEEK_SET) < 0) throw_error("file::seek", errno);
+}
+
+file::size_type file::tell() {
+  off_t pos = ::lseek(m_impl->fd, 0, SEEK_CUR);
+  if (pos < 0) throw_error("file::tell", errno);
+  return pos;
+}
+
+}  // namespace engine

@@ -1,0 +1,118 @@
+#pragma once
+// The receive side of one peer connection, free of I/O: the socket shell
+// reads as much as its quota allows into read_space() (and spare_space()),
+// commits it, and parse() hands every complete handshake part and message to
+// the handler, straight out of the buffer. Bytes are counted as protocol or
+// payload as they arrive.
+//
+// The payload of a piece packet may go elsewhere: once the packet's first 9
+// bytes are in, the handler can name where its block is to be kept, and the
+// rest of the block is then received right there, not copied out of the
+// receive buffer afterwards.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "engine/formats/sha1_hash.h"
+
+namespace engine {
+
+class wire_receiver {
+ public:
+  enum state {
+    read_protocol_length = 0,
+    read_protocol_name = 1,
+    read_info_hash = 2,
+    read_peer_id = 3,
+    read_packet_size = 4,
+    read_packet = 5,
+  };
+
+  class handler {
+   public:
+    virtual ~handler() = default;
+    // The peer asked for our version instead of a handshake; the connection
+    // answers and ends.
+    virtual void on_version_query() = 0;
+    virtual void on_info_hash(const std::uint8_t* reserved, const sha1_hash& info_hash) = 0;
+    virtual void on_peer_id(const peer_id& id) = 0;
+    // A complete packet: packet[0] is the message id. The bytes stay valid
+    // until the handler returns.
+    virtual void on_packet(std::span<const char> packet) = 0;
+    // The id and size of a packet, as soon as its first byte is in, so that
+    // a size that cannot be right ends the connection before the rest is
+    // buffered.
+    virtual void on_packet_header(int /*id*/, int /*size*/) {}
+    // A piece packet whose block is still on its way (`header` is the
+    // packet's first 9 bytes): the handler may return room for the
+    // `length` bytes of the block, which then arrive there and come with
+    // on_piece_received instead of on_packet. nullptr: they stay in the
+    // receive buffer.
+    virtual char* block_destination(std::span<const char> /*header*/, int /*length*/) { return nullptr; }
+    // A piece packet whose block went to the place block_destination named.
+    virtual void on_piece_received(std::span<const char> /*header*/, int /*length*/) {}
+  };
+
+  explicit wire_receiver(state start = read_protocol_length);
+
+  // Where the next bytes go: the rest of a block that has a place of its
+  // own, or else free space after the buffered bytes, at least `min_room`
+  // bytes. The buffer grows with what arrives, not with the size a packet
+  // announces.
+  std::span<char> read_space(std::size_t min_room = 16384);
+  // While a block goes to its own place: room in the receive buffer for what
+  // follows it, enough for the next piece packet's start (a read may fill
+  // read_space() and then this). Empty otherwise.
+  std::span<char> spare_space();
+  // `n` bytes were put into read_space() and, past its end, spare_space().
+  void commit(std::size_t n);
+
+  // Hands every complete part to `h`. A protocol violation throws
+  // protocol_error with its fixed text; the receiver is then unusable.
+  void parse(handler& h);
+
+  state current_state() const { return m_state; }
+  // In state read_packet: the packet's first bytes received so far, up to
+  // the start of a block that goes to a place of its own.
+  std::span<const char> packet_start() const;
+  // In state read_packet: how many bytes of the packet are in.
+  std::size_t packet_received() const;
+  int packet_size() const { return m_packet_size; }
+  std::size_t buffered() const { return m_end - m_begin; }
+
+  // Bytes counted since the last call, split into piece data and overhead.
+  void take_counts(std::int64_t& payload, std::int64_t& protocol) {
+    payload = m_payload;
+    protocol = m_protocol;
+    m_payload = m_protocol = 0;
+  }
+
+ private:
+  void count_partial();
+  // The bytes of the current part that are in.
+  std::size_t part_received() const;
+  // Free space after the buffered bytes, at least `min_room` bytes.
+  std::span<char> buffer_space(std::size_t min_room);
+  // Offers the handler to receive the current piece packet's block in place.
+  void offer_destination(handler& h);
+
+  std::vector<char> m_buf;
+  std::size_t m_begin = 0;  // first unparsed byte
+  std::size_t m_end = 0;    // end of received bytes
+  state m_state;
+  int m_packet_size;        // bytes of the current part
+  std::size_t m_counted = 0;  // bytes of the current part (with its prefix) already counted
+  bool m_header_seen = false;  // on_packet_header ran for the current packet
+  bool m_offered = false;      // block_destination ran for the current packet
+  // The current piece packet's block goes here (its 9 first bytes stay in
+  // the buffer); m_direct_in of its bytes are in.
+  char* m_direct = nullptr;
+  std::size_t m_direct_in = 0;
+  std::int64_t m_payload = 0;
+  std::int64_t m_protocol = 0;
+};
+
+}  // namespace engine
