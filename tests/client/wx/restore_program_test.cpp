@@ -187,6 +187,19 @@ struct RestoreProgram : ProgramFixture {
     EXPECT_TRUE(test_support::wait_until([&] { return CaptionShows(pid, "Quillfern "); }));
     EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow(name); }));
   }
+  // Every torrent log of the data folder.
+  std::string TorrentLogs() const {
+    std::string all;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(DataFolder(), ec)) {
+      const std::string name = e.path().filename().string();
+      if (name.size() <= 8 || !name.ends_with(".log.txt")) continue;
+      std::string text = ReadFile(e.path());
+      std::erase(text, '\0');  // the ASCII of UTF-16LE
+      all += "\n" + name + ":\n" + text;
+    }
+    return all;
+  }
   std::optional<std::u16string> ListValue(const std::u16string& key) const {
     client::Utf16IniFile ini;
     if (!ini.Load(ListFile())) return std::nullopt;
@@ -239,8 +252,7 @@ struct RestoreProgram : ProgramFixture {
         << ReadFile(dir / (step + "-3.log")) << leech->log() << leech->remote_call("-t 1 -i")
         << leech->remote_call("-t 1 -pi") << "seeds/leeches " << swarm.Counts().value_or(std::pair{-1, -1}).first
         << "/" << swarm.Counts().value_or(std::pair{-1, -1}).second << "\nfilter:\n"
-        << ReadFile(DataFolder() / "IpAddress.FilterData") << "\ntorrent log:\n"
-        << ReadFile(Copy().string() + ".log.txt");
+        << ReadFile(DataFolder() / "IpAddress.FilterData") << TorrentLogs();
     Shoot(third, "e2e_" + step + "_seeding");
     Close(third);
     EXPECT_EQ(tracker_test::read_file(Payload().string()), swarm.payload);
