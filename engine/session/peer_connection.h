@@ -22,6 +22,7 @@
 #include "engine/session/piece_block.h"
 #include "engine/session/policy.h"
 #include "engine/session/resource_request.h"
+#include "engine/session/session_host.h"
 #include "engine/session/stat.h"
 #include "engine/wire/peer_extensions.h"
 #include "engine/wire/peer_request.h"
@@ -63,15 +64,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
 
   // What a connection needs of its session (session_impl is the one), so
   // that its rules run without the network thread in tests.
-  class host {
+  class host : public session_host {
    public:
-    virtual ~host() = default;
-    virtual alert_manager& alerts() = 0;
-    // Our own peer id, as sent in the handshake.
-    virtual const peer_id& local_id() const = 0;
-    virtual const ip_filter& filter() const = 0;
-    // The session's upload rate limit; -1 is unlimited.
-    virtual int upload_rate_limit() const = 0;
     // The one way a connection closes (see session_impl::close).
     virtual void close(peer_connection& c, const std::string& reason) = 0;
     // The torrent an incoming handshake names, or null.
@@ -82,8 +76,6 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
     virtual extension_settings extension_config() const = 0;
     // The session's switch for extension `index` (0-3).
     virtual bool extension_enabled(int index) const = 0;
-    // The session's disk worker.
-    virtual disk_io& disk() = 0;
     // Sends what `c` has queued now, closing it when that fails.
     virtual void send_now(peer_connection& c) = 0;
     // `c` stopped reading because the disk worker holds too much block

@@ -28,6 +28,7 @@
 #include "engine/session/piece_picker.h"
 #include "engine/session/policy.h"
 #include "engine/session/resource_request.h"
+#include "engine/session/session_host.h"
 #include "engine/session/stat.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/session/torrent_status.h"
@@ -55,23 +56,15 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
 
   // What a torrent needs of its session (session_impl is the one), so that
   // its rules run without sockets or threads in tests.
-  class host {
+  class host : public session_host {
    public:
-    virtual ~host() = default;
-    virtual alert_manager& alerts() = 0;
-    // Our own peer id, as announced to trackers and peers.
-    virtual const peer_id& local_id() const = 0;
-    virtual const ip_filter& filter() const = 0;
-    // The session's rate limits; -1 is unlimited.
-    virtual int upload_rate_limit() const = 0;
+    // The session's download rate limit; -1 is unlimited.
     virtual int download_rate_limit() const = 0;
     // Opens an outgoing connection of `t` to `a`; it waits in the session's
     // queue for a connect slot. The torrent records it.
     virtual std::shared_ptr<peer_connection> connect(torrent& t, const address& a) = 0;
     // The application's handle of `t`.
     virtual torrent_handle handle_of(const torrent& t) const = 0;
-    // The session's disk worker.
-    virtual disk_io& disk() = 0;
     // The torrent wants an announce now: the network thread looks at its
     // next round instead of the next second tick. Any thread, any lock.
     virtual void announce_soon() = 0;
