@@ -365,7 +365,9 @@ void policy::pulse() {
     for (auto& p : m_peers)
       if (p.conn) connected.push_back(&p);
     int effective = limit;
-    if (int(connected.size()) < limit) {
+    if (int(connected.size()) < limit || m_last_rotation == never) {
+      // Below the limit, or at it (a limit of 0) before any connection
+      // came: the two minutes count from now.
       m_last_rotation = now;
     } else if (now - m_last_rotation >= seconds(120)) {
       m_last_rotation = now;

@@ -372,3 +372,14 @@ TEST(PolicyRequests, PieceFinishedEndsInterestWhenNothingIsLeft) {
   EXPECT_FALSE(a->interesting);
   EXPECT_TRUE(b->interesting);
 }
+
+// A limit of 0 before any connection came: the rotation clock starts at the
+// pulse instead of counting from the start of time (an overflow).
+TEST(PolicyPeerList, PulseAtALimitOfZeroBeforeAnyConnection) {
+  fake_torrent t;
+  t.connection_limit = 0;
+  t.pol.pulse();
+  t.clock += seconds(121);
+  t.pol.pulse();
+  EXPECT_TRUE(t.pol.peers().empty());
+}
