@@ -183,7 +183,10 @@ tracker_query torrent::generate_tracker_request() {
   return req;
 }
 
-void torrent::try_next_tracker() {
+void torrent::try_next_tracker(const tracker_query& failed) {
+  // The event of the failed announce goes to the next tracker (or the next
+  // round) unless a newer one is pending.
+  if (m_event == tracker_query::none) m_event = failed.event;
   ++m_currently_trying_tracker;
   if (m_currently_trying_tracker < int(m_trackers.size())) {
     m_next_request = now();
@@ -266,13 +269,13 @@ void torrent::post_tracker_alert(const tracker_query& q, int status_code, const 
 void torrent::tracker_request_timed_out(const tracker_query& q) {
   post_tracker_alert(q, 0, "timed out");
   request_peers_from_swarm(20);
-  try_next_tracker();
+  try_next_tracker(q);
 }
 
 void torrent::tracker_request_error(const tracker_query& q, int status_code, const std::string& message) {
   post_tracker_alert(q, status_code, message);
   request_peers_from_swarm(20);
-  try_next_tracker();
+  try_next_tracker(q);
 }
 
 // --- once a second

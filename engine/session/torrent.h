@@ -106,8 +106,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // adds listen port and key.
   tracker_query generate_tracker_request();
   // After a time-out or an error: the next tracker of the list at once, or,
-  // past its end, the first one after a back-off of 60 to 600 s.
-  void try_next_tracker();
+  // past its end, the first one after a back-off of 60 to 600 s; the failed
+  // announce's event is owed to it.
+  void try_next_tracker(const tracker_query& failed);
   void replace_trackers(const std::vector<announce_entry>& urls);
   const std::vector<announce_entry>& trackers() const { return m_trackers; }
   // The next announce now (and soon: the session is told), or `after` from

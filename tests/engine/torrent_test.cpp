@@ -93,10 +93,13 @@ TEST_F(TorrentFixture, ResponseSchedulesAndReorders) {
   EXPECT_EQ(t->current_tracker(), 1);
   tracker_query q = t->generate_tracker_request();
   EXPECT_EQ(q.url, "http://b/");
+  // The "started" that timed out goes to the next tracker, once.
+  EXPECT_EQ(q.event, tracker_query::started);
   std::vector<tracker_peer> peers{{"127.0.0.2", 6881, peer_id()}, {"peer.example", 6881, peer_id()},
                                   {"127.0.0.3", 6882, ses.local_id()}};
   t->tracker_response(q, peers, 120, 5, -1);
   EXPECT_EQ(until_announce(), 300s);  // 120 is raised to 300
+  EXPECT_EQ(t->generate_tracker_request().event, tracker_query::none);
   EXPECT_EQ(t->trackers()[0].url, "http://b/");
   EXPECT_EQ(t->last_working_tracker(), 0);
   EXPECT_EQ(t->current_tracker(), 0);
