@@ -225,18 +225,20 @@ void peer_connection::receive_data() {
     m_receiver.commit(std::size_t(n));
     m_dl_bandwidth_quota.used += n;
     m_last_receive = now();
-    try {
-      m_receiver.parse(*this);
-    } catch (...) {
+    // What was parsed counts even when a message closes the connection.
+    const auto count_received = [&] {
       std::int64_t payload, protocol;
       m_receiver.take_counts(payload, protocol);
       m_stat.received_bytes(int(payload), int(protocol));
+      return payload;
+    };
+    try {
+      m_receiver.parse(*this);
+    } catch (...) {
+      count_received();
       throw;
     }
-    std::int64_t payload, protocol;
-    m_receiver.take_counts(payload, protocol);
-    m_stat.received_bytes(int(payload), int(protocol));
-    if (payload > 0) m_last_piece = m_last_receive;
+    if (count_received() > 0) m_last_piece = m_last_receive;
     if (n < want) break;  // the socket is drained
   }
   if (m_dl_bandwidth_quota.left() <= 0 && m_reading) {
