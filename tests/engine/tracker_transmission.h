@@ -98,6 +98,14 @@ class transmission {
     return std::atof(info.c_str() + at + 14);
   }
 
+  // Peers its first torrent is connected to, -1 when it has none.
+  int connected_peers() const {
+    const std::string info = remote_call("-t 1 -i");
+    const auto at = info.find("Peers: connected to ");
+    if (at == std::string::npos) return -1;
+    return std::atoi(info.c_str() + at + 20);
+  }
+
   std::string log() const {
     std::ifstream in(m_config.path() + "/log.txt");
     return std::string(std::istreambuf_iterator<char>(in), {});
