@@ -152,6 +152,8 @@ bool ReadsShowInAccessTime(const fs::path& folder) {
 
 struct RestoreProgram : ProgramFixture {
   Swarm swarm;
+  // More of what a failure prints (the store's rows in store mode).
+  std::function<std::string()> more_report = [] { return std::string(); };
   fs::path Downloads() const { return dir / "downloads"; }
   fs::path Payload() const { return Downloads() / "payload.bin"; }
   fs::path Copy() const { return DataFolder() / "payload.torrent"; }
@@ -252,7 +254,7 @@ struct RestoreProgram : ProgramFixture {
         << ReadFile(dir / (step + "-3.log")) << leech->log() << leech->remote_call("-t 1 -i")
         << leech->remote_call("-t 1 -pi") << "seeds/leeches " << swarm.Counts().value_or(std::pair{-1, -1}).first
         << "/" << swarm.Counts().value_or(std::pair{-1, -1}).second << "\nfilter:\n"
-        << ReadFile(DataFolder() / "IpAddress.FilterData") << TorrentLogs();
+        << ReadFile(DataFolder() / "IpAddress.FilterData") << TorrentLogs() << more_report();
     Shoot(third, "e2e_" + step + "_seeding");
     Close(third);
     EXPECT_EQ(tracker_test::read_file(Payload().string()), swarm.payload);
@@ -296,6 +298,14 @@ TEST_F(RestoreProgramOnDatabase, StoreModeDownloadsAndSeedsAgainAfterAClose) {
   p.WriteProfileString("Configuration", "Database User", server->user);
   p.WriteProfileString("Configuration", "Database Password", server->password);
 
+  more_report = [&] {
+    std::string text = "\nrows (info_hash, name, metainfo bytes, finished, status):\n";
+    for (const auto& row : raw.query("SELECT info_hash, name, LENGTH(meta_data), finished, status FROM torrent_data")) {
+      for (const auto& cell : row) text += cell.value_or("NULL") + " ";
+      text += "\n";
+    }
+    return text + "trackers: " + std::to_string(raw.count("trackers")) + "\n";
+  };
   ASSERT_TRUE(swarm.Start(4 << 20));
   DownloadThenClose("store");
   const std::string hash = swarm.torrent->info_hash.to_hex();
