@@ -1,6 +1,7 @@
 #include "engine/storage/disk_io.h"
 
 #include <algorithm>
+#include <array>
 
 #include <pthread.h>
 
@@ -263,6 +264,26 @@ bool disk_io::hand_over(std::vector<disk_job>& to_hash, std::vector<disk_job>& f
   return wake;
 }
 
+std::size_t disk_io::write_run(std::vector<disk_job>& jobs, std::size_t first) {
+  const disk_job& head = jobs[first];
+  std::size_t end = first + 1;
+  if (head.type != disk_job::write) return end;
+  std::int64_t next = std::int64_t(head.offset) + head.length;
+  while (end < jobs.size() && end - first < max_run) {
+    const disk_job& j = jobs[end];
+    if (j.type != disk_job::write || j.storage != head.storage || j.piece != head.piece || j.offset != next) break;
+    next += j.length;
+    ++end;
+  }
+  return end;
+}
+
+bool disk_io::execute_run(std::span<disk_job> run) {
+  std::array<std::span<const char>, max_run> blocks;
+  for (std::size_t i = 0; i < run.size(); ++i) blocks[i] = {run[i].buffer.get(), std::size_t(run[i].length)};
+  return run.front().storage->write(std::span(blocks.data(), run.size()), run.front().piece, run.front().offset);
+}
+
 void disk_io::work() {
   ::pthread_setname_np(::pthread_self(), "qf-disk");
   std::vector<disk_job> taken, to_hash, finished;
@@ -274,14 +295,29 @@ void disk_io::work() {
     if (m_jobs.empty()) return;  // stopping, and everything is done
     taken.swap(m_jobs);
     l.unlock();
-    for (std::size_t i = 0; i < taken.size(); ++i) {
-      disk_job& j = taken[i];
-      const bool prompt = j.type != disk_job::write;
-      const bool hash = execute(j) && !j.error;
-      j.operation = nullptr;  // let go of what it holds outside the lock
-      (hash ? to_hash : finished).push_back(std::move(j));
+    for (std::size_t i = 0; i < taken.size();) {
+      // Adjacent blocks of a piece go to disk in one call. Should that
+      // fail, each is written on its own, so that each reports its own
+      // outcome.
+      const std::size_t end = write_run(taken, i);
+      bool merged = false, in_order = false;
+      if (end - i > 1) {
+        try {
+          in_order = execute_run(std::span(taken).subspan(i, end - i));
+          merged = true;
+        } catch (const std::exception&) {
+        }
+      }
+      bool prompt = false;
+      for (; i < end; ++i) {
+        disk_job& j = taken[i];
+        prompt = prompt || j.type != disk_job::write;
+        const bool hash = merged ? in_order : execute(j) && !j.error;
+        j.operation = nullptr;  // let go of what it holds outside the lock
+        (hash ? to_hash : finished).push_back(std::move(j));
+      }
       // Results go on in groups, or at once when somebody waits for them.
-      if (prompt || to_hash.size() + finished.size() >= batch || i + 1 == taken.size()) {
+      if (prompt || to_hash.size() + finished.size() >= batch || i == taken.size()) {
         l.lock();
         const bool wake = hand_over(to_hash, finished);
         l.unlock();

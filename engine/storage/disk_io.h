@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,13 @@ class disk_io {
   bool hand_over(std::vector<disk_job>& to_hash, std::vector<disk_job>& finished);
   // Runs a job of the disk thread; true when it goes on to the hash thread.
   static bool execute(disk_job& j);
+  // The end of the run of adjacent writes to one piece that starts at
+  // `first` (first + 1 when that is no write).
+  static std::size_t write_run(std::vector<disk_job>& jobs, std::size_t first);
+  // Writes a run in one go; true when it continues the piece's in-order
+  // run. Throws what the write throws.
+  static bool execute_run(std::span<disk_job> run);
+  static constexpr std::size_t max_run = 64;
   static void execute_hash(disk_job& j);
   // Hands a finished job back (lock held); true when the network thread
   // should be woken now.
