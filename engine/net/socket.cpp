@@ -104,9 +104,9 @@ int socket::send(const char* buffer, int length) {
 
 int socket::receive(char* buffer, int length) { return int(::recv(m_handle, buffer, std::size_t(length), 0)); }
 
-int socket::receive(std::span<char> first, std::span<char> second) {
-  iovec parts[2] = {{first.data(), first.size()}, {second.data(), second.size()}};
-  return int(::readv(m_handle, parts, 2));
+int socket::receive(std::span<char> first, std::span<char> second, std::span<char> third) {
+  iovec parts[3] = {{first.data(), first.size()}, {second.data(), second.size()}, {third.data(), third.size()}};
+  return int(::readv(m_handle, parts, third.empty() ? 2 : 3));
 }
 
 int socket::sendto(const address& to, const char* buffer, int length) {

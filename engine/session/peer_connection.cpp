@@ -210,12 +210,20 @@ void peer_connection::receive_data() {
       }
       break;
     }
-    auto room = m_receiver.read_space();
+    lend_next_block();
+    const auto room = m_receiver.read_space();
     const auto spare = m_receiver.spare_space();
-    const int want = int(std::min<std::size_t>(room.size() + spare.size(), std::size_t(quota)));
-    const int n = std::size_t(want) <= room.size()
-                      ? m_socket->receive(room.data(), want)
-                      : m_socket->receive(room, spare.first(std::size_t(want) - room.size()));
+    const auto lent = m_receiver.lent_space();
+    const std::size_t want = std::min(room.size() + spare.size() + lent.size(), std::size_t(quota));
+    const std::size_t to_spare = std::min(spare.size(), want - std::min(want, room.size()));
+    const std::size_t to_lent = want - std::min(want, room.size()) - to_spare;
+    int n;
+    if (want <= room.size())
+      n = m_socket->receive(room.data(), int(want));
+    else if (to_spare > 0)
+      n = m_socket->receive(room, spare.first(to_spare), lent.first(to_lent));
+    else
+      n = m_socket->receive(room, lent.first(to_lent));
     if (n == 0) throw protocol_error("connection closed by remote host");
     if (n < 0) {
       const int err = socket::last_error();
@@ -239,7 +247,7 @@ void peer_connection::receive_data() {
       throw;
     }
     if (count_received() > 0) m_last_piece = m_last_receive;
-    if (n < want) break;  // the socket is drained
+    if (std::size_t(n) < want) break;  // the socket is drained
   }
   if (m_dl_bandwidth_quota.left() <= 0 && m_reading) {
     m_selector.remove_readable(m_socket);
@@ -447,8 +455,27 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
       !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size) ||
       m_torrent->picker().is_finished(piece_block(r.piece, r.start / block_size)))
     return nullptr;
-  m_incoming = m_ses.disk().allocate_buffer(std::size_t(length));
+  if (m_next_block && std::size_t(length) == m_next_block_size)
+    m_incoming = std::move(m_next_block);  // what was read ahead into it stays
+  else
+    m_incoming = m_ses.disk().allocate_buffer(std::size_t(length));
   return m_incoming.get();
+}
+
+void peer_connection::lend_next_block() {
+  if (m_download_queue.empty() || !m_attached || !has_metadata()) {
+    if (m_next_block) {
+      m_receiver.lend({});
+      m_next_block.reset();
+    }
+    return;
+  }
+  const std::size_t size = std::size_t(std::max(m_torrent->block_size(), 1));
+  if (!m_next_block || m_next_block_size != size) {
+    m_next_block = m_ses.disk().allocate_buffer(size);
+    m_next_block_size = size;
+  }
+  m_receiver.lend({m_next_block.get(), size});
 }
 
 void peer_connection::on_piece_received(std::span<const char> header, int length) {

@@ -213,6 +213,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void on_packet(std::span<const char> packet) override;
   void on_packet_header(int id, int size) override;
   char* block_destination(std::span<const char> header, int length) override;
+  // Lends the receiver room for a next block while blocks are requested.
+  void lend_next_block();
   void on_piece_received(std::span<const char> header, int length) override;
 
   void on_choke();
@@ -310,6 +312,10 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool m_disk_blocked = false;
   // The disk buffer the block being received goes into, when it has one.
   std::unique_ptr<char[]> m_incoming;
+  // While blocks are requested: a disk buffer lent to the receiver for the
+  // block after the one on its way, so that one socket read can take in both.
+  std::unique_ptr<char[]> m_next_block;
+  std::size_t m_next_block_size = 0;
   std::deque<piece_block> m_request_queue;   // picked, not yet requested
   std::deque<piece_block> m_download_queue;  // requested, not yet received
   std::vector<int> m_announce_queue;

@@ -27,7 +27,50 @@ wire_receiver::wire_receiver(state start) : m_state(start), m_packet_size(part_s
 std::span<char> wire_receiver::read_space(std::size_t min_room) {
   if (m_direct && m_direct_in < std::size_t(m_packet_size) - 9)
     return {m_direct + m_direct_in, std::size_t(m_packet_size) - 9 - m_direct_in};
+  // With room lent, the buffer takes just the next packet's start.
+  if (!m_lent.empty())
+    if (const std::size_t gap = header_gap()) return buffer_space(gap).first(gap);
   return buffer_space(min_room);
+}
+
+std::size_t wire_receiver::header_gap() const {
+  if (m_direct) return 0;
+  // A length prefix and the first 9 bytes of a piece packet.
+  const std::size_t avail = m_end - m_begin;
+  if (m_state == read_packet_size) return avail < 4 ? 13 - avail : 0;
+  if (m_state == read_packet && !m_offered && avail < 9 && m_packet_size > 9 &&
+      (avail == 0 || std::uint8_t(m_buf[m_begin]) == wire::msg_piece))
+    return 9 - avail;
+  return 0;
+}
+
+void wire_receiver::lend(std::span<char> room) {
+  if (room.data() == m_lent.data() && room.size() == m_lent.size()) return;
+  // Bytes in the old room are never left behind: parse moves them on.
+  m_lent = room;
+  m_lent_in = 0;
+}
+
+std::span<char> wire_receiver::lent_space() {
+  m_lent_asked = false;
+  if (m_lent.empty()) return {};
+  const std::size_t gap = m_direct ? 13 : header_gap();
+  if (gap == 0) return {};
+  m_lent_after = gap;
+  m_lent_asked = true;
+  return m_lent;
+}
+
+void wire_receiver::append(const char* p, std::size_t n) {
+  if (n == 0) return;
+  const auto room = buffer_space(n);
+  std::memcpy(room.data(), p, n);
+  m_end += n;
+}
+
+void wire_receiver::take_back_lent() {
+  append(m_lent.data(), m_lent_in);
+  m_lent_in = 0;
 }
 
 std::span<char> wire_receiver::spare_space() {
@@ -65,6 +108,12 @@ void wire_receiver::commit(std::size_t n) {
     m_direct_in += direct;
     n -= direct;
   }
+  if (m_lent_asked) {
+    const std::size_t buffered = std::min(n, m_lent_after);
+    m_lent_in += n - buffered;
+    n = buffered;
+    m_lent_asked = false;
+  }
   m_end += n;
 }
 
@@ -85,14 +134,27 @@ void wire_receiver::offer_destination(handler& h) {
   const char* p = m_buf.data() + m_begin;
   const std::size_t length = std::size_t(m_packet_size) - 9;
   char* to = h.block_destination({p, 9}, int(length));
-  if (!to) return;
+  if (!to) {
+    take_back_lent();
+    return;
+  }
   // What came with the packet's start moves over once; the rest of the
-  // block is received in place.
+  // block is received in place. Bytes read into the lent room follow the
+  // packet's start (parse keeps nothing else in the buffer then): they are
+  // in place already when the room was named, else they move over too.
+  const std::span<char> lent = m_lent;
+  const bool adopted = !lent.empty() && to == lent.data();
+  if (adopted) m_lent = {};
   const std::size_t in = m_end - m_begin - 9;
   std::memcpy(to, p + 9, in);
+  const std::size_t from_lent = std::min(m_lent_in, length - in);
+  if (!adopted) std::memcpy(to + in, lent.data(), from_lent);
   m_direct = to;
-  m_direct_in = in;
+  m_direct_in = in + from_lent;
   m_end = m_begin + 9;
+  // What the lent room holds past the block goes on in the buffer.
+  append(lent.data() + from_lent, m_lent_in - from_lent);
+  m_lent_in = 0;
 }
 
 // Counts the newly arrived bytes of the part at the front of the buffer:
@@ -119,9 +181,21 @@ void wire_receiver::parse(handler& h) {
       h.on_packet_header(std::uint8_t(m_buf[m_begin]), m_packet_size);
     }
     if (m_state == read_packet && !m_offered && avail >= 9 && avail < std::size_t(m_packet_size) &&
-        std::uint8_t(m_buf[m_begin]) == wire::msg_piece)
+        std::uint8_t(m_buf[m_begin]) == wire::msg_piece) {
+      // Bytes in the lent room go to a block only when they follow its
+      // packet's first 9 bytes directly.
+      if (m_lent_in > 0 && avail != 9) {
+        take_back_lent();
+        continue;
+      }
       offer_destination(h);
-    if (part_received() < std::size_t(m_packet_size)) return;
+      continue;  // the bytes it took in are counted first
+    }
+    if (part_received() < std::size_t(m_packet_size)) {
+      if (m_lent_in == 0 || m_direct) return;
+      take_back_lent();
+      continue;
+    }
     const char* p = m_buf.data() + m_begin;
     if (m_direct) {
       // A block received in place: its packet's start leaves the buffer.

@@ -9,6 +9,12 @@
 // bytes are in, the handler can name where its block is to be kept, and the
 // rest of the block is then received right there, not copied out of the
 // receive buffer afterwards.
+//
+// The handler may also lend room for the block of the packet after that
+// (lend): a read may then go on past the next packet's first 9 bytes into
+// it, so that one read takes in more than one block. The lent bytes are
+// handed over as the block they turn out to be when the handler names that
+// room as the block's place, and moved into the receive buffer otherwise.
 
 #include <cstddef>
 #include <cstdint>
@@ -67,7 +73,16 @@ class wire_receiver {
   // follows it, enough for the next piece packet's start (a read may fill
   // read_space() and then this). Empty otherwise.
   std::span<char> spare_space();
-  // `n` bytes were put into read_space() and, past its end, spare_space().
+  // Room for a block yet to come, owned by the caller and used until it is
+  // named as a block's place (block_destination returns its start) or lent
+  // anew. Empty: nothing is lent.
+  void lend(std::span<char> room);
+  // Where a read may go on after read_space() and spare_space(): the lent
+  // room, when those two end exactly where a piece packet's block would
+  // start. Empty otherwise.
+  std::span<char> lent_space();
+  // `n` bytes were put into read_space() and, past its end, spare_space()
+  // and lent_space() (when asked for).
   void commit(std::size_t n);
 
   // Hands every complete part to `h`. A protocol violation throws
@@ -98,6 +113,13 @@ class wire_receiver {
   std::span<char> buffer_space(std::size_t min_room);
   // Offers the handler to receive the current piece packet's block in place.
   void offer_destination(handler& h);
+  // Outside a block received in place: the buffer bytes still to come
+  // before the next piece packet's block would start (0 when no piece
+  // packet can be starting).
+  std::size_t header_gap() const;
+  // Moves the bytes read into the lent room to the end of the buffer.
+  void take_back_lent();
+  void append(const char* p, std::size_t n);
 
   std::vector<char> m_buf;
   std::size_t m_begin = 0;  // first unparsed byte
@@ -111,6 +133,13 @@ class wire_receiver {
   // the buffer); m_direct_in of its bytes are in.
   char* m_direct = nullptr;
   std::size_t m_direct_in = 0;
+  // The lent room; m_lent_in bytes of the stream after the buffered ones
+  // were read into it. A read that goes on into it puts m_lent_after bytes
+  // into the buffer first (m_lent_asked: lent_space() said so).
+  std::span<char> m_lent;
+  std::size_t m_lent_in = 0;
+  std::size_t m_lent_after = 0;
+  bool m_lent_asked = false;
   std::int64_t m_payload = 0;
   std::int64_t m_protocol = 0;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -279,6 +280,108 @@ TEST(WireReceiver, BlocksReceivedInPlace) {
   ASSERT_EQ(h.packets.size(), 4u);
   EXPECT_EQ(h.packets[0].substr(9), a);
   EXPECT_EQ(h.packets[2].substr(9), b);
+}
+
+// With room lent for the next block, one read takes in the rest of a block,
+// the next packet's start and that packet's block: a block of the lent size
+// is then handed over where it was read, anything else (a shorter block, a
+// declined one, other messages, a keep-alive) goes on as if read into the
+// receive buffer. Contents, order and counts are those of plain reads.
+TEST(WireReceiver, ReadsRunOnIntoLentRoom) {
+  struct lender : recorder {
+    std::deque<std::string> rooms;  // every room ever lent (stable addresses)
+    std::string* next = nullptr;    // lent and not named yet
+    std::vector<std::string> blocks;
+    char* current = nullptr;
+    std::size_t current_size = 0;
+    int named_lent = 0;
+    char* block_destination(std::span<const char> header, int length) override {
+      if (wire::read_int32(header.data() + 1) == 8) return nullptr;  // declined
+      if (next && next->size() == std::size_t(length)) {
+        current = next->data();
+        next = nullptr;
+        ++named_lent;
+      } else {
+        current = rooms.emplace_back(std::size_t(length), '\0').data();
+      }
+      current_size = std::size_t(length);
+      return current;
+    }
+    void on_piece_received(std::span<const char>, int length) override {
+      EXPECT_EQ(std::size_t(length), current_size);
+      blocks.emplace_back(current, current_size);
+    }
+    // A block that came whole in one read comes as a packet, in its turn.
+    void on_packet(std::span<const char> p) override {
+      if (p[0] == wire::msg_piece && wire::read_int32(p.data() + 1) != 8)
+        blocks.emplace_back(p.data() + 9, p.size() - 9);
+      else
+        recorder::on_packet(p);
+    }
+  };
+  const std::size_t block = 16384;
+  send_buffer m;
+  std::vector<std::string> sent;
+  const auto piece = [&](int index, std::size_t size, char fill) {
+    sent.emplace_back(size, fill);
+    for (std::size_t i = 0; i < size; i += 97) sent.back()[i] = char(i / 97);
+    std::memcpy(wire::write_piece(m, {index, 0, int(size)}), sent.back().data(), size);
+  };
+  piece(1, block, 'a');
+  piece(2, block, 'b');
+  wire::write_have(m, 9);
+  piece(3, block, 'c');
+  wire::write_keep_alive(m);
+  piece(4, 5000, 'd');  // shorter than the lent room
+  piece(8, block, 'e');  // declined
+  piece(5, block, 'f');
+  piece(6, block, 'g');
+  wire::write_simple(m, wire::msg_unchoke);
+  const std::string in = bytes(m);
+  const std::vector<std::string> kept{sent[0], sent[1], sent[2], sent[3], sent[5], sent[6]};
+
+  for (const std::size_t chunk : {std::size_t(7), std::size_t(4000), std::size_t(16397), std::size_t(40000)}) {
+    wire_receiver r(wire_receiver::read_packet_size);
+    lender h;
+    std::int64_t payload = 0, protocol = 0;
+    for (std::size_t at = 0; at < in.size();) {
+      if (!h.next) h.next = &h.rooms.emplace_back(block, '\0');
+      r.lend({h.next->data(), h.next->size()});
+      // As a scatter read over the three places.
+      std::size_t n = 0;
+      const auto room = r.read_space();
+      const auto spare = r.spare_space();
+      const auto lent = r.lent_space();
+      for (const auto part : {room, spare, lent}) {
+        const std::size_t k = std::min({part.size(), chunk - n, in.size() - at - n});
+        std::memcpy(part.data(), in.data() + at + n, k);
+        n += k;
+        if (k < part.size()) break;
+      }
+      r.commit(n);
+      at += n;
+      r.parse(h);
+      std::int64_t p, q;
+      r.take_counts(p, q);
+      payload += p;
+      protocol += q;
+    }
+    EXPECT_TRUE(h.blocks == kept) << chunk << ": " << h.blocks.size() << " blocks";
+    ASSERT_EQ(h.packets.size(), 3u) << chunk;
+    EXPECT_EQ(h.packets[0], raw({4, 0, 0, 0, 9}));
+    EXPECT_EQ(h.packets[1].substr(0, 5), raw({7, 0, 0, 0, 8}));
+    EXPECT_EQ(h.packets[1].substr(9), sent[4]);
+    EXPECT_EQ(h.packets[2], raw({1}));
+    std::int64_t data = 0;
+    for (const auto& s : sent) data += std::int64_t(s.size());
+    EXPECT_EQ(payload, data) << chunk;
+    EXPECT_EQ(protocol, std::int64_t(in.size()) - data) << chunk;
+    EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
+    // Large reads put blocks into the lent rooms, where they stay.
+    if (chunk >= 16397) {
+      EXPECT_GE(h.named_lent, 3) << chunk;
+    }
+  }
 }
 
 // Part of a block received in place: progress counts the bytes in place.
