@@ -211,19 +211,17 @@ void peer_connection::receive_data() {
       break;
     }
     lend_next_block();
-    const auto room = m_receiver.read_space();
-    const auto spare = m_receiver.spare_space();
-    const auto lent = m_receiver.lent_space();
-    const std::size_t want = std::min(room.size() + spare.size() + lent.size(), std::size_t(quota));
-    const std::size_t to_spare = std::min(spare.size(), want - std::min(want, room.size()));
-    const std::size_t to_lent = want - std::min(want, room.size()) - to_spare;
-    int n;
-    if (want <= room.size())
-      n = m_socket->receive(room.data(), int(want));
-    else if (to_spare > 0)
-      n = m_socket->receive(room, spare.first(to_spare), lent.first(to_lent));
-    else
-      n = m_socket->receive(room, lent.first(to_lent));
+    std::array<std::span<char>, wire_receiver::max_places> places;
+    const std::size_t count = m_receiver.read_places(places);
+    // As much as the quota allows, in the order given.
+    std::size_t want = 0;
+    std::size_t used = 0;
+    for (; used < count && want < std::size_t(quota); ++used) {
+      places[used] = places[used].first(std::min(places[used].size(), std::size_t(quota) - want));
+      want += places[used].size();
+    }
+    const int n = used == 1 ? m_socket->receive(places[0].data(), int(want))
+                            : m_socket->receive(std::span(places.data(), used));
     if (n == 0) throw protocol_error("connection closed by remote host");
     if (n < 0) {
       const int err = socket::last_error();
@@ -455,27 +453,33 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
       !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size) ||
       m_torrent->picker().is_finished(piece_block(r.piece, r.start / block_size)))
     return nullptr;
-  if (m_next_block && std::size_t(length) == m_next_block_size)
-    m_incoming = std::move(m_next_block);  // what was read ahead into it stays
-  else
-    m_incoming = m_ses.disk().allocate_buffer(std::size_t(length));
+  // A lent buffer that the read went on into is taken as it is.
+  const auto lent = m_receiver.first_lent();
+  m_incoming.reset();
+  for (auto& b : m_next_blocks)
+    if (b && b.get() == lent.data() && std::size_t(length) == m_next_block_size) m_incoming = std::move(b);
+  if (!m_incoming) m_incoming = m_ses.disk().allocate_buffer(std::size_t(length));
   return m_incoming.get();
 }
 
 void peer_connection::lend_next_block() {
-  if (m_download_queue.empty() || !m_attached || !has_metadata()) {
-    if (m_next_block) {
-      m_receiver.lend({});
-      m_next_block.reset();
-    }
-    return;
+  disk_io& disk = m_ses.disk();
+  const std::size_t size = std::size_t(std::max(m_torrent ? m_torrent->block_size() : 0, 1));
+  // A read may bring in a block beyond each lent one: together they stay
+  // within the disk worker's bound.
+  const std::size_t in_flight = disk.bytes_in_flight();
+  const std::size_t room = disk.limit() > in_flight ? (disk.limit() - in_flight) / size : 0;
+  const std::size_t lend = m_download_queue.empty() || !m_attached || !has_metadata() ? 0 : std::min<std::size_t>(2, room > 0 ? room - 1 : 0);
+  for (std::size_t i = 0; i < m_next_blocks.size(); ++i) {
+    auto& b = m_next_blocks[i];
+    if (i >= lend || m_next_block_size != size) b.reset();
+    if (i < lend && !b) b = disk.allocate_buffer(size);
   }
-  const std::size_t size = std::size_t(std::max(m_torrent->block_size(), 1));
-  if (!m_next_block || m_next_block_size != size) {
-    m_next_block = m_ses.disk().allocate_buffer(size);
-    m_next_block_size = size;
-  }
-  m_receiver.lend({m_next_block.get(), size});
+  m_next_block_size = size;
+  const auto room_of = [&](std::size_t i) {
+    return m_next_blocks[i] ? std::span<char>(m_next_blocks[i].get(), size) : std::span<char>();
+  };
+  m_receiver.lend(room_of(0), room_of(1));
 }
 
 void peer_connection::on_piece_received(std::span<const char> header, int length) {

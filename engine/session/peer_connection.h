@@ -6,6 +6,7 @@
 // wire_receiver and queued in a send_buffer; this class adds the socket and
 // what the messages mean to the torrent, its piece picker and its policy.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -312,9 +313,10 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool m_disk_blocked = false;
   // The disk buffer the block being received goes into, when it has one.
   std::unique_ptr<char[]> m_incoming;
-  // While blocks are requested: a disk buffer lent to the receiver for the
-  // block after the one on its way, so that one socket read can take in both.
-  std::unique_ptr<char[]> m_next_block;
+  // While blocks are requested: disk buffers lent to the receiver for the
+  // blocks after the one on its way, so that one socket read can take in
+  // several.
+  std::array<std::unique_ptr<char[]>, 2> m_next_blocks;
   std::size_t m_next_block_size = 0;
   std::deque<piece_block> m_request_queue;   // picked, not yet requested
   std::deque<piece_block> m_download_queue;  // requested, not yet received

@@ -27,9 +27,6 @@ wire_receiver::wire_receiver(state start) : m_state(start), m_packet_size(part_s
 std::span<char> wire_receiver::read_space(std::size_t min_room) {
   if (m_direct && m_direct_in < std::size_t(m_packet_size) - 9)
     return {m_direct + m_direct_in, std::size_t(m_packet_size) - 9 - m_direct_in};
-  // With room lent, the buffer takes just the next packet's start.
-  if (!m_lent.empty())
-    if (const std::size_t gap = header_gap()) return buffer_space(gap).first(gap);
   return buffer_space(min_room);
 }
 
@@ -44,21 +41,37 @@ std::size_t wire_receiver::header_gap() const {
   return 0;
 }
 
-void wire_receiver::lend(std::span<char> room) {
-  if (room.data() == m_lent.data() && room.size() == m_lent.size()) return;
-  // Bytes in the old room are never left behind: parse moves them on.
-  m_lent = room;
-  m_lent_in = 0;
+void wire_receiver::lend(std::span<char> first, std::span<char> second) {
+  if (first.empty()) second = {};
+  m_lent = {first, second};
+  m_lent_in = {0, 0};
+  m_tail = 0;
 }
 
-std::span<char> wire_receiver::lent_space() {
-  m_lent_asked = false;
-  if (m_lent.empty()) return {};
-  const std::size_t gap = m_direct ? 13 : header_gap();
-  if (gap == 0) return {};
-  m_lent_after = gap;
-  m_lent_asked = true;
-  return m_lent;
+std::size_t wire_receiver::read_places(std::array<std::span<char>, max_places>& places) {
+  constexpr std::size_t next_start = 13;
+  m_plan_rooms = 0;
+  const std::size_t gap = m_direct ? next_start : header_gap();
+  const std::size_t rooms = gap == 0 || m_lent[0].empty() ? 0 : m_lent[1].empty() ? 1 : 2;
+  std::size_t k = 0;
+  if (rooms == 0) {
+    places[k++] = read_space();
+    if (m_direct) places[k++] = spare_space();
+    return k;
+  }
+  if (m_direct) places[k++] = read_space();
+  // The buffer takes the packets' starts, one after the other; the rooms
+  // the blocks in between.
+  const auto buf = buffer_space(gap + (rooms - 1) * next_start);
+  places[k++] = buf.first(gap);
+  places[k++] = m_lent[0];
+  if (rooms == 2) {
+    places[k++] = buf.subspan(gap, next_start);
+    places[k++] = m_lent[1];
+  }
+  m_plan_gap = gap;
+  m_plan_rooms = rooms;
+  return k;
 }
 
 void wire_receiver::append(const char* p, std::size_t n) {
@@ -68,9 +81,16 @@ void wire_receiver::append(const char* p, std::size_t n) {
   m_end += n;
 }
 
-void wire_receiver::take_back_lent() {
-  append(m_lent.data(), m_lent_in);
-  m_lent_in = 0;
+void wire_receiver::take_back_lent(std::size_t skip) {
+  char tail[13];
+  const std::size_t t = m_tail;
+  std::memcpy(tail, m_buf.data() + m_end - t, t);
+  m_end -= t;
+  m_tail = 0;
+  append(m_lent[0].data() + skip, m_lent_in[0] - skip);
+  append(tail, t);
+  append(m_lent[1].data(), m_lent_in[1]);
+  m_lent_in = {0, 0};
 }
 
 std::span<char> wire_receiver::spare_space() {
@@ -108,18 +128,30 @@ void wire_receiver::commit(std::size_t n) {
     m_direct_in += direct;
     n -= direct;
   }
-  if (m_lent_asked) {
-    const std::size_t buffered = std::min(n, m_lent_after);
-    m_lent_in += n - buffered;
-    n = buffered;
-    m_lent_asked = false;
+  if (m_plan_rooms == 0) {
+    m_end += n;
+    return;
   }
-  m_end += n;
+  std::size_t take = std::min(n, m_plan_gap);
+  m_end += take;
+  n -= take;
+  for (std::size_t i = 0; i < m_plan_rooms; ++i) {
+    take = std::min(n, m_lent[i].size());
+    m_lent_in[i] += take;
+    n -= take;
+    if (i + 1 < m_plan_rooms) {
+      take = std::min<std::size_t>(n, 13);
+      m_end += take;
+      m_tail += take;
+      n -= take;
+    }
+  }
+  m_plan_rooms = 0;
 }
 
 std::size_t wire_receiver::part_received() const {
   if (m_direct) return 9 + m_direct_in;
-  return std::min(m_end - m_begin, std::size_t(m_packet_size));
+  return std::min(in_order(), std::size_t(m_packet_size));
 }
 
 std::span<const char> wire_receiver::packet_start() const {
@@ -139,22 +171,29 @@ void wire_receiver::offer_destination(handler& h) {
     return;
   }
   // What came with the packet's start moves over once; the rest of the
-  // block is received in place. Bytes read into the lent room follow the
-  // packet's start (parse keeps nothing else in the buffer then): they are
-  // in place already when the room was named, else they move over too.
-  const std::span<char> lent = m_lent;
-  const bool adopted = !lent.empty() && to == lent.data();
-  if (adopted) m_lent = {};
-  const std::size_t in = m_end - m_begin - 9;
+  // block is received in place. Bytes read into the first lent room follow
+  // the packet's start directly (parse sees to that): they are in place
+  // already when that room was named, else they move over too.
+  const std::span<char> room = m_lent[0];
+  const bool adopted = !room.empty() && to == room.data();
+  const std::size_t in = in_order() - 9;
   std::memcpy(to, p + 9, in);
-  const std::size_t from_lent = std::min(m_lent_in, length - in);
-  if (!adopted) std::memcpy(to + in, lent.data(), from_lent);
+  const std::size_t from_room = std::min(m_lent_in[0], length - in);
+  if (!adopted) std::memcpy(to + in, room.data(), from_room);
   m_direct = to;
-  m_direct_in = in + from_lent;
-  m_end = m_begin + 9;
-  // What the lent room holds past the block goes on in the buffer.
-  append(lent.data() + from_lent, m_lent_in - from_lent);
-  m_lent_in = 0;
+  m_direct_in = in + from_room;
+  if (from_room == m_lent_in[0]) {
+    // The bytes after the block are in order: the next packet's start right
+    // behind this one's, then the second room, which now comes first.
+    m_end = m_begin + 9 + m_tail;
+    m_tail = 0;
+  } else {
+    // The first room held more than the block: what follows it goes back
+    // into the buffer, in order, behind the packet's start.
+    take_back_lent(from_room);
+  }
+  m_lent = {m_lent[1], {}};
+  m_lent_in = {m_lent_in[1], 0};
 }
 
 // Counts the newly arrived bytes of the part at the front of the buffer:
@@ -175,7 +214,7 @@ void wire_receiver::count_partial() {
 void wire_receiver::parse(handler& h) {
   for (;;) {
     count_partial();
-    const std::size_t avail = m_end - m_begin;
+    const std::size_t avail = in_order();
     if (m_state == read_packet && !m_header_seen && avail > 0) {
       m_header_seen = true;
       h.on_packet_header(std::uint8_t(m_buf[m_begin]), m_packet_size);
@@ -184,7 +223,7 @@ void wire_receiver::parse(handler& h) {
         std::uint8_t(m_buf[m_begin]) == wire::msg_piece) {
       // Bytes in the lent room go to a block only when they follow its
       // packet's first 9 bytes directly.
-      if (m_lent_in > 0 && avail != 9) {
+      if (lent_pending() && avail != 9) {
         take_back_lent();
         continue;
       }
@@ -192,7 +231,7 @@ void wire_receiver::parse(handler& h) {
       continue;  // the bytes it took in are counted first
     }
     if (part_received() < std::size_t(m_packet_size)) {
-      if (m_lent_in == 0 || m_direct) return;
+      if (!lent_pending() || m_direct) return;
       take_back_lent();
       continue;
     }
