@@ -68,7 +68,23 @@ void disk_io::submit() {
   if (idle) m_work_ready.notify_one();
 }
 
-void disk_io::kick() { submit(); }
+void disk_io::kick() {
+  {
+    std::lock_guard s(m_submit_mutex);
+    if (m_submitted.empty()) {
+      m_kick_owed = false;
+      return;
+    }
+    // A few writes wait one more round for company: waking an idle worker
+    // costs more than writing them.
+    if (!m_kick_owed && m_submitted.size() < batch / 2) {
+      m_kick_owed = true;
+      return;
+    }
+    m_kick_owed = false;
+  }
+  submit();
+}
 
 std::unique_ptr<char[]> disk_io::allocate_buffer(std::size_t n) {
   if (n == m_spare_size && !m_spare.empty()) {
@@ -176,6 +192,7 @@ void disk_io::run_completions() {
 }
 
 void disk_io::wake_when_room() {
+  submit();  // nothing held back may keep the room from coming
   bool wake;
   {
     std::lock_guard l(m_mutex);

@@ -89,7 +89,8 @@ class disk_io {
   void async_call(std::shared_ptr<piece_manager> st, std::function<void(piece_manager&)> op, handler h = {});
 
   // Hands the writes queued since the last hand-over to the worker; the
-  // network thread calls it at the end of each round.
+  // network thread calls it at the end of each round. A handful of writes
+  // may wait for the next round (never longer).
   void kick();
 
   // Drops the queued reads and hashes of a storage (their handlers never
@@ -151,6 +152,8 @@ class disk_io {
   mutable std::mutex m_submit_mutex;
   std::vector<disk_job> m_submitted;
   std::size_t m_peak = 0;
+  // The last kick left writes waiting: the next one hands them over.
+  bool m_kick_owed = false;
 
   mutable std::mutex m_mutex;
   std::condition_variable m_work_ready;

@@ -281,3 +281,23 @@ TEST(DiskIo, FailedRunReportsEachBlock) {
   in.read(written.data(), std::streamsize(written.size()));
   EXPECT_EQ(written, t.piece(0).substr(0, 40000));
 }
+
+// A few writes may wait for company at the end of a round, but never past
+// the next one.
+TEST(DiskIo, FewWritesGoOverByTheNextRound) {
+  storage_test::temp_dir dir;
+  storage_test::test_torrent t({{"a", 65536}}, 65536, 6);
+  auto pm = std::make_shared<piece_manager>(t.info, dir.path());
+  std::vector<bool> have;
+  ASSERT_TRUE(pm->check_fastresume({piece_manager::free_slot}, {}, have, true));
+  disk_io io([] {});
+  bool written = false;
+  io.async_write(pm, 0, 0, 16384, copy_of(t.piece(0), 0, 16384), [&](disk_job& j) { written = !j.error; });
+  io.kick();
+  io.kick();
+  EXPECT_TRUE(wait_until([&] {
+    io.run_completions();
+    return written;
+  }));
+  EXPECT_EQ(io.bytes_in_flight(), 0u);
+}
