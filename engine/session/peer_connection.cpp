@@ -225,8 +225,9 @@ void peer_connection::receive_data() {
     if (n == 0) throw protocol_error("connection closed by remote host");
     if (n < 0) {
       const int err = socket::last_error();
-      if (err == network_error::would_block) break;
-      throw network_error(err);
+      if (err != network_error::would_block) throw network_error(err);
+      return_lent();
+      break;
     }
     m_receiver.commit(std::size_t(n));
     m_dl_bandwidth_quota.used += n;
@@ -245,6 +246,7 @@ void peer_connection::receive_data() {
       throw;
     }
     if (count_received() > 0) m_last_piece = m_last_receive;
+    return_lent();
     if (std::size_t(n) < want) break;  // the socket is drained
   }
   if (m_dl_bandwidth_quota.left() <= 0 && m_reading) {
@@ -463,23 +465,27 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
 }
 
 void peer_connection::lend_next_block() {
+  if (m_download_queue.empty() || !m_attached || !has_metadata()) return;
   disk_io& disk = m_ses.disk();
-  const std::size_t size = std::size_t(std::max(m_torrent ? m_torrent->block_size() : 0, 1));
+  const std::size_t size = std::size_t(std::max(m_torrent->block_size(), 1));
   // A read may bring in a block beyond each lent one: together they stay
   // within the disk worker's bound.
   const std::size_t in_flight = disk.bytes_in_flight();
   const std::size_t room = disk.limit() > in_flight ? (disk.limit() - in_flight) / size : 0;
-  const std::size_t lend = m_download_queue.empty() || !m_attached || !has_metadata() ? 0 : std::min<std::size_t>(2, room > 0 ? room - 1 : 0);
-  for (std::size_t i = 0; i < m_next_blocks.size(); ++i) {
-    auto& b = m_next_blocks[i];
-    if (i >= lend || m_next_block_size != size) b.reset();
-    if (i < lend && !b) b = disk.allocate_buffer(size);
-  }
+  const std::size_t lend = std::min<std::size_t>(m_next_blocks.size(), room > 0 ? room - 1 : 0);
   m_next_block_size = size;
+  for (std::size_t i = 0; i < lend; ++i) m_next_blocks[i] = disk.allocate_buffer(size);
   const auto room_of = [&](std::size_t i) {
     return m_next_blocks[i] ? std::span<char>(m_next_blocks[i].get(), size) : std::span<char>();
   };
   m_receiver.lend(room_of(0), room_of(1));
+}
+
+void peer_connection::return_lent() {
+  // Lent for one read only: what no block took goes back for reuse.
+  for (auto& b : m_next_blocks)
+    if (b) m_ses.disk().recycle(std::move(b), m_next_block_size);
+  m_receiver.lend({}, {});
 }
 
 void peer_connection::on_piece_received(std::span<const char> header, int length) {

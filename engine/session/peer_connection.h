@@ -214,8 +214,10 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void on_packet(std::span<const char> packet) override;
   void on_packet_header(int id, int size) override;
   char* block_destination(std::span<const char> header, int length) override;
-  // Lends the receiver room for a next block while blocks are requested.
+  // Lends the receiver room for the next blocks while blocks are requested,
+  // for one read; return_lent takes back what no block took.
   void lend_next_block();
+  void return_lent();
   void on_piece_received(std::span<const char> header, int length) override;
 
   void on_choke();
@@ -313,9 +315,9 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool m_disk_blocked = false;
   // The disk buffer the block being received goes into, when it has one.
   std::unique_ptr<char[]> m_incoming;
-  // While blocks are requested: disk buffers lent to the receiver for the
-  // blocks after the one on its way, so that one socket read can take in
-  // several.
+  // While blocks are requested: disk buffers lent to the receiver, for one
+  // read, for the blocks after the one on its way, so that the read can take
+  // in several.
   std::array<std::unique_ptr<char[]>, 2> m_next_blocks;
   std::size_t m_next_block_size = 0;
   std::deque<piece_block> m_request_queue;   // picked, not yet requested

@@ -95,6 +95,15 @@ std::unique_ptr<char[]> disk_io::allocate_buffer(std::size_t n) {
   return std::make_unique_for_overwrite<char[]>(n);
 }
 
+void disk_io::recycle(std::unique_ptr<char[]> buffer, std::size_t n) {
+  if (n != m_spare_size) {
+    m_spare.clear();
+    m_spare_size = n;
+  }
+  // An eighth of the limit is kept for reuse.
+  if (buffer && m_spare.size() * m_spare_size < m_limit / 8) m_spare.push_back(std::move(buffer));
+}
+
 void disk_io::async_write(std::shared_ptr<piece_manager> st, int piece, int offset, int length,
                           std::unique_ptr<char[]> data, handler h) {
   disk_job j;
@@ -179,12 +188,7 @@ void disk_io::run_completions() {
     if (j.type == disk_job::write) {
       // The block's buffer is back: only now does it leave the count.
       m_bytes -= std::size_t(j.length);
-      if (std::size_t(j.length) != m_spare_size) {
-        m_spare.clear();
-        m_spare_size = std::size_t(j.length);
-      }
-      // An eighth of the limit is kept for reuse.
-      if (j.buffer && m_spare.size() * m_spare_size < m_limit / 8) m_spare.push_back(std::move(j.buffer));
+      recycle(std::move(j.buffer), std::size_t(j.length));
     }
     if (j.handler) j.handler(j);
   }

@@ -78,6 +78,8 @@ class disk_io {
   // written blocks come back to it through run_completions, so that the
   // allocator is never asked to free memory across threads.
   std::unique_ptr<char[]> allocate_buffer(std::size_t n);
+  // Takes back a buffer of `n` bytes from allocate_buffer, for reuse.
+  void recycle(std::unique_ptr<char[]> buffer, std::size_t n);
   // `data` holds `length` bytes for `offset` of `piece`.
   void async_write(std::shared_ptr<piece_manager> st, int piece, int offset, int length,
                    std::unique_ptr<char[]> data, handler h);
