@@ -4,7 +4,8 @@
 // hashing of a large piece holds up the network thread and its peers.
 //
 // Two threads share the work: the disk thread runs the jobs in the order
-// they were queued; blocks written in order from a piece's start go on to
+// they were queued (adjacent blocks of a piece that wait together go to disk
+// in one call); blocks written in order from a piece's start go on to
 // the hash thread, which keeps each piece's SHA-1 running from memory, and
 // a piece's hash job follows its writes there, so writing and hashing
 // overlap and a piece is rarely read back.
