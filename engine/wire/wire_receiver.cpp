@@ -84,7 +84,7 @@ void wire_receiver::append(const char* p, std::size_t n) {
 void wire_receiver::take_back_lent(std::size_t skip) {
   char tail[13];
   const std::size_t t = m_tail;
-  std::memcpy(tail, m_buf.data() + m_end - t, t);
+  if (t > 0) std::memcpy(tail, m_buf.data() + m_end - t, t);
   m_end -= t;
   m_tail = 0;
   append(m_lent[0].data() + skip, m_lent_in[0] - skip);
@@ -179,7 +179,7 @@ void wire_receiver::offer_destination(handler& h) {
   const std::size_t in = in_order() - 9;
   std::memcpy(to, p + 9, in);
   const std::size_t from_room = std::min(m_lent_in[0], length - in);
-  if (!adopted) std::memcpy(to + in, room.data(), from_room);
+  if (!adopted && from_room > 0) std::memcpy(to + in, room.data(), from_room);
   m_direct = to;
   m_direct_in = in + from_room;
   if (from_room == m_lent_in[0]) {
