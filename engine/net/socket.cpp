@@ -1,5 +1,7 @@
 #include "engine/net/socket.h"
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -104,9 +106,11 @@ int socket::send(const char* buffer, int length) {
 
 int socket::receive(char* buffer, int length) { return int(::recv(m_handle, buffer, std::size_t(length), 0)); }
 
-int socket::receive(std::span<char> first, std::span<char> second) {
-  iovec parts[2] = {{first.data(), first.size()}, {second.data(), second.size()}};
-  return int(::readv(m_handle, parts, 2));
+int socket::receive(std::span<const std::span<char>> parts) {
+  iovec v[8];
+  const std::size_t n = std::min<std::size_t>(parts.size(), 8);
+  for (std::size_t i = 0; i < n; ++i) v[i] = {parts[i].data(), parts[i].size()};
+  return int(::readv(m_handle, v, int(n)));
 }
 
 int socket::sendto(const address& to, const char* buffer, int length) {

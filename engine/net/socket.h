@@ -41,8 +41,8 @@ class socket {
   // SIGPIPE on a connection the peer has closed.
   int send(const char* buffer, int length);
   int receive(char* buffer, int length);
-  // Fills `first`, then `second`, in one call.
-  int receive(std::span<char> first, std::span<char> second);
+  // Fills the parts one after another, in one call (at most 8 parts).
+  int receive(std::span<const std::span<char>> parts);
   int sendto(const address& to, const char* buffer, int length);
   // Fills `from` with the sender of the datagram.
   int recvfrom(char* buffer, int length, address& from);

@@ -210,17 +210,24 @@ void peer_connection::receive_data() {
       }
       break;
     }
-    auto room = m_receiver.read_space();
-    const auto spare = m_receiver.spare_space();
-    const int want = int(std::min<std::size_t>(room.size() + spare.size(), std::size_t(quota)));
-    const int n = std::size_t(want) <= room.size()
-                      ? m_socket->receive(room.data(), want)
-                      : m_socket->receive(room, spare.first(std::size_t(want) - room.size()));
+    lend_next_block();
+    std::array<std::span<char>, wire_receiver::max_places> places;
+    const std::size_t count = m_receiver.read_places(places);
+    // As much as the quota allows, in the order given.
+    std::size_t want = 0;
+    std::size_t used = 0;
+    for (; used < count && want < std::size_t(quota); ++used) {
+      places[used] = places[used].first(std::min(places[used].size(), std::size_t(quota) - want));
+      want += places[used].size();
+    }
+    const int n = used == 1 ? m_socket->receive(places[0].data(), int(want))
+                            : m_socket->receive(std::span(places.data(), used));
     if (n == 0) throw protocol_error("connection closed by remote host");
     if (n < 0) {
       const int err = socket::last_error();
-      if (err == network_error::would_block) break;
-      throw network_error(err);
+      if (err != network_error::would_block) throw network_error(err);
+      return_lent();
+      break;
     }
     m_receiver.commit(std::size_t(n));
     m_dl_bandwidth_quota.used += n;
@@ -239,7 +246,8 @@ void peer_connection::receive_data() {
       throw;
     }
     if (count_received() > 0) m_last_piece = m_last_receive;
-    if (n < want) break;  // the socket is drained
+    return_lent();
+    if (std::size_t(n) < want) break;  // the socket is drained
   }
   if (m_dl_bandwidth_quota.left() <= 0 && m_reading) {
     m_selector.remove_readable(m_socket);
@@ -447,8 +455,37 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
       !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size) ||
       m_torrent->picker().is_finished(piece_block(r.piece, r.start / block_size)))
     return nullptr;
-  m_incoming = m_ses.disk().allocate_buffer(std::size_t(length));
+  // A lent buffer that the read went on into is taken as it is.
+  const auto lent = m_receiver.first_lent();
+  m_incoming.reset();
+  for (auto& b : m_next_blocks)
+    if (b && b.get() == lent.data() && std::size_t(length) == m_next_block_size) m_incoming = std::move(b);
+  if (!m_incoming) m_incoming = m_ses.disk().allocate_buffer(std::size_t(length));
   return m_incoming.get();
+}
+
+void peer_connection::lend_next_block() {
+  if (m_download_queue.empty() || !m_attached || !has_metadata()) return;
+  disk_io& disk = m_ses.disk();
+  const std::size_t size = std::size_t(std::max(m_torrent->block_size(), 1));
+  // A read may bring in a block beyond each lent one: together they stay
+  // within the disk worker's bound.
+  const std::size_t in_flight = disk.bytes_in_flight();
+  const std::size_t room = disk.limit() > in_flight ? (disk.limit() - in_flight) / size : 0;
+  const std::size_t lend = std::min<std::size_t>(m_next_blocks.size(), room > 0 ? room - 1 : 0);
+  m_next_block_size = size;
+  for (std::size_t i = 0; i < lend; ++i) m_next_blocks[i] = disk.allocate_buffer(size);
+  const auto room_of = [&](std::size_t i) {
+    return m_next_blocks[i] ? std::span<char>(m_next_blocks[i].get(), size) : std::span<char>();
+  };
+  m_receiver.lend(room_of(0), room_of(1));
+}
+
+void peer_connection::return_lent() {
+  // Lent for one read only: what no block took goes back for reuse.
+  for (auto& b : m_next_blocks)
+    if (b) m_ses.disk().recycle(std::move(b), m_next_block_size);
+  m_receiver.lend({}, {});
 }
 
 void peer_connection::on_piece_received(std::span<const char> header, int length) {

@@ -6,6 +6,7 @@
 // wire_receiver and queued in a send_buffer; this class adds the socket and
 // what the messages mean to the torrent, its piece picker and its policy.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -213,6 +214,10 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void on_packet(std::span<const char> packet) override;
   void on_packet_header(int id, int size) override;
   char* block_destination(std::span<const char> header, int length) override;
+  // Lends the receiver room for the next blocks while blocks are requested,
+  // for one read; return_lent takes back what no block took.
+  void lend_next_block();
+  void return_lent();
   void on_piece_received(std::span<const char> header, int length) override;
 
   void on_choke();
@@ -310,6 +315,11 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool m_disk_blocked = false;
   // The disk buffer the block being received goes into, when it has one.
   std::unique_ptr<char[]> m_incoming;
+  // While blocks are requested: disk buffers lent to the receiver, for one
+  // read, for the blocks after the one on its way, so that the read can take
+  // in several.
+  std::array<std::unique_ptr<char[]>, 2> m_next_blocks;
+  std::size_t m_next_block_size = 0;
   std::deque<piece_block> m_request_queue;   // picked, not yet requested
   std::deque<piece_block> m_download_queue;  // requested, not yet received
   std::vector<int> m_announce_queue;

@@ -1,6 +1,7 @@
 #include "engine/storage/disk_io.h"
 
 #include <algorithm>
+#include <array>
 
 #include <pthread.h>
 
@@ -67,7 +68,23 @@ void disk_io::submit() {
   if (idle) m_work_ready.notify_one();
 }
 
-void disk_io::kick() { submit(); }
+void disk_io::kick() {
+  {
+    std::lock_guard s(m_submit_mutex);
+    if (m_submitted.empty()) {
+      m_kick_owed = false;
+      return;
+    }
+    // A few writes wait one more round for company: waking an idle worker
+    // costs more than writing them.
+    if (!m_kick_owed && m_submitted.size() < batch / 2) {
+      m_kick_owed = true;
+      return;
+    }
+    m_kick_owed = false;
+  }
+  submit();
+}
 
 std::unique_ptr<char[]> disk_io::allocate_buffer(std::size_t n) {
   if (n == m_spare_size && !m_spare.empty()) {
@@ -76,6 +93,15 @@ std::unique_ptr<char[]> disk_io::allocate_buffer(std::size_t n) {
     return b;
   }
   return std::make_unique_for_overwrite<char[]>(n);
+}
+
+void disk_io::recycle(std::unique_ptr<char[]> buffer, std::size_t n) {
+  if (n != m_spare_size) {
+    m_spare.clear();
+    m_spare_size = n;
+  }
+  // An eighth of the limit is kept for reuse.
+  if (buffer && m_spare.size() * m_spare_size < m_limit / 8) m_spare.push_back(std::move(buffer));
 }
 
 void disk_io::async_write(std::shared_ptr<piece_manager> st, int piece, int offset, int length,
@@ -162,12 +188,7 @@ void disk_io::run_completions() {
     if (j.type == disk_job::write) {
       // The block's buffer is back: only now does it leave the count.
       m_bytes -= std::size_t(j.length);
-      if (std::size_t(j.length) != m_spare_size) {
-        m_spare.clear();
-        m_spare_size = std::size_t(j.length);
-      }
-      // An eighth of the limit is kept for reuse.
-      if (j.buffer && m_spare.size() * m_spare_size < m_limit / 8) m_spare.push_back(std::move(j.buffer));
+      recycle(std::move(j.buffer), std::size_t(j.length));
     }
     if (j.handler) j.handler(j);
   }
@@ -175,6 +196,7 @@ void disk_io::run_completions() {
 }
 
 void disk_io::wake_when_room() {
+  submit();  // nothing held back may keep the room from coming
   bool wake;
   {
     std::lock_guard l(m_mutex);
@@ -263,6 +285,26 @@ bool disk_io::hand_over(std::vector<disk_job>& to_hash, std::vector<disk_job>& f
   return wake;
 }
 
+std::size_t disk_io::write_run(std::vector<disk_job>& jobs, std::size_t first) {
+  const disk_job& head = jobs[first];
+  std::size_t end = first + 1;
+  if (head.type != disk_job::write) return end;
+  std::int64_t next = std::int64_t(head.offset) + head.length;
+  while (end < jobs.size() && end - first < max_run) {
+    const disk_job& j = jobs[end];
+    if (j.type != disk_job::write || j.storage != head.storage || j.piece != head.piece || j.offset != next) break;
+    next += j.length;
+    ++end;
+  }
+  return end;
+}
+
+bool disk_io::execute_run(std::span<disk_job> run) {
+  std::array<std::span<const char>, max_run> blocks;
+  for (std::size_t i = 0; i < run.size(); ++i) blocks[i] = {run[i].buffer.get(), std::size_t(run[i].length)};
+  return run.front().storage->write(std::span(blocks.data(), run.size()), run.front().piece, run.front().offset);
+}
+
 void disk_io::work() {
   ::pthread_setname_np(::pthread_self(), "qf-disk");
   std::vector<disk_job> taken, to_hash, finished;
@@ -274,14 +316,29 @@ void disk_io::work() {
     if (m_jobs.empty()) return;  // stopping, and everything is done
     taken.swap(m_jobs);
     l.unlock();
-    for (std::size_t i = 0; i < taken.size(); ++i) {
-      disk_job& j = taken[i];
-      const bool prompt = j.type != disk_job::write;
-      const bool hash = execute(j) && !j.error;
-      j.operation = nullptr;  // let go of what it holds outside the lock
-      (hash ? to_hash : finished).push_back(std::move(j));
+    for (std::size_t i = 0; i < taken.size();) {
+      // Adjacent blocks of a piece go to disk in one call. Should that
+      // fail, each is written on its own, so that each reports its own
+      // outcome.
+      const std::size_t end = write_run(taken, i);
+      bool merged = false, in_order = false;
+      if (end - i > 1) {
+        try {
+          in_order = execute_run(std::span(taken).subspan(i, end - i));
+          merged = true;
+        } catch (const std::exception&) {
+        }
+      }
+      bool prompt = false;
+      for (; i < end; ++i) {
+        disk_job& j = taken[i];
+        prompt = prompt || j.type != disk_job::write;
+        const bool hash = merged ? in_order : execute(j) && !j.error;
+        j.operation = nullptr;  // let go of what it holds outside the lock
+        (hash ? to_hash : finished).push_back(std::move(j));
+      }
       // Results go on in groups, or at once when somebody waits for them.
-      if (prompt || to_hash.size() + finished.size() >= batch || i + 1 == taken.size()) {
+      if (prompt || to_hash.size() + finished.size() >= batch || i == taken.size()) {
         l.lock();
         const bool wake = hand_over(to_hash, finished);
         l.unlock();

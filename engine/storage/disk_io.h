@@ -4,7 +4,8 @@
 // hashing of a large piece holds up the network thread and its peers.
 //
 // Two threads share the work: the disk thread runs the jobs in the order
-// they were queued; blocks written in order from a piece's start go on to
+// they were queued (adjacent blocks of a piece that wait together go to disk
+// in one call); blocks written in order from a piece's start go on to
 // the hash thread, which keeps each piece's SHA-1 running from memory, and
 // a piece's hash job follows its writes there, so writing and hashing
 // overlap and a piece is rarely read back.
@@ -28,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +79,8 @@ class disk_io {
   // written blocks come back to it through run_completions, so that the
   // allocator is never asked to free memory across threads.
   std::unique_ptr<char[]> allocate_buffer(std::size_t n);
+  // Takes back a buffer of `n` bytes from allocate_buffer, for reuse.
+  void recycle(std::unique_ptr<char[]> buffer, std::size_t n);
   // `data` holds `length` bytes for `offset` of `piece`.
   void async_write(std::shared_ptr<piece_manager> st, int piece, int offset, int length,
                    std::unique_ptr<char[]> data, handler h);
@@ -88,7 +92,8 @@ class disk_io {
   void async_call(std::shared_ptr<piece_manager> st, std::function<void(piece_manager&)> op, handler h = {});
 
   // Hands the writes queued since the last hand-over to the worker; the
-  // network thread calls it at the end of each round.
+  // network thread calls it at the end of each round. A handful of writes
+  // may wait for the next round (never longer).
   void kick();
 
   // Drops the queued reads and hashes of a storage (their handlers never
@@ -128,6 +133,13 @@ class disk_io {
   bool hand_over(std::vector<disk_job>& to_hash, std::vector<disk_job>& finished);
   // Runs a job of the disk thread; true when it goes on to the hash thread.
   static bool execute(disk_job& j);
+  // The end of the run of adjacent writes to one piece that starts at
+  // `first` (first + 1 when that is no write).
+  static std::size_t write_run(std::vector<disk_job>& jobs, std::size_t first);
+  // Writes a run in one go; true when it continues the piece's in-order
+  // run. Throws what the write throws.
+  static bool execute_run(std::span<disk_job> run);
+  static constexpr std::size_t max_run = 64;
   static void execute_hash(disk_job& j);
   // Hands a finished job back (lock held); true when the network thread
   // should be woken now.
@@ -143,6 +155,8 @@ class disk_io {
   mutable std::mutex m_submit_mutex;
   std::vector<disk_job> m_submitted;
   std::size_t m_peak = 0;
+  // The last kick left writes waiting: the next one hands them over.
+  bool m_kick_owed = false;
 
   mutable std::mutex m_mutex;
   std::condition_variable m_work_ready;

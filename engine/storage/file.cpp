@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -99,6 +100,46 @@ file::size_type file::write_at(const char* buf, size_type n, size_type pos) {
   return transfer(n, "file::write", [&](size_type done) {
     return ::pwrite(m_impl->fd, buf + done, static_cast<size_t>(n - done), static_cast<off_t>(pos + done));
   });
+}
+
+file::size_type file::write_at(std::span<const std::span<const char>> bufs, size_type pos) {
+  // A bounded batch of buffers per call, on the stack; a short write goes
+  // on from the byte where it stopped.
+  constexpr std::size_t most = 64;
+  iovec v[most];
+  size_type done = 0;
+  std::size_t first = 0;      // first buffer not written in full
+  std::size_t skip = 0;       // bytes of it already written
+  while (first < bufs.size()) {
+    std::size_t count = 0;
+    for (std::size_t i = first; i < bufs.size() && count < most; ++i, ++count) {
+      const std::size_t from = i == first ? skip : 0;
+      v[count].iov_base = const_cast<char*>(bufs[i].data() + from);
+      v[count].iov_len = bufs[i].size() - from;
+    }
+    const ssize_t r = ::pwritev(m_impl->fd, v, static_cast<int>(count), static_cast<off_t>(pos + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw_error("file::write", errno);
+    }
+    if (r == 0) break;
+    done += r;
+    for (std::size_t left = static_cast<std::size_t>(r); left > 0;) {
+      const std::size_t rest = bufs[first].size() - skip;
+      if (left < rest) {
+        skip += left;
+        break;
+      }
+      left -= rest;
+      skip = 0;
+      ++first;
+    }
+    while (first < bufs.size() && bufs[first].size() == skip) {
+      skip = 0;
+      ++first;
+    }
+  }
+  return done;
 }
 
 void file::seek(size_type pos) {

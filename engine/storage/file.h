@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -52,6 +53,9 @@ class file {
   // of the file.
   size_type read_at(char* buf, size_type n, size_type pos);
   size_type write_at(const char* buf, size_type n, size_type pos);
+  // Writes the buffers one after another from `pos` on, in as few system
+  // calls as the system allows; returns the bytes written.
+  size_type write_at(std::span<const std::span<const char>> bufs, size_type pos);
 
  private:
   struct impl;

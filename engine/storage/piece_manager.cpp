@@ -393,18 +393,25 @@ int piece_manager::read(char* buf, int piece, int offset, int size) {
 }
 
 bool piece_manager::write(const char* buf, int piece, int offset, int size) {
+  const std::span<const char> one(buf, static_cast<std::size_t>(std::max(size, 0)));
+  return write(std::span(&one, 1), piece, offset);
+}
+
+bool piece_manager::write(std::span<const std::span<const char>> blocks, int piece, int offset) {
   std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
   if (piece < 0 || piece >= m_impl->num_pieces) throw file_error("no storage for piece " + std::to_string(piece));
+  std::int64_t size = 0;
+  for (const auto& b : blocks) size += static_cast<std::int64_t>(b.size());
   auto& in_order = m_impl->in_order;
   auto it = in_order.find(piece);
   if (it != in_order.end() && offset < it->second) {
     in_order.erase(it);
     it = in_order.end();
   }
-  m_impl->st.write(buf, m_impl->slot_for_piece(piece), offset, size);
+  m_impl->st.write(blocks, m_impl->slot_for_piece(piece), offset);
   if (it == in_order.end() && offset == 0) it = in_order.try_emplace(piece, 0).first;
   if (it == in_order.end() || it->second != offset) return false;
-  it->second += size;
+  it->second += static_cast<int>(size);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,9 @@ class piece_manager {
   // in order from its start: it may then be handed to hash_block, in the
   // order of the writes.
   bool write(const char* buf, int piece, int offset, int size);
+  // Adjacent blocks of one piece from `offset` on, written at once; true
+  // when they all continue the piece's in-order run.
+  bool write(std::span<const std::span<const char>> blocks, int piece, int offset);
   // Adds a block of a piece's in-order run to the piece's running SHA-1.
   void hash_block(int piece, int offset, const char* buf, int size);
   // Ends the piece's in-order run; returns its length (0 without one).

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <sys/stat.h>
 #include <system_error>
@@ -238,15 +239,42 @@ int storage::read(char* buf, int slot, int offset, int size) {
 }
 
 void storage::write(const char* buf, int slot, int offset, int size) {
-  if (!m_impl->valid(slot, offset, size)) throw file_error("no storage for slot " + std::to_string(slot));
+  const std::span<const char> one(buf, static_cast<std::size_t>(std::max(size, 0)));
+  if (size < 0) throw file_error("no storage for slot " + std::to_string(slot));
+  write(std::span(&one, 1), slot, offset);
+}
+
+void storage::write(std::span<const std::span<const char>> bufs, int slot, int offset) {
+  std::int64_t size = 0;
+  for (const auto& b : bufs) size += static_cast<std::int64_t>(b.size());
+  if (size > std::numeric_limits<int>::max() || !m_impl->valid(slot, offset, static_cast<int>(size)))
+    throw file_error("no storage for slot " + std::to_string(slot));
   impl::slot_guard guard(*m_impl, slot);
+  // The buffers that cover [at, at + n) of the bytes to write.
+  std::vector<std::span<const char>> part;
+  const auto cut = [&](std::int64_t at, std::int64_t n) {
+    part.clear();
+    for (const auto& b : bufs) {
+      const std::int64_t len = static_cast<std::int64_t>(b.size());
+      if (at >= len) {
+        at -= len;
+        continue;
+      }
+      const std::int64_t take = std::min(len - at, n);
+      part.push_back(b.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(take)));
+      n -= take;
+      at = 0;
+      if (n == 0) break;
+    }
+    return std::span<const std::span<const char>>(part);
+  };
   // Files are opened for reading too, so that the reads that follow writes
   // (hash checks, uploads) find them open.
   std::int64_t done = m_impl->walk(m_impl->slot_start(slot, offset), size,
                                    [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
                                      auto f = m_impl->cache.open_file(m_impl.get(), m_impl->paths[i],
                                                                       file::in | file::out);
-                                     return f->write_at(buf + at, n, pos);
+                                     return f->write_at(cut(at, n), pos);
                                    });
   if (done != size) throw file_error("no storage for slot " + std::to_string(slot));
 }

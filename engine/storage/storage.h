@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,9 @@ class storage {
   // Writes `size` bytes at `offset` of `slot`, creating files as needed;
   // throws file_error when the bytes cannot all be written.
   void write(const char* buf, int slot, int offset, int size);
+  // Writes the buffers one after another from `offset` of `slot` on, as
+  // the single write of all their bytes would.
+  void write(std::span<const std::span<const char>> bufs, int slot, int offset);
   // Reads from the start of `slot` as far as the files on disk reach (a
   // missing or short file ends it) and returns the bytes read; used to check
   // what is there.

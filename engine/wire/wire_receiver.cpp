@@ -30,6 +30,69 @@ std::span<char> wire_receiver::read_space(std::size_t min_room) {
   return buffer_space(min_room);
 }
 
+std::size_t wire_receiver::header_gap() const {
+  if (m_direct) return 0;
+  // A length prefix and the first 9 bytes of a piece packet.
+  const std::size_t avail = m_end - m_begin;
+  if (m_state == read_packet_size) return avail < 4 ? 13 - avail : 0;
+  if (m_state == read_packet && !m_offered && avail < 9 && m_packet_size > 9 &&
+      (avail == 0 || std::uint8_t(m_buf[m_begin]) == wire::msg_piece))
+    return 9 - avail;
+  return 0;
+}
+
+void wire_receiver::lend(std::span<char> first, std::span<char> second) {
+  if (first.empty()) second = {};
+  m_lent = {first, second};
+  m_lent_in = {0, 0};
+  m_tail = 0;
+}
+
+std::size_t wire_receiver::read_places(std::array<std::span<char>, max_places>& places) {
+  constexpr std::size_t next_start = 13;
+  m_plan_rooms = 0;
+  const std::size_t gap = m_direct ? next_start : header_gap();
+  const std::size_t rooms = gap == 0 || m_lent[0].empty() ? 0 : m_lent[1].empty() ? 1 : 2;
+  std::size_t k = 0;
+  if (rooms == 0) {
+    places[k++] = read_space();
+    if (m_direct) places[k++] = spare_space();
+    return k;
+  }
+  if (m_direct) places[k++] = read_space();
+  // The buffer takes the packets' starts, one after the other; the rooms
+  // the blocks in between.
+  const auto buf = buffer_space(gap + (rooms - 1) * next_start);
+  places[k++] = buf.first(gap);
+  places[k++] = m_lent[0];
+  if (rooms == 2) {
+    places[k++] = buf.subspan(gap, next_start);
+    places[k++] = m_lent[1];
+  }
+  m_plan_gap = gap;
+  m_plan_rooms = rooms;
+  return k;
+}
+
+void wire_receiver::append(const char* p, std::size_t n) {
+  if (n == 0) return;
+  const auto room = buffer_space(n);
+  std::memcpy(room.data(), p, n);
+  m_end += n;
+}
+
+void wire_receiver::take_back_lent(std::size_t skip) {
+  char tail[13];
+  const std::size_t t = m_tail;
+  if (t > 0) std::memcpy(tail, m_buf.data() + m_end - t, t);
+  m_end -= t;
+  m_tail = 0;
+  append(m_lent[0].data() + skip, m_lent_in[0] - skip);
+  append(tail, t);
+  append(m_lent[1].data(), m_lent_in[1]);
+  m_lent_in = {0, 0};
+}
+
 std::span<char> wire_receiver::spare_space() {
   if (!m_direct) return {};
   // A length prefix and the first 9 bytes of a piece packet: enough to name
@@ -65,12 +128,30 @@ void wire_receiver::commit(std::size_t n) {
     m_direct_in += direct;
     n -= direct;
   }
-  m_end += n;
+  if (m_plan_rooms == 0) {
+    m_end += n;
+    return;
+  }
+  std::size_t take = std::min(n, m_plan_gap);
+  m_end += take;
+  n -= take;
+  for (std::size_t i = 0; i < m_plan_rooms; ++i) {
+    take = std::min(n, m_lent[i].size());
+    m_lent_in[i] += take;
+    n -= take;
+    if (i + 1 < m_plan_rooms) {
+      take = std::min<std::size_t>(n, 13);
+      m_end += take;
+      m_tail += take;
+      n -= take;
+    }
+  }
+  m_plan_rooms = 0;
 }
 
 std::size_t wire_receiver::part_received() const {
   if (m_direct) return 9 + m_direct_in;
-  return std::min(m_end - m_begin, std::size_t(m_packet_size));
+  return std::min(in_order(), std::size_t(m_packet_size));
 }
 
 std::span<const char> wire_receiver::packet_start() const {
@@ -85,14 +166,34 @@ void wire_receiver::offer_destination(handler& h) {
   const char* p = m_buf.data() + m_begin;
   const std::size_t length = std::size_t(m_packet_size) - 9;
   char* to = h.block_destination({p, 9}, int(length));
-  if (!to) return;
+  if (!to) {
+    take_back_lent();
+    return;
+  }
   // What came with the packet's start moves over once; the rest of the
-  // block is received in place.
-  const std::size_t in = m_end - m_begin - 9;
+  // block is received in place. Bytes read into the first lent room follow
+  // the packet's start directly (parse sees to that): they are in place
+  // already when that room was named, else they move over too.
+  const std::span<char> room = m_lent[0];
+  const bool adopted = !room.empty() && to == room.data();
+  const std::size_t in = in_order() - 9;
   std::memcpy(to, p + 9, in);
+  const std::size_t from_room = std::min(m_lent_in[0], length - in);
+  if (!adopted && from_room > 0) std::memcpy(to + in, room.data(), from_room);
   m_direct = to;
-  m_direct_in = in;
-  m_end = m_begin + 9;
+  m_direct_in = in + from_room;
+  if (from_room == m_lent_in[0]) {
+    // The bytes after the block are in order: the next packet's start right
+    // behind this one's, then the second room, which now comes first.
+    m_end = m_begin + 9 + m_tail;
+    m_tail = 0;
+  } else {
+    // The first room held more than the block: what follows it goes back
+    // into the buffer, in order, behind the packet's start.
+    take_back_lent(from_room);
+  }
+  m_lent = {m_lent[1], {}};
+  m_lent_in = {m_lent_in[1], 0};
 }
 
 // Counts the newly arrived bytes of the part at the front of the buffer:
@@ -113,15 +214,27 @@ void wire_receiver::count_partial() {
 void wire_receiver::parse(handler& h) {
   for (;;) {
     count_partial();
-    const std::size_t avail = m_end - m_begin;
+    const std::size_t avail = in_order();
     if (m_state == read_packet && !m_header_seen && avail > 0) {
       m_header_seen = true;
       h.on_packet_header(std::uint8_t(m_buf[m_begin]), m_packet_size);
     }
     if (m_state == read_packet && !m_offered && avail >= 9 && avail < std::size_t(m_packet_size) &&
-        std::uint8_t(m_buf[m_begin]) == wire::msg_piece)
+        std::uint8_t(m_buf[m_begin]) == wire::msg_piece) {
+      // Bytes in the lent room go to a block only when they follow its
+      // packet's first 9 bytes directly.
+      if (lent_pending() && avail != 9) {
+        take_back_lent();
+        continue;
+      }
       offer_destination(h);
-    if (part_received() < std::size_t(m_packet_size)) return;
+      continue;  // the bytes it took in are counted first
+    }
+    if (part_received() < std::size_t(m_packet_size)) {
+      if (!lent_pending() || m_direct) return;
+      take_back_lent();
+      continue;
+    }
     const char* p = m_buf.data() + m_begin;
     if (m_direct) {
       // A block received in place: its packet's start leaves the buffer.

@@ -9,7 +9,15 @@
 // bytes are in, the handler can name where its block is to be kept, and the
 // rest of the block is then received right there, not copied out of the
 // receive buffer afterwards.
+//
+// The handler may also lend room for the blocks of the packets that follow
+// (lend): a read (read_places) may then go on past each packet's first 9
+// bytes into a lent room, so that one read takes in several blocks. The
+// bytes in a room are handed over as the block they turn out to be when the
+// handler names that room as the block's place, and are moved into the
+// receive buffer otherwise, so that what is parsed is the stream as sent.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -67,7 +75,21 @@ class wire_receiver {
   // follows it, enough for the next piece packet's start (a read may fill
   // read_space() and then this). Empty otherwise.
   std::span<char> spare_space();
-  // `n` bytes were put into read_space() and, past its end, spare_space().
+  // Rooms for blocks yet to come, in order, owned by the caller and used
+  // until the next call. The first one may be named as a block's place
+  // (block_destination returns first_lent()'s start), and then belongs to
+  // that block. Empty rooms: nothing is lent. Call it before a read, after
+  // parse (parse leaves nothing in the rooms).
+  void lend(std::span<char> first, std::span<char> second = {});
+  std::span<char> first_lent() const { return m_lent[0]; }
+  // Where the next read goes, in order: read_space() (and spare_space()),
+  // or, with rooms lent, the buffer up to the end of the next piece
+  // packet's first 9 bytes, the first room, the next packet's prefix and
+  // first 9 bytes, the second room. Returns how many places were filled in.
+  static constexpr std::size_t max_places = 5;
+  std::size_t read_places(std::array<std::span<char>, max_places>& places);
+  // `n` bytes were put into read_space() and, past its end, spare_space(),
+  // or into the places of the last read_places(), in order.
   void commit(std::size_t n);
 
   // Hands every complete part to `h`. A protocol violation throws
@@ -98,6 +120,17 @@ class wire_receiver {
   std::span<char> buffer_space(std::size_t min_room);
   // Offers the handler to receive the current piece packet's block in place.
   void offer_destination(handler& h);
+  // Outside a block received in place: the buffer bytes still to come
+  // before the next piece packet's block would start (0 when no piece
+  // packet can be starting).
+  std::size_t header_gap() const;
+  // Puts the bytes read into the lent rooms (but the first `skip` of the
+  // first room) back into stream order at the end of the buffer.
+  void take_back_lent(std::size_t skip = 0);
+  bool lent_pending() const { return m_lent_in[0] > 0 || m_lent_in[1] > 0 || m_tail > 0; }
+  void append(const char* p, std::size_t n);
+  // Received bytes in stream order, from m_begin on.
+  std::size_t in_order() const { return m_end - m_begin - m_tail; }
 
   std::vector<char> m_buf;
   std::size_t m_begin = 0;  // first unparsed byte
@@ -111,6 +144,15 @@ class wire_receiver {
   // the buffer); m_direct_in of its bytes are in.
   char* m_direct = nullptr;
   std::size_t m_direct_in = 0;
+  // The lent rooms and the bytes read into each. A read that went on into
+  // the second room left m_tail bytes at the end of the buffer that come
+  // after the first room's bytes in the stream.
+  std::array<std::span<char>, 2> m_lent{};
+  std::array<std::size_t, 2> m_lent_in{};
+  std::size_t m_tail = 0;
+  // The last read_places(): buffer bytes before the first room, rooms used.
+  std::size_t m_plan_gap = 0;
+  std::size_t m_plan_rooms = 0;
   std::int64_t m_payload = 0;
   std::int64_t m_protocol = 0;
 };

@@ -216,3 +216,88 @@ TEST(DiskIo, StoppedReaderIsWokenWhenFinishedWritesOnlyWaitToBeCollected) {
   EXPECT_TRUE(io.below_resume_mark());
   EXPECT_EQ(io.bytes_in_flight(), 0u);
 }
+
+// Blocks queued together go to disk in runs of adjacent blocks of a piece:
+// runs across a file boundary, out of order and with gaps all land where
+// they belong, and the pieces hash right.
+TEST(DiskIo, AdjacentWritesGoToDiskTogether) {
+  storage_test::temp_dir dir;
+  const int block = 16384;
+  storage_test::test_torrent t({{"d/a", 65536 + 20000}, {"d/b", 2 * 65536}}, 65536, 9);
+  auto pm = std::make_shared<piece_manager>(t.info, dir.path());
+  std::vector<bool> have;
+  ASSERT_TRUE(pm->check_fastresume({piece_manager::free_slot}, {}, have, true));
+  disk_io io([] {});
+  worker_gate gate;
+  gate.hold(io, pm);
+  const auto write = [&](int p, int b) {
+    io.async_write(pm, p, b * block, block, copy_of(t.piece(p), b * block, block), {});
+  };
+  for (int b : {0, 1, 2}) write(0, b);
+  for (int b : {0, 1, 2, 3}) write(1, b);  // over the end of d/a
+  for (int b : {2, 3, 0, 1}) write(2, b);
+  write(0, 3);
+  io.kick();
+  gate.open();
+  int reported = 0;
+  for (int p = 0; p < 3; ++p)
+    io.async_hash(pm, p, [&, p](disk_job& j) {
+      EXPECT_FALSE(j.error) << *j.error;
+      EXPECT_EQ(j.digest, t.info.hash_for_piece(p)) << "piece " << p;
+      ++reported;
+    });
+  ASSERT_TRUE(wait_until([&] {
+    io.run_completions();
+    return reported == 3;
+  }));
+  EXPECT_EQ(io.bytes_in_flight(), 0u);
+}
+
+// A run that cannot be written as a whole is written block by block, so
+// each block reports its own outcome: the blocks in the file that can be
+// written succeed, those touching the one that cannot fail.
+TEST(DiskIo, FailedRunReportsEachBlock) {
+  storage_test::temp_dir dir;
+  const int block = 16384;
+  storage_test::test_torrent t({{"x/a", 40000}, {"x/b", 30000}}, 65536, 4);
+  fs::create_directories(dir.path() / "x" / "b");  // no file can be made there
+  auto pm = std::make_shared<piece_manager>(t.info, dir.path());
+  std::vector<bool> have;
+  ASSERT_TRUE(pm->check_fastresume({piece_manager::free_slot}, {}, have, true));
+  disk_io io([] {});
+  worker_gate gate;
+  gate.hold(io, pm);
+  std::vector<int> outcome(4, -1);  // 1: written, 0: failed
+  for (int b = 0; b < 4; ++b)
+    io.async_write(pm, 0, b * block, block, copy_of(t.piece(0), b * block, block),
+                   [&, b](disk_job& j) { outcome[std::size_t(b)] = j.error ? 0 : 1; });
+  io.kick();
+  gate.open();
+  io.wait_for(pm.get());
+  io.run_completions();
+  EXPECT_EQ(outcome, (std::vector<int>{1, 1, 0, 0}));
+  std::string written(40000, '\0');
+  std::ifstream in(dir.path() / "x" / "a", std::ios::binary);
+  in.read(written.data(), std::streamsize(written.size()));
+  EXPECT_EQ(written, t.piece(0).substr(0, 40000));
+}
+
+// A few writes may wait for company at the end of a round, but never past
+// the next one.
+TEST(DiskIo, FewWritesGoOverByTheNextRound) {
+  storage_test::temp_dir dir;
+  storage_test::test_torrent t({{"a", 65536}}, 65536, 6);
+  auto pm = std::make_shared<piece_manager>(t.info, dir.path());
+  std::vector<bool> have;
+  ASSERT_TRUE(pm->check_fastresume({piece_manager::free_slot}, {}, have, true));
+  disk_io io([] {});
+  bool written = false;
+  io.async_write(pm, 0, 0, 16384, copy_of(t.piece(0), 0, 16384), [&](disk_job& j) { written = !j.error; });
+  io.kick();
+  io.kick();
+  EXPECT_TRUE(wait_until([&] {
+    io.run_completions();
+    return written;
+  }));
+  EXPECT_EQ(io.bytes_in_flight(), 0u);
+}

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <deque>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -281,6 +285,131 @@ TEST(WireReceiver, BlocksReceivedInPlace) {
   EXPECT_EQ(h.packets[2].substr(9), b);
 }
 
+namespace {
+
+// Takes blocks into the first lent room when the receiver names it and the
+// size fits, declines piece 8, and keeps every block's bytes in order,
+// also of blocks that came whole as a packet.
+struct lender : recorder {
+  std::deque<std::string> rooms;  // every room ever lent (stable addresses)
+  std::vector<std::string*> spare;  // lent rooms not named yet
+  const wire_receiver* receiver = nullptr;
+  std::vector<std::string> blocks;
+  char* current = nullptr;
+  std::size_t current_size = 0;
+  int named_lent = 0;
+  char* block_destination(std::span<const char> header, int length) override {
+    if (wire::read_int32(header.data() + 1) == 8) return nullptr;  // declined
+    const char* first = receiver->first_lent().data();
+    const auto it = std::find_if(spare.begin(), spare.end(), [&](std::string* s) { return s->data() == first; });
+    if (it != spare.end() && (*it)->size() == std::size_t(length)) {
+      current = (*it)->data();
+      spare.erase(it);
+      ++named_lent;
+    } else {
+      current = rooms.emplace_back(std::size_t(length), '\0').data();
+    }
+    current_size = std::size_t(length);
+    return current;
+  }
+  void on_piece_received(std::span<const char>, int length) override {
+    EXPECT_EQ(std::size_t(length), current_size);
+    blocks.emplace_back(current, current_size);
+  }
+  // A block that came whole in one read comes as a packet, in its turn.
+  void on_packet(std::span<const char> p) override {
+    if (p[0] == wire::msg_piece && wire::read_int32(p.data() + 1) != 8)
+      blocks.emplace_back(p.data() + 9, p.size() - 9);
+    else
+      recorder::on_packet(p);
+  }
+
+  std::int64_t payload = 0, protocol = 0;
+  // One scatter read of up to `chunk` bytes of `in` from `at` on, with
+  // `lend` rooms lent, then parsed; returns the bytes read.
+  std::size_t read(wire_receiver& r, const std::string& in, std::size_t at, std::size_t chunk, int lend) {
+    constexpr std::size_t size = 16384;
+    while (spare.size() < 2) spare.push_back(&rooms.emplace_back(size, '\0'));
+    r.lend(lend > 0 ? std::span<char>(spare[0]->data(), size) : std::span<char>(),
+           lend > 1 ? std::span<char>(spare[1]->data(), size) : std::span<char>());
+    std::array<std::span<char>, wire_receiver::max_places> places;
+    const std::size_t count = r.read_places(places);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t k = std::min({places[i].size(), chunk - n, in.size() - at - n});
+      std::memcpy(places[i].data(), in.data() + at + n, k);
+      n += k;
+      if (k < places[i].size()) break;
+    }
+    r.commit(n);
+    r.parse(*this);
+    std::int64_t p, q;
+    r.take_counts(p, q);
+    payload += p;
+    protocol += q;
+    return n;
+  }
+};
+
+}  // namespace
+
+// With rooms lent for the next blocks, one read takes in the rest of a
+// block and the next packets' starts and blocks: a block of the lent size is
+// then handed over where it was read, anything else (a shorter block, a
+// declined one, other messages, a keep-alive) goes on as if read into the
+// receive buffer. Contents, order and counts are those of plain reads.
+TEST(WireReceiver, ReadsRunOnIntoLentRoom) {
+  const std::size_t block = 16384;
+  send_buffer m;
+  std::vector<std::string> sent;
+  const auto piece = [&](int index, std::size_t size, char fill) {
+    sent.emplace_back(size, fill);
+    for (std::size_t i = 0; i < size; i += 97) sent.back()[i] = char(i / 97);
+    std::memcpy(wire::write_piece(m, {index, 0, int(size)}), sent.back().data(), size);
+  };
+  piece(1, block, 'a');
+  piece(2, block, 'b');
+  wire::write_have(m, 9);
+  piece(3, block, 'c');
+  wire::write_keep_alive(m);
+  piece(4, 5000, 'd');  // shorter than the lent room
+  piece(8, block, 'e');  // declined
+  piece(5, block, 'f');
+  piece(6, block, 'g');
+  wire::write_simple(m, wire::msg_unchoke);
+  const std::string in = bytes(m);
+  const std::vector<std::string> kept{sent[0], sent[1], sent[2], sent[3], sent[5], sent[6]};
+
+  for (const std::size_t chunk : {std::size_t(7), std::size_t(4000), std::size_t(16397), std::size_t(40000)}) {
+    wire_receiver r(wire_receiver::read_packet_size);
+    lender h;
+    h.receiver = &r;
+    int reads = 0;
+    for (std::size_t at = 0; at < in.size(); ++reads) {
+      at += h.read(r, in, at, chunk, 2);
+    }
+    EXPECT_TRUE(h.blocks == kept) << chunk << ": " << h.blocks.size() << " blocks";
+    ASSERT_EQ(h.packets.size(), 3u) << chunk;
+    EXPECT_EQ(h.packets[0], raw({4, 0, 0, 0, 9}));
+    EXPECT_EQ(h.packets[1].substr(0, 5), raw({7, 0, 0, 0, 8}));
+    EXPECT_EQ(h.packets[1].substr(9), sent[4]);
+    EXPECT_EQ(h.packets[2], raw({1}));
+    std::int64_t data = 0;
+    for (const auto& s : sent) data += std::int64_t(s.size());
+    EXPECT_EQ(h.payload, data) << chunk;
+    EXPECT_EQ(h.protocol, std::int64_t(in.size()) - data) << chunk;
+    EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
+    // Large reads put blocks into the lent rooms, where they stay.
+    if (chunk >= 16397) {
+      EXPECT_GE(h.named_lent, 3) << chunk;
+    }
+    // Reads of two blocks' worth take in two blocks.
+    if (chunk == 40000) {
+      EXPECT_LE(reads, 4);
+    }
+  }
+}
+
 // Part of a block received in place: progress counts the bytes in place.
 TEST(WireReceiver, ProgressOfABlockReceivedInPlace) {
   struct in_place : recorder {
@@ -367,4 +496,48 @@ TEST(WireSendBuffer, SteadyTrafficReusesTheBuffer) {
   b.consume(b.size());
   b.append(block.data(), block.size());
   EXPECT_EQ(b.data(), before);
+}
+
+// Any mix of messages, blocks of other sizes, declined blocks, read sizes
+// and lent rooms gives what plain reads give.
+TEST(WireReceiver, LentRoomsKeepTheStreamWhateverTheReads) {
+  for (unsigned seed = 1; seed <= 100; ++seed) {
+    std::mt19937 g(seed);
+    send_buffer m;
+    std::vector<std::string> kept, others;
+    std::int64_t data = 0;
+    for (int i = 0; i < 40; ++i) {
+      const int kind = int(g() % 8);
+      if (kind < 4 || kind == 7) {
+        const std::size_t size = kind == 7 ? 1 + g() % 16384 : 16384;
+        const int index = kind == 3 && g() % 2 ? 8 : int(g() % 7);
+        std::string b(size, '\0');
+        for (auto& c : b) c = char(g());
+        std::memcpy(wire::write_piece(m, {index, 0, int(size)}), b.data(), size);
+        data += std::int64_t(size);
+        if (index == 8) others.push_back(std::string(raw({7, 0, 0, 0, 8, 0, 0, 0, 0})) + b);
+        else kept.push_back(b);
+      } else if (kind == 4) {
+        wire::write_have(m, 9);
+        others.push_back(raw({4, 0, 0, 0, 9}));
+      } else if (kind == 5) {
+        wire::write_keep_alive(m);
+      } else {
+        wire::write_simple(m, wire::msg_unchoke);
+        others.push_back(raw({1}));
+      }
+    }
+    const std::string in = bytes(m);
+    wire_receiver r(wire_receiver::read_packet_size);
+    lender h;
+    h.receiver = &r;
+    for (std::size_t at = 0; at < in.size();) {
+      const int lend = int(g() % 3);
+      at += h.read(r, in, at, 1 + g() % 60000, lend);
+    }
+    ASSERT_TRUE(h.blocks == kept) << seed;
+    ASSERT_TRUE(h.packets == others) << seed;
+    ASSERT_EQ(h.payload, data) << seed;
+    ASSERT_EQ(h.protocol, std::int64_t(in.size()) - data) << seed;
+  }
 }
