@@ -335,7 +335,15 @@ void disk_io::work() {
         prompt = prompt || j.type != disk_job::write;
         const bool hash = merged ? in_order : execute(j) && !j.error;
         j.operation = nullptr;  // let go of what it holds outside the lock
-        (hash ? to_hash : finished).push_back(std::move(j));
+        // A written block is hashed here while its bytes are still in this
+        // core's cache; a piece's final hash (which may read the piece back)
+        // goes on to the hash thread.
+        if (hash && j.type == disk_job::write) {
+          execute_hash(j);
+          finished.push_back(std::move(j));
+        } else {
+          (hash ? to_hash : finished).push_back(std::move(j));
+        }
       }
       // Results go on in groups, or at once when somebody waits for them.
       if (prompt || to_hash.size() + finished.size() >= batch || i == taken.size()) {

@@ -5,10 +5,12 @@
 //
 // Two threads share the work: the disk thread runs the jobs in the order
 // they were queued (adjacent blocks of a piece that wait together go to disk
-// in one call); blocks written in order from a piece's start go on to
-// the hash thread, which keeps each piece's SHA-1 running from memory, and
-// a piece's hash job follows its writes there, so writing and hashing
-// overlap and a piece is rarely read back.
+// in one call); a block written in order from a piece's start is added to
+// the piece's running SHA-1 right after its write, while its bytes are still
+// in that core's cache, so a piece is rarely read back. A piece's hash job
+// follows its writes and goes on to the hash thread, which finishes the
+// SHA-1 (reading back what was not hashed on its way in) while the disk
+// thread writes on.
 //
 // Each job holds a share of the storage it works on: a torrent removed while
 // its jobs are queued or running frees nothing they use. A finished job comes
@@ -61,7 +63,7 @@ struct disk_job {
 
 class disk_io {
  public:
-  static constexpr std::size_t default_limit = 1024 * 1024;
+  static constexpr std::size_t default_limit = 768 * 1024;
   // Writes queued before an idle worker is woken without a kick.
   static constexpr std::size_t batch = 16;
 
