@@ -118,8 +118,19 @@ void policy::connection_closed(connection& c) {
   p->prev_amount_upload += c.total_payload_upload();
   p->conn = nullptr;
   if (c.failed()) {
+    // Not dialled again for a while. A peer that once refused or dropped
+    // us (it may have held on to an earlier connection of ours, or timed
+    // out on a busy machine) may well be the only one with the pieces we
+    // lack, so it is not given up for good.
+    if (p->type == 1 && p->ip.port != 0) {
+      p->retry_port = p->ip.port;
+      p->retry_at = p->connected + retry_delay * (1 << std::min(p->failures, 5));
+      ++p->failures;
+    }
     p->type = 0;
     p->ip.port = 0;
+  } else {
+    p->failures = 0;
   }
   if (!c.is_choked() && !m_torrent.is_aborted()) {
     --m_num_unchoked;
@@ -134,6 +145,7 @@ void policy::ban_peer(const connection& c) {
   p->banned = true;
   p->type = 0;
   p->ip.port = 0;
+  p->retry_port = 0;
 }
 
 void policy::choke(peer& p) {
@@ -385,6 +397,15 @@ void policy::pulse() {
       for (peer* p : connected) victims.push_back(p->conn);
       for (connection* c : victims) m_torrent.disconnect(*c, "too many connections");
     }
+  }
+
+  // Peers whose connection failed are connectable again once their wait
+  // is over.
+  for (auto& p : m_peers) {
+    if (p.retry_port == 0 || p.conn || p.banned || now < p.retry_at) continue;
+    p.ip.port = p.retry_port;
+    p.type = 1;
+    p.retry_port = 0;
   }
 
   for (std::size_t tries = m_peers.size(); tries > 0 && m_torrent.num_connections() < limit; --tries) {

@@ -25,6 +25,8 @@ class policy {
  public:
   using time_point = std::chrono::steady_clock::time_point;
   static constexpr time_point never = time_point::min();
+  // The first wait before a peer whose connection failed is dialled again.
+  static constexpr std::chrono::seconds retry_delay{60};
   // The peer list holds at most this many records; further addresses are
   // dropped (an incoming connection replaces an idle record).
   static constexpr std::size_t max_peers = 4000;
@@ -106,6 +108,12 @@ class policy {
     std::int64_t prev_amount_download = 0;
     bool banned = false;
     connection* conn = nullptr;
+    // A listening peer whose connection failed: the port it listened on,
+    // dialled again once retry_at has come (the wait doubles with each
+    // failure in a row).
+    std::uint16_t retry_port = 0;
+    int failures = 0;
+    time_point retry_at = never;
   };
 
   explicit policy(torrent_interface& t);

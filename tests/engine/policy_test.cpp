@@ -166,11 +166,49 @@ TEST(PolicyPeerList, TrackerPeers) {
   EXPECT_EQ(t.dialled[0], addr(1));
   t.pol.peer_from_tracker(addr(1), peer_id());  // connected: left alone
   EXPECT_EQ(t.dialled.size(), 1u);
-  // A connection that failed makes its peer unconnectable.
+  // A connection that failed makes its peer unconnectable for a while.
   t.conns[0]->has_failed = true;
   t.close(t.conns[0].get());
   EXPECT_EQ(t.pol.find_peer(addr(1).ip)->ip.port, 0);
   EXPECT_FALSE(t.pol.connect_one_peer());
+}
+
+TEST(PolicyPeerList, AFailedPeerIsDialledAgainAfterAWaitThatDoubles) {
+  fake_torrent t;
+  t.pol.peer_from_tracker(addr(1), peer_id());
+  ASSERT_EQ(t.dialled.size(), 1u);
+  const auto fail = [&] {
+    t.conns.back()->has_failed = true;
+    t.close(t.conns.back().get());
+  };
+  // Each wait twice the one before: 60 s, then 120 s.
+  for (const int wait : {60, 120}) {
+    fail();
+    const std::size_t dialled = t.dialled.size();
+    t.clock += seconds(wait - 1);
+    t.pol.pulse();
+    EXPECT_EQ(t.dialled.size(), dialled) << wait;
+    t.pol.peer_from_tracker(addr(1), peer_id());  // a listing does not cut the wait short
+    EXPECT_EQ(t.dialled.size(), dialled) << wait;
+    t.clock += seconds(1);
+    t.pol.pulse();
+    ASSERT_EQ(t.dialled.size(), dialled + 1) << wait;
+    EXPECT_EQ(t.dialled.back(), addr(1));
+  }
+  // A connection that ends without an error starts the count again.
+  t.close(t.conns.back().get());
+  t.pol.pulse();
+  ASSERT_EQ(t.dialled.size(), 4u);
+  fail();
+  t.clock += seconds(60);
+  t.pol.pulse();
+  EXPECT_EQ(t.dialled.size(), 5u);
+  // A banned peer waits for nothing: it is never dialled again.
+  t.pol.ban_peer(*t.conns.back());
+  fail();
+  t.clock += std::chrono::hours(1);
+  t.pol.pulse();
+  EXPECT_EQ(t.dialled.size(), 5u);
 }
 
 TEST(PolicyPeerList, FloodIsBounded) {
