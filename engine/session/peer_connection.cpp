@@ -444,16 +444,20 @@ void peer_connection::on_cancel(const peer_request& r) {
   }
 }
 
+bool peer_connection::is_valid_incoming_block(const peer_request& r) const {
+  const int pieces = num_pieces();
+  if (pieces < 0 || r.piece < 0 || r.piece >= pieces) return false;
+  return is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1,
+                        m_torrent->block_size());
+}
+
 char* peer_connection::block_destination(std::span<const char> header, int length) {
   // Blocks we keep are received straight into a buffer for the disk; any
   // other goes the usual way (and on_piece tells what is wrong with it).
   if (!m_torrent || !m_attached || !has_metadata()) return nullptr;
-  const int pieces = num_pieces();
-  const int block_size = m_torrent->block_size();
   const peer_request r = wire::decode_piece(header, nullptr, length).r;
-  if (r.piece < 0 || r.piece >= pieces ||
-      !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1, block_size) ||
-      m_torrent->picker().is_finished(piece_block(r.piece, r.start / block_size)))
+  if (!is_valid_incoming_block(r) ||
+      m_torrent->picker().is_finished(piece_block(r.piece, r.start / m_torrent->block_size())))
     return nullptr;
   // A lent buffer that the read went on into is taken as it is.
   const auto lent = m_receiver.first_lent();
@@ -495,13 +499,9 @@ void peer_connection::on_piece_received(std::span<const char> header, int length
 
 void peer_connection::on_piece(const wire::piece_message& m, std::unique_ptr<char[]> owned) {
   m_last_piece = now();
-  const int pieces = num_pieces();
   const int block_size = m_torrent->block_size();
   const peer_request& r = m.r;
-  const bool in_range = pieces >= 0 && r.piece >= 0 && r.piece < pieces;
-  if (!in_range || !is_valid_block(r, pieces, m_torrent->metainfo().piece_size(r.piece), r.piece == pieces - 1,
-                                   block_size))
-    throw protocol_error("invalid piece packet");
+  if (!is_valid_incoming_block(r)) throw protocol_error("invalid piece packet");
 
   const piece_block block(r.piece, r.start / block_size);
   piece_picker& picker = m_torrent->picker();

@@ -229,6 +229,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void on_request(const peer_request& r);
   // The block is held in `owned` when it was received in place (a disk buffer).
   void on_piece(const wire::piece_message& m, std::unique_ptr<char[]> owned);
+  // A block of the torrent as peers may send it (in range, whole, aligned).
+  bool is_valid_incoming_block(const peer_request& r) const;
   void on_cancel(const peer_request& r);
 
   void send_block_requests();

@@ -369,17 +369,15 @@ void disk_io::hash_work() {
     if (m_hash_jobs.empty()) return;
     taken.swap(m_hash_jobs);
     l.unlock();
-    for (std::size_t i = 0; i < taken.size(); ++i) {
-      disk_job& j = taken[i];
+    // Only pieces' hash jobs come here (blocks are hashed as they are
+    // written): each result is awaited, so each goes back at once.
+    for (disk_job& j : taken) {
       execute_hash(j);
-      const bool prompt = j.type != disk_job::write;
       finished.push_back(std::move(j));
-      if (prompt || finished.size() >= batch || i + 1 == taken.size()) {
-        l.lock();
-        const bool wake = hand_over(none, finished);
-        l.unlock();
-        if (wake) m_wake();
-      }
+      l.lock();
+      const bool wake = hand_over(none, finished);
+      l.unlock();
+      if (wake) m_wake();
     }
     taken.clear();
     l.lock();
