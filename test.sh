@@ -6,6 +6,7 @@
 #   ./test.sh --tsan        the suite under ThreadSanitizer
 #   ./test.sh --fuzz SECS   build the libFuzzer targets and run each for SECS
 #   extra arguments after -- go to ctest (e.g. ./test.sh -- -R Bencode)
+#   QF_JOBS=N sets the number of parallel build and test jobs (default: all cores)
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -26,7 +27,7 @@ done
 
 scripts/install.sh
 
-jobs=$(nproc)
+jobs=${QF_JOBS:-$(nproc)}
 case $mode in
   normal) build=build;      flags=() ;;
   asan)   build=build-asan; flags=(-DQF_ASAN=ON -DCMAKE_BUILD_TYPE=Debug) ;;
