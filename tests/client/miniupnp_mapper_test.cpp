@@ -65,8 +65,9 @@ bool WaitForRouter(const char* interface_address) {
 class RealGateway : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!std::filesystem::exists(netns_lab::kIp)) GTEST_FAIL() << netns_lab::kIp << " is not installed (iproute2)";
     if (!ns.ok()) GTEST_SKIP() << "no private network namespace here: " << ns.why();
-    if (!std::filesystem::exists(netns_lab::kMiniupnpd)) GTEST_SKIP() << "miniupnpd is not installed";
+    if (!std::filesystem::exists(netns_lab::kMiniupnpd)) GTEST_FAIL() << "miniupnpd is not installed";
     ASSERT_TRUE(ns.Veth("ext0", "ext0p", std::string(kPublicAddress) + "/24"));
     ASSERT_TRUE(ns.Veth("int0", "cli0", std::string(kRouterAddress) + "/24"));
     bool tables = false;
@@ -163,6 +164,7 @@ TEST_F(RealGateway, MapsBothPortsMovesThemAndGivesThemUpAtShutDown) {
 // and the round ends with its line.
 TEST(NoGateway, DiscoveryEndsAndTheRoundReportsIt) {
   netns_lab::Namespace ns;
+  if (!std::filesystem::exists(netns_lab::kIp)) GTEST_FAIL() << netns_lab::kIp << " is not installed (iproute2)";
   if (!ns.ok()) GTEST_SKIP() << "no private network namespace here: " << ns.why();
   ASSERT_TRUE(ns.Veth("int0", "cli0", "10.78.0.1/24"));
   ns.Inside([&] {

@@ -198,7 +198,7 @@ struct CoreOnDatabase : RestoreFixture {
     RestoreFixture::SetUp();
     store::mysql::set_client_library_path("libmariadb.so.3");
     server = store_test::server_from_environment();
-    if (!server) GTEST_SKIP() << "no MariaDB server (QF_MYSQL_HOST/QF_MYSQL_PORT/QF_MYSQL_USER unset); run ./test.sh";
+    if (!server) GTEST_FAIL() << "no MariaDB server (QF_MYSQL_HOST/QF_MYSQL_PORT/QF_MYSQL_USER unset); run ./test.sh";
     raw = std::make_unique<store_test::raw_connection>(*server);
     ASSERT_TRUE(raw->ok()) << raw->error();
     for (const char* table : {"torrent_data", "resume_data", "piece_selection", "trackers", "nodes"})

@@ -138,7 +138,7 @@ TEST(SettingsLoader, RatioTextsIgnoreTheUsersLocale) {
     }
   }
   const char* set = std::setlocale(LC_ALL, "de_DE.UTF-8");
-  if (!set) GTEST_SKIP() << "no de_DE.UTF-8 locale could be set or made";
+  if (!set) GTEST_FAIL() << "no de_DE.UTF-8 locale could be set or made";
   EXPECT_STREQ(std::localeconv()->decimal_point, ",");
   auto p = t.Profile();
   Put(p, "SeedingRatio", "1.5");

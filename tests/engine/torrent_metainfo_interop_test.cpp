@@ -104,7 +104,7 @@ class TorrentMetainfoInterop : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!have_tool("mktorrent") || !have_tool("transmission-show"))
-      GTEST_SKIP() << "mktorrent or transmission-show is not installed (packages mktorrent, transmission-cli)";
+      GTEST_FAIL() << "mktorrent or transmission-show is not installed (packages mktorrent, transmission-cli)";
     std::string tmpl = (fs::temp_directory_path() / "qf-metainfo-XXXXXX").string();
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     m_dir = tmpl;

@@ -16,9 +16,9 @@ const sha1_hash torrent_hash = sha1_hash::from_bytes("quillfern-ot-torrent");
 
 struct TrackerOpentracker : ::testing::Test {
   void SetUp() override {
-    if (!tracker_test::opentracker::available()) GTEST_SKIP() << "opentracker is not installed";
+    if (!tracker_test::opentracker::available()) GTEST_FAIL() << "opentracker is not installed";
     tracker = std::make_unique<tracker_test::opentracker>(std::vector<sha1_hash>{torrent_hash});
-    if (!tracker->ready()) GTEST_SKIP() << "opentracker did not start";
+    if (!tracker->ready()) GTEST_FAIL() << "opentracker did not start";
   }
 
   tracker_query query(const std::string& url, int kind, const char* id, std::uint16_t port, std::int64_t left,

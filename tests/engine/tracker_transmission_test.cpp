@@ -40,7 +40,7 @@ torrent_handle add_to_session(session& s, const std::string& torrent_file, const
 TEST(TrackerTransmission, SeedIsFoundThroughOpentracker) {
   if (!tracker_test::opentracker::available() || !tracker_test::transmission::available() ||
       !tracker_test::mktorrent_available())
-    GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
+    GTEST_FAIL() << "opentracker, transmission-daemon or mktorrent is not installed";
 
   tracker_test::temp_dir data("qf-seed");
   const std::string payload = data.path() + "/payload.bin";
@@ -53,9 +53,9 @@ TEST(TrackerTransmission, SeedIsFoundThroughOpentracker) {
   const sha1_hash ih = info_hash_of(torrent);
 
   tracker_test::opentracker tracker({ih}, tracker_port);
-  if (!tracker.ready()) GTEST_SKIP() << "opentracker did not start";
+  if (!tracker.ready()) GTEST_FAIL() << "opentracker did not start";
   tracker_test::transmission seed(data.path());
-  if (!seed.ready()) GTEST_SKIP() << "transmission-daemon did not start";
+  if (!seed.ready()) GTEST_FAIL() << "transmission-daemon did not start";
   ASSERT_TRUE(seed.add(torrent, data.path())) << seed.log();
 
   http_settings settings;
@@ -122,14 +122,14 @@ bool wait_connecting(const torrent_handle& h, const std::function<bool()>& done,
 }  // namespace
 
 TEST(TrackerTransmission, EngineDownloadsFromTransmission) {
-  if (tools_missing()) GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
+  if (tools_missing()) GTEST_FAIL() << "opentracker, transmission-daemon or mktorrent is not installed";
   tracker_test::temp_dir seed_dir("qf-tr-seed");
   tracker_test::temp_dir leech_dir("qf-tr-leech");
   tracker_test::shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 12345);
-  if (!t.ready()) GTEST_SKIP() << "opentracker did not start";
+  if (!t.ready()) GTEST_FAIL() << "opentracker did not start";
 
   tracker_test::transmission seed(seed_dir.path());
-  if (!seed.ready()) GTEST_SKIP() << "transmission-daemon did not start";
+  if (!seed.ready()) GTEST_FAIL() << "transmission-daemon did not start";
   ASSERT_TRUE(seed.add(t.torrent_file, seed_dir.path())) << seed.log();
 
   // The session on an address of its own: the tracker hands it out as such.
@@ -144,11 +144,11 @@ TEST(TrackerTransmission, EngineDownloadsFromTransmission) {
 }
 
 TEST(TrackerTransmission, TransmissionDownloadsFromEngine) {
-  if (tools_missing()) GTEST_SKIP() << "opentracker, transmission-daemon or mktorrent is not installed";
+  if (tools_missing()) GTEST_FAIL() << "opentracker, transmission-daemon or mktorrent is not installed";
   tracker_test::temp_dir seed_dir("qf-tr-seed");
   tracker_test::temp_dir leech_dir("qf-tr-leech");
   tracker_test::shared_torrent t(seed_dir.path(), 3 * 1024 * 1024 + 54321);
-  if (!t.ready()) GTEST_SKIP() << "opentracker did not start";
+  if (!t.ready()) GTEST_FAIL() << "opentracker did not start";
 
   auto seed = swarm_fixture::make_session(2);
   ASSERT_TRUE(seed->is_listening());
@@ -158,7 +158,7 @@ TEST(TrackerTransmission, TransmissionDownloadsFromEngine) {
   h.resume();
 
   tracker_test::transmission leech(leech_dir.path());
-  if (!leech.ready()) GTEST_SKIP() << "transmission-daemon did not start";
+  if (!leech.ready()) GTEST_FAIL() << "transmission-daemon did not start";
   ASSERT_TRUE(leech.add(t.torrent_file, leech_dir.path())) << leech.log();
   ASSERT_TRUE(wait_connecting(h, [&] { return leech.percent_done() == 100.0; }, 90s))
       << "transmission at " << leech.percent_done() << "%\n" << leech.log();

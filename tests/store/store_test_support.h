@@ -107,7 +107,7 @@ class StoreServerTest : public ::testing::Test {
   void SetUp() override {
     store::mysql::set_client_library_path("libmariadb.so.3");
     auto s = server_from_environment();
-    if (!s) GTEST_SKIP() << "no MariaDB server (QF_MYSQL_HOST/QF_MYSQL_PORT/QF_MYSQL_USER unset); run ./test.sh";
+    if (!s) GTEST_FAIL() << "no MariaDB server (QF_MYSQL_HOST/QF_MYSQL_PORT/QF_MYSQL_USER unset); run ./test.sh";
     m_server = *s;
     raw = std::make_unique<raw_connection>(m_server);
     ASSERT_TRUE(raw->ok()) << raw->error();

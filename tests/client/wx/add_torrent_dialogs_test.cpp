@@ -40,7 +40,7 @@ T* Control(wxWindow* dialog, int id) {
 
 TEST(HashTorrentDialog, TypedHashChosenFolderAndOkKeepTheSettings) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   temp_folder settings("qf_hth_dialog_");
   platform::profile profile(settings.path() / "Quillfern.ini");
   profile.WriteProfileString("Configuration", "HTH Tracker Url", "http://tracker.example/announce");
@@ -76,7 +76,7 @@ TEST(HashTorrentDialog, TypedHashChosenFolderAndOkKeepTheSettings) {
 
 TEST(SaveFolderDialog, SpaceStatusOkRuleAndPriority) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   temp_folder folder("qf_save_dialog_");
   client::ScriptedUiServices ui;
   const client::SaveFolderRequest request{L"Debian 12 netinst.iso", folder.path().string() + "/", 650u << 20, 1};

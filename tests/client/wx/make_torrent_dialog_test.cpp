@@ -51,7 +51,7 @@ struct Dialog {
 
 TEST(MakeTorrentDialog, MakesATorrentFromAFolderFilledByMouseAndKeyboard) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   TempFolder data("mt_dialog_data");
   TempFolder out("mt_dialog_out");
   data.Put("Holiday Photos/beach.jpg", 300000, 1);

@@ -34,7 +34,7 @@ COptionsDialog* ShownOptionsDialog() {
 
 TEST(OptionsDialog, TheMainWindowEntryOpensItAndOkWritesWhatWasTyped) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   client_test::temp_folder dir("qf_options_dialog_");
   platform::profile::set_application_file(dir / "Quillfern.ini");
   platform::profile profile = platform::profile::application();
@@ -81,7 +81,7 @@ TEST(OptionsDialog, TheMainWindowEntryOpensItAndOkWritesWhatWasTyped) {
 
 TEST(OptionsDialog, DestinationRowsAreAddedAndEditedInTheList) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   client_test::temp_folder dir("qf_options_list_");
   platform::profile profile(dir / "Quillfern.ini");
   profile.WriteProfileInt("Configuration", "MaxPort", 1400);

@@ -37,7 +37,7 @@ wxPoint RowPoint(CPeerListenAnsicht* list, std::size_t row, int x = 20) {
 
 TEST(PeersDialog, ListsRealPeersChatsWithOneAndBansIt) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   client_test::temp_folder dir("qf_peers_dialog_");
   const engine::torrent_metainfo info =
       swarm_fixture::make_torrent(dir / "seed", "payload", {{"a.bin", 3000000}, {"b.bin", 70001}}, 32768);

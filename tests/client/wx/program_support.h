@@ -71,7 +71,7 @@ struct ProgramFixture : ::testing::Test {
   std::vector<pid_t> started;
 
   void SetUp() override {
-    if (!fs::exists(kProgram)) GTEST_SKIP() << "Quillfern is not built";
+    if (!fs::exists(kProgram)) GTEST_FAIL() << "Quillfern is not built";
     dir = fs::temp_directory_path() / ("qf_prog_" + std::to_string(::getpid()) + "_" +
                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);

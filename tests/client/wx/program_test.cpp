@@ -13,7 +13,7 @@ namespace {
 
 TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   const fs::path log = dir / "first.log";
   const pid_t first = Start({}, log, dir / "work");
   ASSERT_TRUE(test_support::wait_until([&] { return !Windows(first).empty(); })) << ReadFile(log);
@@ -86,7 +86,7 @@ TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
 
 TEST_F(ProgramFixture, SigintEndsAStartupWithATorrentPathLikeClosing) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   const fs::path log = dir / "first.log";
   const fs::path torrent = dir / "b c.torrent";
   WriteTorrent(torrent, "b c");

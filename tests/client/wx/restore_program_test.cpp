@@ -164,7 +164,7 @@ struct RestoreProgram : ProgramFixture {
     if (IsSkipped()) return;
     if (!tracker_test::opentracker::available() || !tracker_test::transmission::available() ||
         !tracker_test::mktorrent_available())
-      GTEST_SKIP() << "needs opentracker, transmission-daemon and mktorrent";
+      GTEST_FAIL() << "needs opentracker, transmission-daemon and mktorrent";
     // Seeding to the test's own leech at full speed.
     Profile().WriteProfileInt("Configuration", "MaxUploadRate", -1);
   }
@@ -263,7 +263,7 @@ struct RestoreProgram : ProgramFixture {
 
 TEST_F(RestoreProgram, ListFileModeDownloadsAndSeedsAgainAfterAClose) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   ASSERT_TRUE(swarm.Start(4 << 20));
   DownloadThenClose("list");
   // The list file and the resume data of the close.
@@ -283,10 +283,10 @@ using RestoreProgramOnDatabase = RestoreProgram;
 
 TEST_F(RestoreProgramOnDatabase, StoreModeDownloadsAndSeedsAgainAfterAClose) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   store::mysql::set_client_library_path("libmariadb.so.3");
   const auto server = store_test::server_from_environment();
-  if (!server) GTEST_SKIP() << "no MariaDB server (QF_MYSQL_HOST/QF_MYSQL_PORT/QF_MYSQL_USER unset); run ./test.sh";
+  if (!server) GTEST_FAIL() << "no MariaDB server (QF_MYSQL_HOST/QF_MYSQL_PORT/QF_MYSQL_USER unset); run ./test.sh";
   store_test::raw_connection raw(*server);
   ASSERT_TRUE(raw.ok()) << raw.error();
   for (const char* table : {"torrent_data", "resume_data", "piece_selection", "trackers", "nodes", "ip_filter"})
@@ -325,7 +325,7 @@ TEST_F(RestoreProgramOnDatabase, StoreModeDownloadsAndSeedsAgainAfterAClose) {
 
 TEST_F(RestoreProgram, KilledInTheMiddleOfADownloadKeepsWhatItVerified) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   ASSERT_TRUE(swarm.Start(8 << 20));
   // A slow seed, so that the download is still under way at the kill.
   swarm.seed->remote_call("-t 1 -u 400");

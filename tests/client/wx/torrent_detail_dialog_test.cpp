@@ -88,7 +88,7 @@ wxString Text(wxWindow* dialog, int control) {
 
 TEST(TorrentDetailDialog, ShowsTheTorrentLooksUpHostsAndOkReAddsChangedFiles) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   DetailsFixture f({{"photos/a.jpg", 100}, {"photos/b.jpg", 50}, {"photos/c.jpg", 150}});
   SlowResolver slow;
   auto* dialog = new CTorrentDetailDialog(nullptr, *f.item, f.Profile(), slow.Resolver());
@@ -170,7 +170,7 @@ TEST(TorrentDetailDialog, ShowsTheTorrentLooksUpHostsAndOkReAddsChangedFiles) {
 
 TEST(TorrentDetailDialog, AOneFileTorrentGreysItsFilesAndGoesWithALookupPending) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   DetailsFixture f({{"movie.mkv", 250}});
   SlowResolver slow;
   auto* dialog = new CTorrentDetailDialog(nullptr, *f.item, f.Profile(), slow.Resolver());

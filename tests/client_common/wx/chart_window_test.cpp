@@ -163,7 +163,7 @@ TEST(ChartWindow, RowModeDrawsTheTextsInCells) {
 
 TEST(ChartWindow, ClicksOutsideTheEllipseReachTheParent) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   ChartFrame f(L"/data/Click.torrent", false);
   wxPoint parent_click(-1, -1), chart_click(-1, -1);
   f.panel->Bind(wxEVT_LEFT_DOWN, [&](wxMouseEvent& e) { parent_click = e.GetPosition(); });

@@ -102,7 +102,7 @@ TEST(SmallControls, ColourButtonPaintsItsColourAndClicks) {
 
 TEST(SmallControls, ListCellOfTheThirdColumnIsEditedInPlace) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   Window w({40, 220}, {420, 200});
   auto* list = new CListEditCtrl(w.panel, wxID_ANY, {10, 10}, {390, 160});
   list->InsertColumn(0, "Keywords", wxLIST_FORMAT_LEFT, 110);
@@ -205,7 +205,7 @@ TEST(SmallControls, HintNearTheBottomRightCornerOpensAboveAndEndsAtTheEdge) {
 
 TEST(SmallControls, PriorityBoxRemembersItsStateWhenItsWindowGoes) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   bool remembered = true;
   Window w({40, 460}, {240, 80});
   auto* box = new CPrioritaetsButton(w.panel, wxID_ANY, "High priority", &remembered, {10, 10});

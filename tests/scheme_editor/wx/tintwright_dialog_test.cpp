@@ -82,7 +82,7 @@ Rgb8 Channels(client::ColorRef c) {
 
 TEST(TintwrightDialog, TypedValuesRecolourThePreviewAndBadOnesAreRefusedOnSave) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   DialogFixture f;
   wxWindow* chart = f.dialog->Preview().ChartWindow();
   const wxPoint at = ProgressWedgePoint(chart);
