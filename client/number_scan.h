@@ -27,6 +27,8 @@ class NumberScan {
   bool Literal(char c);
   // Four numbers separated by dots ("%u.%u.%u.%u").
   bool DottedQuad(std::uint32_t (&parts)[4]);
+  // Whether the whole text has been read.
+  bool AtEnd() const { return m_pos >= m_text.size(); }
 
  private:
   // Blanks, a sign and the digits; false when no digit follows. A value too

@@ -3,12 +3,14 @@
 #include "client/CUTF16File.h"
 #include "client/common/color_scheme.h"
 #include "client/common/paths.h"
+#include "client/number_scan.h"
 #include "client/wide_text.h"
 #include "platform/atomic_file.h"
 #include "platform/profile.h"
 
 #include <algorithm>
 #include <climits>
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
 
@@ -46,12 +48,13 @@ const std::vector<IntegerEdit>& IntegerEdits() {
 struct TextEdit {
   int id;
   std::wstring OptionsValues::*value;
+  bool ratio = false;  // kept as a "%lf" number
 };
 
 const std::vector<TextEdit>& TextEdits() {
   static const std::vector<TextEdit> edits = {
-      {id::kDatabaseUrl, &OptionsValues::database_url},   {id::kPeerRatio, &OptionsValues::peer_ratio},
-      {id::kSeedingRatio, &OptionsValues::seeding_ratio}, {id::kColorScheme, &OptionsValues::color_scheme},
+      {id::kDatabaseUrl, &OptionsValues::database_url},         {id::kPeerRatio, &OptionsValues::peer_ratio, true},
+      {id::kSeedingRatio, &OptionsValues::seeding_ratio, true}, {id::kColorScheme, &OptionsValues::color_scheme},
       {id::kAsdFolder, &OptionsValues::asd_single},
   };
   return edits;
@@ -141,7 +144,29 @@ std::wstring TrimLeadingBlanks(std::wstring_view text) {
   return start == std::wstring_view::npos ? std::wstring() : std::wstring(text.substr(start));
 }
 
+// Whether `text` is one finite number in the "%lf" form with a '.', with
+// nothing but blanks around it.
+bool ReadsAsRatio(std::string_view text) {
+  NumberScan scan(text);
+  double value = 0;
+  if (!scan.Number(value)) return false;
+  while (scan.Literal(' ') || scan.Literal('\t')) {
+  }
+  return scan.AtEnd();
+}
+
 }  // namespace
+
+std::optional<std::wstring> RatioTextForSaving(std::wstring_view typed, std::string_view decimal_point) {
+  std::string text = WideToUtf8(typed);
+  if (ReadsAsRatio(text)) return std::wstring(typed);
+  if (decimal_point.empty() || decimal_point == ".") return std::nullopt;
+  const auto at = text.find(decimal_point);
+  if (at == std::string::npos) return std::nullopt;
+  text.replace(at, decimal_point.size(), ".");
+  if (!ReadsAsRatio(text)) return std::nullopt;
+  return Utf8ToWide(text);
+}
 
 int RateToKb(int bytes_per_second) {
   if (bytes_per_second <= 0) return 0;
@@ -352,7 +377,17 @@ std::optional<InputProblem> OptionsModel::Take(const Controls& controls) {
     if (*number < min || *number > e.max) return InputProblem{e.id, RangePrompt(min, e.max)};
     taken.*(e.value) = *number;
   }
-  for (const TextEdit& e : TextEdits()) taken.*(e.value) = controls.text(e.id);
+  const char* decimal_point = std::localeconv()->decimal_point;
+  for (const TextEdit& e : TextEdits()) {
+    std::wstring text = controls.text(e.id);
+    if (e.ratio) {
+      const auto kept = RatioTextForSaving(text, decimal_point ? decimal_point : ".");
+      // A stored text that the user left alone stays as it is.
+      if (!kept && text != values.*(e.value)) return InputProblem{e.id, L"Please enter a number."};
+      if (kept) text = *kept;
+    }
+    taken.*(e.value) = std::move(text);
+  }
   for (const CheckBox& c : CheckBoxes()) taken.*(c.value) = controls.checked(c.id);
   for (const RadioButton& r : RadioButtons())
     if (controls.checked(r.id)) taken.*(r.value) = r.index;

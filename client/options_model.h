@@ -140,6 +140,11 @@ enum class ListDoubleClick { Nothing, EditRow, AppendRow };
 // The tool tip of a control; empty for controls without one.
 std::wstring OptionsToolTip(int id);
 
+// A ratio's text as it is kept: `typed` when it reads whole as a finite
+// "%lf" number with a '.'; else `typed` with the locale's decimal
+// separator `decimal_point` (UTF-8) made a '.' when that reads; else none.
+std::optional<std::wstring> RatioTextForSaving(std::wstring_view typed, std::string_view decimal_point);
+
 // What the dialog is given by its owner.
 struct OptionsEnvironment {
   bool upnp_supported = false;     // the port forwarding may be switched on
@@ -191,6 +196,10 @@ class OptionsModel {
   // texts by id, check states by id, the drop list's selection, -1 for
   // none) with their checks. The first problem found stops the taking and
   // is returned; the dialog then stays open and nothing is written.
+  // The two ratios are kept as texts that read as "%lf" with a '.', as the
+  // program reads them whatever the locale: a ratio typed with the locale's
+  // decimal separator ("1,5" in German) is kept with a '.' ("1.5"), and a
+  // changed ratio that reads as no number is refused.
   struct Controls {
     std::function<std::wstring(int id)> text;
     std::function<bool(int id)> checked;

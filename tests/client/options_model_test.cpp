@@ -1,9 +1,11 @@
 #include "client/options_model.h"
+#include "client/settings.h"
 #include "platform/profile.h"
 #include "tests/client/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <map>
 #include <sys/stat.h>
 
@@ -254,6 +256,53 @@ TEST(OptionsModel, ValuesOutOfRangeKeepTheDialogOpenAndWriteNothing) {
   o.texts[id::kMinPort] = L"70000";
   EXPECT_EQ(o.Take(model)->id, id::kMinPort);
   EXPECT_FALSE(std::filesystem::exists(o.profile.file()));
+}
+
+// Ratios typed with the locale's decimal comma are kept with a '.', the
+// form the program reads them in, so "1,5" is used as 1.5 and not as 1; a
+// typed ratio that is no number keeps the dialog open.
+TEST(OptionsModel, RatiosTypedWithTheLocalesDecimalSeparator) {
+  EXPECT_EQ(client::RatioTextForSaving(L"1.5", ","), L"1.5");
+  EXPECT_EQ(client::RatioTextForSaving(L" 2 ", ","), L" 2 ");  // good input stays as typed
+  EXPECT_EQ(client::RatioTextForSaving(L"1,5", ","), L"1.5");
+  EXPECT_EQ(client::RatioTextForSaving(L"0,25", "\xd9\xab"), std::nullopt);
+  EXPECT_EQ(client::RatioTextForSaving(L"0\x066b25", "\xd9\xab"), L"0.25");  // a separator of two bytes
+  for (const wchar_t* bad : {L"1,5", L"", L"abc", L"1.5x", L"inf", L"nan", L"1,5,5"})
+    EXPECT_EQ(client::RatioTextForSaving(bad, "."), std::nullopt) << bad;
+  EXPECT_EQ(client::RatioTextForSaving(L"1,5,5", ","), std::nullopt);
+
+  // The dialog under a German locale, as the program runs in it.
+  ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8"))
+      << "no de_DE.UTF-8 locale: scripts/install.sh makes it";
+  struct Restore {
+    ~Restore() { std::setlocale(LC_ALL, "C"); }
+  } restore;
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+  Options o;
+  o.profile.WriteProfileString("Configuration", "PeerRatio", "junk");
+  OptionsModel model = o.Load();
+  o.texts[id::kSeedingRatio] = L"1,5";
+  ASSERT_FALSE(o.Take(model));  // the untouched "junk" stays as it was
+  EXPECT_TRUE(model.SaveSettings(o.profile));
+  EXPECT_EQ(o.Text("SeedingRatio"), "1.5");
+  EXPECT_EQ(o.Text("PeerRatio"), "junk");
+  EXPECT_EQ(client::LoadSettings(o.profile, true).seeding_ratio, 1.5);
+
+  o.texts[id::kSeedingRatio] = L"0.75";
+  o.texts[id::kPeerRatio] = L"2,5";
+  ASSERT_FALSE(o.Take(model));
+  EXPECT_TRUE(model.SaveSettings(o.profile));
+  EXPECT_EQ(o.Text("SeedingRatio"), "0.75");
+  EXPECT_EQ(o.Text("PeerRatio"), "2.5");
+  const client::Settings used = client::LoadSettings(o.profile, true);
+  EXPECT_EQ(used.seeding_ratio, 0.75);
+  EXPECT_EQ(used.peer_ratio, 2.5);
+
+  for (const wchar_t* bad : {L"1,5,5", L"", L"zwei"}) {
+    o.texts[id::kPeerRatio] = bad;
+    EXPECT_EQ(o.Take(model), (InputProblem{id::kPeerRatio, L"Please enter a number."})) << bad;
+    EXPECT_EQ(model.values.peer_ratio, L"2.5");
+  }
 }
 
 TEST(OptionsModel, TheAddressChoiceSurvivesAnEmptyList) {
