@@ -13,6 +13,17 @@ std::string JoinArguments(int argc, const char* const* argv) {
   return text;
 }
 
+namespace {
+std::optional<std::string>& Kept() {
+  static std::optional<std::string> kept;
+  return kept;
+}
+}  // namespace
+
+void KeepProgramArguments(int argc, const char* const* argv) { Kept() = JoinArguments(argc, argv); }
+
+std::optional<std::string> KeptCommandLine() { return Kept(); }
+
 std::optional<std::string> TorrentPathFromCommandLine(std::string_view text) {
   std::string path;
   path.reserve(text.size());

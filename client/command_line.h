@@ -12,6 +12,14 @@ namespace client {
 // joined with blanks (an unquoted path with blanks arrives in pieces).
 std::string JoinArguments(int argc, const char* const* argv);
 
+// The program's own arguments as the system handed them to main, kept
+// before the toolkit converts them by the locale (which loses or mangles a
+// path whose bytes are no text there: not UTF-8, or not ASCII with LANG
+// unset). A path is a path by its bytes.
+void KeepProgramArguments(int argc, const char* const* argv);
+// JoinArguments of the kept arguments; none when none were kept.
+std::optional<std::string> KeptCommandLine();
+
 // The command-line rule: every '"' is removed; the rest names a .torrent
 // file when its last 8 characters are ".torrent" exactly (case counts; a
 // shorter text names none). The whole remaining text is the path.

@@ -45,6 +45,7 @@ CQuillfernProgramm::CQuillfernProgramm() {
 CQuillfernProgramm::~CQuillfernProgramm() = default;
 
 std::string CQuillfernProgramm::CommandLine() const {
+  if (auto kept = client::KeptCommandLine()) return *kept;
   std::vector<std::string> args;
   for (int i = 0; i < argc; ++i) args.emplace_back(argv[i].utf8_str().data());
   std::vector<const char*> pointers;

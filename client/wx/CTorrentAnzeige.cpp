@@ -71,7 +71,8 @@ bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
 
 void CTorrentAnzeige::PostOpenTorrentFile(const std::string& path, bool delete_source) {
   auto* event = new wxCommandEvent(EVT_OPEN_TORRENT_FILE);
-  event->SetString(wxString::FromUTF8(path));
+  // The path's bytes as they are: they need not be UTF-8.
+  event->SetString(wxString::From8BitData(path.data(), path.size()));
   event->SetInt(delete_source ? 1 : 0);
   wxQueueEvent(this, event);
 }
@@ -426,5 +427,6 @@ void CTorrentAnzeige::OnClose(wxCloseEvent&) {
 }
 
 void CTorrentAnzeige::OnOpenTorrentFile(wxCommandEvent& event) {
-  m_core->Adder().AddTorrentFile(event.GetString().utf8_str().data(), event.GetInt() != 0);
+  const wxCharBuffer path = event.GetString().To8BitData();
+  m_core->Adder().AddTorrentFile(std::string(path.data(), path.length()), event.GetInt() != 0);
 }

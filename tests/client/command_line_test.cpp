@@ -27,6 +27,17 @@ TEST(CommandLineRule, TorrentPathsAndEverythingElse) {
   EXPECT_EQ(client::JoinArguments(1, argv), "");
 }
 
+// The arguments as main got them, bytes as they are: a path that is no
+// text in the locale (or no UTF-8 at all) is kept whole.
+TEST(CommandLineRule, ArgumentsAreKeptByTheirBytes) {
+  const char* argv[] = {"Quillfern", "/data/caf\xC3\xA9", "\xE9t\xE9.torrent"};
+  client::KeepProgramArguments(3, argv);
+  ASSERT_TRUE(client::KeptCommandLine());
+  EXPECT_EQ(*client::KeptCommandLine(), "/data/caf\xC3\xA9 \xE9t\xE9.torrent");
+  EXPECT_EQ(TorrentPathFromCommandLine(*client::KeptCommandLine()), "/data/caf\xC3\xA9 \xE9t\xE9.torrent");
+  EXPECT_EQ(CommandLineToHandOver("\xE9.torrent", "/home/caf\xE9"), "/home/caf\xE9/\xE9.torrent");
+}
+
 TEST(CommandLineRule, HandOverMakesRelativeTorrentPathsAbsolute) {
   EXPECT_EQ(CommandLineToHandOver("\"sub dir/a.torrent\"", "/home/ann"), "/home/ann/sub dir/a.torrent");
   EXPECT_EQ(CommandLineToHandOver("a.torrent", "/home/ann/"), "/home/ann/a.torrent");
