@@ -72,6 +72,10 @@ class HttpTransfer {
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, kHttpAgent);
     curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, settings.connect_timeout_ms);
     curl_easy_setopt(m_easy, CURLOPT_TIMEOUT_MS, settings.total_timeout_ms);
+    if (settings.low_speed_bytes > 0 && settings.low_speed_seconds > 0) {
+      curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, settings.low_speed_bytes);
+      curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, settings.low_speed_seconds);
+    }
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
     if (!settings.ca_file.empty()) curl_easy_setopt(m_easy, CURLOPT_CAINFO, settings.ca_file.c_str());
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_error);
@@ -122,12 +126,16 @@ class HttpTransfer {
         curl_off_t connected = 0;
         curl_easy_getinfo(m_easy, CURLINFO_CONNECT_TIME_T, &connected);
         if (connected == 0) return {HttpOutcome::NoConnection, {}};
-        break;
+        return {HttpOutcome::TimedOut, ErrorText(code)};
       }
       default:
         break;
     }
-    return {HttpOutcome::Failed, m_error[0] ? std::string(m_error) : std::string(curl_easy_strerror(code))};
+    return {HttpOutcome::Failed, ErrorText(code)};
+  }
+
+  std::string ErrorText(CURLcode code) const {
+    return m_error[0] ? std::string(m_error) : std::string(curl_easy_strerror(code));
   }
 
   HttpReceiver& m_receiver;

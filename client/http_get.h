@@ -1,8 +1,9 @@
 #pragma once
 // One HTTP GET on the calling (worker) thread, for the URL download and the
 // update check: http and https only (redirects too), redirects followed,
-// the agent "Quillfern", a connect time-out, and an abort that another
-// thread can trigger at any moment and that ends the transfer at once.
+// the agent "Quillfern", a connect time-out, optional bounds on a slow or
+// long transfer, and an abort that another thread can trigger at any
+// moment and that ends the transfer at once.
 
 #include <atomic>
 #include <cstdint>
@@ -34,6 +35,11 @@ struct HttpSettings {
   long total_timeout_ms = 0;  // 0: none
   // The certificates trusted for https (a PEM file); empty: the system's.
   std::string ca_file;
+  // Once connected, the transfer ends as TimedOut when fewer than
+  // `low_speed_bytes` bytes per second arrive (head or body) for
+  // `low_speed_seconds` in a row; 0: no such bound.
+  long low_speed_bytes = 0;
+  long low_speed_seconds = 0;
 };
 
 // The final response's head, after any redirects.
@@ -59,6 +65,7 @@ enum class HttpOutcome {
   Done,          // the whole reply arrived
   Stopped,       // the receiver stopped it
   NoConnection,  // no connection to the server could be made
+  TimedOut,      // connected, but too slow or beyond the total time-out
   Failed,        // anything else; see `error`
   Aborted,       // HttpCancel::Abort
 };

@@ -1,6 +1,7 @@
 #include "client/url_download.h"
 
 #include "client/common/tick.h"
+#include "client/torrent_copy_name.h"
 #include "client/wide_text.h"
 #include "platform/clock.h"
 
@@ -10,13 +11,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 
 namespace client {
 
 namespace {
 
 constexpr std::string_view kTorrentSuffix = ".torrent";
+constexpr std::string_view kFallbackName = "download";
 constexpr std::size_t kReadBlock = 1024;
+// The longest file name the file systems take, in bytes.
+constexpr std::size_t kMaxFileName = 255;
 
 std::string_view AfterLast(std::string_view text, char c) {
   const auto at = text.rfind(c);
@@ -143,18 +149,44 @@ std::optional<std::filesystem::path> SaveDownload(const std::filesystem::path& f
   return std::nullopt;
 }
 
+// `name` made safe to keep as a file of its own (see TorrentFileNameFor),
+// without its ".torrent"; empty when nothing is left of it.
+std::string SafeStem(std::string_view name) {
+  std::string decoded(name);
+  for (std::string next = DecodePercentEscapes(decoded); next != decoded; next = DecodePercentEscapes(decoded))
+    decoded = std::move(next);
+  std::string_view stem = decoded;
+  stem = stem.substr(0, stem.find('\0'));
+  if (const auto at = stem.find_last_of("/\\"); at != std::string_view::npos) stem.remove_prefix(at + 1);
+  if (stem.ends_with(kTorrentSuffix)) stem.remove_suffix(kTorrentSuffix.size());
+  stem.remove_prefix(std::min(stem.find_first_not_of(". \t"), stem.size()));
+  // Room for the suffix, cut at the start of a UTF-8 sequence.
+  if (stem.size() > kMaxFileName - kTorrentSuffix.size()) {
+    std::size_t cut = kMaxFileName - kTorrentSuffix.size();
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem = stem.substr(0, cut);
+  }
+  return std::string(stem);
+}
+
 }  // namespace
 
+HttpSettings DownloadHttpSettings() {
+  HttpSettings settings;
+  settings.total_timeout_ms = kDownloadTimeLimitMs;
+  settings.low_speed_bytes = kDownloadLowSpeedBytes;
+  settings.low_speed_seconds = kDownloadLowSpeedSeconds;
+  return settings;
+}
+
 std::string TorrentFileNameFor(std::string_view url, std::string_view content_disposition) {
-  std::string_view name;
   const auto given = DispositionFileName(content_disposition);
+  std::string stem;
   if (given && given->find_first_of(std::string_view(":\\<>?/\0", 7)) == std::string_view::npos)
-    name = *given;
-  else
-    name = AfterLast(AfterLast(UrlObjectFileName(url), '='), '?');
-  std::string out(name);
-  if (!out.ends_with(kTorrentSuffix)) out += kTorrentSuffix;
-  return out;
+    stem = SafeStem(*given);
+  if (stem.empty()) stem = SafeStem(AfterLast(AfterLast(UrlObjectFileName(url), '='), '?'));
+  if (stem.empty()) stem = kFallbackName;
+  return stem + std::string(kTorrentSuffix);
 }
 
 std::wstring DownloadProgressLine(std::uint64_t bytes, std::int64_t size) {
@@ -176,6 +208,9 @@ void DownloadTorrentThreadProc(const DownloadRequest& request, const DownloadPos
       return;  // the window is going away
     case HttpOutcome::NoConnection:
       log(url + L" download failed (no server connection)");
+      return;
+    case HttpOutcome::TimedOut:
+      log(url + L" download failed (too slow)");
       return;
     case HttpOutcome::Failed:
       log(L"Download failed. " + Utf8ToWide(result.error));
@@ -204,6 +239,61 @@ bool StartTorrentDownload(NetWorkers& workers, DownloadRequest request, Download
     DownloadTorrentThreadProc(request, posts, cancel);
   });
   return true;
+}
+
+struct DownloadQueue::Shared {
+  explicit Shared(std::size_t max) : max_running(max) {}
+
+  // The next waiting download for a worker that is free; none (and the
+  // worker no longer counted) when nothing waits.
+  std::optional<std::pair<DownloadRequest, DownloadPosts>> Next() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (waiting.empty()) {
+      --running;
+      return std::nullopt;
+    }
+    auto next = std::move(waiting.front());
+    waiting.pop_front();
+    return next;
+  }
+
+  const std::size_t max_running;
+  mutable std::mutex mutex;
+  std::deque<std::pair<DownloadRequest, DownloadPosts>> waiting;
+  std::size_t running = 0;
+};
+
+DownloadQueue::DownloadQueue(std::size_t max_running)
+    : m_shared(std::make_shared<Shared>(std::max<std::size_t>(max_running, 1))) {}
+
+bool DownloadQueue::Start(NetWorkers& workers, DownloadRequest request, DownloadPosts posts) {
+  if (request.url.empty()) return false;
+  {
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->waiting.emplace_back(std::move(request), std::move(posts));
+    if (m_shared->running >= m_shared->max_running) return true;
+    ++m_shared->running;
+  }
+  workers.Start([shared = m_shared](HttpCancel& cancel) {
+    while (auto job = shared->Next()) {
+      DownloadTorrentThreadProc(job->first, job->second, cancel);
+      if (!cancel.Aborted()) continue;
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      --shared->running;
+      return;
+    }
+  });
+  return true;
+}
+
+std::size_t DownloadQueue::Running() const {
+  std::lock_guard<std::mutex> lock(m_shared->mutex);
+  return m_shared->running;
+}
+
+std::size_t DownloadQueue::Waiting() const {
+  std::lock_guard<std::mutex> lock(m_shared->mutex);
+  return m_shared->waiting.size();
 }
 
 }  // namespace client

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <set>
 
 using client_test::AdderRig;
 using client_test::InfoHashOf;
@@ -128,6 +130,43 @@ TEST_F(EngineAdding, ALinkIsDownloadedAddedAndItsDownloadDeleted) {
   EXPECT_EQ(fs::directory_iterator(downloads.path()), fs::directory_iterator());
   const std::wstring finished = L"Download finished, " + std::to_wstring(bytes.size() / 1024) + L" KBytes";
   EXPECT_NE(std::find(rig.host.log.begin(), rig.host.log.end(), finished), rig.host.log.end());
+}
+
+// Servers that name their file as a path, as nothing or as a hidden file:
+// each download is kept under a plain name of its own and added.
+TEST_F(EngineAdding, LinksWithHostileNamesAreAddedUnderSafeNames) {
+  const std::map<std::string, std::string> named = {
+      {"/a", "..%2Fx.torrent"}, {"/b", "%2e%2e%2f"}, {"/c", ""}, {"/d", ".."}};
+  std::map<std::string, std::string> bodies;
+  for (const auto& [path, name] : named) bodies[path] = TorrentBytes("hostile" + path.substr(1) + ".bin", 20000);
+  client_test::http_test_server server([&](const std::string& path, client_test::http_test_server::connection& c) {
+    const std::string key = path.substr(0, path.find("/?"));
+    c.reply("200 OK", "Content-Disposition: attachment; filename=\"" + named.at(key) + "\"\r\n", bodies.at(key));
+  });
+  temp_folder downloads("qf_add_dl_");
+  client::NetWorkers workers;
+  rig.adder.downloads = &workers;
+  rig.adder.download_folder = downloads.path();
+  // The link's own name is no help either: nothing after its '='.
+  for (const auto& entry : named) {
+    rig.Answer(saves.path().string() + "/");
+    ASSERT_TRUE(rig.adder.OpenTorrentUrl(server.url(entry.first + "/?id=")));
+  }
+  ASSERT_TRUE(client_test::wait_until([&] {
+    rig.host.RunPosted();
+    return rig.list.Count() == named.size();
+  })) << rig.ui.Messages().size();
+  for (const auto& [path, body] : bodies) EXPECT_TRUE(InSession(session, InfoHashOf(body))) << path;
+  EXPECT_TRUE(rig.ui.Messages().empty());
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(rig.data.path())) files.insert(e.path().filename().string());
+  EXPECT_EQ(files.count("x.torrent"), 1u);
+  for (const std::string& f : files) EXPECT_NE(f.front(), '.') << f;
+  EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.starts_with("download"); }), 3);
+  EXPECT_FALSE(fs::exists(rig.data.path().parent_path() / "x.torrent"));
+  // Every download was deleted once copied.
+  for (const auto& e : fs::recursive_directory_iterator(downloads.path()))
+    EXPECT_TRUE(e.is_directory()) << e.path();
 }
 
 // --- store mode (needs the test server)

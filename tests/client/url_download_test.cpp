@@ -21,8 +21,9 @@ TEST(TorrentFileName, FromTheUrlOrTheContentDisposition) {
   EXPECT_EQ(TorrentFileNameFor("http://h/a/b?x", ""), "x.torrent");
   EXPECT_EQ(TorrentFileNameFor("https://h/f.torrent#top", ""), "f.torrent");
   EXPECT_EQ(TorrentFileNameFor("http://h/A.TORRENT", ""), "A.TORRENT.torrent");  // case counts
-  EXPECT_EQ(TorrentFileNameFor("http://h/", ""), ".torrent");
-  EXPECT_EQ(TorrentFileNameFor("http://h", ""), ".torrent");
+  // Nothing of a name left: never a hidden file.
+  EXPECT_EQ(TorrentFileNameFor("http://h/", ""), "download.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h", ""), "download.torrent");
 
   EXPECT_EQ(TorrentFileNameFor("http://h/dl?id=abc", "attachment; filename=\"My Linux.torrent\""), "My Linux.torrent");
   EXPECT_EQ(TorrentFileNameFor("http://h/dl?id=abc", "attachment; filename=\"notes\"; size=9"), "notes.torrent");
@@ -32,6 +33,29 @@ TEST(TorrentFileName, FromTheUrlOrTheContentDisposition) {
     EXPECT_EQ(TorrentFileNameFor("http://h/dl?id=abc", std::string("attachment; filename=\"") + bad + "\""),
               "abc.torrent")
         << bad;
+  // Names that decode to a path, to nothing or to a hidden file are cut to
+  // a plain base name that the adding decodes no further.
+  const auto named = [](const std::string& url, const std::string& name) {
+    return TorrentFileNameFor(url, "attachment; filename=\"" + name + "\"");
+  };
+  EXPECT_EQ(named("http://h/dl?id=abc", "..%2Fx.torrent"), "x.torrent");
+  EXPECT_EQ(named("http://h/dl?id=abc", "..%2F..%5Cx"), "x.torrent");
+  EXPECT_EQ(named("http://h/dl?id=abc", "%252E%252E%252Fdeep.torrent"), "deep.torrent");  // decoded until none is left
+  EXPECT_EQ(named("http://h/dl?id=abc", "My%20Film.torrent"), "My Film.torrent");
+  EXPECT_EQ(named("http://h/dl?id=abc", "nul%00.torrent"), "nul.torrent");
+  for (const char* empty : {"%2e%2e%2f", "", "..", ".", ".torrent", "...torrent", "%2F"})
+    EXPECT_EQ(named("http://h/dl?id=abc", empty), "abc.torrent") << empty;
+  EXPECT_EQ(named("http://h/", ".."), "download.torrent");
+  EXPECT_EQ(named("http://h/", ".hidden.torrent"), "hidden.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h/a%2F..%2F.x.torrent", ""), "x.torrent");
+  EXPECT_EQ(TorrentFileNameFor("http://h/get?id=%2e%2e", ""), "download.torrent");
+  // Cut to fit one file name (255 bytes), not inside a UTF-8 character.
+  std::string long_name;
+  while (long_name.size() < 300) long_name += "\xc3\xa9";
+  const std::string cut = named("http://h/x", long_name + ".torrent");
+  EXPECT_LE(cut.size(), 255u);
+  EXPECT_GE(cut.size(), 254u);
+  EXPECT_TRUE(cut.ends_with("\xc3\xa9.torrent"));
 }
 
 // What a download job reported, from whichever thread.
@@ -209,7 +233,7 @@ TEST_F(UrlDownload, StopsAfterFiveMebibytes) {
 // certificate is unknown, downloaded once it is trusted.
 TEST_F(UrlDownload, HttpsWithASelfSignedCertificate) {
   if (!fs::exists("/usr/bin/openssl") || !fs::exists("/usr/bin/python3"))
-    GTEST_SKIP() << "openssl and python3 make the test's https server";
+    GTEST_FAIL() << "openssl and python3 make the test's https server";
   const fs::path cert = temp / "cert.pem", key = temp / "key.pem";
   const std::string make = "/usr/bin/openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
                            "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key.string() +
@@ -278,6 +302,117 @@ TEST_F(UrlDownload, ClosingTheOwnerAbortsAndJoins) {
   EXPECT_TRUE(rec.files().empty());
   EXPECT_TRUE(TempIsEmpty());
   EXPECT_TRUE(client_test::wait_until([&] { return client_closed.load(); }));
+}
+
+}  // namespace
+
+namespace {
+
+// Servers that hold a download: a head and then nothing, a head cut off in
+// the middle, a trickle of bytes, and a steady reply that never ends. Each
+// is given up with a line that names the link, and nothing is handed on.
+TEST_F(UrlDownload, StallsAndTricklesAreGivenUp) {
+  http_test_server server([&](const std::string& path, http_test_server::connection& c) {
+    if (path == "/head-only.torrent") {
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n");
+    } else if (path == "/half-head.torrent") {
+      c.send("HTTP/1.1 200 OK\r\nContent-Le");
+    } else if (path == "/trickle.torrent") {
+      // About 5 bytes a second.
+      if (!c.send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n")) return;
+      for (int i = 0; i < 1000 && c.send("x"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      return;
+    } else if (path == "/endless.torrent") {
+      // Fast enough for the speed bound, but never done.
+      if (!c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")) return;
+      for (int i = 0; i < 1000 && c.send(Bytes(64)); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return;
+    }
+    c.wait_closed();
+  });
+  client::HttpSettings slow;
+  slow.low_speed_bytes = 100;
+  slow.low_speed_seconds = 1;
+  for (const char* path : {"/head-only.torrent", "/half-head.torrent", "/trickle.torrent"}) {
+    SCOPED_TRACE(path);
+    const std::string url = server.url(path);
+    client::HttpCancel cancel;
+    DownloadTorrentThreadProc({url, temp.path(), slow}, posts, cancel);
+    EXPECT_EQ(rec.lines().back(), W(url) + L" download failed (too slow)");
+  }
+  client::HttpSettings bounded;
+  bounded.total_timeout_ms = 1500;
+  const std::string endless = server.url("/endless.torrent");
+  client::HttpCancel cancel;
+  DownloadTorrentThreadProc({endless, temp.path(), bounded}, posts, cancel);
+  EXPECT_EQ(rec.lines().back(), W(endless) + L" download failed (too slow)");
+  EXPECT_TRUE(rec.files().empty());
+  EXPECT_TRUE(TempIsEmpty());
+
+  // A link's download is bounded so without being told.
+  const client::DownloadRequest plain{endless, temp.path()};
+  EXPECT_EQ(plain.http.low_speed_bytes, client::kDownloadLowSpeedBytes);
+  EXPECT_EQ(plain.http.low_speed_seconds, client::kDownloadLowSpeedSeconds);
+  EXPECT_EQ(plain.http.total_timeout_ms, client::kDownloadTimeLimitMs);
+  EXPECT_EQ(plain.http.connect_timeout_ms, 20000);
+}
+
+// Many links at once: only a few download at a time, the rest wait their
+// turn and all arrive; closing the owner ends the running ones and starts
+// none of those still waiting.
+TEST_F(UrlDownload, AFewAtATimeAndTheRestWait) {
+  std::mutex mutex;
+  int serving = 0, most = 0;
+  std::atomic<bool> open_gate{false};
+  http_test_server server([&](const std::string& path, http_test_server::connection& c) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      most = std::max(most, ++serving);
+    }
+    if (path.starts_with("/held")) c.wait_until([&] { return open_gate.load(); });
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      --serving;
+    }
+    c.reply("200 OK", "", "d4:infoe" + path);
+  });
+  auto workers = std::make_unique<client::NetWorkers>();
+  client::DownloadQueue queue(3);
+  EXPECT_FALSE(queue.Start(*workers, {"", temp.path(), {}}, posts));
+  for (int i = 0; i < 12; ++i)
+    ASSERT_TRUE(queue.Start(*workers, {server.url("/held" + std::to_string(i) + ".torrent"), temp.path(), {}}, posts));
+  EXPECT_LE(workers->Count(), 3u);
+  ASSERT_TRUE(client_test::wait_until([&] { return server.requests().size() == 3; }));
+  EXPECT_EQ(queue.Running(), 3u);
+  EXPECT_EQ(queue.Waiting(), 9u);
+  open_gate = true;
+  ASSERT_TRUE(client_test::wait_until([&] { return rec.files().size() == 12; }));
+  EXPECT_TRUE(client_test::wait_until([&] { return queue.Running() == 0; }));
+  EXPECT_EQ(queue.Waiting(), 0u);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(most, 3);
+  }
+  // The first three given ran first.
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 12u);
+  for (int i = 0; i < 3; ++i) {
+    const std::string wanted = "GET /held" + std::to_string(i) + ".torrent ";
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.begin() + 3,
+                            [&](const std::string& r) { return r.starts_with(wanted); })) << wanted;
+  }
+
+  // Again, and the owner closes while they are held.
+  open_gate = false;
+  for (int i = 0; i < 10; ++i)
+    queue.Start(*workers, {server.url("/held-again" + std::to_string(i) + ".torrent"), temp.path(), {}}, posts);
+  ASSERT_TRUE(client_test::wait_until([&] { return server.requests().size() == 15; }));
+  auto closing = std::async(std::launch::async, [&] { workers.reset(); });
+  ASSERT_EQ(closing.wait_for(test_support::default_deadline), std::future_status::ready);
+  EXPECT_EQ(queue.Running(), 0u);
+  EXPECT_EQ(queue.Waiting(), 7u);
+  EXPECT_EQ(rec.files().size(), 12u);
+  EXPECT_EQ(server.requests().size(), 15u);
 }
 
 }  // namespace
