@@ -12,7 +12,6 @@
 #include "store/torrent_database.h"
 
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace client {
@@ -38,10 +37,16 @@ void RemoveFile(const fs::path& path) {
   fs::remove(path, ec);
 }
 
+// None when unreadable or larger than a torrent file may be.
 std::optional<std::string> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  std::string bytes;
+  char block[65536];
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    bytes.append(block, static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() > kMaxTorrentFileSize) return std::nullopt;
+  }
   if (in.bad()) return std::nullopt;
   return bytes;
 }
@@ -113,12 +118,23 @@ bool TorrentAdder::IsDuplicate(const engine::sha1_hash& info_hash) {
 }
 
 bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
-  const std::optional<std::string> name = TorrentCopyName(path);
+  std::error_code size_ec;
+  if (const std::uintmax_t size = fs::file_size(path, size_ec); !size_ec && size > kMaxTorrentFileSize) {
+    m_host.AddLogLine(L"Could not add '" + Utf8ToWide(path) + L"': " + std::to_wstring(size) +
+                      L" bytes, more than a torrent file holds (at most 64 MiB).");
+    if (delete_source) RemoveFile(path);
+    return false;
+  }
+  std::optional<std::string> name = TorrentCopyName(path);
   if (!name) {
     m_ui.MessageBox("Could not add '" + path + "':\nits name is not a usable file name.", kCaption,
                     MessageKind::Error);
     return false;
   }
+  // The source is opened by its bytes as they are; the copy's name is kept
+  // as text, so bytes that are no UTF-8 (a name from another locale) become
+  // U+FFFD in it.
+  *name = WideToUtf8(Utf8ToWide(*name));
   std::string target = data_folder + *name;
   const bool copy = !SameFile(path, target);
   if (copy) {
@@ -307,7 +323,7 @@ bool TorrentAdder::OpenTorrentUrl(const std::string& url) {
   posts.open_torrent_file = [this](const fs::path& file) {
     m_host.PostToGui([this, file] { AddTorrentFile(file.string(), true); });
   };
-  return StartTorrentDownload(*downloads, {url, download_folder, {}}, std::move(posts));
+  return m_downloadQueue.Start(*downloads, {url, download_folder}, std::move(posts));
 }
 
 }  // namespace client

@@ -18,6 +18,7 @@
 #include "client/save_folder.h"
 #include "client/torrent_queue.h"
 #include "client/uri_list.h"
+#include "client/url_download.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -37,6 +38,9 @@ class torrent_metainfo;
 namespace client {
 
 inline constexpr int kAddBlockSize = 16384;
+// A .torrent file larger than this is refused before it is copied or read
+// (real ones stay well below a few MiB).
+inline constexpr std::uint64_t kMaxTorrentFileSize = std::uint64_t(64) << 20;
 // Pieces above this size are logged (the torrent is still added).
 inline constexpr std::int64_t kLargePieceSize = 4194304;
 // What a placeholder .torrent of a torrent added by info-hash holds until
@@ -86,14 +90,16 @@ class TorrentAdder {
   double rate_scale_up = 0;
   double rate_scale_down = 0;
   FolderSpaceQuery folder_space = QueryFolderSpace;
-  // URL downloads run on these workers (none: links are not taken) and
-  // save into the folder.
+  // URL downloads run on these workers (none: links are not taken), a few
+  // at a time, and save into the folder.
   NetWorkers* downloads = nullptr;
   std::filesystem::path download_folder = std::filesystem::temp_directory_path();
 
   // --- the adds
 
   // `delete_source`: the file is a download of ours, deleted once copied.
+  // A file above kMaxTorrentFileSize is refused with a log line. The path's
+  // bytes are taken as they are, whatever the locale.
   // True when the torrent was added (or, without an engine, its row made).
   bool AddTorrentFile(const std::string& path, bool delete_source);
   // The hash as 40 hexadecimal digits; false for any other text, without
@@ -111,8 +117,9 @@ class TorrentAdder {
   // A drop: every file added, every link downloaded; nothing when the drop
   // was refused.
   void OpenDropped(const DroppedItems& items);
-  // The link is downloaded into the download folder; the file is then added
-  // and deleted. False when no download started.
+  // The link is downloaded into the download folder (or waits while
+  // kMaxRunningDownloads others run); the file is then added and deleted.
+  // False when no download started or waits.
   bool OpenTorrentUrl(const std::string& url);
 
  private:
@@ -137,6 +144,7 @@ class TorrentAdder {
   CTorrentListe& m_list;
   TorrentQueue& m_queue;
   TorrentEvents& m_events;
+  DownloadQueue m_downloadQueue;
 };
 
 }  // namespace client

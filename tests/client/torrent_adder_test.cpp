@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 using client::TorrentStatus;
 using client_test::AdderRig;
 using client_test::FakeTorrentControl;
@@ -350,6 +352,50 @@ TEST_F(Adding, CommandLineAndDropRoutes) {
   EXPECT_EQ(rig.DataFiles(), (std::set<std::string>{"cmd line.torrent", "dropped one.torrent"}));
   // Links need the download workers.
   EXPECT_FALSE(adder.OpenTorrentUrl("http://127.0.0.1:1/x.torrent"));
+}
+
+}  // namespace
+
+namespace {
+
+// A file far too large for a torrent is refused before anything is copied
+// or read.
+TEST_F(Adding, AnOversizedFileIsRefusedBeforeItIsCopied) {
+  const fs::path big = rig.source.path() / "x.torrent";
+  {
+    std::ofstream(big, std::ios::binary) << "d4:info";
+  }
+  fs::resize_file(big, std::uint64_t(1) << 30);  // sparse: no room taken
+  EXPECT_FALSE(adder.AddTorrentFile(big.string(), false));
+  ASSERT_EQ(rig.host.log.size(), 1u);
+  EXPECT_EQ(rig.host.log[0], L"Could not add '" + client::Utf8ToWide(big.string()) +
+                                 L"': 1073741824 bytes, more than a torrent file holds (at most 64 MiB).");
+  EXPECT_TRUE(rig.ui.Messages().empty());
+  EXPECT_TRUE(rig.DataFiles().empty());
+  EXPECT_TRUE(fs::exists(big));  // not ours
+  EXPECT_EQ(fake.adds, 0);
+
+  // One of ours (a download) is removed all the same.
+  fs::resize_file(big, client::kMaxTorrentFileSize + 1);
+  EXPECT_FALSE(adder.AddTorrentFile(big.string(), true));
+  EXPECT_FALSE(fs::exists(big));
+  EXPECT_TRUE(rig.DataFiles().empty());
+
+  EXPECT_TRUE(rig.DataFiles().empty());
+}
+
+// Paths by their bytes: a name that is no UTF-8 (made in another locale)
+// is read as it is; its copy is named by text the list file can hold.
+TEST_F(Adding, APathThatIsNoUtf8IsTakenByItsBytes) {
+  const std::string bytes = TorrentBytes("latin.bin", 1000);
+  const fs::path latin1 = rig.Source("caf\xE9.torrent", bytes);
+  rig.Answer("/d/");
+  ASSERT_TRUE(adder.OpenCommandLine(latin1.string()));
+  EXPECT_EQ(rig.DataFiles(), std::set<std::string>{"caf\xEF\xBF\xBD.torrent"});
+  ASSERT_EQ(rig.list.Count(), 1u);
+  EXPECT_EQ(rig.list.begin()->get()->Path(), client::Utf8ToWide(DataPath("caf\xEF\xBF\xBD.torrent")));
+  EXPECT_EQ(temp_folder::read(client::WideToPath(rig.list.begin()->get()->Path())), bytes);
+  EXPECT_TRUE(fs::exists(latin1));
 }
 
 }  // namespace
