@@ -12,6 +12,7 @@
 #include "dht/dht_service.h"
 #include "dht/engine_link.h"
 #include "engine/formats/text_helpers.h"
+#include "platform/atomic_file.h"
 #include "store/torrent_database.h"
 
 #include <algorithm>
@@ -182,7 +183,14 @@ void MainWindowCore::OnCreate() {
   m_interval = ReadInterval(m_profile);
   LoadSettings();
   StartSession();
+  RemoveStaleTemporaries();
   RestoreTorrents(ListFile());
+}
+
+void MainWindowCore::RemoveStaleTemporaries() {
+  const std::size_t removed = platform::remove_stale_temporaries(
+      m_dataFolder, {".ResumeData", ".FilterData", ".torrent", ".Torrent", "TorrentQueue.txt"});
+  if (removed) AddLogLine(FormatWide("removed %zu temporary files left by an earlier run", removed));
 }
 
 void MainWindowCore::LoadSettings() {
