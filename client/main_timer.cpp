@@ -237,7 +237,9 @@ void MainTimer::QuietUpkeep() {
     m_lastReannounce = now;
   }
   if (!m_settings.database && platform::elapsed_ms(now, m_lastSave) > kPeriodicSaveMs) {
-    if (!m_settings.list_file.empty()) m_torrents.SaveUnfinished(m_settings.list_file);
+    const auto log = [this](const std::wstring& line) { m_sink.AddLogLine(line); };
+    if (!m_settings.list_file.empty() && !m_torrents.SaveUnfinished(m_settings.list_file, log))
+      m_sink.AddLogLine(L"cannot write " + Utf8ToWide(m_settings.list_file.string()));
     m_lastSave = now;
   }
 }
