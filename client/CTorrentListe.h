@@ -10,9 +10,31 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace client {
+
+class Utf16IniFile;
+
+// What reading the list file came to.
+enum class ListFileRead {
+  Whole,    // read whole, or missing (an empty list)
+  SetAside, // damaged: kept aside; the list holds what could be read of it
+  Failed,   // damaged and could not be set aside: it must not be written
+};
+
+// Reads the list file into `ini`. A file that did not read whole (not a
+// regular file, not UTF-16LE starting with its mark, without the signature
+// section first, or cut short: not ending in a line end) is never written
+// over: it is renamed to "<name>.damaged" (or ".damaged.2", ".damaged.3",
+// ... when that name is taken), `log` is told so, and `ini` holds what
+// could be read of it: the signature first, then every section that was
+// read whole (the one a cut went through is left out, so that its torrent
+// is not restored with made-up totals).
+ListFileRead LoadListFile(const std::filesystem::path& file, Utf16IniFile& ini,
+                          const std::function<void(const std::wstring&)>& log);
 
 class CTorrentListe {
  public:
@@ -56,11 +78,14 @@ class CTorrentListe {
 
   // Rewrites the list file whole (every torrent paused first). An empty
   // path writes no file: the torrents save to the store. False when the
-  // file could not be written; the old one then stays as it was.
-  bool Save(const std::filesystem::path& list_file);
+  // file could not be written; the old one then stays as it was. A file
+  // there that does not read whole is set aside first (LoadListFile).
+  bool Save(const std::filesystem::path& list_file, const std::function<void(const std::wstring&)>& log = {});
   // The periodic save: the sections of the torrents that are not seeding
-  // are written into the file as it stands; they keep running.
-  bool SaveUnfinished(const std::filesystem::path& list_file);
+  // are written into the file as it stands; they keep running. A damaged
+  // file is set aside first (LoadListFile, told to `log`).
+  bool SaveUnfinished(const std::filesystem::path& list_file,
+                      const std::function<void(const std::wstring&)>& log = {});
 
  private:
   std::vector<std::unique_ptr<TorrentItem>> m_torrents;

@@ -72,24 +72,27 @@ std::vector<IpFilterLine> IpFilterLines(const engine::ip_filter& filter) {
   return lines;
 }
 
-void ReadIpFilterText(std::string_view data, engine::ip_filter& filter) {
+std::size_t ReadIpFilterText(std::string_view data, engine::ip_filter& filter) {
   std::string text;
   text.reserve(data.size());
   for (char c : data) {
     if (c == '\0') break;
     if (c != ' ') text += c;
   }
+  std::size_t skipped = 0;
   for (std::size_t pos = 0; pos < text.size();) {
     const std::size_t end = text.find('\n', pos);
     const std::string_view line = std::string_view(text).substr(pos, end == std::string::npos ? end : end - pos);
-    if (line.empty() || line.front() != '#') {
-      const auto rule = ParseRuleLine(line);
-      if (!rule) break;
-      AddRule(filter, rule->first, rule->last, FlagsOfLevel(rule->level));
+    // Blank lines (a lone CR, tabs) hold nothing to apply.
+    const bool blank = line.find_first_not_of("\r\t\v\f") == std::string_view::npos;
+    if (!blank && line.front() != '#') {
+      if (const auto rule = ParseRuleLine(line)) AddRule(filter, rule->first, rule->last, FlagsOfLevel(rule->level));
+      else ++skipped;
     }
     if (end == std::string::npos) break;
     pos = end + 1;
   }
+  return skipped;
 }
 
 std::string IpFilterFileText(const engine::ip_filter& filter) {
@@ -101,13 +104,14 @@ std::string IpFilterFileText(const engine::ip_filter& filter) {
   return text;
 }
 
-bool LoadIpFilterFile(const std::filesystem::path& file, engine::ip_filter& filter) {
+bool LoadIpFilterFile(const std::filesystem::path& file, engine::ip_filter& filter, std::size_t* skipped) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
   std::ostringstream bytes;
   bytes << in.rdbuf();
   if (in.bad()) return false;
-  ReadIpFilterText(bytes.str(), filter);
+  const std::size_t count = ReadIpFilterText(bytes.str(), filter);
+  if (skipped) *skipped = count;
   return true;
 }
 

@@ -39,18 +39,20 @@ struct IpFilterLine {
 std::vector<IpFilterLine> IpFilterLines(const engine::ip_filter& filter);
 
 // Adds the rules of a file's text to `filter`, in file order. Blanks are
-// ignored anywhere; a line starting with '#' is a comment; the text ends at
-// a zero byte, and the first line that is not "a.b.c.d-a.b.c.d,level" ends
-// the reading (what was read stays). Address parts count with their low
-// eight bits; a level below 128 blocks. A line whose first address lies
-// above its last is skipped.
-void ReadIpFilterText(std::string_view text, engine::ip_filter& filter);
+// ignored anywhere; a line starting with '#' is a comment, an empty line
+// is passed over; the text ends at a zero byte. A line that is not
+// "a.b.c.d-a.b.c.d,level" is skipped and counted: the lines after it are
+// read as usual. Address parts count with their low eight bits; a level
+// below 128 blocks. A line whose first address lies above its last is
+// skipped (not counted: it is well formed). The count of malformed lines.
+std::size_t ReadIpFilterText(std::string_view text, engine::ip_filter& filter);
 
 // The whole file: the comment line and one line per range.
 std::string IpFilterFileText(const engine::ip_filter& filter);
 
 // False when the file cannot be read; the filter is then unchanged.
-bool LoadIpFilterFile(const std::filesystem::path& file, engine::ip_filter& filter);
+// `skipped` (when given) gets the count of malformed lines.
+bool LoadIpFilterFile(const std::filesystem::path& file, engine::ip_filter& filter, std::size_t* skipped = nullptr);
 // Replaces the file as a whole (a crash leaves the old one). False when
 // that failed.
 bool SaveIpFilterFile(const std::filesystem::path& file, const engine::ip_filter& filter);

@@ -13,7 +13,13 @@ void IpFilterKeeper::CreateFilter() { m_filter = std::make_unique<engine::ip_fil
 
 bool IpFilterKeeper::LoadIpFilter(const std::filesystem::path& path) {
   if (!m_filter) return false;
-  if (!m_store) return LoadIpFilterFile(path, *m_filter);
+  if (!m_store) {
+    std::size_t skipped = 0;
+    if (!LoadIpFilterFile(path, *m_filter, &skipped)) return false;
+    if (skipped && m_log)
+      m_log(Utf8ToWide(path.filename().string()) + FormatWide(": %zu malformed lines skipped", skipped));
+    return true;
+  }
   CIpFilterTable* table = m_store->IpFilter();
   if (table && LoadIpFilterTable(*table, *m_filter)) return true;
   LogStoreError();
@@ -22,7 +28,11 @@ bool IpFilterKeeper::LoadIpFilter(const std::filesystem::path& path) {
 
 bool IpFilterKeeper::SaveIpFilter(const std::filesystem::path& path) {
   if (m_session_only || !m_filter) return false;
-  if (!m_store) return SaveIpFilterFile(path, *m_filter);
+  if (!m_store) {
+    if (SaveIpFilterFile(path, *m_filter)) return true;
+    if (m_log) m_log(L"cannot write " + Utf8ToWide(path.string()));
+    return false;
+  }
   CIpFilterTable* table = m_store->IpFilter();
   if (table && SaveIpFilterTable(*table, *m_filter)) return true;
   LogStoreError();

@@ -25,7 +25,8 @@ namespace client {
 
 class IpFilterKeeper {
  public:
-  // `log` shows one log line (the store's error texts).
+  // `log` shows one log line (the store's error texts, a file that cannot
+  // be written, the count of malformed lines of a file read).
   explicit IpFilterKeeper(std::function<void(const std::wstring&)> log);
 
   void SetSession(engine::session* session) { m_session = session; }

@@ -103,7 +103,11 @@ void MainTimer::HandleAlert(const engine::alert& alert) {
     m_sink.BanPeer(ban->ip);
     return;
   }
-  if (LogIf<engine::chat_message_alert>(alert, message) || LogIf<engine::file_error_alert>(alert, message)) return;
+  if (LogIf<engine::chat_message_alert>(alert, message)) return;
+  if (const auto* error = dynamic_cast<const engine::file_error_alert*>(&alert)) {
+    FileError(error->handle.info_hash(), message);
+    return;
+  }
   if (const auto* metadata = dynamic_cast<const engine::metadata_received_alert*>(&alert)) {
     m_sink.AddLogLine(message);
     if (TorrentItem* torrent = m_torrents.FindByHash(metadata->handle.info_hash())) {
@@ -113,16 +117,39 @@ void MainTimer::HandleAlert(const engine::alert& alert) {
     return;
   }
   if (LogIf<engine::tracker_warning_alert>(alert, message)) return;
-  LogIf<engine::fastresume_rejected_alert>(alert, message);
+  if (const auto* rejected = dynamic_cast<const engine::fastresume_rejected_alert*>(&alert))
+    LogNamed(rejected->handle.info_hash(), message);
+}
+
+void MainTimer::LogNamed(const engine::sha1_hash& info_hash, const std::wstring& message) {
+  const TorrentItem* torrent = m_torrents.FindByHash(info_hash);
+  LogFor(info_hash, torrent ? torrent->FileName() + L": " + message : message);
+}
+
+void MainTimer::FileError(const engine::sha1_hash& info_hash, const std::wstring& message) {
+  LogNamed(info_hash, message);
+  // The engine paused the torrent (or dropped it): it shows Error and
+  // gives its slot to the next queued one.
+  if (TorrentItem* torrent = m_torrents.FindByHash(info_hash)) torrent->StopOnFileError();
 }
 
 void MainTimer::TorrentFinished(const engine::sha1_hash& info_hash) {
   TorrentItem* torrent = m_torrents.FindByHash(info_hash);
   if (!torrent) return;
-  if (m_settings.seeding_mode == 0) torrent->SetSeedingTime(m_settings.seeding_time, false);
+  // The goal is armed the torrent's own way (the global mode only chose it
+  // when the torrent was added): a torrent seeding by ratio keeps seeding
+  // by ratio.
+  if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(m_settings.seeding_time, false);
   else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(m_settings.seeding_ratio, false);
+  // A torrent restored at start that the check of its files found complete
+  // finished in an earlier run, and was recorded then.
+  bool finished_before = false;
+  try {
+    finished_before = torrent->m_restored && torrent->m_handle.status().total_payload_download == 0;
+  } catch (const std::exception&) {
+  }
   // In DB mode finished downloads are not recorded.
-  if (!m_settings.database) m_sink.AppendDownloadsLog(torrent->Chart().GetName());
+  if (!m_settings.database && !finished_before) m_sink.AppendDownloadsLog(torrent->Chart().GetName());
 }
 
 // --- listening address
@@ -210,7 +237,9 @@ void MainTimer::QuietUpkeep() {
     m_lastReannounce = now;
   }
   if (!m_settings.database && platform::elapsed_ms(now, m_lastSave) > kPeriodicSaveMs) {
-    if (!m_settings.list_file.empty()) m_torrents.SaveUnfinished(m_settings.list_file);
+    const auto log = [this](const std::wstring& line) { m_sink.AddLogLine(line); };
+    if (!m_settings.list_file.empty() && !m_torrents.SaveUnfinished(m_settings.list_file, log))
+      m_sink.AddLogLine(L"cannot write " + Utf8ToWide(m_settings.list_file.string()));
     m_lastSave = now;
   }
 }

@@ -151,6 +151,10 @@ class MainTimer {
   // The log line, then the status text to the torrent's log file.
   void LogFor(const engine::sha1_hash& info_hash, const std::wstring& line);
   void TorrentFinished(const engine::sha1_hash& info_hash);
+  // The line with the name of the torrent it is about in front (when the
+  // list has it); a file error also stops the torrent with status Error.
+  void LogNamed(const engine::sha1_hash& info_hash, const std::wstring& message);
+  void FileError(const engine::sha1_hash& info_hash, const std::wstring& message);
   void ReportListening(const MainTimerInput& input, const engine::session_status& status, MainTimerResult& result);
   void SteerUpload(const MainTimerInput& input, const engine::session_status& status, MainTimerResult& result);
   void QuietUpkeep();

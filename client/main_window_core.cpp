@@ -12,6 +12,7 @@
 #include "dht/dht_service.h"
 #include "dht/engine_link.h"
 #include "engine/formats/text_helpers.h"
+#include "platform/atomic_file.h"
 #include "store/torrent_database.h"
 
 #include <algorithm>
@@ -182,7 +183,14 @@ void MainWindowCore::OnCreate() {
   m_interval = ReadInterval(m_profile);
   LoadSettings();
   StartSession();
+  RemoveStaleTemporaries();
   RestoreTorrents(ListFile());
+}
+
+void MainWindowCore::RemoveStaleTemporaries() {
+  const std::size_t removed = platform::remove_stale_temporaries(
+      m_dataFolder, {".ResumeData", ".FilterData", ".torrent", ".Torrent", "TorrentQueue.txt"});
+  if (removed) AddLogLine(FormatWide("removed %zu temporary files left by an earlier run", removed));
 }
 
 void MainWindowCore::LoadSettings() {
@@ -282,9 +290,13 @@ bool MainWindowCore::RestoreTorrents(const std::filesystem::path& list_file) {
     }
     if (paths.empty()) return false;
     std::sort(paths.begin(), paths.end());
-    if (!list.Load(list_file)) AddLogLine(L"cannot read " + Utf8ToWide(list_file.string()));
+    const ListFileRead read = LoadListFile(list_file, list, [this](const std::wstring& line) { AddLogLine(line); });
     for (const auto& path : paths)
       if (!RestoreTorrent(path, list)) m_unloadedTorrents = true;
+    // What could be read of a damaged file is written down at once, so
+    // that the next add does not start a list without the others.
+    if (read == ListFileRead::SetAside && !list.Save(list_file))
+      AddLogLine(L"cannot write " + Utf8ToWide(list_file.string()));
   }
   m_queue.StartNextQueued(nullptr);
   return true;
@@ -315,6 +327,7 @@ bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile
     torrent->Log(Utf8ToWide(e.what()));
   }
   if (!loaded) return false;
+  torrent->m_restored = true;
   if (torrent->Status() == TorrentStatus::Seeding) {
     if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(torrent->m_seedingTime, false);
     else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(torrent->m_seedingRatio, false);
@@ -335,9 +348,8 @@ bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile
 void MainWindowCore::UpdateListFile(const std::function<void(Utf16IniFile&)>& change) {
   if (m_startup.session_only || m_store || m_shutDown) return;
   Utf16IniFile ini;
-  std::error_code ec;
-  if (!std::filesystem::exists(ListFile(), ec)) ini.StartListFile();
-  else if (!ini.Load(ListFile())) return;
+  if (LoadListFile(ListFile(), ini, [this](const std::wstring& line) { AddLogLine(line); }) == ListFileRead::Failed)
+    return;
   change(ini);
   if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
 }
@@ -388,8 +400,13 @@ void MainWindowCore::Shutdown() {
   m_adder.downloads = nullptr;
   m_netJobs.Close();
   if (!m_startup.session_only) {
-    if (m_store || !m_unloadedTorrents) m_list.Save(m_store ? std::filesystem::path() : ListFile());
-    else SaveKeepingUnloaded();
+    if (m_store || !m_unloadedTorrents) {
+      if (!m_list.Save(m_store ? std::filesystem::path() : ListFile(),
+                       [this](const std::wstring& line) { AddLogLine(line); }))
+        AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
+    } else {
+      SaveKeepingUnloaded();
+    }
   } else {
     m_list.PauseAll();
   }
@@ -400,16 +417,15 @@ void MainWindowCore::Shutdown() {
 
 void MainWindowCore::SaveKeepingUnloaded() {
   Utf16IniFile ini;
-  std::error_code ec;
-  if (!std::filesystem::exists(ListFile(), ec)) ini.StartListFile();
-  else if (!ini.Load(ListFile())) return;
+  if (LoadListFile(ListFile(), ini, [this](const std::wstring& line) { AddLogLine(line); }) == ListFileRead::Failed)
+    return;
   for (const auto& torrent : m_list) {
     try {
       torrent->Save(ini, true);
     } catch (const std::exception&) {
     }
   }
-  ini.Save(ListFile());
+  if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
 }
 
 MainTimerResult MainWindowCore::Tick() {

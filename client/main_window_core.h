@@ -160,6 +160,8 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void LoadSettings();
   bool StartSession();
   void ApplySettings();
+  // Temporaries of saves a kill interrupted, in the data folder.
+  void RemoveStaleTemporaries();
   bool RestoreTorrents(const std::filesystem::path& list_file);
   // The engine part of the shut-down.
   void StopSession();

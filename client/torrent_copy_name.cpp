@@ -1,6 +1,7 @@
 #include "client/torrent_copy_name.h"
 
 #include "client/common/paths.h"
+#include "client/wide_text.h"
 #include "engine/formats/text_helpers.h"
 
 #include <algorithm>
@@ -43,7 +44,23 @@ std::optional<std::string> TorrentCopyName(std::string_view source) {
   // The name is a single component: the underscore rule covers all of it.
   if (engine::remove_underscores()) std::replace(name.begin(), name.end(), '_', ' ');
   if (!name.ends_with(kTorrentSuffix)) name += kTorrentSuffix;
-  return name;
+  return ShortenTorrentName(ListSafeName(name), kMaxCopyNameBytes - kCopyNameNumberRoom);
+}
+
+std::string ListSafeName(std::string_view name) {
+  std::wstring wide = Utf8ToWide(name);
+  for (wchar_t& c : wide)
+    if (c < 0x20 || c == 0x7F) c = L' ';
+  return WideToUtf8(wide);
+}
+
+std::string ShortenTorrentName(std::string_view name, std::size_t max_bytes) {
+  if (name.size() <= max_bytes) return std::string(name);
+  const std::string_view ending = name.ends_with(kTorrentSuffix) ? kTorrentSuffix : std::string_view();
+  std::size_t cut = max_bytes > ending.size() ? max_bytes - ending.size() : 0;
+  // Not inside a character: back to the start of the one at the cut.
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(name.substr(0, cut)) + std::string(ending);
 }
 
 std::string UniqueTorrentName(std::string_view folder, std::string_view name,

@@ -138,6 +138,18 @@ void TorrentItem::StopOnSeedingGoal() {
   SetStatus(TorrentStatus::Seeding);
 }
 
+void TorrentItem::StopOnFileError() {
+  try {
+    if (IsValid()) PauseEngine();
+  } catch (const std::exception&) {
+  }
+  const bool was_started = m_started;
+  m_started = false;
+  SetStatus(TorrentStatus::Error);
+  if (was_started) Post(&TorrentEvents::TorrentStopped);
+  Repaint();
+}
+
 void TorrentItem::UserPause() {
   m_userPaused = true;
   SetStatus(TorrentStatus::Paused);

@@ -120,6 +120,9 @@ class TorrentItem {
   bool Start(bool post);
   // The seeding goal was reached: the torrent pauses for good.
   void StopOnSeedingGoal();
+  // Its files failed (a full disk): it stops with status Error, and the
+  // main window hears of it when it was started (its slot is free).
+  void StopOnFileError();
   // The menu's "Pause" and "Queue".
   void UserPause();
   void UserQueue();
@@ -246,6 +249,7 @@ class TorrentItem {
   bool m_complete = false;  // seeding goal reached ("Done")
   bool m_seedingEntered = false;
   bool m_userPaused = false;
+  bool m_restored = false;  // loaded at start from the list file or the store
   std::int32_t m_uploadLimit = -1;
   std::int32_t m_downloadLimit = -1;
   std::int32_t m_rateScaleUp = -1;

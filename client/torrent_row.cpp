@@ -113,6 +113,8 @@ void TorrentRow::Show(DhtControl* dht) {
     if (t.m_complete) SetState(L"Complete", TorrentStatus::Seeding);
     else if (t.m_userPaused)
       SetState(L"Paused", t.Status() == TorrentStatus::Error ? TorrentStatus::Error : TorrentStatus::Paused);
+    // Stopped by a failure: it waits for the user, not in the queue.
+    else if (t.Status() == TorrentStatus::Error && !t.m_started) SetState(L"Error", TorrentStatus::Error);
     else SetState(L"Queued", TorrentStatus::Queued);
     chart.SetText(ChartGauge::Time, L"---");
   } else {

@@ -98,6 +98,31 @@ bool Utf16IniFile::RemoveSection(std::u16string_view name) {
   return removed > 0;
 }
 
+bool Utf16IniFile::HasListSignature() const {
+  return !m_sections.empty() && m_sections.front().header && m_sections.front().name == kListSignatureSection &&
+         Get(kListSignatureSection, kListSignatureKey) == kListSignatureValue;
+}
+
+void Utf16IniFile::DropCutEnd(std::initializer_list<std::u16string_view> needed) {
+  if (m_sections.empty()) return;
+  Section& last = m_sections.back();
+  if (!last.entries.empty()) last.entries.pop_back();
+  else m_sections.pop_back();  // the cut went through its header line
+  if (m_sections.empty()) return;
+  for (const std::u16string_view key : needed) {
+    if (FindEntry(m_sections.back(), key) == kNone) {
+      m_sections.pop_back();
+      return;
+    }
+  }
+}
+
+void Utf16IniFile::PutListSignatureFirst() {
+  std::erase_if(m_sections, [](const Section& s) { return !s.header || s.name == kListSignatureSection; });
+  m_sections.insert(m_sections.begin(), {std::u16string(kListSignatureSection), true,
+                                         {{std::u16string(kListSignatureKey), std::u16string(kListSignatureValue)}}});
+}
+
 std::size_t Utf16IniFile::FindSection(std::u16string_view name) const {
   for (std::size_t i = 0; i < m_sections.size(); ++i)
     if (m_sections[i].header && m_sections[i].name == name) return i;

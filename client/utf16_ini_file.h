@@ -13,6 +13,7 @@
 // whole through a temporary renamed over it.
 
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,17 @@ class Utf16IniFile {
   // Drops every section of the name with its keys; false when there was
   // none.
   bool RemoveSection(std::u16string_view section);
+
+  // Whether the file starts with the signature section (as every list file
+  // written by the program does).
+  bool HasListSignature() const;
+  // What is left of a file cut short: its last line goes (it may be cut
+  // off anywhere), and the last section too unless it still holds every
+  // key of `needed`.
+  void DropCutEnd(std::initializer_list<std::u16string_view> needed);
+  // The signature section first, the lines ahead of the first section and
+  // any other signature section gone; the torrents' sections stay in order.
+  void PutListSignatureFirst();
 
  private:
   struct Entry {

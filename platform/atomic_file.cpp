@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <signal.h>
 #include <string>
 #include <unistd.h>
 
@@ -32,6 +33,46 @@ bool write_file_atomically(const std::filesystem::path& file, std::string_view b
   if (ok) ok = ::rename(tmp.c_str(), file.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());
   return ok;
+}
+
+namespace {
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Whether a process of that id runs (one of another user's counts).
+bool ProcessRuns(std::string_view digits) {
+  const long pid = std::stol(std::string(digits));
+  if (pid <= 0 || pid > 0x7FFFFFFF) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+std::size_t remove_stale_temporaries(const std::filesystem::path& folder,
+                                     std::initializer_list<std::string_view> endings) {
+  std::size_t removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // "<name>.tmp.<pid>.<n>": from the right, n, then pid, then ".tmp".
+    const std::size_t last_dot = name.rfind('.');
+    if (last_dot == std::string::npos || last_dot == 0) continue;
+    const std::size_t pid_dot = name.rfind('.', last_dot - 1);
+    if (pid_dot == std::string::npos) continue;
+    const std::string_view view(name);
+    const std::string_view n = view.substr(last_dot + 1), pid = view.substr(pid_dot + 1, last_dot - pid_dot - 1);
+    const std::string_view before = view.substr(0, pid_dot);
+    if (!AllDigits(n) || !AllDigits(pid) || !before.ends_with(".tmp")) continue;
+    const std::string_view base = before.substr(0, before.size() - 4);
+    bool ours = false;
+    for (const std::string_view ending : endings) ours = ours || base.ends_with(ending);
+    std::error_code kind;
+    if (!ours || !it->is_regular_file(kind) || it->is_symlink(kind) || ProcessRuns(pid)) continue;
+    if (std::filesystem::remove(it->path(), kind)) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace platform

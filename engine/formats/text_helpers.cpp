@@ -75,18 +75,34 @@ std::atomic<bool> g_remove_underscores{false};
 void set_remove_underscores(bool on) { g_remove_underscores.store(on, std::memory_order_relaxed); }
 bool remove_underscores() { return g_remove_underscores.load(std::memory_order_relaxed); }
 
-std::u16string ReplaceUnderscoresInFileName(std::u16string path) {
-  if (!remove_underscores()) return path;
-  const auto sep = path.find_last_of(u"/\\");
-  for (auto i = sep == std::u16string::npos ? 0 : sep; i < path.size(); ++i) {
-    if (path[i] == u'_') path[i] = u' ';
+namespace {
+
+// Every '_' of the last component becomes a blank.
+template <class String>
+String UnderscoresToBlanks(String path) {
+  using Char = typename String::value_type;
+  const Char separators[] = {Char('/'), Char('\\'), Char(0)};
+  const auto sep = path.find_last_of(separators);
+  for (auto i = sep == String::npos ? 0 : sep; i < path.size(); ++i) {
+    if (path[i] == Char('_')) path[i] = Char(' ');
   }
   return path;
 }
 
+}  // namespace
+
+std::u16string ReplaceUnderscoresInFileName(std::u16string path) {
+  if (!remove_underscores()) return path;
+  return UnderscoresToBlanks(std::move(path));
+}
+
 std::filesystem::path ToLocalFilePath(const std::string& utf8_path) {
   if (!remove_underscores()) return std::filesystem::path(utf8_path);
-  return std::filesystem::path(wchar_utf8(ReplaceUnderscoresInFileName(utf8_wchar(utf8_path))));
+  // The rule works on the bytes: '_', '/' and '\\' never occur inside a
+  // longer UTF-8 form, so the result is the same as through UTF-16 for
+  // every name that converts, and a name that does not (a four-byte form,
+  // bytes that are no UTF-8) keeps its bytes instead of throwing.
+  return std::filesystem::path(UnderscoresToBlanks(utf8_path));
 }
 
 std::filesystem::path ToLocalFilePath(const std::filesystem::path& path) { return ToLocalFilePath(path.string()); }

@@ -28,6 +28,9 @@ bool remove_underscores();
 std::u16string ReplaceUnderscoresInFileName(std::u16string path);
 
 // A torrent's UTF-8 file path as the local path, after the underscore rule.
+// Never throws: the rule is applied to the bytes, so a path that is not
+// UTF-16-convertible (a four-byte form, bytes that are no UTF-8) keeps its
+// bytes but for the underscores of its last component.
 std::filesystem::path ToLocalFilePath(const std::string& utf8_path);
 std::filesystem::path ToLocalFilePath(const std::filesystem::path& path);
 

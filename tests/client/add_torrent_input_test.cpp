@@ -6,6 +6,7 @@
 #include "client/save_folder.h"
 #include "client/torrent_copy_name.h"
 #include "client/uri_list.h"
+#include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
 #include "engine/formats/text_helpers.h"
 #include "platform/profile.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -48,6 +50,50 @@ TEST(TorrentCopyName, UniqueNamesCountUp) {
   EXPECT_EQ(client::UniqueTorrentName("/d/", "b.torrent", is_taken), "b.torrent");
   EXPECT_EQ(client::UniqueTorrentName("/d/", "a.torrent", is_taken), "a (3).torrent");
   EXPECT_EQ(client::UniqueTorrentName("/d/", "H.Torrent", is_taken), "H (2).Torrent");
+}
+
+TEST(TorrentCopyName, NamesTheListFileCannotHoldAreMappedOnCopy) {
+  // Line breaks (escaped or real) and other control characters become
+  // blanks, bytes that are no UTF-8 U+FFFD; good names stay as they are.
+  EXPECT_EQ(client::TorrentCopyName("/t/a%0Ab%0D%0A.torrent"), "a b  .torrent");
+  EXPECT_EQ(client::TorrentCopyName("/t/x\ny\t.torrent"), "x y .torrent");
+  EXPECT_EQ(client::TorrentCopyName("/t/\xFFz\xC3.torrent"), "\xEF\xBF\xBDz\xEF\xBF\xBD.torrent");
+  EXPECT_EQ(client::TorrentCopyName("/t/[g] \xF0\x9F\x98\x80 a=b.torrent"), "[g] \xF0\x9F\x98\x80 a=b.torrent");
+  // The mapped path is a section the list file writes and reads back.
+  for (const char* source : {"/t/a%0Ab%0D.torrent", "/t/\xFF\x01.torrent"}) {
+    const std::string path = "/data/" + *client::TorrentCopyName(source);
+    const std::u16string section = client::EscapeSectionName(client::WideToUtf16(client::Utf8ToWide(path)));
+    client::Utf16IniFile ini;
+    ini.StartListFile();
+    ASSERT_TRUE(ini.Set(section, u"Destination", u"/down/")) << source;
+    temp_folder dir("qf_copyname_");
+    ASSERT_TRUE(ini.Save(dir / "TorrentQueue.txt"));
+    client::Utf16IniFile back;
+    ASSERT_TRUE(back.Load(dir / "TorrentQueue.txt"));
+    EXPECT_EQ(back.GetString(section, u"Destination"), u"/down/") << source;
+    // The file of that name is found under the same path at the next start.
+    EXPECT_EQ(client::WideToUtf8(client::Utf8ToWide(path)), path);
+  }
+}
+
+TEST(TorrentCopyName, LongNamesLeaveRoomForEverySideFile) {
+  const std::string long_stem(250, 'n');
+  const std::optional<std::string> name = client::TorrentCopyName("/t/" + long_stem + ".torrent");
+  ASSERT_TRUE(name);
+  EXPECT_EQ(*name, std::string(client::kMaxCopyNameBytes - client::kCopyNameNumberRoom - 8, 'n') + ".torrent");
+  // The longest name a save writes beside it, with a numbered name, fits.
+  const std::string numbered = client::UniqueTorrentName("/d/", *name, [](const std::string& p) {
+    return p.find(" (") == std::string::npos && p.size() < 300;
+  });
+  EXPECT_LE((numbered + ".ResumeData.tmp.4194304.4294967295").size(), 255u);
+  // Real files of those names can be written.
+  temp_folder dir("qf_longname_");
+  for (const char* suffix : {"", ".ResumeData", ".FilterData", ".log.txt", ".ResumeData.tmp.4194304.4294967295"})
+    EXPECT_TRUE(std::ofstream(dir / (numbered + suffix)) << "x") << suffix;
+  // A cut never splits a character; a name without the ending keeps none.
+  EXPECT_EQ(client::ShortenTorrentName("\xC3\xA9\xC3\xA9.torrent", 11), "\xC3\xA9.torrent");
+  EXPECT_EQ(client::ShortenTorrentName("abcdef", 4), "abcd");
+  EXPECT_EQ(client::ShortenTorrentName("short.torrent", 200), "short.torrent");
 }
 
 TEST(UriList, FilesLinksAndRefusals) {

@@ -71,14 +71,18 @@ TEST(IpFilterFile, ReadingRules) {
                 .export_filter(),
             Ranges({{"0.0.0.0", "1.0.0.255", 0}, {"1.0.1.0", "1.255.255.255", 1}, {"2.0.0.0", "255.255.255.255", 0}}));
 
-  // A malformed line, an empty one or a zero byte ends the reading; the
-  // rules before it stay.
-  const auto first_only = Read("5.0.0.0-5.0.0.9,1").export_filter();
-  EXPECT_EQ(Read("5.0.0.0-5.0.0.9,1\r\n5.0.0.x-6.0.0.0,1\r\n7.0.0.0-7.0.0.9,1\r\n").export_filter(), first_only);
-  EXPECT_EQ(Read("5.0.0.0-5.0.0.9,1\r\n\r\n7.0.0.0-7.0.0.9,1\r\n").export_filter(), first_only);
-  EXPECT_EQ(Read("5.0.0.0-5.0.0.9,1\r\n5.0.0.0-5.0.0.9\r\n7.0.0.0-7.0.0.9,1\r\n").export_filter(), first_only);
+  // A malformed line (a rule without its level, a bad address) or an
+  // empty one is skipped and the reading goes on; only malformed lines
+  // count. A zero byte ends the text.
+  const auto both = Read("5.0.0.0-5.0.0.9,1\r\n7.0.0.0-7.0.0.9,1").export_filter();
+  ip_filter f;
+  EXPECT_EQ(ReadIpFilterText("5.0.0.0-5.0.0.9,1\r\n5.0.0.x-6.0.0.0,1\r\n5.0.0.0-5.0.0.9\r\n\r\n\n"
+                             "7.0.0.0-7.0.0.9,1\r\n",
+                             f),
+            2u);
+  EXPECT_EQ(f.export_filter(), both);
   EXPECT_EQ(Read(std::string_view("5.0.0.0-5.0.0.9,1\r\n\0" "7.0.0.0-7.0.0.9,1\r\n", 40)).export_filter(),
-            first_only);
+            Read("5.0.0.0-5.0.0.9,1").export_filter());
 }
 
 TEST(IpFilterFile, ReversedLineIsSkippedAndReadingGoesOn) {
@@ -182,6 +186,26 @@ TEST_F(IpFilterKeeperTest, StartUpAndShutDownInFileMode) {
   EXPECT_EQ(client_test::temp_folder::read(file), IpFilterFileText(*keeper.Filter()));
   keeper.DeleteFilter();
   EXPECT_FALSE(keeper.SaveIpFilter(file));
+}
+
+TEST_F(IpFilterKeeperTest, MalformedLinesAreCountedAndTheRestIsKeptAndWrittenBack) {
+  dir.put(std::string(client::kIpFilterFileName), "\r\n3.0.0.0-3.0.0.255,1,\r\n3.0.1.0-3.0.1.9\r\nrubbish\r\n"
+                                                 "5.0.0.0-5.0.0.255,1,\r\n");
+  keeper.CreateFilter();
+  ASSERT_TRUE(keeper.LoadIpFilter(file));
+  const auto rules = Read("3.0.0.0-3.0.0.255,1\n5.0.0.0-5.0.0.255,1").export_filter();
+  EXPECT_EQ(keeper.Filter()->export_filter(), rules);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], L"IpAddress.FilterData: 2 malformed lines skipped");
+  ASSERT_TRUE(keeper.SaveIpFilter(file));
+  EXPECT_EQ(Read(client_test::temp_folder::read(file)).export_filter(), rules);
+
+  // A file that cannot be written is told.
+  log.clear();
+  const auto folder = file / "IpAddress.FilterData";  // under a file: no folder can be made
+  EXPECT_FALSE(keeper.SaveIpFilter(folder));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], L"cannot write " + client::Utf8ToWide(folder.string()));
 }
 
 TEST_F(IpFilterKeeperTest, RangeBanRoundTripThroughTheFile) {

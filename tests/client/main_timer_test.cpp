@@ -81,13 +81,32 @@ TEST_F(MainTimerTest, LoggedAlertsGoToTheLogAndToTheirTorrentsLogFile) {
   timer.Tick(input);
 
   EXPECT_TRUE(session.alerts.empty());
-  EXPECT_EQ(sink.log, (std::vector<std::wstring>{L"Tracker: Größe 404", L"hash failed", L"chat: hi", L"disk full",
-                                                 L"tracker says", L"resume rejected", L"gone torrent"}));
+  // A file error and a resume rejection name their torrent.
+  EXPECT_EQ(sink.log, (std::vector<std::wstring>{L"Tracker: Größe 404", L"hash failed", L"chat: hi",
+                                                 L"t1.torrent: disk full", L"tracker says",
+                                                 L"t1.torrent: resume rejected", L"gone torrent"}));
   ASSERT_EQ(sink.torrent_log.size(), 6u);
   for (std::size_t i = 0; i < 6; ++i) {
     EXPECT_EQ(sink.torrent_log[i].first, t1);
     EXPECT_EQ(sink.torrent_log[i].second, L"[stamp] - " + sink.log[i]);
   }
+}
+
+TEST_F(MainTimerTest, AFileErrorStopsItsTorrentWithErrorAndFreesItsSlot) {
+  ASSERT_TRUE(t1->Start(false));
+  session.Post<engine::file_error_alert>(Engine(1), "write: No space left on device");
+  session.Post<engine::file_error_alert>(Engine(9), "gone torrent's error");
+  timer.Tick(input);
+  EXPECT_EQ(sink.log, (std::vector<std::wstring>{L"t1.torrent: write: No space left on device",
+                                                 L"gone torrent's error"}));
+  EXPECT_EQ(t1->Status(), client::TorrentStatus::Error);
+  EXPECT_FALSE(t1->m_started);
+  EXPECT_FALSE(t1->IsActive());
+  EXPECT_TRUE(fake.At(FakeTorrentControl::Hash(1)).paused);
+  // The main window hears that it stopped (and gives the slot on).
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_EQ(events.events[0].kind, "stopped");
+  EXPECT_EQ(events.events[0].status, client::TorrentStatus::Error);
 }
 
 TEST_F(MainTimerTest, ABannedPeerIsLoggedWithItsAddressAndBlocked) {
@@ -124,8 +143,8 @@ TEST_F(MainTimerTest, AFinishedTorrentArmsItsSeedingGoalAndIsRecordedInFileModeO
   EXPECT_EQ(sink.downloads, (std::vector<std::wstring>{L"t1", L"t2"}));
   EXPECT_TRUE(sink.log.empty());
 
-  // By ratio: only torrents that seed by ratio themselves; the stored
-  // ratio survives.
+  // Each torrent arms its own kind of goal, whatever the global mode says
+  // now; a stored ratio survives.
   timer.Settings().seeding_mode = 1;
   timer.Settings().seeding_ratio = 1.5;
   timer.Settings().database = true;
@@ -139,8 +158,29 @@ TEST_F(MainTimerTest, AFinishedTorrentArmsItsSeedingGoalAndIsRecordedInFileModeO
   EXPECT_EQ(t1->m_seedingRatio, 3.0);
   EXPECT_EQ(t1->m_seedingStart, kStart + 200);
   EXPECT_EQ(t2->m_seedingMode, 0u);
-  EXPECT_EQ(t2->m_seedingStart, 0u);
+  EXPECT_EQ(t2->m_seedingTime, 60000u);
+  EXPECT_EQ(t2->m_seedingStart, kStart + 200);
   EXPECT_EQ(sink.downloads.size(), 2u);  // DB mode records nothing
+}
+
+TEST_F(MainTimerTest, ARestoredSeedKeepsItsOwnGoalAndIsRecordedOnlyWhenItFinishedNow) {
+  // The global goal is by time; t1 seeds by ratio, was restored at start
+  // and its check found it complete; t2 was restored and downloaded the
+  // rest in this run.
+  timer.Settings().seeding_mode = 0;
+  timer.Settings().seeding_time = 3600000;
+  t1->m_restored = t2->m_restored = true;
+  t1->m_seedingMode = 1;
+  t1->m_seedingRatio = 3.0;
+  fake.At(FakeTorrentControl::Hash(2)).status.total_payload_download = 5000;
+  tick.Set(kStart + 100);
+  session.Post<engine::torrent_finished_alert>(Engine(1), "torrent is complete");
+  session.Post<engine::torrent_finished_alert>(Engine(2), "torrent has finished downloading");
+  timer.Tick(input);
+  EXPECT_EQ(t1->m_seedingMode, 1u);
+  EXPECT_EQ(t1->m_seedingRatio, 3.0);
+  EXPECT_EQ(t1->m_seedingStart, kStart + 100);
+  EXPECT_EQ(sink.downloads, std::vector<std::wstring>{L"t2"});
 }
 
 // --- listening report and public address

@@ -329,6 +329,14 @@ TEST(LogFiles, ANewFileGetsTheMarkAndLaterLinesAreAppended) {
   static const char kBytes[] = "\xFF\xFE" "T\0u\0e\0 \0-\0 \0a\0\r\0\n\0" "b\0\xE4\0\r\0\n\0";
   const std::string expected(kBytes, sizeof kBytes - 1);
   EXPECT_EQ(bytes, expected);
+
+  // In place: a second name for the file sees the new line (a rewrite
+  // would leave it the old file), and an emoji is one surrogate pair.
+  std::filesystem::create_hard_link(file, dir / "second name");
+  ASSERT_TRUE(client::AppendLogLine(file, L"😀"));
+  static const char kMore[] = "\x3D\xD8\x00\xDE\r\0\n\0";
+  EXPECT_EQ(temp_folder::read(dir / "second name"), expected + std::string(kMore, sizeof kMore - 1));
+  EXPECT_FALSE(client::AppendLogLine(dir / "no folder" / "x.log.txt", L"x"));
 }
 
 // --- an alert whose handling fails

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 namespace {
 
@@ -34,6 +35,19 @@ std::string Hex(const engine::sha1_hash& hash) {
   for (std::uint8_t b : hash) hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
   return hex;
 }
+
+// A run of the program on the files as they are, with the torrents' own
+// loading; started at once.
+struct ProgramRun {
+  client_test::FakeEngineParts parts;
+  client_test::CoreHost host;
+  std::unique_ptr<client::MainWindowCore> core;
+  ProgramRun(platform::profile& profile, client::ScriptedUiServices& ui) {
+    parts.real_load = true;
+    core = std::make_unique<client::MainWindowCore>(profile, host, parts, ui);
+    core->OnCreate();
+  }
+};
 
 struct RestoreFixture : client_test::CoreFixture {
   fs::path Torrents() const { return dir / "Torrents"; }
@@ -126,6 +140,100 @@ TEST_F(RestoreFixture, EachTorrentLoadsOnItsOwn) {
   EXPECT_FALSE(after.Get(Section(Torrents() / "c.torrent"), u"Status"));
 }
 
+// A list file that does not read whole is never written over: it is kept
+// aside (a later damage gets a name of its own), what can be read of it is
+// restored and written down at once, and an add then keeps the others.
+TEST_F(RestoreFixture, ADamagedListFileIsKeptAsideAndWhatCanBeReadIsRestored) {
+  Put("ASDMode", 0);
+  Put("ASDSingle", Down());
+  fs::create_directories(dir / "down");
+  fs::create_directories(Torrents());
+  const storage_test::test_torrent a{{{"a.bin", 20000}}, 16384, 21}, b{{{"b.bin", 20000}}, 16384, 22},
+      n{{{"n.bin", 20000}}, 16384, 23};
+  storage_test::write_text(Torrents() / "a.torrent", TorrentBytes(a));
+  storage_test::write_text(Torrents() / "b.torrent", TorrentBytes(b));
+  client::Utf16IniFile good;
+  good.StartListFile();
+  for (const char* name : {"a.torrent", "b.torrent"}) {
+    const std::u16string section = Section(Torrents() / name);
+    for (const auto& [key, value] : std::initializer_list<std::pair<std::u16string, std::u16string>>{
+             {u"Priority", u"1"}, {u"Status", u"2"}, {u"Destination", client::AsciiToUtf16(Down())},
+             {u"HasMetadata", u"true"}, {u"Downloaded", name[0] == 'a' ? u"1000" : u"2000"}, {u"Uploaded", u"7"},
+             {u"BitCometUdpProtocol", u"false"}})
+      good.Set(section, key, value);
+  }
+  const fs::path list_file = Torrents() / "TorrentQueue.txt";
+  ASSERT_TRUE(good.Save(list_file));
+  const std::string whole = storage_test::read_text(list_file);
+  const std::size_t b_at = whole.find(std::string("b\0.\0t\0o\0r\0r\0e\0n\0t\0]", 19));
+  const std::size_t uploaded_b = whole.rfind(std::string("U\0p\0l\0o\0a\0d\0e\0d\0", 16));
+  ASSERT_NE(b_at, std::string::npos);
+  ASSERT_GT(uploaded_b, b_at);
+
+  struct Damage {
+    const char* what;
+    std::function<void()> make;
+    std::vector<std::wstring> restored;
+  };
+  const auto put = [&](std::string bytes) { return [&, bytes] { storage_test::write_text(list_file, bytes); }; };
+  const std::vector<Damage> damages = {
+      {"empty", put(""), {}},
+      {"random bytes", put("\x13\x9A\xFFz\x01\n[q\x80"), {}},
+      {"a bad UTF-16 body", put("\xFF\xFE\x00\xD8[\0x\0]\0\r\0\n\0"), {}},
+      {"a directory", [&] { fs::create_directories(list_file / "inside"); }, {}},
+      // Cut in b's last line: b still has its destination and totals.
+      {"cut at the end", put(whole.substr(0, whole.size() - 7)), {L"a.torrent", L"b.torrent"}},
+      // Cut in b's "Uploaded" line, at an odd byte: b is left out, a whole.
+      {"cut short", put(whole.substr(0, uploaded_b + 5)), {L"a.torrent"}},
+  };
+  int aside = 0;
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    fs::remove_all(list_file);
+    damage.make();
+    {
+      ProgramRun run(profile, ui);
+      client::MainWindowCore& core = *run.core;
+      const client_test::CoreHost& run_host = run.host;
+      std::vector<std::wstring> names;
+      for (const auto& t : core.List()) names.push_back(t->FileName());
+      EXPECT_EQ(names, damage.restored);
+      if (client::TorrentItem* loaded_a = Find(core, L"a.torrent")) {
+        EXPECT_EQ(loaded_a->m_settings.downloadedBase, 1000u);
+      }
+      if (client::TorrentItem* loaded_b = Find(core, L"b.torrent")) {
+        EXPECT_EQ(loaded_b->m_settings.downloadedBase, 2000u);
+      }
+      // Kept aside under a new name each time, and said so.
+      const fs::path kept = Torrents() / (aside == 0 ? std::string("TorrentQueue.txt.damaged")
+                                                     : "TorrentQueue.txt.damaged." + std::to_string(aside + 1));
+      ++aside;
+      EXPECT_TRUE(fs::exists(kept)) << kept;
+      EXPECT_TRUE(std::any_of(run_host.status.begin(), run_host.status.end(), [&](const std::wstring& line) {
+        return line.find(L"kept as " + client::Utf8ToWide(kept.string())) != std::wstring::npos;
+      }));
+      // What was restored is in the new file at once; an add keeps it.
+      storage_test::write_text(dir / "n.torrent", TorrentBytes(n));
+      ASSERT_TRUE(core.Adder().AddTorrentFile((dir / "n.torrent").string(), false));
+      client::Utf16IniFile now;
+      ASSERT_TRUE(now.Load(list_file));
+      EXPECT_TRUE(now.HasListSignature());
+      for (const std::wstring& name : damage.restored)
+        EXPECT_TRUE(now.Get(Section(Torrents() / client::WideToUtf8(name)), u"Destination")) << name;
+      EXPECT_TRUE(now.Get(Section(Torrents() / "n.torrent"), u"Destination"));
+      core.Shutdown();
+    }
+    for (const char* file : {"n.torrent", "n.torrent.ResumeData", "n.torrent.FilterData", "n.torrent.log.txt"})
+      fs::remove(Torrents() / file);
+  }
+  // A list file that reads whole is used as it is and not set aside.
+  fs::remove_all(list_file);
+  ASSERT_TRUE(good.Save(list_file));
+  const ProgramRun run(profile, ui);
+  EXPECT_EQ(run.core->List().Count(), 2u);
+  EXPECT_FALSE(fs::exists(Torrents() / ("TorrentQueue.txt.damaged." + std::to_string(aside + 1))));
+}
+
 // A torrent that is added is in the list file before the program ends (a
 // crash keeps it), and one removed for good leaves it at once.
 TEST_F(RestoreFixture, NewAndRemovedTorrentsReachTheListFileAtOnce) {
@@ -147,15 +255,11 @@ TEST_F(RestoreFixture, NewAndRemovedTorrentsReachTheListFileAtOnce) {
 
   {
     // A run started from the files as they are now has the torrent, running.
-    client_test::FakeEngineParts next_parts;
-    next_parts.real_load = true;
-    client_test::CoreHost next_host;
-    client::MainWindowCore next(profile, next_host, next_parts, ui);
-    next.OnCreate();
+    ProgramRun run(profile, ui);
+    client::MainWindowCore& next = *run.core;
     ASSERT_EQ(next.List().Count(), 1u);
     EXPECT_TRUE(next.List().First()->m_started);
-    EXPECT_EQ(next_parts.session->torrents.At(next.List().First()->m_handle.info_hash()).save_path.string(),
-              Down());
+    EXPECT_EQ(run.parts.session->torrents.At(next.List().First()->m_handle.info_hash()).save_path.string(), Down());
   }
 
   ASSERT_TRUE(core->List().Remove(core->List().First(), true));

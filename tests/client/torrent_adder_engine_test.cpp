@@ -6,7 +6,11 @@
 #include "client/hash_torrent_model.h"
 #include "client/wide_text.h"
 #include "dht/dht_service.h"
+#include "client/main_timer.h"
+#include "client/session_control.h"
 #include "http_test_server.h"
+#include "tests/support/wait.h"
+#include "timer_test_support.h"
 #include "tests/engine/storage_test_support.h"
 #include "tests/store/store_test_support.h"
 
@@ -51,6 +55,38 @@ struct EngineAdding : ::testing::Test {
     rig.adder.folder_space = client::QueryFolderSpace;
   }
 };
+
+// The engine cannot read or write the torrent's file (a folder stands in
+// its place, as good as a full disk for the engine): the torrent is named in
+// the log, shows Error and gives its slot up.
+TEST_F(EngineAdding, AFileErrorOfTheEngineStopsTheTorrentWithError) {
+  session.set_severity_level(engine::alert::info);
+  const storage_test::test_torrent t{{{"f.bin", 40000}}, 16384, 31};
+  fs::create_directories(saves.path() / "f.bin" / "inside");
+  rig.Answer(saves.path().string() + "/");
+  ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("f.torrent", Bencoded(t.info)).string(), false));
+  ASSERT_EQ(rig.list.Count(), 1u);
+  client::TorrentItem& torrent = *rig.list.begin()->get();
+  ASSERT_TRUE(torrent.m_started);
+
+  client::EngineSessionControl alerts(session);
+  client_test::RecordingSink sink;
+  client::MainTimer timer(rig.list, sink);
+  client::MainTimerInput input;
+  input.session = &alerts;
+  input.max_active = 4;
+  ASSERT_TRUE(test_support::wait_until([&] {
+    timer.Tick(input);
+    return torrent.Status() == client::TorrentStatus::Error;
+  })) << (sink.log.empty() ? std::string("no log") : client::WideToUtf8(sink.log.back()));
+  EXPECT_TRUE(std::any_of(sink.log.begin(), sink.log.end(),
+                          [](const std::wstring& line) { return line.starts_with(L"f.torrent: "); }));
+  EXPECT_FALSE(torrent.m_started);
+  EXPECT_FALSE(torrent.IsActive());
+  ASSERT_FALSE(rig.events.events.empty());
+  EXPECT_EQ(rig.events.events.back().kind, "stopped");
+  EXPECT_EQ(rig.events.events.back().status, client::TorrentStatus::Error);
+}
 
 TEST_F(EngineAdding, TwoTorrentsOfOneFileNameEachWithItsCopyInTheSession) {
   const storage_test::test_torrent first{{{"a/1.bin", 40000}, {"a/2.bin", 9000}}, 16384, 1};

@@ -1,6 +1,7 @@
 #include "client/CTorrentListe.h"
 
 #include "client/utf16_ini_file.h"
+#include "client/wide_text.h"
 #include "tests/engine/storage_test_support.h"
 #include "torrent_test_support.h"
 
@@ -207,13 +208,29 @@ TEST_F(ListFile, APeriodicSaveUpdatesUnfinishedTorrentsInPlace) {
   EXPECT_FALSE(fake.At(FakeTorrentControl::Hash(1)).paused);
 }
 
-TEST_F(ListFile, AFileThatCannotBeReplacedIsReportedAndLeftAsItWas) {
+TEST_F(ListFile, AFolderInItsPlaceIsKeptAsideAndTheListWritten) {
   Add(1);
-  // A folder where the file should be: nothing can be renamed over it.
+  // A folder where the file should be: it is kept aside as it is, never
+  // written over, and the list is written in its place.
   storage_test::write_text(file / "inside", "old");
-  EXPECT_FALSE(list.Save(file));
-  EXPECT_FALSE(list.SaveUnfinished(file));
-  EXPECT_EQ(storage_test::read_text(file / "inside"), "old");
+  std::vector<std::wstring> log;
+  EXPECT_TRUE(list.Save(file, [&](const std::wstring& line) { log.push_back(line); }));
+  std::filesystem::path aside = file;
+  aside += ".damaged";
+  EXPECT_EQ(storage_test::read_text(aside / "inside"), "old");
+  EXPECT_EQ(log, std::vector<std::wstring>{L"the list file was damaged: kept as " + client::Utf8ToWide(aside.string())});
+  client::Utf16IniFile ini;
+  ASSERT_TRUE(ini.Load(file));
+  EXPECT_TRUE(ini.HasListSignature());
+  EXPECT_TRUE(list.SaveUnfinished(file));
+
+  // Where nothing can be written, that is reported and the file there left
+  // as it was.
+  const std::filesystem::path under_a_file = file / "TorrentQueue.txt";
+  EXPECT_FALSE(list.Save(under_a_file));
+  EXPECT_FALSE(list.SaveUnfinished(under_a_file));
+  EXPECT_TRUE(ini.Load(file));
+  EXPECT_TRUE(ini.HasListSignature());
 }
 
 }  // namespace

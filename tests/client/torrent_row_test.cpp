@@ -107,6 +107,12 @@ TEST_F(RowTest, APausedEngineTorrentShowsWhyItIsPaused) {
   EXPECT_EQ(item->Status(), TorrentStatus::Queued);
   EXPECT_EQ(TimeText(), L"---");
 
+  // Stopped by a file error: not back in the queue.
+  item->StopOnFileError();
+  row->Tick(nullptr);
+  EXPECT_EQ(StateText(), L"Error");
+  EXPECT_EQ(item->Status(), TorrentStatus::Error);
+
   item->m_userPaused = true;
   item->SetStatus(TorrentStatus::Error);
   row->Tick(nullptr);

@@ -65,6 +65,14 @@ TEST(TextHelpersFileNames, UnderscoresOnlyInLastComponentWhenOn) {
   EXPECT_EQ(ToLocalFilePath(std::string("x_y/\xC3\xA9_1")).string(), "x_y/\xC3\xA9 1");
 }
 
+TEST(TextHelpersFileNames, LocalPathOfNamesBeyondUtf16FormsKeepsTheirBytes) {
+  UnderscoreOption on(true);
+  // An emoji (a four-byte form), stray and cut-short bytes, an overlong '/'.
+  EXPECT_EQ(ToLocalFilePath(std::string("a_b/\xF0\x9F\x98\x80_x.txt")).string(), "a_b/\xF0\x9F\x98\x80 x.txt");
+  EXPECT_EQ(ToLocalFilePath(std::string("\xFF_\x80_\xC3")).string(), "\xFF \x80 \xC3");
+  EXPECT_EQ(ToLocalFilePath(std::string("d_1/\xC0\xAF_e")).string(), "d_1/\xC0\xAF e");
+}
+
 TEST(TextHelpersFileNames, LocalPathUnchangedWhenOff) {
   EXPECT_EQ(ToLocalFilePath(std::string("x_y/z_1")).string(), "x_y/z_1");
 }

@@ -1,0 +1,67 @@
+// Replacing files whole, and the temporaries a killed writer leaves.
+
+#include "platform/atomic_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct AtomicFile : ::testing::Test {
+  fs::path dir = fs::temp_directory_path() / ("qf_atomic_" + std::to_string(::getpid()));
+  void SetUp() override {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  void Put(const std::string& name) { std::ofstream(dir / name) << "x"; }
+};
+
+// A process id that surely runs no more: a child that has ended and been
+// reaped.
+pid_t EndedProcess() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+TEST_F(AtomicFile, StaleTemporariesOfEndedWritersGoAndNothingElse) {
+  const std::string dead = std::to_string(EndedProcess());
+  const std::string alive = std::to_string(::getpid());
+  const std::vector<std::string> stale = {"a.torrent.ResumeData.tmp." + dead + ".0",
+                                          "b c.torrent.FilterData.tmp." + dead + ".17",
+                                          "TorrentQueue.txt.tmp." + dead + ".3"};
+  const std::vector<std::string> kept = {
+      "a.torrent.ResumeData",                           // the file itself
+      "a.torrent.ResumeData.tmp." + alive + ".1",       // its writer still runs
+      "a.torrent.ResumeData.tmp." + dead,               // not the shape
+      "a.torrent.ResumeData.tmp.x" + dead + ".1",       // not digits
+      "a.torrent.ResumeData.tmp." + dead + ".1.bak",    // more after it
+      "notes.txt.tmp." + dead + ".1",                   // not one of ours
+  };
+  for (const auto& name : stale) Put(name);
+  for (const auto& name : kept) Put(name);
+  fs::create_directories(dir / ("d.torrent.ResumeData.tmp." + dead + ".2"));  // a folder stays
+  EXPECT_EQ(platform::remove_stale_temporaries(dir, {".ResumeData", ".FilterData", "TorrentQueue.txt"}), 3u);
+  for (const auto& name : stale) EXPECT_FALSE(fs::exists(dir / name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(fs::exists(dir / name)) << name;
+  EXPECT_TRUE(fs::exists(dir / ("d.torrent.ResumeData.tmp." + dead + ".2")));
+  EXPECT_EQ(platform::remove_stale_temporaries(dir / "missing", {".ResumeData"}), 0u);
+}
+
+TEST_F(AtomicFile, AWriteLeavesNoTemporary) {
+  ASSERT_TRUE(platform::write_file_atomically(dir / "f.ResumeData", "data"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
+  EXPECT_FALSE(platform::write_file_atomically(dir / "f.ResumeData" / "under a file", "data"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
+}
+
+}  // namespace
