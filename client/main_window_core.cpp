@@ -451,6 +451,11 @@ void MainWindowCore::AppendDownloadsLog(const std::wstring& name) {
   AppendLogLine(std::filesystem::path(m_dataFolder) / kDownloadsLogFileName, LogLineText(m_clock(), name));
 }
 
+void MainWindowCore::PauseAll() {
+  m_list.PauseAll();
+  m_queue.Recount();
+}
+
 bool MainWindowCore::DumpDhtTables() {
   if (!m_dht) return false;
   try {

@@ -233,6 +233,10 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // "Clear ban list" (offered while a filter exists, done once the user
   // agreed): the bans go, the filter file's rules stay.
   void ClearBanList() { m_filter.ClearBanList(IpFilterFile()); }
+  // "Pause All": every torrent's engine torrent pauses; none runs now,
+  // which the active count (and the caption) shows at once. They wait
+  // until resumed or started by the queue.
+  void PauseAll();
   // "Dump DHT tables": false without a DHT node or when writing failed.
   bool DumpDhtTables();
   // The torrents' posted events: the torrent when it is still listed.

@@ -467,6 +467,25 @@ TEST_F(MessageFixture, AStopIsHandledWhenItArrivesNotWhenItIsSent) {
   EXPECT_NE(core->StatusText().find(L"b.torrent failed"), std::wstring::npos);
 }
 
+TEST_F(MessageFixture, PauseAllThenResumingEachCountsTheTorrentsThatRun) {
+  EXPECT_EQ(core->Queue().ActiveCount(), 1u);
+  core->PauseAll();
+  EXPECT_FALSE(Running(L"a.torrent"));
+  EXPECT_EQ(core->Queue().ActiveCount(), 0u);
+  EXPECT_EQ(core->Tick().caption.value_or(L"").substr(0, 14), L"Quillfern 0/1 ");
+  // "Resume" on each row, as its menu does it.
+  for (const wchar_t* name : {L"a.torrent", L"b.torrent"}) {
+    Torrent(name).m_userPaused = false;
+    ASSERT_TRUE(Torrent(name).Start(true));
+  }
+  RunPosted();
+  EXPECT_TRUE(Running(L"a.torrent"));
+  EXPECT_TRUE(Running(L"b.torrent"));
+  EXPECT_EQ(core->Queue().ActiveCount(), 2u);
+  EXPECT_EQ(core->Queue().ActiveCount(), core->Queue().CountActive());
+  EXPECT_EQ(core->Tick().caption.value_or(L"").substr(0, 14), L"Quillfern 2/1 ");
+}
+
 TEST_F(MessageFixture, AStopQueuedBehindARemovalFindsNoTorrentAndFreesTheSlot) {
   client::TorrentItem& a = Torrent(L"a.torrent");
   const engine::sha1_hash hash = a.m_handle.info_hash();
