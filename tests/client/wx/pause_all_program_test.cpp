@@ -1,7 +1,7 @@
 // The real Quillfern program with two running torrents: "Pause All" from
 // the window's menu, then "Resume" from each row's menu, all with the mouse
 // and the keyboard; the caption's active count follows the torrents that
-// run.
+// run. After a restart the rows are back under their names.
 
 #include "program_support.h"
 
@@ -37,6 +37,10 @@ struct PauseAllProgram : ProgramFixture {
     const std::string out = Output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
     return static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
   }
+  // The middle of the first row's chart, where its name is drawn.
+  static bool CaptureName(std::vector<std::uint8_t>& rgb) {
+    return gui_test::CaptureRootRect(kClientX + 56, kClientY + 42, 56, 16, rgb);
+  }
   // A right click at a client point, then the menu's entry `index` (from
   // 1) chosen with the arrow keys once the menu is up.
   void ChooseFromMenuAt(int x, int y, int index) {
@@ -54,7 +58,7 @@ struct PauseAllProgram : ProgramFixture {
   }
 };
 
-TEST_F(PauseAllProgram, PauseAllThenResumingEachRowCountsTheTorrentsThatRun) {
+TEST_F(PauseAllProgram, ResumingEachRowAfterPauseAllThenARestart) {
   QF_REQUIRE_DISPLAY();
   if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
   Profile().WriteProfileInt("Configuration", "MaxActiveTorrent", 6);
@@ -66,7 +70,8 @@ TEST_F(PauseAllProgram, PauseAllThenResumingEachRowCountsTheTorrentsThatRun) {
   ASSERT_TRUE(test_support::wait_until([&] { return !Windows(pid).empty(); })) << ReadFile(log);
   ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("1/6"); })) << Caption() << ReadFile(log);
   EXPECT_EQ(WaitExit(Start({(dir / "work" / "second.torrent").string()}, dir / "second.log", dir / "work")), 0);
-  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); })) << Caption() << ReadFile(log);
+  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); }))
+      << Caption() << ReadFile(log) << ReadFile(dir / "second.log") << fs::exists(DataFolder() / "second.torrent");
   EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_running"); }));
 
   // The window's menu, on the client area below the rows: "Pause All" is
@@ -83,7 +88,19 @@ TEST_F(PauseAllProgram, PauseAllThenResumingEachRowCountsTheTorrentsThatRun) {
   ChooseFromMenuAt(83 + 170, 50, 1);
   EXPECT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); })) << Caption();
   EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_resumed"); }));
+  // The name in the middle of the first row ("first").
+  std::vector<std::uint8_t> name;
+  ASSERT_TRUE(CaptureName(name));
 
+  // After a restart both run again, and the row still shows the torrent's
+  // name, not its save folder followed by the name.
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(pid), 0);
+  pid = Start({}, dir / "again.log", dir / "work");
+  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); })) << Caption() << ReadFile(dir / "again.log");
+  std::vector<std::uint8_t> again;
+  EXPECT_TRUE(test_support::wait_until([&] { return CaptureName(again) && again == name; }));
+  EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_restarted"); }));
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
   EXPECT_EQ(WaitExit(pid), 0);
 }
