@@ -46,13 +46,19 @@ std::wstring LogLineText(std::time_t when, std::wstring_view line) {
 
 // --- the network step over the router
 
-RouterNetworkStep::RouterNetworkStep(Host& host) : m_host(host), m_self(std::make_shared<RouterNetworkStep*>(this)) {
+RouterNetworkStep::RouterNetworkStep(Host& host) : RouterNetworkStep(host, NetworkSetup::Options{}) {}
+
+RouterNetworkStep::RouterNetworkStep(Host& host, NetworkSetup::Options options)
+    : m_host(host), m_self(std::make_shared<RouterNetworkStep*>(this)) {
   std::weak_ptr<RouterNetworkStep*> self = m_self;
-  m_setup = std::make_unique<NetworkSetup>(host, [self, &host](UpnpEvent event) {
-    host.PostToGui([self, event = std::move(event)] {
-      if (const auto alive = self.lock()) (*alive)->OnEvent(event);
-    });
-  });
+  m_setup = std::make_unique<NetworkSetup>(
+      host,
+      [self, &host](UpnpEvent event) {
+        host.PostToGui([self, event = std::move(event)] {
+          if (const auto alive = self.lock()) (*alive)->OnEvent(event);
+        });
+      },
+      std::move(options));
 }
 
 void RouterNetworkStep::OnEvent(const UpnpEvent& event) {
@@ -255,11 +261,9 @@ void MainWindowCore::ReleaseEngine() {
 
 void MainWindowCore::ApplySettings() {
   if (!m_session) return;
+  // The DHT node starts inside, or later when a port mapping round ends
+  // (DhtStarted links the engine to it then).
   if (!m_network->Apply(m_settings, *m_session, m_dht.get())) return;
-  if (m_dht && !m_dhtLink && m_dht->GetPort() != 0 && m_session->Engine()) {
-    m_dhtLink = std::make_unique<dht::EngineLink>(*m_dht);
-    m_session->Engine()->set_dht_node(m_dhtLink.get());
-  }
   m_timer.SetSteeredLimit(InitialSteeredLimit(m_settings.max_upload_rate));
   m_session->set_upload_rate_limit(m_settings.max_upload_rate);
   m_session->set_download_rate_limit(m_settings.max_download_rate);
@@ -428,6 +432,12 @@ void MainWindowCore::SaveKeepingUnloaded() {
   if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
 }
 
+void MainWindowCore::DhtStarted() {
+  if (!m_dht || m_dhtLink || !m_session || !m_session->Engine()) return;
+  m_dhtLink = std::make_unique<dht::EngineLink>(*m_dht);
+  m_session->Engine()->set_dht_node(m_dhtLink.get());
+}
+
 MainTimerResult MainWindowCore::Tick() {
   MainTimerInput input;
   input.session = m_session.get();
@@ -455,6 +465,11 @@ void MainWindowCore::AppendDownloadsLog(const std::wstring& name) {
   // In DB mode finished downloads are not recorded.
   if (m_store) return;
   AppendLogLine(std::filesystem::path(m_dataFolder) / kDownloadsLogFileName, LogLineText(m_clock(), name));
+}
+
+void MainWindowCore::PauseAll() {
+  m_list.PauseAll();
+  m_queue.Recount();
 }
 
 bool MainWindowCore::DumpDhtTables() {

@@ -99,6 +99,8 @@ class NetworkStep {
 class RouterNetworkStep : public NetworkStep {
  public:
   explicit RouterNetworkStep(Host& host);
+  // With the router and the host's addresses of `options` (tests).
+  RouterNetworkStep(Host& host, NetworkSetup::Options options);
   ~RouterNetworkStep() override;
   bool Apply(const Settings& settings, MainSession& session, CDHTService* dht) override;
   std::string LocalAddress() const override { return m_setup->LocalAddress(); }
@@ -177,6 +179,11 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void ShowStatus(const std::wstring& text) override;
   void PostToGui(std::function<void()> work) override { m_host.PostToGui(std::move(work)); }
   void ExternalAddressLearnt(const std::string& address) override { m_timer.SetExternalAddress(address); }
+  // The engine is linked to the node whenever it starts, also when a
+  // mapping round started it long after the settings were applied.
+  void DhtStarted() override;
+  // The engine's link to the DHT node, or null while it has none.
+  engine::dht_link* DhtLink() const { return m_dhtLink.get(); }
   std::wstring StatusText() const override { return m_statusText; }
 
   // MainTimerSink: what the timer has done beyond the status text.
@@ -228,6 +235,10 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // "Clear ban list" (offered while a filter exists, done once the user
   // agreed): the bans go, the filter file's rules stay.
   void ClearBanList() { m_filter.ClearBanList(IpFilterFile()); }
+  // "Pause All": every torrent's engine torrent pauses; none runs now,
+  // which the active count (and the caption) shows at once. They wait
+  // until resumed or started by the queue.
+  void PauseAll();
   // "Dump DHT tables": false without a DHT node or when writing failed.
   bool DumpDhtTables();
   // The torrents' posted events: the torrent when it is still listed.

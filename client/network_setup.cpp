@@ -79,8 +79,9 @@ void NetworkSetup::OnMappingReport(const MappingReport& report, CDHTService* dht
 void NetworkSetup::StartDht(CDHTService* dht, const std::string& local_address, unsigned dht_port,
                             std::uint16_t listen_port) {
   if (!dht || dht_port == 0 || dht->GetPort() == dht_port) return;
-  dht->Start(local_address, m_udp_mapped ? m_external_address : local_address,
-             static_cast<std::uint16_t>(dht_port), listen_port);
+  if (dht->Start(local_address, m_udp_mapped ? m_external_address : local_address,
+                 static_cast<std::uint16_t>(dht_port), listen_port))
+    m_host.DhtStarted();
 }
 
 void NetworkSetup::QueryExternalAddress() {

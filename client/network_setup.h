@@ -36,6 +36,9 @@ class NetworkSetup {
     virtual void AddLogLine(const std::wstring& line) = 0;
     // Makes `text` the status text and the caption.
     virtual void ShowStatus(const std::wstring& text) = 0;
+    // The DHT node was started on its port (at once or after a mapping
+    // round): the engine can hand it its peers' contacts now.
+    virtual void DhtStarted() {}
   };
 
   struct Options {

@@ -110,10 +110,7 @@ std::string DataFolder(std::string_view torrents) {
   if (!torrents.empty()) {
     folder = WithTrailingSeparator(torrents);
   } else {
-    const char* data_home = std::getenv("XDG_DATA_HOME");
-    if (data_home && data_home[0] == '/') folder = WithTrailingSeparator(data_home);
-    else folder = HomeFolder() + ".local/share/";
-    folder += "Quillfern/Torrents/";
+    folder = DataHome() + "Quillfern/Torrents/";
   }
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);

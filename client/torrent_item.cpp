@@ -200,7 +200,7 @@ std::uint64_t TorrentItem::UploadedTotal(const engine::torrent_status& status) c
 }
 
 std::uint32_t TorrentItem::SmoothEta(std::uint32_t seconds) {
-  if (m_etaSeconds != 0xFFFFFFFF)
+  if (m_etaSeconds != kEtaUnset)
     seconds = static_cast<std::uint32_t>((std::uint64_t{m_etaSeconds} * 59 + seconds) / 60);
   m_etaSeconds = seconds;
   return seconds;

@@ -69,6 +69,8 @@ struct TorrentSettings {
 };
 
 inline constexpr std::uint32_t kSeedingTimeUnset = 0xFFFFFFFF;
+// No remaining-time estimate yet: the first one is taken as it is.
+inline constexpr std::uint32_t kEtaUnset = 0xFFFFFFFF;
 // How long a re-add waits for the engine to drop the torrent.
 inline constexpr std::uint32_t kReAddTimeoutMs = 30000;
 // The block size of every torrent the program adds.
@@ -192,7 +194,8 @@ class TorrentItem {
   // time gauge, stops the torrent when the goal is passed, and gives the
   // time text (none: the text stays).
   std::optional<std::wstring> SeedingGoalTick(const engine::torrent_status& status, int status_before);
-  // The smoothed remaining-time estimate.
+  // The remaining-time estimate, smoothed: each new one counts 1/60
+  // against what was shown; the first one is shown as it is.
   std::uint32_t SmoothEta(std::uint32_t seconds);
 
   // --- keeping the torrent across runs. Without a store its settings live
@@ -269,7 +272,7 @@ class TorrentItem {
   TorrentSettings m_settings;
   bool m_timerArmed = false;
   std::uint64_t m_totalWanted = 0;
-  std::uint32_t m_etaSeconds = 7200;
+  std::uint32_t m_etaSeconds = kEtaUnset;
   std::uint32_t m_seedingStart = 0;  // TickMs() when the goal was armed
 
  private:

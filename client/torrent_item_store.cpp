@@ -254,7 +254,9 @@ bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::s
   }
   std::u16string name = WideToUtf16(Utf8ToWide(info->name()));
   if (!info->is_multi_file()) name = engine::ReplaceUnderscoresInFileName(std::move(name));
-  m_chart->SetName(Utf8ToWide(destination) + Utf16ToWide(name));
+  // The row shows the torrent's name, as when it was added; where its files
+  // are is the detail dialog's.
+  m_chart->SetName(Utf16ToWide(name));
   SetTotalWanted(static_cast<std::uint64_t>(info->total_size()));
 
   std::vector<bool> pieces = PieceFlags(piece_map, info->num_pieces());

@@ -18,7 +18,7 @@ std::uint32_t TorrentQueue::CountActive() const {
 }
 
 void TorrentQueue::StartNextQueued(const TorrentItem* excluded) {
-  m_active = CountActive();
+  Recount();
   // Each round takes one torrent out of the queue, started or failed: no
   // more rounds than torrents.
   for (std::size_t round = 0; round < m_list.Count() && m_active < m_maxActive; ++round) {

@@ -36,6 +36,9 @@ class TorrentQueue {
 
   // The torrents of the list that were started and run.
   std::uint32_t CountActive() const;
+  // The count becomes the torrents that run now (after a "Pause All",
+  // which tells nothing torrent by torrent).
+  void Recount() { m_active = CountActive(); }
   // Starts queued torrents, best first, while slots are free; `excluded`
   // (the torrent that just stopped, or null) is not started. A torrent
   // that fails to start is logged and the next one tried.

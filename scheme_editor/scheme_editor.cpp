@@ -3,7 +3,6 @@
 #include "client/common/frame_model.h"
 #include "client/common/paths.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -75,19 +74,10 @@ std::optional<int> FirstInvalidId(const EditTexts& texts) {
   return std::nullopt;
 }
 
-std::string DefaultSchemeFolder() {
-  std::string data;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
-    data = client::WithTrailingSeparator(xdg);
-  else
-    data = client::HomeFolder() + ".local/share/";
-  return data + "Quillfern/Schemes/";
-}
-
 SchemeEditor::SchemeEditor(platform::profile profile, client::DiagramColorTable& table)
     : m_profile(std::move(profile)),
       m_table(table),
-      m_folder(m_profile.GetProfileString(kConfigurationSection, kColorSchemePathValue, DefaultSchemeFolder())) {}
+      m_folder(client::SchemeFolder(m_profile.GetProfileString(kConfigurationSection, kColorSchemePathValue))) {}
 
 void SchemeEditor::LoadSchemes() {
   if (!client::LoadMainColors(m_folder, m_profile, m_main)) m_main = client::MainColorBlock::Defaults();

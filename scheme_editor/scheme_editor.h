@@ -47,9 +47,8 @@ std::optional<std::uint8_t> ParseByte(std::string_view text);
 std::optional<int> FirstInvalidId(const EditTexts& texts);
 
 // The main program's scheme folder, where the editor starts when it has no
-// folder of its own yet: $XDG_DATA_HOME/Quillfern/Schemes/ (by default
-// ~/.local/share/Quillfern/Schemes/).
-std::string DefaultSchemeFolder();
+// folder of its own (by default ~/.local/share/Quillfern/Schemes/).
+using client::DefaultSchemeFolder;
 
 // What an action asks of the dialog.
 struct Outcome {
@@ -63,7 +62,8 @@ class SchemeEditor {
   enum class Repaint { Nothing, Chart, FrameAndChart };
 
   // `table` is the one the chart preview paints with. The folder starts as
-  // the profile's "ColorSchemePath".
+  // the profile's "ColorSchemePath", or the default scheme folder when that
+  // is empty.
   SchemeEditor(platform::profile profile, client::DiagramColorTable& table);
 
   const platform::profile& Profile() const { return m_profile; }

@@ -1,5 +1,6 @@
 #include "client/common/color_scheme.h"
 
+#include "client/common/paths.h"
 #include "platform/atomic_file.h"
 
 #include <bit>
@@ -257,6 +258,12 @@ std::optional<DiagramColorTable> DiagramColorTable::Parse(std::string_view bytes
 DiagramColorTable& GlobalDiagramColors() {
   static DiagramColorTable table = DiagramColorTable::Defaults(0);
   return table;
+}
+
+std::string DefaultSchemeFolder() { return DataHome() + "Quillfern/Schemes/"; }
+
+std::string SchemeFolder(std::string_view configured) {
+  return configured.empty() ? DefaultSchemeFolder() : WithTrailingSeparator(configured);
 }
 
 bool LoadMainColors(const std::string& folder, const platform::profile& profile, MainColorBlock& out) {

@@ -116,6 +116,14 @@ inline constexpr std::string_view kMainColorsValue = "Main Colors";
 inline constexpr std::string_view kDiagramColorsValue = "Diagram Colors";
 inline constexpr std::string_view kConfigurationSection = "Configuration";
 
+// The scheme folder both programs use while "ColorSchemePath" names none:
+// DataHome() + "Quillfern/Schemes/" (by default
+// ~/.local/share/Quillfern/Schemes/).
+std::string DefaultSchemeFolder();
+// The folder a "ColorSchemePath" value names, with a trailing separator;
+// the default scheme folder when the value is empty.
+std::string SchemeFolder(std::string_view configured);
+
 // Loads from folder + file name when that file holds exactly the record's
 // size, else from the profile's binary value of exactly that size. An empty
 // folder loads nothing. `out` changes only when a whole record was read.

@@ -34,4 +34,9 @@ std::string HomeFolder() {
   return "/";
 }
 
+std::string DataHome() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') return WithTrailingSeparator(xdg);
+  return HomeFolder() + ".local/share/";
+}
+
 }  // namespace client

@@ -25,4 +25,8 @@ std::string FileNameOf(std::string_view path);
 // The user's home folder with a trailing '/'.
 std::string HomeFolder();
 
+// The user's data folder with a trailing '/': $XDG_DATA_HOME when set and
+// absolute, else ~/.local/share/.
+std::string DataHome();
+
 }  // namespace client

@@ -250,7 +250,7 @@ void CTorrentAnzeige::RunMainMenuCommand(int id) {
       break;
     }
     case menu::kPauseAll:
-      m_core->List().PauseAll();
+      m_core->PauseAll();
       break;
     case menu::kOptions:
       ShowOptions();

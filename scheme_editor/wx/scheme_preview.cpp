@@ -15,7 +15,9 @@ class FramePreview : public SchemePreview {
       : m_frame(new CQuillfernFensterChild(profile)) {
     m_frame->Create(parent, wxID_ANY, "Quillfern", rect.GetPosition(), rect.GetSize());
     SetMainColors(block);
-    m_chart = new CDiagramm(L"Color Scheme", folder, block.frame.OffsetColor());
+    // The chart loads from the editor's own profile, as the editor did just
+    // before: the main program's copy must not replace what is edited.
+    m_chart = new CDiagramm(L"Color Scheme", folder, block.frame.OffsetColor(), profile);
     m_chart->Create("FarbSchema", wxPoint(15, 15), m_frame->ClientArea(), false);
   }
 

@@ -35,7 +35,7 @@ class SchemePreview {
 // The preview as a child of `parent` at `rect` (pixels); its windows
 // belong to the parent. The frame starts with `block`; the chart paints
 // from the global diagram colour table, which the first chart of the
-// process loads from `folder`.
+// process loads from `folder`, else from `profile` (the editor's).
 std::unique_ptr<SchemePreview> CreateSchemePreview(wxWindow* parent, const wxRect& rect,
                                                    const platform::profile& profile, const std::string& folder,
                                                    const client::MainColorBlock& block);

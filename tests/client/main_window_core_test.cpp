@@ -7,14 +7,20 @@
 #include "engine/net/socket.h"
 #include "fake_engine_parts.h"
 #include "platform/profile.h"
+#include "tests/support/wait.h"
 #include "torrent_test_support.h"
+#include "upnp_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -327,6 +333,75 @@ TEST_F(CoreFixture, RealEngineWithoutAFreePort) {
   platform::profile::set_application_file({});
 }
 
+// With port forwarding the DHT node starts only once the router answered,
+// long after the settings were applied: the engine is linked to it then, and
+// the port it tells peers is the node's.
+TEST_F(CoreFixture, TheEngineIsLinkedToTheDhtNodeAMappingRoundStarted) {
+  const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  socklen_t length = sizeof any;
+  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&any), &length);
+  ::close(probe);
+  const std::uint16_t dht_port = ntohs(any.sin_port);
+  Put("MinPort", 0);
+  Put("MaxPort", 0);
+  Put("DHTPort", dht_port);
+  Put("UPnPPortForwarding", 1);
+  platform::profile::set_application_file(dir / "app.ini");
+
+  // The router's answers come through the window's queue, from the worker.
+  struct Host : client_test::CoreHost {
+    std::mutex mutex;
+    void PostToGui(std::function<void()> work) override {
+      std::lock_guard lock(mutex);
+      posted.push_back(std::move(work));
+    }
+    void RunPosted() {
+      std::vector<std::function<void()>> now;
+      {
+        std::lock_guard lock(mutex);
+        now.swap(posted);
+      }
+      for (auto& work : now) work();
+    }
+  } gui;
+  struct Parts : client::RealEngineParts {
+    std::shared_ptr<upnp_test::FakeRouter> router = std::make_shared<upnp_test::FakeRouter>();
+    std::unique_ptr<client::NetworkStep> MakeNetworkStep(client::NetworkStep::Host& host) override {
+      client::NetworkSetup::Options o;
+      o.read_interfaces = [] {
+        return std::optional<std::vector<client::InterfaceAddress>>({{"lo", true, 0x7F000001, true, true}});
+      };
+      o.make_mapper = [r = router] { return std::make_unique<upnp_test::FakeUpnpMapper>(r); };
+      o.pause = [](unsigned) {};
+      return std::make_unique<client::RouterNetworkStep>(host, std::move(o));
+    }
+  } real;
+  {
+    client::MainWindowCore core(profile, gui, real, ui);
+    core.OnCreate();
+    ASSERT_NE(core.Dht(), nullptr);
+    EXPECT_EQ(core.Dht()->GetPort(), 0);  // waits for the mapping round
+    EXPECT_EQ(core.DhtLink(), nullptr);
+    EXPECT_TRUE(test_support::wait_until([&] {
+      gui.RunPosted();
+      return core.DhtLink() != nullptr;
+    }));
+    EXPECT_EQ(core.Dht()->GetPort(), dht_port);
+    ASSERT_NE(core.DhtLink(), nullptr);
+    EXPECT_EQ(core.DhtLink()->dht_port(), dht_port);
+    const auto calls = real.router->TakeCalls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(),
+                        "add UDP " + std::to_string(dht_port) + " -> 127.0.0.1:" + std::to_string(dht_port) +
+                            " Quillfern"),
+              calls.end());
+
+  }
+  platform::profile::set_application_file({});
+}
+
 }  // namespace
 
 // --- the torrents' messages: queued, by info-hash, a stale one dropped
@@ -390,6 +465,25 @@ TEST_F(MessageFixture, AStopIsHandledWhenItArrivesNotWhenItIsSent) {
   core->TorrentStopped(Torrent(L"b.torrent"), client::TorrentStatus::Error);
   RunPosted();
   EXPECT_NE(core->StatusText().find(L"b.torrent failed"), std::wstring::npos);
+}
+
+TEST_F(MessageFixture, PauseAllThenResumingEachCountsTheTorrentsThatRun) {
+  EXPECT_EQ(core->Queue().ActiveCount(), 1u);
+  core->PauseAll();
+  EXPECT_FALSE(Running(L"a.torrent"));
+  EXPECT_EQ(core->Queue().ActiveCount(), 0u);
+  EXPECT_EQ(core->Tick().caption.value_or(L"").substr(0, 14), L"Quillfern 0/1 ");
+  // "Resume" on each row, as its menu does it.
+  for (const wchar_t* name : {L"a.torrent", L"b.torrent"}) {
+    Torrent(name).m_userPaused = false;
+    ASSERT_TRUE(Torrent(name).Start(true));
+  }
+  RunPosted();
+  EXPECT_TRUE(Running(L"a.torrent"));
+  EXPECT_TRUE(Running(L"b.torrent"));
+  EXPECT_EQ(core->Queue().ActiveCount(), 2u);
+  EXPECT_EQ(core->Queue().ActiveCount(), core->Queue().CountActive());
+  EXPECT_EQ(core->Tick().caption.value_or(L"").substr(0, 14), L"Quillfern 2/1 ");
 }
 
 TEST_F(MessageFixture, AStopQueuedBehindARemovalFindsNoTorrentAndFreesTheSlot) {

@@ -154,11 +154,32 @@ TEST_F(RowTest, TheDownloadEstimateIsSmoothedAndNeedsMoreThanAFewBytes) {
   row->Tick(nullptr);
   EXPECT_EQ(TimeText(), L"oo");
   EXPECT_EQ(item->m_totalWanted, 2000000u);
-  // 1000 s, smoothed from 7200: (7200 * 59 + 1000) / 60 = 7096
+  // The first real estimate is shown as it is: 1000 s.
   Status().download_payload_rate = 1000;
   row->Tick(nullptr);
-  EXPECT_EQ(TimeText(), L"1:58:16");
-  EXPECT_EQ(item->m_etaSeconds, 7096u);
+  EXPECT_EQ(TimeText(), L"0:16:40");
+  EXPECT_EQ(item->m_etaSeconds, 1000u);
+  // Later ones count 1/60: 400 s gives (1000 * 59 + 400) / 60 = 990.
+  Status().download_payload_rate = 2500;
+  row->Tick(nullptr);
+  EXPECT_EQ(TimeText(), L"0:16:30");
+  EXPECT_EQ(item->m_etaSeconds, 990u);
+}
+
+TEST_F(RowTest, AShortDownloadShowsItsOwnTimeFromTheFirstTick) {
+  // 75 s at a steady rate: the first tick shows 75 s, not two hours, and
+  // the estimate never rises above it.
+  Status().state = engine::downloading;
+  Status().total_wanted = 7500000;
+  Status().download_payload_rate = 100000;
+  for (int tick = 0; tick <= 150; ++tick) {
+    Status().progress = static_cast<float>(tick) / 150;
+    row->Tick(nullptr);
+    if (tick == 0) {
+      EXPECT_EQ(TimeText(), L"0:01:15");
+    }
+    EXPECT_LE(item->m_etaSeconds, 75u) << tick;
+  }
 }
 
 TEST_F(RowTest, SeedingGoalsStopOnlyWhenStrictlyPassed) {

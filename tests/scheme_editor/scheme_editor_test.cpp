@@ -283,6 +283,44 @@ TEST(SchemeEditor, StartsInTheMainProgramsSchemeFolder) {
   EXPECT_EQ(SchemeEditor(profile, table).Folder(), "/somewhere/");
 }
 
+// Neither program has a "ColorSchemePath" yet (or an empty one): what the
+// editor saves lands where the main program reads its colours.
+TEST(SchemeEditor, WithoutAFolderBothProgramsMeetInTheDefaultSchemeFolder) {
+  TempFolder temp;
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", temp.dir.c_str(), 1);
+  const std::string folder = temp.dir.string() + "/Quillfern/Schemes/";
+  EXPECT_EQ(client::SchemeFolder(""), folder);
+  EXPECT_EQ(client::SchemeFolder("/elsewhere"), "/elsewhere/");
+
+  platform::profile editor_profile(temp.dir / "Tintwright.ini");
+  editor_profile.WriteProfileString("Configuration", "ColorSchemePath", "");
+  DiagramColorTable table = DiagramColorTable::Defaults(0);
+  SchemeEditor editor(editor_profile, table);
+  EXPECT_EQ(editor.Folder(), folder);
+  editor.LoadSchemes();
+  EditTexts texts = editor.ShowSchemeEntry(client::Queued);
+  texts[IndexOf(1027)] = "9";   // Queued progress foreground red
+  texts[IndexOf(1051)] = "77";  // main frame red offset
+  ASSERT_TRUE(editor.Save(texts, editor.Folder()).done);
+
+  // The main program, its profile without the value, reads both records
+  // from there (not from a copy in its profile: it has none).
+  platform::profile main_profile(temp.dir / "Quillfern.ini");
+  const std::string main_folder =
+      client::SchemeFolder(main_profile.GetProfileString("Configuration", "ColorSchemePath"));
+  EXPECT_EQ(main_folder, folder);
+  MainColorBlock block = MainColorBlock::Defaults();
+  DiagramColorTable read = DiagramColorTable::Defaults(0);
+  ASSERT_TRUE(client::LoadMainColors(main_folder, main_profile, block));
+  ASSERT_TRUE(client::LoadDiagramColors(main_folder, main_profile, read));
+  EXPECT_EQ(block.frame.red.offset, 77);
+  EXPECT_EQ(client::FromColorRef(read[client::Queued].progress.foreground).r, 9);
+  EXPECT_EQ(read.Serialize(), table.Serialize());
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+}
+
 TEST(DialogLayout, EveryEditAndRadioHasItsPlaceInsideTheDialogWithoutOverlaps) {
   const DialogLayout layout = BuildDialogLayout(124, 95);
   EXPECT_EQ(layout.width, 444);

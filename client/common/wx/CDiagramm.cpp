@@ -50,9 +50,10 @@ void DrawClipped(wxDC& dc, const std::wstring& text, const wxRect& rect, int ali
 
 }  // namespace
 
-CDiagramm::CDiagramm(std::wstring path, std::string color_scheme_folder, client::ColorRef main_frame_color)
+CDiagramm::CDiagramm(std::wstring path, std::string color_scheme_folder, client::ColorRef main_frame_color,
+                     const platform::profile& profile)
     : m_chart(std::move(path)), m_shown(&m_chart), m_folder(std::move(color_scheme_folder)) {
-  client::LoadDiagramColorsOnce(m_folder, platform::profile::application(), main_frame_color);
+  client::LoadDiagramColorsOnce(m_folder, profile, main_frame_color);
   CreateDrawingObjects(true);
   // Arial, a sans serif where it is missing; wx takes the pixel size as
   // the line height.

@@ -29,9 +29,11 @@ class CDiagramm : public wxWindow {
   static constexpr int kHeight = client::ChartLogic::kHeight;
 
   // The first chart of the process loads the global colour table from
-  // `color_scheme_folder` (else from the profile's copy, else the defaults
-  // with `main_frame_color` as every entry's main frame colour).
-  CDiagramm(std::wstring path, std::string color_scheme_folder, client::ColorRef main_frame_color);
+  // `color_scheme_folder` (else from the copy in `profile`, the profile of
+  // the program the chart is shown in, else the defaults with
+  // `main_frame_color` as every entry's main frame colour).
+  CDiagramm(std::wstring path, std::string color_scheme_folder, client::ColorRef main_frame_color,
+            const platform::profile& profile = platform::profile::application());
   ~CDiagramm() override;
 
   // Creates the 166 x 100 window at `top_left` in `parent` and shows it.

@@ -34,8 +34,10 @@ class FrameClientPanel : public wxWindow {
 
 template <class Base>
 QuillfernFrameBase<Base>::QuillfernFrameBase(platform::profile profile) : m_profile(std::move(profile)) {
-  m_model.color_scheme_folder = client::WithTrailingSeparator(
-      m_profile.GetProfileString(client::kConfigurationSection, client::kColorSchemePathValue));
+  // With no folder of its own the frame paints with what the colour-scheme
+  // editor saved into the default scheme folder.
+  m_model.color_scheme_folder =
+      client::SchemeFolder(m_profile.GetProfileString(client::kConfigurationSection, client::kColorSchemePathValue));
   LoadMainColors(m_model.color_scheme_folder);
   CreateDrawingObjects(true);
 }

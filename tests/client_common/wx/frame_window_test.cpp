@@ -11,6 +11,7 @@
 #include <wx/frame.h>
 #include <wx/panel.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -170,6 +171,33 @@ TEST(QuillfernFrame, ColoursComeFromTheSchemeFolderOfTheProfile) {
     return PixelAt(image, 20, 12) == base && PixelAt(image, 100, 80) == base;
   });
   EXPECT_EQ(PixelAt(again, 100, 80), base);
+  Close(frame);
+}
+
+// No "ColorSchemePath": the frame reads the default scheme folder, where
+// the colour-scheme editor saves by default.
+TEST(QuillfernFrame, WithoutASchemeFolderTheDefaultOneIsRead) {
+  QF_REQUIRE_DISPLAY();
+  TempProfile temp;
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", temp.dir.c_str(), 1);
+  auto block = client::MainColorBlock::Defaults();
+  block.inactive_button = 0x0000FF00;
+  platform::profile editor(temp.dir / "Tintwright.ini");
+  const std::string folder = temp.dir.string() + "/Quillfern/Schemes/";
+  fs::create_directories(folder);
+  ASSERT_TRUE(client::SaveMainColors(folder, editor, block));
+
+  auto* frame = OpenFrame(temp.Profile(), wxPoint(80, 80), wxSize(300, 160));
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(frame->Model().color_scheme_folder, folder);
+  EXPECT_EQ(frame->Model().colors.inactive_button, 0x0000FF00u);
+  const client::FrameLayout& l = frame->Model().layout;
+  const wxImage picture = gui_test::CaptureUntil(frame, [&](const wxImage& image) {
+    return PixelAt(image, l.close_button.left + 3, 16) == (Rgb8{0, 255, 0});
+  });
+  EXPECT_EQ(PixelAt(picture, l.close_button.left + 3, 16), (Rgb8{0, 255, 0}));
   Close(frame);
 }
 

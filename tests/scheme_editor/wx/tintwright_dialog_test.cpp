@@ -10,6 +10,9 @@
 #include <wx/textctrl.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <functional>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -26,13 +29,17 @@ struct DialogFixture {
   client::ScriptedUiServices ui;
   CFarbSchemaDialog* dialog = nullptr;
 
-  DialogFixture() {
+  // `setup` adds to the editor's profile before the dialog opens.
+  explicit DialogFixture(const std::function<void(platform::profile&)>& setup = {}) {
     dir = fs::temp_directory_path() / ("qf_tintwright_wx_" + std::to_string(::getpid()) + "_" +
                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
+    // The main program's profile is one of the test's own, and empty.
+    platform::profile::set_application_file(dir / "Quillfern.ini");
     platform::profile profile(dir / "Tintwright.ini");
     profile.WriteProfileString("Configuration", "ColorSchemePath", (dir / "schemes").string() + "/");
+    if (setup) setup(profile);
     dialog = new CFarbSchemaDialog(nullptr, profile, ui);
     dialog->Move(20, 20);
     dialog->Show();
@@ -41,6 +48,7 @@ struct DialogFixture {
   ~DialogFixture() {
     dialog->Destroy();
     gui_test::PumpOnce();
+    platform::profile::set_application_file({});
     fs::remove_all(dir);
   }
 
@@ -200,4 +208,37 @@ TEST(TintwrightDialog, QuitKeepsTheFolderOnlyWithValidValues) {
   EXPECT_FALSE(f.dialog->IsShown());
   EXPECT_EQ(profile.GetProfileString("Configuration", "ColorSchemePath"), folder + "/");
   EXPECT_FALSE(fs::exists(folder));
+}
+
+// The scheme folder has no "Diagram Colors.tnts" yet; the editor's profile
+// keeps the chart colours of an earlier save. The preview chart paints with
+// them (not with the main program's copy or the defaults), and the next
+// Save writes them, not defaults.
+TEST(TintwrightDialog, TheChartsTakeTheEditorsOwnRecordsAndSaveKeepsThem) {
+  QF_REQUIRE_DISPLAY();
+  const client::ColorRef frame = client::MainColorBlock::Defaults().frame.OffsetColor();
+  client::DiagramColorTable own = client::DiagramColorTable::Defaults(frame);
+  own[client::Queued].progress.foreground = client::ToColorRef(12, 200, 34);
+  own[client::Seeding].title_background = client::ToColorRef(1, 2, 3);
+  const auto bytes = own.Serialize();
+  const std::string_view record(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  DialogFixture f([&](platform::profile& profile) {
+    profile.WriteProfileBinary("Configuration", "Diagram Colors", record);
+  });
+  ASSERT_FALSE(fs::exists(f.dir / "schemes" / "Diagram Colors.tnts"));
+  EXPECT_EQ(client::GlobalDiagramColors().Serialize(), bytes);
+  EXPECT_EQ(f.dialog->EditOf(1027)->GetValue(), "12");  // Queued progress foreground red
+
+  wxWindow* chart = f.dialog->Preview().ChartWindow();
+  const wxPoint at = ProgressWedgePoint(chart);
+  const Rgb8 edited{12, 200, 34};
+  const wxImage shot = gui_test::CaptureUntil(chart, [&](const wxImage& img) { return PixelAt(img, at.x, at.y) == edited; });
+  EXPECT_EQ(PixelAt(shot, at.x, at.y), edited);
+  gui_test::Screenshot(f.dialog, "tintwright_own_chart_colours");
+
+  f.Click(kSaveId);
+  EXPECT_TRUE(f.ui.Messages().empty());
+  std::ifstream in(f.dir / "schemes" / "Diagram Colors.tnts", std::ios::binary);
+  const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(saved, std::string(record));
 }

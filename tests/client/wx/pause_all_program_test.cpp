@@ -1,0 +1,108 @@
+// The real Quillfern program with two running torrents: "Pause All" from
+// the window's menu, then "Resume" from each row's menu, all with the mouse
+// and the keyboard; the caption's active count follows the torrents that
+// run. After a restart the rows are back under their names.
+
+#include "program_support.h"
+
+#include <regex>
+
+namespace fs = std::filesystem;
+using namespace program_test;
+
+namespace {
+
+// Without a position in the profile the window's client area starts at
+// 29,44 on the screen (the frame's left and top borders are 9 and 24).
+constexpr int kClientX = 20 + 9, kClientY = 20 + 24;
+
+struct PauseAllProgram : ProgramFixture {
+  pid_t pid = -1;
+
+  // The names of the process's windows called "Quillfern...", one a line
+  // (the main window's is its caption).
+  std::string Caption() const {
+    std::istringstream windows(Windows(pid));
+    std::string names;
+    for (std::string id; std::getline(windows, id);)
+      if (!id.empty()) names += Output("xdotool getwindowname " + id + " 2>/dev/null");
+    return names;
+  }
+  bool CaptionCounts(const std::string& counts) const {
+    return std::regex_search(Caption(), std::regex("(^|\n)Quillfern " + counts + " "));
+  }
+  // The process's visible windows: the main window, and a menu while one
+  // is open.
+  std::size_t VisibleWindows() const {
+    const std::string out = Output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
+    return static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
+  }
+  // The middle of the first row's chart, where its name is drawn.
+  static bool CaptureName(std::vector<std::uint8_t>& rgb) {
+    return gui_test::CaptureRootRect(kClientX + 56, kClientY + 42, 56, 16, rgb);
+  }
+  // A right click at a client point, then the menu's entry `index` (from
+  // 1) chosen with the arrow keys once the menu is up.
+  void ChooseFromMenuAt(int x, int y, int index) {
+    const std::size_t before = VisibleWindows();
+    ASSERT_EQ(std::system(("xdotool mousemove --sync " + std::to_string(kClientX + x) + " " +
+                           std::to_string(kClientY + y) + " click 3")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(test_support::wait_until([&] { return VisibleWindows() > before; })) << "no menu";
+    std::string keys = "xdotool key --delay 60";
+    for (int i = 0; i < index; ++i) keys += " Down";
+    keys += " Return";
+    ASSERT_EQ(std::system(keys.c_str()), 0);
+    ASSERT_TRUE(test_support::wait_until([&] { return VisibleWindows() == before; })) << "the menu stays";
+  }
+};
+
+TEST_F(PauseAllProgram, ResumingEachRowAfterPauseAllThenARestart) {
+  QF_REQUIRE_DISPLAY();
+  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  Profile().WriteProfileInt("Configuration", "MaxActiveTorrent", 6);
+  WriteTorrent(dir / "work" / "first.torrent", "first");
+  WriteTorrent(dir / "work" / "second.torrent", "second");
+  const fs::path log = dir / "pause-all.log";
+  // The first start opens one torrent, a second start hands the other over.
+  pid = Start({(dir / "work" / "first.torrent").string()}, log, dir / "work");
+  ASSERT_TRUE(test_support::wait_until([&] { return !Windows(pid).empty(); })) << ReadFile(log);
+  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("1/6"); })) << Caption() << ReadFile(log);
+  EXPECT_EQ(WaitExit(Start({(dir / "work" / "second.torrent").string()}, dir / "second.log", dir / "work")), 0);
+  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); }))
+      << Caption() << ReadFile(log) << ReadFile(dir / "second.log") << fs::exists(DataFolder() / "second.torrent");
+  EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_running"); }));
+
+  // The window's menu, on the client area below the rows: "Pause All" is
+  // its fourth entry (after "Add Torrent File", "Add Torrent Hash" and
+  // "Make Torrent").
+  ChooseFromMenuAt(300, 115, 4);
+  EXPECT_TRUE(test_support::wait_until([&] { return CaptionCounts("0/6"); })) << Caption();
+  EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_paused"); }));
+
+  // Each row's menu, on the middle of its chart: "Resume" comes first
+  // while its torrent is paused.
+  ChooseFromMenuAt(83, 50, 1);
+  EXPECT_TRUE(test_support::wait_until([&] { return CaptionCounts("1/6"); })) << Caption();
+  ChooseFromMenuAt(83 + 170, 50, 1);
+  EXPECT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); })) << Caption();
+  EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_resumed"); }));
+  // The name in the middle of the first row ("first").
+  std::vector<std::uint8_t> name;
+  ASSERT_TRUE(CaptureName(name));
+
+  // After a restart both run again, and the row still shows the torrent's
+  // name, not its save folder followed by the name.
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(pid), 0);
+  pid = Start({}, dir / "again.log", dir / "work");
+  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); })) << Caption() << ReadFile(dir / "again.log");
+  std::vector<std::uint8_t> again;
+  EXPECT_TRUE(test_support::wait_until([&] { return CaptureName(again) && again == name; }));
+  EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_restarted"); }));
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(pid), 0);
+}
+
+}  // namespace
