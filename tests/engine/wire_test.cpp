@@ -298,11 +298,12 @@ struct lender : recorder {
   char* current = nullptr;
   std::size_t current_size = 0;
   int named_lent = 0;
+  bool any_size = false;  // names the lent room also for a longer block
   char* block_destination(std::span<const char> header, int length) override {
     if (wire::read_int32(header.data() + 1) == 8) return nullptr;  // declined
     const char* first = receiver->first_lent().data();
     const auto it = std::find_if(spare.begin(), spare.end(), [&](std::string* s) { return s->data() == first; });
-    if (it != spare.end() && (*it)->size() == std::size_t(length)) {
+    if (it != spare.end() && (any_size || (*it)->size() == std::size_t(length))) {
       current = (*it)->data();
       spare.erase(it);
       ++named_lent;
@@ -407,6 +408,30 @@ TEST(WireReceiver, ReadsRunOnIntoLentRoom) {
     if (chunk == 40000) {
       EXPECT_LE(reads, 4);
     }
+  }
+}
+
+// A lent room named for a block longer than itself is not taken: the block
+// comes whole, in its turn, and nothing of the stream is lost.
+TEST(WireReceiver, LentRoomShorterThanTheBlockIsNotTaken) {
+  send_buffer m;
+  const std::string a(20000, 'a'), b(16384, 'b');
+  std::memcpy(wire::write_piece(m, {1, 0, int(a.size())}), a.data(), a.size());
+  std::memcpy(wire::write_piece(m, {2, 0, int(b.size())}), b.data(), b.size());
+  wire::write_simple(m, wire::msg_unchoke);
+  const std::string in = bytes(m);
+  for (const std::size_t chunk : {std::size_t(7), std::size_t(16397), std::size_t(40000)}) {
+    wire_receiver r(wire_receiver::read_packet_size);
+    lender h;
+    h.receiver = &r;
+    h.any_size = true;
+    for (std::size_t at = 0; at < in.size();) at += h.read(r, in, at, chunk, 2);
+    ASSERT_EQ(h.blocks.size(), 2u) << chunk;
+    EXPECT_TRUE(h.blocks[0] == a) << chunk;
+    EXPECT_TRUE(h.blocks[1] == b) << chunk;
+    ASSERT_EQ(h.packets.size(), 1u) << chunk;
+    EXPECT_EQ(h.packets[0], raw({1}));
+    EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
   }
 }
 
