@@ -224,8 +224,11 @@ void wire_receiver::parse(handler& h) {
     if (m_state == read_packet && !m_offered && avail >= 9 && avail < std::size_t(m_packet_size) &&
         std::uint8_t(m_buf[m_begin]) == wire::msg_piece) {
       // Bytes in the lent room go to a block only when they follow its
-      // packet's first 9 bytes directly.
-      if (lent_pending() && avail != 9) {
+      // packet's first 9 bytes directly, and what a read put behind the
+      // room follows the block only when the room held all of the block.
+      const bool past_room = m_tail > 0 || m_lent_in[1] > 0;
+      if (lent_pending() &&
+          (avail != 9 || (past_room && m_lent[0].size() < std::size_t(m_packet_size) - 9))) {
         take_back_lent();
         continue;
       }

@@ -328,8 +328,9 @@ struct lender : recorder {
   std::int64_t payload = 0, protocol = 0;
   // One scatter read of up to `chunk` bytes of `in` from `at` on, with
   // `lend` rooms lent, then parsed; returns the bytes read.
+  std::size_t room_size = 16384;
   std::size_t read(wire_receiver& r, const std::string& in, std::size_t at, std::size_t chunk, int lend) {
-    constexpr std::size_t size = 16384;
+    const std::size_t size = room_size;
     while (spare.size() < 2) spare.push_back(&rooms.emplace_back(size, '\0'));
     r.lend(lend > 0 ? std::span<char>(spare[0]->data(), size) : std::span<char>(),
            lend > 1 ? std::span<char>(spare[1]->data(), size) : std::span<char>());
@@ -411,8 +412,10 @@ TEST(WireReceiver, ReadsRunOnIntoLentRoom) {
   }
 }
 
-// A lent room named for a block longer than itself is not taken: the block
-// comes whole, in its turn, and nothing of the stream is lost.
+// Blocks longer than the rooms lent: a room named as the place of such a
+// block is not taken, and bytes a read put behind a room are not taken for
+// what follows the block; the blocks come whole, in their turn, and nothing
+// of the stream is lost.
 TEST(WireReceiver, LentRoomShorterThanTheBlockIsNotTaken) {
   send_buffer m;
   const std::string a(20000, 'a'), b(16384, 'b');
@@ -420,19 +423,23 @@ TEST(WireReceiver, LentRoomShorterThanTheBlockIsNotTaken) {
   std::memcpy(wire::write_piece(m, {2, 0, int(b.size())}), b.data(), b.size());
   wire::write_simple(m, wire::msg_unchoke);
   const std::string in = bytes(m);
-  for (const std::size_t chunk : {std::size_t(7), std::size_t(16397), std::size_t(40000)}) {
-    wire_receiver r(wire_receiver::read_packet_size);
-    lender h;
-    h.receiver = &r;
-    h.any_size = true;
-    for (std::size_t at = 0; at < in.size();) at += h.read(r, in, at, chunk, 2);
-    ASSERT_EQ(h.blocks.size(), 2u) << chunk;
-    EXPECT_TRUE(h.blocks[0] == a) << chunk;
-    EXPECT_TRUE(h.blocks[1] == b) << chunk;
-    ASSERT_EQ(h.packets.size(), 1u) << chunk;
-    EXPECT_EQ(h.packets[0], raw({1}));
-    EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
-  }
+  for (const std::size_t room : {std::size_t(16384), std::size_t(100)})
+    for (const bool any_size : {true, false})
+      for (const std::size_t chunk : {std::size_t(7), std::size_t(150), std::size_t(16397), std::size_t(40000)}) {
+        SCOPED_TRACE(testing::Message() << room << " " << any_size << " " << chunk);
+        wire_receiver r(wire_receiver::read_packet_size);
+        lender h;
+        h.receiver = &r;
+        h.any_size = any_size;
+        h.room_size = room;
+        for (std::size_t at = 0; at < in.size();) at += h.read(r, in, at, chunk, 2);
+        ASSERT_EQ(h.blocks.size(), 2u);
+        EXPECT_TRUE(h.blocks[0] == a);
+        EXPECT_TRUE(h.blocks[1] == b);
+        ASSERT_EQ(h.packets.size(), 1u);
+        EXPECT_EQ(h.packets[0], raw({1}));
+        EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
+      }
 }
 
 // Part of a block received in place: progress counts the bytes in place.
