@@ -30,13 +30,14 @@ struct temp_dir : scratch_dir {
 };
 
 // Connects from 127.0.0.`host` to the leech, claims every piece, unchokes,
-// and answers each request with bytes of 0x5a, but not the requests for
-// the last block of a piece: after `withhold` of those it hangs up.
+// sends block 0 of every piece unasked when `unrequested` is set, and
+// answers each request with bytes of 0x5a, but not the requests for the last
+// block of a piece: after `withhold` of those it hangs up.
 class tainting_peer {
  public:
   tainting_peer(std::uint8_t host, const engine::address& leech, const engine::sha1_hash& ih, int num_pieces,
-                int piece_length, int withhold)
-      : m_thread([=, this] { run(host, leech, ih, num_pieces, piece_length, withhold); }) {}
+                int piece_length, int withhold, bool unrequested = false)
+      : m_thread([=, this] { run(host, leech, ih, num_pieces, piece_length, withhold, unrequested); }) {}
   ~tainting_peer() { m_thread.join(); }
   bool done() const { return m_done; }
   int blocks_sent() const { return m_sent; }
@@ -47,7 +48,7 @@ class tainting_peer {
   }
 
   void run(std::uint8_t host, engine::address leech, engine::sha1_hash ih, int num_pieces, int piece_length,
-           int withhold) {
+           int withhold, bool unrequested) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in from{};
     from.sin_family = AF_INET;
@@ -65,6 +66,8 @@ class tainting_peer {
       engine::wire::write_handshake(out, ih, me);
       engine::wire::write_bitfield(out, std::vector<bool>(std::size_t(num_pieces), true));
       engine::wire::write_simple(out, engine::wire::msg_unchoke);
+      for (int p = 0; unrequested && p < num_pieces; ++p)
+        std::memset(engine::wire::write_piece(out, {p, 0, 16384}), 0x5a, 16384);
       char hs[68];
       if (write_all(fd, out) && read_all(fd, hs, sizeof hs)) serve(fd, piece_length, withhold);
     }
@@ -100,7 +103,7 @@ class tainting_peer {
 
 // `bad` tainting peers work on the leech, leave, and then the honest seed
 // comes: the leech ends with the seed's bytes, and the seed is never banned.
-void taint_then_seed(int bad) {
+void taint_then_seed(int bad, bool unrequested = false) {
   temp_dir dir;
   const int piece_length = 65536;
   const std::vector<file_spec> files{{"x.bin", 6000000}, {"y.bin", 1234567}};
@@ -117,7 +120,7 @@ void taint_then_seed(int bad) {
     std::vector<std::unique_ptr<tainting_peer>> peers;
     for (int i = 0; i < bad; ++i)
       peers.push_back(std::make_unique<tainting_peer>(std::uint8_t(10 + i), leech_addr, ih, info.num_pieces(),
-                                                      piece_length, 6));
+                                                      piece_length, 6, unrequested));
     ASSERT_TRUE(wait_until([&] {
       return std::all_of(peers.begin(), peers.end(), [](auto& p) { return p->done(); });
     }));
@@ -171,3 +174,5 @@ void taint_then_seed(int bad) {
 TEST(HostileSwarm, OneTaintingPeerDoesNotGetTheSeedBanned) { taint_then_seed(1); }
 
 TEST(HostileSwarm, TenTaintingPeersDoNotGetTheSeedBanned) { taint_then_seed(10); }
+
+TEST(HostileSwarm, UnaskedBlocksOfAPeerThatLeftDoNotGetTheSeedBanned) { taint_then_seed(1, true); }
