@@ -110,9 +110,11 @@ void policy::peer_from_tracker(const address& a, const peer_id&) {
     p = find(a.ip);
   }
   if (p->conn || p->banned || p->type != 1 || p->ip.port == 0) return;
-  if (m_torrent.num_connections() < m_torrent.max_connections() && !m_torrent.is_paused() &&
-      m_torrent.connect_room() > 0)
+  if (m_torrent.num_connections() >= m_torrent.max_connections() || m_torrent.is_paused()) return;
+  if (m_torrent.connect_room() > 0)
     connect_one(*p);
+  else
+    m_connects_held = true;
 }
 
 bool policy::connect_one(peer& p) {
@@ -303,9 +305,18 @@ bool policy::connect_one_peer() {
 }
 
 void policy::connect_peers() {
-  if (m_torrent.is_paused()) return;
+  if (!m_connects_held || m_torrent.is_paused()) return;
+  m_connects_held = false;
   // Each try dials a candidate, or marks it dialled when that fails.
-  for (std::size_t tries = m_peers.size(); tries > 0 && connect_one_peer(); --tries) {
+  for (std::size_t tries = m_peers.size(); tries > 0; --tries) {
+    if (m_torrent.num_connections() >= m_torrent.max_connections()) return;
+    if (m_torrent.connect_room() < 1) {
+      m_connects_held = true;
+      return;
+    }
+    peer* p = connect_candidate();
+    if (!p) return;
+    connect_one(*p);
   }
 }
 
@@ -438,7 +449,10 @@ void policy::pulse() {
   }
 
   for (std::size_t tries = m_peers.size(); tries > 0 && m_torrent.num_connections() < limit; --tries) {
-    if (m_torrent.connect_room() < 1) break;
+    if (m_torrent.connect_room() < 1) {
+      m_connects_held = true;
+      break;
+    }
     peer* p = connect_candidate();
     if (!p) break;
     connect_one(*p);

@@ -143,8 +143,9 @@ class policy {
   // Every tenth second.
   void pulse();
   bool connect_one_peer();
-  // Dials connect candidates while the torrent is below its connection
-  // limit and connects may start (every second, from the torrent).
+  // Dials the connect candidates that waited for connect room, while the
+  // torrent is below its connection limit and the room lasts (every second,
+  // from the torrent).
   void connect_peers();
 
   int num_uploads() const { return m_num_unchoked; }
@@ -176,6 +177,7 @@ class policy {
   std::vector<peer> m_peers;
   std::unordered_map<std::uint32_t, std::size_t> m_index;  // IP -> record
   std::size_t m_displace_at = 0;  // where the search for a displaceable record goes on
+  bool m_connects_held = false;     // candidates wait for connect room
   int m_num_unchoked = 0;
   std::int64_t m_available_free_upload = 0;
   time_point m_last_rotation = never;
