@@ -233,6 +233,24 @@ bool piece_picker::is_piece_finished(int piece) const {
 
 void piece_picker::restore_piece(int piece) { drop_download(piece); }
 
+int piece_picker::forget_blocks_of(const address& peer, const std::vector<int>& keep) {
+  std::vector<int> emptied;
+  int forgotten = 0;
+  for (downloading_piece& dp : m_downloads) {
+    if (std::find(keep.begin(), keep.end(), dp.index) != keep.end()) continue;
+    for (int b = 0; b < blocks_in_piece(dp.index); ++b) {
+      if (!dp.finished[b] || dp.info[std::size_t(b)] != peer) continue;
+      dp.finished.reset(b);
+      dp.requested.reset(b);
+      dp.info[std::size_t(b)] = address();
+      ++forgotten;
+    }
+    if (dp.requested.none() && dp.finished.none()) emptied.push_back(dp.index);
+  }
+  for (int piece : emptied) drop_download(piece);
+  return forgotten;
+}
+
 std::vector<address> piece_picker::get_downloaders(int piece) const {
   const int n = blocks_in_piece(piece);
   const downloading_piece* dp = find_download(piece);

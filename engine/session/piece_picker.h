@@ -71,6 +71,10 @@ class piece_picker {
   // we_have or a retry.
   void restore_piece(int piece);
 
+  // Forgets the finished blocks that `peer` delivered, of every partly
+  // downloaded piece but those `keep` names, so that they are fetched again.
+  // Returns the number of blocks forgotten.
+  int forget_blocks_of(const address& peer, const std::vector<int>& keep);
   // The peer each block of the piece was requested from or received from,
   // in block order (zero addresses without a record).
   std::vector<address> get_downloaders(int piece) const;

@@ -40,10 +40,30 @@ const policy::peer* policy::find_peer(std::uint32_t ip) const {
 }
 
 bool policy::add_peer(const peer& p) {
-  if (m_peers.size() >= max_peers) return false;
-  m_index.emplace(p.ip.ip, m_peers.size());
-  m_peers.push_back(p);
+  if (m_peers.size() < max_peers) {
+    m_index.emplace(p.ip.ip, m_peers.size());
+    m_peers.push_back(p);
+    return true;
+  }
+  peer* victim = displaceable();
+  if (!victim) return false;
+  const std::size_t slot = std::size_t(victim - m_peers.data());
+  m_index.erase(victim->ip.ip);
+  *victim = p;
+  m_index.emplace(p.ip.ip, slot);
   return true;
+}
+
+policy::peer* policy::displaceable() {
+  // Round the list from where the last search stopped, so that a flood of
+  // addresses costs little and the records displaced are the oldest ones.
+  for (std::size_t n = 0; n < m_peers.size(); ++n) {
+    m_displace_at = (m_displace_at + 1) % m_peers.size();
+    peer& p = m_peers[m_displace_at];
+    if (p.conn || p.banned) continue;
+    if (p.failures > 0 || p.connected == never) return &p;  // keeps failing, or never dialled
+  }
+  return nullptr;
 }
 
 void policy::rebuild_index() {
@@ -87,10 +107,14 @@ void policy::peer_from_tracker(const address& a, const peer_id&) {
   peer* p = find(a.ip);
   if (!p) {
     if (!add_peer(peer(a, 1))) return;
-    p = &m_peers.back();
+    p = find(a.ip);
   }
   if (p->conn || p->banned || p->type != 1 || p->ip.port == 0) return;
-  if (m_torrent.num_connections() < m_torrent.max_connections() && !m_torrent.is_paused()) connect_one(*p);
+  if (m_torrent.num_connections() >= m_torrent.max_connections() || m_torrent.is_paused()) return;
+  if (m_torrent.connect_room() > 0)
+    connect_one(*p);
+  else
+    m_connects_held = true;
 }
 
 bool policy::connect_one(peer& p) {
@@ -139,8 +163,8 @@ void policy::connection_closed(connection& c) {
   }
 }
 
-void policy::ban_peer(const connection& c) {
-  peer* p = find(c.remote().ip);
+void policy::ban_peer(std::uint32_t ip) {
+  peer* p = find(ip);
   if (!p) return;
   p->banned = true;
   p->type = 0;
@@ -275,9 +299,25 @@ policy::peer* policy::connect_candidate() {
 }
 
 bool policy::connect_one_peer() {
-  if (m_torrent.num_connections() >= m_torrent.max_connections()) return false;
+  if (m_torrent.num_connections() >= m_torrent.max_connections() || m_torrent.connect_room() < 1) return false;
   peer* p = connect_candidate();
   return p && connect_one(*p);
+}
+
+void policy::connect_peers() {
+  if (!m_connects_held || m_torrent.is_paused()) return;
+  m_connects_held = false;
+  // Each try dials a candidate, or marks it dialled when that fails.
+  for (std::size_t tries = m_peers.size(); tries > 0; --tries) {
+    if (m_torrent.num_connections() >= m_torrent.max_connections()) return;
+    if (m_torrent.connect_room() < 1) {
+      m_connects_held = true;
+      return;
+    }
+    peer* p = connect_candidate();
+    if (!p) return;
+    connect_one(*p);
+  }
 }
 
 policy::peer* policy::choke_candidate() {
@@ -409,6 +449,10 @@ void policy::pulse() {
   }
 
   for (std::size_t tries = m_peers.size(); tries > 0 && m_torrent.num_connections() < limit; --tries) {
+    if (m_torrent.connect_room() < 1) {
+      m_connects_held = true;
+      break;
+    }
     peer* p = connect_candidate();
     if (!p) break;
     connect_one(*p);

@@ -27,8 +27,10 @@ class policy {
   static constexpr time_point never = time_point::min();
   // The first wait before a peer whose connection failed is dialled again.
   static constexpr std::chrono::seconds retry_delay{60};
-  // The peer list holds at most this many records; further addresses are
-  // dropped (an incoming connection replaces an idle record).
+  // The peer list holds at most this many records. When it is full, a new
+  // address takes the place of a record that never connected or keeps
+  // failing (an incoming connection replaces an idle record); with none
+  // such, it is dropped.
   static constexpr std::size_t max_peers = 4000;
   // A peer owing more than this is not unchoked under a share ratio.
   static constexpr std::int64_t owe_limit = 65536;
@@ -96,6 +98,10 @@ class policy {
     virtual void disconnect(connection& c, const char* why) = 0;
     // The tracker's IP address, 0 when unknown.
     virtual std::uint32_t tracker_ip() const = 0;
+    // How many more outgoing connects may start now: the rest wait in the
+    // peer list, so that one long peer list does not open thousands of
+    // sockets at once.
+    virtual int connect_room() const = 0;
   };
 
   struct peer {
@@ -122,7 +128,9 @@ class policy {
   void new_connection(connection& c);
   void peer_from_tracker(const address& a, const peer_id& id);
   void connection_closed(connection& c);
-  void ban_peer(const connection& c);
+  void ban_peer(const connection& c) { ban_peer(c.remote().ip); }
+  // Also a peer that is no longer connected; nothing without its record.
+  void ban_peer(std::uint32_t ip);
 
   void interested(connection& c);
   void not_interested(connection& c);
@@ -135,6 +143,10 @@ class policy {
   // Every tenth second.
   void pulse();
   bool connect_one_peer();
+  // Dials the connect candidates that waited for connect room, while the
+  // torrent is below its connection limit and the room lasts (every second,
+  // from the torrent).
+  void connect_peers();
 
   int num_uploads() const { return m_num_unchoked; }
   std::int64_t available_free_upload() const { return m_available_free_upload; }
@@ -145,6 +157,8 @@ class policy {
   peer* find(std::uint32_t ip);
   peer* find(const connection& c) { return find(c.remote().ip); }
   bool add_peer(const peer& p);
+  // A record a new address may take the place of, or none.
+  peer* displaceable();
   void rebuild_index();
   bool connect_one(peer& p);
   void request_a_block(connection& c);
@@ -162,6 +176,8 @@ class policy {
   torrent_interface& m_torrent;
   std::vector<peer> m_peers;
   std::unordered_map<std::uint32_t, std::size_t> m_index;  // IP -> record
+  std::size_t m_displace_at = 0;  // where the search for a displaceable record goes on
+  bool m_connects_held = false;     // candidates wait for connect room
   int m_num_unchoked = 0;
   std::int64_t m_available_free_upload = 0;
   time_point m_last_rotation = never;

@@ -45,6 +45,11 @@ std::shared_ptr<peer_connection> session_impl::connect(torrent& t, const address
   return c;
 }
 
+int session_impl::connect_room() const {
+  const int limit = m_half_open_limit > 0 ? m_half_open_limit : default_connect_room;
+  return limit - int(m_half_open.size() + m_connection_queue.size());
+}
+
 torrent_handle session_impl::handle_of(const torrent& t) const {
   return torrent_handle(const_cast<session_impl*>(this), m_checker, t.info_hash());
 }

@@ -96,6 +96,10 @@ class session_impl : public torrent::host, public peer_connection::host {
   int upload_rate_limit() const override { return m_upload_rate; }
   int download_rate_limit() const override { return m_download_rate; }
   std::shared_ptr<peer_connection> connect(torrent& t, const address& a) override;
+  // Without a half-open limit set, this many connects still bound what the
+  // torrents start at once.
+  static constexpr int default_connect_room = 32;
+  int connect_room() const override;
   torrent_handle handle_of(const torrent& t) const override;
   std::shared_ptr<torrent> find_torrent(const sha1_hash& info_hash) override;
   dht_link* dht() const override { return m_dht; }

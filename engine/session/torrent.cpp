@@ -36,6 +36,7 @@ struct torrent::policy_host : policy::torrent_interface {
     static_cast<peer_connection&>(c).disconnect(why);
   }
   std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
+  int connect_room() const override { return t.m_ses.connect_room(); }
 };
 
 torrent::torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
@@ -249,8 +250,7 @@ void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> p
     // thread on a name server.
     const auto a = address::parse_dotted(p.ip, p.port);
     if (!a || (m_ses.filter().access(*a) & ip_filter::blocked)) continue;
-    m_tracker_peers.push_back({*a, p.pid});
-    m_policy->peer_from_tracker(*a, p.pid);
+    add_tracker_peer(*a, p.pid);
   }
 
   if (m_last_working_tracker >= 0)
@@ -295,11 +295,15 @@ void torrent::second_tick(stat& accumulator) {
     p->second_tick();
     for (auto [mine, theirs] : {std::pair{&m_ul_bandwidth_quota, &p->m_ul_bandwidth_quota},
                                 std::pair{&m_dl_bandwidth_quota, &p->m_dl_bandwidth_quota}}) {
-      mine->used += theirs->used;
-      mine->min += theirs->min;
+      // A peer's count may stand at the limit (a quota it never used up):
+      // the sums saturate rather than wrap.
+      mine->used = saturated_add(mine->used, theirs->used);
+      mine->min = saturated_add(mine->min, theirs->min);
       mine->max = saturated_add(mine->max, theirs->max);
     }
   }
+  // Peers the connect limit held back.
+  m_policy->connect_peers();
   m_ul_bandwidth_quota.max =
       m_upload_limit == unlimited ? unlimited : std::min(m_ul_bandwidth_quota.max, m_upload_limit);
   m_dl_bandwidth_quota.max =
@@ -518,25 +522,61 @@ void torrent::piece_failed(int piece) {
   m_ses.alerts().post_if(
       [&] { return hash_failed_alert(get_handle(), piece, "hash for piece " + std::to_string(piece) + " failed"); });
   m_total_failed_bytes += m_info.piece_size(piece);
-  std::vector<address> downloaders = m_picker->get_downloaders(piece);
-  std::sort(downloaders.begin(), downloaders.end());
-  downloaders.erase(std::unique(downloaders.begin(), downloaders.end()), downloaders.end());
-  std::erase(downloaders, address());
-  const bool single = downloaders.size() == 1;
-  for (const address& a : downloaders) {
-    auto i = m_connections.find(a);
-    if (i == m_connections.end()) continue;
-    peer_connection* p = i->second;
-    p->received_invalid_data();
-    if (p->trust_points() < -6 || single) {
-      m_ses.alerts().post_if(
-          [&] { return peer_ban_alert(a, get_handle(), "banning peer because of too many corrupt pieces"); });
-      m_policy->ban_peer(*p);
-      p->disconnect("banning peer because of too many corrupt pieces");
-    }
-  }
+  // Every block of the piece is finished: the addresses are the peers that
+  // delivered them (zero for blocks that came from resume data).
+  std::vector<address> contributors = m_picker->get_downloaders(piece);
+  std::sort(contributors.begin(), contributors.end());
+  contributors.erase(std::unique(contributors.begin(), contributors.end()), contributors.end());
+  std::erase(contributors, address());
   m_picker->restore_piece(piece);
   storage_call([piece](piece_manager& pm) { pm.mark_failed(piece); });
+
+  const auto live = [&](const address& a) -> peer_connection* {
+    auto i = m_connections.find(a);
+    if (i == m_connections.end() || i->second->is_disconnecting()) return nullptr;
+    const policy::peer* r = m_policy->find_peer(a.ip);
+    return r && r->banned ? nullptr : i->second;
+  };
+  // A peer that can no longer be checked (it left, or is banned already)
+  // may have brought the bad blocks: the peers still here are not to be
+  // blamed for them, or one bad peer that taints pieces and leaves gets
+  // the honest ones that finish them banned.
+  bool absent = false;
+  for (const address& a : contributors) absent = absent || !live(a);
+  for (const address& a : contributors) {
+    peer_connection* p = live(a);
+    if (contributors.size() == 1) {
+      // It alone sent the piece: proven to send wrong data.
+      ban(a, p);
+    } else if (!p) {
+      // A suspect that cannot be asked again: what else it sent is fetched
+      // from others.
+      forget_unchecked_blocks(a);
+    } else if (!absent) {
+      p->received_invalid_data();
+      if (p->trust_points() < -6) ban(a, p);
+    }
+  }
+}
+
+void torrent::ban(const address& a, peer_connection* p) {
+  if (p) {
+    m_ses.alerts().post_if(
+        [&] { return peer_ban_alert(a, get_handle(), "banning peer because of too many corrupt pieces"); });
+    m_policy->ban_peer(*p);
+    p->disconnect("banning peer because of too many corrupt pieces");
+  } else {
+    m_policy->ban_peer(a.ip);
+  }
+  forget_unchecked_blocks(a);
+}
+
+void torrent::forget_unchecked_blocks(const address& a) {
+  // Pieces being hashed keep their blocks: their check decides.
+  std::vector<int> hashing;
+  for (const auto& [index, io] : m_piece_io)
+    if (io.hashing) hashing.push_back(index);
+  m_picker->forget_blocks_of(a, hashing);
 }
 
 void torrent::finished_downloading() {

@@ -68,6 +68,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     // The torrent wants an announce now: the network thread looks at its
     // next round instead of the next second tick. Any thread, any lock.
     virtual void announce_soon() = 0;
+    // How many more outgoing connects may start now (the half-open limit
+    // less those under way and waiting).
+    virtual int connect_room() const { return resource_request::inf; }
   };
 
   // From complete metainfo; its trackers become the tracker list.
@@ -150,12 +153,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // Closes every connection of this torrent.
   void disconnect_all(const char* reason);
   int num_peers() const { return int(m_connections.size()); }
-  // Peers from tracker replies (the choking policy takes them from here).
-  struct tracker_peer_entry {
-    address ip;
-    peer_id pid;
-  };
-  const std::vector<tracker_peer_entry>& tracker_peers() const { return m_tracker_peers; }
   const std::map<address, peer_connection*>& peers() const { return m_connections; }
 
   // --- storage and checker hand-over (under the owner's lock)
@@ -227,8 +224,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // A metadata request was answered or dropped.
   void cancel_metadata_request(std::pair<int, int> window);
 
-  // A peer to connect to, as if a tracker had named it.
-  void add_tracker_peer(const address& a, const peer_id& id) { m_tracker_peers.push_back({a, id}); }
+  // A peer to connect to, as if a tracker had named it: the peer list keeps
+  // it (bounded there).
+  void add_tracker_peer(const address& a, const peer_id& id) { m_policy->peer_from_tracker(a, id); }
 
   // --- peer wire extensions (torrent_extensions.cpp)
   // The info dictionary's bytes served to peers, exactly as they stood in
@@ -282,6 +280,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void finished_downloading();
   void block_written(int piece, const disk_job& j);
   void piece_hashed(int piece, const disk_job& j);
+  // Bans the peer at `a` (connected through `p`, or gone: null) and drops
+  // the blocks it sent that no hash has checked yet.
+  void ban(const address& a, peer_connection* p);
+  void forget_unchecked_blocks(const address& a);
   // Hash `piece` result: the picker, the peers and the policy learn it.
   void piece_verified(int piece, bool passed);
   // Drops the piece's record once nothing of it is under way.
@@ -332,7 +334,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int m_incomplete = -1;
 
   std::map<address, peer_connection*> m_connections;
-  std::vector<tracker_peer_entry> m_tracker_peers;
   stat m_stat;
 
   std::vector<announce_entry> m_trackers;

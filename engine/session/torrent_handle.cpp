@@ -225,7 +225,6 @@ entry torrent_handle::metadata() const {
 void torrent_handle::connect_peer(const address& a) const {
   call_running(m_ses, m_info_hash, [&](torrent& t) {
     t.add_tracker_peer(a, peer_id());
-    t.get_policy().peer_from_tracker(a, peer_id());
   });
 }
 

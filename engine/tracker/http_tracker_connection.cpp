@@ -21,7 +21,7 @@ http_tracker_connection::http_tracker_connection(tracker_dispatcher& dispatcher,
       m_local(local),
       m_send_buffer(build_http_tracker_request(q, host, port, path, settings, login)),
       m_reader(settings.tracker_maximum_response_length),
-      m_last_activity(now) {
+      m_started(now) {
   if (settings.proxy_ip.empty())
     m_lookup = async_lookup(host, std::uint16_t(port), std::move(resolved));
   else
@@ -42,7 +42,7 @@ bool http_tracker_connection::connect_when_resolved(clock::time_point now) {
   m_lookup.reset();
   // The time-out counts from the connect, not from the queuing of the
   // look-up, which may have waited behind others.
-  m_last_activity = now;
+  m_started = now;
   return false;
 }
 
@@ -51,14 +51,16 @@ bool http_tracker_connection::step(clock::time_point now, const readiness* seen)
   if (m_lookup) {
     // Nobody waits for a request whose requester is gone: it may not hang
     // on a slow name server either.
-    if (!alive && now - m_last_activity > std::chrono::seconds(m_settings.stop_tracker_timeout)) return true;
+    if (!alive && now - m_started > std::chrono::seconds(m_settings.stop_tracker_timeout)) return true;
     if (connect_when_resolved(now)) return true;
     // With a selector, the next step comes when the connect has ended.
     if (m_lookup || seen) return false;
   }
 
+  // The limit is for the whole request: a tracker that trickles its reply a
+  // byte at a time must not hold the torrent from its other trackers.
   const int limit = alive ? m_settings.tracker_timeout : m_settings.stop_tracker_timeout;
-  if (now - m_last_activity > std::chrono::seconds(limit)) {
+  if (now - m_started > std::chrono::seconds(limit)) {
     timed_out();
     return true;
   }
@@ -72,15 +74,11 @@ bool http_tracker_connection::step(clock::time_point now, const readiness* seen)
 
   if (!m_send_buffer.empty() && (seen ? seen->writable : m_socket->is_writable())) {
     const int sent = m_socket->send(m_send_buffer.data(), int(m_send_buffer.size()));
-    if (sent > 0) {
-      m_send_buffer.erase(0, std::size_t(sent));
-      m_last_activity = now;
-    }
+    if (sent > 0) m_send_buffer.erase(0, std::size_t(sent));
   }
 
   // Everything that has arrived, as long as the reader wants more.
   if (seen ? !seen->readable : !m_socket->is_readable()) return false;
-  m_last_activity = now;
   for (;;) {
     char buffer[4096];
     int received = m_socket->receive(buffer, int(sizeof buffer));

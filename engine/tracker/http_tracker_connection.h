@@ -47,7 +47,7 @@ class http_tracker_connection : public tracker_connection {
   std::shared_ptr<socket> m_socket;
   std::string m_send_buffer;
   http_reply_reader m_reader;
-  clock::time_point m_last_activity;
+  clock::time_point m_started;  // the connect; the look-up before it
 };
 
 }  // namespace engine

@@ -166,7 +166,11 @@ void wire_receiver::offer_destination(handler& h) {
   const char* p = m_buf.data() + m_begin;
   const std::size_t length = std::size_t(m_packet_size) - 9;
   char* to = h.block_destination({p, 9}, int(length));
-  if (!to) {
+  // A lent room named for a block longer than the room cannot hold it: the
+  // block stays in the receive buffer, with the rest of the stream.
+  const std::span<char> room = m_lent[0];
+  const bool adopted = !room.empty() && to == room.data();
+  if (!to || (adopted && length > room.size())) {
     take_back_lent();
     return;
   }
@@ -174,8 +178,6 @@ void wire_receiver::offer_destination(handler& h) {
   // block is received in place. Bytes read into the first lent room follow
   // the packet's start directly (parse sees to that): they are in place
   // already when that room was named, else they move over too.
-  const std::span<char> room = m_lent[0];
-  const bool adopted = !room.empty() && to == room.data();
   const std::size_t in = in_order() - 9;
   std::memcpy(to, p + 9, in);
   const std::size_t from_room = std::min(m_lent_in[0], length - in);
@@ -222,8 +224,11 @@ void wire_receiver::parse(handler& h) {
     if (m_state == read_packet && !m_offered && avail >= 9 && avail < std::size_t(m_packet_size) &&
         std::uint8_t(m_buf[m_begin]) == wire::msg_piece) {
       // Bytes in the lent room go to a block only when they follow its
-      // packet's first 9 bytes directly.
-      if (lent_pending() && avail != 9) {
+      // packet's first 9 bytes directly, and what a read put behind the
+      // room follows the block only when the room held all of the block.
+      const bool past_room = m_tail > 0 || m_lent_in[1] > 0;
+      if (lent_pending() &&
+          (avail != 9 || (past_room && m_lent[0].size() < std::size_t(m_packet_size) - 9))) {
         take_back_lent();
         continue;
       }

@@ -78,7 +78,8 @@ class wire_receiver {
   // Rooms for blocks yet to come, in order, owned by the caller and used
   // until the next call. The first one may be named as a block's place
   // (block_destination returns first_lent()'s start), and then belongs to
-  // that block. Empty rooms: nothing is lent. Call it before a read, after
+  // that block; named for a block longer than itself, it is not taken and
+  // the block is received into the buffer. Empty rooms: nothing is lent. Call it before a read, after
   // parse (parse leaves nothing in the rooms).
   void lend(std::span<char> first, std::span<char> second = {});
   std::span<char> first_lent() const { return m_lent[0]; }

@@ -26,15 +26,8 @@ using engine::address;
 
 namespace {
 
-struct temp_dir {
-  fs::path path;
-  temp_dir() {
-    static int n = 0;
-    path = fs::temp_directory_path() / ("qf_ext_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~temp_dir() { fs::remove_all(path); }
+struct temp_dir : scratch_dir {
+  temp_dir() : scratch_dir("qf_ext_") {}
 };
 
 std::string encoded(const engine::entry& e) {

@@ -21,18 +21,8 @@ using namespace swarm_fixture;
 
 namespace {
 
-struct temp_dir {
-  fs::path path;
-  temp_dir() {
-    path = fs::temp_directory_path() / ("qf_peers_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++));
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~temp_dir() { fs::remove_all(path); }
-  static int& counter() {
-    static int n = 0;
-    return n;
-  }
+struct temp_dir : scratch_dir {
+  temp_dir() : scratch_dir("qf_peers_") {}
 };
 
 void transfer(std::int64_t piece_length, const std::vector<file_spec>& files) {
@@ -108,23 +98,7 @@ class lying_seed {
   int requests() const { return m_requests; }
 
  private:
-  static bool read_all(int fd, char* p, std::size_t n) {
-    while (n > 0) {
-      const ssize_t r = ::recv(fd, p, n, 0);
-      if (r <= 0) return false;
-      p += r;
-      n -= std::size_t(r);
-    }
-    return true;
-  }
-  static void write_all(int fd, const std::string& s) {
-    std::size_t at = 0;
-    while (at < s.size()) {
-      const ssize_t r = ::send(fd, s.data() + at, s.size() - at, MSG_NOSIGNAL);
-      if (r <= 0) return;
-      at += std::size_t(r);
-    }
-  }
+  static void write_all(int fd, const std::string& s) { swarm_fixture::write_all(fd, s.data(), s.size()); }
   void run() {
     const int fd = ::accept(m_listen, nullptr, nullptr);
     if (fd < 0) return;

@@ -86,13 +86,21 @@ struct fake_torrent : policy::torrent_interface {
   piece_picker* picker() override { return pick.get(); }
   policy::connection* connect_to_peer(const address& a) override {
     dialled.push_back(a);
-    return add(a);
+    fake_conn* c = add(a);
+    c->connecting = dials_hang;
+    return c;
   }
   void disconnect(policy::connection& c, const char*) override {
     pol.connection_closed(c);
     std::erase_if(conns, [&](auto& p) { return p.get() == &c; });
   }
   std::uint32_t tracker_ip() const override { return tracker; }
+  // Connects dialled stay in progress while `dials_hang` is set.
+  int half_open_limit = 1000;
+  bool dials_hang = false;
+  int connect_room() const override {
+    return half_open_limit - int(std::count_if(conns.begin(), conns.end(), [](auto& c) { return c->connecting; }));
+  }
 
   fake_conn* add(address a) {
     conns.push_back(std::make_unique<fake_conn>(a));
@@ -221,6 +229,51 @@ TEST(PolicyPeerList, FloodIsBounded) {
   fake_conn* c = t.incoming(address(10, 1, 1, 1, 5));
   EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
   EXPECT_EQ(t.pol.find_peer(c->addr.ip)->conn, c);
+}
+
+// One reply of dead addresses fills the list: it opens no more connects than
+// the half-open limit lets, the addresses of later replies take the places
+// of those that failed or were never tried, and a peer that worked keeps
+// its record.
+TEST(PolicyPeerList, FullListTakesFreshAddressesAndDialsWithinTheHalfOpenLimit) {
+  fake_torrent t;
+  const address good = addr(60000);
+  t.pol.peer_from_tracker(good, peer_id());
+  ASSERT_EQ(t.dialled.size(), 1u);
+  t.close(t.conns[0].get());  // closed without a failure: it worked
+  t.half_open_limit = 8;
+  t.dials_hang = true;
+  for (int i = 1; i <= 10000; ++i) t.pol.peer_from_tracker(addr(i), peer_id());
+  EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
+  EXPECT_EQ(t.dialled.size(), 1u + 8u);
+  t.pol.connect_peers();
+  t.pol.pulse();
+  EXPECT_EQ(t.dialled.size(), 1u + 8u);  // still no room
+  // The dials fail; the next ones go out as room frees up.
+  const auto fail_all = [&] {
+    while (!t.conns.empty()) {
+      t.conns.back()->has_failed = true;
+      t.close(t.conns.back().get());
+    }
+  };
+  fail_all();
+  t.pol.connect_peers();
+  EXPECT_EQ(t.dialled.size(), 1u + 16u);
+  fail_all();
+  // The real seed of the next reply is taken and dialled at once.
+  t.half_open_limit = 9;
+  const address seed = addr(60001);
+  t.pol.peer_from_tracker(seed, peer_id());
+  ASSERT_NE(t.pol.find_peer(seed.ip), nullptr);
+  EXPECT_EQ(t.dialled.back(), seed);
+  EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
+  ASSERT_NE(t.pol.find_peer(good.ip), nullptr);
+  // A second flood keeps to the limit too, and the records that worked.
+  for (int i = 20000; i < 30000; ++i) t.pol.peer_from_tracker(addr(i), peer_id());
+  EXPECT_LE(int(t.conns.size()), 9);
+  EXPECT_NE(t.pol.find_peer(good.ip), nullptr);
+  EXPECT_NE(t.pol.find_peer(seed.ip), nullptr);
+  EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
 }
 
 TEST(PolicyPeerList, ExpiryAfterThirtyMinutes) {

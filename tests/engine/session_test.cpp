@@ -517,6 +517,74 @@ TEST(SessionTrackers, SilentTrackerDoesNotHoldTheExit) {
   SUCCEED();
 }
 
+namespace {
+
+// A tracker that answers each request with a status line and then an
+// endless header, one byte every 50 ms, so that the connection is never
+// idle for long.
+class trickling_tracker {
+ public:
+  trickling_tracker() {
+    m_listen = std::make_shared<socket>(socket::tcp);
+    m_listen->listen(address(127, 0, 0, 1, 0), 16);
+    m_thread = std::thread([this] { run(); });
+  }
+  ~trickling_tracker() {
+    m_stop = true;
+    m_thread.join();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(m_listen->local_address().port) + "/announce"; }
+  int bytes_sent() const { return m_sent; }
+
+ private:
+  void run() {
+    selector sel;
+    sel.monitor_readability(m_listen);
+    std::vector<std::shared_ptr<socket>> held;
+    const std::string start = "HTTP/1.0 200 OK\r\nX-Padding: ";
+    while (!m_stop) {
+      selector::socket_list r, w, e;
+      sel.wait(50000, r, w, e);
+      if (auto c = m_listen->accept()) {
+        c->send(start.data(), int(start.size()));
+        held.push_back(c);
+      }
+      for (auto& c : held)
+        if (c->send("a", 1) == 1) ++m_sent;
+    }
+  }
+
+  std::shared_ptr<socket> m_listen;
+  std::atomic<bool> m_stop{false};
+  std::atomic<int> m_sent{0};
+  std::thread m_thread;
+};
+
+}  // namespace
+
+// A reply that trickles in keeps the connection busy, but the time-out is
+// for the whole request: it ends, and the tracker of the next tier is asked.
+TEST(SessionTrackers, TricklingTrackerTimesOutAndTheNextTierIsAsked) {
+  trickling_tracker slow;
+  loopback_tracker good;
+  session s(qf);
+  s.set_severity_level(alert::info);
+  http_settings settings;
+  settings.tracker_timeout = 2;
+  settings.stop_tracker_timeout = 1;  // the "stopped" at the end goes to the trickling one
+  s.set_http_settings(settings);
+  torrent_handle h = s.add_torrent_by_info_hash(slow.url(), hash_of(10), ".");
+  h.replace_trackers({{slow.url(), 0}, {good.url(), 1}});
+  const auto started = std::chrono::steady_clock::now();
+  h.resume();
+  EXPECT_EQ(next_alert<tracker_alert>(s), "tracker: \"" + slow.url() + "\" timed out");
+  // The limit of 2 s, and at most a second more until the next tick.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+  EXPECT_GT(slow.bytes_sent(), 20);
+  EXPECT_EQ(next_alert<tracker_reply_alert>(s), "Got response from tracker: " + good.url());
+  EXPECT_TRUE(good.saw("event=started"));
+}
+
 // An announce asked for while another is under way (a resume while the
 // "stopped" of a pause still waits for its reply, a forced re-announce right
 // after the "started") is held back, then sent: the reply to the one that

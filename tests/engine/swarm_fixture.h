@@ -32,6 +32,19 @@ namespace swarm_fixture {
 
 namespace fs = std::filesystem;
 
+// A fresh folder under the system's temporary one, removed with the object;
+// `prefix` names the tests it belongs to.
+struct scratch_dir {
+  fs::path path;
+  explicit scratch_dir(const std::string& prefix) {
+    static int n = 0;
+    path = fs::temp_directory_path() / (prefix + std::to_string(::getpid()) + "_" + std::to_string(n++));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~scratch_dir() { fs::remove_all(path); }
+};
+
 struct file_spec {
   std::string name;
   std::int64_t size;
@@ -130,6 +143,26 @@ using test_support::wait_until;
 inline void receive_with_deadline(int fd) {
   const timeval tv{test_support::default_deadline.count(), 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+// Blocking I/O of a raw peer: false when the connection ended first.
+inline bool read_all(int fd, char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t r = ::recv(fd, p, n, 0);
+    if (r <= 0) return false;
+    p += r;
+    n -= std::size_t(r);
+  }
+  return true;
+}
+
+inline bool write_all(int fd, const char* p, std::size_t n) {
+  for (std::size_t at = 0; at < n;) {
+    const ssize_t r = ::send(fd, p + at, n - at, MSG_NOSIGNAL);
+    if (r <= 0) return false;
+    at += std::size_t(r);
+  }
+  return true;
 }
 
 // Tells the leech's torrent about a peer, as a tracker would.

@@ -108,8 +108,8 @@ TEST_F(TorrentFixture, ResponseSchedulesAndReorders) {
   EXPECT_EQ(t->status().num_incomplete, -1);
   EXPECT_EQ(t->status().state, downloading_metadata);
   // Our own id and the host name are left out.
-  ASSERT_EQ(t->tracker_peers().size(), 1u);
-  EXPECT_EQ(t->tracker_peers()[0].ip, address(127, 0, 0, 2, 6881));
+  ASSERT_EQ(t->get_policy().peers().size(), 1u);
+  EXPECT_EQ(t->get_policy().peers()[0].ip, address(127, 0, 0, 2, 6881));
 
   auto timeouts = alerts_of<tracker_alert>();
   ASSERT_EQ(timeouts.size(), 1u);
@@ -218,6 +218,27 @@ TEST_F(TorrentFixture, LimitsAndQuotas) {
   EXPECT_EQ(t->m_dl_bandwidth_quota.max, torrent::unlimited);
   peers.clear();  // each connection leaves its torrent as it goes
   EXPECT_EQ(t->num_peers(), 0);
+}
+
+// A connection that was handed its whole quota and read all of it stands at
+// the limit; the torrent's sums over its peers stay at the limit too.
+TEST_F(TorrentFixture, QuotaSumsSaturate) {
+  std::vector<std::shared_ptr<peer_connection>> peers;
+  for (int i = 0; i < 3; ++i) {
+    const address a(127, 0, 0, std::uint8_t(1 + i), std::uint16_t(7000 + i));
+    peers.push_back(std::make_shared<peer_connection>(ses, ses.network_selector(), std::make_shared<socket>(-1, a, false)));
+    peers.back()->attach_to_torrent(t.get());
+  }
+  t->resume();
+  peers[0]->m_dl_bandwidth_quota.used = torrent::unlimited;
+  peers[1]->m_dl_bandwidth_quota.used = 386048;
+  for (auto& p : peers) p->m_dl_bandwidth_quota.min = torrent::unlimited;
+  engine::stat session_stat;
+  t->second_tick(session_stat);
+  EXPECT_EQ(t->m_dl_bandwidth_quota.used, torrent::unlimited);
+  EXPECT_EQ(t->m_dl_bandwidth_quota.min, torrent::unlimited);
+  EXPECT_EQ(t->m_dl_bandwidth_quota.max, torrent::unlimited);
+  peers.clear();
 }
 
 TEST_F(TorrentFixture, PolicyPulseEveryTenthSecondAndAfterResume) {

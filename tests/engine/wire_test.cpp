@@ -298,11 +298,12 @@ struct lender : recorder {
   char* current = nullptr;
   std::size_t current_size = 0;
   int named_lent = 0;
+  bool any_size = false;  // names the lent room also for a longer block
   char* block_destination(std::span<const char> header, int length) override {
     if (wire::read_int32(header.data() + 1) == 8) return nullptr;  // declined
     const char* first = receiver->first_lent().data();
     const auto it = std::find_if(spare.begin(), spare.end(), [&](std::string* s) { return s->data() == first; });
-    if (it != spare.end() && (*it)->size() == std::size_t(length)) {
+    if (it != spare.end() && (any_size || (*it)->size() == std::size_t(length))) {
       current = (*it)->data();
       spare.erase(it);
       ++named_lent;
@@ -327,8 +328,9 @@ struct lender : recorder {
   std::int64_t payload = 0, protocol = 0;
   // One scatter read of up to `chunk` bytes of `in` from `at` on, with
   // `lend` rooms lent, then parsed; returns the bytes read.
+  std::size_t room_size = 16384;
   std::size_t read(wire_receiver& r, const std::string& in, std::size_t at, std::size_t chunk, int lend) {
-    constexpr std::size_t size = 16384;
+    const std::size_t size = room_size;
     while (spare.size() < 2) spare.push_back(&rooms.emplace_back(size, '\0'));
     r.lend(lend > 0 ? std::span<char>(spare[0]->data(), size) : std::span<char>(),
            lend > 1 ? std::span<char>(spare[1]->data(), size) : std::span<char>());
@@ -408,6 +410,36 @@ TEST(WireReceiver, ReadsRunOnIntoLentRoom) {
       EXPECT_LE(reads, 4);
     }
   }
+}
+
+// Blocks longer than the rooms lent: a room named as the place of such a
+// block is not taken, and bytes a read put behind a room are not taken for
+// what follows the block; the blocks come whole, in their turn, and nothing
+// of the stream is lost.
+TEST(WireReceiver, LentRoomShorterThanTheBlockIsNotTaken) {
+  send_buffer m;
+  const std::string a(20000, 'a'), b(16384, 'b');
+  std::memcpy(wire::write_piece(m, {1, 0, int(a.size())}), a.data(), a.size());
+  std::memcpy(wire::write_piece(m, {2, 0, int(b.size())}), b.data(), b.size());
+  wire::write_simple(m, wire::msg_unchoke);
+  const std::string in = bytes(m);
+  for (const std::size_t room : {std::size_t(16384), std::size_t(100)})
+    for (const bool any_size : {true, false})
+      for (const std::size_t chunk : {std::size_t(7), std::size_t(150), std::size_t(16397), std::size_t(40000)}) {
+        SCOPED_TRACE(testing::Message() << room << " " << any_size << " " << chunk);
+        wire_receiver r(wire_receiver::read_packet_size);
+        lender h;
+        h.receiver = &r;
+        h.any_size = any_size;
+        h.room_size = room;
+        for (std::size_t at = 0; at < in.size();) at += h.read(r, in, at, chunk, 2);
+        ASSERT_EQ(h.blocks.size(), 2u);
+        EXPECT_TRUE(h.blocks[0] == a);
+        EXPECT_TRUE(h.blocks[1] == b);
+        ASSERT_EQ(h.packets.size(), 1u);
+        EXPECT_EQ(h.packets[0], raw({1}));
+        EXPECT_EQ(r.current_state(), wire_receiver::read_packet_size);
+      }
 }
 
 // Part of a block received in place: progress counts the bytes in place.
