@@ -20,6 +20,25 @@ void GuardedApp::HandleEvent(wxEvtHandler* handler, wxEventFunction func, wxEven
   }
 }
 
+void GuardedApp::ProcessPendingEvents() {
+  try {
+    wxApp::ProcessPendingEvents();
+  } catch (...) {
+    ReportCurrentException();
+  }
+}
+
+bool GuardedApp::ProcessIdle() {
+  try {
+    return wxApp::ProcessIdle();
+  } catch (...) {
+    ReportCurrentException();
+    // No request for more at once: a handler that throws every time must
+    // not keep the loop spinning.
+    return false;
+  }
+}
+
 void GuardedApp::ReportException(const std::string& line) const { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 void GuardedApp::ReportCurrentException() const {

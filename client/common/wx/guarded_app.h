@@ -15,6 +15,11 @@ class GuardedApp : public wxApp {
   void OnUnhandledException() override;
   // Handlers bound as methods: an exception is reported where it leaves.
   void HandleEvent(wxEvtHandler* handler, wxEventFunction func, wxEvent& event) const override;
+  // Queued events and calls (wxQueueEvent, CallAfter) and idle handlers run
+  // outside the loop's own guard: an exception is reported here, and the
+  // events still queued run at the next turn.
+  void ProcessPendingEvents() override;
+  bool ProcessIdle() override;
 
  protected:
   // One line about the exception; the standard error stream by default.
