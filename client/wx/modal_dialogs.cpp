@@ -1,5 +1,7 @@
 #include "client/wx/modal_dialogs.h"
 
+#include "client/common/wx/open_menus.h"
+
 #include <wx/dialog.h>
 
 #include <algorithm>
@@ -47,7 +49,13 @@ void ModalDialogs::Exit(wxDialog* dialog) {
   if (it != m_open.rend()) m_open.erase(std::next(it).base());
 }
 
+bool ModalDialogs::AnyOpen() const { return !m_open.empty() || client::OpenMenus::AnyOpen(); }
+
 void ModalDialogs::EndInnermost() {
+  if (client::OpenMenus::AnyOpen()) {
+    client::OpenMenus::DismissInnermost();
+    return;
+  }
   if (m_open.empty() || m_open.back().ended) return;
   Shown& top = m_open.back();
   if (top.dialog->IsModal()) {

@@ -15,10 +15,13 @@ class ModalDialogs : private wxModalDialogHook {
   // The one list of the process, registered with wx on first use.
   static ModalDialogs& Instance();
 
-  bool AnyOpen() const { return !m_open.empty(); }
-  // Ends the innermost dialog as its Cancel would, unless that was done
-  // already and its loop has not returned yet. Only the innermost: ending
-  // an outer loop first would end the inner one's in its place.
+  // A dialog or a popup menu (client::OpenMenus) is open.
+  bool AnyOpen() const;
+  // Takes an open popup menu down (it is always the innermost loop: a
+  // dialog opens only once its menu has returned), else ends the innermost
+  // dialog as its Cancel would, unless that was done already and its loop
+  // has not returned yet. Only the innermost: ending an outer loop first
+  // would end the inner one's in its place.
   void EndInnermost();
   // While set, a dialog about to be shown is not shown: it returns Cancel
   // at once (the program is closing).
