@@ -67,8 +67,10 @@ bool CQuillfernProgramm::OnInit() {
       m_laterStart = true;
       return true;
     case platform::single_instance::outcome::not_handed_over:
+      // Nothing was handed over: a failure for whoever started this one.
       std::fprintf(stderr, "Quillfern is already running but does not answer; this start ends.\n");
       m_laterStart = true;
+      m_exitCode = 1;
       return true;
     case platform::single_instance::outcome::unguarded:
       std::fprintf(stderr, "Quillfern: no private folder for the single-instance guard (%s).\n",

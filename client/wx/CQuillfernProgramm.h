@@ -6,6 +6,8 @@
 // command line or by a later start, and closes its window on SIGTERM or
 // SIGINT just as when the user closes it. Whatever that guard finds, a
 // lock in the data folder keeps a second instance off the same folder.
+// A later start ends with 0 once it handed over, with 1 when it could not
+// (the first one does not answer, or holds the data folder unreachably).
 // An exception that leaves an event handler becomes a line of the log.
 
 #include "client/common/wx/guarded_app.h"
