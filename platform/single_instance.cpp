@@ -23,12 +23,21 @@ constexpr std::size_t max_message_bytes = 1024;
 // Connections whose text is still awaited at one time.
 constexpr std::size_t max_pending = 16;
 
-// The session's runtime folder, when it is set, absolute and there.
+// A folder that is this user's alone: a real folder (not a link), owned by
+// the user, with no access for anyone else.
+bool is_private_folder(const std::filesystem::path& folder) {
+  struct stat st{};
+  return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// The session's runtime folder, when it is set, absolute and private.
 const char* xdg_runtime_dir() {
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  struct stat st{};
-  return xdg && xdg[0] == '/' && ::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) ? xdg : nullptr;
+  return xdg && xdg[0] == '/' && is_private_folder(xdg) ? xdg : nullptr;
 }
+
+std::string uid_suffix(std::string_view name) { return std::string(name) + "-" + std::to_string(::geteuid()); }
 
 bool make_address(const std::filesystem::path& path, sockaddr_un& addr) {
   std::memset(&addr, 0, sizeof addr);
@@ -65,14 +74,25 @@ bool send_all(int fd, std::string_view bytes) {
 
 bool make_private_folder(const std::filesystem::path& folder) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat st{};
-  if (::lstat(folder.c_str(), &st) != 0) return false;
-  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+  return is_private_folder(folder);
+}
+
+std::vector<single_instance::base_folder> single_instance::runtime_folders(std::string_view name) {
+  std::vector<base_folder> out;
+  if (const char* xdg = xdg_runtime_dir()) out.push_back({xdg, false});
+  out.push_back({std::filesystem::path("/tmp") / uid_suffix(name), true});
+  // Where /tmp holds someone else's folder of that name (or one that is not
+  // private), a folder in the user's own cache folder.
+  std::filesystem::path cache;
+  if (const char* xdg_cache = std::getenv("XDG_CACHE_HOME"); xdg_cache && xdg_cache[0] == '/') cache = xdg_cache;
+  else if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+    cache = std::filesystem::path(home) / ".cache";
+  if (!cache.empty()) out.push_back({cache / uid_suffix(name), true});
+  return out;
 }
 
 std::filesystem::path single_instance::runtime_folder(std::string_view name) {
-  if (const char* xdg = xdg_runtime_dir()) return xdg;
-  return std::filesystem::path("/tmp") / (std::string(name) + "-" + std::to_string(::geteuid()));
+  return runtime_folders(name).front().path;
 }
 
 std::size_t single_instance::utf16_length(std::string_view utf8) {
@@ -84,13 +104,31 @@ std::size_t single_instance::utf16_length(std::string_view utf8) {
   return units;
 }
 
-single_instance::single_instance(std::string name, std::filesystem::path base_folder)
-    : m_name(std::move(name)), m_base(std::move(base_folder)) {
-  if (m_base.empty()) {
-    m_base = runtime_folder(m_name);
-    m_base_must_be_private = !xdg_runtime_dir();
+single_instance::single_instance(std::string name, std::filesystem::path base_folder) : m_name(std::move(name)) {
+  if (base_folder.empty()) m_candidates = runtime_folders(m_name);
+  else m_candidates.push_back({std::move(base_folder), false});
+  m_folder = m_candidates.front().path / m_name;
+}
+
+bool single_instance::take_folder(const base_folder& base) {
+  if (base.make_private) {
+    std::error_code ec;
+    std::filesystem::create_directories(base.path.parent_path(), ec);
+    if (!make_private_folder(base.path)) return false;
   }
-  m_folder = m_base / m_name;
+  const std::filesystem::path folder = base.path / m_name;
+  sockaddr_un addr;
+  if (!make_private_folder(folder) || !make_address(folder / "instance.socket", addr)) return false;
+  const int fd = ::open((folder / "instance.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  m_folder = folder;
+  m_lock_fd = fd;
+  return true;
 }
 
 single_instance::~single_instance() {
@@ -104,10 +142,12 @@ single_instance::~single_instance() {
 }
 
 single_instance::outcome single_instance::start(std::string_view command_line) {
-  if ((m_base_must_be_private && !make_private_folder(m_base)) || !make_private_folder(m_folder))
-    return outcome::unguarded;
-  m_lock_fd = ::open((m_folder / "instance.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (m_lock_fd < 0) return outcome::unguarded;
+  // The first usable folder of the list; every start of this user takes
+  // the same one, so they meet there.
+  bool taken = false;
+  for (const base_folder& base : m_candidates)
+    if ((taken = take_folder(base))) break;
+  if (!taken) return outcome::unguarded;
 
   // A command line too long to hand over only brings the first one forward.
   if (utf16_length(command_line) > max_command_line) command_line = {};
@@ -132,9 +172,11 @@ single_instance::outcome single_instance::start(std::string_view command_line) {
 single_instance::outcome single_instance::become_first() {
   sockaddr_un addr;
   if (!make_address(socket_path(), addr)) return outcome::unguarded;
-  // Whatever socket file is there was left by an instance that no longer
-  // holds the lock.
-  ::unlink(socket_path().c_str());
+  // Whatever is in the socket's place was left by an instance that no
+  // longer holds the lock (or put there by hand): the private folder is
+  // ours, and nothing else belongs under that name.
+  std::error_code ec;
+  std::filesystem::remove_all(socket_path(), ec);
   m_listen_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (m_listen_fd < 0) return outcome::unguarded;
   if (::bind(m_listen_fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
@@ -215,5 +257,26 @@ bool single_instance::read_pending(pending& p, std::vector<instance_request>& ou
     return true;
   }
 }
+
+folder_lock::folder_lock(const std::filesystem::path& lock_file) {
+  m_fd = ::open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (m_fd < 0) return;
+  struct stat st{};
+  if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close_fd(m_fd);
+    return;
+  }
+  int rc;
+  while ((rc = ::flock(m_fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (rc == 0) {
+    m_state = state::held;
+    return;
+  }
+  m_state = errno == EWOULDBLOCK ? state::busy : state::failed;
+  close_fd(m_fd);
+}
+
+folder_lock::~folder_lock() { close_fd(m_fd); }
 
 }  // namespace platform

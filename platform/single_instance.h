@@ -37,15 +37,17 @@ class single_instance {
     handed_over,      // another instance runs and has the command line: end
     not_handed_over,  // another instance holds the lock but could not be
                       // reached (or is not ours): end as well
-    unguarded,        // no guard could be set up (unsafe or unusable folder):
-                      // run as a first instance without one
+    unguarded,        // no guard could be set up (no safe, usable folder;
+                      // a socket that cannot be made): the caller must
+                      // guard its data another way
   };
 
   // Longest command line handed over, in UTF-16 units; a longer one hands
   // over nothing and only asks the first instance to come to the front.
   static constexpr std::size_t max_command_line = 255;
 
-  // `base_folder` holds the private folder `name`; empty: runtime_folder().
+  // `base_folder` holds the private folder `name`; empty: the first usable
+  // one of runtime_folders().
   explicit single_instance(std::string name = "Quillfern", std::filesystem::path base_folder = {});
   ~single_instance();
   single_instance(const single_instance&) = delete;
@@ -74,8 +76,20 @@ class single_instance {
   // the lock but does not listen yet (default 5 s).
   void set_connect_timeout(std::chrono::milliseconds timeout) { m_connect_timeout = timeout; }
 
-  // $XDG_RUNTIME_DIR when set, absolute and an existing folder, else "/tmp/<name>-<uid>" (made
-  // private to the user; refused when it is not).
+  // A folder that may hold the private folder `name`; `make_private`: made
+  // when missing and taken only when it is private (it is not the session's
+  // own runtime folder).
+  struct base_folder {
+    std::filesystem::path path;
+    bool make_private = false;
+  };
+  // In the order tried: $XDG_RUNTIME_DIR when set, absolute and private to
+  // the user; "/tmp/<name>-<uid>"; "<cache>/<name>-<uid>" in the user's cache
+  // folder ($XDG_CACHE_HOME or ~/.cache). A folder is skipped when it is not
+  // private (another user's, a link, open to others), when its socket path
+  // is too long, or when its lock cannot be opened.
+  static std::vector<base_folder> runtime_folders(std::string_view name);
+  // The first of runtime_folders().
   static std::filesystem::path runtime_folder(std::string_view name);
 
   // The length of a UTF-8 text in UTF-16 units.
@@ -88,6 +102,8 @@ class single_instance {
     std::string text;
     bool too_long = false;
   };
+  // Opens the lock in `base`/name when that folder is safe and usable.
+  bool take_folder(const base_folder& base);
   outcome become_first();
   // 1: handed over, 0: nobody listening yet, -1: the listener is not ours.
   int try_hand_over(std::string_view command_line);
@@ -95,14 +111,34 @@ class single_instance {
   bool read_pending(pending& p, std::vector<instance_request>& out);
 
   std::string m_name;
-  std::filesystem::path m_base;
-  bool m_base_must_be_private = false;  // a folder of our own under /tmp
+  std::vector<base_folder> m_candidates;
   std::filesystem::path m_folder;
   int m_lock_fd = -1;
   int m_listen_fd = -1;
   std::vector<pending> m_pending;
   std::chrono::milliseconds m_receive_timeout{2000};
   std::chrono::milliseconds m_connect_timeout{5000};
+};
+
+// An flock on a lock file, held as long as the object lives: one process at
+// a time works in the folder that holds the file (a data folder that two
+// instances must never share, whatever their runtime folders are).
+class folder_lock {
+ public:
+  enum class state {
+    held,    // this process holds it
+    busy,    // another process holds it
+    failed,  // the file cannot be opened (or is not a regular file)
+  };
+  explicit folder_lock(const std::filesystem::path& lock_file);
+  ~folder_lock();
+  folder_lock(const folder_lock&) = delete;
+  folder_lock& operator=(const folder_lock&) = delete;
+  state get() const { return m_state; }
+
+ private:
+  int m_fd = -1;
+  state m_state = state::failed;
 };
 
 // Makes `folder` (mkdir when missing) and checks that it is a real folder

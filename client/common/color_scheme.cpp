@@ -4,10 +4,12 @@
 #include "platform/atomic_file.h"
 
 #include <bit>
-#include <cmath>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace client {
 
@@ -29,13 +31,15 @@ ColorRef RampRgb::At(double k) const {
 
 namespace {
 
-// Offsets and factors far outside the channel range mean nothing; NaN and
-// infinities would make every later conversion undefined.
+// Offsets and factors are channel values 0..255: a damaged file's NaN (0),
+// infinity or value beyond the range is read as the nearest end of the
+// range, as the editor shows it; values inside the range stay as they are.
 double Sanitise(double v) {
-  constexpr double kLimit = 1e6;
-  if (std::isnan(v)) return 0;
-  return v < -kLimit ? -kLimit : v > kLimit ? kLimit : v;
+  if (!(v > 0)) return 0;  // also NaN
+  return v > 255 ? 255 : v;
 }
+// A colour keeps its three channel bytes; the top byte is always 0.
+std::uint32_t SanitiseColor(std::uint32_t c) { return c & 0x00FFFFFFu; }
 
 class Writer {
  public:
@@ -71,6 +75,7 @@ class Reader {
     for (int i = 0; i < 4; ++i) v |= std::uint32_t(*m_in++) << (8 * i);
     return v;
   }
+  ColorRef Color() { return SanitiseColor(U32()); }
   double F64() {
     std::uint64_t bits = 0;
     for (int i = 0; i < 8; ++i) bits |= std::uint64_t(*m_in++) << (8 * i);
@@ -86,9 +91,9 @@ class Reader {
   }
   GaugeColors Gauge() {
     GaugeColors g;
-    g.background = U32();
-    g.foreground = U32();
-    g.text = U32();
+    g.background = Color();
+    g.foreground = Color();
+    g.text = Color();
     return g;
   }
 
@@ -111,13 +116,13 @@ void WriteEntry(Writer& w, const DiagramColorEntry& e) {
 DiagramColorEntry ReadEntry(Reader& r) {
   DiagramColorEntry e;
   e.frame = r.Ramp();
-  e.title_background = r.U32();
-  e.title_text = r.U32();
+  e.title_background = r.Color();
+  e.title_text = r.Color();
   e.upload = r.Gauge();
   e.download = r.Gauge();
   e.time = r.Gauge();
   e.progress = r.Gauge();
-  e.main_frame_color = r.U32();
+  e.main_frame_color = r.Color();
   e.reserved = r.U32();
   return e;
 }
@@ -126,12 +131,27 @@ RampRgb Ramp(double ro, double go, double bo, double rf, double gf, double bf) {
   return {{ro, rf}, {go, gf}, {bo, bf}};
 }
 
-// The file's bytes when it holds exactly `size` of them.
+// The file's bytes when it is a regular file of exactly `size` bytes.
+// Anything else in its place (a folder, a FIFO, a device) is not read: the
+// open does not wait for a writer, and only a regular file is read from.
 std::optional<std::string> ReadExactly(const std::string& path, std::size_t size) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad() || bytes.size() != size) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) != size)
+    return std::nullopt;
+  std::string bytes(size, '\0');
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, bytes.data() + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    got += static_cast<std::size_t>(n);
+  }
   return bytes;
 }
 
@@ -194,7 +214,7 @@ std::optional<MainColorBlock> MainColorBlock::Parse(std::string_view bytes) {
   b.frame = r.Ramp();
   for (ColorRef* c : {&b.frame_color, &b.active_button, &b.inactive_button, &b.error_button, &b.error_text,
                       &b.active_title, &b.inactive_title, &b.title_shadow, &b.info_hover, &b.info_text})
-    *c = r.U32();
+    *c = r.Color();
   return b;
 }
 

@@ -66,7 +66,9 @@ struct MainColorBlock {
 
   static MainColorBlock Defaults();
   std::array<std::uint8_t, kSize> Serialize() const;
-  // A whole record from exactly kSize bytes, else none.
+  // A whole record from exactly kSize bytes, else none. Offsets and factors
+  // are clamped to 0..255 (NaN is 0) and colours keep their three low bytes,
+  // so a damaged file paints as the editor shows it.
   static std::optional<MainColorBlock> Parse(std::string_view bytes);
 };
 
@@ -101,6 +103,7 @@ struct DiagramColorTable {
   // The defaults with `main_frame` as every entry's main frame colour.
   static DiagramColorTable Defaults(ColorRef main_frame);
   std::array<std::uint8_t, kSize> Serialize() const;
+  // As MainColorBlock::Parse; the reserved words are kept as they are.
   static std::optional<DiagramColorTable> Parse(std::string_view bytes);
 };
 

@@ -2,14 +2,18 @@
 
 #include "client/command_line.h"
 #include "client/first_window_rect.h"
+#include "client/settings.h"
 #include "client/termination_signals.h"
+#include "client/wide_text.h"
 #include "client/wx/CTorrentAnzeige.h"
 #include "platform/profile.h"
 
 #include <wx/evtloop.h>
 #include <wx/evtloopsrc.h>
+#include <wx/msgdlg.h>
 
 #include <clocale>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -61,12 +65,25 @@ bool CQuillfernProgramm::OnInit() {
   m_instance = std::make_unique<platform::single_instance>("Quillfern");
   switch (m_instance->start(client::CommandLineToHandOver(command_line, folder))) {
     case platform::single_instance::outcome::handed_over:
-    case platform::single_instance::outcome::not_handed_over:
       m_laterStart = true;
       return true;
-    case platform::single_instance::outcome::first:
+    case platform::single_instance::outcome::not_handed_over:
+      // Nothing was handed over: a failure for whoever started this one.
+      std::fprintf(stderr, "Quillfern is already running but does not answer; this start ends.\n");
+      m_laterStart = true;
+      m_exitCode = 1;
+      return true;
     case platform::single_instance::outcome::unguarded:
+      std::fprintf(stderr, "Quillfern: no private folder for the single-instance guard (%s).\n",
+                   m_instance->folder().c_str());
       break;
+    case platform::single_instance::outcome::first:
+      break;
+  }
+  if (!LockDataFolder()) {
+    m_laterStart = true;
+    m_exitCode = 1;
+    return true;
   }
   // Early, so that a signal during start-up waits for the window.
   m_signalFd = client::InstallTerminationPipe();
@@ -91,8 +108,36 @@ bool CQuillfernProgramm::OnInit() {
   return true;
 }
 
+bool CQuillfernProgramm::LockDataFolder() {
+  const std::string data_folder =
+      client::DataFolder(client::ReadStartupValues(platform::profile::application()).torrents);
+  m_dataLock = std::make_unique<platform::folder_lock>(std::filesystem::path(data_folder) / kDataFolderLockName);
+  switch (m_dataLock->get()) {
+    case platform::folder_lock::state::held:
+      return true;
+    case platform::folder_lock::state::failed:
+      std::fprintf(stderr, "Quillfern: cannot lock the data folder %s.\n", data_folder.c_str());
+      return true;
+    case platform::folder_lock::state::busy:
+      break;
+  }
+  const std::string text = "Quillfern is already running with the data folder " + data_folder + ".";
+  std::fprintf(stderr, "%s\n", text.c_str());
+  wxMessageBox(wxString::FromUTF8(text), "Quillfern", wxOK | wxICON_ERROR);
+  return false;
+}
+
+void CQuillfernProgramm::ReportException(const std::string& line) const {
+  CTorrentAnzeige* window = m_mainWindow.get();
+  if (!window || window->IsBeingDeleted()) {
+    GuardedApp::ReportException(line);
+    return;
+  }
+  window->Core().AddLogLine(client::Utf8ToWide(line));
+}
+
 int CQuillfernProgramm::OnRun() {
-  if (m_laterStart) return 0;
+  if (m_laterStart) return m_exitCode;
   return wxApp::OnRun();
 }
 
@@ -105,6 +150,7 @@ int CQuillfernProgramm::OnExit() {
     delete window;
   }
   m_instance.reset();
+  m_dataLock.reset();
   return wxApp::OnExit();
 }
 

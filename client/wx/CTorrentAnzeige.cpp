@@ -14,6 +14,7 @@
 #include "client/wx/CTorrentDetailDialog.h"
 #include "client/wx/CTorrentErzeugen.h"
 #include "client/wx/CZielordnerDialog.h"
+#include "client/wx/modal_dialogs.h"
 #include "client/wx/window_drag.h"
 
 #include <wx/app.h>
@@ -45,10 +46,17 @@ CTorrentAnzeige::CTorrentAnzeige(platform::profile profile, client::EngineParts*
   Bind(wxEVT_TIMER, &CTorrentAnzeige::OnRemovalTimer, this, m_removalTimer.GetId());
   Bind(wxEVT_ICONIZE, &CTorrentAnzeige::OnIconize, this);
   Bind(wxEVT_CLOSE_WINDOW, &CTorrentAnzeige::OnClose, this);
+  // Watching the dialogs from before the first one opens.
+  ModalDialogs::Instance();
+  m_closeRetry.SetOwner(this);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Close(true); }, m_closeRetry.GetId());
   Bind(EVT_OPEN_TORRENT_FILE, &CTorrentAnzeige::OnOpenTorrentFile, this);
 }
 
-CTorrentAnzeige::~CTorrentAnzeige() { Shutdown(); }
+CTorrentAnzeige::~CTorrentAnzeige() {
+  Shutdown();
+  if (m_closePending) ModalDialogs::Instance().RefuseNew(false);
+}
 
 bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
   if (!CQuillfernFenster::Create(nullptr, "Quillfern", wxPoint(rect.left, rect.top),
@@ -97,6 +105,7 @@ void CTorrentAnzeige::Shutdown() {
   m_shutDown = true;
   m_mainTimer.Stop();
   m_removalTimer.Stop();
+  m_closeRetry.Stop();
   // Every row timer stops before the engine does.
   m_rows->StopTimers();
   // Work posted to the window from here on finds it closed.
@@ -418,7 +427,20 @@ void CTorrentAnzeige::ApplyFrameResult(const client::FrameMouseResult& result, c
   if (result.close) CallAfter([this] { Close(); });
 }
 
-void CTorrentAnzeige::OnClose(wxCloseEvent&) {
+void CTorrentAnzeige::OnClose(wxCloseEvent& event) {
+  // A dialog is open (a signal or the tray's "Close" came while it ran):
+  // the window must not go under its nested loop, which still uses it. The
+  // dialogs end one by one, innermost first, as their Cancel would; no new
+  // one opens; the close comes again once they are all gone.
+  ModalDialogs& dialogs = ModalDialogs::Instance();
+  if (dialogs.AnyOpen()) {
+    m_closePending = true;
+    dialogs.RefuseNew(true);
+    dialogs.EndInnermost();
+    if (!m_closeRetry.IsRunning()) m_closeRetry.StartOnce(kCloseRetryMs);
+    if (event.CanVeto()) event.Veto();
+    return;
+  }
   Shutdown();
   Destroy();
   // The window goes at the next idle time: make sure one comes, even when

@@ -134,6 +134,10 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   std::unique_ptr<client::MainWindowCore> m_core;
   wxTimer m_mainTimer;
   wxTimer m_removalTimer;
+  // A close waiting for open dialogs to end: tried again at this period.
+  static constexpr int kCloseRetryMs = 20;
+  wxTimer m_closeRetry;
+  bool m_closePending = false;
   int m_ticks = 0;
   client::TrayState m_tray;
   std::unique_ptr<QuillfernTrayIcon> m_trayIcon;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -35,11 +36,12 @@ std::string Bytes(const auto& array) { return std::string(array.begin(), array.e
 
 TEST(ColorScheme, RecordsRoundTripByteForByte) {
   std::string main_bytes(MainColorBlock::kSize, '\0');
-  for (std::size_t i = 48; i < main_bytes.size(); ++i) main_bytes[i] = char(i * 7);
+  // Colours hold three bytes; the top one is 0.
+  for (std::size_t i = 48; i < main_bytes.size(); ++i) main_bytes[i] = i % 4 == 3 ? 0 : char(i * 7);
   // Doubles at the start: 12.5, 3, ...
   MainColorBlock block = *MainColorBlock::Parse(main_bytes);
   block.frame.red = {12.5, 3};
-  block.frame.blue = {255, -7};
+  block.frame.blue = {255, 7};
   const auto again = MainColorBlock::Parse(Bytes(block.Serialize()));
   ASSERT_TRUE(again);
   EXPECT_EQ(Bytes(again->Serialize()), Bytes(block.Serialize()));
@@ -94,6 +96,17 @@ TEST(ColorScheme, OnlyWholeFilesLoadThenTheProfileThenNothing) {
   // No folder: no profile read either.
   out = MainColorBlock::Defaults();
   EXPECT_FALSE(LoadMainColors("", profile, out));
+
+  // A folder or a FIFO in the file's place is not read (nor waited on): the
+  // profile value is taken.
+  fs::remove(tmp.dir / "Main Colors.tnts");
+  fs::create_directory(tmp.dir / "Main Colors.tnts");
+  out = MainColorBlock::Defaults();
+  ASSERT_TRUE(LoadMainColors(tmp.folder(), profile, out));
+  EXPECT_EQ(out.active_button, 0x00ABCDEFu);
+  ASSERT_EQ(::mkfifo((tmp.dir / "Diagram Colors.tnts").c_str(), 0600), 0);
+  DiagramColorTable table = DiagramColorTable::Defaults(0);
+  EXPECT_FALSE(LoadDiagramColors(tmp.folder(), profile, table));
 }
 
 TEST(ColorScheme, SaveWritesProfileAndFilesOfTheRightSize) {
@@ -110,20 +123,45 @@ TEST(ColorScheme, SaveWritesProfileAndFilesOfTheRightSize) {
   EXPECT_EQ(loaded[3].main_frame_color, 7u);
 }
 
-TEST(ColorScheme, NonFiniteAndHugeDoublesAreTamed) {
+TEST(ColorScheme, NonFiniteAndOutOfRangeValuesLoadAsTheEditorShowsThem) {
   MainColorBlock block = MainColorBlock::Defaults();
   auto bytes = Bytes(block.Serialize());
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  std::memcpy(bytes.data(), &nan, 8);
-  std::memcpy(bytes.data() + 8, &inf, 8);
-  const double huge = 1e300;
-  std::memcpy(bytes.data() + 16, &huge, 8);
+  const double doubles[6] = {nan, inf, 1e300, -inf, -5.0, 51.7};
+  std::memcpy(bytes.data(), doubles, sizeof doubles);
+  // Every colour with its top byte set: the active title white plus 0xFF.
+  for (std::size_t at = 48; at < MainColorBlock::kSize; at += 4) bytes[at + 3] = char(0xFF);
   const auto parsed = MainColorBlock::Parse(bytes);
   ASSERT_TRUE(parsed);
+  // Channel values 0..255, as the editor's fields show them.
   EXPECT_EQ(parsed->frame.red.offset, 0.0);
-  EXPECT_TRUE(std::isfinite(parsed->frame.red.factor));
-  EXPECT_TRUE(std::isfinite(parsed->frame.green.offset));
-  for (ColorRef pen : FramePenColors(*parsed)) EXPECT_EQ(pen & 0xFF000000u, 0u);
+  EXPECT_EQ(parsed->frame.red.factor, 255.0);
+  EXPECT_EQ(parsed->frame.green.offset, 255.0);
+  EXPECT_EQ(parsed->frame.green.factor, 0.0);
+  EXPECT_EQ(parsed->frame.blue.offset, 0.0);
+  EXPECT_EQ(parsed->frame.blue.factor, 51.7);  // inside the range: kept
+  EXPECT_EQ(parsed->active_title, 0x00FFFFFFu);
+  EXPECT_EQ(parsed->info_text, 0x00000000u);
+  EXPECT_EQ(parsed->inactive_button, 0x0000E6E6u);
+  // The pens are those of the clamped values.
+  const auto pens = FramePenColors(*parsed);
+  EXPECT_EQ(pens[0], ToColorRef(0, 255, 0));
+  EXPECT_EQ(pens[3], ToColorRef(255, 255, 155));
+  // Saved back, the record holds those same values: a second load is equal.
+  EXPECT_EQ(Bytes(MainColorBlock::Parse(Bytes(parsed->Serialize()))->Serialize()), Bytes(parsed->Serialize()));
+
+  // The chart table likewise; the reserved word stays as it was held.
+  auto table_bytes = Bytes(DiagramColorTable::Defaults(0x123456).Serialize());
+  std::memcpy(table_bytes.data() + 2 * DiagramColorEntry::kSize, &nan, 8);
+  const std::uint32_t marked = 0xAB00FF00u;
+  std::memcpy(table_bytes.data() + 2 * DiagramColorEntry::kSize + 52, &marked, 4);
+  std::memcpy(table_bytes.data() + 2 * DiagramColorEntry::kSize + 108, &marked, 4);
+  const auto table = DiagramColorTable::Parse(table_bytes);
+  ASSERT_TRUE(table);
+  EXPECT_EQ((*table)[2].frame.red.offset, 0.0);
+  EXPECT_EQ((*table)[2].title_text, 0x0000FF00u);
+  EXPECT_EQ((*table)[2].reserved, marked);
+
   EXPECT_EQ(ClampChannel(nan), 0);
   EXPECT_EQ(ClampChannel(-inf), 0);
   EXPECT_EQ(ClampChannel(inf), 255);

@@ -1,6 +1,7 @@
 #include "tests/platform/instance_harness.h"
 
 #include <csignal>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,6 +15,14 @@ namespace {
 constexpr int kHandedOver = static_cast<int>(outcome::handed_over);
 
 using SingleInstance = InstanceTest;
+
+// A later start in `base` hands `text` over to `first`, which receives it.
+void ExpectHandsOver(single_instance& first, const std::filesystem::path& base, const std::string& text) {
+  EXPECT_EQ(WaitExit(StartSecond(base, text)), kHandedOver);
+  const auto got = ReceiveUntil(first, 1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].command_line, text);
+}
 
 TEST_F(SingleInstance, LaterStartHandsOverItsCommandLineAndEnds) {
   single_instance first("Quillfern", base);
@@ -77,10 +86,7 @@ TEST_F(SingleInstance, KilledFirstInstanceLeavesASocketTheNextStartTakesOver) {
   single_instance next("Quillfern", base);
   ASSERT_TRUE(std::filesystem::exists(next.socket_path()));  // left behind
   ASSERT_EQ(next.start(""), outcome::first);
-  EXPECT_EQ(WaitExit(StartSecond(base, "/after/kill.torrent")), kHandedOver);
-  const auto got = ReceiveUntil(next, 1);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].command_line, "/after/kill.torrent");
+  ExpectHandsOver(next, base, "/after/kill.torrent");
 }
 
 TEST_F(SingleInstance, RacingStartsLeaveExactlyOneFirstInstance) {
@@ -162,12 +168,29 @@ TEST_F(SingleInstance, FolderOthersCanReachIsRefused) {
   EXPECT_EQ(linked.start(""), outcome::unguarded);
 }
 
+// Sets an environment variable for the scope, then puts the old value back.
+struct ScopedEnv {
+  std::string name;
+  std::optional<std::string> saved;
+  ScopedEnv(std::string n, const char* value) : name(std::move(n)) {
+    if (const char* old = std::getenv(name.c_str())) saved = old;
+    if (value) ::setenv(name.c_str(), value, 1);
+    else ::unsetenv(name.c_str());
+  }
+  ~ScopedEnv() {
+    if (saved) ::setenv(name.c_str(), saved->c_str(), 1);
+    else ::unsetenv(name.c_str());
+  }
+};
+
 TEST_F(SingleInstance, RuntimeFolderOrAPrivateFolderUnderTmp) {
-  const char* saved = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved_value = saved ? saved : "";
-  ::setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
-  EXPECT_EQ(single_instance::runtime_folder("Quillfern"), base);
-  ::setenv("XDG_RUNTIME_DIR", (base / "not there").c_str(), 1);
+  ScopedEnv cache("XDG_CACHE_HOME", (base / "cache").c_str());
+  {
+    ScopedEnv xdg("XDG_RUNTIME_DIR", base.c_str());
+    ::chmod(base.c_str(), 0700);
+    EXPECT_EQ(single_instance::runtime_folder("Quillfern"), base);
+  }
+  ScopedEnv xdg("XDG_RUNTIME_DIR", (base / "not there").c_str());
   const std::string name = base.filename().string();  // unique per test run
   const std::filesystem::path tmp_base = "/tmp/" + name + "-" + std::to_string(::geteuid());
   EXPECT_EQ(single_instance::runtime_folder(name), tmp_base);
@@ -180,13 +203,82 @@ TEST_F(SingleInstance, RuntimeFolderOrAPrivateFolderUnderTmp) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
   }
   std::filesystem::remove_all(tmp_base);
-  // One that others can write into is not ours.
-  std::filesystem::create_directory(tmp_base);
-  ::chmod(tmp_base.c_str(), 0777);
-  EXPECT_EQ(single_instance(name).start(""), outcome::unguarded);
+  std::filesystem::remove_all(base / "cache");
+}
+
+// The folder under /tmp taken by someone else (another user's, open to
+// others, a link) or a runtime folder whose socket path is too long: the
+// starts meet in the user's cache folder instead, still one instance.
+TEST_F(SingleInstance, UnusableRuntimeFoldersGiveWayToThePrivateCacheFolder) {
+  ScopedEnv cache("XDG_CACHE_HOME", (base / "cache").c_str());
+  const std::string name = base.filename().string();
+  const std::filesystem::path tmp_base = "/tmp/" + name + "-" + std::to_string(::geteuid());
+  const std::filesystem::path cache_folder = base / "cache" / (name + "-" + std::to_string(::geteuid())) / name;
+  // A runtime folder whose socket path does not fit an address.
+  const std::filesystem::path deep = base / std::string(120, 'd');
+  std::filesystem::create_directories(deep);
+  ::chmod(deep.c_str(), 0700);
+  ScopedEnv xdg("XDG_RUNTIME_DIR", deep.c_str());
+
+  const auto squat = [&](const std::string& how) {
+    std::filesystem::remove_all(tmp_base);
+    if (how == "open") {
+      std::filesystem::create_directory(tmp_base);
+      ::chmod(tmp_base.c_str(), 0755);
+    } else if (how == "link") {
+      std::filesystem::create_directory(base / "target");
+      ::chmod((base / "target").c_str(), 0700);
+      std::filesystem::create_directory_symlink(base / "target", tmp_base);
+    } else if (how == "other user") {
+      std::filesystem::create_directory(tmp_base);
+      ::chmod(tmp_base.c_str(), 0700);
+      if (::chown(tmp_base.c_str(), ::geteuid() + 4242, ::getegid()) != 0) return false;
+    }
+    return true;
+  };
+  for (const std::string how : {"too long only", "open", "link", "other user"}) {
+    if (!squat(how)) {
+      ADD_FAILURE() << "cannot give " << tmp_base << " to another user";
+      continue;
+    }
+    single_instance first(name);
+    ASSERT_EQ(first.start(""), outcome::first) << how;
+    if (how == "too long only") {
+      EXPECT_EQ(first.folder(), tmp_base / name);
+      continue;
+    }
+    EXPECT_EQ(first.folder(), cache_folder) << how;
+    const pid_t second = Fork([&] { return static_cast<int>(single_instance(name).start("/x.torrent")); });
+    EXPECT_EQ(WaitExit(second), kHandedOver) << how;
+    const auto got = ReceiveUntil(first, 1);
+    ASSERT_EQ(got.size(), 1u) << how;
+    EXPECT_EQ(got[0].command_line, "/x.torrent");
+  }
   std::filesystem::remove_all(tmp_base);
-  if (saved) ::setenv("XDG_RUNTIME_DIR", saved_value.c_str(), 1);
-  else ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(SingleInstance, AFolderInTheSocketsPlaceIsReplaced) {
+  std::filesystem::create_directories(base / "Quillfern" / "instance.socket" / "inside");
+  ::chmod((base / "Quillfern").c_str(), 0700);
+  single_instance first("Quillfern", base);
+  ASSERT_EQ(first.start(""), outcome::first);
+  ExpectHandsOver(first, base, "/y.torrent");
+}
+
+TEST_F(SingleInstance, DataFolderLockIsHeldByOneAtATime) {
+  const auto file = base / "Quillfern.lock";
+  {
+    platform::folder_lock one(file);
+    EXPECT_EQ(one.get(), platform::folder_lock::state::held);
+    platform::folder_lock two(file);
+    EXPECT_EQ(two.get(), platform::folder_lock::state::busy);
+  }
+  EXPECT_EQ(platform::folder_lock(file).get(), platform::folder_lock::state::held);
+  // A folder or a link in the lock file's place is no lock.
+  std::filesystem::create_directory(base / "dir.lock");
+  EXPECT_EQ(platform::folder_lock(base / "dir.lock").get(), platform::folder_lock::state::failed);
+  std::filesystem::create_symlink(file, base / "link.lock");
+  EXPECT_EQ(platform::folder_lock(base / "link.lock").get(), platform::folder_lock::state::failed);
 }
 
 }  // namespace

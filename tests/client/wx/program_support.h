@@ -69,6 +69,13 @@ inline bool InListFile(const fs::path& list_file, const fs::path& torrent) {
 struct ProgramFixture : ::testing::Test {
   fs::path dir;
   std::vector<pid_t> started;
+  // The program Start runs, and what it changes for a test: environment
+  // entries ("NAME=value" replaces, a bare "NAME" removes) and a command
+  // the program runs under (found on PATH; it must exec the program in the
+  // same process, as unshare and sh -c 'exec ...' do).
+  fs::path program = kProgram;
+  std::vector<std::string> env_changes;
+  std::vector<std::string> launcher;
 
   void SetUp() override {
     if (!fs::exists(kProgram)) GTEST_FAIL() << "Quillfern is not built";
@@ -108,10 +115,16 @@ struct ProgramFixture : ::testing::Test {
     // Sanitizer runs pass their options on.
     for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
       if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
+    for (const std::string& change : env_changes) {
+      const std::string name = change.substr(0, change.find('='));
+      std::erase_if(env_text, [&](const std::string& e) { return e.compare(0, name.size() + 1, name + "=") == 0; });
+      if (change.find('=') != std::string::npos) env_text.push_back(change);
+    }
     std::vector<char*> env;
     for (auto& e : env_text) env.push_back(e.data());
     env.push_back(nullptr);
-    std::vector<std::string> argv_text = {kProgram.string()};
+    std::vector<std::string> argv_text = launcher;
+    argv_text.push_back(program.string());
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argv_text) argv.push_back(a.data());
@@ -123,7 +136,8 @@ struct ProgramFixture : ::testing::Test {
     posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+    const int rc = launcher.empty() ? posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data())
+                                    : posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_EQ(rc, 0);
     if (rc == 0) started.push_back(pid);
@@ -159,7 +173,7 @@ struct ProgramFixture : ::testing::Test {
 
   // The X windows of the process named "Quillfern...".
   static std::string Windows(pid_t pid) {
-    return Output("xdotool search --pid " + std::to_string(pid) + " --name '^Quillfern' 2>/dev/null");
+    return Output("xdotool search --all --pid " + std::to_string(pid) + " --name '^Quillfern' 2>/dev/null");
   }
 };
 
