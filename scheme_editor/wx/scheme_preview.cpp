@@ -16,7 +16,8 @@ class FramePreview : public SchemePreview {
     m_frame->Create(parent, wxID_ANY, "Quillfern", rect.GetPosition(), rect.GetSize());
     SetMainColors(block);
     m_chart = new CDiagramm(L"Color Scheme", folder, block.frame.OffsetColor());
-    m_chart->Create("FarbSchema", wxPoint(15, 15), m_frame->ClientArea(), false);
+    // Below the info box in the top-right corner, which it would cover.
+    m_chart->Create("FarbSchema", wxPoint(15, m_frame->Model().InfoBox().bottom), m_frame->ClientArea(), false);
   }
 
   void SetMainColors(const client::MainColorBlock& block) override {
