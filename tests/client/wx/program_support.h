@@ -69,6 +69,9 @@ inline bool InListFile(const fs::path& list_file, const fs::path& torrent) {
 struct ProgramFixture : ::testing::Test {
   fs::path dir;
   std::vector<pid_t> started;
+  // "NAME=value" entries that replace or add to the started program's
+  // environment (another PATH or DISPLAY).
+  std::vector<std::string> env_overrides;
 
   void SetUp() override {
     if (!fs::exists(kProgram)) GTEST_SKIP() << "Quillfern is not built";
@@ -108,6 +111,11 @@ struct ProgramFixture : ::testing::Test {
     // Sanitizer runs pass their options on.
     for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
       if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
+    for (const std::string& entry : env_overrides) {
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      std::erase_if(env_text, [&](const std::string& e) { return e.starts_with(name); });
+      env_text.push_back(entry);
+    }
     std::vector<char*> env;
     for (auto& e : env_text) env.push_back(e.data());
     env.push_back(nullptr);
