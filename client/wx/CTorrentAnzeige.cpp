@@ -66,6 +66,7 @@ bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
   // Files and links dropped anywhere on the window.
   SetDropTarget(new CPlatsch(this, m_core->Adder()));
   ClientArea()->SetDropTarget(new CPlatsch(this, m_core->Adder()));
+  if (wxWindow* pane = m_rows->PaneWindow()) pane->SetDropTarget(new CPlatsch(this, m_core->Adder()));
   BindFrameMouse();
   ClientArea()->Bind(wxEVT_RIGHT_DOWN, [this](wxMouseEvent& event) { ShowContextMenu(event.GetPosition()); });
   // A double click on the free client area makes a torrent (one on a row
