@@ -117,6 +117,19 @@ class OwnDisplay {
 struct InputFixture : ProgramFixture {
   pid_t program = -1;
   std::string window;
+  std::unique_ptr<OwnDisplay> display;
+
+  // The program runs on an X server of the test's own, which no other
+  // test's windows or pointer moves reach.
+  void OwnServer() {
+    display = std::make_unique<OwnDisplay>(dir, false);
+    ASSERT_FALSE(display->name.empty()) << "Xvfb did not start";
+    env_overrides.push_back("DISPLAY=" + display->name);
+  }
+  void TearDown() override {
+    ProgramFixture::TearDown();
+    display.reset();
+  }
 
   // Starts Quillfern with `args` and waits for its window.
   void StartProgram(const std::vector<std::string>& args = {}) {
@@ -241,6 +254,8 @@ TEST_F(InputFixture, TheBordersResizeTheWindowWithAndWithoutAWindowManager) {
 
 TEST_F(InputFixture, ADoubleClickOnARowOpensItsDetailsAndBesideTheRowsMakesATorrent) {
   QF_REQUIRE_DISPLAY();
+  OwnServer();
+  ASSERT_FALSE(HasFatalFailure());
   const fs::path torrent = dir / "row one.torrent";
   WriteTorrent(torrent, "row one");
   StartProgram({torrent.string()});
@@ -275,6 +290,8 @@ TEST_F(InputFixture, ADoubleClickOnARowOpensItsDetailsAndBesideTheRowsMakesATorr
 
 TEST_F(InputFixture, TheWheelAndTheScrollKeysMoveTheRows) {
   QF_REQUIRE_DISPLAY();
+  OwnServer();
+  ASSERT_FALSE(HasFatalFailure());
   // Three rows: two tiles on the first line, one on the second, which lies
   // below what the window shows.
   std::vector<fs::path> torrents;
@@ -330,6 +347,8 @@ TEST_F(InputFixture, TheWheelAndTheScrollKeysMoveTheRows) {
 
 TEST_F(InputFixture, TheHomePageLinkLightsUnderTheMouseAndAClickOpensIt) {
   QF_REQUIRE_DISPLAY();
+  OwnServer();
+  ASSERT_FALSE(HasFatalFailure());
   // The browser is a script that notes the page it was given and ends
   // with the code in "code.txt".
   fs::create_directories(dir / "bin");
@@ -338,7 +357,7 @@ TEST_F(InputFixture, TheHomePageLinkLightsUnderTheMouseAndAClickOpensIt) {
   std::ofstream(dir / "bin" / "xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened.string()
                                           << "'\nexit $(cat '" << code.string() << "')\n";
   fs::permissions(dir / "bin" / "xdg-open", fs::perms::owner_all);
-  env_overrides = {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin"};
+  env_overrides.push_back("PATH=" + (dir / "bin").string() + ":/usr/bin:/bin");
   StartProgram();
   ASSERT_FALSE(HasFatalFailure());
 
