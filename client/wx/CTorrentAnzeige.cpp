@@ -229,8 +229,9 @@ void CTorrentAnzeige::PaintProgression(wxDC& dc) {
   const auto& charts = m_core->Timer().Charts();
   // In a window too low for them the charts are cut rather than drawn over
   // the info box or the text lines.
-  const int clip_top = Model().InfoBox().bottom;
-  wxDCClipper clip(dc, wxRect(0, clip_top, width, client::StatusLine(width, height).top - clip_top));
+  const int clip_top = Model().InfoBox().bottom, clip_bottom = client::StatusLine(width, height).top;
+  if (clip_bottom <= clip_top) return;
+  wxDCClipper clip(dc, wxRect(0, clip_top, width, clip_bottom - clip_top));
   dc.SetFont(DrawingObjects().text_font);
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   // The scale: the 100 % line and its marks, each just below its line.
