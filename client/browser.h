@@ -7,9 +7,14 @@ namespace client {
 
 class UiServices;
 
-// Opens `url` in the desktop's default browser. The two forms differ only
-// where the system keeps a browser of its own for "http" apart from the
-// handler of the link's type; here both go to the default browser.
+// The browser's executable for pages opened "in the browser": the desktop's
+// own opener, xdg-open, which hands the page to the user's default browser,
+// as found on PATH. Looked up once; empty when there is none.
+std::string GetBrowserCommand();
+
+// Opens `url` with the desktop's handler of the link (UiServices::OpenUrl).
+// The browser form (`via_browser`) is the window's own: it starts
+// GetBrowserCommand with the page.
 bool OpenUrl(UiServices& ui, const std::string& url, bool via_browser);
 
 }  // namespace client

@@ -4,6 +4,7 @@
 #include "client/truncate.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace client {
 
@@ -18,10 +19,18 @@ std::array<double, kProgressionChartCount> ProgressionScales(int max_connections
           static_cast<double>(max_download_rate), kDhtChartScale, kDhtChartScale};
 }
 
+double ProgressionDrawScale(double scale, const std::array<float, kProgressionSamples>& samples) {
+  if (scale > 0) return scale;
+  double seen = 0;
+  for (float sample : samples)
+    if (sample > seen) seen = sample;  // NaN never is
+  return std::isfinite(seen) && seen > 0 ? seen : 1;
+}
+
 ProgressionPlacement PlaceProgression(int /*width*/, int height) {
   ProgressionPlacement p;
   p.label_left = 8;
-  p.baseline = height - 2 * kTextLineHeight - 6;
+  p.baseline = height - 2 * kTextLineHeight - kProgressionGap;
   p.top = p.baseline - kProgressionHeight;
   p.series_left = 72;
   p.marks_left = p.series_left + kProgressionSamples + 4;

@@ -15,6 +15,8 @@ namespace client {
 
 inline constexpr int kProgressionHeight = 100;
 inline constexpr int kProgressionLabelPitch = 20;
+// Free pixels between the charts and what lies above and below them.
+inline constexpr int kProgressionGap = 1;
 inline constexpr double kDhtChartScale = 3000;
 inline constexpr std::array<const wchar_t*, kProgressionChartCount> kProgressionLabels = {
     L"Peers", L"Upload", L"Download", L"DHT Ul", L"DHT Dl"};
@@ -34,16 +36,23 @@ int ProgressionSampleHeight(float sample, double scale);
 std::array<double, kProgressionChartCount> ProgressionScales(int max_connections, int max_upload_rate,
                                                              int max_download_rate);
 
+// The scale a series is drawn to: its setting's scale, or, where the
+// setting sets no limit (-1 unlimited, 0), the highest sample the series
+// holds, so the highest point seen reaches the 100 % line (1 while
+// every sample is 0).
+double ProgressionDrawScale(double scale, const std::array<float, kProgressionSamples>& samples);
+
 struct ProgressionPlacement {
   int label_left = 0;  // the labels, one every 20 pixels from the top
   int top = 0;         // the 100 % line
   int baseline = 0;    // the 0 line
   int series_left = 0; // sample 0; one pixel per sample
-  int marks_left = 0;  // "100%", "66%", "33%"
+  int marks_left = 0;  // "100%", "66%", "33%", each just below its line
 };
 
 // The charts sit above the two text lines at the bottom of a client area
-// of `width` x `height`.
+// of `width` x `height`; nothing of them (labels and marks included)
+// reaches above `top` or below `baseline`.
 ProgressionPlacement PlaceProgression(int width, int height);
 
 // One series as a polyline.

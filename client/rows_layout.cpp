@@ -1,11 +1,21 @@
 #include "client/rows_layout.h"
 
+#include "client/common/frame_model.h"
+#include "client/progression_chart.h"
+
 #include <algorithm>
 #include <cstdint>
 
 namespace client {
 
 int ThumbTrack::Clamp(int thumb_top) const { return std::clamp(thumb_top, top, top + Span()); }
+
+Rect RowsArea(int width, int height, bool show_diagram) {
+  const int top = kInfoBoxMargin + kInfoBoxHeight;
+  int bottom = height - 2 * kTextLineHeight;
+  if (show_diagram) bottom = PlaceProgression(width, height).top - kProgressionGap;
+  return {0, top, std::max(0, width), std::max(top, bottom)};
+}
 
 RowsLayout LayOutRows(std::size_t count, bool simple, int width, int visible_height, const ThumbTrack& track,
                       int thumb_top) {

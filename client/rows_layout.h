@@ -46,6 +46,13 @@ struct RowsLayout {
   int offset = 0;               // how far the rows are scrolled up
 };
 
+// The part of a client area of `width` x `height` the rows take (client
+// coordinates): below the info box in the top-right corner and above the
+// status and notice lines at the bottom, or above the progression charts
+// while they are shown, so that no row covers them. Its height is 0 where
+// nothing is left.
+Rect RowsArea(int width, int height, bool show_diagram);
+
 // Lays out `count` rows in an area `width` wide of which `visible_height`
 // is seen. A width below one tile still puts one tile on each line; a
 // track too short for the thumb to move shows the rows from the top.

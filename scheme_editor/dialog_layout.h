@@ -29,8 +29,9 @@ inline constexpr int kFolderEditId = 1057;
 inline constexpr int kBrowseId = 1058;
 inline constexpr int kQuitId = 1;  // the dialog's OK button
 
-// The frame preview, in pixels of the dialog's client area.
-inline constexpr int kPreviewLeft = 15, kPreviewTop = 15, kPreviewRight = 247, kPreviewBottom = 201;
+// The frame preview, in pixels of the dialog's client area: high enough
+// for the info box, the chart below it and the two text lines below that.
+inline constexpr int kPreviewLeft = 15, kPreviewTop = 15, kPreviewRight = 247, kPreviewBottom = 214;
 
 struct DialogLayout {
   int width = 0, height = 0;  // client size in dialog units

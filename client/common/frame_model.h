@@ -15,6 +15,9 @@ namespace client {
 
 // The maker's web address shown in the info box.
 inline constexpr std::wstring_view kMakerWebAddress = L"quillfern.example.org";
+// The maker's home page, opened by a click on the info box.
+inline constexpr std::string_view kMakerHomePage = "http://quillfern.example.org/";
+inline constexpr std::wstring_view kHomePageFailed = L"failed to open homepage";
 inline constexpr std::wstring_view kInitialTitle = L"Quillfern";
 inline constexpr std::wstring_view kInitialStatusLine = L"Velmorathine";
 inline constexpr std::wstring_view kGreeting = L"Welcome to Quillfern!";

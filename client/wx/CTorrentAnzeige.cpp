@@ -18,6 +18,9 @@
 #include "client/wx/window_drag.h"
 
 #include <wx/app.h>
+#include <wx/process.h>
+#include <wx/utils.h>
+#include <wx/weakref.h>
 #include <wx/filedlg.h>
 
 #include <cstdio>
@@ -63,13 +66,21 @@ bool CTorrentAnzeige::Create(const client::WindowRect& rect) {
                                  wxSize(rect.right - rect.left, rect.bottom - rect.top)))
     return false;
   SetIcons(LoadIconSet(client::kApplicationIcon));
+  // wx asks the window manager again each time the window is shown.
+  Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+    if (event.IsShown()) CallAfter([this] { LetWindowManagerResize(this); });
+    event.Skip();
+  });
   // Files and links dropped anywhere on the window.
   SetDropTarget(new CPlatsch(this, m_core->Adder()));
   ClientArea()->SetDropTarget(new CPlatsch(this, m_core->Adder()));
+  if (wxWindow* pane = m_rows->PaneWindow()) pane->SetDropTarget(new CPlatsch(this, m_core->Adder()));
   BindFrameMouse();
   ClientArea()->Bind(wxEVT_RIGHT_DOWN, [this](wxMouseEvent& event) { ShowContextMenu(event.GetPosition()); });
-  // A double click on the free client area makes a torrent.
+  // A double click on the free client area makes a torrent (one on a row
+  // opens the row's details).
   ClientArea()->Bind(wxEVT_LEFT_DCLICK, [this](wxMouseEvent&) { RunMainMenuCommand(client::main_menu::kMakeTorrent); });
+  BindClientMouse();
   m_core->OnCreate();
   m_rows->Layout();
   Refresh(false);
@@ -85,8 +96,43 @@ void CTorrentAnzeige::PostOpenTorrentFile(const std::string& path, bool delete_s
   wxQueueEvent(this, event);
 }
 
-bool CTorrentAnzeige::OpenUrl(const std::string& url, bool via_browser) {
-  return client::OpenUrl(m_ui, url, via_browser);
+namespace {
+
+// The browser started for a page: reports a failure when it ends with
+// one. It deletes itself when the browser ends.
+class BrowserProcess : public wxProcess {
+ public:
+  explicit BrowserProcess(std::function<void()> failed) : m_failed(std::move(failed)) {}
+  void OnTerminate(int, int status) override {
+    if (status != 0 && m_failed) m_failed();
+    delete this;
+  }
+
+ private:
+  std::function<void()> m_failed;
+};
+
+}  // namespace
+
+bool CTorrentAnzeige::OpenUrl(const std::string& url, bool via_browser, std::function<void()> failed) {
+  if (!via_browser) return client::OpenUrl(m_ui, url, false);
+  const std::string browser = client::GetBrowserCommand();
+  if (browser.empty()) return false;
+  const wxString command = wxString::FromUTF8(browser), page = wxString::FromUTF8(url);
+  const wchar_t* argv[] = {command.wc_str(), page.wc_str(), nullptr};
+  auto* process = new BrowserProcess(std::move(failed));
+  if (wxExecute(argv, wxEXEC_ASYNC, process) > 0) return true;
+  delete process;
+  return false;
+}
+
+void CTorrentAnzeige::OpenHomePage() {
+  // The browser may end after the window did.
+  wxWeakRef<CTorrentAnzeige> self(this);
+  const auto failed = [self] {
+    if (self && !self->m_shutDown) self->m_core->AddLogLine(std::wstring(client::kHomePageFailed));
+  };
+  if (!OpenUrl(std::string(client::kMakerHomePage), true, failed)) failed();
 }
 
 void CTorrentAnzeige::ShowOptions() {
@@ -185,14 +231,20 @@ void CTorrentAnzeige::PaintClientArea(wxDC& dc) {
 }
 
 void CTorrentAnzeige::PaintProgression(wxDC& dc) {
-  const client::ProgressionPlacement place = client::PlaceProgression(Model().Width(), Model().Height());
+  const int width = Model().Width(), height = Model().Height();
+  const client::ProgressionPlacement place = client::PlaceProgression(width, height);
   const client::Settings& settings = m_core->GetSettings();
   const auto scales =
       client::ProgressionScales(settings.max_connections, settings.max_upload_rate, settings.max_download_rate);
   const auto& charts = m_core->Timer().Charts();
+  // In a window too low for them the charts are cut rather than drawn over
+  // the info box or the text lines.
+  const int clip_top = Model().InfoBox().bottom, clip_bottom = client::StatusLine(width, height).top;
+  if (clip_bottom <= clip_top) return;
+  wxDCClipper clip(dc, wxRect(0, clip_top, width, clip_bottom - clip_top));
   dc.SetFont(DrawingObjects().text_font);
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-  // The scale: the 100 % line and its marks.
+  // The scale: the 100 % line and its marks, each just below its line.
   dc.SetPen(wxPen(client::ToWxColour(Model().colors.inactive_title), 1, wxPENSTYLE_DOT));
   const int right = place.series_left + client::kProgressionSamples;
   dc.SetTextForeground(client::ToWxColour(Model().colors.inactive_title));
@@ -200,7 +252,7 @@ void CTorrentAnzeige::PaintProgression(wxDC& dc) {
   for (int i = 0; i < 3; ++i) {
     const int y = place.baseline - mark_heights[i];
     dc.DrawLine(place.series_left, y, right, y);
-    dc.DrawText(client::kProgressionMarks[static_cast<std::size_t>(i)], place.marks_left, y - 7);
+    dc.DrawText(client::kProgressionMarks[static_cast<std::size_t>(i)], place.marks_left, y + 1);
   }
   dc.SetPen(wxPen(client::ToWxColour(Model().colors.inactive_title), 1));
   dc.DrawLine(place.series_left, place.baseline, right, place.baseline);
@@ -209,7 +261,8 @@ void CTorrentAnzeige::PaintProgression(wxDC& dc) {
     dc.SetTextForeground(colour);
     dc.DrawText(client::kProgressionLabels[i], place.label_left,
                 place.top + static_cast<int>(i) * client::kProgressionLabelPitch);
-    const std::vector<client::Point> points = client::ProgressionPolyline(charts[i], scales[i], place);
+    const std::vector<client::Point> points =
+        client::ProgressionPolyline(charts[i], client::ProgressionDrawScale(scales[i], charts[i]), place);
     std::vector<wxPoint> line;
     line.reserve(points.size());
     for (const auto& p : points) line.emplace_back(p.x, p.y);
@@ -372,6 +425,43 @@ wxStockCursor CursorFor(client::FrameHit hit) {
 }
 
 }  // namespace
+
+void CTorrentAnzeige::BindClientMouse() {
+  // The home-page link in the info box: hot under the mouse, a click
+  // opens the page.
+  ClientArea()->Bind(wxEVT_MOTION, [this](wxMouseEvent& event) {
+    SetLinkHot(Model().InfoBox().Contains({event.GetX(), event.GetY()}));
+    event.Skip();
+  });
+  ClientArea()->Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& event) {
+    SetLinkHot(false);
+    event.Skip();
+  });
+  ClientArea()->Bind(wxEVT_LEFT_DOWN, [this](wxMouseEvent& event) {
+    if (Model().InfoBox().Contains({event.GetX(), event.GetY()})) OpenHomePage();
+    event.Skip();
+  });
+  // The wheel over the rows, the client area or the frame scrolls the
+  // rows, and so do the arrow and page keys.
+  ClientArea()->Bind(wxEVT_MOUSEWHEEL, [this](wxMouseEvent& event) { m_rows->Wheel(event); });
+  Bind(wxEVT_MOUSEWHEEL, [this](wxMouseEvent& event) { m_rows->Wheel(event); });
+  Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+    switch (event.GetKeyCode()) {
+      case WXK_UP: m_rows->Scroll(client::ScrollCode::LineUp); break;
+      case WXK_DOWN: m_rows->Scroll(client::ScrollCode::LineDown); break;
+      case WXK_PAGEUP: m_rows->Scroll(client::ScrollCode::PageUp); break;
+      case WXK_PAGEDOWN: m_rows->Scroll(client::ScrollCode::PageDown); break;
+      default: event.Skip(); break;
+    }
+  });
+}
+
+void CTorrentAnzeige::SetLinkHot(bool hot) {
+  if (Model().mouse_over_info == hot) return;
+  Model().mouse_over_info = hot;
+  const client::Rect& box = Model().InfoBox();
+  ClientArea()->RefreshRect(wxRect(box.left, box.top, box.Width(), box.Height()), false);
+}
 
 client::FrameHit CTorrentAnzeige::HitAt(const wxPoint& p) const {
   return client::HitTestFrame(Model().layout, Model().thumb_top, {p.x, p.y}, m_frameMouse.DraggingThumb());

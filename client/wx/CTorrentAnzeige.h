@@ -17,6 +17,7 @@
 #include <wx/event.h>
 #include <wx/timer.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,9 +55,15 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   bool OpenTorrentUrl(const std::string& url) { return m_core->OpenTorrentUrl(url); }
   // "Check for Update": asked on a worker; the answer comes as a log line.
   void CheckForUpdate() { m_core->CheckForUpdate(); }
-  // Opens a web page in the desktop's default browser. Both forms go there:
-  // the desktop keeps no browser for "http" apart from its default one.
-  bool OpenUrl(const std::string& url, bool via_browser);
+  // Opens a web page: with `via_browser` in the browser
+  // (client::GetBrowserCommand) with the page as its argument, else with
+  // the desktop's handler of the link. False when nothing could be
+  // started; `failed` is called later when the browser ends with a
+  // failure.
+  bool OpenUrl(const std::string& url, bool via_browser, std::function<void()> failed = {});
+  // The home-page link of the info box: the maker's home page in the
+  // browser; "failed to open homepage" is logged when that fails.
+  void OpenHomePage();
 
   // The options dialog ("Options" of the window's menu); with OK the
   // settings are read again and applied (OptionsAccepted).
@@ -119,6 +126,10 @@ class CTorrentAnzeige : public CQuillfernFenster, private client::MainWindowHost
   void OnFrameMouse(wxMouseEvent& event);
   void ApplyFrameResult(const client::FrameMouseResult& result, const wxMouseEvent& event);
   client::FrameHit HitAt(const wxPoint& window_point) const;
+  // The client area's mouse and the keys: the info box's link, the wheel
+  // and the scroll keys.
+  void BindClientMouse();
+  void SetLinkHot(bool hot);
   void OnIconize(wxIconizeEvent& event);
   void AddTrayIcon(const std::wstring& tip);
   void RemoveTrayIcon();

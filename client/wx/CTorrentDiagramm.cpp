@@ -28,6 +28,7 @@ bool CTorrentDiagramm::Create(wxWindow* parent, const wxPoint& top_left, bool ro
   Bind(wxEVT_TIMER, &CTorrentDiagramm::OnRowTimer, this, m_rowTimer.GetId());
   Bind(wxEVT_TIMER, &CTorrentDiagramm::OnHoverTimer, this, m_hoverTimer.GetId());
   Bind(wxEVT_RIGHT_DOWN, &CTorrentDiagramm::OnRightDown, this);
+  Bind(wxEVT_MOUSEWHEEL, [this](wxMouseEvent& event) { m_owner.RowWheel(event); });
   Bind(wxEVT_MOTION, &CTorrentDiagramm::OnMotion, this);
   Bind(wxEVT_LEAVE_WINDOW, &CTorrentDiagramm::OnLeave, this);
   m_torrent->SetView(this);
@@ -86,6 +87,8 @@ void CTorrentDiagramm::OnRightDown(wxMouseEvent& event) {
   // removal queued before the click): the window then waits for the menu
   // to close before it goes.
   m_menuOpen = true;
+  // No hint over the menu (the menu takes the shown one away).
+  m_hoverTimer.Stop();
   const int id = Ui().PopupMenu(m_row->OpenContextMenu(), at.x, at.y);
   m_menuOpen = false;
   if (m_destroyAfterMenu) {
@@ -93,6 +96,21 @@ void CTorrentDiagramm::OnRightDown(wxMouseEvent& event) {
     return;
   }
   if (id != 0 && Live()) Act(m_row->RunCommand(id, Ui()));
+}
+
+void CTorrentDiagramm::OnDoubleClick(wxMouseEvent&) {
+  if (!Live() || !m_torrent) return;
+  m_hoverTimer.Stop();
+  HideHint();
+  m_owner.ShowTorrentProperties(*m_torrent);
+}
+
+bool CTorrentDiagramm::TryBefore(wxEvent& event) {
+  if (event.GetEventType() == wxEVT_LEFT_DCLICK && event.GetEventObject() == this) {
+    OnDoubleClick(static_cast<wxMouseEvent&>(event));
+    return true;
+  }
+  return CDiagramm::TryBefore(event);
 }
 
 void CTorrentDiagramm::RunMenuCommand(int id) {

@@ -26,9 +26,12 @@ class TorrentRowOwner {
   virtual client::DhtControl* RowDht() = 0;
   // Asks the user (the menu); null: the row's own.
   virtual client::UiServices* RowUi() { return nullptr; }
-  // The menu's "View Peers" and "Properties".
+  // The menu's "View Peers" and "Properties" (the latter also a double
+  // click on the row).
   virtual void ShowTorrentPeers(client::TorrentItem&) {}
   virtual void ShowTorrentProperties(client::TorrentItem&) {}
+  // The mouse wheel turned over a row: the rows scroll.
+  virtual void RowWheel(const wxMouseEvent&) {}
   // The row window goes.
   virtual void RowGone(class CTorrentDiagramm*) {}
 };
@@ -63,12 +66,18 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   // Ticks served and paints done (tests).
   int TickCount() const { return m_ticks; }
   int PaintCount() const { return m_paints; }
+  // The row's context menu is open (tests).
+  bool MenuOpen() const { return m_menuOpen; }
 
  private:
   void OnRowTimer(wxTimerEvent& event);
   void OnHoverTimer(wxTimerEvent& event);
   void OnPaintCounted(wxPaintEvent& event);
   void OnRightDown(wxMouseEvent& event);
+  void OnDoubleClick(wxMouseEvent& event);
+  // A double click anywhere on the row's window is the row's, also where
+  // its shape leaves the corners free.
+  bool TryBefore(wxEvent& event) override;
   void OnMotion(wxMouseEvent& event);
   void OnLeave(wxMouseEvent& event);
   // Does what a hover step says.

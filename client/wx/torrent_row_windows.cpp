@@ -5,6 +5,29 @@
 #include "client/progression_chart.h"
 
 #include <algorithm>
+#include <cstdlib>
+
+// The part of the client area the rows take: it cuts them off at its
+// edges. What the rows leave of it is the client area's: mouse input
+// there goes on to the client area, as if the pane were not there.
+class TorrentRowWindows::Pane : public wxWindow {
+ public:
+  explicit Pane(wxWindow* client) {
+    Create(client, wxID_ANY, wxPoint(0, 0), wxSize(0, 0), wxBORDER_NONE | wxCLIP_CHILDREN);
+    SetBackgroundColour(client->GetBackgroundColour());
+  }
+
+ protected:
+  bool TryBefore(wxEvent& event) override {
+    auto* mouse = dynamic_cast<wxMouseEvent*>(&event);
+    if (mouse && event.GetEventObject() == this && event.GetEventType() != wxEVT_ENTER_WINDOW &&
+        event.GetEventType() != wxEVT_LEAVE_WINDOW) {
+      ForwardMouseToParent(*this, *mouse);
+      return true;
+    }
+    return wxWindow::TryBefore(event);
+  }
+};
 
 TorrentRowWindows::TorrentRowWindows(CQuillfernFenster& frame, client::MainWindowCore& core)
     : m_frame(frame), m_core(core) {}
@@ -15,8 +38,17 @@ TorrentRowWindows::~TorrentRowWindows() {
   m_rows.clear();
 }
 
+wxWindow* TorrentRowWindows::PaneWindow() {
+  if (!m_pane && m_frame.ClientArea()) {
+    m_pane = new Pane(m_frame.ClientArea());
+    const client::Rect area = Area();
+    m_pane->SetSize(area.left, area.top, area.Width(), area.Height());
+  }
+  return m_pane;
+}
+
 bool TorrentRowWindows::CreateRow(client::TorrentItem& torrent) {
-  wxWindow* parent = m_frame.ClientArea();
+  wxWindow* parent = PaneWindow();
   if (!parent) return false;
   auto* row = new CTorrentDiagramm(torrent, *this, m_frame.Model().color_scheme_folder,
                                    m_frame.Model().colors.frame.OffsetColor());
@@ -52,14 +84,12 @@ void TorrentRowWindows::StopTimers() {
   for (CTorrentDiagramm* row : m_rows) row->StopTimers();
 }
 
-int TorrentRowWindows::VisibleHeight() const {
-  // Above the status and notice lines at the bottom, and above the
-  // progression charts while they are shown.
+client::Rect TorrentRowWindows::Area() const {
   const client::FrameModel& model = m_frame.Model();
-  int height = model.Height() - 2 * client::kTextLineHeight;
-  if (m_core.Startup().show_diagram) height = client::PlaceProgression(model.Width(), model.Height()).top;
-  return std::max(0, height);
+  return client::RowsArea(model.Width(), model.Height(), m_core.Startup().show_diagram);
 }
+
+int TorrentRowWindows::VisibleHeight() const { return Area().Height(); }
 
 client::ThumbTrack TorrentRowWindows::Track() const {
   const client::Rect& track = m_frame.Model().layout.scroll_track;
@@ -80,7 +110,14 @@ bool TorrentRowWindows::Layout() {
     if (CTorrentDiagramm* row = RowOf(*torrent)) rows.push_back(row);
   client::FrameModel& model = m_frame.Model();
   const bool simple = SimpleDisplay();
-  m_layout = client::LayOutRows(rows.size(), simple, model.Width(), VisibleHeight(), Track(), model.thumb_top);
+  const client::Rect area = Area();
+  if (wxWindow* pane = PaneWindow()) {
+    pane->SetBackgroundColour(m_frame.ClientArea()->GetBackgroundColour());
+    const wxRect target(area.left, area.top, area.Width(), area.Height());
+    if (pane->GetRect() != target) pane->SetSize(target);
+    pane->Show(!area.IsEmpty());
+  }
+  m_layout = client::LayOutRows(rows.size(), simple, area.Width(), area.Height(), Track(), model.thumb_top);
   if (model.thumb_top != m_layout.thumb_top) {
     model.thumb_top = m_layout.thumb_top;
     m_frame.RedrawFrame();
@@ -95,6 +132,17 @@ bool TorrentRowWindows::Layout() {
   }
   m_frame.RedrawClient();
   return !rows.empty();
+}
+
+void TorrentRowWindows::Wheel(const wxMouseEvent& event) {
+  const int delta = event.GetWheelDelta() > 0 ? event.GetWheelDelta() : 120;
+  if (event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) return;
+  // Fine-grained wheels report parts of a notch: they add up.
+  m_wheelRest += event.GetWheelRotation();
+  const int notches = m_wheelRest / delta;
+  m_wheelRest -= notches * delta;
+  const int lines = std::abs(notches) * std::max(1, event.GetLinesPerAction());
+  for (int i = 0; i < lines; ++i) Scroll(notches > 0 ? client::ScrollCode::LineUp : client::ScrollCode::LineDown);
 }
 
 void TorrentRowWindows::Scroll(client::ScrollCode code) {

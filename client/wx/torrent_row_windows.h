@@ -30,6 +30,9 @@ class TorrentRowWindows : public TorrentRowOwner {
   bool Layout();
   // A scroll step of the thumb, then the layout.
   void Scroll(client::ScrollCode code);
+  // The mouse wheel: each notch scrolls by the desktop's lines per notch,
+  // up when turned away from the user.
+  void Wheel(const wxMouseEvent& event);
   // The rows as strips ("Simple Display", kept for the next run) or as
   // charts.
   void SetSimpleDisplay(bool simple);
@@ -41,8 +44,13 @@ class TorrentRowWindows : public TorrentRowOwner {
   CTorrentDiagramm* RowOf(const client::TorrentItem& torrent) const;
   const std::vector<CTorrentDiagramm*>& Rows() const { return m_rows; }
   const client::RowsLayout& LastLayout() const { return m_layout; }
-  // The height of the client area the rows may take.
+  // The part of the client area the rows take (client::RowsArea), and its
+  // height.
+  client::Rect Area() const;
   int VisibleHeight() const;
+  // The window the rows live in (it cuts them off at the area's edges);
+  // made with the first row.
+  wxWindow* PaneWindow();
 
   // The rows' "View Peers" and "Properties" (the main window sets them;
   // empty: nothing happens).
@@ -56,13 +64,17 @@ class TorrentRowWindows : public TorrentRowOwner {
   client::UiServices* RowUi() override { return ui; }
   void ShowTorrentPeers(client::TorrentItem& torrent) override;
   void ShowTorrentProperties(client::TorrentItem& torrent) override;
+  void RowWheel(const wxMouseEvent& event) override { Wheel(event); }
   void RowGone(CTorrentDiagramm* row) override;
 
  private:
+  class Pane;
   client::ThumbTrack Track() const;
 
   CQuillfernFenster& m_frame;
   client::MainWindowCore& m_core;
   std::vector<CTorrentDiagramm*> m_rows;
   client::RowsLayout m_layout;
+  Pane* m_pane = nullptr;  // a child of the client area
+  int m_wheelRest = 0;
 };

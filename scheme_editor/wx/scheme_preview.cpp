@@ -16,9 +16,10 @@ class FramePreview : public SchemePreview {
     m_frame->Create(parent, wxID_ANY, "Quillfern", rect.GetPosition(), rect.GetSize());
     SetMainColors(block);
     // The chart loads from the editor's own profile, as the editor did just
-    // before: the main program's copy must not replace what is edited.
+    // before: the main program's copy must not replace what is edited. It
+    // sits below the info box in the top-right corner, which it would cover.
     m_chart = new CDiagramm(L"Color Scheme", folder, block.frame.OffsetColor(), profile);
-    m_chart->Create("FarbSchema", wxPoint(15, 15), m_frame->ClientArea(), false);
+    m_chart->Create("FarbSchema", wxPoint(15, m_frame->Model().InfoBox().bottom), m_frame->ClientArea(), false);
   }
 
   void SetMainColors(const client::MainColorBlock& block) override {

@@ -1,6 +1,7 @@
 // The rows' layout, the scroll thumb and the progression charts, without a
 // window.
 
+#include "client/common/frame_model.h"
 #include "client/progression_chart.h"
 #include "client/rows_layout.h"
 
@@ -108,6 +109,38 @@ TEST(RowsLayout, ScrollStepsStayOnTheTrack) {
   EXPECT_EQ(client::ScrollThumb(ScrollCode::PageUp, 100, 104, track), 24);
   // A track shorter than the thumb holds it at the top.
   EXPECT_EQ(client::ScrollThumb(ScrollCode::PageDown, 24, 104, {24, 30}), 24);
+}
+
+}  // namespace
+
+namespace {
+
+// What the rows may take of the client area: nothing of the info box, the
+// two text lines at the bottom or the progression charts.
+TEST(RowsLayout, TheRowsLeaveTheInfoBoxTheTextLinesAndTheChartsFree) {
+  const client::FrameLayout frame = client::FrameLayout::ForWindowSize(400, 200);  // the first window
+  const int w = frame.client_width, h = frame.client_height;
+  const Rect text_lines = {0, client::StatusLine(w, h).top, w, h};
+  auto overlaps = [](const Rect& a, const Rect& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+  };
+  const Rect rows = client::RowsArea(w, h, false);
+  EXPECT_FALSE(overlaps(rows, frame.info_box));
+  EXPECT_FALSE(overlaps(rows, text_lines));
+  // One line of tiles fits whole in the first window.
+  EXPECT_GE(rows.Height(), client::kTileHeight);
+  EXPECT_EQ(rows.Width(), w);
+
+  // The charts keep below the info box and above the text lines; the rows
+  // get what is left above them, nothing in the first window.
+  const auto charts = client::PlaceProgression(w, h);
+  EXPECT_GE(charts.top, frame.info_box.bottom);
+  EXPECT_LT(charts.baseline, text_lines.top);
+  EXPECT_TRUE(client::RowsArea(w, h, true).IsEmpty());
+  const Rect taller = client::RowsArea(w, h + 150, true);
+  EXPECT_EQ(taller.top, frame.info_box.bottom);
+  EXPECT_LT(taller.bottom, client::PlaceProgression(w, h + 150).top);
+  EXPECT_GE(taller.Height(), client::kTileHeight);
 }
 
 }  // namespace

@@ -239,19 +239,23 @@ void CDiagramm::PaintOutsideShape(wxDC& dc) const {
   dc.DestroyClippingRegion();
 }
 
+void ForwardMouseToParent(wxWindow& window, const wxMouseEvent& mouse) {
+  wxWindow* parent = window.GetParent();
+  if (!parent) return;
+  wxMouseEvent forwarded(mouse);
+  forwarded.SetPosition(mouse.GetPosition() + window.GetPosition());
+  forwarded.SetEventObject(parent);
+  forwarded.SetId(parent->GetId());
+  parent->GetEventHandler()->ProcessEvent(forwarded);
+}
+
 bool CDiagramm::TryBefore(wxEvent& event) {
   // Mouse input outside the shape belongs to the parent.
   auto* mouse = dynamic_cast<wxMouseEvent*>(&event);
   if (mouse && event.GetEventObject() == this && (mouse->IsButton() || mouse->Moving() || mouse->Dragging() ||
                                                   event.GetEventType() == wxEVT_MOUSEWHEEL)) {
     if (!m_shown->Contains({mouse->GetX(), mouse->GetY()})) {
-      if (wxWindow* parent = GetParent()) {
-        wxMouseEvent forwarded(*mouse);
-        forwarded.SetPosition(mouse->GetPosition() + GetPosition());
-        forwarded.SetEventObject(parent);
-        forwarded.SetId(parent->GetId());
-        parent->GetEventHandler()->ProcessEvent(forwarded);
-      }
+      ForwardMouseToParent(*this, *mouse);
       return true;
     }
   }

@@ -23,6 +23,10 @@
 #include <memory>
 #include <string>
 
+// Hands a mouse event of `window` on to its parent, in the parent's
+// coordinates, as if `window` were not there.
+void ForwardMouseToParent(wxWindow& window, const wxMouseEvent& mouse);
+
 class CDiagramm : public wxWindow {
  public:
   static constexpr int kWidth = client::ChartLogic::kWidth;

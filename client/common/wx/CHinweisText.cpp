@@ -61,7 +61,7 @@ wxWindow* CHinweisText::GetWindow() const { return m_window.get(); }
 
 void CHinweisText::Show(const wxString& text, const wxRect& rect, wxWindow* owner) {
   Destroy();
-  if (!owner) return;
+  if (!owner || MenuIsOpen()) return;
   m_text = text;
   const client::WxTextMeasurer measure(Font());
   const wxRect anchor(owner->ClientToScreen(rect.GetTopLeft()), rect.GetSize());
@@ -81,4 +81,13 @@ void CHinweisText::Destroy() {
     m_window = nullptr;
     window->Destroy();
   }
+}
+
+void CHinweisText::MenuOpened() {
+  ++m_menusOpen;
+  Destroy();
+}
+
+void CHinweisText::MenuClosed() {
+  if (m_menusOpen > 0) --m_menusOpen;
 }

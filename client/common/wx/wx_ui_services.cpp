@@ -1,6 +1,7 @@
 #include "client/common/wx/wx_ui_services.h"
 
 #include "client/common/paths.h"
+#include "client/common/wx/CHinweisText.h"
 #include "client/common/wx/open_menus.h"
 
 #include <wx/dirdlg.h>
@@ -92,6 +93,11 @@ int WxUiServices::PopupMenu(const std::vector<MenuItem>& items, int screen_x, in
     added->Enable(item.enabled);
   }
   const OpenMenus::Scope shown(menu);
+  // No hint over the menu while it is open.
+  struct HintsAway {
+    HintsAway() { CHinweisText::Global().MenuOpened(); }
+    ~HintsAway() { CHinweisText::Global().MenuClosed(); }
+  } hints_away;
   const int chosen = m_parent->GetPopupMenuSelectionFromUser(menu, m_parent->ScreenToClient(wxPoint(screen_x, screen_y)));
   return chosen == wxID_NONE ? 0 : chosen;
 }

@@ -358,3 +358,70 @@ TEST_F(RowsFixture, TheHintShowsAfterTheMouseRestsAndGoesWhenItLeaves) {
 }
 
 }  // namespace
+
+namespace {
+
+// The row's real menu over a row on which the pointer rests: the hint goes
+// when the menu opens and does not come back while it is open, so it never
+// covers "Pause" or "Resume".
+TEST_F(RowsFixture, NoHintLiesOverTheRowsMenu) {
+  QF_REQUIRE_DISPLAY();
+  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  Open(560, 340);
+  ASSERT_TRUE(TicksPass(1));
+  window->Rows().ui = nullptr;  // the menu the user sees
+  CTorrentDiagramm* c = Row(L'c');
+  const wxPoint on_row = c->ClientToScreen({83, 50});
+  gui_test::RunAndPump({"xdotool", "mousemove", "--sync", std::to_string(on_row.x), std::to_string(on_row.y)});
+  gui_test::RunAndPump({"xdotool", "mousemove", "--sync", std::to_string(on_row.x + 1), std::to_string(on_row.y)});
+  ASSERT_TRUE(gui_test::PumpUntil([] { return CHinweisText::Global().IsShown(); }));
+  gui_test::Screenshot(window, "torrent_row_hint_before_menu");
+
+  // Looked at from a timer, which also runs in the menu's own loop: the
+  // menu is open, no hint for a while longer than the hover wait, then
+  // Escape closes it (also when the menu never came).
+  struct Looker : wxTimer {
+    std::function<void()> look;
+    void Notify() override { look(); }
+  } looker;
+  bool menu_seen = false, hint_in_menu = false, closing = false;
+  pid_t escape = -1;
+  std::chrono::steady_clock::time_point opened;
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  looker.look = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (closing) return;
+    if (c->MenuOpen()) {
+      if (!menu_seen) opened = now;
+      menu_seen = true;
+      hint_in_menu = hint_in_menu || CHinweisText::Global().IsShown();
+    }
+    const bool looked_long_enough =
+        menu_seen && now - opened > std::chrono::milliseconds(3 * client::HoverTracker::kHoverMs);
+    if (!looked_long_enough && now < give_up) return;
+    if (menu_seen) {
+      const wxRect r = window->GetScreenRect();
+      std::vector<std::uint8_t> rgb;
+      if (gui_test::CaptureRootRect(r.x, r.y, r.width + 200, r.height + 200, rgb)) {
+        wxImage image(r.width + 200, r.height + 200, false);
+        std::copy(rgb.begin(), rgb.end(), image.GetData());
+        image.SaveFile((gui_test::ScreenshotFolder() / "torrent_row_menu_without_hint.png").string(),
+                       wxBITMAP_TYPE_PNG);
+      }
+    }
+    closing = true;
+    looker.Stop();
+    char xdotool[] = "xdotool", key[] = "key", esc[] = "Escape";
+    char* argv[] = {xdotool, key, esc, nullptr};
+    posix_spawnp(&escape, argv[0], nullptr, nullptr, argv, environ);
+  };
+  looker.Start(20);
+  gui_test::RunAndPump({"xdotool", "click", "3"});
+  if (escape > 0) ::waitpid(escape, nullptr, 0);
+  EXPECT_TRUE(menu_seen);
+  EXPECT_FALSE(hint_in_menu);
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return !c->MenuOpen(); }));
+  EXPECT_FALSE(CHinweisText::Global().IsShown());
+}
+
+}  // namespace
