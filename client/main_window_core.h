@@ -223,9 +223,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // Finishes the removals whose engine torrent went; true while some wait.
   bool PollRemovals() { return m_removals.Poll(); }
   bool RemovalsPending() const { return m_removals.Waiting(); }
-  // "Clear ban list" (offered while a filter exists, done once the user
-  // agreed): the bans go, the filter file's rules stay.
-  void ClearBanList() { m_filter.ClearBanList(IpFilterFile()); }
+  // "Clear ban list" (offered while a filter exists): the filter becomes
+  // empty, and so does what the shut-down saves.
+  void ClearBanList() { m_filter.ClearBanList(); }
   // "Dump DHT tables": false without a DHT node or when writing failed.
   bool DumpDhtTables();
   // The torrents' posted events: the torrent when it is still listed.
