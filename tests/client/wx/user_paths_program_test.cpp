@@ -10,6 +10,7 @@
 #include "client/wx/dialog_buttons.h"
 #include "program_support.h"
 #include "tests/client/http_test_server.h"
+#include "tests/engine/swarm_fixture.h"
 
 #include <wx/button.h>
 #include <wx/sizer.h>
@@ -378,6 +379,48 @@ TEST_F(UserPaths, AddTorrentFileHashMakeTorrentAndOptionsDialogs) {
   EXPECT_TRUE(InListFile(ListFile(), DataFolder() / "picked.torrent"));
   EXPECT_TRUE(InListFile(ListFile(), placeholder));
   EXPECT_EQ(Setting("Last Torrent Source"), (dir / "work").string() + "/");
+}
+
+TEST_F(UserPaths, AddTorrentHashGetsTheMetadataAndTheFilesFromASeed) {
+  QF_REQUIRE_DISPLAY();
+  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  // A seed of the engine's own on 127.0.0.2, which the tracker names.
+  const fs::path seed_dir = dir / "seed";
+  const std::vector<swarm_fixture::file_spec> files = {{"a.bin", 300000}, {"b.bin", 70000}};
+  const engine::torrent_metainfo info = swarm_fixture::make_torrent(seed_dir, "payload", files, 16384);
+  const auto seed = swarm_fixture::make_session(2);
+  ASSERT_TRUE(seed->is_listening());
+  seed->add_torrent(info, seed_dir).resume();
+  ASSERT_TRUE(test_support::wait_until([&] { return swarm_fixture::is_seed(*seed, info.info_hash()); }));
+  const std::uint16_t seed_port = seed->listen_port();
+  client_test::http_test_server tracker([seed_port](const std::string& path,
+                                                    client_test::http_test_server::connection& c) {
+    if (!path.starts_with("/announce?")) return;
+    const std::string peer = {char(127), char(0), char(0), char(2), char(seed_port >> 8), char(seed_port & 255)};
+    c.reply("200 OK", "", "d8:intervali60e5:peers6:" + peer + "e");
+  });
+  std::string hex;
+  for (const std::uint8_t byte : info.info_hash()) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+  }
+  StartProgram();
+
+  MenuEntry(kAddTorrentHash);
+  WaitShown("^Add Torrent - Quillfern$", "add_torrent_hash_seed_program");
+  Type(hex);
+  Keys("Tab");
+  Type(tracker.url("/announce"));
+  Keys("Tab");
+  Type((dir / "downloads").string() + "/");
+  Keys("Return");
+  EXPECT_TRUE(Gone("^Add Torrent - Quillfern$"));
+  // The metadata comes from the seed through the extension, then the files.
+  EXPECT_TRUE(test_support::wait_until(
+      [&] { return swarm_fixture::same_files(seed_dir / "payload", dir / "downloads" / "payload", files); }, 180s))
+      << ReadFile(log);
+  EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("add_torrent_hash_seeded_program"); }));
+  Close();
 }
 
 TEST_F(UserPaths, SaveFolderDetailsAndPeersDialogsOfARow) {
