@@ -50,10 +50,9 @@ void IpFilterKeeper::BanPeerRange(const engine::address& peer) {
   Ban(engine::address(net | 1, 0), engine::address(net | 255, 0));
 }
 
-void IpFilterKeeper::ClearBanList(const std::filesystem::path& keep_rules_from) {
+void IpFilterKeeper::ClearBanList() {
   if (!m_filter) return;
   CreateFilter();
-  if (!keep_rules_from.empty()) LoadIpFilter(keep_rules_from);
   ApplyToSession();
 }
 

@@ -57,11 +57,10 @@ class IpFilterKeeper {
   // stays as it was) and applies the filter; nothing without a session or a
   // filter.
   void BanPeerRange(const engine::address& peer);
-  // "Clear ban list": a new filter replaces the old one and goes to the
-  // session. It allows everything, or, with `keep_rules_from`, holds the
-  // rules of that filter file (or of the store's table): only the bans of
-  // this run go. Nothing without a filter.
-  void ClearBanList(const std::filesystem::path& keep_rules_from = {});
+  // "Clear ban list": a new filter that allows everything replaces the old
+  // one and goes to the session; the bans of earlier runs, read from the
+  // filter file at start-up, go with the rest. Nothing without a filter.
+  void ClearBanList();
 
  private:
   void Ban(engine::address first, engine::address last);

@@ -50,8 +50,7 @@ std::vector<std::string> LocalAddressList(const std::vector<InterfaceAddress>& i
 }
 
 std::optional<std::string> ChooseLocalAddress(const std::vector<std::string>& list, int index) {
-  if (list.empty()) return std::nullopt;
-  if (index < 0 || static_cast<std::size_t>(index) >= list.size()) index = 0;
+  if (index < 0 || static_cast<std::size_t>(index) >= list.size()) return std::nullopt;
   return list[static_cast<std::size_t>(index)];
 }
 

@@ -33,8 +33,8 @@ using InterfaceReader = std::function<std::optional<std::vector<InterfaceAddress
 // other address, so index 0 is a real interface whenever there is one.
 std::vector<std::string> LocalAddressList(const std::vector<InterfaceAddress>& interfaces);
 
-// Entry `index` of the list; an index below 0 or past the end (the address
-// went away since it was chosen) gives the first entry. None for an empty list.
+// Entry `index` of the list; none for an index below 0 or past the end (the
+// address went away since it was chosen).
 std::optional<std::string> ChooseLocalAddress(const std::vector<std::string>& list, int index);
 
 std::string DottedQuad(std::uint32_t address);

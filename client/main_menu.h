@@ -62,8 +62,4 @@ std::string LastTorrentSource(const platform::profile& profile);
 // The chosen file's folder (with its separator) becomes the start folder.
 void RememberTorrentSource(platform::profile& profile, std::string_view chosen_path);
 
-// The question "Clear ban list" asks before it drops the bans.
-inline constexpr std::string_view kClearBanListQuestion =
-    "Remove all banned peers?\nThe rules of the filter file are kept.";
-
 }  // namespace client

@@ -232,9 +232,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // Finishes the removals whose engine torrent went; true while some wait.
   bool PollRemovals() { return m_removals.Poll(); }
   bool RemovalsPending() const { return m_removals.Waiting(); }
-  // "Clear ban list" (offered while a filter exists, done once the user
-  // agreed): the bans go, the filter file's rules stay.
-  void ClearBanList() { m_filter.ClearBanList(IpFilterFile()); }
+  // "Clear ban list" (offered while a filter exists): the filter becomes
+  // empty, and so does what the shut-down saves.
+  void ClearBanList() { m_filter.ClearBanList(); }
   // "Pause All": every torrent's engine torrent pauses; none runs now,
   // which the active count (and the caption) shows at once. They wait
   // until resumed or started by the queue.

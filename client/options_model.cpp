@@ -295,8 +295,8 @@ bool OptionsModel::SaveSettings(platform::profile& p) const {
   const bool listed = SaveDestinations();
   for (int c = 0; c < 2; ++c)
     integer(WidthKey(c), column_widths[c] < kMinDestinationColumnWidth ? kMinDestinationColumnWidth : column_widths[c]);
-  // An emptied folder is kept empty: the frame then paints in its defaults.
-  WriteText(p, "ColorSchemePath", FolderForSaving(v.color_scheme));
+  // An empty folder leaves the setting as it was.
+  if (!v.color_scheme.empty()) WriteText(p, "ColorSchemePath", FolderForSaving(v.color_scheme));
   WriteText(p, "Database URL", v.database_url);
   integer("Database Port", v.database_port);
   integer("Use Database", v.use_database ? 1 : 0);
@@ -438,9 +438,10 @@ bool OptionsModel::SaveCommand(UiServices& ui, platform::profile& profile) const
 }
 
 bool OptionsModel::ExportCommand(UiServices& ui, platform::profile& profile) const {
+  // The settings are saved first, whether a file is chosen or not.
+  SaveCommand(ui, profile);
   const auto file = ui.ChooseFileToSave("Save to File", "Quillfern.ini", {{"Settings Files (*.ini)", "*.ini"}});
   if (!file) return false;
-  SaveCommand(ui, profile);
   std::string text = profile.SectionText(kSection);
   if (text.empty()) text = "[" + std::string(kSection) + "]\n";
   // The section holds the database password: the copy is the user's alone.

@@ -227,9 +227,9 @@ class OptionsModel {
   // written is told through `ui`.
   bool SaveCommand(UiServices& ui, platform::profile& profile) const;
 
-  // "Save to File": asks for the file first; only then the values held
-  // (not the controls' texts) are saved as by OK and the profile's section
-  // "Configuration" is written to the chosen file as a profile of its own.
+  // "Save to File": the values held (not the controls' texts) are saved as
+  // by OK, then the file is asked for and the profile's section
+  // "Configuration" is written to it as a profile of its own.
   // True when the file was written; a failure is told through `ui`.
   bool ExportCommand(UiServices& ui, platform::profile& profile) const;
 

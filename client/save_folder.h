@@ -119,6 +119,9 @@ class SaveFolderModel {
   // The priority's radio button, and back.
   int PriorityButtonId() const;
   void SetPriorityByButton(int id);
+  // The priority the buttons left when the dialog closed: high when "High
+  // Priority" was checked, else normal unless "Low Priority" was.
+  static int PriorityFromChecks(bool high, bool low) { return high ? 2 : !low ? 1 : 0; }
 
   SaveFolderChoice Choice() const;
 

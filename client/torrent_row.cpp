@@ -316,9 +316,11 @@ RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
         action = RowAction::ShowPeers;
         break;
       case m::kViewLog:
-        // 31: no program is associated with the file.
-        if (!ui.OpenFile(WideToUtf8(t.Path() + L".log.txt")))
-          ui.MessageBox("ShellExecute Error: 31", "Quillfern", MessageKind::Error);
+      {
+        const std::string log = WideToUtf8(t.Path() + L".log.txt");
+        if (const std::optional<std::string> failure = ui.OpenFile(log))
+          ui.MessageBox("Could not open " + log + ":\n" + *failure, "Quillfern", MessageKind::Error);
+      }
         break;
       case m::kProperties:
         action = RowAction::ShowProperties;

@@ -41,9 +41,9 @@ bool ScriptedUiServices::OpenUrl(const std::string& url) {
   return true;
 }
 
-bool ScriptedUiServices::OpenFile(const std::string& path) {
+std::optional<std::string> ScriptedUiServices::OpenFile(const std::string& path) {
   asked.push_back({"file", path});
-  return open_file_result;
+  return open_file_failure;
 }
 
 int ScriptedUiServices::PopupMenu(const std::vector<MenuItem>& items, int, int) {

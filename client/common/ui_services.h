@@ -46,7 +46,9 @@ class UiServices {
   virtual std::optional<std::string> ChooseFolder(const std::string& title,
                                                   const std::string& start_folder) = 0;
   virtual bool OpenUrl(const std::string& url) = 0;
-  virtual bool OpenFile(const std::string& path) = 0;
+  // Opens the file with the desktop's program for its kind: none when that
+  // program started, else why it could not.
+  virtual std::optional<std::string> OpenFile(const std::string& path) = 0;
   // The id of the chosen item, 0 when the menu was dismissed. The position
   // is in screen coordinates.
   virtual int PopupMenu(const std::vector<MenuItem>& items, int screen_x, int screen_y) = 0;
@@ -66,7 +68,7 @@ class ScriptedUiServices : public UiServices {
   std::deque<std::optional<std::string>> save_answers;
   std::deque<std::optional<std::string>> folder_answers;
   std::deque<int> menu_answers;
-  bool open_file_result = true;  // what OpenFile answers
+  std::optional<std::string> open_file_failure;  // what OpenFile answers
   std::vector<Asked> asked;
   std::vector<std::vector<MenuItem>> menus_shown;
 
@@ -81,7 +83,7 @@ class ScriptedUiServices : public UiServices {
   std::optional<std::string> ChooseFolder(const std::string& title,
                                           const std::string& start_folder) override;
   bool OpenUrl(const std::string& url) override;
-  bool OpenFile(const std::string& path) override;
+  std::optional<std::string> OpenFile(const std::string& path) override;
   int PopupMenu(const std::vector<MenuItem>& items, int screen_x, int screen_y) override;
 
   // The texts of every message box shown, in order.

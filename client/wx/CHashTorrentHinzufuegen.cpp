@@ -3,6 +3,7 @@
 #include "client/common/icon_resources.h"
 #include "client/common/wx/icons.h"
 #include "client/common/wx/wx_ui_services.h"
+#include "client/wx/dialog_buttons.h"
 
 #include <wx/button.h>
 #include <wx/sizer.h>
@@ -20,6 +21,7 @@ CHashTorrentHinzufuegen::CHashTorrentHinzufuegen(wxWindow* parent, platform::pro
   CreateControls();
   Bind(wxEVT_BUTTON, &CHashTorrentHinzufuegen::OnChooseFolder, this, client::kIdHashChooseFolder);
   Bind(wxEVT_BUTTON, &CHashTorrentHinzufuegen::OnOk, this, client::kIdHashOk);
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CloseDialogWith(this, wxID_CANCEL); }, client::kIdHashCancel);
 }
 
 CHashTorrentHinzufuegen::~CHashTorrentHinzufuegen() = default;
@@ -73,8 +75,9 @@ void CHashTorrentHinzufuegen::OnChooseFolder(wxCommandEvent&) {
   if (m_model.ChooseFolder(*m_ui)) m_savePath->ChangeValue(wxString(m_model.save_path));
 }
 
-void CHashTorrentHinzufuegen::OnOk(wxCommandEvent& event) {
+void CHashTorrentHinzufuegen::OnOk(wxCommandEvent&) {
   ReadControls();
   m_model.Save(m_profile);
-  event.Skip();  // the dialog closes with OK
+  // OK's id is the dialog's own: the caller is told wxID_OK.
+  CloseDialogWith(this, wxID_OK);
 }

@@ -318,9 +318,7 @@ void CTorrentAnzeige::RunMainMenuCommand(int id) {
       ShowOptions();
       break;
     case menu::kClearBanList:
-      if (m_menuUi->MessageBox(std::string(client::kClearBanListQuestion), "Clear ban list",
-                          client::MessageKind::Question) == client::MessageAnswer::Yes)
-        m_core->ClearBanList();
+      m_core->ClearBanList();
       break;
     case menu::kProgression:
       m_core->SetShowDiagram(!m_core->Startup().show_diagram);

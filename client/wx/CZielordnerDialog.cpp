@@ -2,20 +2,22 @@
 
 #include "client/common/icon_resources.h"
 #include "client/common/wx/icons.h"
+#include "client/common/wx/CPrioritaetsButton.h"
 #include "client/common/wx/wx_ui_services.h"
+#include "client/wx/dialog_buttons.h"
 
 #include <wx/button.h>
-#include <wx/radiobut.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 CZielordnerDialog::CZielordnerDialog(wxWindow* parent, client::SaveFolderRequest request, client::UiServices* ui,
-                                     client::FolderSpaceQuery query)
-    : wxDialog(parent, wxID_ANY, wxString(std::wstring(client::kSaveFolderCaption)), wxDefaultPosition,
-               wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
+                                     client::FolderSpaceQuery query, PriorityChecks* checks)
+    : wxDialog(parent, wxID_ANY, wxString(request.title), wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       m_ownUi(ui ? nullptr : std::make_unique<client::WxUiServices>(this)),
       m_ui(ui ? ui : m_ownUi.get()),
+      m_checks(checks ? checks : &m_ownChecks),
       m_model(std::move(request), std::move(query)) {
   SetIcons(LoadIconSet(client::kApplicationIcon));
   CreateControls();
@@ -23,9 +25,16 @@ CZielordnerDialog::CZielordnerDialog(wxWindow* parent, client::SaveFolderRequest
   Bind(wxEVT_TEXT, &CZielordnerDialog::OnFolderText, this, client::kIdSaveFolderText);
   Bind(wxEVT_BUTTON, &CZielordnerDialog::OnChooseFolder, this, client::kIdSaveFolderChoose);
   Bind(wxEVT_RADIOBUTTON, &CZielordnerDialog::OnPriority, this, client::kIdHighPriority, client::kIdLowPriority);
+  // OK and Cancel have the dialog's own ids: the callers are told wxID_OK or
+  // wxID_CANCEL.
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CloseDialogWith(this, wxID_OK); }, client::kIdSaveFolderOk);
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CloseDialogWith(this, wxID_CANCEL); }, client::kIdSaveFolderCancel);
 }
 
-CZielordnerDialog::~CZielordnerDialog() = default;
+CZielordnerDialog::~CZielordnerDialog() {
+  // The buttons write their states while this dialog's members still live.
+  DestroyChildren();
+}
 
 void CZielordnerDialog::CreateControls() {
   const int gap = FromDIP(7);
@@ -51,9 +60,11 @@ void CZielordnerDialog::CreateControls() {
   const std::pair<int, std::wstring_view> priorities[] = {{client::kIdHighPriority, client::kHighPriorityText},
                                                           {client::kIdNormalPriority, client::kNormalPriorityText},
                                                           {client::kIdLowPriority, client::kLowPriorityText}};
-  for (const auto& [id, text] : priorities) {
-    auto* button = new wxRadioButton(this, id, wxString(std::wstring(text)), wxDefaultPosition, wxDefaultSize,
-                                     id == client::kIdHighPriority ? wxRB_GROUP : 0);
+  bool* remembered[] = {&m_checks->high, &m_checks->normal, &m_checks->low};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& [id, text] = priorities[i];
+    auto* button = new CPrioritaetsButton(this, id, wxString(std::wstring(text)), remembered[i], wxDefaultPosition,
+                                          wxDefaultSize, id == client::kIdHighPriority ? wxRB_GROUP : 0);
     button->SetValue(id == m_model.PriorityButtonId());
     top->Add(button, 0, wxLEFT | wxRIGHT | wxTOP, gap);
   }
@@ -95,7 +106,14 @@ void CZielordnerDialog::OnPriority(wxCommandEvent& event) { m_model.SetPriorityB
 std::optional<client::SaveFolderChoice> CZielordnerDialog::Ask(wxWindow* parent,
                                                                 const client::SaveFolderRequest& request,
                                                                 client::UiServices* ui) {
-  CZielordnerDialog dialog(parent, request, ui);
-  if (dialog.ShowModal() != client::kIdSaveFolderOk) return std::nullopt;
-  return dialog.Model().Choice();
+  PriorityChecks checks;
+  client::SaveFolderChoice choice;
+  {
+    CZielordnerDialog dialog(parent, request, ui, client::QueryFolderSpace, &checks);
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    choice = dialog.Model().Choice();
+  }
+  // The buttons told their states as they went.
+  choice.priority = client::SaveFolderModel::PriorityFromChecks(checks.high, checks.low);
+  return choice;
 }

@@ -23,3 +23,12 @@ void LayOutWithOkCancel(wxDialog* dialog, wxSizer* content, int ok_id, int cance
   dialog->SetAffirmativeId(ok_id);
   dialog->SetEscapeId(cancel_id);
 }
+
+void CloseDialogWith(wxDialog* dialog, int code) {
+  if (dialog->IsModal()) {
+    dialog->EndModal(code);
+  } else {
+    dialog->SetReturnCode(code);
+    dialog->Hide();
+  }
+}

@@ -223,20 +223,22 @@ TEST_F(IpFilterKeeperTest, RangeBanRoundTripThroughTheFile) {
   EXPECT_EQ(next.Filter()->export_filter(), keeper.Filter()->export_filter());
 }
 
-TEST_F(IpFilterKeeperTest, ClearingTheBansKeepsTheFileRules) {
+TEST_F(IpFilterKeeperTest, ClearingTheBansDropsThoseOfEarlierRunsToo) {
+  // The bans of an earlier run, saved at its shut-down.
   dir.put(std::string(client::kIpFilterFileName), "3.0.0.0-3.0.0.255,1,\r\n");
-  keeper.ClearBanList(file);  // no filter: nothing
+  keeper.ClearBanList();  // no filter: nothing
   EXPECT_EQ(keeper.Filter(), nullptr);
   keeper.CreateFilter();
   ASSERT_TRUE(keeper.LoadIpFilter(file));
   keeper.SetSession(&session);
   keeper.BanPeer(A("4.4.4.4"));
-  keeper.ClearBanList(file);
-  const auto rules = Read("3.0.0.0-3.0.0.255,1").export_filter();
-  EXPECT_EQ(keeper.Filter()->export_filter(), rules);
-  EXPECT_EQ(SessionFilter(), rules);
-  // The file stays as it was until the shut-down writes it.
+  keeper.ClearBanList();
+  EXPECT_EQ(keeper.Filter()->export_filter(), ip_filter().export_filter());
+  EXPECT_EQ(SessionFilter(), ip_filter().export_filter());
+  // The file stays as it was until the shut-down writes the empty filter.
   EXPECT_EQ(client_test::temp_folder::read(file), "3.0.0.0-3.0.0.255,1,\r\n");
+  ASSERT_TRUE(keeper.SaveIpFilter(file));
+  EXPECT_EQ(client_test::temp_folder::read(file), kComment + "0.0.0.0 - 255.255.255.255, 128,\r\n");
 }
 
 // The filter in the store's ip_filter table (needs the test server).

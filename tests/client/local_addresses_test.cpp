@@ -37,13 +37,14 @@ TEST(LocalAddresses, RealInterfacesFirstLoopbackOnlyWhenAlone) {
   EXPECT_EQ(LocalAddressList({}), List{});
 }
 
-TEST(LocalAddresses, IndexOutsideTheListTakesTheFirst) {
+TEST(LocalAddresses, IndexOutsideTheListFindsNone) {
   const List list = {"192.168.1.20", "10.0.0.7"};
+  EXPECT_EQ(ChooseLocalAddress(list, 0), "192.168.1.20");
   EXPECT_EQ(ChooseLocalAddress(list, 1), "10.0.0.7");
-  EXPECT_EQ(ChooseLocalAddress(list, 2), "192.168.1.20");
-  EXPECT_EQ(ChooseLocalAddress(list, -1), "192.168.1.20");
-  EXPECT_EQ(ChooseLocalAddress(list, INT_MIN), "192.168.1.20");
-  EXPECT_EQ(ChooseLocalAddress(list, INT_MAX), "192.168.1.20");
+  EXPECT_FALSE(ChooseLocalAddress(list, 2));
+  EXPECT_FALSE(ChooseLocalAddress(list, -1));
+  EXPECT_FALSE(ChooseLocalAddress(list, INT_MIN));
+  EXPECT_FALSE(ChooseLocalAddress(list, INT_MAX));
   EXPECT_FALSE(ChooseLocalAddress({}, 0));
 
   EXPECT_EQ(client::DottedQuad(0xFFFFFFFF), "255.255.255.255");

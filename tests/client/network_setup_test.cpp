@@ -176,9 +176,14 @@ TEST_F(NetworkSetupTest, NoLocalAddressStopsBeforeTheListenPort) {
   EXPECT_EQ(mappers_made, 0);
   EXPECT_EQ(dht->GetPort(), 0);
 
-  // An index past the end takes the first address.
+  // An index past the end stops it all as well, before the listen port.
   interfaces = std::vector<client::InterfaceAddress>{{"lo", true, 0x7F000001, true, true}};
   settings.ip_address_index = 5;
+  EXPECT_FALSE(Apply(true));
+  EXPECT_EQ(host.log.back(), L"Local ip address not found.");
+  EXPECT_FALSE(session.is_listening());
+  EXPECT_EQ(mappers_made, 0);
+  settings.ip_address_index = 0;
   EXPECT_TRUE(Apply(true));
   EXPECT_EQ(setup->LocalAddress(), "127.0.0.1");
 }

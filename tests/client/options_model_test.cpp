@@ -185,7 +185,8 @@ TEST(OptionsModel, ConfirmingWritesEveryValueInOrderWithItsConversion) {
   EXPECT_EQ(client_test::temp_folder::read(o.env.destinations_file), "");
 
   // Zero and anything below it are unlimited; folders already ending in a
-  // separator and an emptied colour scheme folder are kept as they are.
+  // separator are kept as they are; an emptied colour scheme folder leaves
+  // the setting alone.
   o.Load();
   o.texts[id::kUploadLimit] = L"-1";
   o.texts[id::kDownloadLimit] = L"0";
@@ -196,7 +197,7 @@ TEST(OptionsModel, ConfirmingWritesEveryValueInOrderWithItsConversion) {
   EXPECT_EQ(o.Int("MaxUploadRate"), -1);
   EXPECT_EQ(o.Int("MaxDownloadRate"), -1);
   EXPECT_EQ(o.Text("ASDSingle"), "D:\\films\\");
-  EXPECT_EQ(o.Text("ColorSchemePath"), "");
+  EXPECT_EQ(o.Text("ColorSchemePath"), "/schemes/");
 }
 
 TEST(OptionsModel, ConversionsNeverOverflowOrTurnALimitIntoAnother) {
@@ -442,18 +443,21 @@ TEST(OptionsModel, ListClicksAndFolderChoosers) {
                                               "Select destination folder"}));
 }
 
-TEST(OptionsModel, ExportWritesOnlyOnceAFileIsChosen) {
+TEST(OptionsModel, ExportSavesTheSettingsThenWritesTheChosenFile) {
   Options o;
   o.profile.WriteProfileString("Other", "Kept", "apart");
-  const std::string before = client_test::temp_folder::read(o.profile.file());
   OptionsModel model = o.Load();
   model.destinations = {{L"iso", L"/srv/iso"}};
 
+  // The settings are saved before the file is asked for, even when none is
+  // chosen.
   client::ScriptedUiServices ui;
   ui.save_answers = {std::nullopt};
   EXPECT_FALSE(model.ExportCommand(ui, o.profile));
-  EXPECT_EQ(client_test::temp_folder::read(o.profile.file()), before);
-  EXPECT_FALSE(std::filesystem::exists(o.env.destinations_file));
+  EXPECT_EQ(o.Int("MinPort"), 1500);
+  EXPECT_EQ(o.profile.GetProfileString("Other", "Kept"), "apart");
+  EXPECT_EQ(client_test::temp_folder::read(o.env.destinations_file), Utf16Le(u"iso=/srv/iso/\r\n"));
+  std::filesystem::remove(o.env.destinations_file);
 
   // The values held, not what the controls show unconfirmed.
   o.texts[id::kMinPort] = L"2000";

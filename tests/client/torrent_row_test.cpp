@@ -396,10 +396,12 @@ TEST_F(RowTest, ViewLogIsOfferedWhenTheLogFileExists) {
   EXPECT_FALSE(has_log());
   std::ofstream(path + ".log.txt") << "x";
   EXPECT_TRUE(has_log());
-  ui.open_file_result = false;
+  // Whatever kept the file from opening is told.
+  ui.open_file_failure = "no program to open it was found";
   own.RunCommand(menu::kViewLog, ui);
   EXPECT_EQ(ui.asked[0].text, path + ".log.txt");
-  EXPECT_EQ(ui.Messages(), std::vector<std::string>{"ShellExecute Error: 31"});
+  EXPECT_EQ(ui.Messages(),
+            std::vector<std::string>{"Could not open " + path + ".log.txt:\nno program to open it was found"});
 }
 
 TEST_F(RowTest, MenuCommands) {

@@ -4,6 +4,9 @@
 #include "client/common/wx/CHinweisText.h"
 #include "client/common/wx/open_menus.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -76,8 +79,13 @@ std::optional<std::string> WxUiServices::ChooseFolder(const std::string& title, 
 
 bool WxUiServices::OpenUrl(const std::string& url) { return wxLaunchDefaultBrowser(Wx(url)); }
 
-bool WxUiServices::OpenFile(const std::string& path) {
-  return wxLaunchDefaultApplication(Wx(path));
+std::optional<std::string> WxUiServices::OpenFile(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec))
+    return (ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory)).message();
+  // The desktop's opener (xdg-open) picks the program.
+  if (!wxLaunchDefaultApplication(Wx(path))) return std::string("no program to open it was found (xdg-open)");
+  return std::nullopt;
 }
 
 int WxUiServices::PopupMenu(const std::vector<MenuItem>& items, int screen_x, int screen_y) {

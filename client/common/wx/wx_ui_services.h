@@ -21,7 +21,7 @@ class WxUiServices : public UiServices {
                                               const std::vector<FileFilter>& filters) override;
   std::optional<std::string> ChooseFolder(const std::string& title, const std::string& start_folder) override;
   bool OpenUrl(const std::string& url) override;
-  bool OpenFile(const std::string& path) override;
+  std::optional<std::string> OpenFile(const std::string& path) override;
   int PopupMenu(const std::vector<MenuItem>& items, int screen_x, int screen_y) override;
 
  private:

@@ -85,7 +85,8 @@ TEST(SaveFolderDialog, SpaceStatusOkRuleAndPriority) {
   wxTextCtrl* text = Control<wxTextCtrl>(dialog, client::kIdSaveFolderText);
   wxButton* ok = Control<wxButton>(dialog, client::kIdSaveFolderOk);
   wxStaticText* status = Control<wxStaticText>(dialog, client::kIdSaveFolderStatus);
-  EXPECT_EQ(dialog->GetTitle(), "Select destination folder");
+  // Titled with the torrent's name.
+  EXPECT_EQ(dialog->GetTitle(), "Debian 12 netinst.iso");
   EXPECT_EQ(Control<wxStaticText>(dialog, client::kIdSaveFolderName)->GetLabel(), "Debian 12 netinst.iso");
   EXPECT_EQ(text->GetValue(), folder.path().string());
   EXPECT_TRUE(Control<wxRadioButton>(dialog, client::kIdNormalPriority)->GetValue());

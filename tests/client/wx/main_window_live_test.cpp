@@ -90,15 +90,14 @@ TEST_F(MainWindowLive, TheContextMenuOpensAtTheClickAndClosesWithEscape) {
   EXPECT_FALSE(Bright(gui_test::PixelAt(after, in_menu.x, in_menu.y)));
 }
 
-TEST_F(MainWindowLive, TheMenuFollowsTheStateAndClearingTheBansAsksFirst) {
+TEST_F(MainWindowLive, TheMenuFollowsTheStateAndClearingTheBansEmptiesTheFilter) {
   QF_REQUIRE_DISPLAY();
   std::filesystem::create_directories(dir / "Torrents");
   dir.put("Torrents/IpAddress.FilterData", "3.0.0.0-3.0.0.255,1,\r\n");
   Open();
   client::ScriptedUiServices ui;
   window->UseMenuUi(ui);
-  ui.menu_answers = {client::main_menu::kClearBanList, client::main_menu::kClearBanList};
-  ui.message_answers = {client::MessageAnswer::No, client::MessageAnswer::Yes};
+  ui.menu_answers = {client::main_menu::kClearBanList};
   const engine::ip_filter* before = window->Core().IpFilter();
   ASSERT_NE(before, nullptr);
   ASSERT_EQ(before->export_filter().size(), 3u);
@@ -106,14 +105,10 @@ TEST_F(MainWindowLive, TheMenuFollowsTheStateAndClearingTheBansAsksFirst) {
   ASSERT_EQ(ui.menus_shown.size(), 1u);
   EXPECT_EQ(ui.menus_shown[0][8].text, "Clear ban list");  // there is a filter
   EXPECT_EQ(ui.menus_shown[0].back().text, "Check for Update");  // no DHT node
-  ASSERT_EQ(ui.asked.size(), 2u);
-  EXPECT_EQ(ui.asked[1].what, "message");
-  EXPECT_EQ(window->Core().IpFilter(), before);  // "No" keeps everything
-  window->ShowContextMenu({10, 10});
+  // Nothing is asked: the bans go, those the file held as well.
+  EXPECT_TRUE(ui.Messages().empty());
   ASSERT_NE(window->Core().IpFilter(), nullptr);
-  EXPECT_NE(window->Core().IpFilter(), before);
-  // The file's rule stays.
-  EXPECT_EQ(window->Core().IpFilter()->export_filter().size(), 3u);
+  EXPECT_EQ(window->Core().IpFilter()->export_filter(), engine::ip_filter().export_filter());
 }
 
 TEST_F(MainWindowLive, WorkersPostToTheApplicationAndWorkForAGoneWindowIsDropped) {

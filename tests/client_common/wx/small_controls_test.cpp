@@ -208,7 +208,9 @@ TEST(SmallControls, PriorityBoxRemembersItsStateWhenItsWindowGoes) {
   if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   bool remembered = true;
   Window w({40, 460}, {240, 80});
-  auto* box = new CPrioritaetsButton(w.panel, wxID_ANY, "High priority", &remembered, {10, 10});
+  // Alone in its group, so it starts unchecked.
+  auto* box = new CPrioritaetsButton(w.panel, wxID_ANY, "High priority", &remembered, {10, 10}, wxDefaultSize,
+                                     wxRB_SINGLE);
   EXPECT_FALSE(remembered);
   w.Show();
   EXPECT_EQ(ClickAt(box->ClientToScreen({8, box->GetSize().y / 2})), 0);
