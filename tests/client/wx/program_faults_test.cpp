@@ -102,6 +102,9 @@ TEST_F(ProgramFixture, SigtermWithEachKindOfDialogOpenClosesTheDialogsAndSavesTh
   if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
   const fs::path torrent = dir / "film.torrent";
   WriteTorrent(torrent, "film");
+  const fs::path bad = dir / "work" / "bad.torrent";
+  fs::create_directories(bad.parent_path());
+  std::ofstream(bad) << "not bencoded";
   const fs::path list = DataFolder() / "TorrentQueue.txt";
   // Main window at 20,20 to 420,220: a row at the top left of the client
   // area, free client area on the right.
@@ -121,7 +124,11 @@ TEST_F(ProgramFixture, SigtermWithEachKindOfDialogOpenClosesTheDialogsAndSavesTh
       {"add by hash", "^Add Torrent - Quillfern$", [&](pid_t p) { return PickFromMenu(p, kFreeX, kFreeY, 2); }, {}},
       {"make torrent", "^Make Torrent$", [&](pid_t p) { return PickFromMenu(p, kFreeX, kFreeY, 3); }, {}},
       {"file chooser", "^Add Torrent File$", [&](pid_t p) { return PickFromMenu(p, kFreeX, kFreeY, 1); }, {}},
-      {"message box", "^Clear ban list$", [&](pid_t p) { return PickFromMenu(p, kFreeX, kFreeY, 6); }, {}},
+      // "Invalid torrent file" for a bad file on the command line, once the
+      // caption no longer reads "Quillfern" alone.
+      {"message box", "^Quillfern$",
+       [&](pid_t p) { return test_support::wait_until([&] { return !VisibleWindows(p, "^Quillfern .").empty(); }); },
+       {bad.string()}},
       {"save folder", "^Select destination folder$", [](pid_t) { return true; },
        {(dir / "work" / "other.torrent").string()}, true},
   };
