@@ -15,10 +15,10 @@ std::string GetBrowserCommand() {
     std::string_view dirs = path ? path : "";
     while (!dirs.empty()) {
       const auto end = dirs.find(':');
-      std::string dir(dirs.substr(0, end));
+      const std::string_view dir = dirs.substr(0, end);
       dirs = end == std::string_view::npos ? std::string_view{} : dirs.substr(end + 1);
-      if (dir.empty()) dir = ".";
-      const std::string candidate = dir + "/xdg-open";
+      std::string candidate(dir.empty() ? std::string_view(".") : dir);
+      candidate += "/xdg-open";
       if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return std::string();

@@ -39,7 +39,7 @@ struct PauseAllProgram : ProgramFixture {
   }
   // The middle of the first row's chart, where its name is drawn.
   static bool CaptureName(std::vector<std::uint8_t>& rgb) {
-    return gui_test::CaptureRootRect(kClientX + 56, kClientY + 42, 56, 16, rgb);
+    return gui_test::CaptureRootRect(kClientX + 56, kClientY + 78, 56, 16, rgb);
   }
   // A right click at a client point, then the menu's entry `index` (from
   // 1) chosen with the arrow keys once the menu is up.
@@ -60,7 +60,7 @@ struct PauseAllProgram : ProgramFixture {
 
 TEST_F(PauseAllProgram, ResumingEachRowAfterPauseAllThenARestart) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   Profile().WriteProfileInt("Configuration", "MaxActiveTorrent", 6);
   WriteTorrent(dir / "work" / "first.torrent", "first");
   WriteTorrent(dir / "work" / "second.torrent", "second");
@@ -74,18 +74,18 @@ TEST_F(PauseAllProgram, ResumingEachRowAfterPauseAllThenARestart) {
       << Caption() << ReadFile(log) << ReadFile(dir / "second.log") << fs::exists(DataFolder() / "second.torrent");
   EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_running"); }));
 
-  // The window's menu, on the client area below the rows: "Pause All" is
+  // The window's menu, on the text lines below the rows: "Pause All" is
   // its fourth entry (after "Add Torrent File", "Add Torrent Hash" and
   // "Make Torrent").
-  ChooseFromMenuAt(300, 115, 4);
+  ChooseFromMenuAt(300, 146, 4);
   EXPECT_TRUE(test_support::wait_until([&] { return CaptionCounts("0/6"); })) << Caption();
   EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_paused"); }));
 
   // Each row's menu, on the middle of its chart: "Resume" comes first
   // while its torrent is paused.
-  ChooseFromMenuAt(83, 50, 1);
+  ChooseFromMenuAt(83, 86, 1);
   EXPECT_TRUE(test_support::wait_until([&] { return CaptionCounts("1/6"); })) << Caption();
-  ChooseFromMenuAt(83 + 170, 50, 1);
+  ChooseFromMenuAt(83 + 170, 86, 1);
   EXPECT_TRUE(test_support::wait_until([&] { return CaptionCounts("2/6"); })) << Caption();
   EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("pause_all_resumed"); }));
   // The name in the middle of the first row ("first").

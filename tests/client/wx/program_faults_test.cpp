@@ -68,14 +68,6 @@ bool ShootWindow(const std::string& name, const std::string& window_id) {
   return painted;
 }
 
-// A popup menu of the program's is shown.
-bool MenuShown(pid_t pid) {
-  std::istringstream ids(Output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null"));
-  for (std::string id; std::getline(ids, id);)
-    if (Output("xprop -id " + id + " _NET_WM_WINDOW_TYPE 2>/dev/null").find("POPUP_MENU") != std::string::npos)
-      return true;
-  return false;
-}
 
 // Right-clicks at a screen point until the context menu shows (a row may
 // still be on its way to its place).
@@ -83,7 +75,7 @@ bool OpenMenu(pid_t pid, int x, int y) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     // (Not --sync: it waits for a move, and the pointer may be there already.)
     Xdo({"mousemove", std::to_string(x + attempt), std::to_string(y), "click", "3"});
-    if (test_support::wait_until([&] { return MenuShown(pid); }, 2s)) return true;
+    if (test_support::wait_until([&] { return ProgramFixture::MenuShown(pid); }, 2s)) return true;
   }
   return false;
 }
@@ -99,16 +91,16 @@ bool PickFromMenu(pid_t pid, int x, int y, int downs) {
 
 TEST_F(ProgramFixture, SigtermWithEachKindOfDialogOpenClosesTheDialogsAndSavesTheList) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   const fs::path torrent = dir / "film.torrent";
   WriteTorrent(torrent, "film");
   const fs::path bad = dir / "work" / "bad.torrent";
   fs::create_directories(bad.parent_path());
   std::ofstream(bad) << "not bencoded";
   const fs::path list = DataFolder() / "TorrentQueue.txt";
-  // Main window at 20,20 to 420,220: a row at the top left of the client
-  // area, free client area on the right.
-  constexpr int kRowX = 90, kRowY = 90, kFreeX = 370, kFreeY = 120;
+  // Main window at 20,20 to 420,220: a row below the info box at the top
+  // left of the client area, free client area along the text lines below.
+  constexpr int kRowX = 112, kRowY = 130, kFreeX = 279, kFreeY = 190;
   struct Round {
     std::string kind;
     std::string title;  // of the dialog that is open when the signal comes (none: a menu)
@@ -129,7 +121,7 @@ TEST_F(ProgramFixture, SigtermWithEachKindOfDialogOpenClosesTheDialogsAndSavesTh
       {"message box", "^Quillfern$",
        [&](pid_t p) { return test_support::wait_until([&] { return !VisibleWindows(p, "^Quillfern .").empty(); }); },
        {bad.string()}},
-      {"save folder", "^Select destination folder$", [](pid_t) { return true; },
+      {"save folder", "^other$", [](pid_t) { return true; },
        {(dir / "work" / "other.torrent").string()}, true},
   };
   WriteTorrent(dir / "work" / "other.torrent", "other");
@@ -166,7 +158,7 @@ TEST_F(ProgramFixture, SigtermWithEachKindOfDialogOpenClosesTheDialogsAndSavesTh
 // defaults (nothing waits on the FIFO) and Quillfern still ends on SIGTERM.
 TEST_F(ProgramFixture, SchemeFilesThatAreAFolderOrAFifoAreNotRead) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   const fs::path schemes = dir / "schemes";
   for (bool main_is_folder : {true, false}) {
     SCOPED_TRACE(main_is_folder ? "main colours a folder" : "main colours a FIFO");
@@ -213,7 +205,7 @@ TEST_F(ProgramFixture, SchemeFilesThatAreAFolderOrAFifoAreNotRead) {
 // that meets elsewhere (another runtime folder) is kept off the data folder.
 TEST_F(ProgramFixture, SquattedRuntimeFolderStillLetsOnlyOneInstanceRun) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   const fs::path tmp_folder = "/tmp/Quillfern-" + std::to_string(::geteuid());
   std::error_code ec;
   if (!fs::exists(tmp_folder)) {

@@ -171,6 +171,15 @@ struct ProgramFixture : ::testing::Test {
     return image.SaveFile((gui_test::ScreenshotFolder() / (name + ".png")).string(), wxBITMAP_TYPE_PNG);
   }
 
+  // A popup menu of the process is shown.
+  static bool MenuShown(pid_t pid) {
+    std::istringstream ids(Output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null"));
+    for (std::string id; std::getline(ids, id);)
+      if (Output("xprop -id " + id + " _NET_WM_WINDOW_TYPE 2>/dev/null").find("POPUP_MENU") != std::string::npos)
+        return true;
+    return false;
+  }
+
   // The X windows of the process named "Quillfern...".
   static std::string Windows(pid_t pid) {
     return Output("xdotool search --all --pid " + std::to_string(pid) + " --name '^Quillfern' 2>/dev/null");

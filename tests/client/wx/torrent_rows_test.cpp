@@ -366,7 +366,7 @@ namespace {
 // covers "Pause" or "Resume".
 TEST_F(RowsFixture, NoHintLiesOverTheRowsMenu) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   Open(560, 340);
   ASSERT_TRUE(TicksPass(1));
   window->Rows().ui = nullptr;  // the menu the user sees

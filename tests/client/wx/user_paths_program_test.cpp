@@ -26,9 +26,12 @@ using namespace program_test;
 namespace {
 
 // The main window covers 20,20 to 420,220; its client area starts below
-// the 24 pixels of the caption.
+// the 24 pixels of the caption. The first row's tile lies below the info
+// box; the last text lines of the client area lie below the rows.
 constexpr int kWindowLeft = 20;
 constexpr int kWindowTop = 20;
+constexpr int kRowX = kWindowLeft + 9 + 83, kRowY = kWindowTop + 24 + 86;
+constexpr int kFreeX = kWindowLeft + 250, kFreeY = kWindowTop + 24 + 146;
 
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
@@ -168,14 +171,12 @@ struct UserPaths : ProgramFixture {
   // A right click on the free client area, then the `downs`-th entry of
   // the menu (separators are skipped).
   void MenuEntry(int downs, const std::string& picture = "") {
-    const Geometry area{kWindowLeft + 250, kWindowTop + 150, 120, 60};
+    const Geometry area{kFreeX, kFreeY, 120, 60};
     std::vector<std::uint8_t> before, now;
     ASSERT_TRUE(gui_test::CaptureRootRect(area.x, area.y, area.width, area.height, before));
     ClickScreen(area.x, area.y, 3);
     // The menu covers the corner below and right of the pointer.
-    ASSERT_TRUE(test_support::wait_until([&] {
-      return gui_test::CaptureRootRect(area.x, area.y, area.width, area.height, now) && now != before && Settled(area);
-    }));
+    ASSERT_TRUE(test_support::wait_until([&] { return MenuShown(pid) && Settled(area); }));
     // The pointer leaves the menu: no entry is chosen by it.
     Shell("xdotool mousemove --sync 2 2");
     std::string keys;
@@ -218,7 +219,7 @@ enum Entry {
 
 TEST_F(UserPaths, TheMenuEntriesThatActAtOnce) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   // A ban of an earlier run, saved at its shut-down.
   fs::create_directories(DataFolder());
   std::ofstream(DataFolder() / "IpAddress.FilterData", std::ios::binary) << "3.0.0.0 - 3.0.0.255, 1,\r\n";
@@ -274,7 +275,7 @@ TEST_F(UserPaths, TheMenuEntriesThatActAtOnce) {
 
 TEST_F(UserPaths, AddTorrentFileHashMakeTorrentAndOptionsDialogs) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   const fs::path source = dir / "work" / "picked.torrent";
   WriteTorrent(source, "picked");
   // Ports the options dialog accepts.
@@ -383,7 +384,7 @@ TEST_F(UserPaths, AddTorrentFileHashMakeTorrentAndOptionsDialogs) {
 
 TEST_F(UserPaths, AddTorrentHashGetsTheMetadataAndTheFilesFromASeed) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   // A seed of the engine's own on 127.0.0.2, which the tracker names.
   const fs::path seed_dir = dir / "seed";
   const std::vector<swarm_fixture::file_spec> files = {{"a.bin", 300000}, {"b.bin", 70000}};
@@ -425,7 +426,7 @@ TEST_F(UserPaths, AddTorrentHashGetsTheMetadataAndTheFilesFromASeed) {
 
 TEST_F(UserPaths, SaveFolderDetailsAndPeersDialogsOfARow) {
   QF_REQUIRE_DISPLAY();
-  if (!gui_test::HaveXdotool()) GTEST_SKIP() << "no xdotool";
+  if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
   // Every new torrent asks for its folder.
   Profile().WriteProfileInt("Configuration", "ASDMode", 2);
   const std::string downloads = (dir / "downloads").string() + "/";
@@ -463,13 +464,13 @@ TEST_F(UserPaths, SaveFolderDetailsAndPeersDialogsOfARow) {
 
   // The row's menu, from its bottom: "Properties", "View Log", "View Peers".
   const auto row_entry = [&](int ups, const std::function<void()>& while_open = nullptr) {
-    ClickScreen(kWindowLeft + 60, kWindowTop + 60, 3);
+    ClickScreen(kRowX, kRowY, 3);
     std::vector<std::uint8_t> menu;
     // The menu's light background below and right of the pointer, beside
     // its first entry.
     ASSERT_TRUE(test_support::wait_until([&] {
-      return gui_test::CaptureRootRect(kWindowLeft + 60 + 145, kWindowTop + 60 + 5, 1, 1, menu) && menu[0] > 200 &&
-             menu[1] > 200 && menu[2] > 200 && Settled({kWindowLeft + 60, kWindowTop + 60, 150, 200});
+      return gui_test::CaptureRootRect(kRowX + 145, kRowY + 5, 1, 1, menu) && menu[0] > 200 &&
+             menu[1] > 200 && menu[2] > 200 && Settled({kRowX, kRowY, 150, 200});
     }));
     Shell("xdotool mousemove --sync 2 2");
     if (while_open) while_open();
