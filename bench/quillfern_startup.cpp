@@ -258,7 +258,8 @@ std::vector<int> counts_from(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<int> counts = counts_from(argc > 1 ? argv[1] : "200,1000,2000");
+  // An empty first argument keeps the default counts (to give the others).
+  const std::vector<int> counts = counts_from(argc > 1 && *argv[1] ? argv[1] : "200,1000,2000");
   const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 30;
   const std::string program = argc > 3 ? argv[3] : "build/client/Quillfern";
   // How many of them run at once ("MaxActiveTorrent"; 0 keeps the default).
