@@ -4,7 +4,7 @@
 //   idle_torrents [torrents=1000] [kib=1024] [seconds=30] [aria2]
 //
 // Each torrent is one file of pseudo-random bytes (pieces of 256 KiB) in a
-// temporary folder. They announce to opentracker on loopback when it is
+// temporary folder under $TMPDIR (else /tmp). They announce to opentracker on loopback when it is
 // installed (to an address that refuses otherwise). The figures are taken
 // once every torrent has left the checker and its first announce is done:
 // VmRSS from /proc/self/status, then the CPU time (getrusage) spent over the
@@ -49,7 +49,7 @@ long status_kib(const std::string& status_file, const std::string& field) {
 }
 
 // Bytes the allocator has handed out and not yet taken back, all threads.
-double heap_mb() {
+double heap_mib() {
   const struct mallinfo2 m = ::mallinfo2();
   return double(m.uordblks + m.hblkhd) / (1024 * 1024);
 }
@@ -76,7 +76,7 @@ double process_cpu_seconds(pid_t pid) {
 }
 
 void print_figures(const char* who, int torrents, long base_kib, long rss_kib, double cpu, double seconds) {
-  std::printf("%-7s %5d torrents: %7.1f MB resident (%.1f MB before adding, %5.1f KB per torrent), "
+  std::printf("%-7s %5d torrents: %7.1f MiB resident (%.1f MiB before adding, %5.1f KiB per torrent), "
               "%.2f%% of a core idle\n",
               who, torrents, double(rss_kib) / 1024, double(base_kib) / 1024,
               torrents ? double(rss_kib - base_kib) / torrents : 0.0, 100.0 * cpu / seconds);
@@ -120,14 +120,16 @@ std::string read_file(const std::string& path) {
 
 void run_engine(const torrent_files& files, const fs::path& data, int seconds) {
   const long base = status_kib("/proc/self/status", "VmRSS:");
-  const double heap_before = heap_mb();
+  const double heap_before = heap_mib();
   auto ses = swarm_fixture::make_session(1);
   ses->set_severity_level(engine::alert::fatal);
   std::vector<engine::torrent_handle> handles;
+  const auto added_from = std::chrono::steady_clock::now();
   for (const auto& path : files.torrent_paths)
     handles.push_back(ses->add_torrent_from_entry(engine::bdecode(read_file(path)), data));
   for (auto& h : handles) h.resume();
   const auto start = std::chrono::steady_clock::now();
+  std::fprintf(stderr, "engine: added and resumed in %.2f s\n", std::chrono::duration<double>(start - added_from).count());
   const bool checked = swarm_fixture::wait_until(
       [&] {
         for (const auto& h : handles)
@@ -151,8 +153,8 @@ void run_engine(const torrent_files& files, const fs::path& data, int seconds) {
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const double cpu = own_cpu_seconds() - cpu0;
   print_figures("engine", int(handles.size()), base, rss, cpu, seconds);
-  std::printf("        peak %.1f MB resident; heap in use %.1f MB (%.1f MB before adding)\n",
-              double(status_kib("/proc/self/status", "VmHWM:")) / 1024, heap_mb(), heap_before);
+  std::printf("        peak %.1f MiB resident; heap in use %.1f MiB (%.1f MiB before adding)\n",
+              double(status_kib("/proc/self/status", "VmHWM:")) / 1024, heap_mib(), heap_before);
 }
 
 void run_aria2(const torrent_files& files, const fs::path& data, const fs::path& root, int seconds) {

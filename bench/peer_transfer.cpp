@@ -1,7 +1,7 @@
 // Moves a torrent from a seed session to a leech session over loopback and
 // reports the leech's throughput, CPU time and peak memory.
 //
-//   peer_transfer [megabytes=256] [piece_kib=256] [block_kib=16]
+//   peer_transfer [mebibytes=256] [piece_kib=256] [block_kib=16]
 //
 // The seed runs in a child process on 127.0.0.2, the leech in this process
 // on 127.0.0.3, so the figures are the leech's alone.
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   // Several files of uneven sizes.
   std::vector<file_spec> files{{"first.bin", total / 2 + 12345}, {"second.bin", total / 3 - 999},
                                {"third.bin", total - (total / 2 + 12345) - (total / 3 - 999)}};
-  std::fprintf(stderr, "making %lld MB torrent, pieces of %lld KiB...\n", (long long)megabytes,
+  std::fprintf(stderr, "making %lld MiB torrent, pieces of %lld KiB...\n", (long long)megabytes,
                (long long)(piece / 1024));
   const engine::torrent_metainfo info = make_torrent(dir / "seed", "payload", files, piece);
   const auto ih = info.info_hash();
@@ -97,9 +97,9 @@ int main(int argc, char** argv) {
   const bool same = done && same_files(dir / "seed" / "payload", dir / "leech" / "payload", files);
   fs::remove_all(dir);
 
-  std::printf("size %lld MB, piece %lld KiB, block %d KiB: %s\n", (long long)megabytes, (long long)(piece / 1024),
+  std::printf("size %lld MiB, piece %lld KiB, block %d KiB: %s\n", (long long)megabytes, (long long)(piece / 1024),
               block / 1024, !done ? "DID NOT FINISH" : same ? "files identical" : "FILES DIFFER");
-  std::printf("  %.1f MB/s (%.2f s), leech CPU %.2f s, leech peak memory %.1f MiB (%.1f MiB during the transfer)\n",
+  std::printf("  %.1f MiB/s (%.2f s), leech CPU %.2f s, leech peak memory %.1f MiB (%.1f MiB during the transfer)\n",
               double(total) / 1048576.0 / secs, secs, cpu, double(peak_kib()) / 1024.0,
               double(transfer_peak) / 1024.0);
   return done && same ? 0 : 1;

@@ -1,12 +1,17 @@
 // Start-up of the Quillfern program with many saved torrents: a data folder
 // of N torrents (4 MiB each, nothing on disk yet, all "Downloading") and
-// their list file; the program is started on the X server of $DISPLAY with
-// folders of its own. Measured: the time from the start to the first paint
-// of the main window (the restore runs before the window is shown), then
-// the CPU time and resident memory of the running program over a quiet
-// span. At the end it is closed with SIGTERM and its list file is counted.
+// their list file; the program is started on the X server of $DISPLAY (with
+// $XAUTHORITY, when set) with folders of its own under $TMPDIR (else /tmp).
+// Measured: the time from the start to the first paint of the main window
+// (the restore runs before the window is shown), then the CPU time and
+// resident memory of the running program over a quiet span. At the end it
+// is closed with SIGTERM and its list file is counted.
 //
-//   quillfern_startup [torrents=200] [idle seconds=30] [program=build/client/Quillfern]
+//   quillfern_startup [torrents=200,1000,2000] [idle seconds=30] [program=build/client/Quillfern] [active=0]
+//                     [rounds=1]
+//
+// TORRENTS is one count or a comma-separated list of them; each is measured
+// ROUNDS times and the medians are printed, then a table of all counts.
 
 #include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
@@ -22,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -92,20 +98,35 @@ std::string torrent_file(int n) {
   return bytes;
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
-  const int count = argc > 1 ? std::atoi(argv[1]) : 200;
-  const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 30;
-  const std::string program = argc > 3 ? argv[3] : "build/client/Quillfern";
-  // How many of them run at once ("MaxActiveTorrent"; 0 keeps the default).
-  const int active = argc > 4 ? std::atoi(argv[4]) : 0;
-  if (!std::getenv("DISPLAY") || !fs::exists(program)) {
-    std::fprintf(stderr, "needs $DISPLAY and %s\n", program.c_str());
-    return 2;
+struct figures {
+  double first_paint = 0;      // seconds
+  double startup_cpu = 0;      // seconds
+  long startup_rss = 0;        // KiB
+  double idle_cpu_share = 0;   // of one core, in %
+  long rss = 0;                // KiB, after the quiet span
+  long peak = 0;               // KiB
+  double shutdown = 0;         // seconds from SIGTERM to the exit
+  int exit_status = -1;
+  int sections = 0;            // of the list file written at the end
+};
+
+std::string list_section(const fs::path& data, int n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "t%03d.torrent", n);
+  return (data / name).string();
+}
+
+// One start, quiet span and close of the program with `count` saved
+// torrents; false when it showed no window.
+bool run_once(int count, int idle_seconds, const std::string& program, int active, figures& out) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qf-startup-XXXXXX";
+  if (!::mkdtemp(pattern.data())) {
+    std::perror("mkdtemp");
+    return false;
   }
-  char pattern[] = "/tmp/qf-startup-XXXXXX";
-  const fs::path dir = ::mkdtemp(pattern);
+  const fs::path dir = pattern;
   for (const char* sub : {"home", "config/Quillfern", "data/Quillfern/Torrents", "run", "downloads"})
     fs::create_directories(dir / sub);
   fs::permissions(dir / "run", fs::perms::owner_all, fs::perm_options::replace);
@@ -116,14 +137,14 @@ int main(int argc, char** argv) {
   if (active > 0) profile.WriteProfileInt("Configuration", "MaxActiveTorrent", active);
 
   const fs::path data = dir / "data/Quillfern/Torrents";
+  auto section_of = [&](int n) {
+    return client::EscapeSectionName(client::WideToUtf16(client::Utf8ToWide(list_section(data, n))));
+  };
   client::Utf16IniFile list;
   list.StartListFile();
   for (int n = 0; n < count; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "t%03d.torrent", n);
-    std::ofstream(data / name, std::ios::binary) << torrent_file(n);
-    const std::u16string section =
-        client::EscapeSectionName(client::WideToUtf16(client::Utf8ToWide((data / name).string())));
+    std::ofstream(list_section(data, n), std::ios::binary) << torrent_file(n);
+    const std::u16string section = section_of(n);
     list.Set(section, u"Priority", u"1");
     list.Set(section, u"Status", u"2");
     list.Set(section, u"Destination", client::WideToUtf16(client::Utf8ToWide((dir / "downloads").string() + "/")));
@@ -138,6 +159,8 @@ int main(int argc, char** argv) {
                                        "GDK_BACKEND=x11",
                                        "NO_AT_BRIDGE=1",
                                        "PATH=/usr/bin:/bin"};
+  // An X server with access control lets in whoever shows its cookie.
+  if (const char* xauthority = std::getenv("XAUTHORITY")) env_text.push_back("XAUTHORITY=" + std::string(xauthority));
   std::vector<char*> env;
   for (auto& e : env_text) env.push_back(e.data());
   env.push_back(nullptr);
@@ -148,21 +171,31 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
+  auto clean_up = [&] {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  };
   const auto start = clock_type::now();
   pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args, env.data()) != 0) return 1;
+  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args, env.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    clean_up();
+    return false;
+  }
   while (!window_painted()) {
     if (seconds_since(start) > 120 || ::waitpid(pid, nullptr, WNOHANG) == pid) {
       std::fprintf(stderr, "no window\n");
       ::kill(pid, SIGKILL);
-      return 1;
+      ::waitpid(pid, nullptr, 0);
+      clean_up();
+      return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  const double first_paint = seconds_since(start);
-  const double startup_cpu = cpu_seconds(pid);
-  const long startup_rss = status_kb(pid, "VmRSS");
+  out.first_paint = seconds_since(start);
+  out.startup_cpu = cpu_seconds(pid);
+  out.startup_rss = status_kb(pid, "VmRSS");
 
   // Quiet: the first ticks and the checks of the started torrents are over.
   std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -170,34 +203,106 @@ int main(int argc, char** argv) {
   const auto idle_start = clock_type::now();
   std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
   const double idle_cpu = cpu_seconds(pid) - cpu_before;
-  const double idle_span = seconds_since(idle_start);
-  const long rss = status_kb(pid, "VmRSS");
-  const long peak = status_kb(pid, "VmHWM");
+  out.idle_cpu_share = 100.0 * idle_cpu / seconds_since(idle_start);
+  out.rss = status_kb(pid, "VmRSS");
+  out.peak = status_kb(pid, "VmHWM");
 
   ::kill(pid, SIGTERM);
   const auto stop = clock_type::now();
   int status = 0;
   ::waitpid(pid, &status, 0);
-  const double shutdown = seconds_since(stop);
+  out.shutdown = seconds_since(stop);
+  out.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   client::Utf16IniFile saved;
   saved.Load(data / "TorrentQueue.txt");
-  int sections = 0;
-  for (int n = 0; n < count; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "t%03d.torrent", n);
-    if (saved.Get(client::EscapeSectionName(client::WideToUtf16(client::Utf8ToWide((data / name).string()))),
-                  u"Destination"))
-      ++sections;
+  out.sections = 0;
+  for (int n = 0; n < count; ++n)
+    if (saved.Get(section_of(n), u"Destination")) ++out.sections;
+  clean_up();
+  return true;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The medians over the rounds, field by field.
+figures medians(const std::vector<figures>& rounds) {
+  auto of = [&](auto field) {
+    std::vector<double> v;
+    for (const figures& f : rounds) v.push_back(double(f.*field));
+    return median(v);
+  };
+  figures m;
+  m.first_paint = of(&figures::first_paint);
+  m.startup_cpu = of(&figures::startup_cpu);
+  m.startup_rss = long(of(&figures::startup_rss));
+  m.idle_cpu_share = of(&figures::idle_cpu_share);
+  m.rss = long(of(&figures::rss));
+  m.peak = long(of(&figures::peak));
+  m.shutdown = of(&figures::shutdown);
+  m.exit_status = rounds.back().exit_status;
+  m.sections = int(of(&figures::sections));
+  return m;
+}
+
+std::vector<int> counts_from(const std::string& text) {
+  std::vector<int> counts;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');)
+    if (const int n = std::atoi(item.c_str()); n > 0) counts.push_back(n);
+  return counts;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // An empty first argument keeps the default counts (to give the others).
+  const std::vector<int> counts = counts_from(argc > 1 && *argv[1] ? argv[1] : "200,1000,2000");
+  const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 30;
+  const std::string program = argc > 3 ? argv[3] : "build/client/Quillfern";
+  // How many of them run at once ("MaxActiveTorrent"; 0 keeps the default).
+  const int active = argc > 4 ? std::atoi(argv[4]) : 0;
+  const int rounds = std::max(argc > 5 ? std::atoi(argv[5]) : 1, 1);
+  if (!std::getenv("DISPLAY") || !fs::exists(program) || counts.empty()) {
+    std::fprintf(stderr, "needs $DISPLAY, %s and at least one torrent count\n", program.c_str());
+    return 2;
   }
 
-  std::printf("torrents restored          %d (sections saved at the end: %d)\n", count, sections);
-  std::printf("start to first paint       %.3f s (CPU %.3f s, RSS %ld kB)\n", first_paint, startup_cpu, startup_rss);
-  std::printf("idle CPU over %.1f s       %.3f s = %.2f %% of one core\n", idle_span, idle_cpu,
-              100.0 * idle_cpu / idle_span);
-  std::printf("resident memory            %ld kB (peak %ld kB)\n", rss, peak);
-  std::printf("close (SIGTERM) to exit    %.3f s, exit status %d\n", shutdown,
-              WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  std::error_code ec;
-  fs::remove_all(dir, ec);
-  return sections == count ? 0 : 1;
+  bool all_saved = true;
+  std::vector<std::pair<int, figures>> table;
+  for (const int count : counts) {
+    std::vector<figures> measured;
+    for (int r = 0; r < rounds; ++r) {
+      figures f;
+      if (!run_once(count, idle_seconds, program, active, f)) return 1;
+      measured.push_back(f);
+    }
+    const figures f = medians(measured);
+    all_saved = all_saved && f.sections == count;
+    table.emplace_back(count, f);
+    if (rounds > 1) std::printf("medians of %d rounds:\n", rounds);
+    std::printf("torrents restored          %d (sections saved at the end: %d)\n", count, f.sections);
+    std::printf("start to first paint       %.3f s (CPU %.3f s, RSS %ld KiB)\n", f.first_paint, f.startup_cpu,
+                f.startup_rss);
+    std::printf("idle CPU over %d s         %.2f %% of one core\n", idle_seconds, f.idle_cpu_share);
+    std::printf("resident memory            %ld KiB (peak %ld KiB)\n", f.rss, f.peak);
+    std::printf("close (SIGTERM) to exit    %.3f s, exit status %d\n\n", f.shutdown, f.exit_status);
+    std::fflush(stdout);
+  }
+  if (table.size() > 1) {
+    // Memory per torrent: what each count costs beyond the first one.
+    std::printf("%-10s %12s %14s %16s %12s %14s\n", "torrents", "idle CPU %", "resident MiB", "KiB per torrent",
+                "first paint", "SIGTERM->exit");
+    const auto& [first_count, first] = table.front();
+    for (const auto& [count, f] : table) {
+      char per_torrent[32] = "-";
+      if (count != first_count)
+        std::snprintf(per_torrent, sizeof per_torrent, "%.1f", double(f.rss - first.rss) / (count - first_count));
+      std::printf("%-10d %12.2f %14.1f %16s %10.3f s %12.3f s\n", count, f.idle_cpu_share, double(f.rss) / 1024,
+                  per_torrent, f.first_paint, f.shutdown);
+    }
+  }
+  return all_saved ? 0 : 1;
 }

@@ -2,7 +2,7 @@
 // opentracker on loopback, for each pairing of this engine and
 // transmission-daemon, and reports the throughput of each:
 //
-//   tracker_transfer [megabytes=128] [pairings=e2e,t2e,e2t,t2t,first]
+//   tracker_transfer [mebibytes=128] [pairings=e2e,t2e,e2t,t2t,first]
 //
 // The time runs from the moment the downloader starts (resume, or adding the
 // torrent to transmission) until it has every piece: it includes the
@@ -112,7 +112,7 @@ void report(const char* what, const result& r, double megabytes) {
   if (!r.done)
     std::printf("  %-28s did not finish\n", what);
   else
-    std::printf("  %-28s %7.1f MB/s  (%.2f s)%s\n", what, megabytes / r.seconds, r.seconds,
+    std::printf("  %-28s %7.1f MiB/s  (%.2f s)%s\n", what, megabytes / r.seconds, r.seconds,
                 r.identical ? "" : "  FILES DIFFER");
   std::fflush(stdout);
 }
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   tracker_test::temp_dir root("qf-bench-tracker");
   const std::string seed_dir = root.path() + "/seed";
   fs::create_directories(seed_dir);
-  std::fprintf(stderr, "making a %lld MB torrent...\n", (long long)megabytes);
+  std::fprintf(stderr, "making a %lld MiB torrent...\n", (long long)megabytes);
   tracker_test::shared_torrent t(seed_dir, std::size_t(megabytes) * 1024 * 1024 + 4321, 18);
   if (!t.ready()) {
     std::fprintf(stderr, "opentracker did not start\n");
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
   const auto identical = [&](const std::string& dir) { return tracker_test::read_file(dir + "/payload.bin") == original; };
   const double mb = double(megabytes);
   const auto limit = 180s;
-  std::printf("%lld MB, pieces of 256 KiB, through opentracker on loopback:\n", (long long)megabytes);
+  std::printf("%lld MiB, pieces of 256 KiB, through opentracker on loopback:\n", (long long)megabytes);
 
   if (wanted("e2e")) {
     t.restart_tracker();

@@ -31,73 +31,84 @@ selector::selector() : m_wake(std::make_shared<wake_event>()) {}
 
 selector::~selector() = default;
 
-void selector::add(socket_list& list, const std::shared_ptr<socket>& s) {
-  if (contains(list, s.get())) return;
-  list.push_back(s);
+void selector::add(list_id list, const std::shared_ptr<socket>& s) {
+  std::size_t& at = m_places[s.get()].at[list];
+  if (at != absent) return;
+  at = m_lists[list].size();
+  m_lists[list].push_back(s);
   if (m_waiting) m_wake->signal();
 }
 
-void selector::erase(socket_list& list, const socket* s) {
-  std::erase_if(list, [s](const std::shared_ptr<socket>& p) { return p.get() == s; });
+void selector::erase(list_id list, const socket* s) {
+  auto p = m_places.find(s);
+  if (p == m_places.end() || p->second.at[list] == absent) return;
+  m_lists[list][p->second.at[list]].reset();
+  p->second.at[list] = absent;
+  if (std::all_of(p->second.at.begin(), p->second.at.end(), [](std::size_t at) { return at == absent; }))
+    m_places.erase(p);
+  if (++m_empty_places[list] * 2 >= m_lists[list].size()) close_up(list);
 }
 
-bool selector::contains(const socket_list& list, const socket* s) {
-  return std::any_of(list.begin(), list.end(), [s](const std::shared_ptr<socket>& p) { return p.get() == s; });
+void selector::close_up(list_id list) {
+  socket_list& sockets = m_lists[list];
+  std::erase(sockets, nullptr);
+  for (std::size_t i = 0; i < sockets.size(); ++i) m_places[sockets[i].get()].at[list] = i;
+  m_empty_places[list] = 0;
+}
+
+bool selector::contains(list_id list, const socket* s) const {
+  auto p = m_places.find(s);
+  return p != m_places.end() && p->second.at[list] != absent;
 }
 
 void selector::monitor_readability(const std::shared_ptr<socket>& s) {
   std::lock_guard l(m_mutex);
-  add(m_readable, s);
+  add(readable_list, s);
 }
 
 void selector::monitor_writability(const std::shared_ptr<socket>& s) {
   std::lock_guard l(m_mutex);
-  add(m_writable, s);
+  add(writable_list, s);
 }
 
 void selector::monitor_errors(const std::shared_ptr<socket>& s) {
   std::lock_guard l(m_mutex);
-  add(m_error, s);
+  add(error_list, s);
 }
 
 void selector::remove_readable(const std::shared_ptr<socket>& s) {
   std::lock_guard l(m_mutex);
-  erase(m_readable, s.get());
+  erase(readable_list, s.get());
 }
 
 void selector::remove_writable(const std::shared_ptr<socket>& s) {
   std::lock_guard l(m_mutex);
-  erase(m_writable, s.get());
+  erase(writable_list, s.get());
 }
 
 void selector::remove(const std::shared_ptr<socket>& s) {
   std::lock_guard l(m_mutex);
-  erase(m_readable, s.get());
-  erase(m_writable, s.get());
-  erase(m_error, s.get());
+  for (list_id list : {readable_list, writable_list, error_list}) erase(list, s.get());
 }
 
 bool selector::is_readability_monitored(const std::shared_ptr<socket>& s) const {
   std::lock_guard l(m_mutex);
-  return contains(m_readable, s.get());
+  return contains(readable_list, s.get());
 }
 
 bool selector::is_writability_monitored(const std::shared_ptr<socket>& s) const {
   std::lock_guard l(m_mutex);
-  return contains(m_writable, s.get());
+  return contains(writable_list, s.get());
 }
 
 bool selector::is_error_monitored(const std::shared_ptr<socket>& s) const {
   std::lock_guard l(m_mutex);
-  return contains(m_error, s.get());
+  return contains(error_list, s.get());
 }
 
 std::size_t selector::size() const {
   std::lock_guard l(m_mutex);
-  std::unordered_map<const socket*, int> seen;
-  for (const socket_list* list : {&m_readable, &m_writable, &m_error})
-    for (const auto& s : *list) seen.emplace(s.get(), 0);
-  return seen.size();
+  return m_places.size();
 }
 
 void selector::wake() { m_wake->signal(); }
@@ -120,19 +131,23 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
   std::unordered_map<const socket*, std::size_t> index;
   {
     std::lock_guard l(m_mutex);
-    auto enter = [&](const socket_list& list, short events) {
-      for (const auto& s : list) {
-        auto [it, fresh] = index.emplace(s.get(), fds.size());
-        if (fresh) {
-          fds.push_back({s->handle(), 0, 0});
-          held.push_back(s);
-        }
-        fds[it->second].events |= events;
-      }
-    };
-    enter(m_readable, POLLIN);
-    enter(m_writable, POLLOUT);
-    enter(m_error, 0);
+    fds.reserve(m_places.size() + 1);
+    held.reserve(m_places.size());
+    index.reserve(m_places.size());
+    for (const auto& [s, p] : m_places) {
+      short events = 0;
+      if (p.at[readable_list] != absent) events |= POLLIN;
+      if (p.at[writable_list] != absent) events |= POLLOUT;
+      const socket_list& list = m_lists[p.at[readable_list] != absent   ? readable_list
+                                        : p.at[writable_list] != absent ? writable_list
+                                                                        : error_list];
+      const std::size_t at = p.at[readable_list] != absent   ? p.at[readable_list]
+                             : p.at[writable_list] != absent ? p.at[writable_list]
+                                                             : p.at[error_list];
+      index.emplace(s, fds.size());
+      fds.push_back({s->handle(), events, 0});
+      held.push_back(list[at]);
+    }
     m_waiting = true;
   }
 
@@ -160,28 +175,38 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
   auto broken = [&](const socket* s) {
     const short r = revents_of(s);
     if (r & (POLLERR | POLLNVAL)) return true;
-    return (r & POLLHUP) && !contains(m_readable, s);
+    return (r & POLLHUP) && !contains(readable_list, s);
   };
 
   // A broken socket goes to `errored` when it is watched for errors; else it
   // is handed to its reader or writer, whose next call meets the error.
-  auto as_error = [&](const socket* s) { return broken(s) && contains(m_error, s); };
+  // Each list's sockets come in list order: those that woke are few, and
+  // are sorted by their places rather than walking every list.
+  auto as_error = [&](const socket* s) { return broken(s) && contains(error_list, s); };
   const short fail = POLLHUP | POLLERR | POLLNVAL;
-  for (const auto& s : m_error)
-    if (as_error(s.get())) errored.push_back(s);
-  for (const auto& s : m_readable)
-    if ((revents_of(s.get()) & (POLLIN | fail)) && !as_error(s.get())) readable.push_back(s);
-  for (const auto& s : m_writable)
-    if ((revents_of(s.get()) & (POLLOUT | fail)) && !as_error(s.get())) writable.push_back(s);
-  // Handed once: a broken socket leaves every list so it stops waking the loop.
+  std::array<std::vector<std::size_t>, num_lists> woke;
   std::vector<const socket*> drop;
-  for (const auto& s : held)
-    if (broken(s.get())) drop.push_back(s.get());
-  for (const socket* s : drop) {
-    erase(m_readable, s);
-    erase(m_writable, s);
-    erase(m_error, s);
+  for (std::size_t i = 1; i < fds.size(); ++i) {
+    if (!fds[i].revents) continue;
+    const socket* s = held[i - 1].get();
+    const places& p = m_places.find(s) != m_places.end() ? m_places.find(s)->second : places{};
+    const short r = fds[i].revents;
+    if (as_error(s)) {
+      woke[error_list].push_back(p.at[error_list]);
+    } else {
+      if ((r & (POLLIN | fail)) && p.at[readable_list] != absent) woke[readable_list].push_back(p.at[readable_list]);
+      if ((r & (POLLOUT | fail)) && p.at[writable_list] != absent) woke[writable_list].push_back(p.at[writable_list]);
+    }
+    // Handed once: a broken socket leaves every list so it stops waking the loop.
+    if (broken(s)) drop.push_back(s);
   }
+  for (auto [list, out] : {std::pair{error_list, &errored}, std::pair{readable_list, &readable},
+                           std::pair{writable_list, &writable}}) {
+    std::sort(woke[list].begin(), woke[list].end());
+    for (std::size_t at : woke[list]) out->push_back(m_lists[list][at]);
+  }
+  for (const socket* s : drop)
+    for (list_id list : {readable_list, writable_list, error_list}) erase(list, s);
 }
 
 }  // namespace engine

@@ -11,11 +11,29 @@
 namespace engine {
 
 piece_checker_data* checker_impl::find_torrent(const sha1_hash& info_hash) {
-  for (auto* queue : {&m_torrents, &m_processing}) {
-    auto i = std::find_if(queue->begin(), queue->end(), [&](const auto& d) { return d->info_hash == info_hash; });
-    if (i != queue->end()) return i->get();
+  // A waiting record before one in progress, as the queues are searched.
+  piece_checker_data* found = nullptr;
+  for (auto [i, end] = m_index.equal_range(info_hash); i != end; ++i) {
+    if (i->second->waiting) return i->second;
+    found = i->second;
   }
-  return nullptr;
+  return found;
+}
+
+void checker_impl::forget(const piece_checker_data& d) {
+  for (auto [i, end] = m_index.equal_range(d.info_hash); i != end; ++i)
+    if (i->second == &d) {
+      m_index.erase(i);
+      return;
+    }
+}
+
+bool checker_impl::leave_waiting(const std::shared_ptr<piece_checker_data>& d) {
+  // The record taken is nearly always the front.
+  auto i = std::find(m_torrents.begin(), m_torrents.end(), d);
+  if (i == m_torrents.end()) return false;  // removed meanwhile
+  m_torrents.erase(i);
+  return true;
 }
 
 piece_checker_data* checker_impl::find_owned_torrent(const sha1_hash& info_hash) {
@@ -24,12 +42,24 @@ piece_checker_data* checker_impl::find_owned_torrent(const sha1_hash& info_hash)
 }
 
 void checker_impl::remove_torrent(const sha1_hash& info_hash) {
-  for (auto& d : m_processing)
-    if (d->info_hash == info_hash) d->abort = true;
-  std::erase_if(m_torrents, [&](const auto& d) { return d->info_hash == info_hash; });
+  bool waits = false;
+  for (auto [i, end] = m_index.equal_range(info_hash); i != end; ++i) {
+    if (i->second->waiting)
+      waits = true;
+    else
+      i->second->abort = true;
+  }
+  if (!waits) return;
+  std::erase_if(m_torrents, [&](const auto& d) {
+    if (d->info_hash != info_hash) return false;
+    forget(*d);
+    return true;
+  });
 }
 
 void checker_impl::queue(std::shared_ptr<piece_checker_data> d) {
+  d->waiting = true;
+  m_index.emplace(d->info_hash, d.get());
   m_torrents.push_back(std::move(d));
   m_cond.notify_all();
 }
@@ -81,10 +111,10 @@ void checker_impl::operator()() {
 }
 
 bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
+  // Off the waiting queue and out of the checker.
   auto leave_queue = [&] {
-    auto i = std::find(m_torrents.begin(), m_torrents.end(), d);
-    if (i == m_torrents.end()) return false;  // removed meanwhile
-    m_torrents.erase(i);
+    if (!leave_waiting(d)) return false;
+    forget(*d);
     return true;
   };
   const torrent_handle handle(&m_ses, this, d->info_hash);
@@ -126,7 +156,8 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     return true;
   }
   std::lock_guard l(m_mutex);
-  if (!leave_queue()) return true;
+  if (!leave_waiting(d)) return true;
+  d->waiting = false;
   m_processing.push_back(d);
   if (m_processing.size() == 1) d->processing = true;
   return false;
@@ -165,7 +196,7 @@ void checker_impl::hand_over(piece_checker_data& d) {
   const std::shared_ptr<torrent> t = d.target();
   if (d.torrent_ptr) {
     m_ses.insert_torrent(t);
-    m_ses.announce_soon();  // a resumed torrent need not wait for the tick
+    m_ses.announce_soon(d.info_hash);  // a resumed torrent need not wait for the tick
   } else if (!t || m_ses.find_torrent(d.info_hash) != t || t->is_aborted()) {
     return;  // removed while its files were checked
   }
@@ -182,7 +213,10 @@ void checker_impl::drop(piece_checker_data& d) {
 
 void checker_impl::finish_processing(const std::shared_ptr<piece_checker_data>& d) {
   auto i = std::find(m_processing.begin(), m_processing.end(), d);
-  if (i != m_processing.end()) m_processing.erase(i);
+  if (i != m_processing.end()) {
+    forget(*d);
+    m_processing.erase(i);
+  }
   if (!m_processing.empty()) m_processing.front()->processing = true;
 }
 

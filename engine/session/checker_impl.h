@@ -29,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -83,6 +84,8 @@ struct piece_checker_data {
   std::atomic<bool> processing{false};
   std::atomic<float> progress{0};
   bool abort = false;
+  // In the waiting queue (not yet moved on to the in-progress queue).
+  bool waiting = true;
 };
 
 class checker_impl {
@@ -113,6 +116,15 @@ class checker_impl {
   bool m_abort = false;
 
  private:
+  // The records of both queues by info-hash, so that look-ups do not walk
+  // the queues (thousands of torrents wait here after a start). Records
+  // enter the queues through queue() only, and leave through the members
+  // below.
+  std::unordered_multimap<sha1_hash, piece_checker_data*> m_index;
+  void forget(const piece_checker_data& d);
+  // Checker lock held: `d` leaves the waiting queue; false when it was
+  // removed meanwhile.
+  bool leave_waiting(const std::shared_ptr<piece_checker_data>& d);
   // Takes the waiting record `d` through its fast-resume data: true when it
   // was handed over (or dropped), false when its files need a full check.
   bool take_waiting(const std::shared_ptr<piece_checker_data>& d);

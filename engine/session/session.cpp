@@ -164,8 +164,7 @@ torrent_handle session::add_torrent(const torrent_metainfo& info, const std::fil
   d->save_path = d->torrent_ptr->save_path();
   d->info_hash = ih;
   d->resume_data = resume_data;
-  m_checker_impl.m_torrents.push_back(std::move(d));
-  m_checker_impl.m_cond.notify_all();
+  m_checker_impl.queue(std::move(d));
   return torrent_handle(&m_impl, &m_checker_impl, ih);
 }
 

@@ -336,9 +336,17 @@ void session_impl::queue_due_announces() {
   // Aborted torrents send their "stopped" and leave at the second tick. So
   // does an announce while the torrent's last one still runs or went out
   // less than a second ago: a torrent paused and resumed over and over
-  // announces no more often than the ticks come, plus once.
-  for (auto& [h, t] : m_torrents)
-    if (!t->is_aborted() && !t->dispatcher && !t->announced_within(std::chrono::seconds(1))) announce_if_due(t);
+  // announces no more often than the ticks come, plus once. Only the
+  // torrents that asked are looked at: a start hands thousands over.
+  std::vector<sha1_hash> wanted;
+  {
+    std::lock_guard l(m_announce_mutex);
+    wanted.swap(m_announce_wanted);
+  }
+  for (const sha1_hash& ih : wanted) {
+    auto t = find_torrent(ih);
+    if (t && !t->is_aborted() && !t->dispatcher && !t->announced_within(std::chrono::seconds(1))) announce_if_due(t);
+  }
 }
 
 void session_impl::shut_down() {

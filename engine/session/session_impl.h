@@ -109,9 +109,13 @@ class session_impl : public torrent::host, public peer_connection::host {
 
   // A torrent may want to announce now (it was resumed, handed over by the
   // checker, told to re-announce, or moves on to its next tracker): the
-  // network thread looks at its next round instead of the next second tick.
-  // Any thread, any lock.
-  void announce_soon() override {
+  // network thread looks at it in its next round instead of the next second
+  // tick. Any thread, any lock.
+  void announce_soon(const sha1_hash& info_hash) override {
+    {
+      std::lock_guard l(m_announce_mutex);
+      m_announce_wanted.push_back(info_hash);
+    }
     m_announce_due.store(true, std::memory_order_release);
     wake();
   }
@@ -170,7 +174,8 @@ class session_impl : public torrent::host, public peer_connection::host {
   // Queues a tracker request; the session's port and key are filled in.
   void queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
                              const std::string& login);
-  // Queues the announce of every torrent that wants one now.
+  // Queues the announces that torrents asked for by announce_soon and that
+  // are due now.
   void queue_due_announces();
   // Queues the torrent's announce when it wants one.
   void announce_if_due(const std::shared_ptr<torrent>& t);
@@ -186,6 +191,8 @@ class session_impl : public torrent::host, public peer_connection::host {
   void close_connections_if(Pred pred, const std::string& reason);
 
   std::atomic<bool> m_announce_due{false};
+  std::mutex m_announce_mutex;
+  std::vector<sha1_hash> m_announce_wanted;
   // The connection of an established or connecting socket, or null.
   std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
   // Runs one send or receive of a connection and closes it when that throws

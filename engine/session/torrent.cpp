@@ -111,7 +111,7 @@ void torrent::resume() {
   m_event = tracker_query::started;
   announce_at(now());
   m_time_scaler = 0;
-  m_ses.announce_soon();
+  m_ses.announce_soon(info_hash());
 }
 
 void torrent::abort() {
@@ -191,7 +191,7 @@ void torrent::try_next_tracker(const tracker_query& failed) {
   ++m_currently_trying_tracker;
   if (m_currently_trying_tracker < int(m_trackers.size())) {
     m_next_request = now();
-    m_ses.announce_soon();
+    m_ses.announce_soon(info_hash());
     return;
   }
   m_currently_trying_tracker = 0;
@@ -202,7 +202,7 @@ void torrent::try_next_tracker(const tracker_query& failed) {
 
 void torrent::force_tracker_request() {
   announce_at(now());
-  m_ses.announce_soon();
+  m_ses.announce_soon(info_hash());
 }
 
 void torrent::replace_trackers(const std::vector<announce_entry>& urls) {

@@ -65,9 +65,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     virtual std::shared_ptr<peer_connection> connect(torrent& t, const address& a) = 0;
     // The application's handle of `t`.
     virtual torrent_handle handle_of(const torrent& t) const = 0;
-    // The torrent wants an announce now: the network thread looks at its
-    // next round instead of the next second tick. Any thread, any lock.
-    virtual void announce_soon() = 0;
+    // The torrent of `info_hash` wants an announce now: the network thread
+    // looks at it in its next round instead of the next second tick. Any
+    // thread, any lock.
+    virtual void announce_soon(const sha1_hash& info_hash) = 0;
     // How many more outgoing connects may start now (the half-open limit
     // less those under way and waiting).
     virtual int connect_room() const { return resource_request::inf; }

@@ -50,7 +50,7 @@ struct test_host : torrent::host, peer_connection::host {
   extension_settings extension_config() const override { return {}; }
   bool extension_enabled(int) const override { return true; }
   disk_io& disk() override { return disk_worker; }
-  void announce_soon() override {}
+  void announce_soon(const sha1_hash&) override {}
   void send_now(peer_connection&) override {}
   void wait_for_disk(peer_connection&) override {}
 

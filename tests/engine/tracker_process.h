@@ -119,7 +119,7 @@ inline std::string http_get(std::uint16_t port, const std::string& target) {
 class temp_dir {
  public:
   explicit temp_dir(const std::string& prefix) {
-    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
     m_path = ::mkdtemp(pattern.data());
   }
   ~temp_dir() {
