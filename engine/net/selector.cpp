@@ -128,25 +128,21 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
   // first. The shared pointers keep every socket open through the wait.
   std::vector<pollfd> fds{{m_wake->fd, POLLIN, 0}};
   std::vector<std::shared_ptr<socket>> held;
-  std::unordered_map<const socket*, std::size_t> index;
   {
     std::lock_guard l(m_mutex);
     fds.reserve(m_places.size() + 1);
     held.reserve(m_places.size());
-    index.reserve(m_places.size());
     for (const auto& [s, p] : m_places) {
       short events = 0;
       if (p.at[readable_list] != absent) events |= POLLIN;
       if (p.at[writable_list] != absent) events |= POLLOUT;
-      const socket_list& list = m_lists[p.at[readable_list] != absent   ? readable_list
-                                        : p.at[writable_list] != absent ? writable_list
-                                                                        : error_list];
-      const std::size_t at = p.at[readable_list] != absent   ? p.at[readable_list]
-                             : p.at[writable_list] != absent ? p.at[writable_list]
-                                                             : p.at[error_list];
-      index.emplace(s, fds.size());
       fds.push_back({s->handle(), events, 0});
-      held.push_back(list[at]);
+      // Any list that holds the socket has its shared pointer.
+      for (list_id list : {readable_list, writable_list, error_list})
+        if (p.at[list] != absent) {
+          held.push_back(m_lists[list][p.at[list]]);
+          break;
+        }
     }
     m_waiting = true;
   }
@@ -166,39 +162,32 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
     [[maybe_unused]] const auto r = ::read(m_wake->fd, &count, sizeof count);
   }
 
-  auto revents_of = [&](const socket* s) -> short {
-    auto it = index.find(s);
-    return it == index.end() ? short(0) : fds[it->second].revents;
-  };
-  // Broken: an error, a closed descriptor, or a hang-up that no reader will
-  // notice. Such a socket would wake every later wait at once.
-  auto broken = [&](const socket* s) {
-    const short r = revents_of(s);
-    if (r & (POLLERR | POLLNVAL)) return true;
-    return (r & POLLHUP) && !contains(readable_list, s);
-  };
-
-  // A broken socket goes to `errored` when it is watched for errors; else it
-  // is handed to its reader or writer, whose next call meets the error.
   // Each list's sockets come in list order: those that woke are few, and
   // are sorted by their places rather than walking every list.
-  auto as_error = [&](const socket* s) { return broken(s) && contains(error_list, s); };
   const short fail = POLLHUP | POLLERR | POLLNVAL;
   std::array<std::vector<std::size_t>, num_lists> woke;
   std::vector<const socket*> drop;
   for (std::size_t i = 1; i < fds.size(); ++i) {
-    if (!fds[i].revents) continue;
-    const socket* s = held[i - 1].get();
-    const places& p = m_places.find(s) != m_places.end() ? m_places.find(s)->second : places{};
     const short r = fds[i].revents;
-    if (as_error(s)) {
+    if (!r) continue;
+    const socket* s = held[i - 1].get();
+    // One taken off every list during the wait is not handed out.
+    const auto found = m_places.find(s);
+    if (found == m_places.end()) continue;
+    const places& p = found->second;
+    // Broken: an error, a closed descriptor, or a hang-up that no reader
+    // will notice. Such a socket would wake every later wait at once.
+    const bool broken = (r & (POLLERR | POLLNVAL)) || ((r & POLLHUP) && p.at[readable_list] == absent);
+    // A broken socket goes to `errored` when it is watched for errors; else
+    // it is handed to its reader or writer, whose next call meets the error.
+    if (broken && p.at[error_list] != absent) {
       woke[error_list].push_back(p.at[error_list]);
     } else {
       if ((r & (POLLIN | fail)) && p.at[readable_list] != absent) woke[readable_list].push_back(p.at[readable_list]);
       if ((r & (POLLOUT | fail)) && p.at[writable_list] != absent) woke[writable_list].push_back(p.at[writable_list]);
     }
     // Handed once: a broken socket leaves every list so it stops waking the loop.
-    if (broken(s)) drop.push_back(s);
+    if (broken) drop.push_back(s);
   }
   for (auto [list, out] : {std::pair{error_list, &errored}, std::pair{readable_list, &readable},
                            std::pair{writable_list, &writable}}) {

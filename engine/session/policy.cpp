@@ -307,6 +307,10 @@ bool policy::connect_one_peer() {
 void policy::connect_peers() {
   if (!m_connects_held || m_torrent.is_paused()) return;
   m_connects_held = false;
+  dial_candidates();
+}
+
+void policy::dial_candidates() {
   // Each try dials a candidate, or marks it dialled when that fails.
   for (std::size_t tries = m_peers.size(); tries > 0; --tries) {
     if (m_torrent.num_connections() >= m_torrent.max_connections()) return;
@@ -448,15 +452,7 @@ void policy::pulse() {
     p.retry_port = 0;
   }
 
-  for (std::size_t tries = m_peers.size(); tries > 0 && m_torrent.num_connections() < limit; --tries) {
-    if (m_torrent.connect_room() < 1) {
-      m_connects_held = true;
-      break;
-    }
-    peer* p = connect_candidate();
-    if (!p) break;
-    connect_one(*p);
-  }
+  dial_candidates();
 
   const bool ratio = m_torrent.ratio() != 0.0f;
   if (ratio) share_free_upload();

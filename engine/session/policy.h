@@ -161,6 +161,10 @@ class policy {
   peer* displaceable();
   void rebuild_index();
   bool connect_one(peer& p);
+  // Dials candidates while the torrent is below its connection limit and
+  // the session has connect room; when the room runs out, they are held
+  // for the next second.
+  void dial_candidates();
   void request_a_block(connection& c);
   void choke(peer& p);
   void unchoke(peer& p);

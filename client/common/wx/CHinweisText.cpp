@@ -1,6 +1,7 @@
 #include "client/common/wx/CHinweisText.h"
 
 #include "client/common/wx/CMemDC.h"
+#include "client/common/wx/open_menus.h"
 #include "client/common/wx/wx_conversions.h"
 #include "client/common/wx/wx_text_measurer.h"
 
@@ -83,11 +84,4 @@ void CHinweisText::Destroy() {
   }
 }
 
-void CHinweisText::MenuOpened() {
-  ++m_menusOpen;
-  Destroy();
-}
-
-void CHinweisText::MenuClosed() {
-  if (m_menusOpen > 0) --m_menusOpen;
-}
+bool CHinweisText::MenuIsOpen() { return client::OpenMenus::AnyOpen(); }

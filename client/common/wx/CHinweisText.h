@@ -30,11 +30,10 @@ class CHinweisText {
   // Takes the pop-up away (nothing when none is shown).
   void Destroy();
 
-  // A menu opens or closes: while one is open no hint shows (it would lie
-  // over the menu's entries), and opening one takes the shown hint away.
-  void MenuOpened();
-  void MenuClosed();
-  bool MenuIsOpen() const { return m_menusOpen > 0; }
+  // A menu opens: it takes the shown hint away, and while one is open no
+  // hint shows (it would lie over the menu's entries).
+  void MenuOpened() { Destroy(); }
+  static bool MenuIsOpen();
 
   bool IsShown() const { return m_window.get() != nullptr; }
   // The pop-up window while one is shown, else null.
@@ -49,5 +48,4 @@ class CHinweisText {
   wxFont m_font;
   wxString m_text;
   wxWeakRef<wxPopupWindow> m_window;
-  int m_menusOpen = 0;
 };

@@ -100,12 +100,9 @@ int WxUiServices::PopupMenu(const std::vector<MenuItem>& items, int screen_x, in
     if (item.checked) added->Check(true);
     added->Enable(item.enabled);
   }
-  const OpenMenus::Scope shown(menu);
   // No hint over the menu while it is open.
-  struct HintsAway {
-    HintsAway() { CHinweisText::Global().MenuOpened(); }
-    ~HintsAway() { CHinweisText::Global().MenuClosed(); }
-  } hints_away;
+  const OpenMenus::Scope shown(menu);
+  CHinweisText::Global().MenuOpened();
   const int chosen = m_parent->GetPopupMenuSelectionFromUser(menu, m_parent->ScreenToClient(wxPoint(screen_x, screen_y)));
   return chosen == wxID_NONE ? 0 : chosen;
 }
