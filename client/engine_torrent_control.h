@@ -31,6 +31,10 @@ class EngineTorrentControl : public TorrentControl {
   bool is_seed(const engine::sha1_hash& torrent) const override { return Find(torrent).is_seed(); }
   bool has_metadata(const engine::sha1_hash& torrent) const override { return Find(torrent).has_metadata(); }
   engine::torrent_status status(const engine::sha1_hash& torrent) const override { return Find(torrent).status(); }
+  std::vector<std::optional<engine::torrent_status>> statuses(
+      const std::vector<engine::sha1_hash>& torrents) const override {
+    return m_session.torrent_statuses(torrents);
+  }
   std::filesystem::path save_path(const engine::sha1_hash& torrent) const override {
     return Find(torrent).save_path();
   }

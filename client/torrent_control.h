@@ -16,6 +16,7 @@
 #include "engine/session/torrent_status.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,11 @@ class TorrentControl {
   virtual bool is_seed(const engine::sha1_hash& torrent) const = 0;
   virtual bool has_metadata(const engine::sha1_hash& torrent) const = 0;
   virtual engine::torrent_status status(const engine::sha1_hash& torrent) const = 0;
+  // The status of each named torrent, in that order, or none for one that
+  // is not valid; the piece bitfield may be left out. This one asks each
+  // torrent in turn; a session answers for all of them at once.
+  virtual std::vector<std::optional<engine::torrent_status>> statuses(
+      const std::vector<engine::sha1_hash>& torrents) const;
   virtual std::filesystem::path save_path(const engine::sha1_hash& torrent) const = 0;
 
   virtual void set_upload_limit(const engine::sha1_hash& torrent, int bytes_per_second) = 0;
@@ -93,6 +99,7 @@ class TorrentHandle {
       : m_control(control), m_info_hash(info_hash) {}
 
   bool is_null() const { return m_control == nullptr; }
+  TorrentControl* control() const { return m_control; }
   const engine::sha1_hash& info_hash() const { return m_info_hash; }
 
   bool is_valid() const { return m_control && m_control->is_valid(m_info_hash); }

@@ -101,6 +101,7 @@ class TorrentItem {
   TorrentItem& operator=(const TorrentItem&) = delete;
 
   void SetView(TorrentView* view) { m_view = view; }
+  TorrentView* View() const { return m_view; }
   // Watchers are told in the destructor, each once.
   void AddWatcher(TorrentWatcher* watcher);
   void RemoveWatcher(TorrentWatcher* watcher);

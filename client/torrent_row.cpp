@@ -69,7 +69,7 @@ MenuItem Item(int id, const char* text, bool checked = false) {
 
 // --- the tick
 
-bool TorrentRow::Tick(DhtControl* dht) {
+bool TorrentRow::Tick(DhtControl* dht, const std::optional<engine::torrent_status>* status) {
   ChartLogic& chart = m_torrent.Chart();
   const int download_before = Tenths(chart.Gauge(ChartGauge::Download).value);
   const int upload_before = Tenths(chart.Gauge(ChartGauge::Upload).value);
@@ -81,8 +81,9 @@ bool TorrentRow::Tick(DhtControl* dht) {
   const int status_before = m_torrent.Status();
   try {
     m_torrent.StepReAdd();
-    if (m_torrent.ReAddPending() || !m_torrent.m_handle.is_valid()) return false;
-    Show(dht);
+    const bool valid = status ? status->has_value() : m_torrent.m_handle.is_valid();
+    if (m_torrent.ReAddPending() || !valid) return false;
+    Show(dht, status ? &**status : nullptr);
   } catch (...) {
     // The torrent went away in the middle; what changed is still shown.
   }
@@ -100,12 +101,16 @@ void TorrentRow::SetState(std::wstring text, int status) {
   m_torrent.SetStatus(status);
 }
 
-void TorrentRow::Show(DhtControl* dht) {
+void TorrentRow::Show(DhtControl* dht, const engine::torrent_status* given) {
   TorrentItem& t = m_torrent;
   ChartLogic& chart = t.Chart();
-  // A torrent that is not started never runs.
-  if (!t.m_started) t.PauseEngine();
-  const engine::torrent_status status = t.m_handle.status();
+  // A torrent that is not started never runs; one that was running when
+  // the status was read is read again once paused.
+  if (!t.m_started && (!given || !given->paused)) {
+    t.PauseEngine();
+    given = nullptr;
+  }
+  const engine::torrent_status status = given ? *given : t.m_handle.status();
   t.m_totalWanted = static_cast<std::uint64_t>(std::max<std::int64_t>(status.total_wanted, 0));
   chart.SetProgressValue(status.progress);
 

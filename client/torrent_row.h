@@ -14,6 +14,7 @@
 #include "client/torrent_item.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,9 +62,11 @@ class TorrentRow {
  public:
   explicit TorrentRow(TorrentItem& torrent) : m_torrent(torrent) {}
 
-  // One tick; `dht` is the program's DHT node, if any. True when the row
-  // was repainted. Never throws.
-  bool Tick(DhtControl* dht);
+  // One tick; `dht` is the program's DHT node, if any. `status` is the
+  // torrent's status read for all rows at once (an empty one: the engine
+  // no longer has it); null: the tick asks the engine itself. True when
+  // the row was repainted. Never throws.
+  bool Tick(DhtControl* dht, const std::optional<engine::torrent_status>* status = nullptr);
   // Every kTrackerRotationTicks calls another tracker of two or more leads
   // (tier 0), the others following in list order.
   void RotateTrackers();
@@ -92,7 +95,7 @@ class TorrentRow {
 
  private:
   // Steps of the tick after the validity test.
-  void Show(DhtControl* dht);
+  void Show(DhtControl* dht, const engine::torrent_status* status);
   void ShowRunning(const engine::torrent_status& status, int status_before, DhtControl* dht);
   void SetState(std::wstring text, int status);
   void ShowDownloadEstimate(const engine::torrent_status& status);

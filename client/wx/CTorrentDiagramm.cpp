@@ -10,7 +10,6 @@ CTorrentDiagramm::CTorrentDiagramm(client::TorrentItem& torrent, TorrentRowOwner
       m_owner(owner),
       m_ui(this) {
   ShowChart(torrent.Chart());
-  m_rowTimer.SetOwner(this);
   m_hoverTimer.SetOwner(this);
 }
 
@@ -25,7 +24,6 @@ bool CTorrentDiagramm::Create(wxWindow* parent, const wxPoint& top_left, bool ro
   if (!CDiagramm::Create(wxString(m_torrent->Chart().GetName()), top_left, parent, row_mode)) return false;
   // Bound after the chart's own paint handler, so called before it.
   Bind(wxEVT_PAINT, &CTorrentDiagramm::OnPaintCounted, this);
-  Bind(wxEVT_TIMER, &CTorrentDiagramm::OnRowTimer, this, m_rowTimer.GetId());
   Bind(wxEVT_TIMER, &CTorrentDiagramm::OnHoverTimer, this, m_hoverTimer.GetId());
   Bind(wxEVT_RIGHT_DOWN, &CTorrentDiagramm::OnRightDown, this);
   Bind(wxEVT_MOUSEWHEEL, [this](wxMouseEvent& event) { m_owner.RowWheel(event); });
@@ -38,7 +36,7 @@ bool CTorrentDiagramm::Create(wxWindow* parent, const wxPoint& top_left, bool ro
 }
 
 void CTorrentDiagramm::ArmTimer() {
-  if (m_torrent && !m_stopped && GetHandle() && !m_rowTimer.IsRunning()) m_rowTimer.Start(client::kRowTickMs);
+  if (m_torrent && !m_stopped && GetHandle()) m_tickArmed = true;
 }
 
 void CTorrentDiagramm::Repaint() {
@@ -60,14 +58,14 @@ void CTorrentDiagramm::DestroyView() {
 
 void CTorrentDiagramm::StopTimers() {
   m_stopped = true;
-  m_rowTimer.Stop();
+  m_tickArmed = false;
   m_hoverTimer.Stop();
 }
 
-void CTorrentDiagramm::OnRowTimer(wxTimerEvent&) {
-  if (!Live()) return;
+void CTorrentDiagramm::Tick(const std::optional<engine::torrent_status>* status) {
+  if (!TickArmed()) return;
   ++m_ticks;
-  m_row->Tick(m_owner.RowDht());
+  m_row->Tick(m_owner.RowDht(), status);
 }
 
 void CTorrentDiagramm::OnPaintCounted(wxPaintEvent& event) {

@@ -1,7 +1,8 @@
 #pragma once
 // A torrent's row window: the torrent's chart (CDiagramm) over its
-// client::TorrentItem, driven by client::TorrentRow. It runs the 500 ms row
-// timer, repaints only when the tick says something shown changed, opens
+// client::TorrentItem, driven by client::TorrentRow. The rows' owner ticks
+// it every 500 ms once its timer is armed (one timer for all rows), it
+// repaints only when the tick says something shown changed, opens
 // the torrent's context menu on the right button and shows the hover hint
 // after the mouse rested 400 ms. The torrent owns the window: it destroys
 // it when it goes (TorrentView::DestroyView).
@@ -13,6 +14,7 @@
 #include <wx/timer.h>
 
 #include <functional>
+#include <optional>
 
 namespace client {
 class DhtControl;
@@ -45,7 +47,7 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
                    client::ColorRef main_frame_color);
   ~CTorrentDiagramm() override;
 
-  // Makes the window at `top_left` in `parent` and arms the row timer.
+  // Makes the window at `top_left` in `parent` and arms the row's tick.
   bool Create(wxWindow* parent, const wxPoint& top_left, bool row_mode);
 
   // TorrentView.
@@ -53,16 +55,20 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   void Repaint() override;
   void DestroyView() override;
 
-  // Stops the row and hover timers for good (before the engine stops);
-  // the row then only paints what it shows.
+  // Stops the row's tick and the hover timer for good (before the engine
+  // stops); the row then only paints what it shows.
   void StopTimers();
+  // The row wants its 500 ms tick.
+  bool TickArmed() const { return m_tickArmed && Live(); }
+  // The tick, with the torrent's status of this round (null: the row asks
+  // the engine; an empty one: the engine no longer has the torrent).
+  void Tick(const std::optional<engine::torrent_status>* status);
   // Runs a menu command as if chosen from the context menu.
   void RunMenuCommand(int id);
 
   // The torrent, null once it let go of its window.
   client::TorrentItem* Torrent() const { return m_torrent; }
   client::TorrentRow* Row() { return m_row.get(); }
-  const wxTimer& RowTimer() const { return m_rowTimer; }
   // Ticks served and paints done (tests).
   int TickCount() const { return m_ticks; }
   int PaintCount() const { return m_paints; }
@@ -70,7 +76,6 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   bool MenuOpen() const { return m_menuOpen; }
 
  private:
-  void OnRowTimer(wxTimerEvent& event);
   void OnHoverTimer(wxTimerEvent& event);
   void OnPaintCounted(wxPaintEvent& event);
   void OnRightDown(wxMouseEvent& event);
@@ -93,8 +98,8 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   std::unique_ptr<client::TorrentRow> m_row;
   TorrentRowOwner& m_owner;
   client::WxUiServices m_ui;
-  wxTimer m_rowTimer;
   wxTimer m_hoverTimer;
+  bool m_tickArmed = false;
   int m_ticks = 0;
   int m_paints = 0;
   bool m_stopped = false;

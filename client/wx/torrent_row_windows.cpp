@@ -29,12 +29,23 @@ class TorrentRowWindows::Pane : public wxWindow {
   }
 };
 
+class TorrentRowWindows::TickTimer : public wxTimer {
+ public:
+  explicit TickTimer(TorrentRowWindows& rows) : m_rows(rows) {}
+  void Notify() override { m_rows.TickRows(); }
+
+ private:
+  TorrentRowWindows& m_rows;
+};
+
 TorrentRowWindows::TorrentRowWindows(CQuillfernFenster& frame, client::MainWindowCore& core)
-    : m_frame(frame), m_core(core) {}
+    : m_frame(frame), m_core(core), m_tickTimer(std::make_unique<TickTimer>(*this)) {}
 
 TorrentRowWindows::~TorrentRowWindows() {
+  m_tickTimer->Stop();
   // Rows still alive no longer report here.
-  for (CTorrentDiagramm* row : m_rows) row->StopTimers();
+  for (CTorrentDiagramm* row : m_rows)
+    if (row) row->StopTimers();
   m_rows.clear();
 }
 
@@ -59,16 +70,58 @@ bool TorrentRowWindows::CreateRow(client::TorrentItem& torrent) {
     return false;
   }
   m_rows.push_back(row);
+  if (!m_tickTimer->IsRunning()) m_tickTimer->Start(client::kRowTickMs);
   return true;
 }
 
 CTorrentDiagramm* TorrentRowWindows::RowOf(const client::TorrentItem& torrent) const {
-  for (CTorrentDiagramm* row : m_rows)
-    if (row->Torrent() == &torrent) return row;
-  return nullptr;
+  auto* row = dynamic_cast<CTorrentDiagramm*>(torrent.View());
+  return row && row->Torrent() == &torrent ? row : nullptr;
 }
 
-void TorrentRowWindows::RowGone(CTorrentDiagramm* row) { std::erase(m_rows, row); }
+void TorrentRowWindows::RowGone(CTorrentDiagramm* row) {
+  if (!m_ticking) {
+    std::erase(m_rows, row);
+    return;
+  }
+  if (auto it = std::find(m_rows.begin(), m_rows.end(), row); it != m_rows.end()) *it = nullptr;
+}
+
+void TorrentRowWindows::TickRows() {
+  // The rows due (by their place in m_rows), and their torrents by
+  // control, so that each control is asked once for all its torrents.
+  struct Due {
+    std::size_t row, control, slot;
+  };
+  std::vector<Due> due;
+  std::vector<client::TorrentControl*> controls;
+  std::vector<std::vector<engine::sha1_hash>> asked;
+  for (std::size_t i = 0; i < m_rows.size(); ++i) {
+    CTorrentDiagramm* row = m_rows[i];
+    if (!row || !row->TickArmed() || !row->Torrent()) continue;
+    const client::TorrentHandle& handle = row->Torrent()->m_handle;
+    const auto control = static_cast<std::size_t>(
+        std::find(controls.begin(), controls.end(), handle.control()) - controls.begin());
+    if (control == controls.size()) {
+      controls.push_back(handle.control());
+      asked.emplace_back();
+    }
+    due.push_back({i, control, asked[control].size()});
+    asked[control].push_back(handle.info_hash());
+  }
+  if (due.empty()) return;
+  std::vector<std::vector<std::optional<engine::torrent_status>>> statuses;
+  for (std::size_t c = 0; c < controls.size(); ++c) {
+    if (controls[c]) statuses.push_back(controls[c]->statuses(asked[c]));
+    else statuses.emplace_back(asked[c].size());
+  }
+  // A tick may take rows away (a torrent that goes): they leave a hole.
+  m_ticking = true;
+  for (const Due& d : due)
+    if (CTorrentDiagramm* row = m_rows[d.row]) row->Tick(&statuses[d.control][d.slot]);
+  m_ticking = false;
+  std::erase(m_rows, nullptr);
+}
 
 client::DhtControl* TorrentRowWindows::RowDht() { return m_core.TorrentDht(); }
 
@@ -81,7 +134,9 @@ void TorrentRowWindows::ShowTorrentProperties(client::TorrentItem& torrent) {
 }
 
 void TorrentRowWindows::StopTimers() {
-  for (CTorrentDiagramm* row : m_rows) row->StopTimers();
+  m_tickTimer->Stop();
+  for (CTorrentDiagramm* row : m_rows)
+    if (row) row->StopTimers();
 }
 
 client::Rect TorrentRowWindows::Area() const {
@@ -129,6 +184,10 @@ bool TorrentRowWindows::Layout() {
     // A new size lays the chart out again (in its new mode).
     const wxRect target(r.left, r.top, r.Width(), r.Height());
     if (row->GetRect() != target) row->SetSize(target);
+    // Rows out of sight are hidden: they neither paint nor take part in
+    // the pane's drawing, and show what they hold when they come back.
+    const bool in_sight = r.right > 0 && r.left < area.Width() && r.bottom > 0 && r.top < area.Height();
+    if (row->IsShown() != in_sight) row->Show(in_sight);
   }
   m_frame.RedrawClient();
   return !rows.empty();

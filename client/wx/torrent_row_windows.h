@@ -2,13 +2,16 @@
 // The main window's torrent rows: makes each torrent's row window
 // (CTorrentDiagramm) in the client area, lays the rows out in list order
 // (client::LayOutRows) at the frame's thumb (Model().thumb_top, which the
-// frame's mouse moves) and stops their timers at shut-down. The torrents own their windows; this keeps
-// track of the ones alive.
+// frame's mouse moves), shows only the rows in sight, ticks every row
+// every 500 ms from one timer with the status of all torrents read in one
+// pass, and stops the ticks at shut-down. The torrents own their windows;
+// this keeps track of the ones alive.
 
 #include "client/rows_layout.h"
 #include "client/wx/CTorrentDiagramm.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class CQuillfernFenster;
@@ -39,8 +42,11 @@ class TorrentRowWindows : public TorrentRowOwner {
   bool SimpleDisplay() const;
   // Stops every row's timers; the engine is about to stop.
   void StopTimers();
+  // One 500 ms round: every row whose tick is armed, in list order.
+  void TickRows();
 
-  // The row window of a torrent, or null.
+  // The row window of a torrent, or null (also once the torrent let go
+  // of it).
   CTorrentDiagramm* RowOf(const client::TorrentItem& torrent) const;
   const std::vector<CTorrentDiagramm*>& Rows() const { return m_rows; }
   const client::RowsLayout& LastLayout() const { return m_layout; }
@@ -69,6 +75,7 @@ class TorrentRowWindows : public TorrentRowOwner {
 
  private:
   class Pane;
+  class TickTimer;
   client::ThumbTrack Track() const;
 
   CQuillfernFenster& m_frame;
@@ -77,4 +84,7 @@ class TorrentRowWindows : public TorrentRowOwner {
   client::RowsLayout m_layout;
   Pane* m_pane = nullptr;  // a child of the client area
   int m_wheelRest = 0;
+  std::unique_ptr<TickTimer> m_tickTimer;
+  // A round is ticking: rows that go leave a hole in m_rows, closed after.
+  bool m_ticking = false;
 };

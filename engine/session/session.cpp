@@ -149,6 +149,30 @@ session_status session::status() const {
   return s;
 }
 
+std::vector<std::optional<torrent_status>> session::torrent_statuses(const std::vector<sha1_hash>& torrents) const {
+  std::vector<std::optional<torrent_status>> result(torrents.size());
+  // The checker first: a torrent moves from it to the session only, so one
+  // that moves between the two looks is found in the session.
+  std::vector<std::size_t> rest;
+  {
+    // The checker's look-up does not change it.
+    auto& checker = const_cast<checker_impl&>(m_checker_impl);
+    std::lock_guard l(checker.m_mutex);
+    for (std::size_t i = 0; i < torrents.size(); ++i) {
+      if (piece_checker_data* d = checker.find_owned_torrent(torrents[i]))
+        result[i] = d->status(d->torrent_ptr->is_paused());
+      else
+        rest.push_back(i);
+    }
+  }
+  std::lock_guard l(m_impl.m_mutex);
+  for (std::size_t i : rest)
+    if (auto t = m_impl.find_torrent(torrents[i])) result[i] = t->status(false);
+  for (auto& s : result)
+    if (s) s->pieces.clear();
+  return result;
+}
+
 torrent_handle session::add_torrent(const torrent_metainfo& info, const std::filesystem::path& save_path,
                                     const entry& resume_data, bool compact_mode, int block_size) {
   if (info.files().empty()) throw std::runtime_error("no files in torrent");

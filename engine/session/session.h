@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -88,6 +89,11 @@ class session {
   std::unique_ptr<alert> pop_alert();
 
   session_status status() const;
+  // The status of each named torrent, in that order, or none for one that
+  // is not in the session: one look under the checker's lock and one under
+  // the session's for all of them, where a handle takes both for each. The
+  // piece bitfield (`pieces`) is left empty.
+  std::vector<std::optional<torrent_status>> torrent_statuses(const std::vector<sha1_hash>& torrents) const;
 
   // Queues the torrent for its check. Throws std::runtime_error "no files in
   // torrent" or "session is closing", or duplicate_torrent.

@@ -752,7 +752,7 @@ void torrent::cancel_metadata_request(std::pair<int, int> window) {
   if (m_metadata) m_metadata->cancel(window);
 }
 
-torrent_status torrent::status() const {
+torrent_status torrent::status(bool with_pieces) const {
   if (m_check) return m_check->status(m_paused);
   torrent_status st;
   st.paused = m_paused;
@@ -790,7 +790,7 @@ torrent_status torrent::status() const {
   st.total_wanted_done = wanted_done;
   st.total_wanted = wanted;
   st.progress = wanted == 0 ? 1.0f : float(double(wanted_done) / double(wanted));
-  st.pieces = m_have_pieces;
+  if (with_pieces) st.pieces = m_have_pieces;
   if (!m_got_tracker_response) st.state = connecting_to_tracker;
   else if (is_seed()) st.state = seeding;
   else if (wanted_done == wanted) st.state = finished;

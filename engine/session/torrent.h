@@ -241,7 +241,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void request_peers_from_swarm(int count);
 
   // --- state
-  torrent_status status() const;
+  // `with_pieces` false leaves the piece bitfield out.
+  torrent_status status(bool with_pieces = true) const;
   // Total done and wanted done; 0 and 0 without storage.
   std::pair<std::int64_t, std::int64_t> bytes_done() const;
   // -1 without storage.

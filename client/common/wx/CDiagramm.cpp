@@ -54,13 +54,20 @@ CDiagramm::CDiagramm(std::wstring path, std::string color_scheme_folder, client:
                      const platform::profile& profile)
     : m_chart(std::move(path)), m_shown(&m_chart), m_folder(std::move(color_scheme_folder)) {
   client::LoadDiagramColorsOnce(m_folder, profile, main_frame_color);
-  CreateDrawingObjects(true);
+  m_drawing = SharedDrawingObjects(m_shown->FontHeight());
+}
+
+std::shared_ptr<CDiagramm::DrawingObjects> CDiagramm::SharedDrawingObjects(int font_height) {
+  static std::weak_ptr<DrawingObjects> shared;
+  if (auto objects = shared.lock()) return objects;
+  auto objects = std::make_shared<DrawingObjects>();
+  MakeStatusObjects(*objects);
   // Arial, a sans serif where it is missing; wx takes the pixel size as
   // the line height.
-  const wxFontInfo info = wxFontInfo(wxSize(0, m_shown->FontHeight())).Family(wxFONTFAMILY_SWISS).FaceName("Arial");
-  m_gaugeFont = wxFont(info);
-  m_titleFont = wxFont(info);
-  m_titleMeasurer = std::make_shared<client::WxTextMeasurer>(m_titleFont);
+  objects->font = wxFont(wxFontInfo(wxSize(0, font_height)).Family(wxFONTFAMILY_SWISS).FaceName("Arial"));
+  objects->measurer = std::make_shared<client::WxTextMeasurer>(objects->font);
+  shared = objects;
+  return objects;
 }
 
 CDiagramm::~CDiagramm() = default;
@@ -101,11 +108,13 @@ void CDiagramm::SetTimeMaximum(double maximum) {
   Refresh();
 }
 
-void CDiagramm::CreateDrawingObjects(bool /*first: wx frees the old objects itself*/) {
+void CDiagramm::CreateDrawingObjects(bool /*first: wx frees the old objects itself*/) { MakeStatusObjects(*m_drawing); }
+
+void CDiagramm::MakeStatusObjects(DrawingObjects& drawing) {
   const client::DiagramColorTable& table = client::GlobalDiagramColors();
   for (int status = 0; status < client::kStatusCount; ++status) {
     const client::DiagramColorEntry& entry = table[status];
-    StatusObjects& objects = m_objects[status];
+    StatusObjects& objects = drawing.statuses[status];
     const auto rim = client::RimPenColors(entry);
     for (int i = 0; i < 6; ++i) objects.rim[i] = wxPen(ToWxColour(rim[i]), 2, wxPENSTYLE_SOLID);
     objects.title_brush = wxBrush(ToWxColour(entry.title_background));
@@ -143,7 +152,7 @@ void CDiagramm::OnSize(wxSizeEvent& event) {
 
 void CDiagramm::LayoutNow() {
   const wxSize size = GetClientSize();
-  m_shown->OnSize(size.x, size.y, IsMinimisedNow(), m_titleMeasurer);
+  m_shown->OnSize(size.x, size.y, IsMinimisedNow(), m_drawing->measurer);
   if (m_shown->Minimised()) return;
   wxRegion shape;
   for (const client::ChartSpan& s : m_shown->Shape()) shape.Union(s.x0, s.y, s.x1 - s.x0, 1);
@@ -163,12 +172,12 @@ void CDiagramm::OnPaint(wxPaintEvent&) {
 }
 
 void CDiagramm::PaintRound(wxDC& dc) const {
-  const StatusObjects& objects = m_objects[m_shown->Status()];
-  const StatusObjects& rim = m_objects[m_shown->RimStatus()];
+  const StatusObjects& objects = m_drawing->statuses[m_shown->Status()];
+  const StatusObjects& rim = m_drawing->statuses[m_shown->RimStatus()];
   const wxPoint centre = ToWxPoint(m_shown->Center());
   const wxRect pie = ToWxRect(m_shown->PieRect());
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-  dc.SetFont(m_gaugeFont);
+  dc.SetFont(m_drawing->font);
 
   // The four sectors, each with its value wedge and text.
   for (const client::ChartSectorPaint& sector : m_shown->Sectors()) {
@@ -202,14 +211,14 @@ void CDiagramm::PaintRound(wxDC& dc) const {
 
   // The name in the middle.
   dc.SetTextForeground(objects.title_text);
-  dc.SetFont(m_titleFont);
+  dc.SetFont(m_drawing->font);
   for (const CEllipsenText::Line& line : m_shown->Title().Lines())
     if (!line.text.empty()) dc.DrawLabel(wxString(line.text), ToWxRect(line.rect), wxALIGN_CENTER);
 }
 
 void CDiagramm::PaintRow(wxDC& dc) const {
-  const StatusObjects& objects = m_objects[m_shown->Status()];
-  const wxPen& pen = m_objects[m_shown->RimStatus()].rim[3];
+  const StatusObjects& objects = m_drawing->statuses[m_shown->Status()];
+  const wxPen& pen = m_drawing->statuses[m_shown->RimStatus()].rim[3];
   const client::ChartRowCells& cells = m_shown->Cells();
   dc.SetPen(pen);
   dc.SetBrush(objects.title_brush);
@@ -220,7 +229,7 @@ void CDiagramm::PaintRow(wxDC& dc) const {
 
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   dc.SetTextForeground(objects.title_text);
-  dc.SetFont(m_titleFont);
+  dc.SetFont(m_drawing->font);
   const int vcentre = wxALIGN_CENTER_VERTICAL;
   DrawClipped(dc, m_shown->GetName(), ToWxRect(cells.name), wxALIGN_LEFT | vcentre);
   DrawClipped(dc, L" " + m_shown->Text(ChartGauge::Upload), ToWxRect(cells.upload), wxALIGN_RIGHT | vcentre);

@@ -69,7 +69,8 @@ class CDiagramm : public wxWindow {
   const client::ChartLogic& Chart() const { return *m_shown; }
 
   // Makes the pens, brushes and colours of every status from the global
-  // colour table again (the editor calls this after each edit).
+  // colour table again, for every chart (the editor calls this after each
+  // edit).
   void CreateDrawingObjects(bool first);
 
   // The global colour table from / to the scheme folder and the
@@ -95,6 +96,16 @@ class CDiagramm : public wxWindow {
     wxColour title_text;
     std::array<GaugeObjects, client::kChartGaugeCount> gauges;
   };
+  // The pens, brushes and colours of every status and the one font: all
+  // charts draw from the one colour table, so they share one set, made by
+  // the first chart and let go with the last.
+  struct DrawingObjects {
+    std::array<StatusObjects, client::kStatusCount> statuses;
+    wxFont font;
+    std::shared_ptr<client::WxTextMeasurer> measurer;
+  };
+  static std::shared_ptr<DrawingObjects> SharedDrawingObjects(int font_height);
+  static void MakeStatusObjects(DrawingObjects& objects);
 
   void OnPaint(wxPaintEvent& event);
   void OnSize(wxSizeEvent& event);
@@ -107,9 +118,6 @@ class CDiagramm : public wxWindow {
   client::ChartLogic m_chart;
   client::ChartLogic* m_shown;  // the chart drawn
   std::string m_folder;
-  std::array<StatusObjects, client::kStatusCount> m_objects;
-  wxFont m_gaugeFont;
-  wxFont m_titleFont;
-  std::shared_ptr<client::WxTextMeasurer> m_titleMeasurer;
+  std::shared_ptr<DrawingObjects> m_drawing;
   wxRegion m_outside;  // the client area outside the shape
 };

@@ -263,7 +263,7 @@ TEST_F(RowsFixture, RemovedFromItsMenuWhileItsStopIsStillQueued) {
   // The shut-down stops every row's timer before the engine goes.
   std::vector<bool> running_at_engine_stop;
   parts.session->on_destroy = [&, then = parts.session->on_destroy] {
-    for (CTorrentDiagramm* row : window->Rows().Rows()) running_at_engine_stop.push_back(row->RowTimer().IsRunning());
+    for (CTorrentDiagramm* row : window->Rows().Rows()) running_at_engine_stop.push_back(row->TickArmed());
     then();
   };
   window->Shutdown();
