@@ -6,7 +6,7 @@ namespace dht {
 
 InfoHashRecord::InfoHashRecord(const engine::sha1_hash& hash, std::uint32_t capacity, bool is_private_, bool own_,
                                std::uint32_t now)
-    : info_hash(hash), table(hash, own_), is_private(is_private_), own(own_), created(now), refreshed(now) {
+    : info_hash(hash), table(hash), is_private(is_private_), own(own_), created(now), refreshed(now) {
   peers.reserve(capacity);
 }
 

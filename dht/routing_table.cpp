@@ -22,16 +22,9 @@ bool closer(const engine::sha1_hash& a, const engine::sha1_hash& b, const engine
   return false;
 }
 
-RoutingTable::RoutingTable(const engine::sha1_hash& reference, bool reserve) : m_reference(reference) {
-  if (reserve) reserve_buckets();
-}
-
-void RoutingTable::reserve_buckets() {
-  for (auto& b : m_buckets) b.reserve(bucket_size);
-}
-
 Node* RoutingTable::place(int bucket, const Node& node) {
   Bucket& b = (*this)[bucket];
+  if (b.capacity() < bucket_size) b.reserve(bucket_size);
   if (b.size() < bucket_size) return &b.emplace_back(node);
   for (Node& n : b)
     if (n.pending == 't') return &(n = node);

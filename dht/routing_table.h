@@ -50,8 +50,10 @@ bool closer(const engine::sha1_hash& a, const engine::sha1_hash& b, const engine
 
 class RoutingTable {
  public:
-  // `reserve` gives every bucket room for 8 contacts up front.
-  explicit RoutingTable(const engine::sha1_hash& reference, bool reserve = true);
+  // A bucket gets its room for 8 contacts with its first one, so that a
+  // contact stays where it is while its bucket fills; a table of a
+  // torrent that meets no contacts costs next to nothing.
+  explicit RoutingTable(const engine::sha1_hash& reference) : m_reference(reference) {}
 
   const engine::sha1_hash& reference() const { return m_reference; }
   Bucket& operator[](int bucket) { return m_buckets[static_cast<std::size_t>(bucket)]; }
@@ -76,7 +78,6 @@ class RoutingTable {
 
   std::size_t size() const;
   void clear();
-  void reserve_buckets();
 
  private:
   engine::sha1_hash m_reference;
