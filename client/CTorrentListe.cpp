@@ -2,6 +2,7 @@
 
 #include "client/utf16_ini_file.h"
 #include "client/wide_text.h"
+#include "platform/atomic_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -163,12 +164,14 @@ bool CTorrentListe::Save(const std::filesystem::path& list_file,
   Utf16IniFile ini;
   if (!list_file.empty() && LoadListFile(list_file, ini, log) == ListFileRead::Failed) return false;
   ini.StartListFile();
+  platform::file_batch side_files;
   for (const auto& t : m_torrents) {
     try {
-      t->Save(ini, true);
+      t->Save(ini, true, &side_files);
     } catch (const std::exception&) {
     }
   }
+  side_files.commit();
   return list_file.empty() || ini.Save(list_file);
 }
 
@@ -176,13 +179,15 @@ bool CTorrentListe::SaveUnfinished(const std::filesystem::path& list_file,
                                    const std::function<void(const std::wstring&)>& log) {
   Utf16IniFile ini;
   if (!list_file.empty() && LoadListFile(list_file, ini, log) == ListFileRead::Failed) return false;
+  platform::file_batch side_files;
   for (const auto& t : m_torrents) {
     if (t->Status() == TorrentStatus::Seeding) continue;
     try {
-      t->Save(ini, false);
+      t->Save(ini, false, &side_files);
     } catch (const std::exception&) {
     }
   }
+  side_files.commit();
   return list_file.empty() || ini.Save(list_file);
 }
 

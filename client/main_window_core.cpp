@@ -423,12 +423,14 @@ void MainWindowCore::SaveKeepingUnloaded() {
   Utf16IniFile ini;
   if (LoadListFile(ListFile(), ini, [this](const std::wstring& line) { AddLogLine(line); }) == ListFileRead::Failed)
     return;
+  platform::file_batch side_files;
   for (const auto& torrent : m_list) {
     try {
-      torrent->Save(ini, true);
+      torrent->Save(ini, true, &side_files);
     } catch (const std::exception&) {
     }
   }
+  side_files.commit();
   if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
 }
 

@@ -22,6 +22,10 @@
 class CTorrentDataTable;
 class CTorrentDatabase;
 
+namespace platform {
+class file_batch;
+}
+
 namespace client {
 
 class DhtControl;
@@ -217,8 +221,9 @@ class TorrentItem {
   // Writes the settings and the engine state; with `pause` the engine
   // torrent is paused first. False (nothing written) without an engine
   // torrent, or when the store failed (logged).
-  bool Save(Utf16IniFile& ini, bool pause);
-  bool SaveToListFile(Utf16IniFile& ini, bool pause);
+  // With `batch` the side files are put in place when the batch commits.
+  bool Save(Utf16IniFile& ini, bool pause, platform::file_batch* batch = nullptr);
+  bool SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_batch* batch = nullptr);
   bool SaveToDatabase(bool pause);
   // Updates the settings and totals of the torrent's row; `finished` marks
   // it finished, `with_nodes` stores its peers too. True at once without a

@@ -322,11 +322,11 @@ bool TorrentItem::AddByInfoHash(std::string_view hex_name, const std::string& tr
 
 // --- saving
 
-bool TorrentItem::Save(Utf16IniFile& ini, bool pause) {
-  return m_database ? SaveToDatabase(pause) : SaveToListFile(ini, pause);
+bool TorrentItem::Save(Utf16IniFile& ini, bool pause, platform::file_batch* batch) {
+  return m_database ? SaveToDatabase(pause) : SaveToListFile(ini, pause, batch);
 }
 
-bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause) {
+bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_batch* batch) {
   if (!IsValid()) return false;
   if (pause) PauseEngine();
   const EngineFacts facts = Facts();
@@ -368,13 +368,19 @@ bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause) {
 
   // Resume data the engine cannot give now (the torrent is being checked)
   // leaves the file of the last save.
+  // A side file that already holds what would be written stays as it is:
+  // an idle torrent costs no file written at the end.
+  const auto store = [&](const std::filesystem::path& file, const std::string& bytes, const wchar_t* failure) {
+    if (platform::file_holds(file, bytes)) return;
+    const bool written = batch ? batch->write(file, bytes, [this, failure] { Log(failure); })
+                               : platform::write_file_atomically(file, bytes);
+    if (!written) Log(failure);
+  };
   const engine::entry resume_data = ResumeDataToStore();
-  if (resume_data.type() != engine::entry::undefined_t &&
-      !platform::write_file_atomically(SideFile(kResumeDataSuffix), Bencode(resume_data)))
-    Log(L"cannot write the resume data.");
+  if (resume_data.type() != engine::entry::undefined_t)
+    store(SideFile(kResumeDataSuffix), Bencode(resume_data), L"cannot write the resume data.");
   const std::vector<bool> pieces = PiecesToStore();
-  if (!pieces.empty() && !platform::write_file_atomically(SideFile(kFilterDataSuffix), PieceMap(pieces)))
-    Log(L"cannot write the piece selection.");
+  if (!pieces.empty()) store(SideFile(kFilterDataSuffix), PieceMap(pieces), L"cannot write the piece selection.");
   return true;
 }
 

@@ -46,7 +46,7 @@ std::u16string EscapeSectionName(std::u16string_view path) {
 }
 
 bool Utf16IniFile::Load(const std::filesystem::path& file) {
-  m_sections.clear();
+  Clear();
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) return !ec;
   CUTF16File in;
@@ -89,12 +89,13 @@ bool Utf16IniFile::Save(const std::filesystem::path& file) const {
 }
 
 void Utf16IniFile::StartListFile() {
-  m_sections.clear();
+  Clear();
   Set(kListSignatureSection, kListSignatureKey, kListSignatureValue);
 }
 
 bool Utf16IniFile::RemoveSection(std::u16string_view name) {
   const auto removed = std::erase_if(m_sections, [&](const Section& s) { return s.header && s.name == name; });
+  if (removed > 0) m_indexed = false;
   return removed > 0;
 }
 
@@ -104,6 +105,7 @@ bool Utf16IniFile::HasListSignature() const {
 }
 
 void Utf16IniFile::DropCutEnd(std::initializer_list<std::u16string_view> needed) {
+  m_indexed = false;
   if (m_sections.empty()) return;
   Section& last = m_sections.back();
   if (!last.entries.empty()) last.entries.pop_back();
@@ -118,15 +120,21 @@ void Utf16IniFile::DropCutEnd(std::initializer_list<std::u16string_view> needed)
 }
 
 void Utf16IniFile::PutListSignatureFirst() {
+  m_indexed = false;
   std::erase_if(m_sections, [](const Section& s) { return !s.header || s.name == kListSignatureSection; });
   m_sections.insert(m_sections.begin(), {std::u16string(kListSignatureSection), true,
                                          {{std::u16string(kListSignatureKey), std::u16string(kListSignatureValue)}}});
 }
 
 std::size_t Utf16IniFile::FindSection(std::u16string_view name) const {
-  for (std::size_t i = 0; i < m_sections.size(); ++i)
-    if (m_sections[i].header && m_sections[i].name == name) return i;
-  return kNone;
+  if (!m_indexed) {
+    m_index.clear();
+    for (std::size_t i = 0; i < m_sections.size(); ++i)
+      if (m_sections[i].header) m_index.emplace(m_sections[i].name, i);
+    m_indexed = true;
+  }
+  const auto it = m_index.find(name);
+  return it == m_index.end() ? kNone : it->second;
 }
 
 std::size_t Utf16IniFile::FindEntry(const Section& section, std::u16string_view key) {
@@ -160,6 +168,7 @@ bool Utf16IniFile::Set(std::u16string_view section, std::u16string_view key, std
   if (s == kNone) {
     s = m_sections.size();
     m_sections.push_back({std::u16string(section), true, {}});
+    m_index.emplace(std::u16string(section), s);
   }
   auto& entries = m_sections[s].entries;
   if (const std::size_t e = FindEntry(m_sections[s], key); e != kNone) entries[e].value = std::u16string(value);

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace client {
@@ -39,7 +40,10 @@ class Utf16IniFile {
   // ending in CR LF.
   bool Save(const std::filesystem::path& file) const;
 
-  void Clear() { m_sections.clear(); }
+  void Clear() {
+    m_sections.clear();
+    m_indexed = false;
+  }
   // Empties the file but for the signature section.
   void StartListFile();
 
@@ -82,7 +86,17 @@ class Utf16IniFile {
   std::size_t FindSection(std::u16string_view name) const;
   static std::size_t FindEntry(const Section& section, std::u16string_view key);
 
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::u16string_view name) const { return std::hash<std::u16string_view>()(name); }
+  };
+
   std::vector<Section> m_sections;
+  // The first section of each name by its index, made at the first look-up
+  // after the sections changed otherwise than by Set adding one: a list
+  // of thousands of torrents is read and written section by section.
+  mutable std::unordered_map<std::u16string, std::size_t, NameHash, std::equal_to<>> m_index;
+  mutable bool m_indexed = false;
 };
 
 }  // namespace client

@@ -1,22 +1,29 @@
 #include "platform/atomic_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 
 namespace platform {
 
-bool write_file_atomically(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {
+namespace {
+
+// Writes `bytes` to a new temporary beside `file`, flushed to disk with
+// `flush`; its name, or empty when that failed (then nothing is left).
+std::filesystem::path write_temporary(const std::filesystem::path& file, std::string_view bytes, mode_t mode,
+                                      bool flush) {
   std::error_code ec;
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
   static std::atomic<unsigned> counter{0};
   std::filesystem::path tmp = file;
   tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
+  if (fd < 0) return {};
   std::size_t done = 0;
   bool ok = true;
   while (done < bytes.size()) {
@@ -28,11 +35,77 @@ bool write_file_atomically(const std::filesystem::path& file, std::string_view b
     }
     done += static_cast<std::size_t>(n);
   }
-  ok = ok && ::fsync(fd) == 0;
+  if (flush) ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), file.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  if (ok) return tmp;
+  ::unlink(tmp.c_str());
+  return {};
+}
+
+}  // namespace
+
+bool write_file_atomically(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {
+  const std::filesystem::path tmp = write_temporary(file, bytes, mode, true);
+  if (tmp.empty()) return false;
+  if (::rename(tmp.c_str(), file.c_str()) == 0) return true;
+  ::unlink(tmp.c_str());
+  return false;
+}
+
+file_batch::~file_batch() {
+  for (const pending& p : m_pending) ::unlink(p.temporary.c_str());
+}
+
+bool file_batch::write(const std::filesystem::path& file, std::string_view bytes, std::function<void()> failed,
+                       mode_t mode) {
+  std::filesystem::path tmp = write_temporary(file, bytes, mode, false);
+  if (tmp.empty()) return false;
+  m_pending.push_back({file, std::move(tmp), std::move(failed)});
+  return true;
+}
+
+bool file_batch::commit() {
+  // One flush per filesystem the temporaries are on.
+  std::vector<dev_t> flushed;
+  std::vector<dev_t> failed_devices;
+  for (const pending& p : m_pending) {
+    struct stat st {};
+    if (::stat(p.temporary.c_str(), &st) != 0) continue;
+    if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end()) continue;
+    flushed.push_back(st.st_dev);
+    const int fd = ::open(p.temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::syncfs(fd) != 0) failed_devices.push_back(st.st_dev);
+    if (fd >= 0) ::close(fd);
+  }
+  bool all = true;
+  for (const pending& p : m_pending) {
+    struct stat st {};
+    const bool synced = ::stat(p.temporary.c_str(), &st) == 0 &&
+                        std::find(failed_devices.begin(), failed_devices.end(), st.st_dev) == failed_devices.end();
+    if (synced && ::rename(p.temporary.c_str(), p.file.c_str()) == 0) continue;
+    ::unlink(p.temporary.c_str());
+    all = false;
+    if (p.failed) p.failed();
+  }
+  m_pending.clear();
+  return all;
+}
+
+bool file_holds(const std::filesystem::path& file, std::string_view bytes) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) == bytes.size();
+  std::string held(same ? bytes.size() : 0, '\0');
+  std::size_t done = 0;
+  while (same && done < held.size()) {
+    const ssize_t n = ::read(fd, held.data() + done, held.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) same = false;
+    else done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return same && held == bytes;
 }
 
 namespace {
