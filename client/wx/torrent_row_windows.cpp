@@ -18,6 +18,21 @@ class TorrentRowWindows::Pane : public wxWindow {
   }
 
  protected:
+  // Rows out of sight have nothing to do when the program is idle: only
+  // the shown ones get the idle round, not every row of the list.
+  bool SendIdleEvents(wxIdleEvent& event) override {
+    bool more = false;
+    OnInternalIdle();
+    if (wxIdleEvent::GetMode() == wxIDLE_PROCESS_ALL || HasExtraStyle(wxWS_EX_PROCESS_IDLE)) {
+      event.SetEventObject(this);
+      HandleWindowEvent(event);
+      more = event.MoreRequested();
+    }
+    for (wxWindow* child : GetChildren())
+      if (child->IsShown() && child->SendIdleEvents(event)) more = true;
+    return more;
+  }
+
   bool TryBefore(wxEvent& event) override {
     auto* mouse = dynamic_cast<wxMouseEvent*>(&event);
     if (mouse && event.GetEventObject() == this && event.GetEventType() != wxEVT_ENTER_WINDOW &&
