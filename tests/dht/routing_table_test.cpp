@@ -36,6 +36,15 @@ TEST(DhtRoutingTable, FullBucketReplacesFirstTimedOutContactOrDrops) {
   EXPECT_EQ(t.size(), 8u);
 }
 
+TEST(DhtRoutingTable, AContactStaysWhereItIsWhileItsBucketFills) {
+  RoutingTable t(id_of(0));
+  EXPECT_EQ(t[7].capacity(), 0u);  // no room taken before the first contact
+  Node* first = t.place(7, dht::new_contact(address(1, 1), id_of(1), 0, 0));
+  for (int i = 1; i < 8; ++i) ASSERT_TRUE(t.place(7, dht::new_contact(address(std::uint32_t(i + 1), 1), id_of(1), 0, 0)));
+  EXPECT_EQ(first, &t[7][0]);
+  EXPECT_EQ(first->address.ip, 1u);
+}
+
 TEST(DhtRoutingTable, ClosestContactsAreTheNearestUsableOnes) {
   const auto own = id_of(0);
   RoutingTable t(own);

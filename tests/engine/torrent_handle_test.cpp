@@ -260,3 +260,30 @@ TEST_F(TorrentHandleSession, HandlesStaySafeWhileTorrentsComeAndGo) {
   b.join();
   EXPECT_TRUE(ses.get_torrents().empty());
 }
+
+TEST_F(TorrentHandleSession, StatusesOfManyTorrentsComeInOnePassInTheirOrder) {
+  const auto seed = three_files();
+  seed.lay_down(dir.path());
+  torrent_handle s = ses.add_torrent(seed.info, dir.path());
+  ASSERT_TRUE(checked(s));
+  sha1_hash by_hash, missing;
+  by_hash[0] = 0x11;
+  missing[0] = 0x22;
+  const torrent_handle h = ses.add_torrent_by_info_hash("http://127.0.0.1:1/announce", by_hash, dir.path());
+  // Just added: in the checker or already running, it has a status.
+  const auto fresh = storage_test::test_torrent({{"u/a", 30000}}, 16384, 9);
+  ses.add_torrent(fresh.info, dir.path());
+
+  const auto all = ses.torrent_statuses({missing, s.info_hash(), by_hash, fresh.info.info_hash(), missing});
+  ASSERT_EQ(all.size(), 5u);
+  EXPECT_FALSE(all[0]);
+  EXPECT_FALSE(all[4]);
+  ASSERT_TRUE(all[1] && all[2] && all[3]);
+  const torrent_status one = s.status();
+  EXPECT_EQ(all[1]->state, one.state);
+  EXPECT_EQ(all[1]->progress, 1.0f);
+  EXPECT_EQ(all[1]->total_wanted, one.total_wanted);
+  EXPECT_TRUE(all[1]->pieces.empty());  // the bitfield is left out
+  EXPECT_EQ(all[2]->state, h.status().state);
+  EXPECT_TRUE(ses.torrent_statuses({}).empty());
+}

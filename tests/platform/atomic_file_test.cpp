@@ -64,4 +64,43 @@ TEST_F(AtomicFile, AWriteLeavesNoTemporary) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
 }
 
+TEST_F(AtomicFile, ABatchPutsItsFilesInPlaceOnlyWhenCommitted) {
+  Put("a.ResumeData");
+  {
+    platform::file_batch batch;
+    ASSERT_TRUE(batch.write(dir / "a.ResumeData", "new a"));
+    ASSERT_TRUE(batch.write(dir / "b.FilterData", "new b"));
+    EXPECT_TRUE(platform::file_holds(dir / "a.ResumeData", "x"));  // not yet
+    EXPECT_FALSE(fs::exists(dir / "b.FilterData"));
+  }
+  // Dropped uncommitted: the old file stays, no temporary is left.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
+  EXPECT_TRUE(platform::file_holds(dir / "a.ResumeData", "x"));
+
+  platform::file_batch batch;
+  int failures = 0;
+  ASSERT_TRUE(batch.write(dir / "a.ResumeData", "new a", [&] { ++failures; }));
+  ASSERT_TRUE(batch.write(dir / "b.FilterData", "new b", [&] { ++failures; }));
+  EXPECT_FALSE(batch.write(dir / "a.ResumeData" / "under a file", "c"));
+  EXPECT_TRUE(batch.commit());
+  EXPECT_EQ(failures, 0);
+  EXPECT_TRUE(platform::file_holds(dir / "a.ResumeData", "new a"));
+  EXPECT_TRUE(platform::file_holds(dir / "b.FilterData", "new b"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 2);
+
+  // A file of other bytes, of another length, a folder or nothing: no.
+  EXPECT_FALSE(platform::file_holds(dir / "a.ResumeData", "new b"));
+  EXPECT_FALSE(platform::file_holds(dir / "a.ResumeData", "new a!"));
+  EXPECT_FALSE(platform::file_holds(dir, ""));
+  EXPECT_FALSE(platform::file_holds(dir / "missing", ""));
+
+  // A file that cannot be put in place is reported by its callback.
+  platform::file_batch blocked;
+  ASSERT_TRUE(blocked.write(dir / "c.ResumeData", "c", [&] { ++failures; }));
+  fs::create_directories(dir / "c.ResumeData" / "in the way");
+  EXPECT_FALSE(blocked.commit());
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 3);
+}
+
 }  // namespace

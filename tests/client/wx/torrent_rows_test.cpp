@@ -175,6 +175,15 @@ TEST_F(RowsFixture, TheThumbScrollsTheRowsAndAShortWindowKeepsRunning) {
   const int visible = rows.VisibleHeight();
   // The last tile's bottom is 4 px (the gap below it) above the end.
   EXPECT_EQ(Row(L'd')->GetRect().GetBottom() + 1, visible - 4);
+  // Only the rows in sight are shown; one scrolled out still ticks.
+  for (wchar_t n : {L'a', L'b', L'c', L'd'}) {
+    const wxRect r = Row(n)->GetRect();
+    EXPECT_EQ(Row(n)->IsShown(), r.GetBottom() >= 0 && r.GetTop() < visible) << char(n);
+  }
+  EXPECT_FALSE(Row(L'a')->IsShown());
+  const int ticks_out_of_sight = Row(L'a')->TickCount();
+  ASSERT_TRUE(TicksPass(1));
+  EXPECT_GT(Row(L'a')->TickCount(), ticks_out_of_sight);
   gui_test::PumpFor(std::chrono::milliseconds(200));
   gui_test::Screenshot(window, "torrent_rows_scrolled");
 
