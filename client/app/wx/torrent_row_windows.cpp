@@ -1,0 +1,155 @@
+#include "client/app/wx/torrent_row_windows.h"
+
+#include "client/common/wx/CQuillfernFenster.h"
+#include "client/app/main_window_core.h"
+#include "client/app/progression_chart.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+// The part of the client area the rows take: it cuts them off at its
+// edges. What the rows leave of it is the client area's: mouse input
+// there goes on to the client area, as if the pane were not there.
+class TorrentRowWindows::Pane : public wxWindow {
+ public:
+  explicit Pane(wxWindow* client) {
+    Create(client, wxID_ANY, wxPoint(0, 0), wxSize(0, 0), wxBORDER_NONE | wxCLIP_CHILDREN);
+    SetBackgroundColour(client->GetBackgroundColour());
+  }
+
+ protected:
+  bool TryBefore(wxEvent& event) override {
+    auto* mouse = dynamic_cast<wxMouseEvent*>(&event);
+    if (mouse && event.GetEventObject() == this && event.GetEventType() != wxEVT_ENTER_WINDOW &&
+        event.GetEventType() != wxEVT_LEAVE_WINDOW) {
+      ForwardMouseToParent(*this, *mouse);
+      return true;
+    }
+    return wxWindow::TryBefore(event);
+  }
+};
+
+TorrentRowWindows::TorrentRowWindows(CQuillfernFenster& frame, client::MainWindowCore& core)
+    : m_frame(frame), m_core(core) {}
+
+TorrentRowWindows::~TorrentRowWindows() {
+  // Rows still alive no longer report here.
+  for (CTorrentDiagramm* row : m_rows) row->StopTimers();
+  m_rows.clear();
+}
+
+wxWindow* TorrentRowWindows::PaneWindow() {
+  if (!m_pane && m_frame.ClientArea()) {
+    m_pane = new Pane(m_frame.ClientArea());
+    const client::Rect area = Area();
+    m_pane->SetSize(area.left, area.top, area.Width(), area.Height());
+  }
+  return m_pane;
+}
+
+bool TorrentRowWindows::CreateRow(client::TorrentItem& torrent) {
+  wxWindow* parent = PaneWindow();
+  if (!parent) return false;
+  auto* row = new CTorrentDiagramm(torrent, *this, m_frame.Model().color_scheme_folder,
+                                   m_frame.Model().colors.frame.OffsetColor());
+  // Made out of sight; the layout places it.
+  if (!row->Create(parent, wxPoint(-client::kTileWidth, -client::kTileHeight), SimpleDisplay())) {
+    torrent.SetView(nullptr);
+    delete row;
+    return false;
+  }
+  m_rows.push_back(row);
+  return true;
+}
+
+CTorrentDiagramm* TorrentRowWindows::RowOf(const client::TorrentItem& torrent) const {
+  for (CTorrentDiagramm* row : m_rows)
+    if (row->Torrent() == &torrent) return row;
+  return nullptr;
+}
+
+void TorrentRowWindows::RowGone(CTorrentDiagramm* row) { std::erase(m_rows, row); }
+
+client::DhtControl* TorrentRowWindows::RowDht() { return m_core.TorrentDht(); }
+
+void TorrentRowWindows::ShowTorrentPeers(client::TorrentItem& torrent) {
+  if (show_peers) show_peers(torrent);
+}
+
+void TorrentRowWindows::ShowTorrentProperties(client::TorrentItem& torrent) {
+  if (show_properties) show_properties(torrent);
+}
+
+void TorrentRowWindows::StopTimers() {
+  for (CTorrentDiagramm* row : m_rows) row->StopTimers();
+}
+
+client::Rect TorrentRowWindows::Area() const {
+  const client::FrameModel& model = m_frame.Model();
+  return client::RowsArea(model.Width(), model.Height(), m_core.Startup().show_diagram);
+}
+
+int TorrentRowWindows::VisibleHeight() const { return Area().Height(); }
+
+client::ThumbTrack TorrentRowWindows::Track() const {
+  const client::Rect& track = m_frame.Model().layout.scroll_track;
+  return {track.top, track.bottom};
+}
+
+bool TorrentRowWindows::SimpleDisplay() const { return m_core.Startup().simple_display; }
+
+void TorrentRowWindows::SetSimpleDisplay(bool simple) {
+  m_core.SetSimpleDisplay(simple);
+  Layout();
+}
+
+bool TorrentRowWindows::Layout() {
+  // The rows in list order; a torrent without a window takes no place.
+  std::vector<CTorrentDiagramm*> rows;
+  for (const auto& torrent : m_core.List())
+    if (CTorrentDiagramm* row = RowOf(*torrent)) rows.push_back(row);
+  client::FrameModel& model = m_frame.Model();
+  const bool simple = SimpleDisplay();
+  const client::Rect area = Area();
+  if (wxWindow* pane = PaneWindow()) {
+    pane->SetBackgroundColour(m_frame.ClientArea()->GetBackgroundColour());
+    const wxRect target(area.left, area.top, area.Width(), area.Height());
+    if (pane->GetRect() != target) pane->SetSize(target);
+    pane->Show(!area.IsEmpty());
+  }
+  m_layout = client::LayOutRows(rows.size(), simple, area.Width(), area.Height(), Track(), model.thumb_top);
+  if (model.thumb_top != m_layout.thumb_top) {
+    model.thumb_top = m_layout.thumb_top;
+    m_frame.RedrawFrame();
+  }
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    CTorrentDiagramm* row = rows[i];
+    const client::Rect& r = m_layout.rows[i];
+    if (row->Chart().RowMode() != simple) row->SetRowMode(simple);
+    // A new size lays the chart out again (in its new mode).
+    const wxRect target(r.left, r.top, r.Width(), r.Height());
+    if (row->GetRect() != target) row->SetSize(target);
+  }
+  m_frame.RedrawClient();
+  return !rows.empty();
+}
+
+void TorrentRowWindows::Wheel(const wxMouseEvent& event) {
+  const int delta = event.GetWheelDelta() > 0 ? event.GetWheelDelta() : 120;
+  if (event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) return;
+  // Fine-grained wheels report parts of a notch: they add up.
+  m_wheelRest += event.GetWheelRotation();
+  const int notches = m_wheelRest / delta;
+  m_wheelRest -= notches * delta;
+  const int lines = std::abs(notches) * std::max(1, event.GetLinesPerAction());
+  for (int i = 0; i < lines; ++i) Scroll(notches > 0 ? client::ScrollCode::LineUp : client::ScrollCode::LineDown);
+}
+
+void TorrentRowWindows::Scroll(client::ScrollCode code) {
+  client::FrameModel& model = m_frame.Model();
+  const int thumb = client::ScrollThumb(code, model.thumb_top, m_layout.row_pitch, Track());
+  if (thumb == model.thumb_top) return;
+  model.thumb_top = thumb;
+  m_frame.RedrawFrame();
+  Layout();
+}
