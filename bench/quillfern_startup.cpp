@@ -13,8 +13,8 @@
 // TORRENTS is one count or a comma-separated list of them; each is measured
 // ROUNDS times and the medians are printed, then a table of all counts.
 
-#include "client/utf16_ini_file.h"
-#include "client/wide_text.h"
+#include "client/files/utf16_ini_file.h"
+#include "client/base/wide_text.h"
 #include "engine/formats/entry.h"
 #include "engine/formats/sha1.h"
 #include "engine/formats/torrent_metainfo.h"

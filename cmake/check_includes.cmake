@@ -1,6 +1,8 @@
-# cmake -DROOT=<repo> -DDIR=<folder> -DALLOWED=<folder>,<folder>,... -DSTAMP=<file> -P check_includes.cmake
+# cmake -DROOT=<repo> -DDIR=<folder> -DALLOWED=<folder>,<folder>,... [-DNO_WX=1] -DSTAMP=<file>
+#       -P check_includes.cmake
 # Every #include "a/b/c.h" of a file in ROOT/DIR whose first folder is a
 # folder of the repository must name a file of one of the ALLOWED folders.
+# With NO_WX set, no file may include a header of wx (<wx/...>).
 cmake_minimum_required(VERSION 3.20)
 string(REPLACE "," ";" allowed "${ALLOWED}")
 file(GLOB files ${ROOT}/${DIR}/*.h ${ROOT}/${DIR}/*.cpp)
@@ -16,8 +18,19 @@ foreach(f ${files})
       string(APPEND bad "  ${rel}: ${path}\n")
     endif()
   endforeach()
+  if(NO_WX)
+    file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]wx/")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^[^<\"]*[<\"]([^>\"]+)[>\"].*$" "\\1" path "${line}")
+      file(RELATIVE_PATH rel ${ROOT} ${f})
+      string(APPEND bad_wx "  ${rel}: ${path}\n")
+    endforeach()
+  endif()
 endforeach()
 if(bad)
   message(FATAL_ERROR "${DIR} may include only headers of ${ALLOWED}; these are out of reach:\n${bad}")
+endif()
+if(bad_wx)
+  message(FATAL_ERROR "${DIR} builds without wx; these include wx headers:\n${bad_wx}")
 endif()
 file(WRITE ${STAMP} "")

@@ -1,7 +1,7 @@
 // Quillfern, the BitTorrent client.
 
-#include "client/command_line.h"
-#include "client/wx/CQuillfernProgramm.h"
+#include "client/torrents/command_line.h"
+#include "client/app/wx/CQuillfernProgramm.h"
 
 #include <cstdlib>
 

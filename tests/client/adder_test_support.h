@@ -3,11 +3,11 @@
 // source folder of their own, .torrent files made on the spot, and a record
 // of the rows, log lines, dialogs and DHT registrations.
 
-#include "client/torrent_adder.h"
+#include "client/torrents/torrent_adder.h"
 #include "engine/formats/torrent_metainfo.h"
 #include "temp_folder.h"
 #include "timer_test_support.h"
-#include "torrent_test_support.h"
+#include "tests/client/torrents/torrent_test_support.h"
 
 #include <deque>
 #include <iterator>

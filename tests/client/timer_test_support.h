@@ -2,9 +2,9 @@
 // Scripted stand-ins for the session as a whole and for the DHT node, and a
 // record of what the main timer asks of its window.
 
-#include "client/dht_control.h"
-#include "client/main_timer.h"
-#include "client/session_control.h"
+#include "client/torrents/dht_control.h"
+#include "client/app/main_timer.h"
+#include "client/app/session_control.h"
 
 #include <deque>
 #include <memory>

@@ -1,0 +1,72 @@
+#pragma once
+// Removing a torrent the user chose "Remove" for, and the main window's
+// answer to a torrent that stopped by itself.
+//
+// A removal runs in this order: the store row is marked finished, the DHT
+// node forgets the info-hash, the torrent leaves the list with its files
+// and its row, the engine is told to drop it; then the removal waits for
+// the engine torrent to go, and only after that gives its slot back and
+// starts the next queued torrent. The wait is no loop: Poll, called from a
+// timer, finishes the removals whose engine torrent is gone, or which
+// waited longer than kRemoveWaitMs (an engine that keeps a torrent must
+// not hold the queue for ever).
+
+#include "client/torrents/CTorrentListe.h"
+#include "client/torrents/dht_control.h"
+#include "client/torrents/torrent_control.h"
+#include "client/torrents/torrent_queue.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace client {
+
+// How often a waiting removal looks at its engine torrent, and for how long.
+inline constexpr std::uint32_t kRemovePollMs = 20;
+inline constexpr std::uint32_t kRemoveWaitMs = 30000;
+
+class RemoveSequence {
+ public:
+  // What the sequence works on; the getters may answer null (no engine, no
+  // DHT node).
+  struct Parts {
+    CTorrentListe& list;
+    TorrentQueue& queue;
+    std::function<TorrentControl*()> session;
+    std::function<DhtControl*()> dht;
+    // DB mode (a store) and "This Session Only".
+    std::function<bool()> database;
+    std::function<bool()> session_only;
+    // The rows came or went.
+    std::function<void()> rows_changed;
+    std::function<void(std::wstring)> log;
+  };
+
+  explicit RemoveSequence(Parts parts) : m_parts(std::move(parts)) {}
+
+  // Removes the torrent (it is deleted here). True when a wait for the
+  // engine began: Poll then finishes it.
+  bool Remove(TorrentItem& torrent, int status);
+  // A torrent stopped itself (seeding goal, user pause or queue).
+  void Stopped(TorrentItem& torrent, int status);
+
+  // Finishes the removals whose engine torrent went or whose wait timed
+  // out; true while others still wait.
+  bool Poll();
+  bool Waiting() const { return !m_waiting.empty(); }
+
+ private:
+  struct Waiter {
+    TorrentHandle handle;
+    bool was_paused = false;
+    std::uint32_t since = 0;
+  };
+  void Finish(bool was_paused);
+
+  Parts m_parts;
+  std::vector<Waiter> m_waiting;
+};
+
+}  // namespace client

@@ -1,0 +1,583 @@
+// How a torrent keeps itself across runs: its section of the list file and
+// its side files, or its rows in the store; its log file; and the .torrent
+// made from metadata the swarm sent.
+
+#include "client/files/CUTF16File.h"
+#include "client/common/CVersionsInfo.h"
+#include "client/common/paths.h"
+#include "client/common/tick.h"
+#include "client/torrents/dht_control.h"
+#include "client/files/log_files.h"
+#include "client/base/number_scan.h"
+#include "client/torrents/torrent_item.h"
+#include "client/files/utf16_ini_file.h"
+#include "client/base/wide_text.h"
+#include "engine/formats/text_helpers.h"
+#include "engine/session/torrent_handle.h"
+#include "platform/atomic_file.h"
+#include "platform/clock.h"
+#include "store/torrent_database.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+namespace client {
+namespace {
+
+// "%f": six decimals after a point, whatever the user's locale.
+std::string FixedSix(double value) {
+  char buffer[400];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+  return ec == std::errc() ? std::string(buffer, end) : "0.000000";
+}
+
+// Reads a number into `out`; a text that holds none leaves it as it was.
+template <class T>
+void Scan(std::string_view text, T& out) {
+  NumberScan(text).Number(out);
+}
+
+std::string Bencode(const engine::entry& value) {
+  std::string bytes;
+  engine::bencode(std::back_inserter(bytes), value);
+  return bytes;
+}
+
+std::string Utf8(std::u16string_view text) { return WideToUtf8(Utf16ToWide(text)); }
+
+// The whole file, or none when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes{std::istreambuf_iterator<char>(in), {}};
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The info-hash of the 40 hexadecimal digits that start `text`; none when
+// any of them is something else (a blank, a sign, the end of the text).
+std::optional<engine::sha1_hash> ParseHexInfoHash(std::string_view text) {
+  if (text.size() < 2 * engine::sha1_hash::size) return std::nullopt;
+  std::string bytes(engine::sha1_hash::size, '\0');
+  for (std::size_t i = 0; i < 2 * engine::sha1_hash::size; ++i) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) return std::nullopt;
+    bytes[i / 2] = static_cast<char>(bytes[i / 2] << 4 | digit);
+  }
+  return engine::sha1_hash::from_bytes(bytes);
+}
+
+// One '1' (not wanted) or '0' (wanted) per piece.
+std::string PieceMap(const std::vector<bool>& pieces) {
+  std::string map;
+  map.reserve(pieces.size());
+  for (const bool filtered : pieces) map += filtered ? '1' : '0';
+  return map;
+}
+
+// The piece flags of a map of `count` pieces: all wanted when its length
+// is another.
+std::vector<bool> PieceFlags(std::string_view map, int count) {
+  std::vector<bool> pieces(static_cast<std::size_t>(std::max(count, 0)), false);
+  if (map.size() == pieces.size())
+    for (std::size_t i = 0; i < map.size(); ++i) pieces[i] = map[i] == '1';
+  return pieces;
+}
+
+// The "name" of an info dictionary.
+std::string TorrentName(const engine::entry& info) {
+  const engine::entry* name = info.type() == engine::entry::dictionary_t ? info.find_key("name") : nullptr;
+  return name && name->type() == engine::entry::string_t ? name->string() : std::string();
+}
+
+}  // namespace
+
+// --- what a save writes of the engine torrent
+
+TorrentItem::EngineFacts TorrentItem::Facts() const {
+  EngineFacts facts;
+  facts.paused = IsEnginePaused();
+  facts.save_path = m_readd ? m_readd->save_path : m_handle.save_path();
+  facts.status = m_readd ? m_readd->status : m_handle.status();
+  // While a re-add is pending the facts come from the removed torrent. The
+  // engine gives no metadata for a torrent that waits for the check of its
+  // files, but only a torrent with metadata has files to check.
+  const auto state = facts.status.state;
+  facts.metadata = m_readd || m_handle.has_metadata() || state == engine::queued_for_checking ||
+                   state == engine::checking_files || state == engine::allocating;
+  facts.seed = m_readd ? facts.status.state >= engine::finished : m_handle.is_seed();
+  return facts;
+}
+
+engine::entry TorrentItem::ResumeDataToStore() const {
+  return m_readd ? m_readd->resume_data : m_handle.build_resume_data();
+}
+
+std::vector<bool> TorrentItem::PiecesToStore() const {
+  return m_readd ? m_readd->pieces : m_handle.filtered_pieces();
+}
+
+std::string TorrentItem::TorrentName() const {
+  if (m_readd && m_readd->torrent_file.type() == engine::entry::dictionary_t) {
+    if (const engine::entry* info = m_readd->torrent_file.find_key("info")) return client::TorrentName(*info);
+  }
+  return m_handle.metainfo().name();
+}
+
+int TorrentItem::StoredStatus(bool engine_paused) const {
+  const int status = Status();
+  return status == TorrentStatus::Seeding && !engine_paused ? int{TorrentStatus::Downloading} : status;
+}
+
+std::uint32_t TorrentItem::StoredSeedingTime(bool seed) const {
+  // Forever, unset, or a goal whose clock never started: as it stands.
+  if (!seed || m_seedingTime == 0 || m_seedingTime == kSeedingTimeUnset || m_seedingStart == 0)
+    return m_seedingTime;
+  const std::uint32_t elapsed = platform::elapsed_ms(TickMs(), m_seedingStart);
+  // A goal that ran out stays the shortest goal there is; 0 would read
+  // back as seeding forever.
+  return elapsed >= m_seedingTime ? 1 : m_seedingTime - elapsed;
+}
+
+// --- loading
+
+bool TorrentItem::Load(const Utf16IniFile& ini, DhtControl* dht) {
+  if (!m_database) return LoadFromListFile(ini, dht);
+  if (LoadFromDatabase(dht)) return true;
+  if (const std::u16string error = m_database->GetLastError(); !error.empty()) Log(Utf16ToWide(error));
+  return false;
+}
+
+bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
+  const std::u16string section = EscapeSectionName(WideToUtf16(Path()));
+  auto text = [&](std::u16string_view key, std::u16string_view fallback) {
+    return Utf8(ini.GetString(section, key, fallback));
+  };
+  auto flag = [&](std::u16string_view key, std::u16string_view fallback) {
+    return ini.GetString(section, key, fallback) == u"true";
+  };
+  Scan(text(u"Priority", u"0"), m_priority);
+  std::int32_t status = TorrentStatus::Paused;
+  Scan(text(u"Status", u"0"), status);
+  SetStatus(status);  // held within 0..4
+  m_userPaused = Status() == TorrentStatus::Paused;
+  Scan(text(u"Seeding", u"0"), m_seedingTime);
+  Scan(text(u"UploadLimit", u"0"), m_uploadLimit);
+  Scan(text(u"DownloadLimit", u"0"), m_downloadLimit);
+  Scan(text(u"SeedingMode", u"0"), m_seedingMode);
+  Scan(text(u"SeedingRatio", u"0"), m_seedingRatio);
+  Scan(text(u"PeerRatio", u"0"), m_peerRatio);
+  m_peerRatioLoaded = true;
+  Scan(text(u"Downloaded", u"0"), m_settings.downloadedBase);
+  Scan(text(u"Uploaded", u"0"), m_settings.uploadedBase);
+  m_settings.showState = flag(u"ShowState", u"false");
+  m_complete = flag(u"Done", u"false");
+  m_bitCometUdp = flag(u"BitCometUdpProtocol", u"false");
+  const std::string destination = WithTrailingSeparator(text(u"Destination", u""));
+  if (destination.empty()) {
+    Log(L"no destination.");
+    return false;
+  }
+  if (!flag(u"HasMetadata", u"true"))
+    return AddByInfoHash(WideToUtf8(FileName()), text(u"HashInfoTracker", AsciiToUtf16(kDefaultHashTracker)),
+                         destination);
+  const std::optional<std::string> torrent_file = ReadWholeFile(SideFile({}));
+  if (!torrent_file) {
+    Log(L"cannot read the torrent file.");
+    return false;
+  }
+  return AddWithMetadata(*torrent_file, destination, ReadWholeFile(SideFile(kFilterDataSuffix)).value_or(""),
+                         ReadWholeFile(SideFile(kResumeDataSuffix)).value_or(""), dht);
+}
+
+bool TorrentItem::LoadFromDatabase(DhtControl* dht) {
+  CTorrentDataTable* row = m_database ? m_database->TorrentData() : nullptr;
+  if (!row) return false;
+  m_priority = static_cast<std::int32_t>(row->priority);
+  SetStatus(static_cast<int>(std::min<std::uint32_t>(row->status, TorrentStatus::Error)));
+  m_userPaused = Status() == TorrentStatus::Paused;
+  m_seedingTime = row->seeding_time;
+  m_uploadLimit = row->upload_limit;
+  m_downloadLimit = row->download_limit;
+  m_seedingMode = row->seeding_mode;
+  m_seedingRatio = row->seeding_ratio;
+  m_peerRatio = row->peer_ratio;
+  m_peerRatioLoaded = true;
+  m_settings.downloadedBase = row->downloaded;
+  m_settings.uploadedBase = row->uploaded;
+  m_settings.showState = row->show_state != 0;
+  m_complete = row->finished != 0;
+  m_bitCometUdp = row->bitcomet_udp_protocol != 0;
+  const std::string destination = WithTrailingSeparator(row->destination);
+  if (destination.empty()) {
+    Log(L"no destination.");
+    return false;
+  }
+  // The buffer is shared: take what is needed before the next statement.
+  const std::uint32_t id = row->id;
+  const std::string meta_data = row->meta_data;
+  if (meta_data.empty()) {
+    std::string tracker(kDefaultHashTracker);
+    CTrackersTable* trackers = m_database->Trackers();
+    if (trackers && trackers->SelectByTorrent(id) && !trackers->tracker_url.empty()) tracker = trackers->tracker_url;
+    return AddByInfoHash(row->info_hash, tracker, destination);
+  }
+  // A missing row reads as none (the buffers may hold another torrent's).
+  std::string piece_map, resume_data;
+  if (CPieceSelectionTable* pieces = m_database->PieceSelection(); pieces && pieces->Load(id))
+    piece_map = pieces->piece_map;
+  if (CResumeDataTable* resume = m_database->ResumeData(); resume && resume->Load(id))
+    resume_data = resume->resume_data;
+  return AddWithMetadata(meta_data, destination, piece_map, resume_data, dht);
+}
+
+bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::string& destination,
+                                  std::string_view piece_map, std::string_view resume_bytes, DhtControl* dht) {
+  engine::entry torrent_file;
+  std::optional<engine::torrent_metainfo> info;
+  try {
+    torrent_file = engine::bdecode(torrent_bytes);
+    info.emplace(torrent_file);
+  } catch (const std::exception&) {
+    Log(L"cannot read the torrent file.");
+    return false;
+  }
+  std::u16string name = WideToUtf16(Utf8ToWide(info->name()));
+  if (!info->is_multi_file()) name = engine::ReplaceUnderscoresInFileName(std::move(name));
+  // The row shows the torrent's name, as when it was added; where its files
+  // are is the detail dialog's.
+  m_chart->SetName(Utf16ToWide(name));
+  SetTotalWanted(static_cast<std::uint64_t>(info->total_size()));
+
+  std::vector<bool> pieces = PieceFlags(piece_map, info->num_pieces());
+  m_hasFilteredPieces = std::find(pieces.begin(), pieces.end(), true) != pieces.end();
+  // Resume data that cannot be read only costs a full check.
+  engine::entry resume_data;
+  if (!resume_bytes.empty()) {
+    try {
+      resume_data = engine::bdecode(resume_bytes);
+    } catch (const std::exception&) {
+      Log(L"the resume data cannot be read; the files are checked.");
+    }
+  }
+  if (!m_session) return false;
+  try {
+    m_handle = m_session->add_torrent_from_entry(torrent_file, destination, resume_data, !m_hasFilteredPieces,
+                                                 kReAddBlockSize);
+    m_handle.pause();
+  } catch (const std::exception& e) {
+    Log(L"cannot add the torrent: " + Utf8ToWide(e.what()));
+    return false;
+  }
+  if (m_hasFilteredPieces) {
+    // The engine takes piece flags only once it has checked the files:
+    // they wait, with the torrent paused, as after a re-add.
+    ReAddState state;
+    state.torrent_file = std::move(torrent_file);
+    state.save_path = destination;
+    state.resume_data = std::move(resume_data);
+    state.pieces = std::move(pieces);
+    state.started_at = TickMs();
+    state.added = true;
+    m_readd = std::move(state);
+  }
+
+  const engine::entry& file = m_readd ? m_readd->torrent_file : torrent_file;
+  const engine::entry* nodes = file.find_key("nodes");
+  m_hasDhtNodes = nodes && nodes->type() == engine::entry::list_t;
+  if (dht) {
+    if (m_hasDhtNodes) dht->AddBootstrapNodes(*nodes, m_handle.info_hash());
+    dht->AddInfoHash(m_handle.info_hash(), !m_hasDhtNodes, true);
+  }
+  return true;
+}
+
+bool TorrentItem::AddByInfoHash(std::string_view hex_name, const std::string& tracker,
+                                const std::string& destination) {
+  const std::optional<engine::sha1_hash> info_hash = ParseHexInfoHash(hex_name);
+  if (!info_hash) {
+    Log(L"the name does not start with an info-hash.");
+    return false;
+  }
+  if (!m_session) return false;
+  try {
+    m_handle = m_session->add_torrent_by_info_hash(tracker, *info_hash, destination, kReAddBlockSize);
+    m_handle.pause();
+  } catch (const std::exception& e) {
+    Log(L"cannot add the torrent: " + Utf8ToWide(e.what()));
+    return false;
+  }
+  return true;
+}
+
+// --- saving
+
+bool TorrentItem::Save(Utf16IniFile& ini, bool pause, platform::file_batch* batch) {
+  return m_database ? SaveToDatabase(pause) : SaveToListFile(ini, pause, batch);
+}
+
+bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_batch* batch) {
+  if (!IsValid()) return false;
+  if (pause) PauseEngine();
+  const EngineFacts facts = Facts();
+
+  const std::u16string section = EscapeSectionName(WideToUtf16(Path()));
+  auto put = [&](std::u16string_view key, const std::string& value) {
+    ini.Set(section, key, WideToUtf16(Utf8ToWide(value)));
+  };
+  auto put_bool = [&](std::u16string_view key, bool value) { put(key, value ? "true" : "false"); };
+
+  put(u"Priority", std::to_string(m_priority));
+  put(u"Status", std::to_string(StoredStatus(facts.paused)));
+  put(u"Destination", WithTrailingSeparator(facts.save_path.string()));
+  put_bool(u"Done", m_complete);
+  put(u"UploadLimit", std::to_string(m_uploadLimit));
+  put(u"DownloadLimit", std::to_string(m_downloadLimit));
+  put(u"SeedingMode", std::to_string(m_seedingMode));
+  put(u"SeedingRatio", FixedSix(m_seedingRatio));
+  put(u"PeerRatio", FixedSix(m_peerRatio));
+  if (!facts.metadata) {
+    const std::vector<engine::announce_entry> trackers = m_handle.trackers();
+    put(u"Seeding", std::to_string(m_seedingTime));
+    put(u"Downloaded", std::to_string(m_settings.downloadedBase));
+    put(u"Uploaded", std::to_string(m_settings.uploadedBase));
+    put_bool(u"ShowState", m_settings.showState);
+    put_bool(u"HasMetadata", false);
+    if (!trackers.empty()) {
+      put(u"HashInfoTracker", trackers.front().url);
+      put(u"HashInfoTier", std::to_string(static_cast<unsigned>(trackers.front().tier)));
+    }
+    return true;
+  }
+  put_bool(u"HasMetadata", true);
+  put(u"Seeding", std::to_string(StoredSeedingTime(facts.seed)));
+  put(u"Downloaded", std::to_string(DownloadedTotal(facts.status)));
+  put(u"Uploaded", std::to_string(UploadedTotal(facts.status)));
+  put_bool(u"ShowState", m_settings.showState);
+  put_bool(u"BitCometUdpProtocol", m_bitCometUdp);
+
+  // Resume data the engine cannot give now (the torrent is being checked)
+  // leaves the file of the last save.
+  // A side file that already holds what would be written stays as it is:
+  // an idle torrent costs no file written at the end.
+  const auto store = [&](const std::filesystem::path& file, const std::string& bytes, const wchar_t* failure) {
+    if (platform::file_holds(file, bytes)) return;
+    const bool written = batch ? batch->write(file, bytes, [this, failure] { Log(failure); })
+                               : platform::write_file_atomically(file, bytes);
+    if (!written) Log(failure);
+  };
+  const engine::entry resume_data = ResumeDataToStore();
+  if (resume_data.type() != engine::entry::undefined_t)
+    store(SideFile(kResumeDataSuffix), Bencode(resume_data), L"cannot write the resume data.");
+  const std::vector<bool> pieces = PiecesToStore();
+  if (!pieces.empty()) store(SideFile(kFilterDataSuffix), PieceMap(pieces), L"cannot write the piece selection.");
+  return true;
+}
+
+void TorrentItem::FillDatabaseRow(CTorrentDataTable& row, const EngineFacts& facts) const {
+  row.priority = static_cast<std::uint32_t>(m_priority);
+  row.status = static_cast<std::uint32_t>(StoredStatus(facts.paused));
+  row.upload_limit = m_uploadLimit;
+  row.download_limit = m_downloadLimit;
+  row.seeding_mode = m_seedingMode;
+  row.seeding_ratio = static_cast<float>(m_seedingRatio);
+  row.peer_ratio = static_cast<float>(m_peerRatio);
+  row.show_state = m_settings.showState;
+  row.bitcomet_udp_protocol = m_bitCometUdp;
+  row.seeding_time = facts.metadata ? StoredSeedingTime(facts.seed) : m_seedingTime;
+  // A torrent without metadata has downloaded nothing of its payload yet.
+  row.downloaded = facts.metadata ? DownloadedTotal(facts.status) : m_settings.downloadedBase;
+  row.uploaded = facts.metadata ? UploadedTotal(facts.status) : m_settings.uploadedBase;
+}
+
+bool TorrentItem::SaveToDatabase(bool pause) {
+  if (!IsValid()) return false;
+  CTorrentDataTable* row = m_database->TorrentData();
+  CTrackersTable* trackers = m_database->Trackers();
+  CResumeDataTable* resume = m_database->ResumeData();
+  CPieceSelectionTable* pieces = m_database->PieceSelection();
+  if (!row || !trackers || !resume || !pieces) {
+    Log(Utf16ToWide(m_database->GetLastError()));
+    return false;
+  }
+  if (pause) PauseEngine();
+  const EngineFacts facts = Facts();
+  const std::string info_hash = WideToUtf8(GetInfoHashHex());
+
+  FillDatabaseRow(*row, facts);
+  row->info_hash = info_hash;
+  row->destination = WithTrailingSeparator(facts.save_path.string());
+  row->finished = m_complete;
+  row->end_time = {};  // the stored end time stays
+  engine::entry resume_data;
+  if (!facts.metadata) {
+    const std::vector<engine::announce_entry> list = m_handle.trackers();
+    row->name = kUnknownTorrentName;
+    trackers->tracker_url = list.empty() ? std::string(kDefaultHashTracker) : list.front().url;
+    trackers->tier = list.empty() ? 0 : static_cast<std::uint32_t>(list.front().tier);
+  } else {
+    row->name = TorrentName();
+    resume_data = ResumeDataToStore();
+    if (resume_data.type() != engine::entry::undefined_t) {
+      resume->resume_data = Bencode(resume_data);
+    } else {
+      // Nothing to give now (being checked): the stored resume data stays.
+      const std::uint32_t id = row->FindIdByInfoHash(info_hash);
+      resume->resume_data.clear();
+      if (id && !resume->Load(id)) resume->resume_data.clear();
+    }
+    pieces->piece_map = PieceMap(PiecesToStore());
+    trackers->tracker_url.clear();  // the store then writes resume data and pieces
+  }
+  if (!m_database->SaveTorrent()) {
+    Log(Utf16ToWide(m_database->GetLastError()));
+    return false;
+  }
+  StorePeerNodes(row->id, resume_data);
+  return true;
+}
+
+bool TorrentItem::UpdateDatabaseRow(bool with_nodes, bool finished) {
+  if (!m_database) return true;
+  CTorrentDataTable* row = m_database->TorrentData();
+  if (!row) return false;
+  const std::uint32_t id = row->FindIdByInfoHash(WideToUtf8(GetInfoHashHex()));
+  if (!id) return false;
+  engine::entry resume_data;
+  try {
+    FillDatabaseRow(*row, Facts());
+    if (with_nodes) resume_data = ResumeDataToStore();
+  } catch (const std::exception&) {
+    Log(L"torrent is not valid.");
+    return false;
+  }
+  row->id = id;
+  row->finished = Status() == TorrentStatus::Seeding || finished;
+  if (!row->UpdateState()) {
+    Log(Utf16ToWide(m_database->GetLastError()));
+    return false;
+  }
+  if (with_nodes) StorePeerNodes(id, resume_data);
+  return true;
+}
+
+void TorrentItem::StorePeerNodes(std::uint32_t torrent_id, const engine::entry& resume_data) {
+  CNodesTable* nodes = m_database ? m_database->Nodes() : nullptr;
+  if (!nodes || !torrent_id || resume_data.type() != engine::entry::dictionary_t) return;
+  const engine::entry* peers = resume_data.find_key("peers");
+  if (!peers || peers->type() != engine::entry::list_t) return;
+  for (const engine::entry& peer : peers->list()) {
+    if (peer.type() != engine::entry::dictionary_t) continue;
+    const engine::entry* ip = peer.find_key("ip");
+    const engine::entry* port = peer.find_key("port");
+    if (!ip || ip->type() != engine::entry::string_t || !port || port->type() != engine::entry::int_t ||
+        port->integer() < 1 || port->integer() > 65535)
+      continue;
+    std::uint32_t stored_port = 0;
+    const std::uint32_t id = nodes->FindByIp(torrent_id, ip->string(), stored_port);
+    nodes->id = id;
+    nodes->torrent_data_id = torrent_id;
+    nodes->ip = ip->string();
+    nodes->port = static_cast<std::uint32_t>(port->integer());
+    if (!id) nodes->Insert();
+    else if (stored_port != nodes->port) nodes->Update();
+  }
+}
+
+void TorrentItem::OnAddDbNodes() {
+  CTorrentDataTable* row = m_database ? m_database->TorrentData() : nullptr;
+  CNodesTable* nodes = m_database ? m_database->Nodes() : nullptr;
+  if (!row || !nodes) return;
+  const std::uint32_t id = row->FindIdByInfoHash(WideToUtf8(GetInfoHashHex()));
+  if (!id || !nodes->SelectByTorrent(id)) return;
+  do {
+    if (nodes->port < 1 || nodes->port > 65535) continue;
+    const auto peer = engine::address::parse_dotted(nodes->ip, static_cast<std::uint16_t>(nodes->port));
+    if (!peer) continue;
+    try {
+      m_handle.connect_peer(*peer);
+    } catch (const std::exception&) {
+      Log(L"torrent is not valid.");
+      return;
+    }
+  } while (nodes->FetchNext());
+}
+
+// --- metadata from the swarm
+
+std::string TorrentItem::ReceivedTorrentFile() const {
+  engine::entry info;
+  std::vector<engine::announce_entry> trackers;
+  try {
+    if (!m_handle.is_valid() || !m_handle.has_metadata()) return {};
+    info = engine::bdecode(m_handle.metainfo().info_dictionary_bytes());
+    trackers = m_handle.trackers();
+  } catch (const std::exception&) {
+    return {};
+  }
+  if (info.type() != engine::entry::dictionary_t) return {};
+  engine::entry file(engine::entry::dictionary_t);
+  if (!trackers.empty()) {
+    // The file names the tracker's own scheme.
+    std::string url = trackers.front().url;
+    if (url.starts_with("bcudp")) url.erase(0, 2);
+    file["announce"] = url;
+  }
+  file["comment"] = std::string("received metadata");
+  file["created by"] = "Quillfern " + WideToUtf8(CVersionsInfo().GetVersionText());
+  file["creation date"] = static_cast<engine::entry::integer_type>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+  file["info"] = std::move(info);
+  return Bencode(file);
+}
+
+void TorrentItem::OnMetadataReceived(const std::wstring& target) {
+  if (m_database) StoreMetadataInDatabase();
+  else WriteTorrentFile(target);
+}
+
+bool TorrentItem::WriteTorrentFile(const std::wstring& target) {
+  const std::string bytes = ReceivedTorrentFile();
+  if (bytes.empty()) return false;
+  if (!platform::write_file_atomically(target.empty() ? SideFile({}) : WideToPath(target), bytes)) {
+    Log(L"cannot write the torrent file.");
+    return false;
+  }
+  Repaint();
+  return true;
+}
+
+bool TorrentItem::StoreMetadataInDatabase() {
+  CTorrentDataTable* row = m_database ? m_database->TorrentData() : nullptr;
+  if (!row) return false;
+  const std::string bytes = ReceivedTorrentFile();
+  if (bytes.empty()) return false;
+  std::string destination, name;
+  try {
+    destination = WithTrailingSeparator(m_handle.save_path().string());
+    name = m_handle.metainfo().name();
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (!row->StoreMetaData(WideToUtf8(GetInfoHashHex()), bytes, destination, name)) {
+    Log(Utf16ToWide(m_database->GetLastError()));
+    return false;
+  }
+  return true;
+}
+
+// --- log file
+
+void TorrentItem::AppendLogFile(std::wstring_view line) { AppendLogLine(SideFile(kLogFileSuffix), line); }
+
+}  // namespace client

@@ -1,0 +1,387 @@
+#include "client/torrents/torrent_row.h"
+
+#include "client/base/truncate.h"
+#include "client/base/wide_text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace client {
+namespace {
+
+constexpr wchar_t kLineMark[] = L"\u25BA ";
+
+// A rate in KiB/s: one decimal up to 2 KiB/s, whole numbers above.
+std::wstring RateText(float rate) {
+  if (rate <= 2048.0f) return FormatWide("%.1lf", rate / 1024.0);
+  return FormatWide("%d", Truncate<int>(rate / 1024.0));
+}
+
+// A needle value at the resolution the repaint test compares.
+int Tenths(double value) { return Truncate<int>(value * 10); }
+
+// Progress in percent, cut (not rounded) to tenths.
+double Percent(float progress) { return std::floor(static_cast<double>(progress) * 1000) * 0.1; }
+
+// "S:<wanted MB> U/D:<uploaded>/<downloaded><unit> R:<ratio>"; the unit
+// follows the larger of the two totals, and without a download there is no
+// ratio.
+std::wstring StateSummary(std::uint64_t downloaded, std::uint64_t uploaded, std::uint64_t wanted) {
+  const std::uint64_t larger = std::max(downloaded, uploaded);
+  std::uint64_t divisor = 1073741824;
+  const char* unit = "GB";
+  if (larger <= 2048) divisor = 1, unit = "B";
+  else if (larger <= 2097152) divisor = 1024, unit = "KB";
+  else if (larger <= 5368709120ull) divisor = 1048576, unit = "MB";
+  const auto mb = static_cast<unsigned long long>(wanted / 1048576);
+  const auto u = static_cast<unsigned long long>(uploaded / divisor);
+  const auto d = static_cast<unsigned long long>(downloaded / divisor);
+  if (downloaded == 0) return FormatWide("S:%lluMB U/D:%llu/%llu%s", mb, u, d, unit);
+  return FormatWide("S:%lluMB U/D:%llu/%llu%s R:%0.2f", mb, u, d, unit,
+                    static_cast<double>(uploaded) / static_cast<double>(downloaded));
+}
+
+// A UTC time as "2007-Mar-05 14:02:11".
+std::wstring SimpleDateTime(std::chrono::sys_seconds when) {
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const auto day = std::chrono::floor<std::chrono::days>(when);
+  const std::chrono::year_month_day date(day);
+  const std::chrono::hh_mm_ss time(when - day);
+  return FormatWide("%04d-%s-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
+                    kMonths[static_cast<unsigned>(date.month()) - 1], static_cast<unsigned>(date.day()),
+                    static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                    static_cast<int>(time.seconds().count()));
+}
+
+MenuItem Item(int id, const char* text, bool checked = false) {
+  MenuItem item;
+  item.id = id;
+  item.text = text;
+  item.checked = checked;
+  return item;
+}
+
+}  // namespace
+
+// --- the tick
+
+bool TorrentRow::Tick(DhtControl* dht, const std::optional<engine::torrent_status>* status) {
+  ChartLogic& chart = m_torrent.Chart();
+  const int download_before = Tenths(chart.Gauge(ChartGauge::Download).value);
+  const int upload_before = Tenths(chart.Gauge(ChartGauge::Upload).value);
+  const std::wstring time_before = chart.Text(ChartGauge::Time);
+  const std::wstring state_before = chart.Text(ChartGauge::Progress);
+  const std::wstring summary_before = m_torrent.m_settings.stateSummary;
+  // The colours follow the status: a new status with the same state text
+  // ("Queued" waiting, then "Queued" for the check) is a change too.
+  const int status_before = m_torrent.Status();
+  try {
+    m_torrent.StepReAdd();
+    const bool valid = status ? status->has_value() : m_torrent.m_handle.is_valid();
+    if (m_torrent.ReAddPending() || !valid) return false;
+    Show(dht, status ? &**status : nullptr);
+  } catch (...) {
+    // The torrent went away in the middle; what changed is still shown.
+  }
+  const bool changed = m_torrent.m_settings.stateSummary != summary_before ||
+                       Tenths(chart.Gauge(ChartGauge::Download).value) != download_before ||
+                       Tenths(chart.Gauge(ChartGauge::Upload).value) != upload_before ||
+                       chart.Text(ChartGauge::Time) != time_before || chart.Text(ChartGauge::Progress) != state_before ||
+                       m_torrent.Status() != status_before;
+  if (changed) m_torrent.Repaint();
+  return changed;
+}
+
+void TorrentRow::SetState(std::wstring text, int status) {
+  m_torrent.Chart().SetText(ChartGauge::Progress, std::move(text));
+  m_torrent.SetStatus(status);
+}
+
+void TorrentRow::Show(DhtControl* dht, const engine::torrent_status* given) {
+  TorrentItem& t = m_torrent;
+  ChartLogic& chart = t.Chart();
+  // A torrent that is not started never runs; one that was running when
+  // the status was read is read again once paused.
+  if (!t.m_started && (!given || !given->paused)) {
+    t.PauseEngine();
+    given = nullptr;
+  }
+  const engine::torrent_status status = given ? *given : t.m_handle.status();
+  t.m_totalWanted = static_cast<std::uint64_t>(std::max<std::int64_t>(status.total_wanted, 0));
+  chart.SetProgressValue(status.progress);
+
+  if (status.paused) {
+    if (t.m_complete) SetState(L"Complete", TorrentStatus::Seeding);
+    else if (t.m_userPaused)
+      SetState(L"Paused", t.Status() == TorrentStatus::Error ? TorrentStatus::Error : TorrentStatus::Paused);
+    // Stopped by a failure: it waits for the user, not in the queue.
+    else if (t.Status() == TorrentStatus::Error && !t.m_started) SetState(L"Error", TorrentStatus::Error);
+    else SetState(L"Queued", TorrentStatus::Queued);
+    chart.SetText(ChartGauge::Time, L"---");
+  } else {
+    ShowRunning(status, t.Status(), dht);
+  }
+
+  chart.SetDownloadValue(status.download_rate);
+  chart.SetText(ChartGauge::Download, RateText(status.download_rate));
+  chart.SetUploadValue(status.upload_rate);
+  chart.SetText(ChartGauge::Upload, RateText(status.upload_rate));
+
+  if (t.m_settings.showState) {
+    t.m_settings.stateSummary = StateSummary(t.DownloadedTotal(status), t.UploadedTotal(status), t.m_totalWanted);
+    chart.SetTitleLabel(t.m_settings.stateSummary);
+  }
+}
+
+void TorrentRow::ShowRunning(const engine::torrent_status& status, int status_before, DhtControl* dht) {
+  TorrentItem& t = m_torrent;
+  std::int32_t state = status.state;
+  // Peers came before the tracker answered: that is downloading.
+  if (state == engine::connecting_to_tracker && status.num_peers > 1) state = engine::downloading;
+  switch (state) {
+    case engine::queued_for_checking:
+      SetState(L"Queued", TorrentStatus::Paused);
+      break;
+    case engine::checking_files:
+      SetState(FormatWide("Chk %.1f%%", Percent(status.progress)), TorrentStatus::Downloading);
+      break;
+    case engine::connecting_to_tracker:
+      if (status.download_rate == 0.0f && status.upload_rate == 0.0f)
+        SetState(L"Connecting", TorrentStatus::Downloading);
+      break;
+    case engine::downloading_metadata:
+      SetState(L"Metadata", TorrentStatus::Downloading);
+      break;
+    case engine::downloading:
+      SetState(FormatWide("%.1f%%", Percent(status.progress)), TorrentStatus::Downloading);
+      if (t.m_seedingEntered) {
+        t.m_seedingEntered = false;
+        t.Chart().SetTimeValue(1.0);
+      }
+      ShowDownloadEstimate(status);
+      break;
+    case engine::finished:
+    case engine::seeding:
+      // The status is Seeding before the goal is tested, so that a stop
+      // tells the main window so.
+      SetState(state == engine::finished ? L"Serving" : L"Seeding", TorrentStatus::Seeding);
+      t.m_seedingEntered = true;
+      if (auto text = t.SeedingGoalTick(status, status_before)) t.Chart().SetText(ChartGauge::Time, std::move(*text));
+      break;
+    case engine::allocating:
+      SetState(FormatWide("Alloc %.1f%%", Percent(status.progress)), TorrentStatus::Downloading);
+      break;
+    default:
+      SetState(L"GAU", TorrentStatus::Error);
+      break;
+  }
+  if (!t.m_seedingEntered) {
+    RotateTrackers();
+    ConnectDhtPeers(dht, status.num_peers != 0 ? kDhtTicksWithPeers : kDhtTicksWithoutPeers);
+  }
+}
+
+void TorrentRow::ShowDownloadEstimate(const engine::torrent_status& status) {
+  TorrentItem& t = m_torrent;
+  if (!(status.download_payload_rate > 0.09f)) {
+    t.Chart().SetText(ChartGauge::Time, L"oo");
+    return;
+  }
+  const double seconds = (1.0 - static_cast<double>(status.progress)) * static_cast<double>(t.m_totalWanted) /
+                         static_cast<double>(status.download_payload_rate);
+  t.Chart().SetText(ChartGauge::Time, FormatDuration(t.SmoothEta(Truncate<std::uint32_t>(seconds)), true));
+}
+
+void TorrentRow::RotateTrackers() {
+  TorrentItem& t = m_torrent;
+  if (++t.m_trackerTicks < kTrackerRotationTicks) return;
+  t.m_trackerTicks = 0;
+  try {
+    std::vector<engine::announce_entry> trackers = t.m_handle.trackers();
+    const std::size_t n = trackers.size();
+    if (n < 2) return;
+    for (std::size_t i = 0; i < n; ++i) trackers[(t.m_trackerRotation + i) % n].tier = static_cast<int>(i);
+    t.m_handle.replace_trackers(trackers);
+    if (++t.m_trackerRotation >= n) t.m_trackerRotation = 0;
+  } catch (const std::exception&) {
+    t.Log(L"Fatal Error: Exception");
+  }
+}
+
+void TorrentRow::ConnectDhtPeers(DhtControl* dht, std::uint32_t interval) {
+  TorrentItem& t = m_torrent;
+  if (!dht) return;
+  // At or past it: the interval shrinks when the last peer goes.
+  if (++t.m_dhtTicks < interval) return;
+  t.m_dhtTicks = 0;
+  try {
+    for (const engine::address& peer : dht->GetPeers(t.m_handle.info_hash())) t.m_handle.connect_peer(peer);
+  } catch (const std::exception&) {
+    t.Log(L"Fatal Error: Exception");
+  }
+}
+
+// --- context menu
+
+std::vector<MenuItem> TorrentRow::Menu() const {
+  namespace m = torrent_menu;
+  const TorrentItem& t = m_torrent;
+  bool valid = false, paused = false;
+  try {
+    valid = t.IsValid();
+    paused = valid && t.IsEnginePaused();
+  } catch (const std::exception&) {
+    valid = false;
+  }
+  const bool by_time = t.m_seedingMode == 0;
+  const MenuItem separator;
+  std::vector<MenuItem> menu;
+  if (valid && paused) menu.push_back(Item(m::kResume, "Resume"));
+  menu.push_back(Item(m::kPause, "Pause"));
+  menu.push_back(Item(m::kQueue, "Queue"));
+  menu.push_back(Item(m::kRemove, "Remove"));
+  menu.push_back(separator);
+  menu.push_back(Item(m::kShowState, t.m_settings.showState ? "Show name" : "Show state"));
+  if (valid && !paused) {
+    menu.push_back(Item(m::kReannounce, "Reannounce"));
+    if (t.m_database) menu.push_back(Item(m::kAddDbNodes, "Add DB nodes"));
+  }
+  if (t.m_hasUdpTracker) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.m_bitCometUdp));
+  menu.push_back(separator);
+  menu.push_back(Item(m::kSeeding30, "Seeding 0:30", by_time && t.m_seedingTime == 1800000));
+  menu.push_back(Item(m::kSeeding60, "Seeding 1:00", by_time && t.m_seedingTime == 3600000));
+  menu.push_back(Item(m::kSeedingForever, "Seeding Forever", by_time && t.m_seedingTime == 0));
+  menu.push_back(separator);
+  menu.push_back(Item(m::kPriorityHigh, "Priority High", t.m_priority == 2));
+  menu.push_back(Item(m::kPriorityNormal, "Priority Normal", t.m_priority == 1));
+  menu.push_back(Item(m::kPriorityLow, "Priority Low", t.m_priority == 0));
+  menu.push_back(separator);
+  if (valid) menu.push_back(Item(m::kViewPeers, "View Peers"));
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::path(WideToUtf8(t.Path() + L".log.txt")), ec))
+    menu.push_back(Item(m::kViewLog, "View Log"));
+  MenuItem properties = Item(m::kProperties, "Properties");
+  properties.is_default = true;
+  menu.push_back(properties);
+  return menu;
+}
+
+RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
+  namespace m = torrent_menu;
+  TorrentItem& t = m_torrent;
+  RowAction action = RowAction::None;
+  try {
+    switch (id) {
+      case m::kResume:
+        t.m_userPaused = false;
+        if (!t.Start(true)) t.Log(L"failed to start.");
+        break;
+      case m::kPause:
+        t.UserPause();
+        break;
+      case m::kQueue:
+        t.UserQueue();
+        break;
+      case m::kRemove:
+        t.RequestRemoval();
+        break;
+      case m::kShowState:
+        t.m_settings.showState = !t.m_settings.showState;
+        t.Chart().SetTitleLabel(t.m_settings.showState ? t.m_settings.stateSummary : t.Chart().GetName());
+        break;
+      case m::kReannounce:
+        t.m_handle.force_reannounce();
+        break;
+      case m::kAddDbNodes:
+        action = RowAction::AddDatabaseNodes;
+        break;
+      case m::kBitCometUdp:
+        t.m_bitCometUdp = !t.m_bitCometUdp;
+        t.ApplyUdpTrackerScheme();
+        break;
+      case m::kSeeding30:
+        t.SetSeedingTime(1800000, true);
+        break;
+      case m::kSeeding60:
+        t.SetSeedingTime(3600000, true);
+        break;
+      case m::kSeedingForever:
+        t.SetSeedingTime(0, true);
+        break;
+      case m::kPriorityHigh:
+      case m::kPriorityNormal:
+      case m::kPriorityLow:
+        t.m_priority = id - m::kPriorityLow;
+        break;
+      case m::kViewPeers:
+        action = RowAction::ShowPeers;
+        break;
+      case m::kViewLog:
+      {
+        const std::string log = WideToUtf8(t.Path() + L".log.txt");
+        if (const std::optional<std::string> failure = ui.OpenFile(log))
+          ui.MessageBox("Could not open " + log + ":\n" + *failure, "Quillfern", MessageKind::Error);
+      }
+        break;
+      case m::kProperties:
+        action = RowAction::ShowProperties;
+        break;
+      default:
+        return RowAction::None;
+    }
+  } catch (const std::exception&) {
+    t.Log(L"torrent is not valid.");
+  }
+  t.Repaint();
+  return action;
+}
+
+std::vector<MenuItem> TorrentRow::OpenContextMenu() {
+  m_hover.SetHovering(true);
+  m_torrent.Chart().SetHighlight(true);
+  return Menu();
+}
+
+RowAction TorrentRow::ContextMenu(UiServices& ui, int screen_x, int screen_y) {
+  const int id = ui.PopupMenu(OpenContextMenu(), screen_x, screen_y);
+  return id == 0 ? RowAction::None : RunCommand(id, ui);
+}
+
+// --- hover hint
+
+HoverTracker::Step TorrentRow::Hover(HoverTracker::Step step) {
+  m_torrent.Chart().SetHighlight(m_hover.Hovering());
+  return step;
+}
+
+HoverTracker::Step TorrentRow::OnMouseMove(Point at) { return Hover(m_hover.OnMotion(at)); }
+HoverTracker::Step TorrentRow::OnHoverTimer() { return Hover(m_hover.OnTimer()); }
+HoverTracker::Step TorrentRow::OnMouseLeave() { return Hover(m_hover.OnLeave()); }
+
+std::wstring TorrentRow::HintText() const {
+  const TorrentItem& t = m_torrent;
+  try {
+    if (!t.m_handle.is_valid()) return t.Path();
+    std::wstring text = kLineMark + t.FileName();
+    if (!t.m_handle.has_metadata()) return text + L"\nWaiting for metadata";
+    const engine::torrent_metainfo info = t.m_handle.metainfo();
+    auto line = [&text](const std::wstring& item) { text += L"\n" + (kLineMark + item); };
+    if (!info.comment().empty()) line(Utf8ToWide(info.comment()));
+    std::wstring created;
+    if (info.creation_date()) created = SimpleDateTime(*info.creation_date());
+    if (!info.creator().empty()) created += (created.empty() ? L"" : L" by ") + Utf8ToWide(info.creator());
+    if (!created.empty()) line(L"Created: " + created);
+    if (t.m_hasDhtNodes) line(L"DHT bootstrap nodes available");
+    return text;
+  } catch (const std::exception&) {
+    return t.Path();
+  }
+}
+
+std::wstring TorrentRow::PeersDialogTitle() const { return m_torrent.FileName() + L" - Quillfern Peer Info"; }
+
+}  // namespace client
