@@ -117,6 +117,15 @@ std::string list_section(const fs::path& data, int n) {
   return (data / name).string();
 }
 
+// Removes the rounds' folders at the end of the run.
+struct folders_to_remove : std::vector<fs::path> {
+  ~folders_to_remove() {
+    std::error_code ec;
+    for (const fs::path& dir : *this) fs::remove_all(dir, ec);
+  }
+};
+folders_to_remove finished_folders;
+
 // One start, quiet span and close of the program with `count` saved
 // torrents; false when it showed no window.
 bool run_once(int count, int idle_seconds, const std::string& program, int active, figures& out) {
@@ -171,10 +180,10 @@ bool run_once(int count, int idle_seconds, const std::string& program, int activ
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
-  auto clean_up = [&] {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  };
+  // The folders go when the whole run ends: thousands of files deleted
+  // just before the next round would slow the file creations measured
+  // there (some filesystems look through recently deleted inodes).
+  auto clean_up = [&] { finished_folders.push_back(dir); };
   const auto start = clock_type::now();
   pid_t pid = -1;
   const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args, env.data());

@@ -79,7 +79,7 @@ bool CDiagramm::Create(const wxString& window_text, const wxPoint& top_left, wxW
                         wxBORDER_NONE | wxFULL_REPAINT_ON_RESIZE, GetName()))
     return false;
   SetLabel(window_text);
-  SetCursor(wxCursor(wxCURSOR_CROSS));
+  SetCursor(*wxCROSS_CURSOR);  // one cursor for all charts
   Bind(wxEVT_PAINT, &CDiagramm::OnPaint, this);
   Bind(wxEVT_SIZE, &CDiagramm::OnSize, this);
   LayoutNow();
