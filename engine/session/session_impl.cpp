@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <iterator>
 #include <limits>
 #include <type_traits>
 #include <thread>
@@ -307,10 +308,8 @@ void session_impl::second_tick() {
     return q;
   };
   std::vector<looked_at> visited;
-  for (const sha1_hash& ih : due_torrents(tick, steady_now)) {
-    const auto i = m_torrents.find(ih);
-    if (i == m_torrents.end()) continue;
-    torrent& t = *i->second;
+  for (const std::shared_ptr<torrent>& due : due_torrents(tick, steady_now)) {
+    torrent& t = *due;
     if (t.is_aborted()) {
       // A paused torrent has sent its "stopped" already, unless the pause
       // came so late that its announce is still owed.
@@ -323,7 +322,7 @@ void session_impl::second_tick() {
       // for the session.
       close_connections_if([&](const peer_connection& c) { return c.bound_to(&t); }, "torrent removed");
       m_stat += t.statistics();
-      m_torrents.erase(i);
+      m_torrents.erase(t.info_hash());
       continue;
     }
     torrent::tick_schedule& when = t.schedule;
@@ -332,8 +331,8 @@ void session_impl::second_tick() {
       if (const int last = t.skip_ticks(skipped); last > 0 && !when.paused)
         t.get_policy().quiet_pulse(m_tick_times[(when.last_tick + std::uint64_t(last)) % m_tick_times.size()]);
     }
-    visited.push_back({i->second, t.statistics(), quotas_of(t)});
-    announce_if_due(i->second);
+    visited.push_back({due, t.statistics(), quotas_of(t)});
+    announce_if_due(due);
     t.second_tick(m_stat);
   }
 
@@ -364,13 +363,13 @@ void session_impl::second_tick() {
     v.t->distribute_resources();
     v.t->schedule.last_tick = tick;
     v.t->schedule.ticked = true;
-    plan_ticks(*v.t, !(v.t->statistics() == v.statistics) || quotas_of(*v.t) != v.quotas);
+    plan_ticks(v.t, !(v.t->statistics() == v.statistics) || quotas_of(*v.t) != v.quotas);
   }
 
   m_tracker_manager.tick();
 }
 
-std::vector<sha1_hash> session_impl::due_torrents(std::uint64_t tick, policy::time_point steady_now) {
+std::vector<std::shared_ptr<torrent>> session_impl::due_torrents(std::uint64_t tick, policy::time_point steady_now) {
   std::vector<sha1_hash> due;
   due.swap(m_visit_next);
   {
@@ -403,7 +402,22 @@ std::vector<sha1_hash> session_impl::due_torrents(std::uint64_t tick, policy::ti
   });
   std::sort(due.begin(), due.end());
   due.erase(std::unique(due.begin(), due.end()), due.end());
-  return due;
+  // Merged with the busy ones, which come in order already.
+  std::vector<std::shared_ptr<torrent>> busy;
+  busy.swap(m_busy);
+  std::vector<std::shared_ptr<torrent>> out;
+  out.reserve(busy.size() + due.size());
+  auto b = busy.begin();
+  for (const sha1_hash& ih : due) {
+    for (; b != busy.end() && (*b)->info_hash() < ih; ++b) out.push_back(std::move(*b));
+    if (b != busy.end() && (*b)->info_hash() == ih) {
+      out.push_back(std::move(*b++));
+    } else if (auto t = find_torrent(ih)) {
+      out.push_back(std::move(t));
+    }
+  }
+  std::move(b, busy.end(), std::back_inserter(out));
+  return out;
 }
 
 std::uint64_t session_impl::pulse_tick(const torrent& t, std::uint64_t from) const {
@@ -417,11 +431,12 @@ void session_impl::wake_at(torrent& t, std::uint64_t tick) {
   m_wake_queue.push(tick, t.info_hash());
 }
 
-void session_impl::plan_ticks(torrent& t, bool busy) {
+void session_impl::plan_ticks(const std::shared_ptr<torrent>& shared, bool busy) {
+  torrent& t = *shared;
   torrent::tick_schedule& when = t.schedule;
   when.paused = t.is_paused();
   if (busy || t.num_peers() > 0 || t.get_policy().connects_held()) {
-    wake_at(t, when.last_tick + 1);
+    m_busy.push_back(shared);
   } else if (!when.paused) {
     if (const auto work = t.get_policy().next_work()) {
       if (*work == policy::time_point::min()) {

@@ -238,18 +238,20 @@ class session_impl : public torrent::host, public peer_connection::host {
   due_queue<std::uint64_t> m_wake_queue;
   // Torrents to look at in the next tick (inserted, asked to announce).
   std::vector<sha1_hash> m_visit_next;
+  // Those looked at in every tick for now, in info-hash order.
+  std::vector<std::shared_ptr<torrent>> m_busy;
   std::uint64_t m_ticks = 0;
   // When the latest ticks began, by tick number modulo the size.
   std::array<policy::time_point, 16> m_tick_times{};
   // The session limits as the last tick shared them out.
   std::array<int, 4> m_shared_limits{0, 0, 0, 0};
   // After a tick's look at `t`: when to look again. `busy`: at the next tick.
-  void plan_ticks(torrent& t, bool busy);
+  void plan_ticks(const std::shared_ptr<torrent>& t, bool busy);
   void wake_at(torrent& t, std::uint64_t tick);
   // The first tick from `from` on where `t` has its policy pulse.
   std::uint64_t pulse_tick(const torrent& t, std::uint64_t from) const;
   // The torrents the tick at `tick` looks at, in info-hash order.
-  std::vector<sha1_hash> due_torrents(std::uint64_t tick, policy::time_point steady_now);
+  std::vector<std::shared_ptr<torrent>> due_torrents(std::uint64_t tick, policy::time_point steady_now);
   // The connection of an established or connecting socket, or null.
   std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
   // Runs one send or receive of a connection and closes it when that throws
