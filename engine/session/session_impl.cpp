@@ -370,13 +370,15 @@ void session_impl::second_tick() {
 }
 
 std::vector<std::shared_ptr<torrent>> session_impl::due_torrents(std::uint64_t tick, policy::time_point steady_now) {
+  // Taken out whole: a start that touches thousands leaves no list that size.
   std::vector<sha1_hash> due;
   due.swap(m_visit_next);
+  std::vector<sha1_hash> changed;
   {
     std::lock_guard l(m_announce_mutex);
-    due.insert(due.end(), m_look_at.begin(), m_look_at.end());
-    m_look_at.clear();
+    changed.swap(m_look_at);
   }
+  due.insert(due.end(), changed.begin(), changed.end());
   // An entry whose key is no longer the torrent's is stale: the live one
   // comes sooner.
   const auto live = [&](const sha1_hash& ih, auto key, auto torrent::tick_schedule::*field) -> torrent* {
