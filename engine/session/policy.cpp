@@ -402,6 +402,47 @@ void policy::share_free_upload() {
   }
 }
 
+void policy::rotate_connections(time_point now) {
+  const int limit = m_torrent.max_connections();
+  if (limit == resource_request::inf) return;
+  std::vector<peer*> connected;
+  for (auto& p : m_peers)
+    if (p.conn) connected.push_back(&p);
+  int effective = limit;
+  if (int(connected.size()) < limit || m_last_rotation == never) {
+    // Below the limit, or at it (a limit of 0) before any connection
+    // came: the two minutes count from now.
+    m_last_rotation = now;
+  } else if (now - m_last_rotation >= seconds(120)) {
+    m_last_rotation = now;
+    effective = limit - 1;
+  }
+  if (int(connected.size()) > effective) {
+    const auto average = [&](const peer* p) {
+      const double secs = std::chrono::duration<double>(now - p->connected).count();
+      return double(p->conn->total_payload_download()) / (std::max(secs, 0.0) + 1.0);
+    };
+    std::stable_sort(connected.begin(), connected.end(),
+                     [&](const peer* a, const peer* b) { return average(a) < average(b); });
+    connected.resize(connected.size() - std::size_t(std::max(effective, 0)));
+    std::vector<connection*> victims;
+    for (peer* p : connected) victims.push_back(p->conn);
+    for (connection* c : victims) m_torrent.disconnect(*c, "too many connections");
+  }
+}
+
+std::optional<policy::time_point> policy::next_work() const {
+  // What pulse does for records without a connection.
+  std::optional<time_point> at;
+  const auto sooner = [&](time_point t) { at = at ? std::min(*at, t) : t; };
+  for (const peer& p : m_peers) {
+    if (p.conn || (p.type == 1 && !p.banned && p.ip.port != 0)) return time_point::min();
+    if (p.connected != never) sooner(p.connected + seconds(1800));
+    if (p.retry_port != 0 && !p.banned) sooner(p.retry_at);
+  }
+  return at;
+}
+
 void policy::pulse() {
   if (m_torrent.is_paused()) return;
   const time_point now = m_torrent.now();
@@ -413,35 +454,7 @@ void policy::pulse() {
   });
   if (m_peers.size() != before) rebuild_index();
 
-  // At the connection limit, drop the weakest connection every two minutes
-  // to make room for a new one.
-  const int limit = m_torrent.max_connections();
-  if (limit != resource_request::inf) {
-    std::vector<peer*> connected;
-    for (auto& p : m_peers)
-      if (p.conn) connected.push_back(&p);
-    int effective = limit;
-    if (int(connected.size()) < limit || m_last_rotation == never) {
-      // Below the limit, or at it (a limit of 0) before any connection
-      // came: the two minutes count from now.
-      m_last_rotation = now;
-    } else if (now - m_last_rotation >= seconds(120)) {
-      m_last_rotation = now;
-      effective = limit - 1;
-    }
-    if (int(connected.size()) > effective) {
-      const auto average = [&](const peer* p) {
-        const double secs = std::chrono::duration<double>(now - p->connected).count();
-        return double(p->conn->total_payload_download()) / (std::max(secs, 0.0) + 1.0);
-      };
-      std::stable_sort(connected.begin(), connected.end(),
-                       [&](const peer* a, const peer* b) { return average(a) < average(b); });
-      connected.resize(connected.size() - std::size_t(std::max(effective, 0)));
-      std::vector<connection*> victims;
-      for (peer* p : connected) victims.push_back(p->conn);
-      for (connection* c : victims) m_torrent.disconnect(*c, "too many connections");
-    }
-  }
+  rotate_connections(now);
 
   // Peers whose connection failed are connectable again once their wait
   // is over.

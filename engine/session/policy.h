@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -142,6 +143,16 @@ class policy {
 
   // Every tenth second.
   void pulse();
+  // When a pulse of a torrent without connections next has work: at once
+  // when a peer waits to be dialled, else when a record is to be forgotten
+  // or a peer's wait before its next dial ends; none when never.
+  std::optional<time_point> next_work() const;
+  // A pulse at `at` that the torrent's session left out, the torrent having
+  // no connections and no work (next_work) then: only the count of the
+  // connection rotation goes on from it.
+  void quiet_pulse(time_point at) { rotate_connections(at); }
+  // Candidates wait for connect room (connect_peers dials them).
+  bool connects_held() const { return m_connects_held; }
   bool connect_one_peer();
   // Dials the connect candidates that waited for connect room, while the
   // torrent is below its connection limit and the room lasts (every second,
@@ -160,6 +171,9 @@ class policy {
   // A record a new address may take the place of, or none.
   peer* displaceable();
   void rebuild_index();
+  // At the connection limit, drops the weakest connection every two minutes
+  // to make room for a new one.
+  void rotate_connections(time_point now);
   bool connect_one(peer& p);
   // Dials candidates while the torrent is below its connection limit and
   // the session has connect room; when the room runs out, they are held

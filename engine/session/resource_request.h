@@ -20,6 +20,8 @@ struct resource_request {
   std::int32_t max = inf;  // never more than this
   std::int32_t given = 0;  // the grant for the next period
 
+  bool operator==(const resource_request&) const = default;
+
   // Bytes (or slots) still available in this period.
   std::int32_t left() const { return given > used ? given - used : 0; }
 };

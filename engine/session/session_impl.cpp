@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <iostream>
+#include <iterator>
+#include <limits>
+#include <type_traits>
 #include <thread>
 
 #include "engine/session/alert_types.h"
@@ -69,6 +72,7 @@ bool session_impl::extension_enabled(int index) const {
 void session_impl::insert_torrent(std::shared_ptr<torrent> t) {
   const sha1_hash ih = t->info_hash();
   m_torrents.emplace(ih, std::move(t));
+  m_visit_next.push_back(ih);
 }
 
 void session_impl::open_listen_port() {
@@ -286,9 +290,26 @@ void session_impl::second_tick() {
       c->keep_alive();
   }
 
+  const std::uint64_t tick = ++m_ticks;
+  const policy::time_point steady_now = std::chrono::steady_clock::now();
+  m_tick_times[tick % m_tick_times.size()] = steady_now;
+
   // Tracker announces and torrent ticks, in info-hash order.
-  for (auto i = m_torrents.begin(); i != m_torrents.end();) {
-    torrent& t = *i->second;
+  struct looked_at {
+    std::shared_ptr<torrent> t;
+    // What a tick changes of a torrent without connections (the shares
+    // given aside: a session limit may move them in every tick).
+    stat statistics;
+    std::array<resource_request, 4> quotas;
+  };
+  const auto quotas_of = [](const torrent& t) {
+    std::array q{t.m_ul_bandwidth_quota, t.m_dl_bandwidth_quota, t.m_uploads_quota, t.m_connections_quota};
+    for (resource_request& r : q) r.given = 0;
+    return q;
+  };
+  std::vector<looked_at> visited;
+  for (const std::shared_ptr<torrent>& due : due_torrents(tick, steady_now)) {
+    torrent& t = *due;
     if (t.is_aborted()) {
       // A paused torrent has sent its "stopped" already, unless the pause
       // came so late that its announce is still owed.
@@ -301,29 +322,137 @@ void session_impl::second_tick() {
       // for the session.
       close_connections_if([&](const peer_connection& c) { return c.bound_to(&t); }, "torrent removed");
       m_stat += t.statistics();
-      i = m_torrents.erase(i);
+      m_torrents.erase(t.info_hash());
       continue;
     }
-    announce_if_due(i->second);
+    torrent::tick_schedule& when = t.schedule;
+    if (when.ticked && tick - when.last_tick > 1) {
+      const int skipped = int(std::min<std::uint64_t>(tick - when.last_tick - 1, 1u << 30));
+      if (const int last = t.skip_ticks(skipped); last > 0 && !when.paused)
+        t.get_policy().quiet_pulse(m_tick_times[(when.last_tick + std::uint64_t(last)) % m_tick_times.size()]);
+    }
+    visited.push_back({due, t.statistics(), quotas_of(t)});
+    announce_if_due(due);
     t.second_tick(m_stat);
-    ++i;
   }
 
   purge_connections();
   m_stat.second_tick();
 
-  // The session's limits over the torrents, then each torrent's over its peers.
+  // The session's limits over the torrents, then each torrent's over its
+  // peers. Without a limit every torrent's share is its own maximum, which
+  // changes only in the torrents looked at; a limit is shared over all.
+  std::size_t limit_index = 0;
   auto share = [&](int limit, resource_request torrent::*quota) {
-    allocate_resources(limit_from_setting(limit), m_torrents,
-                       [quota](auto& t) -> resource_request& { return (*t.second).*quota; });
+    const bool changed = std::exchange(m_shared_limits[limit_index++], limit) != limit;
+    const auto get = [quota](auto& t) -> resource_request& { return (*t).*quota; };
+    if (limit_from_setting(limit) == resource_request::inf && !changed) {
+      for (auto& v : visited) {
+        resource_request& r = get(v.t);
+        r.given = std::max(r.min, r.max);
+      }
+    } else {
+      allocate_resources(limit_from_setting(limit), m_torrents, [&](auto& t) -> resource_request& { return get(t.second); });
+    }
   };
   share(m_upload_rate, &torrent::m_ul_bandwidth_quota);
   share(m_download_rate, &torrent::m_dl_bandwidth_quota);
   share(m_max_uploads, &torrent::m_uploads_quota);
   share(m_max_connections, &torrent::m_connections_quota);
-  for (auto& [h, t] : m_torrents) t->distribute_resources();
+  for (auto& v : visited) {
+    v.t->distribute_resources();
+    v.t->schedule.last_tick = tick;
+    v.t->schedule.ticked = true;
+    plan_ticks(v.t, !(v.t->statistics() == v.statistics) || quotas_of(*v.t) != v.quotas);
+  }
 
   m_tracker_manager.tick();
+}
+
+std::vector<std::shared_ptr<torrent>> session_impl::due_torrents(std::uint64_t tick, policy::time_point steady_now) {
+  // Taken out whole: a start that touches thousands leaves no list that size.
+  std::vector<sha1_hash> due;
+  due.swap(m_visit_next);
+  std::vector<sha1_hash> changed;
+  {
+    std::lock_guard l(m_announce_mutex);
+    changed.swap(m_look_at);
+  }
+  due.insert(due.end(), changed.begin(), changed.end());
+  // An entry whose key is no longer the torrent's is stale: the live one
+  // comes sooner.
+  const auto live = [&](const sha1_hash& ih, auto key, auto torrent::tick_schedule::*field) -> torrent* {
+    const auto i = m_torrents.find(ih);
+    if (i == m_torrents.end() || i->second->schedule.*field != key) return nullptr;
+    using key_type = decltype(key);
+    if constexpr (std::is_integral_v<key_type>)
+      i->second->schedule.*field = std::numeric_limits<key_type>::max();
+    else
+      i->second->schedule.*field = key_type::max();
+    return i->second.get();
+  };
+  m_announce_queue.pop_due(std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now()),
+                           [&](auto key, const sha1_hash& ih) {
+                             if (live(ih, key, &torrent::tick_schedule::announce_at)) due.push_back(ih);
+                           });
+  // A pulse with work waits for the torrent's next pulse tick.
+  m_pulse_queue.pop_due(steady_now, [&](auto key, const sha1_hash& ih) {
+    if (torrent* t = live(ih, key, &torrent::tick_schedule::pulse_at)) wake_at(*t, pulse_tick(*t, tick));
+  });
+  m_wake_queue.pop_due(tick, [&](auto key, const sha1_hash& ih) {
+    if (live(ih, key, &torrent::tick_schedule::wake_at)) due.push_back(ih);
+  });
+  std::sort(due.begin(), due.end());
+  due.erase(std::unique(due.begin(), due.end()), due.end());
+  // Merged with the busy ones, which come in order already.
+  std::vector<std::shared_ptr<torrent>> busy;
+  busy.swap(m_busy);
+  std::vector<std::shared_ptr<torrent>> out;
+  out.reserve(busy.size() + due.size());
+  auto b = busy.begin();
+  for (const sha1_hash& ih : due) {
+    for (; b != busy.end() && (*b)->info_hash() < ih; ++b) out.push_back(std::move(*b));
+    if (b != busy.end() && (*b)->info_hash() == ih) {
+      out.push_back(std::move(*b++));
+    } else if (auto t = find_torrent(ih)) {
+      out.push_back(std::move(t));
+    }
+  }
+  std::move(b, busy.end(), std::back_inserter(out));
+  return out;
+}
+
+std::uint64_t session_impl::pulse_tick(const torrent& t, std::uint64_t from) const {
+  const std::uint64_t first = t.schedule.last_tick + std::uint64_t(t.ticks_to_pulse());
+  return first >= from ? first : first + (from - first + 9) / 10 * 10;
+}
+
+void session_impl::wake_at(torrent& t, std::uint64_t tick) {
+  if (tick >= t.schedule.wake_at) return;
+  t.schedule.wake_at = tick;
+  m_wake_queue.push(tick, t.info_hash());
+}
+
+void session_impl::plan_ticks(const std::shared_ptr<torrent>& shared, bool busy) {
+  torrent& t = *shared;
+  torrent::tick_schedule& when = t.schedule;
+  when.paused = t.is_paused();
+  if (busy || t.num_peers() > 0 || t.get_policy().connects_held()) {
+    m_busy.push_back(shared);
+  } else if (!when.paused) {
+    if (const auto work = t.get_policy().next_work()) {
+      if (*work == policy::time_point::min()) {
+        wake_at(t, pulse_tick(t, when.last_tick + 1));
+      } else if (*work < when.pulse_at) {
+        when.pulse_at = *work;
+        m_pulse_queue.push(*work, t.info_hash());
+      }
+    }
+  }
+  if (const auto due = t.announce_due(); due && *due < when.announce_at) {
+    when.announce_at = *due;
+    m_announce_queue.push(*due, t.info_hash());
+  }
 }
 
 void session_impl::announce_if_due(const std::shared_ptr<torrent>& t) {
@@ -344,6 +473,7 @@ void session_impl::queue_due_announces() {
     wanted.swap(m_announce_wanted);
   }
   for (const sha1_hash& ih : wanted) {
+    m_visit_next.push_back(ih);
     auto t = find_torrent(ih);
     if (t && !t->is_aborted() && !t->dispatcher && !t->announced_within(std::chrono::seconds(1))) announce_if_due(t);
   }

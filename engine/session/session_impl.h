@@ -9,6 +9,8 @@
 // the torrent handles use its methods, and only `session` reaches its
 // fields.
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -119,6 +121,10 @@ class session_impl : public torrent::host, public peer_connection::host {
     m_announce_due.store(true, std::memory_order_release);
     wake();
   }
+  void look_at_next_tick(const sha1_hash& info_hash) override {
+    std::lock_guard l(m_announce_mutex);
+    m_look_at.push_back(info_hash);
+  }
 
  private:
   friend class session;
@@ -193,6 +199,59 @@ class session_impl : public torrent::host, public peer_connection::host {
   std::atomic<bool> m_announce_due{false};
   std::mutex m_announce_mutex;
   std::vector<sha1_hash> m_announce_wanted;
+  std::vector<sha1_hash> m_look_at;  // by look_at_next_tick, under m_announce_mutex
+
+  // The second tick looks only at the torrents something is due for: those
+  // with connections or a transfer rate still settling (every tick), those
+  // whose announce or policy pulse has work, and those that changed. For
+  // the others a tick would change nothing; what they skip is counted up
+  // when they are looked at again (torrent::skip_ticks).
+  //
+  // Torrents by the time or tick something is due for them: a min-heap whose
+  // entries may be stale; the live key is in the torrent's schedule.
+  template <class Key>
+  class due_queue {
+   public:
+    void push(Key key, const sha1_hash& info_hash) {
+      m_heap.emplace_back(key, info_hash);
+      std::push_heap(m_heap.begin(), m_heap.end(), later);
+    }
+    // Takes out every entry due by `now`, oldest first, for `f(key, info_hash)`.
+    template <class F>
+    void pop_due(Key now, F f) {
+      while (!m_heap.empty() && !(now < m_heap.front().first)) {
+        std::pop_heap(m_heap.begin(), m_heap.end(), later);
+        const auto [key, info_hash] = m_heap.back();
+        m_heap.pop_back();
+        f(key, info_hash);
+      }
+    }
+
+   private:
+    static bool later(const std::pair<Key, sha1_hash>& a, const std::pair<Key, sha1_hash>& b) {
+      return b.first < a.first;
+    }
+    std::vector<std::pair<Key, sha1_hash>> m_heap;
+  };
+  due_queue<torrent::time_point> m_announce_queue;
+  due_queue<policy::time_point> m_pulse_queue;
+  due_queue<std::uint64_t> m_wake_queue;
+  // Torrents to look at in the next tick (inserted, asked to announce).
+  std::vector<sha1_hash> m_visit_next;
+  // Those looked at in every tick for now, in info-hash order.
+  std::vector<std::shared_ptr<torrent>> m_busy;
+  std::uint64_t m_ticks = 0;
+  // When the latest ticks began, by tick number modulo the size.
+  std::array<policy::time_point, 16> m_tick_times{};
+  // The session limits as the last tick shared them out.
+  std::array<int, 4> m_shared_limits{0, 0, 0, 0};
+  // After a tick's look at `t`: when to look again. `busy`: at the next tick.
+  void plan_ticks(const std::shared_ptr<torrent>& t, bool busy);
+  void wake_at(torrent& t, std::uint64_t tick);
+  // The first tick from `from` on where `t` has its policy pulse.
+  std::uint64_t pulse_tick(const torrent& t, std::uint64_t from) const;
+  // The torrents the tick at `tick` looks at, in info-hash order.
+  std::vector<std::shared_ptr<torrent>> due_torrents(std::uint64_t tick, policy::time_point steady_now);
   // The connection of an established or connecting socket, or null.
   std::shared_ptr<peer_connection> connection_of(const std::shared_ptr<socket>& s) const;
   // Runs one send or receive of a connection and closes it when that throws

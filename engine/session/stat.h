@@ -30,6 +30,8 @@ class stat {
   // plus 0.1 of the second) and starts a new second; the totals go on.
   void second_tick();
 
+  bool operator==(const stat&) const = default;
+
   float download_rate() const { return m_download_rate; }
   float upload_rate() const { return m_upload_rate; }
   float download_payload_rate() const { return m_download_payload_rate; }

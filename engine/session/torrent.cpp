@@ -101,6 +101,7 @@ void torrent::pause() {
   m_paused = true;
   m_event = tracker_query::stopped;
   m_announce_now = true;
+  changed();
   // After the writes under way.
   storage_call([](piece_manager& pm) { pm.release_files(); });
 }
@@ -110,13 +111,14 @@ void torrent::resume() {
   m_paused = false;
   m_event = tracker_query::started;
   announce_at(now());
-  m_time_scaler = 0;
+  m_pulse_soon = true;
   m_ses.announce_soon(info_hash());
 }
 
 void torrent::abort() {
   m_abort = true;
   m_event = tracker_query::stopped;
+  changed();
   m_check.reset();  // a check under way ends without a result
   disconnect_all("torrent removed");
   if (m_storage) {
@@ -132,10 +134,14 @@ void torrent::disconnect_all(const char* reason) {
 
 // --- limits
 
-void torrent::set_upload_limit(int limit) { m_upload_limit = std::max(limit_from_setting(limit), 10 * num_peers()); }
+void torrent::set_upload_limit(int limit) {
+  m_upload_limit = std::max(limit_from_setting(limit), 10 * num_peers());
+  changed();
+}
 
 void torrent::set_download_limit(int limit) {
   m_download_limit = std::max(limit_from_setting(limit), 10 * num_peers());
+  changed();
 }
 
 // The session shares its limits out at the next second tick; until then the
@@ -143,11 +149,13 @@ void torrent::set_download_limit(int limit) {
 void torrent::set_max_uploads(int limit) {
   m_uploads_quota.max = std::max(limit_from_setting(limit), m_uploads_quota.min);
   m_uploads_quota.given = std::min(m_uploads_quota.given, m_uploads_quota.max);
+  changed();
 }
 
 void torrent::set_max_connections(int limit) {
   m_connections_quota.max = std::max(limit_from_setting(limit), m_connections_quota.min);
   m_connections_quota.given = std::min(m_connections_quota.given, m_connections_quota.max);
+  changed();
 }
 
 void torrent::use_interface(const address& net_interface) { m_net_interface = net_interface; }
@@ -167,10 +175,19 @@ bool torrent::should_request() {
   return now() >= next_announce();
 }
 
+std::optional<torrent::time_point> torrent::announce_due() const {
+  // A pending "announce now" is cleared at the next look even without a
+  // tracker, as should_request does.
+  if (m_announce_now) return time_point::min();
+  if (m_paused || m_trackers.empty()) return std::nullopt;
+  return next_announce();
+}
+
 tracker_query torrent::generate_tracker_request() {
   m_last_announce = now();
   m_next_request = *m_last_announce + std::chrono::seconds(600);
   m_asked_announce.reset();
+  changed();
   tracker_query req;
   req.info_hash = info_hash();
   req.pid = m_ses.local_id();
@@ -198,6 +215,7 @@ void torrent::try_next_tracker(const tracker_query& failed) {
   const int delay = 60 + std::min(m_failed_rounds, 5) * 540 / 5;
   m_next_request = now() + std::chrono::seconds(delay);
   ++m_failed_rounds;
+  changed();
 }
 
 void torrent::force_tracker_request() {
@@ -209,6 +227,7 @@ void torrent::replace_trackers(const std::vector<announce_entry>& urls) {
   m_trackers = urls;
   m_currently_trying_tracker = std::clamp(m_currently_trying_tracker, 0, std::max(int(m_trackers.size()) - 1, 0));
   m_last_working_tracker = -1;
+  changed();
 }
 
 void torrent::set_tracker_login(const std::string& name, const std::string& password) {
@@ -240,6 +259,7 @@ void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> p
   m_currently_trying_tracker = 0;
   m_duration = std::max(interval, 300);
   m_next_request = now() + std::chrono::seconds(m_duration);
+  changed();
   if (complete >= 0) m_complete = complete;
   if (incomplete >= 0) m_incomplete = incomplete;
 
@@ -312,9 +332,25 @@ void torrent::second_tick(stat& accumulator) {
   m_stat.second_tick();
 }
 
+int torrent::skip_ticks(int ticks) {
+  // The pulse comes at the tick where the countdown falls below 1.
+  const int first = std::max(m_time_scaler, 1);
+  if (ticks < first) {
+    m_time_scaler -= ticks;
+    return 0;
+  }
+  const int pulses = 1 + (ticks - first) / 10;
+  const int last = first + (pulses - 1) * 10;
+  m_policy_pulses += pulses;
+  m_time_scaler = 10 - (ticks - last);
+  return last;
+}
+
 void torrent::distribute_resources() {
-  if (--m_time_scaler < 1) {
+  const bool pulse = --m_time_scaler < 1 || m_pulse_soon;
+  if (pulse) {
     m_time_scaler = 10;
+    m_pulse_soon = false;
     ++m_policy_pulses;
     m_policy->pulse();
   }
@@ -330,12 +366,14 @@ void torrent::distribute_resources() {
 std::shared_ptr<peer_connection> torrent::connect_to_peer(const address& a) {
   auto c = m_ses.connect(*this, a);
   m_connections[a] = c.get();
+  changed();
   return c;
 }
 
 void torrent::attach_peer(peer_connection* p) {
   m_policy->new_connection(*p);  // may refuse it
   m_connections[p->remote()] = p;
+  changed();
 }
 
 void torrent::remove_peer(peer_connection* p) {
@@ -377,6 +415,7 @@ void torrent::prepare_check(piece_checker_data& d) {
 
 void torrent::files_checked(std::vector<bool> have, const std::vector<piece_picker::downloading_piece>& unfinished) {
   m_check.reset();
+  changed();
   m_have_pieces = std::move(have);
   m_have_pieces.resize(std::size_t(m_info.num_pieces()), false);
   m_num_pieces = int(std::count(m_have_pieces.begin(), m_have_pieces.end(), true));

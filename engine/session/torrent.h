@@ -9,6 +9,7 @@
 // Storage, piece picker and choking policy slot in behind the seams marked
 // below; a torrent works without them (no metadata yet, or no peers).
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -72,7 +73,24 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     // How many more outgoing connects may start now (the half-open limit
     // less those under way and waiting).
     virtual int connect_room() const { return resource_request::inf; }
+    // Something of `info_hash` that the second tick acts on changed (its
+    // announce schedule, pause, limits or peers): the network thread looks
+    // at it at the next tick. Any thread, any lock.
+    virtual void look_at_next_tick(const sha1_hash& info_hash) { (void)info_hash; }
   };
+
+  // When the session looks at the torrent next; kept by the session, under
+  // its lock (session_impl.cpp).
+  struct tick_schedule {
+    bool ticked = false;  // looked at in a tick before
+    bool paused = true;   // as it was then
+    std::uint64_t last_tick = 0;
+    // The keys of the torrent's live entries in the session's queues.
+    time_point announce_at = time_point::max();
+    std::chrono::steady_clock::time_point pulse_at = std::chrono::steady_clock::time_point::max();
+    std::uint64_t wake_at = UINT64_MAX;
+  };
+  tick_schedule schedule;
 
   // From complete metainfo; its trackers become the tracker list.
   torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
@@ -144,6 +162,15 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void distribute_resources();
   // How often the policy pulse ran; the choking policy hooks in there.
   int policy_pulses() const { return m_policy_pulses; }
+  // Ticks from the last one to the next policy pulse (1 to 10).
+  int ticks_to_pulse() const { return std::max(m_time_scaler, 1); }
+  // Counts down `ticks` seconds the session left out: the torrent had no
+  // connections and nothing was due, so their pulses found nothing to do.
+  // Returns which of them (1 to `ticks`) had the last pulse, or 0.
+  int skip_ticks(int ticks);
+  // From when on should_request may say yes without anything changing
+  // first; none while it cannot (paused, or no tracker).
+  std::optional<time_point> announce_due() const;
 
   // --- peers (the session owns the connections; the torrent only knows them)
   // Opens an outgoing connection: it waits in the session's connection queue
@@ -227,7 +254,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
 
   // A peer to connect to, as if a tracker had named it: the peer list keeps
   // it (bounded there).
-  void add_tracker_peer(const address& a, const peer_id& id) { m_policy->peer_from_tracker(a, id); }
+  void add_tracker_peer(const address& a, const peer_id& id) {
+    m_policy->peer_from_tracker(a, id);
+    changed();
+  }
 
   // --- peer wire extensions (torrent_extensions.cpp)
   // The info dictionary's bytes served to peers, exactly as they stood in
@@ -296,7 +326,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void announce_at(time_point when) {
     m_asked_announce = when;
     m_next_request = when;
+    changed();
   }
+  void changed() { m_ses.look_at_next_tick(info_hash()); }
   void post_tracker_alert(const tracker_query& q, int status_code, const std::string& what);
 
   host& m_ses;
@@ -343,6 +375,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int m_currently_trying_tracker = 0;
   int m_failed_rounds = 0;
   int m_time_scaler = 0;  // policy pulse countdown
+  bool m_pulse_soon = false;  // resumed: the pulse comes at the next tick
   int m_policy_pulses = 0;
 
   bool m_got_tracker_response = false;

@@ -614,3 +614,42 @@ TEST(SessionTrackers, AnnounceAskedWhileAnotherRunsIsSentAfterIt) {
   EXPECT_NE(seen[2].find("event=stopped"), std::string::npos) << seen[2];
   EXPECT_NE(seen[3].find("event=started"), std::string::npos) << seen[3];
 }
+
+// The tick looks only at torrents something is due for. An announce moved
+// while its torrent waits for it (further off, then nearer) goes out when
+// asked, and a torrent removed with its announce pending leaves nothing that
+// disturbs the one added again under its info-hash.
+TEST(SessionTrackers, MovedAnnouncesAndRemovedTorrentsKeepTheirSchedule) {
+  loopback_tracker tracker;
+  session s(qf);
+  const auto count = [&](const std::string& text) {
+    const auto seen = tracker.requests();
+    return std::count_if(seen.begin(), seen.end(), [&](const std::string& r) { return r.find(text) != r.npos; });
+  };
+  const auto requests_reach = [&](std::size_t n) { return wait_until([&] { return tracker.requests().size() >= n; }); };
+
+  torrent_handle h = s.add_torrent_by_info_hash(tracker.url(), hash_of(11), ".");
+  h.resume();
+  ASSERT_TRUE(requests_reach(1));
+  h.force_reannounce_after(600s);
+  h.force_reannounce_after(2s);
+  const auto asked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(requests_reach(2));
+  EXPECT_GE(std::chrono::steady_clock::now() - asked, 1500ms);
+  EXPECT_GT(h.status().next_announce, std::chrono::microseconds(60s));
+
+  // Removed while its next announce waits, then added again.
+  torrent_handle other = s.add_torrent_by_info_hash(tracker.url(), hash_of(12), ".");
+  other.resume();
+  ASSERT_TRUE(requests_reach(3));
+  other.force_reannounce_after(1s);
+  s.remove_torrent(other);
+  ASSERT_TRUE(wait_until([&] { return count("event=stopped") == 1; }));
+  other = s.add_torrent_by_info_hash(tracker.url(), hash_of(12), ".");
+  other.resume();
+  ASSERT_TRUE(wait_until([&] { return count("event=started") == 3; }));
+  other.force_reannounce_after(1s);
+  const std::size_t before = tracker.requests().size();
+  ASSERT_TRUE(requests_reach(before + 1));
+  EXPECT_EQ(count("event=stopped"), 1);
+}

@@ -251,6 +251,32 @@ TEST_F(TorrentFixture, PolicyPulseEveryTenthSecondAndAfterResume) {
   EXPECT_EQ(t->policy_pulses(), 4);
 }
 
+// Ticks the session leaves out count down to the pulse as ticks that ran.
+TEST_F(TorrentFixture, SkippedTicksKeepThePulseCadence) {
+  for (int from = 1; from < 12; ++from)
+    for (int skipped : {1, 5, 9, 10, 11, 25}) {
+      auto stepped = make("http://127.0.0.1:1/announce", t->info_hash());
+      auto skipping = make("http://127.0.0.1:1/announce", t->info_hash());
+      for (auto* x : {&stepped, &skipping}) {
+        (*x)->resume();
+        for (int i = 0; i < from; ++i) (*x)->distribute_resources();
+      }
+      int last = 0;
+      for (int i = 1; i <= skipped; ++i) {
+        const int pulses = stepped->policy_pulses();
+        stepped->distribute_resources();
+        if (stepped->policy_pulses() > pulses) last = i;
+      }
+      EXPECT_EQ(skipping->skip_ticks(skipped), last) << from << " " << skipped;
+      for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(skipping->policy_pulses(), stepped->policy_pulses()) << from << " " << skipped << " " << i;
+        EXPECT_EQ(skipping->ticks_to_pulse(), stepped->ticks_to_pulse());
+        stepped->distribute_resources();
+        skipping->distribute_resources();
+      }
+    }
+}
+
 TEST_F(TorrentFixture, StatusWithoutMetadata) {
   const torrent_status st = t->status();
   EXPECT_EQ(st.state, connecting_to_tracker);
