@@ -65,24 +65,28 @@ bool file_batch::write(const std::filesystem::path& file, std::string_view bytes
 }
 
 bool file_batch::commit() {
-  // One flush per filesystem the temporaries are on.
-  std::vector<dev_t> flushed;
-  std::vector<dev_t> failed_devices;
+  // One flush per filesystem the temporaries are on; a temporary is put in
+  // place only when its filesystem was flushed.
+  std::vector<std::pair<dev_t, bool>> flushed;  // device, flush succeeded
+  std::vector<bool> durable;
   for (const pending& p : m_pending) {
     struct stat st {};
-    if (::stat(p.temporary.c_str(), &st) != 0) continue;
-    if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end()) continue;
-    flushed.push_back(st.st_dev);
-    const int fd = ::open(p.temporary.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::syncfs(fd) != 0) failed_devices.push_back(st.st_dev);
-    if (fd >= 0) ::close(fd);
+    if (::stat(p.temporary.c_str(), &st) != 0) {
+      durable.push_back(false);
+      continue;
+    }
+    auto device = std::find_if(flushed.begin(), flushed.end(), [&](const auto& d) { return d.first == st.st_dev; });
+    if (device == flushed.end()) {
+      const int fd = ::open(p.temporary.c_str(), O_RDONLY | O_CLOEXEC);
+      device = flushed.insert(flushed.end(), {st.st_dev, fd >= 0 && ::syncfs(fd) == 0});
+      if (fd >= 0) ::close(fd);
+    }
+    durable.push_back(device->second);
   }
   bool all = true;
-  for (const pending& p : m_pending) {
-    struct stat st {};
-    const bool synced = ::stat(p.temporary.c_str(), &st) == 0 &&
-                        std::find(failed_devices.begin(), failed_devices.end(), st.st_dev) == failed_devices.end();
-    if (synced && ::rename(p.temporary.c_str(), p.file.c_str()) == 0) continue;
+  for (std::size_t i = 0; i < m_pending.size(); ++i) {
+    const pending& p = m_pending[i];
+    if (durable[i] && ::rename(p.temporary.c_str(), p.file.c_str()) == 0) continue;
     ::unlink(p.temporary.c_str());
     all = false;
     if (p.failed) p.failed();

@@ -159,17 +159,17 @@ std::vector<std::optional<torrent_status>> session::torrent_statuses(const std::
     auto& checker = const_cast<checker_impl&>(m_checker_impl);
     std::lock_guard l(checker.m_mutex);
     for (std::size_t i = 0; i < torrents.size(); ++i) {
-      if (piece_checker_data* d = checker.find_owned_torrent(torrents[i]))
+      if (piece_checker_data* d = checker.find_owned_torrent(torrents[i])) {
         result[i] = d->status(d->torrent_ptr->is_paused());
-      else
+        result[i]->pieces.clear();
+      } else {
         rest.push_back(i);
+      }
     }
   }
   std::lock_guard l(m_impl.m_mutex);
   for (std::size_t i : rest)
     if (auto t = m_impl.find_torrent(torrents[i])) result[i] = t->status(false);
-  for (auto& s : result)
-    if (s) s->pieces.clear();
   return result;
 }
 
