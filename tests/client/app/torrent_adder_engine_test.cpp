@@ -11,7 +11,7 @@
 #include "tests/client/net/http_test_server.h"
 #include "tests/support/wait.h"
 #include "tests/client/timer_test_support.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/store/store_test_support.h"
 
 #include <gtest/gtest.h>

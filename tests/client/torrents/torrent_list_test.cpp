@@ -2,7 +2,7 @@
 
 #include "client/files/utf16_ini_file.h"
 #include "client/base/wide_text.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "torrent_test_support.h"
 
 #include <gtest/gtest.h>
