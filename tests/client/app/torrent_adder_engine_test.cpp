@@ -249,8 +249,10 @@ TEST_F(AddingOnDatabase, ACopyTheStoreDidNotTakeIsKept) {
   rig.Answer("/srv/");
   ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("kept.torrent", TorrentBytes("kept.bin", 10)).string(), false));
   EXPECT_EQ(rig.DataFiles(), std::set<std::string>{"kept.torrent"});
-  ASSERT_FALSE(rig.host.log.empty());
-  EXPECT_EQ(rig.host.log.back(), client::Utf16ToWide(broken->GetLastError()));
+  // The log names the torrent that waits, and why.
+  ASSERT_FALSE(rig.events.log.empty());
+  EXPECT_EQ(rig.events.log.back(), L"kept.torrent waits for the store: " + client::Utf16ToWide(broken->GetLastError()));
+  EXPECT_TRUE(rig.list.begin()->get()->StoreWaits());
 }
 
 }  // namespace
