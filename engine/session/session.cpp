@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "engine/session/checker_impl.h"
 #include "engine/session/peer_connection.h"
 #include "engine/session/session_impl.h"
 #include "engine/session/torrent.h"
@@ -9,7 +10,9 @@
 namespace engine {
 
 session::session(const fingerprint& id)
-    : m_impl_owner(std::make_unique<session_impl>(0, 0, id, nullptr)), m_impl(*m_impl_owner), m_checker_impl(m_impl) {
+    : m_impl_owner(std::make_unique<session_impl>(0, 0, id, nullptr)), m_impl(*m_impl_owner),
+      m_checker_owner(std::make_unique<checker_impl>(m_impl)),
+      m_checker_impl(*m_checker_owner) {
   start_threads();
 }
 
@@ -17,7 +20,8 @@ session::session(const fingerprint& id, std::pair<int, int> listen_port_range, c
     : m_impl_owner(std::make_unique<session_impl>(listen_port_range.first, listen_port_range.second, id,
                                                   listen_interface)),
       m_impl(*m_impl_owner),
-      m_checker_impl(m_impl) {
+      m_checker_owner(std::make_unique<checker_impl>(m_impl)),
+      m_checker_impl(*m_checker_owner) {
   start_threads();
 }
 
