@@ -19,12 +19,12 @@
 #include "engine/session/alert.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/tracker/tracker_query.h"
-#include "engine/wire/dht_link.h"
 #include "engine/wire/fingerprint.h"
 
 namespace engine {
 
 class checker_impl;
+class dht_link;
 class session_impl;
 
 struct session_status {
