@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the services the tests need and
 # runs every test.
-#   ./test.sh               normal build, whole suite
+#   ./test.sh               normal build, whole suite; and clang's check of
+#                           the lock annotations (build-clang-tsa, no tests)
 #   ./test.sh --asan        the suite under AddressSanitizer and UBSan
 #   ./test.sh --tsan        the suite under ThreadSanitizer
 #   ./test.sh --fuzz SECS   build the libFuzzer targets and run each for SECS
@@ -36,6 +37,16 @@ case $mode in
 esac
 cmake -S . -B "$build" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
+
+if [ $mode = normal ]; then
+  # The lock annotations of the engine and the DHT node, checked by clang's
+  # thread-safety analysis: a compile of those libraries only, no tests.
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S . -B build-clang-tsa -G Ninja -DQF_THREAD_SAFETY_CHECK=ON -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" >/dev/null
+  cmake --build build-clang-tsa -j "$jobs" --target qf_engine qf_dht
+fi
 
 if [ $mode = fuzz ]; then
   mkdir -p "$build/corpus"

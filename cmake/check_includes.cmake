@@ -1,19 +1,32 @@
-# cmake -DROOT=<repo> -DDIR=<folder> -DALLOWED=<folder>,<folder>,... [-DNO_WX=1] -DSTAMP=<file>
+# cmake -DROOT=<repo> -DDIR=<folder> -DALLOWED=<header>,<header>,... [-DNO_WX=1] -DSTAMP=<file>
 #       -P check_includes.cmake
 # Every #include "a/b/c.h" of a file in ROOT/DIR whose first folder is a
-# folder of the repository must name a file of one of the ALLOWED folders.
+# folder of the repository must name one of the ALLOWED headers, given as
+# paths from ROOT in which * stands for any part of a file name.
 # With NO_WX set, no file may include a header of wx (<wx/...>).
 cmake_minimum_required(VERSION 3.20)
 string(REPLACE "," ";" allowed "${ALLOWED}")
+set(patterns "")
+foreach(a ${allowed})
+  string(REPLACE "." "\\." p "${a}")
+  string(REPLACE "*" "[^/]*" p "${p}")
+  list(APPEND patterns "^${p}$")
+endforeach()
 file(GLOB files ${ROOT}/${DIR}/*.h ${ROOT}/${DIR}/*.cpp)
 set(bad "")
 foreach(f ${files})
   file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"]+/[^\"]+\"")
   foreach(line ${lines})
     string(REGEX REPLACE "^[^\"]*\"([^\"]+)\".*$" "\\1" path "${line}")
-    string(REGEX REPLACE "/[^/]*$" "" folder "${path}")
     string(REGEX REPLACE "/.*$" "" top "${path}")
-    if(IS_DIRECTORY ${ROOT}/${top} AND NOT folder IN_LIST allowed)
+    set(ok FALSE)
+    foreach(p ${patterns})
+      if(path MATCHES "${p}")
+        set(ok TRUE)
+        break()
+      endif()
+    endforeach()
+    if(IS_DIRECTORY ${ROOT}/${top} AND NOT ok)
       file(RELATIVE_PATH rel ${ROOT} ${f})
       string(APPEND bad "  ${rel}: ${path}\n")
     endif()
@@ -28,7 +41,8 @@ foreach(f ${files})
   endif()
 endforeach()
 if(bad)
-  message(FATAL_ERROR "${DIR} may include only headers of ${ALLOWED}; these are out of reach:\n${bad}")
+  message(FATAL_ERROR "${DIR} may include only its own headers and the public headers of the libraries it "
+                      "links directly (${ALLOWED}); these are out of reach:\n${bad}")
 endif()
 if(bad_wx)
   message(FATAL_ERROR "${DIR} builds without wx; these include wx headers:\n${bad_wx}")

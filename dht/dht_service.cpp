@@ -66,7 +66,8 @@ CDHTService::CDHTService(std::uint32_t peer_capacity, Options options)
   std::filesystem::create_directories(m_dump_folder, ec);
 
   dht::NodeCore::Io io;
-  io.send = [this](const engine::address& to, std::string_view d) { return send(to, d); };
+  // The core sends from within its own calls, all under the lock.
+  io.send = [this](const engine::address& to, std::string_view d) REQUIRES(m_mutex) { return send(to, d); };
   io.random = platform::random_bytes;
   m_core = std::make_unique<dht::NodeCore>(node_id(profile), peer_capacity, m_clock(), std::move(io));
 
@@ -81,7 +82,7 @@ CDHTService::~CDHTService() {
   if (m_stop_event >= 0) signal(m_stop_event);
   if (m_maintenance_thread.joinable()) m_maintenance_thread.join();
   if (m_receive_thread.joinable()) m_receive_thread.join();
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   close_socket();
   if (m_stop_event >= 0) ::close(m_stop_event);
   if (m_rebind_event >= 0) ::close(m_rebind_event);
@@ -101,7 +102,7 @@ bool CDHTService::Start(std::string_view bind_address, std::string_view own_host
   const auto local = engine::address::parse_dotted(bind_address, udp_port).value_or(engine::address(0, udp_port));
   bool bound = false;
   {
-    std::lock_guard lock(m_mutex);
+    platform::mutex_lock lock(m_mutex);
     m_core->set_own_endpoint(own ? *own : engine::address(m_core->own_endpoint().ip, udp_port));
     m_core->set_listen_port(listen_port);
     m_port = udp_port;
@@ -125,23 +126,23 @@ bool CDHTService::Start(std::string_view bind_address, std::string_view own_host
 bool CDHTService::SetExternalAddress(std::string_view host) {
   const auto a = resolve(host, 0);
   if (!a) return false;
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   m_core->set_own_endpoint(engine::address(a->ip, m_core->own_endpoint().port));
   return true;
 }
 
 CDHTService::Statistics CDHTService::GetStatistics() {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   return m_core->statistics();
 }
 
 bool CDHTService::AddInfoHash(const engine::sha1_hash& info_hash, bool is_private, bool own) {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   return m_core->add_info_hash(info_hash, is_private, own, m_clock()) != nullptr;
 }
 
 void CDHTService::ReleaseInfoHash(const engine::sha1_hash& info_hash) {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   m_core->release_info_hash(info_hash, m_clock());
 }
 
@@ -156,24 +157,24 @@ void CDHTService::AddBootstrapNodes(const engine::entry& nodes, const engine::sh
     if (const auto a = resolve(host.string(), static_cast<std::uint16_t>(port.integer() & 0xFFFF)))
       found.push_back(*a);
   }
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   for (const auto& a : found) m_core->add_node(a, info_hash, m_clock());
 }
 
 void CDHTService::AddNode(const engine::address& a, const engine::sha1_hash& info_hash) {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   m_core->add_node(a, info_hash, m_clock());
 }
 
 std::vector<engine::address> CDHTService::GetPeers(const engine::sha1_hash& info_hash) {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   return m_core->peers(info_hash);
 }
 
 void CDHTService::DumpTables() {
   std::string nodes, info_hashes;
   {
-    std::lock_guard lock(m_mutex);
+    platform::mutex_lock lock(m_mutex);
     const std::uint32_t now = m_clock();
     nodes = dht::dump_nodes(m_core->main_table(), now);
     info_hashes = dht::dump_info_hashes(m_core->records(), now);
@@ -183,17 +184,17 @@ void CDHTService::DumpTables() {
 }
 
 std::uint16_t CDHTService::GetPort() {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   return m_port;
 }
 
 engine::sha1_hash CDHTService::GetNodeId() {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   return m_core->node_id();
 }
 
 void CDHTService::Inspect(const std::function<void(const dht::NodeCore&)>& f) {
-  std::lock_guard lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   f(*m_core);
 }
 
@@ -214,7 +215,7 @@ void CDHTService::receive_loop() {
   for (;;) {
     int socket;
     {
-      std::lock_guard lock(m_mutex);
+      platform::mutex_lock lock(m_mutex);
       socket = m_bound ? m_socket : -1;
     }
     pollfd fds[3] = {{m_stop_event, POLLIN, 0}, {m_rebind_event, POLLIN, 0}, {socket, POLLIN, 0}};
@@ -238,7 +239,7 @@ void CDHTService::receive_loop() {
 void CDHTService::drain_socket() {
   char buffer[max_datagram];
   for (int round = 0; round < max_datagrams_per_round; ++round) {
-    std::lock_guard lock(m_mutex);
+    platform::mutex_lock lock(m_mutex);
     if (m_socket < 0) return;
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
@@ -265,7 +266,7 @@ void CDHTService::maintenance_loop() {
     if (r > 0) return;
     if (r < 0 && errno != EINTR) return;
     if (r < 0) continue;
-    std::lock_guard lock(m_mutex);
+    platform::mutex_lock lock(m_mutex);
     try {
       m_core->tick(m_clock());
     } catch (...) {

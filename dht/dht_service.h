@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -20,6 +19,7 @@
 #include "engine/formats/entry.h"
 #include "engine/formats/sha1_hash.h"
 #include "engine/net/address.h"
+#include "platform/mutex.h"
 #include "platform/profile.h"
 
 class CDHTService {
@@ -93,19 +93,21 @@ class CDHTService {
   void Inspect(const std::function<void(const dht::NodeCore&)>& f);
 
  private:
-  bool send(const engine::address& to, std::string_view datagram);
-  void receive_loop();
-  void maintenance_loop();
-  void drain_socket();
-  void close_socket();
+  bool send(const engine::address& to, std::string_view datagram) REQUIRES(m_mutex);
+  void receive_loop() EXCLUDES(m_mutex);
+  void maintenance_loop() EXCLUDES(m_mutex);
+  void drain_socket() EXCLUDES(m_mutex);
+  void close_socket() REQUIRES(m_mutex);
 
   std::function<std::uint32_t()> m_clock;
   std::filesystem::path m_dump_folder;
-  std::mutex m_mutex;
-  std::unique_ptr<dht::NodeCore> m_core;
-  int m_socket = -1;
-  bool m_bound = false;
-  std::uint16_t m_port = 0;
+  // Taken after the engine's session lock where both are held, never before.
+  platform::mutex m_mutex;
+  // Made by the constructor; all the node's state is in it.
+  std::unique_ptr<dht::NodeCore> m_core PT_GUARDED_BY(m_mutex);
+  int m_socket GUARDED_BY(m_mutex) = -1;
+  bool m_bound GUARDED_BY(m_mutex) = false;
+  std::uint16_t m_port GUARDED_BY(m_mutex) = 0;
   int m_stop_event = -1;    // set once, at destruction
   int m_rebind_event = -1;  // the socket changed
   std::thread m_receive_thread;

@@ -178,12 +178,28 @@ void NodeCore::handle_query(const entry& msg, const engine::address& from, std::
   args.dict();  // must be a dictionary
   const std::string& q = msg["q"].string();
   const entry* t = msg.find_key("t");
+  using Handler = const char* (NodeCore::*)(const entry&, const entry*, const engine::address&, std::uint32_t);
+  struct Query {
+    std::string_view name;
+    Handler handler;
+    const char* internal_error;
+  };
+  static constexpr Query queries[] = {
+      {"ping", &NodeCore::on_ping, krpc::ping_internal},
+      {"find_node", &NodeCore::on_find_node, krpc::find_node_internal},
+      {"get_peers", &NodeCore::on_get_peers, krpc::get_peers_internal},
+      {"announce_peer", &NodeCore::on_announce_peer, krpc::announce_internal},
+  };
+  const auto query = std::find_if(std::begin(queries), std::end(queries), [&](const Query& k) { return k.name == q; });
+  if (query == std::end(queries)) return;
+  // A handler that throws (a key of the wrong kind, no memory) still
+  // answers, with its query's own error text.
   const char* error = nullptr;
-  if (q == "ping") error = on_ping(args, t, from, now);
-  else if (q == "find_node") error = on_find_node(args, t, from);
-  else if (q == "get_peers") error = on_get_peers(args, t, from);
-  else if (q == "announce_peer") error = on_announce_peer(args, t, from, now);
-  else return;
+  try {
+    error = (this->*query->handler)(args, t, from, now);
+  } catch (const std::exception&) {
+    error = query->internal_error;
+  }
   if (error) send(from, krpc::error(t, error));
 }
 
@@ -195,77 +211,61 @@ NodeCore::Found NodeCore::find_by_id(const sha1_hash& id) {
 }
 
 const char* NodeCore::on_ping(const entry& args, const entry* t, const engine::address& from, std::uint32_t now) {
-  try {
-    const auto id = krpc::hash_field(args, "id");
-    if (!id) return krpc::ping_missing_id;
-    const Found f = find_by_id(*id);
-    if (f.node) {
-      // A contact keeps its address unless another contact of its table
-      // already sits there.
-      if (f.node->address.ip == from.ip || !f.table->contains_ip(from.ip)) f.node->address = from;
-    } else if (usable(*id, from) && !m_table.contains_ip(from.ip)) {
-      m_table.place(m_table.bucket_for(*id), new_contact(from, *id, now, jitter()));
-    }
-    send(from, krpc::reply(t, {{"id", m_id.to_string()}}));
-    return nullptr;
-  } catch (const std::exception&) {
-    return krpc::ping_internal;
+  const auto id = krpc::hash_field(args, "id");
+  if (!id) return krpc::ping_missing_id;
+  const Found f = find_by_id(*id);
+  if (f.node) {
+    // A contact keeps its address unless another contact of its table
+    // already sits there.
+    if (f.node->address.ip == from.ip || !f.table->contains_ip(from.ip)) f.node->address = from;
+  } else if (usable(*id, from) && !m_table.contains_ip(from.ip)) {
+    m_table.place(m_table.bucket_for(*id), new_contact(from, *id, now, jitter()));
   }
+  send(from, krpc::reply(t, {{"id", m_id.to_string()}}));
+  return nullptr;
 }
 
-const char* NodeCore::on_find_node(const entry& args, const entry* t, const engine::address& from) {
-  try {
-    const auto target = krpc::hash_field(args, "target");
-    if (!target) return krpc::find_node_missing_target;
-    send(from, krpc::reply(t, {{"id", m_id.to_string()}, {"nodes", krpc::compact_nodes(m_table.closest(*target))}}));
-    return nullptr;
-  } catch (const std::exception&) {
-    return krpc::find_node_internal;
-  }
+const char* NodeCore::on_find_node(const entry& args, const entry* t, const engine::address& from, std::uint32_t) {
+  const auto target = krpc::hash_field(args, "target");
+  if (!target) return krpc::find_node_missing_target;
+  send(from, krpc::reply(t, {{"id", m_id.to_string()}, {"nodes", krpc::compact_nodes(m_table.closest(*target))}}));
+  return nullptr;
 }
 
-const char* NodeCore::on_get_peers(const entry& args, const entry* t, const engine::address& from) {
-  try {
-    const auto info_hash = krpc::hash_field(args, "info_hash");
-    if (!info_hash) return krpc::get_peers_missing_info_hash;
-    entry::dictionary_type r{{"id", m_id.to_string()}, {"token", write_token(from.ip)}};
-    InfoHashRecord* record = find_record(*info_hash);
-    if (record && !record->is_private && !record->peers.empty()) {
-      entry::list_type values;
-      for (const auto& peer : record->next_values()) values.emplace_back(krpc::compact_peer(peer));
-      r.emplace("values", std::move(values));
-    } else {
-      std::vector<const Node*> nodes;
-      if (record) nodes = record->table.closest(*info_hash);
-      if (nodes.empty()) nodes = m_table.closest(*info_hash);
-      r.emplace("nodes", krpc::compact_nodes(nodes));
-    }
-    send(from, krpc::reply(t, std::move(r)));
-    return nullptr;
-  } catch (const std::exception&) {
-    return krpc::get_peers_internal;
+const char* NodeCore::on_get_peers(const entry& args, const entry* t, const engine::address& from, std::uint32_t) {
+  const auto info_hash = krpc::hash_field(args, "info_hash");
+  if (!info_hash) return krpc::get_peers_missing_info_hash;
+  entry::dictionary_type r{{"id", m_id.to_string()}, {"token", write_token(from.ip)}};
+  InfoHashRecord* record = find_record(*info_hash);
+  if (record && !record->is_private && !record->peers.empty()) {
+    entry::list_type values;
+    for (const auto& peer : record->next_values()) values.emplace_back(krpc::compact_peer(peer));
+    r.emplace("values", std::move(values));
+  } else {
+    std::vector<const Node*> nodes;
+    if (record) nodes = record->table.closest(*info_hash);
+    if (nodes.empty()) nodes = m_table.closest(*info_hash);
+    r.emplace("nodes", krpc::compact_nodes(nodes));
   }
+  send(from, krpc::reply(t, std::move(r)));
+  return nullptr;
 }
 
 const char* NodeCore::on_announce_peer(const entry& args, const entry* t, const engine::address& from,
                                        std::uint32_t now) {
-  try {
-    const std::string* token = krpc::string_field(args, "token");
-    if (!token || !token_valid(*token, from.ip)) return krpc::invalid_write_token;
-    const entry* port = args.find_key("port");
-    if (!port || port->type() != entry::int_t) return krpc::announce_missing_port;
-    if (!krpc::hash_field(args, "id")) return krpc::announce_missing_id;
-    const auto info_hash = krpc::hash_field(args, "info_hash");
-    if (!info_hash) return krpc::announce_missing_info_hash;
-    InfoHashRecord* record = add_info_hash(*info_hash, false, false, now);
-    if (!record) return krpc::announce_no_resources;
-    const auto peer_port = static_cast<std::uint16_t>(port->integer() & 0xFFFF);
-    if (from.ip != m_own.ip && peer_port != 0) record->store_peer({from.ip, peer_port}, m_capacity, now);
-    send(from, krpc::reply(t, {{"id", m_id.to_string()}}));
-    return nullptr;
-  } catch (const std::exception&) {
-    return krpc::announce_internal;
-  }
+  const std::string* token = krpc::string_field(args, "token");
+  if (!token || !token_valid(*token, from.ip)) return krpc::invalid_write_token;
+  const entry* port = args.find_key("port");
+  if (!port || port->type() != entry::int_t) return krpc::announce_missing_port;
+  if (!krpc::hash_field(args, "id")) return krpc::announce_missing_id;
+  const auto info_hash = krpc::hash_field(args, "info_hash");
+  if (!info_hash) return krpc::announce_missing_info_hash;
+  InfoHashRecord* record = add_info_hash(*info_hash, false, false, now);
+  if (!record) return krpc::announce_no_resources;
+  const auto peer_port = static_cast<std::uint16_t>(port->integer() & 0xFFFF);
+  if (from.ip != m_own.ip && peer_port != 0) record->store_peer({from.ip, peer_port}, m_capacity, now);
+  send(from, krpc::reply(t, {{"id", m_id.to_string()}}));
+  return nullptr;
 }
 
 // Only a contact that awaits a reply, at the sender's address, with the

@@ -121,9 +121,13 @@ class NodeCore {
   void dispatch(const engine::entry& msg, const engine::address& from, std::uint32_t now);
   void handle_reply(const engine::entry& msg, const engine::address& from, std::uint32_t now);
   void handle_query(const engine::entry& msg, const engine::address& from, std::uint32_t now);
+  // The query handlers: null, or the error text to answer with. Their
+  // exceptions are caught by handle_query.
   const char* on_ping(const engine::entry& args, const engine::entry* t, const engine::address& from, std::uint32_t now);
-  const char* on_find_node(const engine::entry& args, const engine::entry* t, const engine::address& from);
-  const char* on_get_peers(const engine::entry& args, const engine::entry* t, const engine::address& from);
+  const char* on_find_node(const engine::entry& args, const engine::entry* t, const engine::address& from,
+                           std::uint32_t now);
+  const char* on_get_peers(const engine::entry& args, const engine::entry* t, const engine::address& from,
+                           std::uint32_t now);
   const char* on_announce_peer(const engine::entry& args, const engine::entry* t, const engine::address& from,
                                std::uint32_t now);
 

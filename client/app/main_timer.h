@@ -138,8 +138,6 @@ class MainTimer {
   // it sets it too, so that the next report sees no change.
   const std::string& ExternalAddress() const { return m_externalAddress; }
   void SetExternalAddress(std::string address) { m_externalAddress = std::move(address); }
-  // The DHT figures of the last steering tick (zeros before the first).
-  const dht::Statistics& DhtStatistics() const { return m_dhtStatistics; }
 
  private:
   // Steps that need a session; they give the transfer part of the caption.

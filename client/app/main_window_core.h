@@ -262,7 +262,6 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   const std::string& DataFolderPath() const { return m_dataFolder; }
   std::filesystem::path ListFile() const { return std::filesystem::path(m_dataFolder) / "TorrentQueue.txt"; }
   std::filesystem::path IpFilterFile() const;
-  const std::string& LastDestinationFolder() const { return m_adder.destination; }
   int Interval() const { return m_interval; }
   int SteeredUploadLimit() const { return m_timer.SteeredLimit(); }
   std::string LocalAddress() const;

@@ -53,7 +53,6 @@ class CUTF16File {
   // Moves to the position; a UTF-16 file reads ahead again from there.
   std::uint64_t Seek(std::int64_t offset, SeekPosition from);
   std::uint64_t GetPosition() const { return m_pos; }
-  std::uint64_t GetLength() const { return m_bytes.size(); }
 
   // The UTF-16 way (the default): at position 0 the mark FF FE first, then
   // two bytes per unit, little-endian, with no line-end translation. The

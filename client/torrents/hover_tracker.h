@@ -31,7 +31,6 @@ class HoverTracker {
   Step OnTimer();
   Step OnLeave();
 
-  bool Tracking() const { return m_tracking; }
   // The row is highlighted while this is set.
   bool Hovering() const { return m_hovering; }
   // The context menu keeps the row highlighted.

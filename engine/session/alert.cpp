@@ -11,7 +11,7 @@ void alert_manager::post_alert(const alert& a) {
   if (!should_post(a.severity())) return;
   auto copy = a.clone();
   std::unique_ptr<alert> dropped;  // deleted after the lock is released
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   if (m_alerts.size() >= max_queued) {
     dropped = std::move(m_alerts.front());
     m_alerts.pop_front();
@@ -20,12 +20,12 @@ void alert_manager::post_alert(const alert& a) {
 }
 
 bool alert_manager::pending() const {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   return !m_alerts.empty();
 }
 
 std::unique_ptr<alert> alert_manager::get() {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   if (m_alerts.empty()) return {};
   auto a = std::move(m_alerts.front());
   m_alerts.pop_front();
@@ -33,7 +33,7 @@ std::unique_ptr<alert> alert_manager::get() {
 }
 
 void alert_manager::set_severity(alert::severity_t threshold) {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   m_threshold.store(threshold, std::memory_order_relaxed);
 }
 

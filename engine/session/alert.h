@@ -6,9 +6,10 @@
 #include <chrono>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <type_traits>
+
+#include "platform/mutex.h"
 
 namespace engine {
 
@@ -62,23 +63,25 @@ class alert_manager {
   }
   // Queues a copy (the caller keeps its object); at the cap the oldest alert
   // is dropped first.
-  void post_alert(const alert& a);
+  void post_alert(const alert& a) EXCLUDES(m_mutex);
   // Builds the alert `make` returns and queues it, only when the level of its
   // kind (`kind::level`) is admitted: texts nobody reads are never built.
+  // `make` runs under the caller's locks, which the analysis cannot follow
+  // into this template.
   template <class Make>
-  void post_if(Make&& make) {
+  void post_if(Make&& make) NO_THREAD_SAFETY_ANALYSIS {
     using kind = std::remove_cvref_t<std::invoke_result_t<Make&>>;
     if (should_post(kind::level)) post_alert(make());
   }
-  bool pending() const;
+  bool pending() const EXCLUDES(m_mutex);
   // The oldest alert, or nothing when none is queued.
-  std::unique_ptr<alert> get();
-  void set_severity(alert::severity_t threshold);
+  std::unique_ptr<alert> get() EXCLUDES(m_mutex);
+  void set_severity(alert::severity_t threshold) EXCLUDES(m_mutex);
   alert::severity_t severity() const { return m_threshold.load(std::memory_order_relaxed); }
 
  private:
-  mutable std::mutex m_mutex;
-  std::deque<std::unique_ptr<alert>> m_alerts;
+  mutable platform::mutex m_mutex;
+  std::deque<std::unique_ptr<alert>> m_alerts GUARDED_BY(m_mutex);
   std::atomic<alert::severity_t> m_threshold{alert::none};
 };
 

@@ -50,7 +50,7 @@ void checker_impl::remove_torrent(const sha1_hash& info_hash) {
       i->second->abort = true;
   }
   if (!waits) return;
-  std::erase_if(m_torrents, [&](const auto& d) {
+  std::erase_if(m_torrents, [&](const auto& d) REQUIRES(m_mutex) {
     if (d->info_hash != info_hash) return false;
     forget(*d);
     return true;
@@ -96,14 +96,14 @@ void checker_impl::operator()() {
   for (;;) {
     std::shared_ptr<piece_checker_data> waiting, current;
     {
-      std::unique_lock l(m_mutex);
-      m_cond.wait(l, [&] { return m_abort || !m_torrents.empty() || !m_processing.empty(); });
+      platform::mutex_lock l(m_mutex);
+      l.wait(m_cond, [&]() REQUIRES(m_mutex) { return m_abort || !m_torrents.empty() || !m_processing.empty(); });
       if (m_abort) return;
       if (!m_torrents.empty()) waiting = m_torrents.front();
     }
     if (waiting && take_waiting(waiting)) continue;
     {
-      std::lock_guard l(m_mutex);
+      platform::mutex_lock l(m_mutex);
       if (!m_processing.empty()) current = m_processing.front();
     }
     if (current) check_step(current);
@@ -112,7 +112,7 @@ void checker_impl::operator()() {
 
 bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
   // Off the waiting queue and out of the checker.
-  auto leave_queue = [&] {
+  auto leave_queue = [&]() REQUIRES(m_mutex) {
     if (!leave_waiting(d)) return false;
     forget(*d);
     return true;
@@ -120,11 +120,11 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
   const torrent_handle handle(&m_ses, this, d->info_hash);
   try {
     {
-      std::unique_lock l(m_mutex);
+      platform::mutex_lock l(m_mutex);
       if (d->abort) {
         l.unlock();
-        std::lock_guard ses_lock(m_ses.mutex());
-        std::lock_guard again(m_mutex);
+        platform::mutex_lock ses_lock(m_ses.mutex());
+        platform::mutex_lock again(m_mutex);
         if (leave_queue()) drop(*d);
         return true;
       }
@@ -136,26 +136,26 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     std::string error;
     d->parse_resume_data(d->resume_data, d->info, d->block_size, error);
     if (!error.empty()) {
-      std::lock_guard ses_lock(m_ses.mutex());
+      platform::mutex_lock ses_lock(m_ses.mutex());
       m_ses.alerts().post_if([&] { return fastresume_rejected_alert(handle, error); });
     }
     d->resume_data = entry();
     if (d->check_fastresume()) {
-      std::lock_guard ses_lock(m_ses.mutex());
-      std::lock_guard l(m_mutex);
+      platform::mutex_lock ses_lock(m_ses.mutex());
+      platform::mutex_lock l(m_mutex);
       if (leave_queue()) hand_over(*d);
       return true;
     }
   } catch (const std::exception& e) {
     // Storage that cannot be made or read: the torrent is not checked.
-    std::lock_guard ses_lock(m_ses.mutex());
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock ses_lock(m_ses.mutex());
+    platform::mutex_lock l(m_mutex);
     if (!leave_queue()) return true;
     m_ses.alerts().post_if([&] { return file_error_alert(handle, e.what()); });
     drop(*d);
     return true;
   }
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   if (!leave_waiting(d)) return true;
   d->waiting = false;
   m_processing.push_back(d);
@@ -167,26 +167,26 @@ void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
   try {
     const auto [finished, progress] = d->check_files();
     {
-      std::lock_guard l(m_mutex);
+      platform::mutex_lock l(m_mutex);
       d->progress = progress;
       if (!finished && !d->abort) return;
     }
-    std::lock_guard ses_lock(m_ses.mutex());
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock ses_lock(m_ses.mutex());
+    platform::mutex_lock l(m_mutex);
     if (d->abort) drop(*d);
     else hand_over(*d);
     finish_processing(d);
   } catch (const std::exception& e) {
-    std::lock_guard ses_lock(m_ses.mutex());
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock ses_lock(m_ses.mutex());
+    platform::mutex_lock l(m_mutex);
     // A torrent that was removed meanwhile is no one's concern any more.
     if (!d->abort)
       m_ses.alerts().post_if([&] { return file_error_alert(torrent_handle(&m_ses, this, d->info_hash), e.what()); });
     drop(*d);
     finish_processing(d);
   } catch (...) {
-    std::lock_guard ses_lock(m_ses.mutex());
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock ses_lock(m_ses.mutex());
+    platform::mutex_lock l(m_mutex);
     drop(*d);
     finish_processing(d);
   }

@@ -27,7 +27,6 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -38,11 +37,12 @@
 #include "engine/formats/torrent_metainfo.h"
 #include "engine/net/address.h"
 #include "engine/session/piece_picker.h"
+#include "engine/session/session_impl.h"
 #include "engine/session/torrent_status.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
-class session_impl;
 class torrent;
 class piece_manager;
 
@@ -97,49 +97,50 @@ class checker_impl {
 
   // Caller holds m_mutex: the record of the waiting queue, else of the
   // in-progress queue, else null.
-  piece_checker_data* find_torrent(const sha1_hash& info_hash);
+  piece_checker_data* find_torrent(const sha1_hash& info_hash) REQUIRES(m_mutex);
   // Caller holds m_mutex: the record of a torrent that the checker owns
   // (not one that runs in the session while its files are checked), or null.
-  piece_checker_data* find_owned_torrent(const sha1_hash& info_hash);
+  piece_checker_data* find_owned_torrent(const sha1_hash& info_hash) REQUIRES(m_mutex);
   // Caller holds m_mutex: a record in progress is flagged to abort, a
   // waiting one leaves the queue.
-  void remove_torrent(const sha1_hash& info_hash);
+  void remove_torrent(const sha1_hash& info_hash) REQUIRES(m_mutex);
   // Caller holds m_mutex: queues a record and wakes the checker thread.
-  void queue(std::shared_ptr<piece_checker_data> d);
+  void queue(std::shared_ptr<piece_checker_data> d) REQUIRES(m_mutex);
 
   session_impl& m_ses;
-  std::mutex m_mutex;
+  // Taken after the session's lock where both are held.
+  platform::mutex m_mutex;
 
   std::condition_variable m_cond;
-  std::deque<std::shared_ptr<piece_checker_data>> m_torrents;
-  std::deque<std::shared_ptr<piece_checker_data>> m_processing;
-  bool m_abort = false;
+  std::deque<std::shared_ptr<piece_checker_data>> m_torrents GUARDED_BY(m_mutex);
+  std::deque<std::shared_ptr<piece_checker_data>> m_processing GUARDED_BY(m_mutex);
+  bool m_abort GUARDED_BY(m_mutex) = false;
 
  private:
   // The records of both queues by info-hash, so that look-ups do not walk
   // the queues (thousands of torrents wait here after a start). Records
   // enter the queues through queue() only, and leave through the members
   // below.
-  std::unordered_multimap<sha1_hash, piece_checker_data*> m_index;
-  void forget(const piece_checker_data& d);
+  std::unordered_multimap<sha1_hash, piece_checker_data*> m_index GUARDED_BY(m_mutex);
+  void forget(const piece_checker_data& d) REQUIRES(m_mutex);
   // Checker lock held: `d` leaves the waiting queue; false when it was
   // removed meanwhile.
-  bool leave_waiting(const std::shared_ptr<piece_checker_data>& d);
+  bool leave_waiting(const std::shared_ptr<piece_checker_data>& d) REQUIRES(m_mutex);
   // Takes the waiting record `d` through its fast-resume data: true when it
   // was handed over (or dropped), false when its files need a full check.
-  bool take_waiting(const std::shared_ptr<piece_checker_data>& d);
+  bool take_waiting(const std::shared_ptr<piece_checker_data>& d) EXCLUDES(m_mutex);
   // One step of the check of the record in progress.
-  void check_step(const std::shared_ptr<piece_checker_data>& d);
+  void check_step(const std::shared_ptr<piece_checker_data>& d) EXCLUDES(m_mutex);
   // Both locks held: the check's result goes to the torrent, which enters
   // the session unless it runs there already.
-  void hand_over(piece_checker_data& d);
+  void hand_over(piece_checker_data& d) REQUIRES(m_ses.mutex(), m_mutex);
   // Both locks held: a check that ends without a result. A torrent that
   // waited here leaves unseen; one that runs in the session (its peers sent
   // the metadata) is aborted, so that the network thread closes its peers.
-  void drop(piece_checker_data& d);
+  void drop(piece_checker_data& d) REQUIRES(m_ses.mutex(), m_mutex);
   // Checker lock held: `d` leaves the in-progress queue and the next one
   // (if any) is in progress.
-  void finish_processing(const std::shared_ptr<piece_checker_data>& d);
+  void finish_processing(const std::shared_ptr<piece_checker_data>& d) REQUIRES(m_mutex);
 };
 
 }  // namespace engine

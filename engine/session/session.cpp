@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "engine/session/checker_impl.h"
 #include "engine/session/peer_connection.h"
 #include "engine/session/session_impl.h"
 #include "engine/session/torrent.h"
@@ -9,7 +10,9 @@
 namespace engine {
 
 session::session(const fingerprint& id)
-    : m_impl_owner(std::make_unique<session_impl>(0, 0, id, nullptr)), m_impl(*m_impl_owner), m_checker_impl(m_impl) {
+    : m_impl_owner(std::make_unique<session_impl>(0, 0, id, nullptr)), m_impl(*m_impl_owner),
+      m_checker_owner(std::make_unique<checker_impl>(m_impl)),
+      m_checker_impl(*m_checker_owner) {
   start_threads();
 }
 
@@ -17,7 +20,8 @@ session::session(const fingerprint& id, std::pair<int, int> listen_port_range, c
     : m_impl_owner(std::make_unique<session_impl>(listen_port_range.first, listen_port_range.second, id,
                                                   listen_interface)),
       m_impl(*m_impl_owner),
-      m_checker_impl(m_impl) {
+      m_checker_owner(std::make_unique<checker_impl>(m_impl)),
+      m_checker_impl(*m_checker_owner) {
   start_threads();
 }
 
@@ -29,11 +33,11 @@ void session::start_threads() {
 
 session::~session() {
   {
-    std::lock_guard l(m_impl.m_mutex);
+    platform::mutex_lock l(m_impl.m_mutex);
     m_impl.m_abort = true;
   }
   {
-    std::lock_guard l(m_checker_impl.m_mutex);
+    platform::mutex_lock l(m_checker_impl.m_mutex);
     m_checker_impl.m_abort = true;
     if (!m_checker_impl.m_processing.empty()) m_checker_impl.m_processing.front()->abort = true;
     m_checker_impl.m_cond.notify_all();
@@ -46,7 +50,7 @@ session::~session() {
 bool session::listen_on(std::pair<int, int> port_range, const char* net_interface) {
   // Resolved before the lock: a name look-up must not stall the network thread.
   const address interface_address(net_interface ? net_interface : "", std::uint16_t(port_range.first));
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   if (m_impl.m_listen_socket) m_impl.m_selector.remove(m_impl.m_listen_socket);
   m_impl.m_listen_socket.reset();
   m_impl.m_incoming_connection = false;
@@ -59,18 +63,18 @@ bool session::listen_on(std::pair<int, int> port_range, const char* net_interfac
 
 std::uint16_t session::listen_port() const {
   const session_impl& impl = m_impl;
-  std::lock_guard l(impl.m_mutex);
+  platform::mutex_lock l(impl.m_mutex);
   return impl.m_listen_interface.port;
 }
 
 bool session::is_listening() const {
   const session_impl& impl = m_impl;
-  std::lock_guard l(impl.m_mutex);
+  platform::mutex_lock l(impl.m_mutex);
   return impl.m_listen_socket != nullptr;
 }
 
 void session::set_limit(int session_impl::*limit, int value) {
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   m_impl.*limit = value;
 }
 
@@ -81,47 +85,47 @@ void session::set_max_connections(int v) { set_limit(&session_impl::m_max_connec
 void session::set_max_half_open_connections(int v) { set_limit(&session_impl::m_half_open_limit, v); }
 
 void session::set_peer_id(const peer_id& id) {
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   m_impl.m_peer_id = id;
 }
 
 void session::set_key(std::uint32_t key) {
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   m_impl.m_key = key;
 }
 
 void session::set_http_settings(const http_settings& s) {
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   m_impl.m_settings = s;
 }
 
 void session::set_ip_filter(const ip_filter& f) {
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   if (&f != &m_impl.m_ip_filter) m_impl.m_ip_filter = f;
   m_impl.close_filtered_connections();
 }
 
 void session::disable_extensions() {
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   std::fill(std::begin(m_impl.m_extension_enabled), std::end(m_impl.m_extension_enabled), false);
   fill_peer_id_randomly(m_impl.m_peer_id, 17, peer_id::size);
 }
 
 void session::set_dht_node(dht_link* node) {
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   m_impl.m_dht = node;
 }
 
 void session::enable_extension(int index) {
   if (index < 0 || index >= session_impl::num_extensions) return;
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   m_impl.m_extension_enabled[index] = true;
   std::copy_n("ext", 3, m_impl.m_peer_id.begin() + 17);
 }
 
 peer_id session::id() const {
   const session_impl& impl = m_impl;
-  std::lock_guard l(impl.m_mutex);
+  platform::mutex_lock l(impl.m_mutex);
   return impl.m_peer_id;
 }
 
@@ -134,7 +138,7 @@ std::unique_ptr<alert> session::pop_alert() {
 
 session_status session::status() const {
   const session_impl& impl = m_impl;
-  std::lock_guard l(impl.m_mutex);
+  platform::mutex_lock l(impl.m_mutex);
   session_status s;
   s.has_incoming_connections = impl.m_incoming_connection;
   s.upload_rate = impl.m_stat.upload_rate();
@@ -157,7 +161,7 @@ std::vector<std::optional<torrent_status>> session::torrent_statuses(const std::
   {
     // The checker's look-up does not change it.
     auto& checker = const_cast<checker_impl&>(m_checker_impl);
-    std::lock_guard l(checker.m_mutex);
+    platform::mutex_lock l(checker.m_mutex);
     for (std::size_t i = 0; i < torrents.size(); ++i) {
       if (piece_checker_data* d = checker.find_owned_torrent(torrents[i])) {
         result[i] = d->status(d->torrent_ptr->is_paused());
@@ -167,7 +171,7 @@ std::vector<std::optional<torrent_status>> session::torrent_statuses(const std::
       }
     }
   }
-  std::lock_guard l(m_impl.m_mutex);
+  platform::mutex_lock l(m_impl.m_mutex);
   for (std::size_t i : rest)
     if (auto t = m_impl.find_torrent(torrents[i])) result[i] = t->status(false);
   return result;
@@ -176,8 +180,8 @@ std::vector<std::optional<torrent_status>> session::torrent_statuses(const std::
 torrent_handle session::add_torrent(const torrent_metainfo& info, const std::filesystem::path& save_path,
                                     const entry& resume_data, bool compact_mode, int block_size) {
   if (info.files().empty()) throw std::runtime_error("no files in torrent");
-  std::lock_guard ses_lock(m_impl.m_mutex);
-  std::lock_guard chk_lock(m_checker_impl.m_mutex);
+  platform::mutex_lock ses_lock(m_impl.m_mutex);
+  platform::mutex_lock chk_lock(m_checker_impl.m_mutex);
   if (m_impl.m_abort) throw std::runtime_error("session is closing");
   const sha1_hash& ih = info.info_hash();
   if (m_impl.find_torrent(ih) || m_checker_impl.find_torrent(ih)) throw duplicate_torrent();
@@ -202,8 +206,8 @@ torrent_handle session::add_torrent_by_info_hash(const std::string& tracker_url,
                                                  bool compact_mode, int block_size) {
   // Both locks (session first) around the look and the insert: an add_torrent
   // of the same info-hash in between would otherwise slip past the look.
-  std::lock_guard ses_lock(m_impl.m_mutex);
-  std::lock_guard chk_lock(m_checker_impl.m_mutex);
+  platform::mutex_lock ses_lock(m_impl.m_mutex);
+  platform::mutex_lock chk_lock(m_checker_impl.m_mutex);
   if (m_impl.find_torrent(info_hash) || m_checker_impl.find_torrent(info_hash)) throw duplicate_torrent();
   m_impl.insert_torrent(std::make_shared<torrent>(m_impl, &m_checker_impl, tracker_url, info_hash, save_path,
                                                  m_impl.m_listen_interface, compact_mode, block_size));
@@ -214,8 +218,8 @@ void session::remove_torrent(const torrent_handle& h) {
   if (h.m_ses != &m_impl) return;
   // Both locks at once (session first): a torrent that the checker hands
   // over in between would otherwise escape its removal.
-  std::lock_guard ses_lock(m_impl.m_mutex);
-  std::lock_guard chk_lock(m_checker_impl.m_mutex);
+  platform::mutex_lock ses_lock(m_impl.m_mutex);
+  platform::mutex_lock chk_lock(m_checker_impl.m_mutex);
   if (auto t = m_impl.find_torrent(h.info_hash())) t->abort();
   // A torrent that waits for its check leaves the queue; a check under way
   // stops, that of a running torrent too.
@@ -223,8 +227,8 @@ void session::remove_torrent(const torrent_handle& h) {
 }
 
 std::vector<torrent_handle> session::get_torrents() {
-  std::lock_guard ses_lock(m_impl.m_mutex);
-  std::lock_guard chk_lock(m_checker_impl.m_mutex);
+  platform::mutex_lock ses_lock(m_impl.m_mutex);
+  platform::mutex_lock chk_lock(m_checker_impl.m_mutex);
   std::vector<torrent_handle> result;
   for (auto* queue : {&m_checker_impl.m_torrents, &m_checker_impl.m_processing})
     for (auto& d : *queue)

@@ -17,14 +17,14 @@
 #include "engine/formats/torrent_metainfo.h"
 #include "engine/net/ip_filter.h"
 #include "engine/session/alert.h"
-#include "engine/session/checker_impl.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/tracker/tracker_query.h"
-#include "engine/wire/dht_link.h"
 #include "engine/wire/fingerprint.h"
 
 namespace engine {
 
+class checker_impl;
+class dht_link;
 class session_impl;
 
 struct session_status {
@@ -121,10 +121,12 @@ class session {
   void start_threads();
   void set_limit(int session_impl::*limit, int value);
 
-  // The network side stays out of this header (session_impl.h).
+  // The network and checking sides stay out of this header (session_impl.h,
+  // checker_impl.h).
   std::unique_ptr<session_impl> m_impl_owner;
   session_impl& m_impl;
-  checker_impl m_checker_impl;
+  std::unique_ptr<checker_impl> m_checker_owner;
+  checker_impl& m_checker_impl;
   std::thread m_thread;
   std::thread m_checker_thread;
 };

@@ -149,7 +149,7 @@ void session_impl::purge_connections() {
 template <class Pred>
 void session_impl::close_connections_if(Pred pred, const std::string& reason) {
   std::vector<std::shared_ptr<peer_connection>> chosen;
-  auto collect = [&](const std::shared_ptr<peer_connection>& c) {
+  auto collect = [&](const std::shared_ptr<peer_connection>& c) REQUIRES(m_mutex) {
     if (pred(*c)) chosen.push_back(c);
   };
   for (const connection_map* map : {&m_connections, &m_half_open})
@@ -160,8 +160,9 @@ void session_impl::close_connections_if(Pred pred, const std::string& reason) {
 }
 
 void session_impl::close_filtered_connections() {
-  close_connections_if([&](const peer_connection& c) { return m_ip_filter.access(c.remote()) & ip_filter::blocked; },
-                       "peer blocked by the IP filter");
+  close_connections_if(
+      [&](const peer_connection& c) REQUIRES(m_mutex) { return m_ip_filter.access(c.remote()) & ip_filter::blocked; },
+      "peer blocked by the IP filter");
 }
 
 void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<request_callback>& c,
@@ -267,7 +268,7 @@ void session_impl::handle_errored(const std::shared_ptr<socket>& s) {
   if (auto c = connection_of(s)) {
     connection_failed(*c, "connection exception");
   } else if (s == m_listen_socket) {
-    m_alerts.post_if([&] {
+    m_alerts.post_if([&]() REQUIRES(m_mutex) {
       return listen_failed_alert("cannot listen on the given interface '" + m_listen_interface.as_string() + "'");
     });
     m_selector.remove(s);
@@ -343,7 +344,7 @@ void session_impl::second_tick() {
   // peers. Without a limit every torrent's share is its own maximum, which
   // changes only in the torrents looked at; a limit is shared over all.
   std::size_t limit_index = 0;
-  auto share = [&](int limit, resource_request torrent::*quota) {
+  auto share = [&](int limit, resource_request torrent::*quota) REQUIRES(m_mutex) {
     const bool changed = std::exchange(m_shared_limits[limit_index++], limit) != limit;
     const auto get = [quota](auto& t) -> resource_request& { return (*t).*quota; };
     if (limit_from_setting(limit) == resource_request::inf && !changed) {
@@ -352,7 +353,8 @@ void session_impl::second_tick() {
         r.given = std::max(r.min, r.max);
       }
     } else {
-      allocate_resources(limit_from_setting(limit), m_torrents, [&](auto& t) -> resource_request& { return get(t.second); });
+      allocate_resources(limit_from_setting(limit), m_torrents,
+                         [&](auto& t) -> resource_request& { return get(t.second); });
     }
   };
   share(m_upload_rate, &torrent::m_ul_bandwidth_quota);
@@ -375,13 +377,14 @@ std::vector<std::shared_ptr<torrent>> session_impl::due_torrents(std::uint64_t t
   due.swap(m_visit_next);
   std::vector<sha1_hash> changed;
   {
-    std::lock_guard l(m_announce_mutex);
+    platform::mutex_lock l(m_announce_mutex);
     changed.swap(m_look_at);
   }
   due.insert(due.end(), changed.begin(), changed.end());
   // An entry whose key is no longer the torrent's is stale: the live one
   // comes sooner.
-  const auto live = [&](const sha1_hash& ih, auto key, auto torrent::tick_schedule::*field) -> torrent* {
+  const auto live = [&](const sha1_hash& ih, auto key, auto torrent::tick_schedule::*field)
+                        REQUIRES(m_mutex) -> torrent* {
     const auto i = m_torrents.find(ih);
     if (i == m_torrents.end() || i->second->schedule.*field != key) return nullptr;
     using key_type = decltype(key);
@@ -392,14 +395,14 @@ std::vector<std::shared_ptr<torrent>> session_impl::due_torrents(std::uint64_t t
     return i->second.get();
   };
   m_announce_queue.pop_due(std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now()),
-                           [&](auto key, const sha1_hash& ih) {
+                           [&](auto key, const sha1_hash& ih) REQUIRES(m_mutex) {
                              if (live(ih, key, &torrent::tick_schedule::announce_at)) due.push_back(ih);
                            });
   // A pulse with work waits for the torrent's next pulse tick.
-  m_pulse_queue.pop_due(steady_now, [&](auto key, const sha1_hash& ih) {
+  m_pulse_queue.pop_due(steady_now, [&](auto key, const sha1_hash& ih) REQUIRES(m_mutex) {
     if (torrent* t = live(ih, key, &torrent::tick_schedule::pulse_at)) wake_at(*t, pulse_tick(*t, tick));
   });
-  m_wake_queue.pop_due(tick, [&](auto key, const sha1_hash& ih) {
+  m_wake_queue.pop_due(tick, [&](auto key, const sha1_hash& ih) REQUIRES(m_mutex) {
     if (live(ih, key, &torrent::tick_schedule::wake_at)) due.push_back(ih);
   });
   std::sort(due.begin(), due.end());
@@ -469,7 +472,7 @@ void session_impl::queue_due_announces() {
   // torrents that asked are looked at: a start hands thousands over.
   std::vector<sha1_hash> wanted;
   {
-    std::lock_guard l(m_announce_mutex);
+    platform::mutex_lock l(m_announce_mutex);
     wanted.swap(m_announce_wanted);
   }
   for (const sha1_hash& ih : wanted) {
@@ -496,7 +499,7 @@ bool session_impl::network_round(std::uint32_t& last_tick) {
   selector::socket_list readable, writable, errored;
   m_selector.wait(500000, readable, writable, errored);
 
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   purge_connections();
   if (m_abort) {
     shut_down();
@@ -532,7 +535,7 @@ void report(const std::exception* e) { std::cerr << (e ? e->what() : "error!") <
 
 void session_impl::operator()() {
   {
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock l(m_mutex);
     // A listen_on that came before this thread started has opened the port
     // already: opening it again would refuse connections in between, or
     // move to another port.
@@ -553,7 +556,7 @@ void session_impl::operator()() {
   // sockets answer and tick them every 100 ms until they are done, but
   // never longer than their time-out allows: a tracker or a name server that
   // never answers must not hold the exit.
-  std::unique_lock l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   if (m_listen_socket) m_selector.remove(m_listen_socket);
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(std::max(m_settings.stop_tracker_timeout, 0) + 2);

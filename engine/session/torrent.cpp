@@ -771,7 +771,7 @@ bool torrent::received_metadata(const char* data, int size, int offset, int tota
   prepare_check(*d);
   m_check = d;
   {
-    std::lock_guard l(m_checker->m_mutex);
+    platform::mutex_lock l(m_checker->m_mutex);
     m_checker->queue(std::move(d));
   }
   m_ses.alerts().post_if(

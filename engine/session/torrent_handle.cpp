@@ -24,10 +24,10 @@ auto with_owner(session_impl* ses, checker_impl* chk, const sha1_hash& ih, InChe
                 InSession in_session) {
   if (!ses) throw invalid_handle();
   if (chk) {
-    std::lock_guard l(chk->m_mutex);
+    platform::mutex_lock l(chk->m_mutex);
     if (piece_checker_data* d = chk->find_owned_torrent(ih)) return in_checker(*d);
   }
-  std::lock_guard l(ses->mutex());
+  platform::mutex_lock l(ses->mutex());
   if (auto t = ses->find_torrent(ih)) return in_session(*t);
   throw invalid_handle();
 }
@@ -42,7 +42,7 @@ auto call(session_impl* ses, checker_impl* chk, const sha1_hash& ih, F f) {
 template <class F>
 auto call_running(session_impl* ses, const sha1_hash& ih, F f) {
   if (!ses) throw invalid_handle();
-  std::lock_guard l(ses->mutex());
+  platform::mutex_lock l(ses->mutex());
   if (auto t = ses->find_torrent(ih)) return f(*t);
   throw invalid_handle();
 }
@@ -115,7 +115,7 @@ torrent_status torrent_handle::status() const {
 
 entry torrent_handle::build_resume_data() const {
   if (!m_ses) return entry();
-  std::lock_guard l(m_ses->mutex());
+  platform::mutex_lock l(m_ses->mutex());
   auto t = m_ses->find_torrent(m_info_hash);
   // Nothing either while its files are checked (its metadata came from its peers).
   if (!t || !t->are_files_checked()) return entry();
@@ -231,7 +231,7 @@ void torrent_handle::connect_peer(const address& a) const {
 void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) const {
   queue.clear();
   if (!m_ses) throw invalid_handle();
-  std::lock_guard l(m_ses->mutex());
+  platform::mutex_lock l(m_ses->mutex());
   auto t = m_ses->find_torrent(m_info_hash);
   if (!t || !t->has_metadata()) return;
   const piece_picker& picker = t->picker();
@@ -250,7 +250,7 @@ void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) 
 void torrent_handle::get_peer_info(std::vector<peer_info>& peers) const {
   peers.clear();
   if (!m_ses) throw invalid_handle();
-  std::lock_guard l(m_ses->mutex());
+  platform::mutex_lock l(m_ses->mutex());
   auto t = m_ses->find_torrent(m_info_hash);
   if (!t) return;
   for (const auto& [a, c] : t->peers())
@@ -267,7 +267,7 @@ void torrent_handle::force_reannounce_after(std::chrono::microseconds span) cons
 
 bool torrent_handle::send_chat_message(const address& peer, std::string_view text) const {
   if (!m_ses) return false;
-  std::lock_guard l(m_ses->mutex());
+  platform::mutex_lock l(m_ses->mutex());
   auto t = m_ses->find_torrent(m_info_hash);
   if (!t) return false;
   const auto c = t->peers().find(peer);

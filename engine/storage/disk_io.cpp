@@ -20,7 +20,7 @@ disk_io::~disk_io() {
   submit();
   std::vector<disk_job> dropped;
   {
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock l(m_mutex);
     // Data that came from peers is kept; nobody waits for reads or hashes.
     drop_unneeded(m_jobs, nullptr, dropped);
     m_stop = true;
@@ -28,7 +28,7 @@ disk_io::~disk_io() {
   m_work_ready.notify_all();
   m_worker.join();
   {
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock l(m_mutex);
     m_hash_stop = true;
   }
   m_hash_ready.notify_all();
@@ -38,7 +38,7 @@ disk_io::~disk_io() {
 void disk_io::queue(disk_job j) {
   bool now;
   {
-    std::lock_guard l(m_submit_mutex);
+    platform::mutex_lock l(m_submit_mutex);
     if (j.type == disk_job::write) {
       m_bytes += std::size_t(j.length);
       m_peak = std::max(m_peak, m_bytes.load());
@@ -53,11 +53,11 @@ void disk_io::queue(disk_job j) {
 }
 
 void disk_io::submit() {
-  std::lock_guard s(m_submit_mutex);
+  platform::mutex_lock s(m_submit_mutex);
   if (m_submitted.empty()) return;
   bool idle;
   {
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock l(m_mutex);
     for (disk_job& j : m_submitted) {
       ++m_pending[j.storage.get()];
       m_jobs.push_back(std::move(j));
@@ -70,7 +70,7 @@ void disk_io::submit() {
 
 void disk_io::kick() {
   {
-    std::lock_guard s(m_submit_mutex);
+    platform::mutex_lock s(m_submit_mutex);
     if (m_submitted.empty()) {
       m_kick_owed = false;
       return;
@@ -149,7 +149,7 @@ void disk_io::async_call(std::shared_ptr<piece_manager> st, std::function<void(p
 }
 
 void disk_io::drop_unneeded(std::vector<disk_job>& q, const piece_manager* st, std::vector<disk_job>& dropped) {
-  std::erase_if(q, [&](disk_job& j) {
+  std::erase_if(q, [&](disk_job& j) REQUIRES(m_mutex) {
     if ((st && j.storage.get() != st) || (j.type != disk_job::read && j.type != disk_job::hash)) return false;
     --m_pending[j.storage.get()];
     dropped.push_back(std::move(j));
@@ -161,15 +161,15 @@ void disk_io::drop_unneeded(std::vector<disk_job>& q, const piece_manager* st, s
 void disk_io::abort_jobs(const piece_manager* st) {
   submit();
   std::vector<disk_job> dropped;  // destroyed outside the lock
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   drop_unneeded(m_jobs, st, dropped);
   drop_unneeded(m_hash_jobs, st, dropped);
 }
 
 void disk_io::wait_for(const piece_manager* st) {
   submit();
-  std::unique_lock l(m_mutex);
-  m_job_done.wait(l, [&] {
+  platform::mutex_lock l(m_mutex);
+  l.wait(m_job_done, [&]() REQUIRES(m_mutex) {
     auto i = m_pending.find(st);
     return i == m_pending.end() || i->second == 0;
   });
@@ -178,7 +178,7 @@ void disk_io::wait_for(const piece_manager* st) {
 void disk_io::run_completions() {
   if (!m_completed.load(std::memory_order_acquire)) return;
   {
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock l(m_mutex);
     m_done.swap(m_completions);
     m_completed.store(false, std::memory_order_relaxed);
     m_wake_pending = false;
@@ -199,7 +199,7 @@ void disk_io::wake_when_room() {
   submit();  // nothing held back may keep the room from coming
   bool wake;
   {
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock l(m_mutex);
     // Otherwise a write finishing later crosses the mark and wakes it.
     wake = !m_wake_pending && m_bytes.load() - std::min(m_bytes.load(), m_uncollected) < m_limit / 2;
     if (wake) m_wake_pending = true;
@@ -210,7 +210,7 @@ void disk_io::wake_when_room() {
 std::size_t disk_io::bytes_in_flight() const { return m_bytes.load(std::memory_order_relaxed); }
 
 std::size_t disk_io::peak_bytes_in_flight() const {
-  std::lock_guard l(m_submit_mutex);
+  platform::mutex_lock l(m_submit_mutex);
   return m_peak;
 }
 
@@ -308,10 +308,10 @@ bool disk_io::execute_run(std::span<disk_job> run) {
 void disk_io::work() {
   ::pthread_setname_np(::pthread_self(), "qf-disk");
   std::vector<disk_job> taken, to_hash, finished;
-  std::unique_lock l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   for (;;) {
     m_worker_idle = true;
-    m_work_ready.wait(l, [&] { return m_stop || !m_jobs.empty(); });
+    l.wait(m_work_ready, [&]() REQUIRES(m_mutex) { return m_stop || !m_jobs.empty(); });
     m_worker_idle = false;
     if (m_jobs.empty()) return;  // stopping, and everything is done
     taken.swap(m_jobs);
@@ -361,10 +361,10 @@ void disk_io::work() {
 void disk_io::hash_work() {
   ::pthread_setname_np(::pthread_self(), "qf-hash");
   std::vector<disk_job> taken, none, finished;
-  std::unique_lock l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   for (;;) {
     m_hasher_idle = true;
-    m_hash_ready.wait(l, [&] { return m_hash_stop || !m_hash_jobs.empty(); });
+    l.wait(m_hash_ready, [&]() REQUIRES(m_mutex) { return m_hash_stop || !m_hash_jobs.empty(); });
     m_hasher_idle = false;
     if (m_hash_jobs.empty()) return;
     taken.swap(m_hash_jobs);

@@ -29,7 +29,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,6 +36,7 @@
 #include <vector>
 
 #include "engine/formats/sha1_hash.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
@@ -132,7 +132,7 @@ class disk_io {
   // Passes the jobs a thread finished on (lock held): to the hash thread
   // (`to_hash`) or back to the network thread. True when the network thread
   // should be woken now.
-  bool hand_over(std::vector<disk_job>& to_hash, std::vector<disk_job>& finished);
+  bool hand_over(std::vector<disk_job>& to_hash, std::vector<disk_job>& finished) REQUIRES(m_mutex);
   // Runs a job of the disk thread; true when it goes on to the hash thread.
   static bool execute(disk_job& j);
   // The end of the run of adjacent writes to one piece that starts at
@@ -145,48 +145,50 @@ class disk_io {
   static void execute_hash(disk_job& j);
   // Hands a finished job back (lock held); true when the network thread
   // should be woken now.
-  bool finish(disk_job& j);
+  bool finish(disk_job& j) REQUIRES(m_mutex);
   // Drops queued reads and hashes (of `st`, or of every storage); lock held.
-  void drop_unneeded(std::vector<disk_job>& q, const piece_manager* st, std::vector<disk_job>& dropped);
+  void drop_unneeded(std::vector<disk_job>& q, const piece_manager* st, std::vector<disk_job>& dropped)
+      REQUIRES(m_mutex);
 
   std::function<void()> m_wake;
   std::size_t m_limit;
 
   // Jobs not handed to the worker yet: writes go over in batches, so that
   // neither side takes the worker's lock for every block.
-  mutable std::mutex m_submit_mutex;
-  std::vector<disk_job> m_submitted;
-  std::size_t m_peak = 0;
+  mutable platform::mutex m_submit_mutex;
+  std::vector<disk_job> m_submitted GUARDED_BY(m_submit_mutex);
+  std::size_t m_peak GUARDED_BY(m_submit_mutex) = 0;
   // The last kick left writes waiting: the next one hands them over.
-  bool m_kick_owed = false;
+  bool m_kick_owed GUARDED_BY(m_submit_mutex) = false;
 
-  mutable std::mutex m_mutex;
+  // Taken after m_submit_mutex where both are held.
+  mutable platform::mutex m_mutex;
   std::condition_variable m_work_ready;
   std::condition_variable m_hash_ready;
   std::condition_variable m_job_done;
   // Each thread takes its whole queue at once; the vectors keep their room,
   // so that steady traffic allocates nothing (and nothing is freed on
   // another thread than the one that allocated it).
-  std::vector<disk_job> m_jobs;
-  std::vector<disk_job> m_hash_jobs;
-  std::vector<disk_job> m_completions;
+  std::vector<disk_job> m_jobs GUARDED_BY(m_mutex);
+  std::vector<disk_job> m_hash_jobs GUARDED_BY(m_mutex);
+  std::vector<disk_job> m_completions GUARDED_BY(m_mutex);
   std::vector<disk_job> m_done;  // network thread only
   // Set when m_completions is not empty, so that a round without any does
   // not take the lock.
   std::atomic<bool> m_completed{false};
   // Jobs queued or running, per storage (entries stay at 0).
-  std::map<const piece_manager*, int> m_pending;
+  std::map<const piece_manager*, int> m_pending GUARDED_BY(m_mutex);
   // Changed by the network thread alone; read by the worker threads and by
   // over_limit on every socket read.
   std::atomic<std::size_t> m_bytes{0};
   // Bytes of the finished writes in m_completions.
-  std::size_t m_uncollected = 0;
-  bool m_stop = false;
-  bool m_hash_stop = false;
-  bool m_worker_idle = false;
-  bool m_hasher_idle = false;
+  std::size_t m_uncollected GUARDED_BY(m_mutex) = 0;
+  bool m_stop GUARDED_BY(m_mutex) = false;
+  bool m_hash_stop GUARDED_BY(m_mutex) = false;
+  bool m_worker_idle GUARDED_BY(m_mutex) = false;
+  bool m_hasher_idle GUARDED_BY(m_mutex) = false;
   // The network thread was woken and has not collected the completions yet.
-  bool m_wake_pending = false;
+  bool m_wake_pending GUARDED_BY(m_mutex) = false;
   // Network thread only: spare write buffers, all of m_spare_size bytes.
   std::vector<std::unique_ptr<char[]>> m_spare;
   std::size_t m_spare_size = 0;

@@ -36,9 +36,6 @@ class CQuillfernProgramm : public GuardedApp {
   int OnRun() override;
   int OnExit() override;
 
-  // Null in a later start and once the window is gone.
-  CTorrentAnzeige* MainWindow() const { return m_mainWindow.get(); }
-
  private:
   class FdWatch;
 

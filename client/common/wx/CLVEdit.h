@@ -16,9 +16,6 @@ class CLVEdit : public wxTextCtrl {
 
   CLVEdit(wxWindow* parent, const wxRect& box, const wxString& text, Done done);
 
-  const wxPoint& GetForcedPosition() const { return m_forced; }
-  bool IsFinished() const { return m_finished; }
-
  private:
   void Finish(std::optional<std::wstring> text);
   void OnCharHook(wxKeyEvent& event);

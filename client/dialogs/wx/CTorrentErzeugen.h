@@ -38,7 +38,6 @@ class CTorrentErzeugen : public wxDialog {
 
   ReportList* FileList() const { return m_files; }
   ReportList* TrackerList() const { return m_trackers; }
-  ReportList* NodeList() const { return m_nodes; }
 
  private:
   void CreateControls();

@@ -119,7 +119,7 @@ TEST(IpFilterFile, SaveLoadAndAtomicReplace) {
 class IpFilterKeeperTest : public ::testing::Test {
  protected:
   std::vector<ip_range> SessionFilter() {
-    std::lock_guard<std::mutex> lock(session.impl().mutex());
+    std::lock_guard lock(session.impl().mutex());
     return session.impl().filter().export_filter();
   }
 
