@@ -175,8 +175,8 @@ bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
   Scan(text(u"UploadLimit", u"0"), m_uploadLimit);
   Scan(text(u"DownloadLimit", u"0"), m_downloadLimit);
   Scan(text(u"SeedingMode", u"0"), m_seedingMode);
-  Scan(text(u"SeedingRatio", u"0"), m_seedingRatio);
-  Scan(text(u"PeerRatio", u"0"), m_peerRatio);
+  NumberScan(text(u"SeedingRatio", u"0")).Ratio(m_seedingRatio);
+  NumberScan(text(u"PeerRatio", u"0")).Ratio(m_peerRatio);
   m_peerRatioLoaded = true;
   Scan(text(u"Downloaded", u"0"), m_settings.downloadedBase);
   Scan(text(u"Uploaded", u"0"), m_settings.uploadedBase);

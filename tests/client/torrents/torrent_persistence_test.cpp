@@ -195,14 +195,19 @@ TEST_F(Persisted, DefaultsOfMissingKeys) {
   EXPECT_EQ(second.adds, 1);
 }
 
-TEST_F(Persisted, BooleansAreTrueOnlyAsExactlyTrue) {
+TEST_F(Persisted, BooleansAreTrueOnlyAsExactlyTrueAndRatiosTakeADecimalComma) {
   Set(u"Destination", u"/d/");
   Set(u"Done", u"True");
   Set(u"ShowState", u"\"true\"");
+  // As earlier versions wrote them under a German locale.
+  Set(u"SeedingRatio", u"1,500000");
+  Set(u"PeerRatio", u"2,25");
   auto next = Next();
   ASSERT_TRUE(loaded);
   EXPECT_FALSE(next->m_complete);
   EXPECT_TRUE(next->m_settings.showState);  // quotes are no part of a value
+  EXPECT_EQ(next->m_seedingRatio, 1.5);
+  EXPECT_EQ(next->m_peerRatio, 2.25);
 }
 
 TEST_F(Persisted, ATruncatedResumeFileCostsOnlyThatTorrentsResumeData) {
