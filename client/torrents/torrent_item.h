@@ -332,6 +332,8 @@ class TorrentItem {
   engine::entry ResumeDataToStore() const;
   std::vector<bool> PiecesToStore() const;
   std::string TorrentName() const;
+  // The row's name and the bytes wanted, from the torrent's metadata.
+  void ShowMetainfo(const engine::torrent_metainfo& info);
   // The settings and totals of the torrent's row.
   void FillDatabaseRow(CTorrentDataTable& row, const EngineFacts& facts) const;
 

@@ -139,9 +139,7 @@ void TorrentRow::Show(DhtControl* dht, const engine::torrent_status* given) {
 
 void TorrentRow::ShowRunning(const engine::torrent_status& status, int status_before, DhtControl* dht) {
   TorrentItem& t = m_torrent;
-  std::int32_t state = status.state;
-  // Peers came before the tracker answered: that is downloading.
-  if (state == engine::connecting_to_tracker && status.num_peers > 1) state = engine::downloading;
+  const std::int32_t state = RowState(status);
   switch (state) {
     case engine::queued_for_checking:
       SetState(L"Queued", TorrentStatus::Paused);
@@ -183,6 +181,22 @@ void TorrentRow::ShowRunning(const engine::torrent_status& status, int status_be
     RotateTrackers();
     ConnectDhtPeers(dht, status.num_peers != 0 ? kDhtTicksWithPeers : kDhtTicksWithoutPeers);
   }
+}
+
+std::int32_t TorrentRow::RowState(const engine::torrent_status& status) const {
+  // The engine says "connecting" until a tracker answers, however the
+  // torrent fares with peers the DHT or other peers brought.
+  if (status.state != engine::connecting_to_tracker) return status.state;
+  // Without metadata nothing is known of its pieces (none are wanted yet).
+  const bool metadata = status.total_wanted > 0;
+  if (metadata && status.total_wanted_done >= status.total_wanted) {
+    // Only a torrent with unwanted pieces can lack some and be done.
+    const bool seed = !m_torrent.m_hasFilteredPieces || m_torrent.m_handle.is_seed();
+    return seed ? engine::seeding : engine::finished;
+  }
+  const bool traffic = status.download_rate != 0.0f || status.upload_rate != 0.0f;
+  if (status.num_peers > 1 || (metadata && traffic)) return engine::downloading;
+  return engine::connecting_to_tracker;
 }
 
 void TorrentRow::ShowDownloadEstimate(const engine::torrent_status& status) {

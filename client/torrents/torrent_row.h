@@ -98,6 +98,8 @@ class TorrentRow {
   void Show(DhtControl* dht, const engine::torrent_status* status);
   void ShowRunning(const engine::torrent_status& status, int status_before, DhtControl* dht);
   void SetState(std::wstring text, int status);
+  // The engine's state as the row shows it.
+  std::int32_t RowState(const engine::torrent_status& status) const;
   void ShowDownloadEstimate(const engine::torrent_status& status);
   HoverTracker::Step Hover(HoverTracker::Step step);
 

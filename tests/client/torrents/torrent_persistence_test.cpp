@@ -328,10 +328,16 @@ TEST_F(PersistedByHash, ReceivedMetadataBecomesATorrentFileThatParsesBackToTheSa
   EXPECT_FALSE(item->WriteTorrentFile(L""));  // nothing came yet
   EXPECT_FALSE(std::filesystem::exists(hash_path));
 
+  EXPECT_EQ(item->Chart().GetName(), L"title");
+
   first.At(hash).metadata = true;
   first.At(hash).info = engine::torrent_metainfo(torrent_file);
   const auto before = std::chrono::system_clock::now();
   item->OnMetadataReceived(L"");
+  // The row names the torrent at once, as the next start would.
+  EXPECT_EQ(item->Chart().GetName(), L"r_b.bin");
+  EXPECT_EQ(item->Chart().TitleLabel(), L"r_b.bin");
+  EXPECT_EQ(item->m_totalWanted, 40000u);
   const std::string bytes = storage_test::read_text(hash_path);
   const engine::torrent_metainfo info(bytes.data(), bytes.size());
   EXPECT_EQ(info.info_hash(), hash);

@@ -100,6 +100,38 @@ TEST_F(RowTest, StateTextsAndStatusByEngineState) {
   EXPECT_EQ(item->Status(), TorrentStatus::Error);
 }
 
+TEST_F(RowTest, ATorrentNoTrackerAnsweredShowsWhatItDoesWithItsPeers) {
+  // The engine says "connecting" until a tracker answers; peers from the
+  // DHT may have brought the whole torrent meanwhile.
+  Status().state = engine::connecting_to_tracker;
+  Status().total_wanted = 1000;
+  Status().total_wanted_done = 500;
+  Status().progress = 0.5f;
+  row->Tick(nullptr);
+  EXPECT_EQ(StateText(), L"Connecting");
+  Status().num_peers = 1;
+  Status().download_rate = 100;
+  row->Tick(nullptr);
+  EXPECT_EQ(StateText(), L"50.0%");
+  EXPECT_EQ(item->Status(), TorrentStatus::Downloading);
+
+  Status().total_wanted_done = 1000;
+  Status().progress = 1;
+  Status().num_peers = 0;
+  Status().download_rate = 0;
+  row->Tick(nullptr);
+  EXPECT_EQ(StateText(), L"Seeding");
+  EXPECT_EQ(item->Status(), TorrentStatus::Seeding);
+  EXPECT_TRUE(item->m_seedingEntered);
+  // Done with unwanted pieces missing: served, not seeded.
+  item->m_hasFilteredPieces = true;
+  row->Tick(nullptr);
+  EXPECT_EQ(StateText(), L"Serving");
+  Engine().seed = true;
+  row->Tick(nullptr);
+  EXPECT_EQ(StateText(), L"Seeding");
+}
+
 TEST_F(RowTest, APausedEngineTorrentShowsWhyItIsPaused) {
   Engine().paused = true;
   row->Tick(nullptr);
