@@ -139,14 +139,21 @@ void TorrentItem::StopOnSeedingGoal() {
 }
 
 void TorrentItem::StopOnFileError() {
+  bool dropped = false;
   try {
     if (IsValid()) PauseEngine();
+    else dropped = true;
   } catch (const std::exception&) {
   }
   const bool was_started = m_started;
   m_started = false;
   SetStatus(TorrentStatus::Error);
   if (was_started) Post(&TorrentEvents::TorrentStopped);
+  // The engine let go at its first check a torrent added in this run: it
+  // refused it. Its copy would come back at every start as a torrent
+  // without a section; a restored or re-added one keeps its files for the
+  // user to mend.
+  if (dropped && !m_restored && !m_reAdded) DeleteFiles();
   Repaint();
 }
 
@@ -339,6 +346,7 @@ bool TorrentItem::ReAdd() {
   }
   state.started_at = TickMs();
   m_readd = std::move(state);
+  m_reAdded = true;
   return true;
 }
 

@@ -128,7 +128,9 @@ class TorrentItem {
   // The seeding goal was reached: the torrent pauses for good.
   void StopOnSeedingGoal();
   // Its files failed (a full disk): it stops with status Error, and the
-  // main window hears of it when it was started (its slot is free).
+  // main window hears of it when it was started (its slot is free). A
+  // torrent added in this run that the engine dropped (refused) loses its
+  // .torrent and side files.
   void StopOnFileError();
   // The menu's "Pause" and "Queue".
   void UserPause();
@@ -344,6 +346,7 @@ class TorrentItem {
   std::vector<TorrentWatcher*> m_watchers;
   std::optional<TrackerLogin> m_trackerLogin;
   std::optional<ReAddState> m_readd;
+  bool m_reAdded = false;  // a re-add was started in this run
 };
 
 }  // namespace client

@@ -323,6 +323,39 @@ TEST_F(ReAdd, AFailedAddLeavesAnError) {
   EXPECT_EQ(events.log[0], L"r.torrent...: failed to add the torrent again: no files in torrent");
 }
 
+TEST_F(ReAdd, ATorrentTheEngineRefusedLeavesNoFilesBehind) {
+  auto side_files = [&] {
+    int count = 0;
+    for (const char* suffix : {"", ".ResumeData", ".log.txt", ".FilterData"})
+      count += std::filesystem::exists(path + suffix);
+    return count;
+  };
+  for (const char* suffix : {".ResumeData", ".log.txt", ".FilterData"}) storage_test::write_text(path + suffix, "x");
+  // A file error of a torrent the engine keeps: the files stay.
+  item->StopOnFileError();
+  EXPECT_EQ(side_files(), 4);
+  // One it let go of, restored at start or re-added: they stay too.
+  Engine().gone = true;
+  item->m_restored = true;
+  item->StopOnFileError();
+  EXPECT_EQ(side_files(), 4);
+  item->m_restored = false;
+  Engine().gone = false;
+  ASSERT_TRUE(item->ReAdd());
+  for (int i = 0; i < 3; ++i) item->StepReAdd();
+  Engine().gone = true;
+  item->StopOnFileError();
+  EXPECT_EQ(side_files(), 4);
+
+  // Added in this run and let go of at its check: refused.
+  auto added = std::make_unique<TorrentItem>(std::wstring(path.begin(), path.end()), L"r", events);
+  added->m_session = &fake;
+  added->m_handle = item->m_handle;
+  added->StopOnFileError();
+  EXPECT_EQ(added->Status(), TorrentStatus::Error);
+  EXPECT_EQ(side_files(), 0);
+}
+
 TEST_F(ReAdd, AnUnreadableTorrentFileLeavesTheTorrentRunning) {
   storage_test::write_text(path, "not bencoded");
   EXPECT_FALSE(item->ReAdd());
