@@ -51,7 +51,8 @@ void TorrentItem::RemoveWatcher(TorrentWatcher* watcher) { std::erase(m_watchers
 
 std::wstring TorrentItem::FileName() const {
   const std::wstring& path = Path();
-  const std::size_t slash = path.find_last_of(L"\\/");
+  // A path in the data folder: a backslash is part of the name.
+  const std::size_t slash = path.rfind(L'/');
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 

@@ -118,7 +118,7 @@ class TorrentItem {
   void SetStatus(int status) { m_chart->SetStatus(status); }
   // The full path of the torrent's .torrent in the data folder.
   const std::wstring& Path() const { return m_chart->Path(); }
-  // The part of the path after its last separator.
+  // The part of the path after its last '/'.
   std::wstring FileName() const;
 
   // Starts the torrent: false when the user paused it or it cannot run
