@@ -11,6 +11,7 @@
 
 #include "client/common/chart_logic.h"
 #include "client/torrents/torrent_control.h"
+#include "client/torrents/torrent_status.h"
 
 #include <cstdint>
 #include <memory>
@@ -89,6 +90,40 @@ inline constexpr std::wstring_view kLogFileSuffix = L".log.txt";
 inline constexpr std::string_view kDefaultHashTracker = "http://127.0.0.1/announce";
 // The row name of such a torrent in the store.
 inline constexpr std::string_view kUnknownTorrentName = "Unkown";
+
+// Ticks of the torrent's own timer (500 ms) between two tracker rotations
+// (45 minutes).
+inline constexpr std::uint32_t kTrackerRotationTicks = 5400;
+// Ticks between two DHT peer hand-overs: 15 minutes while the torrent has
+// peers, 2.5 minutes while it has none.
+inline constexpr std::uint32_t kDhtTicksWithPeers = 1800;
+inline constexpr std::uint32_t kDhtTicksWithoutPeers = 300;
+
+// What a torrent does as one tick found it; its row shows it.
+enum class TorrentActivity {
+  Complete,        // stopped on its seeding goal
+  Paused,          // paused by the user
+  Failed,          // stopped by a failure, waiting for the user
+  Waiting,         // paused, waiting in the queue
+  QueuedForCheck,  // running, its files wait for the check
+  Checking,
+  Connecting,      // no tracker answered, no peer to show for it
+  StillConnecting, // the same, with traffic: the row keeps what it showed
+  Metadata,
+  Downloading,
+  Serving,         // all it wants is there (unwanted pieces missing)
+  Seeding,
+  Allocating,
+  Unknown,         // a state the engine should not report
+};
+
+// What the row paints of a tick.
+struct TorrentTick {
+  engine::torrent_status status;
+  TorrentActivity activity = TorrentActivity::Waiting;
+  // The seeding goal's time text, when the goal gave one.
+  std::optional<std::wstring> goal_text;
+};
 
 // A duration as the row's time text: "%u:%02u:%02u" up to 4 hours, "%uh"
 // up to 24 hours, "%ud" beyond; with the cap, above 240 hours "oo".
@@ -201,6 +236,21 @@ class TorrentItem {
   // time gauge, stops the torrent when the goal is passed, and gives the
   // time text (none: the text stays).
   std::optional<std::wstring> SeedingGoalTick(const engine::torrent_status& status, int status_before);
+  // One tick of the torrent's own 500 ms timer; `status` is its status read
+  // for all torrents at once (an empty one: the engine no longer has it),
+  // null: the tick asks the engine itself. A pending re-add moves on; a
+  // torrent that is not started is held paused; the status follows the
+  // engine; a seed tests its goal; a downloading torrent rotates its
+  // trackers and is handed the DHT's peers (`dht`: the program's node, if
+  // any). None when there is nothing to show: the engine no longer has the
+  // torrent, or a re-add is pending. Never throws.
+  std::optional<TorrentTick> Tick(DhtControl* dht, const std::optional<engine::torrent_status>* status = nullptr);
+  // Every kTrackerRotationTicks calls another tracker of two or more leads
+  // (tier 0), the others following in list order.
+  void RotateTrackers();
+  // Every `interval` calls the peers the DHT keeps for the torrent are
+  // handed to the engine.
+  void ConnectDhtPeers(DhtControl* dht, std::uint32_t interval);
   // The remaining-time estimate, smoothed: each new one counts 1/60
   // against what was shown; the first one is shown as it is.
   std::uint32_t SmoothEta(std::uint32_t seconds);
@@ -309,6 +359,11 @@ class TorrentItem {
   };
 
   void Post(void (TorrentEvents::*event)(TorrentItem&, int));
+  // The tick's steps: what a paused and a running torrent does.
+  TorrentActivity PausedActivity();
+  TorrentActivity RunningActivity(TorrentTick& tick, DhtControl* dht);
+  // The engine's state as the torrent counts it.
+  std::int32_t EffectiveState(const engine::torrent_status& status) const;
   void ResumeEngine();
   // Pauses a running engine torrent and tells the main window.
   void PauseAndTell();
