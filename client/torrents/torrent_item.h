@@ -180,6 +180,25 @@ class TorrentItem {
   void SetSeedingRatio(double ratio, bool force);
   void SetRateScale(double upload_scale, double download_scale);
   void SetTotalWanted(std::uint64_t bytes) { m_totalWanted = bytes; }
+  std::uint64_t TotalWanted() const { return m_totalWanted; }
+  std::int32_t RateScaleUp() const { return m_rateScaleUp; }
+  std::int32_t RateScaleDown() const { return m_rateScaleDown; }
+  // When the seeding goal was armed (TickMs()); 0: never.
+  std::uint32_t SeedingStart() const { return m_seedingStart; }
+  // The last tick found it finished or seeding.
+  bool SeedingEntered() const { return m_seedingEntered; }
+  // The tracker that leads at the next rotation.
+  std::uint32_t TrackerRotation() const { return m_trackerRotation; }
+  // The remaining-time estimate shown last, in seconds.
+  std::uint32_t EtaSeconds() const { return m_etaSeconds; }
+  bool HasUdpTracker() const { return m_hasUdpTracker; }
+  // The settings came from a store (a list file section or rows).
+  bool PeerRatioLoaded() const { return m_peerRatioLoaded; }
+  // Loaded at start from the list file or the store, not added in this run.
+  void MarkRestored() { m_restored = true; }
+  bool IsRestored() const { return m_restored; }
+  // Its window armed the 500 ms tick itself.
+  void TimerArmedByView() { m_timerArmed = true; }
 
   // Hands the limits and the peer ratio to the engine and re-arms the goal
   // of a seed.
@@ -308,30 +327,17 @@ class TorrentItem {
   std::int32_t m_priority = 1;  // 0 low, 1 normal, 2 high
   bool m_started = false;
   bool m_complete = false;  // seeding goal reached ("Done")
-  bool m_seedingEntered = false;
   bool m_userPaused = false;
-  bool m_restored = false;  // loaded at start from the list file or the store
   std::int32_t m_uploadLimit = -1;
   std::int32_t m_downloadLimit = -1;
-  std::int32_t m_rateScaleUp = -1;
-  std::int32_t m_rateScaleDown = -1;
   std::uint32_t m_seedingTime = kSeedingTimeUnset;  // ms; 0 = forever
   std::uint32_t m_seedingMode = 0;                  // 0 by time, 1 by share ratio
   double m_seedingRatio = 1.0;
   double m_peerRatio = 0.0;
-  bool m_peerRatioLoaded = false;
   bool m_hasFilteredPieces = false;
   bool m_hasDhtNodes = false;
-  std::uint32_t m_trackerTicks = 0;
-  std::uint32_t m_trackerRotation = 1;
-  std::uint32_t m_dhtTicks = 0;
   bool m_bitCometUdp = false;  // "BitCometUdpProtocol"
-  bool m_hasUdpTracker = false;
   TorrentSettings m_settings;
-  bool m_timerArmed = false;
-  std::uint64_t m_totalWanted = 0;
-  std::uint32_t m_etaSeconds = kEtaUnset;
-  std::uint32_t m_seedingStart = 0;  // TickMs() when the goal was armed
 
  private:
   // What a re-add carries from the removed engine torrent to the new one.
@@ -402,6 +408,20 @@ class TorrentItem {
   std::optional<TrackerLogin> m_trackerLogin;
   std::optional<ReAddState> m_readd;
   bool m_reAdded = false;  // a re-add was started in this run
+  bool m_restored = false;  // loaded at start from the list file or the store
+  bool m_timerArmed = false;
+  // The tick's own state.
+  bool m_seedingEntered = false;  // the last tick saw it finished or seeding
+  std::uint32_t m_trackerTicks = 0;
+  std::uint32_t m_trackerRotation = 1;  // the tracker that leads next
+  std::uint32_t m_dhtTicks = 0;
+  std::uint32_t m_etaSeconds = kEtaUnset;
+  std::uint32_t m_seedingStart = 0;  // TickMs() when the goal was armed
+  std::uint64_t m_totalWanted = 0;
+  std::int32_t m_rateScaleUp = -1;
+  std::int32_t m_rateScaleDown = -1;
+  bool m_peerRatioLoaded = false;
+  bool m_hasUdpTracker = false;  // some tracker URL starts with "udp"
 };
 
 }  // namespace client

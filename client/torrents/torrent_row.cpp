@@ -126,7 +126,7 @@ void TorrentRow::Show(const TorrentTick& tick) {
   chart.SetText(ChartGauge::Upload, RateText(status.upload_rate));
 
   if (t.m_settings.showState) {
-    t.m_settings.stateSummary = StateSummary(t.DownloadedTotal(status), t.UploadedTotal(status), t.m_totalWanted);
+    t.m_settings.stateSummary = StateSummary(t.DownloadedTotal(status), t.UploadedTotal(status), t.TotalWanted());
     chart.SetTitleLabel(t.m_settings.stateSummary);
   }
 }
@@ -137,7 +137,7 @@ void TorrentRow::ShowDownloadEstimate(const engine::torrent_status& status) {
     t.Chart().SetText(ChartGauge::Time, L"oo");
     return;
   }
-  const double seconds = (1.0 - static_cast<double>(status.progress)) * static_cast<double>(t.m_totalWanted) /
+  const double seconds = (1.0 - static_cast<double>(status.progress)) * static_cast<double>(t.TotalWanted()) /
                          static_cast<double>(status.download_payload_rate);
   t.Chart().SetText(ChartGauge::Time, FormatDuration(t.SmoothEta(Truncate<std::uint32_t>(seconds)), true));
 }
@@ -167,7 +167,7 @@ std::vector<MenuItem> TorrentRow::Menu() const {
     menu.push_back(Item(m::kReannounce, "Reannounce"));
     if (t.m_database) menu.push_back(Item(m::kAddDbNodes, "Add DB nodes"));
   }
-  if (t.m_hasUdpTracker) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.m_bitCometUdp));
+  if (t.HasUdpTracker()) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.m_bitCometUdp));
   menu.push_back(separator);
   menu.push_back(Item(m::kSeeding30, "Seeding 0:30", by_time && t.m_seedingTime == 1800000));
   menu.push_back(Item(m::kSeeding60, "Seeding 1:00", by_time && t.m_seedingTime == 3600000));

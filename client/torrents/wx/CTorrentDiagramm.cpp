@@ -31,7 +31,7 @@ bool CTorrentDiagramm::Create(wxWindow* parent, const wxPoint& top_left, bool ro
   Bind(wxEVT_LEAVE_WINDOW, &CTorrentDiagramm::OnLeave, this);
   m_torrent->SetView(this);
   ArmTimer();
-  m_torrent->m_timerArmed = true;
+  m_torrent->TimerArmedByView();
   return true;
 }
 

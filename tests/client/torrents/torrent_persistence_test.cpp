@@ -71,7 +71,7 @@ TEST_F(Persisted, EveryKeyRoundTripsWhateverTheUsersLocale) {
   EXPECT_EQ(next->Status(), TorrentStatus::Downloading);
   EXPECT_FALSE(next->m_userPaused);
   EXPECT_TRUE(next->m_complete);
-  EXPECT_EQ(next->m_totalWanted, 40000u);
+  EXPECT_EQ(next->TotalWanted(), 40000u);
   // The title is the torrent's name alone, not its save path.
   EXPECT_EQ(next->Chart().GetName(), L"r_b.bin");
 
@@ -337,7 +337,7 @@ TEST_F(PersistedByHash, ReceivedMetadataBecomesATorrentFileThatParsesBackToTheSa
   // The row names the torrent at once, as the next start would.
   EXPECT_EQ(item->Chart().GetName(), L"r_b.bin");
   EXPECT_EQ(item->Chart().TitleLabel(), L"r_b.bin");
-  EXPECT_EQ(item->m_totalWanted, 40000u);
+  EXPECT_EQ(item->TotalWanted(), 40000u);
   const std::string bytes = storage_test::read_text(hash_path);
   const engine::torrent_metainfo info(bytes.data(), bytes.size());
   EXPECT_EQ(info.info_hash(), hash);

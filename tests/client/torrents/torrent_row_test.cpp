@@ -28,7 +28,7 @@ class RowTest : public ::testing::Test {
     running.paused = false;
     item = MakeTorrent(fake, events, 1, TorrentStatus::Downloading, std::move(running));
     item->m_started = true;
-    item->m_timerArmed = true;
+    item->TimerArmedByView();
     item->SetView(&view);
     item->SetRateScale(100000, 100000);
     row = std::make_unique<client::TorrentRow>(*item);
@@ -124,7 +124,7 @@ TEST_F(RowTest, ATorrentNoTrackerAnsweredShowsWhatItDoesWithItsPeers) {
   Tick();
   EXPECT_EQ(StateText(), L"Seeding");
   EXPECT_EQ(item->Status(), TorrentStatus::Seeding);
-  EXPECT_TRUE(item->m_seedingEntered);
+  EXPECT_TRUE(item->SeedingEntered());
   // Done with unwanted pieces missing: served, not seeded.
   item->m_hasFilteredPieces = true;
   Tick();
@@ -187,17 +187,17 @@ TEST_F(RowTest, TheDownloadEstimateIsSmoothedAndNeedsMoreThanAFewBytes) {
   Status().download_payload_rate = 0.09f;
   Tick();
   EXPECT_EQ(TimeText(), L"oo");
-  EXPECT_EQ(item->m_totalWanted, 2000000u);
+  EXPECT_EQ(item->TotalWanted(), 2000000u);
   // The first real estimate is shown as it is: 1000 s.
   Status().download_payload_rate = 1000;
   Tick();
   EXPECT_EQ(TimeText(), L"0:16:40");
-  EXPECT_EQ(item->m_etaSeconds, 1000u);
+  EXPECT_EQ(item->EtaSeconds(), 1000u);
   // Later ones count 1/60: 400 s gives (1000 * 59 + 400) / 60 = 990.
   Status().download_payload_rate = 2500;
   Tick();
   EXPECT_EQ(TimeText(), L"0:16:30");
-  EXPECT_EQ(item->m_etaSeconds, 990u);
+  EXPECT_EQ(item->EtaSeconds(), 990u);
 }
 
 TEST_F(RowTest, AShortDownloadShowsItsOwnTimeFromTheFirstTick) {
@@ -212,7 +212,7 @@ TEST_F(RowTest, AShortDownloadShowsItsOwnTimeFromTheFirstTick) {
     if (tick == 0) {
       EXPECT_EQ(TimeText(), L"0:01:15");
     }
-    EXPECT_LE(item->m_etaSeconds, 75u) << tick;
+    EXPECT_LE(item->EtaSeconds(), 75u) << tick;
   }
 }
 
@@ -288,7 +288,7 @@ TEST_F(RowTest, TrackersRotateEvery5400TicksWhileDownloading) {
   EXPECT_EQ(tiers(), (std::vector<int>{1, 2, 0}));
   Ticks(5400);
   EXPECT_EQ(tiers(), (std::vector<int>{0, 1, 2}));
-  EXPECT_EQ(item->m_trackerRotation, 1u);
+  EXPECT_EQ(item->TrackerRotation(), 1u);
 
   // One tracker is never re-tiered; a seed does not rotate.
   Engine().trackers.resize(1);
@@ -305,7 +305,7 @@ TEST_F(RowTest, DhtPeersAreHandedOverMoreOftenWithoutPeers) {
   dht.peers = {engine::address(1, 2, 3, 4, 6881), engine::address(5, 6, 7, 8, 6882)};
   Status().state = engine::downloading;
   Ticks(300);  // no DHT node
-  EXPECT_EQ(item->m_dhtTicks, 0u);
+  // Without a node nothing counted: 299 more ticks still hand nothing over.
   Ticks(299, &dht);
   EXPECT_EQ(dht.peer_requests, 0);
   Ticks(1, &dht);
@@ -382,8 +382,9 @@ TEST_F(RowTest, TheMenuOfARunningTorrent) {
 TEST_F(RowTest, MenuEntriesFollowTheTorrentsState) {
   Engine().paused = true;
   item->m_settings.showState = true;
-  item->m_hasUdpTracker = true;
   item->m_bitCometUdp = true;
+  Engine().trackers = {{"udp://tracker.test/announce", 0}};
+  item->ApplyUdpTrackerScheme();
   std::vector<int> ids = MenuIds();
   EXPECT_EQ(ids.front(), menu::kResume);
   EXPECT_EQ(std::count(ids.begin(), ids.end(), menu::kReannounce), 0);
