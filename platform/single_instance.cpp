@@ -17,9 +17,9 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 
-// Largest text a connection may deliver: 255 UTF-16 units need at most
-// 765 bytes of UTF-8. Anything longer is not a hand-over of ours.
-constexpr std::size_t max_message_bytes = 1024;
+// Largest text a connection may deliver; anything longer is not a
+// hand-over of ours.
+constexpr std::size_t max_message_bytes = single_instance::max_command_line;
 // Connections whose text is still awaited at one time.
 constexpr std::size_t max_pending = 16;
 
@@ -95,15 +95,6 @@ std::filesystem::path single_instance::runtime_folder(std::string_view name) {
   return runtime_folders(name).front().path;
 }
 
-std::size_t single_instance::utf16_length(std::string_view utf8) {
-  std::size_t units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++units;      // a lead byte or a plain byte
-    if (c >= 0xF0 && c <= 0xF7) ++units;  // four-byte forms take a surrogate pair
-  }
-  return units;
-}
-
 single_instance::single_instance(std::string name, std::filesystem::path base_folder) : m_name(std::move(name)) {
   if (base_folder.empty()) m_candidates = runtime_folders(m_name);
   else m_candidates.push_back({std::move(base_folder), false});
@@ -150,7 +141,7 @@ single_instance::outcome single_instance::start(std::string_view command_line) {
   if (!taken) return outcome::unguarded;
 
   // A command line too long to hand over only brings the first one forward.
-  if (utf16_length(command_line) > max_command_line) command_line = {};
+  if (command_line.size() > max_command_line) command_line = {};
   const auto deadline = steady::now() + m_connect_timeout;
   for (;;) {
     if (::flock(m_lock_fd, LOCK_EX | LOCK_NB) == 0) return become_first();
@@ -252,7 +243,7 @@ bool single_instance::read_pending(pending& p, std::vector<instance_request>& ou
     if (n < 0) return true;  // the sender broke off: nothing to act on
     // End of the text. The same length rule as the sender's applies.
     p.text.resize(std::min(p.text.size(), p.text.find('\0')));
-    if (p.too_long || utf16_length(p.text) > max_command_line) p.text.clear();
+    if (p.too_long) p.text.clear();
     out.push_back({std::move(p.text)});
     return true;
   }

@@ -5,9 +5,9 @@
 // 0700, owned by the user): the first one holds an flock on "instance.lock"
 // and listens on the stream socket "instance.socket"; a later start fails to
 // get the lock, connects, checks that the listener runs as the same user and
-// hands its command line over, then ends. The lock decides who is first: a
-// socket file left behind by a killed instance is simply replaced by the next
-// one that gets the lock.
+// hands its command line over, byte for byte, then ends. The lock decides
+// who is first: a socket file left behind by a killed instance is simply
+// replaced by the next one that gets the lock.
 //
 // Receiving is non-blocking so the GUI can drive it from an fd watch on
 // listen_fd() and from its regular timer: receive() accepts what is waiting,
@@ -16,6 +16,7 @@
 // receive time-out; one that never finishes is dropped.
 
 #include <chrono>
+#include <climits>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -42,9 +43,10 @@ class single_instance {
                       // guard its data another way
   };
 
-  // Longest command line handed over, in UTF-16 units; a longer one hands
+  // Longest command line handed over, in bytes: the longest path the
+  // system takes (PATH_MAX counts the terminating zero). A longer one hands
   // over nothing and only asks the first instance to come to the front.
-  static constexpr std::size_t max_command_line = 255;
+  static constexpr std::size_t max_command_line = PATH_MAX - 1;
 
   // `base_folder` holds the private folder `name`; empty: the first usable
   // one of runtime_folders().
@@ -91,9 +93,6 @@ class single_instance {
   static std::vector<base_folder> runtime_folders(std::string_view name);
   // The first of runtime_folders().
   static std::filesystem::path runtime_folder(std::string_view name);
-
-  // The length of a UTF-8 text in UTF-16 units.
-  static std::size_t utf16_length(std::string_view utf8);
 
  private:
   struct pending {

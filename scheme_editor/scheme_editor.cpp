@@ -83,7 +83,7 @@ void SchemeEditor::LoadSchemes() {
   if (!client::LoadMainColors(m_folder, m_profile, m_main)) m_main = client::MainColorBlock::Defaults();
   if (!client::LoadDiagramColors(m_folder, m_profile, m_table))
     m_table = client::DiagramColorTable::Defaults(m_main.frame.OffsetColor());
-  m_status = client::Queued;
+  m_status = client::kQueuedColors;
 }
 
 EditTexts SchemeEditor::ShowSchemeEntry(int status) {

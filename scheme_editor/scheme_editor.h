@@ -31,11 +31,11 @@ struct StatusRadio {
   std::wstring_view text;
 };
 inline constexpr std::array<StatusRadio, client::kStatusCount> kStatusRadios = {{
-    {1045, client::Paused, L"Paused"},
-    {1003, client::Queued, L"Queued"},
-    {1006, client::Downloading, L"Downloading"},
-    {1007, client::Seeding, L"Seeding"},
-    {1009, client::Error, L"Error"},
+    {1045, client::kPausedColors, L"Paused"},
+    {1003, client::kQueuedColors, L"Queued"},
+    {1006, client::kDownloadingColors, L"Downloading"},
+    {1007, client::kSeedingColors, L"Seeding"},
+    {1009, client::kErrorColors, L"Error"},
 }};
 std::optional<int> StatusOfRadio(int id);
 int RadioOfStatus(int status);
@@ -111,7 +111,7 @@ class SchemeEditor {
   client::DiagramColorTable& m_table;
   client::MainColorBlock m_main = client::MainColorBlock::Defaults();
   std::string m_folder;
-  int m_status = client::Queued;
+  int m_status = client::kQueuedColors;
 };
 
 }  // namespace tintwright

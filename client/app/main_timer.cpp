@@ -145,7 +145,7 @@ void MainTimer::TorrentFinished(const engine::sha1_hash& info_hash) {
   // finished in an earlier run, and was recorded then.
   bool finished_before = false;
   try {
-    finished_before = torrent->m_restored && torrent->m_handle.status().total_payload_download == 0;
+    finished_before = torrent->IsRestored() && torrent->m_handle.status().total_payload_download == 0;
   } catch (const std::exception&) {
   }
   // In DB mode finished downloads are not recorded.

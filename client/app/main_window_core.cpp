@@ -333,7 +333,7 @@ bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile
     torrent->Log(Utf8ToWide(e.what()));
   }
   if (!loaded) return false;
-  torrent->m_restored = true;
+  torrent->MarkRestored();
   if (torrent->Status() == TorrentStatus::Seeding) {
     if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(torrent->m_seedingTime, false);
     else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(torrent->m_seedingRatio, false);

@@ -3,13 +3,11 @@
 #include "client/common/color_scheme.h"
 #include "client/common/paths.h"
 #include "client/dialogs/options_model.h"
+#include "client/base/number_scan.h"
 #include "client/base/wide_text.h"
 #include "platform/profile.h"
 
-#include <clocale>
 #include <climits>
-#include <cstdlib>
-#include <locale.h>
 #include <system_error>
 
 namespace client {
@@ -43,19 +41,11 @@ std::string FolderWithSeparator(std::string folder, std::size_t min_chars) {
   return folder;
 }
 
-// The "C" locale, made once: ratio texts never follow the user's locale.
-locale_t ClassicLocale() {
-  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  return c;
-}
-
 }  // namespace
 
 std::optional<double> ParseRatioText(std::string_view text) {
-  const std::string copy(text);
-  char* end = nullptr;
-  const double value = strtod_l(copy.c_str(), &end, ClassicLocale());
-  if (end == copy.c_str()) return std::nullopt;
+  double value = 0;
+  if (!NumberScan(text).Ratio(value)) return std::nullopt;
   return value;
 }
 

@@ -48,9 +48,9 @@ struct Settings {
 // "UPnPPortForwarding": without it the setting stays off.
 Settings LoadSettings(const platform::profile& profile, bool platform_flag);
 
-// A ratio text as the loader reads it: one number with '.' as decimal
-// point, leading blanks allowed and anything after the number ignored;
-// none when no number starts the text.
+// A ratio text as the loader reads it: one number with '.' or ',' as
+// decimal point (whatever the user's locale), leading blanks allowed and
+// anything after the number ignored; none when no number starts the text.
 std::optional<double> ParseRatioText(std::string_view text);
 
 // Read once when the main window is made.

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace client {
 
@@ -69,6 +70,22 @@ bool NumberScan::Number(double& out) {
   if (ec != std::errc() || !std::isfinite(value)) return false;
   m_pos += static_cast<std::size_t>(end - first);
   out = value;
+  return true;
+}
+
+bool NumberScan::Ratio(double& out) {
+  SkipSpace();
+  // The comma counts only where a point would: after the integer digits.
+  std::size_t at = m_pos;
+  if (at < m_text.size() && (m_text[at] == '+' || m_text[at] == '-')) ++at;
+  while (at < m_text.size() && IsDigit(m_text[at])) ++at;
+  if (at >= m_text.size() || m_text[at] != ',') return Number(out);
+  std::string pointed(m_text);
+  pointed[at] = '.';
+  NumberScan scan(pointed);
+  scan.m_pos = m_pos;
+  if (!scan.Number(out)) return false;
+  m_pos = scan.m_pos;
   return true;
 }
 

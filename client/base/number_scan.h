@@ -3,7 +3,8 @@
 // library's scanf family do: blanks and other white space before a number
 // are skipped, a sign is allowed (a minus wraps an unsigned value around),
 // and text after the last item is ignored. The filter file, the filter
-// table, the update reply and the torrent list file are read this way.
+// table, the update reply, the torrent list file and the settings' ratios
+// are read this way.
 // Numbers are read the same whatever the user's locale.
 
 #include <cstdint>
@@ -23,6 +24,9 @@ class NumberScan {
   bool Number(std::int32_t& out);
   // "%lf" with a decimal point, never a comma; only finite values count.
   bool Number(double& out);
+  // A ratio: "%lf", with a decimal comma read as the point too (earlier
+  // versions wrote ratios under the user's locale, and users type them so).
+  bool Ratio(double& out);
   // One literal character, matched exactly (no white space is skipped).
   bool Literal(char c);
   // Four numbers separated by dots ("%u.%u.%u.%u").

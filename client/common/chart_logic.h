@@ -96,7 +96,7 @@ class ChartLogic {
   // While highlighted the rim and separators use the Downloading pens.
   void SetHighlight(bool on) { m_highlight = on; }
   bool Highlight() const { return m_highlight; }
-  int RimStatus() const { return m_highlight ? TorrentStatus::Downloading : m_status; }
+  int RimStatus() const { return m_highlight ? kDownloadingColors : m_status; }
 
   // Takes effect at the next size and paint.
   void SetRowMode(bool on) { m_rowMode = on; }
@@ -160,7 +160,7 @@ class ChartLogic {
   std::wstring m_path;
   std::wstring m_name;
   std::array<ChartGaugeRecord, kChartGaugeCount> m_gauges;
-  int m_status = TorrentStatus::Paused;
+  int m_status = kPausedColors;
   bool m_rowMode = false;
   bool m_shapeRowMode = false;
   bool m_minimised = false;

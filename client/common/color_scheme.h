@@ -88,8 +88,9 @@ struct DiagramColorEntry {
   std::uint32_t reserved = 0;  // written back as held
 };
 
-// Indexed by TorrentStatus.
-enum TorrentStatus : int { Paused = 0, Queued = 1, Downloading = 2, Seeding = 3, Error = 4 };
+// The table's entries, one colour set per status a row shows, in the
+// order of the torrents' status values (client/torrents/torrent_status.h).
+enum StatusColors : int { kPausedColors = 0, kQueuedColors, kDownloadingColors, kSeedingColors, kErrorColors };
 constexpr int kStatusCount = 5;
 
 struct DiagramColorTable {

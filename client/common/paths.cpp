@@ -23,11 +23,6 @@ std::string FolderOf(std::string_view path) {
   return std::string(at == std::string_view::npos ? path : path.substr(0, at + 1));
 }
 
-std::string FileNameOf(std::string_view path) {
-  const auto at = LastSeparator(path);
-  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
-}
-
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && home[0]) return WithTrailingSeparator(home);
   if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return WithTrailingSeparator(pw->pw_dir);

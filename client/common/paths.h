@@ -19,9 +19,6 @@ std::string WithTrailingSeparator(std::string_view folder);
 // it has none.
 std::string FolderOf(std::string_view path);
 
-// The part after the last separator (the whole text when it has none).
-std::string FileNameOf(std::string_view path);
-
 // The user's home folder with a trailing '/'.
 std::string HomeFolder();
 

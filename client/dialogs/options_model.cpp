@@ -158,14 +158,18 @@ bool ReadsAsRatio(std::string_view text) {
 }  // namespace
 
 std::optional<std::wstring> RatioTextForSaving(std::wstring_view typed, std::string_view decimal_point) {
-  std::string text = WideToUtf8(typed);
+  const std::string text = WideToUtf8(typed);
   if (ReadsAsRatio(text)) return std::wstring(typed);
-  if (decimal_point.empty() || decimal_point == ".") return std::nullopt;
-  const auto at = text.find(decimal_point);
-  if (at == std::string::npos) return std::nullopt;
-  text.replace(at, decimal_point.size(), ".");
-  if (!ReadsAsRatio(text)) return std::nullopt;
-  return Utf8ToWide(text);
+  // The locale's separator, or a comma whatever the locale.
+  for (const std::string_view separator : {decimal_point, std::string_view(",")}) {
+    if (separator.empty() || separator == ".") continue;
+    std::string pointed = text;
+    const auto at = pointed.find(separator);
+    if (at == std::string::npos) continue;
+    pointed.replace(at, separator.size(), ".");
+    if (ReadsAsRatio(pointed)) return Utf8ToWide(pointed);
+  }
+  return std::nullopt;
 }
 
 int RateToKb(int bytes_per_second) {

@@ -142,7 +142,8 @@ std::wstring OptionsToolTip(int id);
 
 // A ratio's text as it is kept: `typed` when it reads whole as a finite
 // "%lf" number with a '.'; else `typed` with the locale's decimal
-// separator `decimal_point` (UTF-8) made a '.' when that reads; else none.
+// separator `decimal_point` (UTF-8), or else a comma, made a '.' when that
+// reads; else none.
 std::optional<std::wstring> RatioTextForSaving(std::wstring_view typed, std::string_view decimal_point);
 
 // What the dialog is given by its owner.

@@ -102,9 +102,11 @@ NumberRead ReadUnsigned(std::wstring_view text, std::uint64_t max) {
 
 RatioRead ReadRatio(std::wstring_view text) {
   text.remove_prefix(SkipBlanks(text));
-  // Only the characters a decimal number can hold, as bytes.
+  // Only the characters a decimal number can hold, as bytes; a decimal
+  // comma is read as the point.
   std::string digits;
   for (wchar_t c : text) {
+    if (c == L',' && digits.find('.') == std::string::npos) c = L'.';
     if (!(IsDigit(c) || c == L'.' || c == L'-' || c == L'+' || c == L'e' || c == L'E')) break;
     digits.push_back(char(c));
   }

@@ -67,8 +67,8 @@ struct NumberRead {
   std::uint64_t value = 0;
 };
 NumberRead ReadUnsigned(std::wstring_view text, std::uint64_t max);
-// A decimal ratio ("%lf" with a point); negative values and values above
-// kMaxRatio (the engine takes a float) are refused.
+// A decimal ratio ("%lf" with a point or a comma); negative values and
+// values above kMaxRatio (the engine takes a float) are refused.
 inline constexpr double kMaxRatio = 1000000;
 struct RatioRead {
   enum Kind { None, Value, Refused } kind = None;

@@ -1,6 +1,5 @@
 #include "client/files/torrent_copy_name.h"
 
-#include "client/common/paths.h"
 #include "client/base/wide_text.h"
 #include "engine/formats/text_helpers.h"
 
@@ -35,11 +34,14 @@ std::string DecodePercentEscapes(std::string_view text) {
 }
 
 bool IsPlainFileName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
 std::optional<std::string> TorrentCopyName(std::string_view source) {
-  std::string name = DecodePercentEscapes(FileNameOf(source));
+  // The source is a path of this system, where a backslash is part of a
+  // file name.
+  const std::size_t slash = source.rfind('/');
+  std::string name = DecodePercentEscapes(slash == std::string_view::npos ? source : source.substr(slash + 1));
   if (!IsPlainFileName(name)) return std::nullopt;
   // The name is a single component: the underscore rule covers all of it.
   if (engine::remove_underscores()) std::replace(name.begin(), name.end(), '_', ' ');

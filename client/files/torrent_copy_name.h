@@ -19,7 +19,7 @@ namespace client {
 std::string DecodePercentEscapes(std::string_view text);
 
 // Whether `name` can stand as one file name in a folder: not empty, not
-// "." or "..", and without '/', '\\' or NUL.
+// "." or "..", and without '/' or NUL.
 bool IsPlainFileName(std::string_view name);
 
 // The longest copy name: with the longest side-file suffix and the
@@ -39,7 +39,7 @@ std::string ListSafeName(std::string_view name);
 std::string ShortenTorrentName(std::string_view name, std::size_t max_bytes);
 
 // The copy's name for the .torrent at `source`: the part after its last
-// separator, decoded, with the underscore rule applied and ".torrent"
+// '/' (a backslash is part of a name here), decoded, with the underscore rule applied and ".torrent"
 // appended unless it ends in it (case counts); then made list-safe and
 // shortened to leave room for its side files. None when the decoded name
 // is no plain file name.

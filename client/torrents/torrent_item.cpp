@@ -51,7 +51,8 @@ void TorrentItem::RemoveWatcher(TorrentWatcher* watcher) { std::erase(m_watchers
 
 std::wstring TorrentItem::FileName() const {
   const std::wstring& path = Path();
-  const std::size_t slash = path.find_last_of(L"\\/");
+  // A path in the data folder: a backslash is part of the name.
+  const std::size_t slash = path.rfind(L'/');
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
@@ -139,14 +140,21 @@ void TorrentItem::StopOnSeedingGoal() {
 }
 
 void TorrentItem::StopOnFileError() {
+  bool dropped = false;
   try {
     if (IsValid()) PauseEngine();
+    else dropped = true;
   } catch (const std::exception&) {
   }
   const bool was_started = m_started;
   m_started = false;
   SetStatus(TorrentStatus::Error);
   if (was_started) Post(&TorrentEvents::TorrentStopped);
+  // The engine let go at its first check a torrent added in this run: it
+  // refused it. Its copy would come back at every start as a torrent
+  // without a section; a restored or re-added one keeps its files for the
+  // user to mend.
+  if (dropped && !m_restored && !m_reAdded) DeleteFiles();
   Repaint();
 }
 
@@ -339,6 +347,7 @@ bool TorrentItem::ReAdd() {
   }
   state.started_at = TickMs();
   m_readd = std::move(state);
+  m_reAdded = true;
   return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include "client/common/chart_logic.h"
 #include "client/torrents/torrent_control.h"
+#include "client/torrents/torrent_status.h"
 
 #include <cstdint>
 #include <memory>
@@ -90,6 +91,40 @@ inline constexpr std::string_view kDefaultHashTracker = "http://127.0.0.1/announ
 // The row name of such a torrent in the store.
 inline constexpr std::string_view kUnknownTorrentName = "Unkown";
 
+// Ticks of the torrent's own timer (500 ms) between two tracker rotations
+// (45 minutes).
+inline constexpr std::uint32_t kTrackerRotationTicks = 5400;
+// Ticks between two DHT peer hand-overs: 15 minutes while the torrent has
+// peers, 2.5 minutes while it has none.
+inline constexpr std::uint32_t kDhtTicksWithPeers = 1800;
+inline constexpr std::uint32_t kDhtTicksWithoutPeers = 300;
+
+// What a torrent does as one tick found it; its row shows it.
+enum class TorrentActivity {
+  Complete,        // stopped on its seeding goal
+  Paused,          // paused by the user
+  Failed,          // stopped by a failure, waiting for the user
+  Waiting,         // paused, waiting in the queue
+  QueuedForCheck,  // running, its files wait for the check
+  Checking,
+  Connecting,      // no tracker answered, no peer to show for it
+  StillConnecting, // the same, with traffic: the row keeps what it showed
+  Metadata,
+  Downloading,
+  Serving,         // all it wants is there (unwanted pieces missing)
+  Seeding,
+  Allocating,
+  Unknown,         // a state the engine should not report
+};
+
+// What the row paints of a tick.
+struct TorrentTick {
+  engine::torrent_status status;
+  TorrentActivity activity = TorrentActivity::Waiting;
+  // The seeding goal's time text, when the goal gave one.
+  std::optional<std::wstring> goal_text;
+};
+
 // A duration as the row's time text: "%u:%02u:%02u" up to 4 hours, "%uh"
 // up to 24 hours, "%ud" beyond; with the cap, above 240 hours "oo".
 std::wstring FormatDuration(std::uint32_t seconds, bool cap);
@@ -118,7 +153,7 @@ class TorrentItem {
   void SetStatus(int status) { m_chart->SetStatus(status); }
   // The full path of the torrent's .torrent in the data folder.
   const std::wstring& Path() const { return m_chart->Path(); }
-  // The part of the path after its last separator.
+  // The part of the path after its last '/'.
   std::wstring FileName() const;
 
   // Starts the torrent: false when the user paused it or it cannot run
@@ -128,7 +163,9 @@ class TorrentItem {
   // The seeding goal was reached: the torrent pauses for good.
   void StopOnSeedingGoal();
   // Its files failed (a full disk): it stops with status Error, and the
-  // main window hears of it when it was started (its slot is free).
+  // main window hears of it when it was started (its slot is free). A
+  // torrent added in this run that the engine dropped (refused) loses its
+  // .torrent and side files.
   void StopOnFileError();
   // The menu's "Pause" and "Queue".
   void UserPause();
@@ -143,6 +180,25 @@ class TorrentItem {
   void SetSeedingRatio(double ratio, bool force);
   void SetRateScale(double upload_scale, double download_scale);
   void SetTotalWanted(std::uint64_t bytes) { m_totalWanted = bytes; }
+  std::uint64_t TotalWanted() const { return m_totalWanted; }
+  std::int32_t RateScaleUp() const { return m_rateScaleUp; }
+  std::int32_t RateScaleDown() const { return m_rateScaleDown; }
+  // When the seeding goal was armed (TickMs()); 0: never.
+  std::uint32_t SeedingStart() const { return m_seedingStart; }
+  // The last tick found it finished or seeding.
+  bool SeedingEntered() const { return m_seedingEntered; }
+  // The tracker that leads at the next rotation.
+  std::uint32_t TrackerRotation() const { return m_trackerRotation; }
+  // The remaining-time estimate shown last, in seconds.
+  std::uint32_t EtaSeconds() const { return m_etaSeconds; }
+  bool HasUdpTracker() const { return m_hasUdpTracker; }
+  // The settings came from a store (a list file section or rows).
+  bool PeerRatioLoaded() const { return m_peerRatioLoaded; }
+  // Loaded at start from the list file or the store, not added in this run.
+  void MarkRestored() { m_restored = true; }
+  bool IsRestored() const { return m_restored; }
+  // Its window armed the 500 ms tick itself.
+  void TimerArmedByView() { m_timerArmed = true; }
 
   // Hands the limits and the peer ratio to the engine and re-arms the goal
   // of a seed.
@@ -199,6 +255,21 @@ class TorrentItem {
   // time gauge, stops the torrent when the goal is passed, and gives the
   // time text (none: the text stays).
   std::optional<std::wstring> SeedingGoalTick(const engine::torrent_status& status, int status_before);
+  // One tick of the torrent's own 500 ms timer; `status` is its status read
+  // for all torrents at once (an empty one: the engine no longer has it),
+  // null: the tick asks the engine itself. A pending re-add moves on; a
+  // torrent that is not started is held paused; the status follows the
+  // engine; a seed tests its goal; a downloading torrent rotates its
+  // trackers and is handed the DHT's peers (`dht`: the program's node, if
+  // any). None when there is nothing to show: the engine no longer has the
+  // torrent, or a re-add is pending. Never throws.
+  std::optional<TorrentTick> Tick(DhtControl* dht, const std::optional<engine::torrent_status>* status = nullptr);
+  // Every kTrackerRotationTicks calls another tracker of two or more leads
+  // (tier 0), the others following in list order.
+  void RotateTrackers();
+  // Every `interval` calls the peers the DHT keeps for the torrent are
+  // handed to the engine.
+  void ConnectDhtPeers(DhtControl* dht, std::uint32_t interval);
   // The remaining-time estimate, smoothed: each new one counts 1/60
   // against what was shown; the first one is shown as it is.
   std::uint32_t SmoothEta(std::uint32_t seconds);
@@ -268,30 +339,17 @@ class TorrentItem {
   std::int32_t m_priority = 1;  // 0 low, 1 normal, 2 high
   bool m_started = false;
   bool m_complete = false;  // seeding goal reached ("Done")
-  bool m_seedingEntered = false;
   bool m_userPaused = false;
-  bool m_restored = false;  // loaded at start from the list file or the store
   std::int32_t m_uploadLimit = -1;
   std::int32_t m_downloadLimit = -1;
-  std::int32_t m_rateScaleUp = -1;
-  std::int32_t m_rateScaleDown = -1;
   std::uint32_t m_seedingTime = kSeedingTimeUnset;  // ms; 0 = forever
   std::uint32_t m_seedingMode = 0;                  // 0 by time, 1 by share ratio
   double m_seedingRatio = 1.0;
   double m_peerRatio = 0.0;
-  bool m_peerRatioLoaded = false;
   bool m_hasFilteredPieces = false;
   bool m_hasDhtNodes = false;
-  std::uint32_t m_trackerTicks = 0;
-  std::uint32_t m_trackerRotation = 1;
-  std::uint32_t m_dhtTicks = 0;
   bool m_bitCometUdp = false;  // "BitCometUdpProtocol"
-  bool m_hasUdpTracker = false;
   TorrentSettings m_settings;
-  bool m_timerArmed = false;
-  std::uint64_t m_totalWanted = 0;
-  std::uint32_t m_etaSeconds = kEtaUnset;
-  std::uint32_t m_seedingStart = 0;  // TickMs() when the goal was armed
 
  private:
   // What a re-add carries from the removed engine torrent to the new one.
@@ -319,6 +377,11 @@ class TorrentItem {
   };
 
   void Post(void (TorrentEvents::*event)(TorrentItem&, int));
+  // The tick's steps: what a paused and a running torrent does.
+  TorrentActivity PausedActivity();
+  TorrentActivity RunningActivity(TorrentTick& tick, DhtControl* dht);
+  // The engine's state as the torrent counts it.
+  std::int32_t EffectiveState(const engine::torrent_status& status) const;
   void ResumeEngine();
   // Pauses a running engine torrent and tells the main window.
   void PauseAndTell();
@@ -344,6 +407,8 @@ class TorrentItem {
   engine::entry ResumeDataToStore() const;
   std::vector<bool> PiecesToStore() const;
   std::string TorrentName() const;
+  // The row's name and the bytes wanted, from the torrent's metadata.
+  void ShowMetainfo(const engine::torrent_metainfo& info);
   // The settings and totals of the torrent's row.
   void FillDatabaseRow(CTorrentDataTable& row, const EngineFacts& facts) const;
   // The metainfo for the store: the copy in the data folder when it is this
@@ -358,6 +423,21 @@ class TorrentItem {
   std::optional<TrackerLogin> m_trackerLogin;
   std::optional<ReAddState> m_readd;
   bool m_storeWaits = false;
+  bool m_reAdded = false;  // a re-add was started in this run
+  bool m_restored = false;  // loaded at start from the list file or the store
+  bool m_timerArmed = false;
+  // The tick's own state.
+  bool m_seedingEntered = false;  // the last tick saw it finished or seeding
+  std::uint32_t m_trackerTicks = 0;
+  std::uint32_t m_trackerRotation = 1;  // the tracker that leads next
+  std::uint32_t m_dhtTicks = 0;
+  std::uint32_t m_etaSeconds = kEtaUnset;
+  std::uint32_t m_seedingStart = 0;  // TickMs() when the goal was armed
+  std::uint64_t m_totalWanted = 0;
+  std::int32_t m_rateScaleUp = -1;
+  std::int32_t m_rateScaleDown = -1;
+  bool m_peerRatioLoaded = false;
+  bool m_hasUdpTracker = false;  // some tracker URL starts with "udp"
 };
 
 }  // namespace client

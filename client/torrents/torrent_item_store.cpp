@@ -177,8 +177,8 @@ bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
   Scan(text(u"UploadLimit", u"0"), m_uploadLimit);
   Scan(text(u"DownloadLimit", u"0"), m_downloadLimit);
   Scan(text(u"SeedingMode", u"0"), m_seedingMode);
-  Scan(text(u"SeedingRatio", u"0"), m_seedingRatio);
-  Scan(text(u"PeerRatio", u"0"), m_peerRatio);
+  NumberScan(text(u"SeedingRatio", u"0")).Ratio(m_seedingRatio);
+  NumberScan(text(u"PeerRatio", u"0")).Ratio(m_peerRatio);
   m_peerRatioLoaded = true;
   Scan(text(u"Downloaded", u"0"), m_settings.downloadedBase);
   Scan(text(u"Uploaded", u"0"), m_settings.uploadedBase);
@@ -244,6 +244,16 @@ bool TorrentItem::LoadFromDatabase(DhtControl* dht) {
   return AddWithMetadata(meta_data, destination, piece_map, resume_data, dht);
 }
 
+void TorrentItem::ShowMetainfo(const engine::torrent_metainfo& info) {
+  std::u16string name = WideToUtf16(Utf8ToWide(info.name()));
+  if (!info.is_multi_file()) name = engine::ReplaceUnderscoresInFileName(std::move(name));
+  // The row shows the torrent's name, as when it was added; where its files
+  // are is the detail dialog's.
+  m_chart->SetName(Utf16ToWide(name));
+  if (m_settings.showState) m_chart->SetTitleLabel(m_settings.stateSummary);
+  SetTotalWanted(static_cast<std::uint64_t>(info.total_size()));
+}
+
 bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::string& destination,
                                   std::string_view piece_map, std::string_view resume_bytes, DhtControl* dht) {
   engine::entry torrent_file;
@@ -255,12 +265,7 @@ bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::s
     Log(L"cannot read the torrent file.");
     return false;
   }
-  std::u16string name = WideToUtf16(Utf8ToWide(info->name()));
-  if (!info->is_multi_file()) name = engine::ReplaceUnderscoresInFileName(std::move(name));
-  // The row shows the torrent's name, as when it was added; where its files
-  // are is the detail dialog's.
-  m_chart->SetName(Utf16ToWide(name));
-  SetTotalWanted(static_cast<std::uint64_t>(info->total_size()));
+  ShowMetainfo(*info);
 
   std::vector<bool> pieces = PieceFlags(piece_map, info->num_pieces());
   m_hasFilteredPieces = std::find(pieces.begin(), pieces.end(), true) != pieces.end();
@@ -594,6 +599,12 @@ std::string TorrentItem::ReceivedTorrentFile() const {
 }
 
 void TorrentItem::OnMetadataReceived(const std::wstring& target) {
+  // Until now the row knew the torrent only by its hash.
+  try {
+    if (m_handle.is_valid() && m_handle.has_metadata()) ShowMetainfo(m_handle.metainfo());
+  } catch (const std::exception&) {
+    // Gone again: there is nothing to name.
+  }
   if (m_database) StoreMetadataInDatabase();
   else WriteTorrentFile(target);
 }

@@ -67,64 +67,58 @@ MenuItem Item(int id, const char* text, bool checked = false) {
 
 }  // namespace
 
-// --- the tick
+// --- painting a tick
 
-bool TorrentRow::Tick(DhtControl* dht, const std::optional<engine::torrent_status>* status) {
+bool TorrentRow::Paint(const std::optional<TorrentTick>& tick) {
   ChartLogic& chart = m_torrent.Chart();
   const int download_before = Tenths(chart.Gauge(ChartGauge::Download).value);
   const int upload_before = Tenths(chart.Gauge(ChartGauge::Upload).value);
   const std::wstring time_before = chart.Text(ChartGauge::Time);
   const std::wstring state_before = chart.Text(ChartGauge::Progress);
   const std::wstring summary_before = m_torrent.m_settings.stateSummary;
+  if (tick) Show(*tick);
   // The colours follow the status: a new status with the same state text
   // ("Queued" waiting, then "Queued" for the check) is a change too.
-  const int status_before = m_torrent.Status();
-  try {
-    m_torrent.StepReAdd();
-    const bool valid = status ? status->has_value() : m_torrent.m_handle.is_valid();
-    if (m_torrent.ReAddPending() || !valid) return false;
-    Show(dht, status ? &**status : nullptr);
-  } catch (...) {
-    // The torrent went away in the middle; what changed is still shown.
-  }
   const bool changed = m_torrent.m_settings.stateSummary != summary_before ||
                        Tenths(chart.Gauge(ChartGauge::Download).value) != download_before ||
                        Tenths(chart.Gauge(ChartGauge::Upload).value) != upload_before ||
                        chart.Text(ChartGauge::Time) != time_before || chart.Text(ChartGauge::Progress) != state_before ||
-                       m_torrent.Status() != status_before;
+                       m_torrent.Status() != m_paintedStatus;
+  m_paintedStatus = m_torrent.Status();
   if (changed) m_torrent.Repaint();
   return changed;
 }
 
-void TorrentRow::SetState(std::wstring text, int status) {
-  m_torrent.Chart().SetText(ChartGauge::Progress, std::move(text));
-  m_torrent.SetStatus(status);
+std::optional<std::wstring> TorrentRow::StateText(const TorrentTick& tick) const {
+  const float progress = tick.status.progress;
+  switch (tick.activity) {
+    case TorrentActivity::Complete: return L"Complete";
+    case TorrentActivity::Paused: return L"Paused";
+    case TorrentActivity::Failed: return L"Error";
+    case TorrentActivity::Waiting:
+    case TorrentActivity::QueuedForCheck: return L"Queued";
+    case TorrentActivity::Checking: return FormatWide("Chk %.1f%%", Percent(progress));
+    case TorrentActivity::Connecting: return L"Connecting";
+    case TorrentActivity::StillConnecting: return std::nullopt;
+    case TorrentActivity::Metadata: return L"Metadata";
+    case TorrentActivity::Downloading: return FormatWide("%.1f%%", Percent(progress));
+    case TorrentActivity::Serving: return L"Serving";
+    case TorrentActivity::Seeding: return L"Seeding";
+    case TorrentActivity::Allocating: return FormatWide("Alloc %.1f%%", Percent(progress));
+    case TorrentActivity::Unknown: break;
+  }
+  return L"GAU";
 }
 
-void TorrentRow::Show(DhtControl* dht, const engine::torrent_status* given) {
+void TorrentRow::Show(const TorrentTick& tick) {
   TorrentItem& t = m_torrent;
   ChartLogic& chart = t.Chart();
-  // A torrent that is not started never runs; one that was running when
-  // the status was read is read again once paused.
-  if (!t.m_started && (!given || !given->paused)) {
-    t.PauseEngine();
-    given = nullptr;
-  }
-  const engine::torrent_status status = given ? *given : t.m_handle.status();
-  t.m_totalWanted = static_cast<std::uint64_t>(std::max<std::int64_t>(status.total_wanted, 0));
+  const engine::torrent_status& status = tick.status;
   chart.SetProgressValue(status.progress);
-
-  if (status.paused) {
-    if (t.m_complete) SetState(L"Complete", TorrentStatus::Seeding);
-    else if (t.m_userPaused)
-      SetState(L"Paused", t.Status() == TorrentStatus::Error ? TorrentStatus::Error : TorrentStatus::Paused);
-    // Stopped by a failure: it waits for the user, not in the queue.
-    else if (t.Status() == TorrentStatus::Error && !t.m_started) SetState(L"Error", TorrentStatus::Error);
-    else SetState(L"Queued", TorrentStatus::Queued);
-    chart.SetText(ChartGauge::Time, L"---");
-  } else {
-    ShowRunning(status, t.Status(), dht);
-  }
+  if (std::optional<std::wstring> text = StateText(tick)) chart.SetText(ChartGauge::Progress, std::move(*text));
+  if (status.paused) chart.SetText(ChartGauge::Time, L"---");
+  else if (tick.activity == TorrentActivity::Downloading) ShowDownloadEstimate(status);
+  else if (tick.goal_text) chart.SetText(ChartGauge::Time, *tick.goal_text);
 
   chart.SetDownloadValue(status.download_rate);
   chart.SetText(ChartGauge::Download, RateText(status.download_rate));
@@ -132,56 +126,8 @@ void TorrentRow::Show(DhtControl* dht, const engine::torrent_status* given) {
   chart.SetText(ChartGauge::Upload, RateText(status.upload_rate));
 
   if (t.m_settings.showState) {
-    t.m_settings.stateSummary = StateSummary(t.DownloadedTotal(status), t.UploadedTotal(status), t.m_totalWanted);
+    t.m_settings.stateSummary = StateSummary(t.DownloadedTotal(status), t.UploadedTotal(status), t.TotalWanted());
     chart.SetTitleLabel(t.m_settings.stateSummary);
-  }
-}
-
-void TorrentRow::ShowRunning(const engine::torrent_status& status, int status_before, DhtControl* dht) {
-  TorrentItem& t = m_torrent;
-  std::int32_t state = status.state;
-  // Peers came before the tracker answered: that is downloading.
-  if (state == engine::connecting_to_tracker && status.num_peers > 1) state = engine::downloading;
-  switch (state) {
-    case engine::queued_for_checking:
-      SetState(L"Queued", TorrentStatus::Paused);
-      break;
-    case engine::checking_files:
-      SetState(FormatWide("Chk %.1f%%", Percent(status.progress)), TorrentStatus::Downloading);
-      break;
-    case engine::connecting_to_tracker:
-      if (status.download_rate == 0.0f && status.upload_rate == 0.0f)
-        SetState(L"Connecting", TorrentStatus::Downloading);
-      break;
-    case engine::downloading_metadata:
-      SetState(L"Metadata", TorrentStatus::Downloading);
-      break;
-    case engine::downloading:
-      SetState(FormatWide("%.1f%%", Percent(status.progress)), TorrentStatus::Downloading);
-      if (t.m_seedingEntered) {
-        t.m_seedingEntered = false;
-        t.Chart().SetTimeValue(1.0);
-      }
-      ShowDownloadEstimate(status);
-      break;
-    case engine::finished:
-    case engine::seeding:
-      // The status is Seeding before the goal is tested, so that a stop
-      // tells the main window so.
-      SetState(state == engine::finished ? L"Serving" : L"Seeding", TorrentStatus::Seeding);
-      t.m_seedingEntered = true;
-      if (auto text = t.SeedingGoalTick(status, status_before)) t.Chart().SetText(ChartGauge::Time, std::move(*text));
-      break;
-    case engine::allocating:
-      SetState(FormatWide("Alloc %.1f%%", Percent(status.progress)), TorrentStatus::Downloading);
-      break;
-    default:
-      SetState(L"GAU", TorrentStatus::Error);
-      break;
-  }
-  if (!t.m_seedingEntered) {
-    RotateTrackers();
-    ConnectDhtPeers(dht, status.num_peers != 0 ? kDhtTicksWithPeers : kDhtTicksWithoutPeers);
   }
 }
 
@@ -191,38 +137,9 @@ void TorrentRow::ShowDownloadEstimate(const engine::torrent_status& status) {
     t.Chart().SetText(ChartGauge::Time, L"oo");
     return;
   }
-  const double seconds = (1.0 - static_cast<double>(status.progress)) * static_cast<double>(t.m_totalWanted) /
+  const double seconds = (1.0 - static_cast<double>(status.progress)) * static_cast<double>(t.TotalWanted()) /
                          static_cast<double>(status.download_payload_rate);
   t.Chart().SetText(ChartGauge::Time, FormatDuration(t.SmoothEta(Truncate<std::uint32_t>(seconds)), true));
-}
-
-void TorrentRow::RotateTrackers() {
-  TorrentItem& t = m_torrent;
-  if (++t.m_trackerTicks < kTrackerRotationTicks) return;
-  t.m_trackerTicks = 0;
-  try {
-    std::vector<engine::announce_entry> trackers = t.m_handle.trackers();
-    const std::size_t n = trackers.size();
-    if (n < 2) return;
-    for (std::size_t i = 0; i < n; ++i) trackers[(t.m_trackerRotation + i) % n].tier = static_cast<int>(i);
-    t.m_handle.replace_trackers(trackers);
-    if (++t.m_trackerRotation >= n) t.m_trackerRotation = 0;
-  } catch (const std::exception&) {
-    t.Log(L"Fatal Error: Exception");
-  }
-}
-
-void TorrentRow::ConnectDhtPeers(DhtControl* dht, std::uint32_t interval) {
-  TorrentItem& t = m_torrent;
-  if (!dht) return;
-  // At or past it: the interval shrinks when the last peer goes.
-  if (++t.m_dhtTicks < interval) return;
-  t.m_dhtTicks = 0;
-  try {
-    for (const engine::address& peer : dht->GetPeers(t.m_handle.info_hash())) t.m_handle.connect_peer(peer);
-  } catch (const std::exception&) {
-    t.Log(L"Fatal Error: Exception");
-  }
 }
 
 // --- context menu
@@ -250,7 +167,7 @@ std::vector<MenuItem> TorrentRow::Menu() const {
     menu.push_back(Item(m::kReannounce, "Reannounce"));
     if (t.m_database) menu.push_back(Item(m::kAddDbNodes, "Add DB nodes"));
   }
-  if (t.m_hasUdpTracker) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.m_bitCometUdp));
+  if (t.HasUdpTracker()) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.m_bitCometUdp));
   menu.push_back(separator);
   menu.push_back(Item(m::kSeeding30, "Seeding 0:30", by_time && t.m_seedingTime == 1800000));
   menu.push_back(Item(m::kSeeding60, "Seeding 1:00", by_time && t.m_seedingTime == 3600000));

@@ -1,15 +1,13 @@
 #pragma once
-// A torrent's row, without the window: its 500 ms tick, its context menu
-// and its hover hint.
+// A torrent's row, without the window: what it paints of each tick of its
+// torrent, its context menu and its hover hint.
 //
-// Every tick reads the engine's status of the torrent and turns it into
-// the texts and needle values the chart draws, chooses the row's status
-// (and with it the colours), shows a remaining-time estimate, tests the
-// seeding goal, rotates the trackers, hands the DHT's peers to the engine,
-// and repaints the row only when something shown changed.
+// Every tick of the torrent (TorrentItem::Tick) is turned into the texts
+// and needle values the chart draws and a remaining-time estimate; the row
+// repaints only when something shown changed. The torrent's behaviour
+// (its status, the seeding goal, the trackers, the DHT) is the torrent's.
 
 #include "client/common/ui_services.h"
-#include "client/torrents/dht_control.h"
 #include "client/torrents/hover_tracker.h"
 #include "client/torrents/torrent_item.h"
 
@@ -21,12 +19,6 @@
 namespace client {
 
 inline constexpr std::uint32_t kRowTickMs = 500;
-// Ticks between two tracker rotations (45 minutes).
-inline constexpr std::uint32_t kTrackerRotationTicks = 5400;
-// Ticks between two DHT peer hand-overs: 15 minutes while the torrent has
-// peers, 2.5 minutes while it has none.
-inline constexpr std::uint32_t kDhtTicksWithPeers = 1800;
-inline constexpr std::uint32_t kDhtTicksWithoutPeers = 300;
 
 // The context menu's command ids.
 namespace torrent_menu {
@@ -60,19 +52,11 @@ enum class RowAction {
 
 class TorrentRow {
  public:
-  explicit TorrentRow(TorrentItem& torrent) : m_torrent(torrent) {}
+  explicit TorrentRow(TorrentItem& torrent) : m_torrent(torrent), m_paintedStatus(torrent.Status()) {}
 
-  // One tick; `dht` is the program's DHT node, if any. `status` is the
-  // torrent's status read for all rows at once (an empty one: the engine
-  // no longer has it); null: the tick asks the engine itself. True when
-  // the row was repainted. Never throws.
-  bool Tick(DhtControl* dht, const std::optional<engine::torrent_status>* status = nullptr);
-  // Every kTrackerRotationTicks calls another tracker of two or more leads
-  // (tier 0), the others following in list order.
-  void RotateTrackers();
-  // Every `interval` calls the peers the DHT keeps for the torrent are
-  // handed to the engine.
-  void ConnectDhtPeers(DhtControl* dht, std::uint32_t interval);
+  // Shows what the torrent's tick found (none: nothing new, only a status
+  // the torrent changed meanwhile). True when the row was repainted.
+  bool Paint(const std::optional<TorrentTick>& tick);
 
   // The context menu as it stands.
   std::vector<MenuItem> Menu() const;
@@ -94,15 +78,16 @@ class TorrentRow {
   std::wstring PeersDialogTitle() const;
 
  private:
-  // Steps of the tick after the validity test.
-  void Show(DhtControl* dht, const engine::torrent_status* status);
-  void ShowRunning(const engine::torrent_status& status, int status_before, DhtControl* dht);
-  void SetState(std::wstring text, int status);
+  void Show(const TorrentTick& tick);
+  // The state text of the activity; none: the text stays.
+  std::optional<std::wstring> StateText(const TorrentTick& tick) const;
   void ShowDownloadEstimate(const engine::torrent_status& status);
   HoverTracker::Step Hover(HoverTracker::Step step);
 
   TorrentItem& m_torrent;
   HoverTracker m_hover;
+  // The status last painted: its colours are part of what is shown.
+  int m_paintedStatus;
 };
 
 }  // namespace client

@@ -98,9 +98,9 @@ void CFarbSchemaDialog::CreatePreviews() {
         m_editor.Profile(), m_editor.Folder(), m_editor.Main());
   m_preview->SetMainColors(m_editor.Main());
   m_preview->ChartColorsChanged();
-  m_radios[client::Queued]->SetValue(true);
-  m_preview->SetStatus(client::Queued);
-  ShowTexts(m_editor.ShowSchemeEntry(client::Queued));
+  m_radios[client::kQueuedColors]->SetValue(true);
+  m_preview->SetStatus(client::kQueuedColors);
+  ShowTexts(m_editor.ShowSchemeEntry(client::kQueuedColors));
 }
 
 void CFarbSchemaDialog::ShowTexts(const EditTexts& texts) {

@@ -220,9 +220,9 @@ TEST(ChartLogic, StatusHighlightNameAndFolder) {
   EXPECT_EQ(chart.Status(), 0);
   EXPECT_EQ(chart.RimStatus(), 0);
   chart.SetHighlight(true);
-  EXPECT_EQ(chart.RimStatus(), TorrentStatus::Downloading);
-  chart.SetStatus(TorrentStatus::Error);
-  EXPECT_EQ(chart.RimStatus(), TorrentStatus::Downloading);
+  EXPECT_EQ(chart.RimStatus(), kDownloadingColors);
+  chart.SetStatus(kErrorColors);
+  EXPECT_EQ(chart.RimStatus(), kDownloadingColors);
 
   EXPECT_EQ(chart.GetFolder(), L"C:\\data\\");
   EXPECT_EQ(Sized(L"Color Scheme").GetFolder(), L"Color Scheme");

@@ -70,10 +70,10 @@ TEST(SchemeEditor, StoreAndShowRoundTripEveryFieldIntoTheRightMembers) {
   Editor e(temp, "");
   const EditTexts texts = Distinct(11);
   const DiagramColorTable before = e.table;
-  ASSERT_FALSE(e.editor.StoreSchemeEntry(client::Seeding, texts));
-  EXPECT_EQ(e.editor.ShowSchemeEntry(client::Seeding), texts);
+  ASSERT_FALSE(e.editor.StoreSchemeEntry(client::kSeedingColors, texts));
+  EXPECT_EQ(e.editor.ShowSchemeEntry(client::kSeedingColors), texts);
 
-  const auto& entry = e.table[client::Seeding];
+  const auto& entry = e.table[client::kSeedingColors];
   const auto& main = e.editor.Main();
   auto byte = [&](int id) { return std::stoi(texts[IndexOf(id)]); };
   EXPECT_EQ(client::FromColorRef(entry.progress.foreground).r, byte(1027));
@@ -92,17 +92,17 @@ TEST(SchemeEditor, StoreAndShowRoundTripEveryFieldIntoTheRightMembers) {
   EXPECT_EQ(main.frame_color, frame);
   for (const auto& other : e.table.entries) EXPECT_EQ(other.main_frame_color, frame);
   // The other entries keep their colours.
-  EXPECT_EQ(e.table[client::Queued].progress.foreground, before[client::Queued].progress.foreground);
-  EXPECT_EQ(e.table[client::Error].frame.red.offset, before[client::Error].frame.red.offset);
+  EXPECT_EQ(e.table[client::kQueuedColors].progress.foreground, before[client::kQueuedColors].progress.foreground);
+  EXPECT_EQ(e.table[client::kErrorColors].frame.red.offset, before[client::kErrorColors].frame.red.offset);
 }
 
 TEST(SchemeEditor, OffsetsAreShownTruncatedAndClamped) {
   TempFolder temp;
   Editor e(temp, "");
-  e.table[client::Paused].frame.red.offset = 150.9;
-  e.table[client::Paused].frame.green.offset = -4;
-  e.table[client::Paused].frame.blue.factor = 300;
-  const EditTexts texts = e.editor.ShowSchemeEntry(client::Paused);
+  e.table[client::kPausedColors].frame.red.offset = 150.9;
+  e.table[client::kPausedColors].frame.green.offset = -4;
+  e.table[client::kPausedColors].frame.blue.factor = 300;
+  const EditTexts texts = e.editor.ShowSchemeEntry(client::kPausedColors);
   EXPECT_EQ(texts[IndexOf(1059)], "150");
   EXPECT_EQ(texts[IndexOf(1060)], "0");
   EXPECT_EQ(texts[IndexOf(1064)], "255");
@@ -117,37 +117,37 @@ TEST(SchemeEditor, ByteValidation) {
 
   TempFolder temp;
   Editor e(temp, "");
-  EditTexts texts = e.editor.ShowSchemeEntry(client::Queued);
+  EditTexts texts = e.editor.ShowSchemeEntry(client::kQueuedColors);
   const DiagramColorTable before = e.table;
   texts[IndexOf(1027)] = "256";
   texts[IndexOf(1085)] = "x";
   EXPECT_EQ(FirstInvalidId(texts), 1027);
-  EXPECT_EQ(e.editor.StoreSchemeEntry(client::Queued, texts), 1027);
+  EXPECT_EQ(e.editor.StoreSchemeEntry(client::kQueuedColors, texts), 1027);
   EXPECT_EQ(e.table.Serialize(), before.Serialize()) << "nothing is stored from a bad set";
 }
 
 TEST(SchemeEditor, SwitchingQueuedToSeedingKeepsTheEdits) {
   TempFolder temp;
   Editor e(temp, "");
-  ASSERT_EQ(e.editor.Status(), client::Queued);
-  EditTexts texts = e.editor.ShowSchemeEntry(client::Queued);
+  ASSERT_EQ(e.editor.Status(), client::kQueuedColors);
+  EditTexts texts = e.editor.ShowSchemeEntry(client::kQueuedColors);
   texts[IndexOf(1027)] = "17";
   texts[IndexOf(1062)] = "9";
   const EditTexts queued = texts;
-  EXPECT_TRUE(e.editor.SelectStatus(client::Seeding, texts).done);
-  EXPECT_EQ(e.editor.Status(), client::Seeding);
-  EXPECT_EQ(texts, e.editor.ShowSchemeEntry(client::Seeding));
-  EXPECT_EQ(client::FromColorRef(e.table[client::Seeding].progress.foreground).r, 0x33);
-  EXPECT_TRUE(e.editor.SelectStatus(client::Queued, texts).done);
+  EXPECT_TRUE(e.editor.SelectStatus(client::kSeedingColors, texts).done);
+  EXPECT_EQ(e.editor.Status(), client::kSeedingColors);
+  EXPECT_EQ(texts, e.editor.ShowSchemeEntry(client::kSeedingColors));
+  EXPECT_EQ(client::FromColorRef(e.table[client::kSeedingColors].progress.foreground).r, 0x33);
+  EXPECT_TRUE(e.editor.SelectStatus(client::kQueuedColors, texts).done);
   EXPECT_EQ(texts, queued);
 
   // A bad value refuses the switch and keeps the status.
   texts[IndexOf(1002)] = "256";
-  const Outcome refused = e.editor.SelectStatus(client::Error, texts);
+  const Outcome refused = e.editor.SelectStatus(client::kErrorColors, texts);
   EXPECT_FALSE(refused.done);
   EXPECT_EQ(refused.focus_id, 1002);
   EXPECT_EQ(refused.message, kByteRangeMessage);
-  EXPECT_EQ(e.editor.Status(), client::Queued);
+  EXPECT_EQ(e.editor.Status(), client::kQueuedColors);
   EXPECT_EQ(texts[IndexOf(1002)], "256");
 }
 
@@ -156,10 +156,10 @@ TEST(SchemeEditor, TypingStoresValidValuesOnlyAndSaysWhatToRepaint) {
   Editor e(temp, "");
   using R = SchemeEditor::Repaint;
   EXPECT_EQ(e.editor.EditChanged(1027, "12"), R::Chart);
-  EXPECT_EQ(client::FromColorRef(e.table[client::Queued].progress.foreground).r, 12);
+  EXPECT_EQ(client::FromColorRef(e.table[client::kQueuedColors].progress.foreground).r, 12);
   // Half-typed or out-of-range values change nothing, and nothing is asked.
   for (const char* partial : {"", "25a", "256"}) EXPECT_EQ(e.editor.EditChanged(1027, partial), R::Nothing);
-  EXPECT_EQ(client::FromColorRef(e.table[client::Queued].progress.foreground).r, 12);
+  EXPECT_EQ(client::FromColorRef(e.table[client::kQueuedColors].progress.foreground).r, 12);
   EXPECT_EQ(e.editor.EditChanged(kFolderEditId, "7"), R::Nothing);
 
   EXPECT_EQ(e.editor.EditChanged(1052, "80"), R::FrameAndChart);
@@ -172,7 +172,7 @@ TEST(SchemeEditor, TypingStoresValidValuesOnlyAndSaysWhatToRepaint) {
 TEST(SchemeEditor, SaveCreatesTheFolderAndWritesBothFiles) {
   TempFolder temp;
   Editor e(temp, "");
-  EditTexts texts = e.editor.ShowSchemeEntry(client::Queued);
+  EditTexts texts = e.editor.ShowSchemeEntry(client::kQueuedColors);
   texts[IndexOf(1027)] = "99";
   const std::string folder = temp.Path("new/Schemes");  // no trailing separator, parent missing
   const Outcome saved = e.editor.Save(texts, folder);
@@ -185,7 +185,7 @@ TEST(SchemeEditor, SaveCreatesTheFolderAndWritesBothFiles) {
   EXPECT_TRUE(e.editor.Profile().GetProfileBinary("Configuration", "Main Colors"));
   TempFolder other("_other");
   Editor reread(other, folder + "/");
-  EXPECT_EQ(reread.editor.ShowSchemeEntry(client::Queued)[IndexOf(1027)], "99");
+  EXPECT_EQ(reread.editor.ShowSchemeEntry(client::kQueuedColors)[IndexOf(1027)], "99");
 
   // A folder ending in '/' gets nothing added.
   const std::string slashed = temp.Path("slashed") + "/";
@@ -197,7 +197,7 @@ TEST(SchemeEditor, SaveCreatesTheFolderAndWritesBothFiles) {
 TEST(SchemeEditor, SaveRefusesBadValuesAndReportsAFolderItCannotCreate) {
   TempFolder temp;
   Editor e(temp, "");
-  EditTexts texts = e.editor.ShowSchemeEntry(client::Queued);
+  EditTexts texts = e.editor.ShowSchemeEntry(client::kQueuedColors);
   texts[IndexOf(1041)] = "256";
   const Outcome refused = e.editor.Save(texts, temp.Path("a"));
   EXPECT_FALSE(refused.done);
@@ -224,7 +224,7 @@ TEST(SchemeEditor, SaveRefusesBadValuesAndReportsAFolderItCannotCreate) {
 TEST(SchemeEditor, QuitKeepsTheFolderWithItsSeparatorAndSavesNoScheme) {
   TempFolder temp;
   Editor e(temp, "");
-  EditTexts texts = e.editor.ShowSchemeEntry(client::Queued);
+  EditTexts texts = e.editor.ShowSchemeEntry(client::kQueuedColors);
   const std::string folder = temp.Path("kept");
   texts[IndexOf(1030)] = "300";
   EXPECT_EQ(e.editor.Quit(texts, folder).focus_id, 1030);
@@ -244,7 +244,7 @@ TEST(SchemeEditor, QuitKeepsTheFolderWithItsSeparatorAndSavesNoScheme) {
 TEST(SchemeEditor, ReloadAfterAFailedLoadShowsTheDefaultsNotTheOldScheme) {
   TempFolder temp;
   Editor e(temp, "");
-  EditTexts texts = e.editor.ShowSchemeEntry(client::Queued);
+  EditTexts texts = e.editor.ShowSchemeEntry(client::kQueuedColors);
   for (auto& t : texts) t = "7";
   ASSERT_TRUE(e.editor.Save(texts, temp.Path("good")).done);
 
@@ -252,7 +252,7 @@ TEST(SchemeEditor, ReloadAfterAFailedLoadShowsTheDefaultsNotTheOldScheme) {
   // folder with files of the wrong size falls back to the defaults whole.
   TempFolder fresh("_fresh");
   Editor other(fresh, temp.Path("good") + "/");
-  EXPECT_EQ(other.editor.ShowSchemeEntry(client::Queued)[IndexOf(1027)], "7");
+  EXPECT_EQ(other.editor.ShowSchemeEntry(client::kQueuedColors)[IndexOf(1027)], "7");
   fs::create_directories(temp.Path("bad"));
   std::ofstream(temp.Path("bad/Main Colors.tnts"), std::ios::binary) << std::string(87, '\x07');
   std::ofstream(temp.Path("bad/Diagram Colors.tnts"), std::ios::binary) << std::string(561, '\x07');
@@ -261,7 +261,7 @@ TEST(SchemeEditor, ReloadAfterAFailedLoadShowsTheDefaultsNotTheOldScheme) {
   EXPECT_EQ(other.editor.Main().Serialize(), MainColorBlock::Defaults().Serialize());
   EXPECT_EQ(other.table.Serialize(),
             DiagramColorTable::Defaults(MainColorBlock::Defaults().frame.OffsetColor()).Serialize());
-  EXPECT_EQ(other.editor.Status(), client::Queued);
+  EXPECT_EQ(other.editor.Status(), client::kQueuedColors);
 }
 
 TEST(SchemeEditor, StartsInTheMainProgramsSchemeFolder) {
@@ -300,7 +300,7 @@ TEST(SchemeEditor, WithoutAFolderBothProgramsMeetInTheDefaultSchemeFolder) {
   SchemeEditor editor(editor_profile, table);
   EXPECT_EQ(editor.Folder(), folder);
   editor.LoadSchemes();
-  EditTexts texts = editor.ShowSchemeEntry(client::Queued);
+  EditTexts texts = editor.ShowSchemeEntry(client::kQueuedColors);
   texts[IndexOf(1027)] = "9";   // Queued progress foreground red
   texts[IndexOf(1051)] = "77";  // main frame red offset
   ASSERT_TRUE(editor.Save(texts, editor.Folder()).done);
@@ -316,7 +316,7 @@ TEST(SchemeEditor, WithoutAFolderBothProgramsMeetInTheDefaultSchemeFolder) {
   ASSERT_TRUE(client::LoadMainColors(main_folder, main_profile, block));
   ASSERT_TRUE(client::LoadDiagramColors(main_folder, main_profile, read));
   EXPECT_EQ(block.frame.red.offset, 77);
-  EXPECT_EQ(client::FromColorRef(read[client::Queued].progress.foreground).r, 9);
+  EXPECT_EQ(client::FromColorRef(read[client::kQueuedColors].progress.foreground).r, 9);
   EXPECT_EQ(read.Serialize(), table.Serialize());
   if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
 }

@@ -63,8 +63,12 @@ bool CQuillfernProgramm::OnInit() {
   std::error_code ec;
   const std::string folder = std::filesystem::current_path(ec).string();
   m_instance = std::make_unique<platform::single_instance>("Quillfern");
-  switch (m_instance->start(client::CommandLineToHandOver(command_line, folder))) {
+  const std::string hand_over = client::CommandLineToHandOver(command_line, folder);
+  switch (m_instance->start(hand_over)) {
     case platform::single_instance::outcome::handed_over:
+      // Only the window came to the front: whoever started this one is told.
+      if (hand_over.size() > platform::single_instance::max_command_line)
+        std::fprintf(stderr, "Quillfern: the path is longer than the system allows; it is not handed over.\n");
       m_laterStart = true;
       return true;
     case platform::single_instance::outcome::not_handed_over:

@@ -132,13 +132,16 @@ void TorrentRowWindows::TickRows() {
   }
   // A tick may take rows away (a torrent that goes): they leave a hole.
   m_ticking = true;
-  for (const Due& d : due)
-    if (CTorrentDiagramm* row = m_rows[d.row]) row->Tick(&statuses[d.control][d.slot]);
+  for (const Due& d : due) {
+    CTorrentDiagramm* row = m_rows[d.row];
+    if (!row || !row->TickArmed()) continue;
+    // The torrent's own tick, then its row paints what it found.
+    const std::optional<client::TorrentTick> tick = row->Torrent()->Tick(m_core.TorrentDht(), &statuses[d.control][d.slot]);
+    if ((row = m_rows[d.row])) row->Paint(tick);
+  }
   m_ticking = false;
   std::erase(m_rows, nullptr);
 }
-
-client::DhtControl* TorrentRowWindows::RowDht() { return m_core.TorrentDht(); }
 
 void TorrentRowWindows::ShowTorrentPeers(client::TorrentItem& torrent) {
   if (show_peers) show_peers(torrent);

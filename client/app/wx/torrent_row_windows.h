@@ -66,7 +66,6 @@ class TorrentRowWindows : public TorrentRowOwner {
   client::UiServices* ui = nullptr;
 
   // TorrentRowOwner.
-  client::DhtControl* RowDht() override;
   client::UiServices* RowUi() override { return ui; }
   void ShowTorrentPeers(client::TorrentItem& torrent) override;
   void ShowTorrentProperties(client::TorrentItem& torrent) override;

@@ -31,7 +31,7 @@ bool CTorrentDiagramm::Create(wxWindow* parent, const wxPoint& top_left, bool ro
   Bind(wxEVT_LEAVE_WINDOW, &CTorrentDiagramm::OnLeave, this);
   m_torrent->SetView(this);
   ArmTimer();
-  m_torrent->m_timerArmed = true;
+  m_torrent->TimerArmedByView();
   return true;
 }
 
@@ -62,10 +62,10 @@ void CTorrentDiagramm::StopTimers() {
   m_hoverTimer.Stop();
 }
 
-void CTorrentDiagramm::Tick(const std::optional<engine::torrent_status>* status) {
+void CTorrentDiagramm::Paint(const std::optional<client::TorrentTick>& tick) {
   if (!TickArmed()) return;
   ++m_ticks;
-  m_row->Tick(m_owner.RowDht(), status);
+  m_row->Paint(tick);
 }
 
 void CTorrentDiagramm::OnPaintCounted(wxPaintEvent& event) {

@@ -24,8 +24,6 @@ class DhtControl;
 class TorrentRowOwner {
  public:
   virtual ~TorrentRowOwner() = default;
-  // The program's DHT node for the hand-over of peers, or null.
-  virtual client::DhtControl* RowDht() = 0;
   // Asks the user (the menu); null: the row's own.
   virtual client::UiServices* RowUi() { return nullptr; }
   // The menu's "View Peers" and "Properties" (the latter also a double
@@ -60,9 +58,8 @@ class CTorrentDiagramm : public CDiagramm, public client::TorrentView {
   void StopTimers();
   // The row wants its 500 ms tick.
   bool TickArmed() const { return m_tickArmed && Live(); }
-  // The tick, with the torrent's status of this round (null: the row asks
-  // the engine; an empty one: the engine no longer has the torrent).
-  void Tick(const std::optional<engine::torrent_status>* status);
+  // Paints what the torrent's tick of this round found.
+  void Paint(const std::optional<client::TorrentTick>& tick);
   // Runs a menu command as if chosen from the context menu.
   void RunMenuCommand(int id);
 

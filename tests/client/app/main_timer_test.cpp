@@ -139,7 +139,7 @@ TEST_F(MainTimerTest, AFinishedTorrentArmsItsSeedingGoalAndIsRecordedInFileModeO
   timer.Tick(input);
   EXPECT_EQ(t1->m_seedingTime, 3600000u);
   EXPECT_EQ(t2->m_seedingTime, 60000u);
-  EXPECT_EQ(t1->m_seedingStart, kStart + 100);
+  EXPECT_EQ(t1->SeedingStart(), kStart + 100);
   EXPECT_EQ(sink.downloads, (std::vector<std::wstring>{L"t1", L"t2"}));
   EXPECT_TRUE(sink.log.empty());
 
@@ -150,16 +150,15 @@ TEST_F(MainTimerTest, AFinishedTorrentArmsItsSeedingGoalAndIsRecordedInFileModeO
   timer.Settings().database = true;
   t1->m_seedingMode = 1;
   t1->m_seedingRatio = 3.0;
-  t2->m_seedingStart = 0;
   tick.Set(kStart + 200);
   session.Post<engine::torrent_finished_alert>(Engine(1), "finished");
   session.Post<engine::torrent_finished_alert>(Engine(2), "finished");
   timer.Tick(input);
   EXPECT_EQ(t1->m_seedingRatio, 3.0);
-  EXPECT_EQ(t1->m_seedingStart, kStart + 200);
+  EXPECT_EQ(t1->SeedingStart(), kStart + 200);
   EXPECT_EQ(t2->m_seedingMode, 0u);
   EXPECT_EQ(t2->m_seedingTime, 60000u);
-  EXPECT_EQ(t2->m_seedingStart, kStart + 200);
+  EXPECT_EQ(t2->SeedingStart(), kStart + 200);
   EXPECT_EQ(sink.downloads.size(), 2u);  // DB mode records nothing
 }
 
@@ -169,7 +168,8 @@ TEST_F(MainTimerTest, ARestoredSeedKeepsItsOwnGoalAndIsRecordedOnlyWhenItFinishe
   // rest in this run.
   timer.Settings().seeding_mode = 0;
   timer.Settings().seeding_time = 3600000;
-  t1->m_restored = t2->m_restored = true;
+  t1->MarkRestored();
+  t2->MarkRestored();
   t1->m_seedingMode = 1;
   t1->m_seedingRatio = 3.0;
   fake.At(FakeTorrentControl::Hash(2)).status.total_payload_download = 5000;
@@ -179,7 +179,7 @@ TEST_F(MainTimerTest, ARestoredSeedKeepsItsOwnGoalAndIsRecordedOnlyWhenItFinishe
   timer.Tick(input);
   EXPECT_EQ(t1->m_seedingMode, 1u);
   EXPECT_EQ(t1->m_seedingRatio, 3.0);
-  EXPECT_EQ(t1->m_seedingStart, kStart + 100);
+  EXPECT_EQ(t1->SeedingStart(), kStart + 100);
   EXPECT_EQ(sink.downloads, std::vector<std::wstring>{L"t2"});
 }
 

@@ -182,7 +182,7 @@ TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
   parts.loader = [&](client::TorrentItem& item) {
     const std::wstring name = item.FileName();
     if (name == L"d.torrent") return false;  // does not load: dropped
-    rate_scales.push_back(item.m_rateScaleUp);
+    rate_scales.push_back(item.RateScaleUp());
     seeding_times.push_back(item.m_seedingTime);
     item.m_handle = parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(++n));
     engine = &parts.session->torrents;

@@ -266,9 +266,11 @@ TEST(OptionsModel, RatiosTypedWithTheLocalesDecimalSeparator) {
   EXPECT_EQ(client::RatioTextForSaving(L"1.5", ","), L"1.5");
   EXPECT_EQ(client::RatioTextForSaving(L" 2 ", ","), L" 2 ");  // good input stays as typed
   EXPECT_EQ(client::RatioTextForSaving(L"1,5", ","), L"1.5");
-  EXPECT_EQ(client::RatioTextForSaving(L"0,25", "\xd9\xab"), std::nullopt);
   EXPECT_EQ(client::RatioTextForSaving(L"0\x066b" L"25", "\xd9\xab"), L"0.25");  // a separator of two bytes
-  for (const wchar_t* bad : {L"1,5", L"", L"abc", L"1.5x", L"inf", L"nan", L"1,5,5"})
+  // A comma whatever the locale.
+  EXPECT_EQ(client::RatioTextForSaving(L"0,25", "\xd9\xab"), L"0.25");
+  EXPECT_EQ(client::RatioTextForSaving(L"1,5", "."), L"1.5");
+  for (const wchar_t* bad : {L"", L"abc", L"1.5x", L"inf", L"nan", L"1,5,5", L"1.5,5"})
     EXPECT_EQ(client::RatioTextForSaving(bad, "."), std::nullopt) << bad;
   EXPECT_EQ(client::RatioTextForSaving(L"1,5,5", ","), std::nullopt);
 

@@ -123,6 +123,13 @@ TEST(SettingsLoader, RatioTexts) {
   EXPECT_EQ(seeding("not a number"), 2.0);
   EXPECT_EQ(seeding("0.25"), 0.25);
   EXPECT_EQ(seeding("3"), 3.0);
+
+  // A decimal comma, as earlier versions wrote under a German locale.
+  EXPECT_EQ(seeding("1,5"), 1.5);
+  EXPECT_EQ(peer("1,5"), 1.5);
+  EXPECT_EQ(peer(" 2,75 "), 2.75);
+  EXPECT_EQ(seeding(",5"), 0.5);
+  EXPECT_EQ(seeding("1,5,5"), 1.5);
 }
 
 // A ratio written as "1.5" stays 1.5 in a locale with a decimal comma.

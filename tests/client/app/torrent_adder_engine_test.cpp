@@ -54,6 +54,20 @@ struct EngineAdding : ::testing::Test {
     rig.space.reset();  // the real folders are asked
     rig.adder.folder_space = client::QueryFolderSpace;
   }
+
+  // Runs the main timer over the engine's alerts until the torrent shows
+  // Error; false when it never does.
+  bool TickUntilError(const client::TorrentItem& torrent, client_test::RecordingSink& sink) {
+    client::EngineSessionControl alerts(session);
+    client::MainTimer timer(rig.list, sink);
+    client::MainTimerInput input;
+    input.session = &alerts;
+    input.max_active = 4;
+    return test_support::wait_until([&] {
+      timer.Tick(input);
+      return torrent.Status() == client::TorrentStatus::Error;
+    });
+  }
 };
 
 // The engine cannot read or write the torrent's file (a folder stands in
@@ -71,16 +85,9 @@ TEST_F(EngineAdding, AFileErrorOfTheEngineStopsTheTorrentWithError) {
   // let the torrent go) before the start: then it never took a slot.
   const bool started = torrent.m_started;
 
-  client::EngineSessionControl alerts(session);
   client_test::RecordingSink sink;
-  client::MainTimer timer(rig.list, sink);
-  client::MainTimerInput input;
-  input.session = &alerts;
-  input.max_active = 4;
-  ASSERT_TRUE(test_support::wait_until([&] {
-    timer.Tick(input);
-    return torrent.Status() == client::TorrentStatus::Error;
-  })) << (sink.log.empty() ? std::string("no log") : client::WideToUtf8(sink.log.back()));
+  ASSERT_TRUE(TickUntilError(torrent, sink))
+      << (sink.log.empty() ? std::string("no log") : client::WideToUtf8(sink.log.back()));
   EXPECT_TRUE(std::any_of(sink.log.begin(), sink.log.end(),
                           [](const std::wstring& line) { return line.starts_with(L"f.torrent: "); }));
   EXPECT_FALSE(torrent.m_started);
@@ -91,6 +98,34 @@ TEST_F(EngineAdding, AFileErrorOfTheEngineStopsTheTorrentWithError) {
     EXPECT_EQ(rig.events.events.back().kind, "stopped");
     EXPECT_EQ(rig.events.events.back().status, client::TorrentStatus::Error);
   }
+}
+
+// The engine takes the torrent and refuses it at its check: the copy in the
+// data folder goes, so no later start finds a torrent without a section.
+TEST_F(EngineAdding, ATorrentTheEngineRefusesLeavesNoCopy) {
+  session.set_severity_level(engine::alert::info);
+  engine::entry info(engine::entry::dictionary_t);
+  constexpr std::int64_t kPieces = 0x3ffff;  // one more than the engine takes
+  info["name"] = std::string("huge.bin");
+  info["piece length"] = engine::entry::integer_type{16384};
+  info["length"] = engine::entry::integer_type{kPieces * 16384};
+  info["pieces"] = std::string(std::size_t(kPieces) * 20, 'p');
+  engine::entry file(engine::entry::dictionary_t);
+  file["announce"] = std::string("http://127.0.0.1:1/announce");
+  file["info"] = std::move(info);
+  std::string bytes;
+  engine::bencode(std::back_inserter(bytes), file);
+  rig.Answer(saves.path().string() + "/");
+  ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("huge.torrent", bytes).string(), false));
+  ASSERT_EQ(rig.list.Count(), 1u);
+  client::TorrentItem& torrent = *rig.list.begin()->get();
+  const fs::path copy = client::WideToPath(torrent.Path());
+  client_test::RecordingSink sink;
+  ASSERT_TRUE(TickUntilError(torrent, sink));
+  EXPECT_TRUE(std::any_of(sink.log.begin(), sink.log.end(), [](const std::wstring& line) {
+    return line == L"huge.torrent: too many pieces in torrent";
+  })) << (sink.log.empty() ? std::string("no log") : client::WideToUtf8(sink.log.back()));
+  EXPECT_TRUE(fs::is_empty(rig.data.path())) << copy;
 }
 
 TEST_F(EngineAdding, TwoTorrentsOfOneFileNameEachWithItsCopyInTheSession) {

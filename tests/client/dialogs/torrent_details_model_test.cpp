@@ -33,7 +33,8 @@ TEST(DetailsConversions, NumbersAreReadInRangeOrRefused) {
   EXPECT_EQ(client::ReadUnsigned(L"-", 100).kind, NumberRead::None);
 
   EXPECT_EQ(client::ReadRatio(L" 1.25").value, 1.25);
-  EXPECT_EQ(client::ReadRatio(L"1,5").value, 1.0);  // a point, never a comma
+  EXPECT_EQ(client::ReadRatio(L"1,5").value, 1.5);  // a decimal comma reads as the point
+  EXPECT_EQ(client::ReadRatio(L"1.5,5").value, 1.5);
   EXPECT_EQ(client::ReadRatio(L"off").kind, RatioRead::None);
   EXPECT_EQ(client::ReadRatio(L"-1").kind, RatioRead::Refused);
   EXPECT_EQ(client::ReadRatio(L"1e400").kind, RatioRead::Refused);

@@ -94,7 +94,7 @@ class TwoRuns {
     EXPECT_EQ(item.m_seedingMode, 1u);
     EXPECT_EQ(item.m_seedingRatio, 1.5);
     EXPECT_EQ(item.m_peerRatio, 0.25);
-    EXPECT_TRUE(item.m_peerRatioLoaded);
+    EXPECT_TRUE(item.PeerRatioLoaded());
     EXPECT_EQ(item.m_seedingTime, 3600000u);  // not a seed: stored as it was
     EXPECT_EQ(item.m_settings.downloadedBase, 5000000050u);
     EXPECT_EQ(item.m_settings.uploadedBase, 1007u);

@@ -100,7 +100,7 @@ TEST_F(Adding, NamesAreDecodedOnceAndCopiesNeverShareAName) {
 
 TEST_F(Adding, DecodedNamesThatLeaveTheDataFolderAreRefused) {
   const std::string bytes = TorrentBytes("x.bin", 1000);
-  for (const char* name : {"..%2F..%2Fescape.torrent", "..%2fescape", "a%5Cb.torrent", "%2E%2E", "nul%00.torrent"}) {
+  for (const char* name : {"..%2F..%2Fescape.torrent", "..%2fescape", "%2E%2E", "nul%00.torrent"}) {
     SCOPED_TRACE(name);
     rig.ui.asked.clear();
     EXPECT_FALSE(adder.AddTorrentFile(rig.Source(name, bytes).string(), false));

@@ -95,11 +95,11 @@ TEST(Duration, Texts) {
 TEST_F(Item, SeedingTimeGoalKeepsAStoredTimeUnlessForced) {
   item->SetSeedingTime(1800000, false);  // unset: taken
   EXPECT_EQ(item->m_seedingTime, 1800000u);
-  EXPECT_EQ(item->m_seedingStart, tick.Now());
+  EXPECT_EQ(item->SeedingStart(), tick.Now());
   tick.Advance(5000);
   item->SetSeedingTime(3600000, false);
   EXPECT_EQ(item->m_seedingTime, 1800000u);
-  EXPECT_EQ(item->m_seedingStart, tick.Now());  // the clock restarts
+  EXPECT_EQ(item->SeedingStart(), tick.Now());  // the clock restarts
   // The gauge spans the goal in force.
   EXPECT_EQ(item->Chart().Gauge(client::ChartGauge::Time).maximum, 1800000.0);
   item->SetSeedingTime(0, true);
@@ -169,7 +169,7 @@ TEST_F(Item, BitCometUdpSchemeTogglesOnUdpTrackersOnly) {
   Engine().trackers = {{"udp://a:80/announce", 0}, {"http://b/announce", 1}};
   item->m_bitCometUdp = true;
   item->ApplyUdpTrackerScheme();
-  EXPECT_TRUE(item->m_hasUdpTracker);
+  EXPECT_TRUE(item->HasUdpTracker());
   EXPECT_EQ(Engine().trackers[0].url, "bcudp://a:80/announce");
   EXPECT_EQ(Engine().trackers[1].url, "http://b/announce");
   item->m_bitCometUdp = false;
@@ -197,8 +197,8 @@ TEST(ItemInfo, HexAndRateScale) {
   auto item = MakeTorrent(fake, events, 0xAB);
   EXPECT_EQ(item->GetInfoHashHex(), L"AB000000000000000000000000000000000000A5");
   item->SetRateScale(20480.7, 1e12);
-  EXPECT_EQ(item->m_rateScaleUp, 20480);
-  EXPECT_EQ(item->m_rateScaleDown, 2147483647);
+  EXPECT_EQ(item->RateScaleUp(), 20480);
+  EXPECT_EQ(item->RateScaleDown(), 2147483647);
   EXPECT_EQ(item->Chart().Gauge(client::ChartGauge::Upload).maximum, 20480.7);
 }
 
@@ -321,6 +321,41 @@ TEST_F(ReAdd, AFailedAddLeavesAnError) {
   EXPECT_FALSE(item->m_hasFilteredPieces);
   ASSERT_EQ(events.log.size(), 1u);
   EXPECT_EQ(events.log[0], L"r.torrent...: failed to add the torrent again: no files in torrent");
+}
+
+TEST_F(ReAdd, ATorrentTheEngineRefusedLeavesNoFilesBehind) {
+  auto side_files = [&] {
+    int count = 0;
+    for (const char* suffix : {"", ".ResumeData", ".log.txt", ".FilterData"})
+      count += std::filesystem::exists(path + suffix);
+    return count;
+  };
+  for (const char* suffix : {".ResumeData", ".log.txt", ".FilterData"}) storage_test::write_text(path + suffix, "x");
+  // A file error of a torrent the engine keeps: the files stay.
+  item->StopOnFileError();
+  EXPECT_EQ(side_files(), 4);
+  // One it let go of, re-added or restored at start: they stay too.
+  ASSERT_TRUE(item->ReAdd());
+  for (int i = 0; i < 3; ++i) item->StepReAdd();
+  Engine().gone = true;
+  item->StopOnFileError();
+  EXPECT_EQ(side_files(), 4);
+  auto other = [&] {
+    auto made = std::make_unique<TorrentItem>(std::wstring(path.begin(), path.end()), L"r", events);
+    made->m_session = &fake;
+    made->m_handle = item->m_handle;
+    return made;
+  };
+  auto restored = other();
+  restored->MarkRestored();
+  restored->StopOnFileError();
+  EXPECT_EQ(side_files(), 4);
+
+  // Added in this run and let go of at its check: refused.
+  auto added = other();
+  added->StopOnFileError();
+  EXPECT_EQ(added->Status(), TorrentStatus::Error);
+  EXPECT_EQ(side_files(), 0);
 }
 
 TEST_F(ReAdd, AnUnreadableTorrentFileLeavesTheTorrentRunning) {

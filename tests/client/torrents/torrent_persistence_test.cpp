@@ -71,7 +71,7 @@ TEST_F(Persisted, EveryKeyRoundTripsWhateverTheUsersLocale) {
   EXPECT_EQ(next->Status(), TorrentStatus::Downloading);
   EXPECT_FALSE(next->m_userPaused);
   EXPECT_TRUE(next->m_complete);
-  EXPECT_EQ(next->m_totalWanted, 40000u);
+  EXPECT_EQ(next->TotalWanted(), 40000u);
   // The title is the torrent's name alone, not its save path.
   EXPECT_EQ(next->Chart().GetName(), L"r_b.bin");
 
@@ -195,14 +195,19 @@ TEST_F(Persisted, DefaultsOfMissingKeys) {
   EXPECT_EQ(second.adds, 1);
 }
 
-TEST_F(Persisted, BooleansAreTrueOnlyAsExactlyTrue) {
+TEST_F(Persisted, BooleansAreTrueOnlyAsExactlyTrueAndRatiosTakeADecimalComma) {
   Set(u"Destination", u"/d/");
   Set(u"Done", u"True");
   Set(u"ShowState", u"\"true\"");
+  // As earlier versions wrote them under a German locale.
+  Set(u"SeedingRatio", u"1,500000");
+  Set(u"PeerRatio", u"2,25");
   auto next = Next();
   ASSERT_TRUE(loaded);
   EXPECT_FALSE(next->m_complete);
   EXPECT_TRUE(next->m_settings.showState);  // quotes are no part of a value
+  EXPECT_EQ(next->m_seedingRatio, 1.5);
+  EXPECT_EQ(next->m_peerRatio, 2.25);
 }
 
 TEST_F(Persisted, ATruncatedResumeFileCostsOnlyThatTorrentsResumeData) {
@@ -323,10 +328,16 @@ TEST_F(PersistedByHash, ReceivedMetadataBecomesATorrentFileThatParsesBackToTheSa
   EXPECT_FALSE(item->WriteTorrentFile(L""));  // nothing came yet
   EXPECT_FALSE(std::filesystem::exists(hash_path));
 
+  EXPECT_EQ(item->Chart().GetName(), L"title");
+
   first.At(hash).metadata = true;
   first.At(hash).info = engine::torrent_metainfo(torrent_file);
   const auto before = std::chrono::system_clock::now();
   item->OnMetadataReceived(L"");
+  // The row names the torrent at once, as the next start would.
+  EXPECT_EQ(item->Chart().GetName(), L"r_b.bin");
+  EXPECT_EQ(item->Chart().TitleLabel(), L"r_b.bin");
+  EXPECT_EQ(item->TotalWanted(), 40000u);
   const std::string bytes = storage_test::read_text(hash_path);
   const engine::torrent_metainfo info(bytes.data(), bytes.size());
   EXPECT_EQ(info.info_hash(), hash);

@@ -28,7 +28,7 @@ class RowTest : public ::testing::Test {
     running.paused = false;
     item = MakeTorrent(fake, events, 1, TorrentStatus::Downloading, std::move(running));
     item->m_started = true;
-    item->m_timerArmed = true;
+    item->TimerArmedByView();
     item->SetView(&view);
     item->SetRateScale(100000, 100000);
     row = std::make_unique<client::TorrentRow>(*item);
@@ -38,8 +38,10 @@ class RowTest : public ::testing::Test {
   engine::torrent_status& Status() { return Engine().status; }
   const std::wstring& StateText() { return item->Chart().Text(ChartGauge::Progress); }
   const std::wstring& TimeText() { return item->Chart().Text(ChartGauge::Time); }
+  // The torrent's tick, then the row paints it, as the rows' timer does.
+  bool Tick(client::DhtControl* dht = nullptr) { return row->Paint(item->Tick(dht)); }
   void Ticks(int count, client::DhtControl* dht = nullptr) {
-    for (int i = 0; i < count; ++i) row->Tick(dht);
+    for (int i = 0; i < count; ++i) Tick(dht);
   }
   std::vector<int> MenuIds() {
     std::vector<int> ids;
@@ -87,7 +89,7 @@ TEST_F(RowTest, StateTextsAndStatusByEngineState) {
   for (const Case& c : cases) {
     Status().state = c.state;
     Status().num_peers = c.peers;
-    row->Tick(nullptr);
+    Tick();
     EXPECT_EQ(StateText(), c.text) << c.state << "/" << c.peers;
     EXPECT_EQ(item->Status(), c.status) << c.state << "/" << c.peers;
   }
@@ -95,42 +97,74 @@ TEST_F(RowTest, StateTextsAndStatusByEngineState) {
   Status().state = engine::connecting_to_tracker;
   Status().num_peers = 1;
   Status().upload_rate = 10;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(StateText(), L"GAU");
   EXPECT_EQ(item->Status(), TorrentStatus::Error);
 }
 
+TEST_F(RowTest, ATorrentNoTrackerAnsweredShowsWhatItDoesWithItsPeers) {
+  // The engine says "connecting" until a tracker answers; peers from the
+  // DHT may have brought the whole torrent meanwhile.
+  Status().state = engine::connecting_to_tracker;
+  Status().total_wanted = 1000;
+  Status().total_wanted_done = 500;
+  Status().progress = 0.5f;
+  Tick();
+  EXPECT_EQ(StateText(), L"Connecting");
+  Status().num_peers = 1;
+  Status().download_rate = 100;
+  Tick();
+  EXPECT_EQ(StateText(), L"50.0%");
+  EXPECT_EQ(item->Status(), TorrentStatus::Downloading);
+
+  Status().total_wanted_done = 1000;
+  Status().progress = 1;
+  Status().num_peers = 0;
+  Status().download_rate = 0;
+  Tick();
+  EXPECT_EQ(StateText(), L"Seeding");
+  EXPECT_EQ(item->Status(), TorrentStatus::Seeding);
+  EXPECT_TRUE(item->SeedingEntered());
+  // Done with unwanted pieces missing: served, not seeded.
+  item->m_hasFilteredPieces = true;
+  Tick();
+  EXPECT_EQ(StateText(), L"Serving");
+  Engine().seed = true;
+  Tick();
+  EXPECT_EQ(StateText(), L"Seeding");
+}
+
 TEST_F(RowTest, APausedEngineTorrentShowsWhyItIsPaused) {
   Engine().paused = true;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(StateText(), L"Queued");
   EXPECT_EQ(item->Status(), TorrentStatus::Queued);
   EXPECT_EQ(TimeText(), L"---");
 
   // Stopped by a file error: not back in the queue.
   item->StopOnFileError();
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(StateText(), L"Error");
   EXPECT_EQ(item->Status(), TorrentStatus::Error);
 
   item->m_userPaused = true;
   item->SetStatus(TorrentStatus::Error);
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(StateText(), L"Paused");
   EXPECT_EQ(item->Status(), TorrentStatus::Error);  // an error stays
   item->SetStatus(TorrentStatus::Downloading);
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(item->Status(), TorrentStatus::Paused);
 
   item->m_complete = true;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(StateText(), L"Complete");
   EXPECT_EQ(item->Status(), TorrentStatus::Seeding);
 
   // A torrent that is not started is paused again.
   Engine().paused = false;
   item->m_started = false;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_TRUE(Engine().paused);
 }
 
@@ -139,7 +173,7 @@ TEST_F(RowTest, RatesInKibPerSecond) {
   for (const auto& [rate, text] : cases) {
     Status().download_rate = rate;
     Status().upload_rate = rate;
-    row->Tick(nullptr);
+    Tick();
     EXPECT_EQ(item->Chart().Text(ChartGauge::Download), text) << rate;
     EXPECT_EQ(item->Chart().Text(ChartGauge::Upload), text) << rate;
     EXPECT_EQ(item->Chart().Gauge(ChartGauge::Download).value, rate);
@@ -151,19 +185,19 @@ TEST_F(RowTest, TheDownloadEstimateIsSmoothedAndNeedsMoreThanAFewBytes) {
   Status().progress = 0.5f;
   Status().total_wanted = 2000000;
   Status().download_payload_rate = 0.09f;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(TimeText(), L"oo");
-  EXPECT_EQ(item->m_totalWanted, 2000000u);
+  EXPECT_EQ(item->TotalWanted(), 2000000u);
   // The first real estimate is shown as it is: 1000 s.
   Status().download_payload_rate = 1000;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(TimeText(), L"0:16:40");
-  EXPECT_EQ(item->m_etaSeconds, 1000u);
+  EXPECT_EQ(item->EtaSeconds(), 1000u);
   // Later ones count 1/60: 400 s gives (1000 * 59 + 400) / 60 = 990.
   Status().download_payload_rate = 2500;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(TimeText(), L"0:16:30");
-  EXPECT_EQ(item->m_etaSeconds, 990u);
+  EXPECT_EQ(item->EtaSeconds(), 990u);
 }
 
 TEST_F(RowTest, AShortDownloadShowsItsOwnTimeFromTheFirstTick) {
@@ -174,11 +208,11 @@ TEST_F(RowTest, AShortDownloadShowsItsOwnTimeFromTheFirstTick) {
   Status().download_payload_rate = 100000;
   for (int tick = 0; tick <= 150; ++tick) {
     Status().progress = static_cast<float>(tick) / 150;
-    row->Tick(nullptr);
+    Tick();
     if (tick == 0) {
       EXPECT_EQ(TimeText(), L"0:01:15");
     }
-    EXPECT_LE(item->m_etaSeconds, 75u) << tick;
+    EXPECT_LE(item->EtaSeconds(), 75u) << tick;
   }
 }
 
@@ -188,17 +222,17 @@ TEST_F(RowTest, SeedingGoalsStopOnlyWhenStrictlyPassed) {
   Status().upload_payload_rate = 100;
   Status().total_payload_upload = 2000;
   Status().total_payload_download = 999;  // ratio 2000 / (999 + 1) = 2.0
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(TimeText(), L"oo");  // the status before was not Seeding yet
-  row->Tick(nullptr);
+  Tick();
   EXPECT_FALSE(Engine().paused);
   Status().total_payload_upload = 2001;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_TRUE(Engine().paused);
   ASSERT_EQ(events.events.size(), 1u);
   EXPECT_EQ(events.events[0].kind, "stopped");
   EXPECT_EQ(events.events[0].status, TorrentStatus::Seeding);
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(StateText(), L"Complete");
 
   // By time: equal to the goal runs on, one millisecond more stops.
@@ -207,20 +241,20 @@ TEST_F(RowTest, SeedingGoalsStopOnlyWhenStrictlyPassed) {
   Engine().paused = false;
   item->SetSeedingTime(10000, true);
   tick.Advance(10000);
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(TimeText(), L"0:00:00");
   EXPECT_FALSE(Engine().paused);
   tick.Advance(1);
-  row->Tick(nullptr);
+  Tick();
   EXPECT_TRUE(Engine().paused);
 }
 
 TEST_F(RowTest, TheSummaryReplacesTheNameWhileShowStateIsOn) {
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(item->m_settings.stateSummary, L"...");
   item->m_settings.showState = true;
   Status().total_payload_upload = 5000;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(item->m_settings.stateSummary, L"S:0MB U/D:4/0KB");
   EXPECT_EQ(item->Chart().TitleLabel(), L"S:0MB U/D:4/0KB");
   EXPECT_EQ(item->Chart().GetName(), L"t1");
@@ -229,10 +263,10 @@ TEST_F(RowTest, TheSummaryReplacesTheNameWhileShowStateIsOn) {
   Status().total_payload_upload = 1000;
   item->m_settings.uploadedBase = 1000;
   Status().total_payload_download = 999;
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(item->m_settings.stateSummary, L"S:3MB U/D:2000/999B R:2.00");
   Status().total_payload_download = 6442450944;  // 6 GiB
-  row->Tick(nullptr);
+  Tick();
   EXPECT_EQ(item->m_settings.stateSummary, L"S:3MB U/D:0/6GB R:0.00");
 }
 
@@ -254,7 +288,7 @@ TEST_F(RowTest, TrackersRotateEvery5400TicksWhileDownloading) {
   EXPECT_EQ(tiers(), (std::vector<int>{1, 2, 0}));
   Ticks(5400);
   EXPECT_EQ(tiers(), (std::vector<int>{0, 1, 2}));
-  EXPECT_EQ(item->m_trackerRotation, 1u);
+  EXPECT_EQ(item->TrackerRotation(), 1u);
 
   // One tracker is never re-tiered; a seed does not rotate.
   Engine().trackers.resize(1);
@@ -271,7 +305,7 @@ TEST_F(RowTest, DhtPeersAreHandedOverMoreOftenWithoutPeers) {
   dht.peers = {engine::address(1, 2, 3, 4, 6881), engine::address(5, 6, 7, 8, 6882)};
   Status().state = engine::downloading;
   Ticks(300);  // no DHT node
-  EXPECT_EQ(item->m_dhtTicks, 0u);
+  // Without a node nothing counted: 299 more ticks still hand nothing over.
   Ticks(299, &dht);
   EXPECT_EQ(dht.peer_requests, 0);
   Ticks(1, &dht);
@@ -300,33 +334,33 @@ TEST_F(RowTest, DhtPeersAreHandedOverMoreOftenWithoutPeers) {
 TEST_F(RowTest, TheRowRepaintsOnlyWhenSomethingShownChanged) {
   Status().state = engine::downloading;
   Status().download_rate = 100;
-  EXPECT_TRUE(row->Tick(nullptr));
+  EXPECT_TRUE(Tick());
   EXPECT_EQ(view.repaints, 1);
-  EXPECT_FALSE(row->Tick(nullptr));
+  EXPECT_FALSE(Tick());
   // Below the needle's resolution of 0.1, with the same text.
   Status().download_rate = 100.05f;
-  EXPECT_FALSE(row->Tick(nullptr));
+  EXPECT_FALSE(Tick());
   Status().download_rate = 100.2f;
-  EXPECT_TRUE(row->Tick(nullptr));
+  EXPECT_TRUE(Tick());
   Status().progress = 0.5f;
-  EXPECT_TRUE(row->Tick(nullptr));
+  EXPECT_TRUE(Tick());
   EXPECT_EQ(view.repaints, 3);
   // The same text in another status (its colours): waiting in the queue,
   // then started and queued for the check.
   Status() = {};
   Engine().paused = true;
   item->m_userPaused = false;
-  EXPECT_TRUE(row->Tick(nullptr));
+  EXPECT_TRUE(Tick());
   EXPECT_EQ(StateText(), L"Queued");
   EXPECT_EQ(item->Status(), TorrentStatus::Queued);
   Engine().paused = false;
-  EXPECT_TRUE(row->Tick(nullptr));
+  EXPECT_TRUE(Tick());
   EXPECT_EQ(StateText(), L"Queued");
   EXPECT_EQ(item->Status(), TorrentStatus::Paused);
   EXPECT_EQ(view.repaints, 5);
   // A torrent the engine dropped is left alone.
   Engine().gone = true;
-  EXPECT_FALSE(row->Tick(nullptr));
+  EXPECT_FALSE(Tick());
   EXPECT_EQ(view.repaints, 5);
 }
 
@@ -348,8 +382,9 @@ TEST_F(RowTest, TheMenuOfARunningTorrent) {
 TEST_F(RowTest, MenuEntriesFollowTheTorrentsState) {
   Engine().paused = true;
   item->m_settings.showState = true;
-  item->m_hasUdpTracker = true;
   item->m_bitCometUdp = true;
+  Engine().trackers = {{"udp://tracker.test/announce", 0}};
+  item->ApplyUdpTrackerScheme();
   std::vector<int> ids = MenuIds();
   EXPECT_EQ(ids.front(), menu::kResume);
   EXPECT_EQ(std::count(ids.begin(), ids.end(), menu::kReannounce), 0);

@@ -78,7 +78,7 @@ TEST(ChartWindow, SectorsShowValueOrBackgroundInTheSchemeColours) {
   chart.SetName(L"Quillfern Release 1.3");
   EXPECT_EQ(chart.GetName(), "Quillfern Release 1.3");
   EXPECT_EQ(chart.GetFolder(), L"/data/");
-  chart.Chart().SetStatus(client::TorrentStatus::Downloading);
+  chart.Chart().SetStatus(client::kDownloadingColors);
   chart.Chart().SetText(client::ChartGauge::Upload, L"3");
   chart.Chart().SetText(client::ChartGauge::Download, L"97");
   chart.Chart().SetText(client::ChartGauge::Time, L"0:12:40");
@@ -86,7 +86,7 @@ TEST(ChartWindow, SectorsShowValueOrBackgroundInTheSchemeColours) {
   chart.SetMaxima(1000, 1000);
   chart.SetTimeMaximum(1000);
   chart.SetMarker(400);
-  const client::DiagramColorEntry& colours = client::GlobalDiagramColors()[client::TorrentStatus::Downloading];
+  const client::DiagramColorEntry& colours = client::GlobalDiagramColors()[client::kDownloadingColors];
   // Defaults with the frame colour passed in, as no scheme folder was given.
   EXPECT_EQ(colours.main_frame_color, 0x00693333u);
 
@@ -120,10 +120,10 @@ TEST(ChartWindow, SectorsShowValueOrBackgroundInTheSchemeColours) {
   EXPECT_EQ(PixelAt(img, progress.x, progress.y), Of(colours.progress.background));
 
   // Half values in the Seeding colours, highlighted.
-  chart.Chart().SetStatus(client::TorrentStatus::Seeding);
+  chart.Chart().SetStatus(client::kSeedingColors);
   chart.Chart().SetHighlight(true);
   chart.SetValues(500, 250, 750, 0.4);
-  const client::DiagramColorEntry& seeding = client::GlobalDiagramColors()[client::TorrentStatus::Seeding];
+  const client::DiagramColorEntry& seeding = client::GlobalDiagramColors()[client::kSeedingColors];
   img = f.ShownWith(upload, Of(seeding.upload.background));
   gui_test::Screenshot(f.frame, "chart_round_seeding_highlighted");
   // The rim in the Downloading pens (pen 3 shows in the second line).
@@ -137,12 +137,12 @@ TEST(ChartWindow, RowModeDrawsTheTextsInCells) {
   CDiagramm& chart = *f.chart;
   chart.SetSize(540, 22);
   chart.SetName(L"Row chart");
-  chart.Chart().SetStatus(client::TorrentStatus::Seeding);
+  chart.Chart().SetStatus(client::kSeedingColors);
   chart.Chart().SetText(client::ChartGauge::Upload, L"12.5");
   chart.Chart().SetText(client::ChartGauge::Download, L"0.0");
   chart.Chart().SetText(client::ChartGauge::Time, L"12:34");
   chart.Chart().SetText(client::ChartGauge::Progress, L"Seeding");
-  const client::DiagramColorEntry& colours = client::GlobalDiagramColors()[client::TorrentStatus::Seeding];
+  const client::DiagramColorEntry& colours = client::GlobalDiagramColors()[client::kSeedingColors];
   const Rgb8 lamp = Of(client::RimPenColors(colours)[3]);
   const wxImage img = f.ShownWith({11, 11}, lamp);
   gui_test::Screenshot(f.frame, "chart_row");

@@ -95,7 +95,7 @@ TEST(TintwrightDialog, TypedValuesRecolourThePreviewAndBadOnesAreRefusedOnSave) 
   wxWindow* chart = f.dialog->Preview().ChartWindow();
   const wxPoint at = ProgressWedgePoint(chart);
   const int kProgressX = at.x, kProgressY = at.y;
-  const Rgb8 queued = Channels(client::GlobalDiagramColors()[client::Queued].progress.foreground);
+  const Rgb8 queued = Channels(client::GlobalDiagramColors()[client::kQueuedColors].progress.foreground);
   wxImage shot = gui_test::CaptureUntil(chart, [&](const wxImage& img) { return PixelAt(img, kProgressX, kProgressY) == queued; });
   ASSERT_EQ(PixelAt(shot, kProgressX, kProgressY), queued);
   gui_test::Screenshot(f.dialog, "tintwright_dialog");
@@ -134,7 +134,7 @@ TEST(TintwrightDialog, StatusSwitchKeepsEditsAndSaveWritesBothFiles) {
   f.dialog->EditOf(1042)->SetValue("12");  // Queued title background red, as if typed
   f.dialog->EditOf(1051)->SetValue("90");  // main frame red offset
   f.Click(1007);                           // Seeding
-  EXPECT_EQ(f.dialog->Editor().Status(), client::Seeding);
+  EXPECT_EQ(f.dialog->Editor().Status(), client::kSeedingColors);
   EXPECT_EQ(f.dialog->EditOf(1042)->GetValue(), "200");  // Seeding's own title background
   EXPECT_EQ(f.dialog->EditOf(1051)->GetValue(), "90");
   f.Click(1003);
@@ -143,7 +143,7 @@ TEST(TintwrightDialog, StatusSwitchKeepsEditsAndSaveWritesBothFiles) {
   // A bad value refuses the switch and keeps the radio where it was.
   f.dialog->EditOf(1002)->ChangeValue("999");
   f.Click(1009);
-  EXPECT_EQ(f.dialog->Editor().Status(), client::Queued);
+  EXPECT_EQ(f.dialog->Editor().Status(), client::kQueuedColors);
   EXPECT_TRUE(dynamic_cast<wxRadioButton*>(f.dialog->FindWindow(1003))->GetValue());
   EXPECT_EQ(f.ui.Messages().size(), 1u);
   f.dialog->EditOf(1002)->ChangeValue("100");
@@ -181,7 +181,7 @@ TEST(TintwrightDialog, MainEditsRepaintTheFrameAndTheChosenFolderIsLoaded) {
   f.Click(kBrowseId);
   EXPECT_EQ(f.ui.asked.back().what, "folder");
   EXPECT_EQ(f.ui.asked.back().text, "Select color scheme folder");
-  EXPECT_EQ(f.dialog->Editor().Status(), client::Queued);
+  EXPECT_EQ(f.dialog->Editor().Status(), client::kQueuedColors);
   EXPECT_TRUE(dynamic_cast<wxRadioButton*>(f.dialog->FindWindow(1003))->GetValue());
   EXPECT_EQ(f.dialog->EditOf(1027)->GetValue(), "77");
   EXPECT_EQ(f.dialog->EditOf(1053)->GetValue(), "200");
@@ -218,8 +218,8 @@ TEST(TintwrightDialog, TheChartsTakeTheEditorsOwnRecordsAndSaveKeepsThem) {
   QF_REQUIRE_DISPLAY();
   const client::ColorRef frame = client::MainColorBlock::Defaults().frame.OffsetColor();
   client::DiagramColorTable own = client::DiagramColorTable::Defaults(frame);
-  own[client::Queued].progress.foreground = client::ToColorRef(12, 200, 34);
-  own[client::Seeding].title_background = client::ToColorRef(1, 2, 3);
+  own[client::kQueuedColors].progress.foreground = client::ToColorRef(12, 200, 34);
+  own[client::kSeedingColors].title_background = client::ToColorRef(1, 2, 3);
   const auto bytes = own.Serialize();
   const std::string_view record(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   DialogFixture f([&](platform::profile& profile) {

@@ -84,6 +84,40 @@ TEST_F(ProgramFixture, ShowsItsWindowTakesHandOversAndEndsCleanlyOnSigterm) {
   EXPECT_EQ(p.GetProfileString("Configuration", "Last Destination"), (dir / "downloads").string() + "/");
 }
 
+// A later start hands its path over byte for byte, however long (within
+// the system's limit) and whatever it holds: a backslash is part of a
+// file name here, not a separator.
+TEST_F(ProgramFixture, HandOversKeepLongPathsAndBackslashesWhole) {
+  QF_REQUIRE_DISPLAY();
+  const fs::path log = dir / "first.log";
+  const pid_t first = Start({}, log, dir / "work");
+  ASSERT_TRUE(test_support::wait_until([&] { return !Windows(first).empty(); })) << ReadFile(log);
+
+  fs::path deep = dir / "work";
+  for (char c : std::string("abc")) deep /= std::string(120, c);
+  const fs::path long_path = deep / "long one.torrent";
+  ASSERT_GT(long_path.string().size(), 400u);
+  WriteTorrent(long_path, "long one");
+  const fs::path backslash = dir / "work" / "back\\slash.torrent";
+  WriteTorrent(backslash, "back slash");
+  for (const fs::path& path : {long_path, backslash}) {
+    const pid_t later = Start({path.string()}, dir / "later.log", dir / "work");
+    EXPECT_EQ(WaitExit(later), 0) << path;
+    EXPECT_EQ(ReadFile(dir / "later.log"), "");
+  }
+  const fs::path long_copy = DataFolder() / "long one.torrent";
+  const fs::path backslash_copy = DataFolder() / "back\\slash.torrent";
+  EXPECT_TRUE(test_support::wait_until([&] { return fs::exists(long_copy) && fs::exists(backslash_copy); }))
+      << ReadFile(log);
+  EXPECT_TRUE(test_support::wait_until([&] { return ShootMainWindow("quillfern_hand_overs"); }));
+
+  // A row each: both are in the list written at the end.
+  ASSERT_EQ(::kill(first, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(first), 0);
+  EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", long_copy));
+  EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", backslash_copy));
+}
+
 TEST_F(ProgramFixture, SigintEndsAStartupWithATorrentPathLikeClosing) {
   QF_REQUIRE_DISPLAY();
   if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
