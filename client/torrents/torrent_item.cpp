@@ -154,7 +154,15 @@ void TorrentItem::StopOnFileError() {
   // refused it. Its copy would come back at every start as a torrent
   // without a section; a restored or re-added one keeps its files for the
   // user to mend.
-  if (dropped && !m_restored && !m_reAdded) DeleteFiles();
+  if (dropped && !m_restored && !m_reAdded) {
+    // Its row in the store goes the way of a removal, now or once the
+    // server answers.
+    if (m_database) {
+      m_database->FinishLater(WideToUtf8(GetInfoHashHex()));
+      m_database->CatchUp();
+    }
+    DeleteFiles();
+  }
   Repaint();
 }
 

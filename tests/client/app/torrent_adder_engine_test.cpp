@@ -40,6 +40,21 @@ bool InSession(engine::session& session, const engine::sha1_hash& h) {
   return std::any_of(all.begin(), all.end(), [&](const engine::torrent_handle& t) { return t.info_hash() == h; });
 }
 
+// Runs the main timer over the engine's alerts until the torrent shows
+// Error; false when it never does.
+bool TickUntilErrorIn(engine::session& session, client::CTorrentListe& list, const client::TorrentItem& torrent,
+                      client_test::RecordingSink& sink) {
+  client::EngineSessionControl alerts(session);
+  client::MainTimer timer(list, sink);
+  client::MainTimerInput input;
+  input.session = &alerts;
+  input.max_active = 4;
+  return test_support::wait_until([&] {
+    timer.Tick(input);
+    return torrent.Status() == client::TorrentStatus::Error;
+  });
+}
+
 struct EngineAdding : ::testing::Test {
   engine::session session{engine::fingerprint("QF", 1, 3, 0, 55)};
   client::EngineTorrentControl control{session};
@@ -55,18 +70,8 @@ struct EngineAdding : ::testing::Test {
     rig.adder.folder_space = client::QueryFolderSpace;
   }
 
-  // Runs the main timer over the engine's alerts until the torrent shows
-  // Error; false when it never does.
   bool TickUntilError(const client::TorrentItem& torrent, client_test::RecordingSink& sink) {
-    client::EngineSessionControl alerts(session);
-    client::MainTimer timer(rig.list, sink);
-    client::MainTimerInput input;
-    input.session = &alerts;
-    input.max_active = 4;
-    return test_support::wait_until([&] {
-      timer.Tick(input);
-      return torrent.Status() == client::TorrentStatus::Error;
-    });
+    return TickUntilErrorIn(session, rig.list, torrent, sink);
   }
 };
 
@@ -102,8 +107,8 @@ TEST_F(EngineAdding, AFileErrorOfTheEngineStopsTheTorrentWithError) {
 
 // The engine takes the torrent and refuses it at its check: the copy in the
 // data folder goes, so no later start finds a torrent without a section.
-TEST_F(EngineAdding, ATorrentTheEngineRefusesLeavesNoCopy) {
-  session.set_severity_level(engine::alert::info);
+// A torrent of one piece more than the engine takes.
+std::string RefusedTorrentBytes() {
   engine::entry info(engine::entry::dictionary_t);
   constexpr std::int64_t kPieces = 0x3ffff;  // one more than the engine takes
   info["name"] = std::string("huge.bin");
@@ -115,8 +120,13 @@ TEST_F(EngineAdding, ATorrentTheEngineRefusesLeavesNoCopy) {
   file["info"] = std::move(info);
   std::string bytes;
   engine::bencode(std::back_inserter(bytes), file);
+  return bytes;
+}
+
+TEST_F(EngineAdding, ATorrentTheEngineRefusesLeavesNoCopy) {
+  session.set_severity_level(engine::alert::info);
   rig.Answer(saves.path().string() + "/");
-  ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("huge.torrent", bytes).string(), false));
+  ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("huge.torrent", RefusedTorrentBytes()).string(), false));
   ASSERT_EQ(rig.list.Count(), 1u);
   client::TorrentItem& torrent = *rig.list.begin()->get();
   const fs::path copy = client::WideToPath(torrent.Path());
@@ -288,6 +298,30 @@ TEST_F(AddingOnDatabase, ACopyTheStoreDidNotTakeIsKept) {
   ASSERT_FALSE(rig.events.log.empty());
   EXPECT_EQ(rig.events.log.back(), L"kept.torrent waits for the store: " + client::Utf16ToWide(broken->GetLastError()));
   EXPECT_TRUE(rig.list.begin()->get()->StoreWaits());
+}
+
+// In store mode the refused torrent's row goes as a removal's does, so the
+// next start does not load it again.
+class RefusedOnDatabase : public store_test::StoreServerTest {
+ protected:
+  engine::session session{engine::fingerprint("QF", 1, 3, 0, 55)};
+  client::EngineTorrentControl control{session};
+  AdderRig rig{&control};
+  temp_folder saves{"qf_add_saves_"};
+};
+
+TEST_F(RefusedOnDatabase, ATorrentTheEngineRefusesLeavesNoRow) {
+  session.set_severity_level(engine::alert::info);
+  rig.adder.store = db.get();
+  rig.Answer(saves.path().string() + "/");
+  ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("huge.torrent", RefusedTorrentBytes()).string(), false));
+  ASSERT_EQ(rig.list.Count(), 1u);
+  EXPECT_EQ(raw->query("SELECT name,finished FROM torrent_data"), (store_test::rows{{"huge.bin", "0"}}));
+  const client::TorrentItem& torrent = *rig.list.begin()->get();
+  client_test::RecordingSink sink;
+  ASSERT_TRUE(TickUntilErrorIn(session, rig.list, torrent, sink));
+  EXPECT_EQ(raw->query("SELECT name,finished FROM torrent_data"), (store_test::rows{{"huge.bin", "1"}}));
+  EXPECT_TRUE(fs::is_empty(rig.data.path()));
 }
 
 }  // namespace
