@@ -565,7 +565,8 @@ void peer_connection::send_not_interested() {
 }
 
 void peer_connection::send_have(int piece) {
-  if (has_piece(piece)) return;
+  // Also to a peer that has the piece: a seed learns only this way how far
+  // its peers are (what its peers window shows of them).
   wire::write_have(m_send, piece);
   update_writability();
 }

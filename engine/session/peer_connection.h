@@ -146,7 +146,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // The torrent learnt its metadata after this connection bound to it.
   void init();
 
-  // --- base messages; each is a no-op when the state already matches
+  // --- base messages; each but the have is a no-op when the state
+  // already matches
   void send_choke() override;
   void send_unchoke() override;
   void send_interested() override;
