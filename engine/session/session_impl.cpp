@@ -131,19 +131,33 @@ void session_impl::close(peer_connection& c, const std::string& reason) {
   if (auto self = c.weak_from_this().lock()) m_disconnect_peer.push_back(std::move(self));
 }
 
-void session_impl::purge_connections() {
-  while (!m_disconnect_peer.empty()) {
-    auto c = std::move(m_disconnect_peer.back());
-    m_disconnect_peer.pop_back();
-    c->leave_torrent();
-    const std::shared_ptr<socket>& s = c->get_socket();
-    m_selector.remove(s);
-    if (m_half_open.erase(s) > 0) {
-      process_connection_queue();
-    } else if (m_connections.erase(s) == 0) {
-      std::erase(m_connection_queue, c);
-    }
+void session_impl::give_connect_room() {
+  while (!m_room_waiters.empty() && connect_room() > 0) {
+    const sha1_hash ih = m_room_waiters.front();
+    m_room_waiters.pop_front();
+    if (auto t = find_torrent(ih)) t->get_policy().room_freed();
   }
+}
+
+void session_impl::purge_connections() {
+  do {
+    while (!m_disconnect_peer.empty()) {
+      auto c = std::move(m_disconnect_peer.back());
+      m_disconnect_peer.pop_back();
+      c->leave_torrent();
+      const std::shared_ptr<socket>& s = c->get_socket();
+      m_selector.remove(s);
+      if (m_half_open.erase(s) > 0) {
+        process_connection_queue();
+      } else if (m_connections.erase(s) == 0) {
+        std::erase(m_connection_queue, c);
+      }
+    }
+    // The room of connects that ended is used at once, not at the next
+    // second: a tracker reply of dead addresses is worked through as fast
+    // as they refuse. Connects that fail at once are purged in turn.
+    give_connect_room();
+  } while (!m_disconnect_peer.empty());
 }
 
 template <class Pred>

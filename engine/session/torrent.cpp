@@ -37,6 +37,7 @@ struct torrent::policy_host : policy::torrent_interface {
   }
   std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
   int connect_room() const override { return t.m_ses.connect_room(); }
+  void wait_for_connect_room() override { t.m_ses.wait_for_connect_room(t.info_hash()); }
 };
 
 torrent::torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,

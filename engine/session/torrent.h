@@ -73,6 +73,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     // How many more outgoing connects may start now (the half-open limit
     // less those under way and waiting).
     virtual int connect_room() const { return resource_request::inf; }
+    // The policy of `info_hash` holds candidates until connect room frees
+    // up: its room_freed is to be called then.
+    virtual void wait_for_connect_room(const sha1_hash& info_hash) { (void)info_hash; }
     // Something of `info_hash` that the second tick acts on changed (its
     // announce schedule, pause, limits or peers): the network thread looks
     // at it at the next tick. Any thread, any lock.
