@@ -483,48 +483,37 @@ void policy::pulse() {
 
   const int slots = m_torrent.max_uploads();
   if (m_torrent.is_seed()) {
-    if (m_num_unchoked > slots) {
-      while (m_num_unchoked > slots) {
-        peer* p = seed_choke_candidate();
-        if (!p) break;
-        choke(*p);
-      }
-    } else if (m_num_unchoked > 0) {
-      peer* opt = optimistic_candidate();
-      peer* out = opt ? seed_choke_candidate() : nullptr;
-      if (opt && out) {
-        choke(*out);
-        unchoke(*opt);
-      }
-    }
-    while (m_num_unchoked < slots) {
-      peer* p = optimistic_candidate();
-      if (!p) break;
-      unchoke(*p);
-    }
+    // A seed gives its slots round the interested peers in turn.
+    rechoke(slots, true, m_num_unchoked > 0, &policy::seed_choke_candidate, &policy::optimistic_candidate);
     return;
   }
-
   if (ratio) {
     for (auto& p : m_peers)
       if (live(p) && !p.conn->is_choked() && p.conn->share_diff() < -owe_limit) choke(p);
   }
-  if (slots < m_torrent.num_connections()) {
-    if (m_num_unchoked > slots) {
-      while (m_num_unchoked > slots) {
-        peer* p = choke_candidate();
-        if (!p) break;
-        choke(*p);
-      }
-    } else if (peer* in = unchoke_candidate()) {
-      if (peer* out = choke_candidate()) {
-        choke(*out);
-        unchoke(*in);
-      }
+  // A downloader trades with the peers that give most; the choking moves
+  // only while not every connection can have a slot.
+  const bool crowded = slots < m_torrent.num_connections();
+  rechoke(slots, crowded, crowded, &policy::choke_candidate, &policy::unchoke_candidate);
+}
+
+void policy::rechoke(int slots, bool trim, bool swap, pick out, pick in) {
+  if (trim && m_num_unchoked > slots) {
+    while (m_num_unchoked > slots) {
+      peer* p = (this->*out)();
+      if (!p) break;
+      choke(*p);
+    }
+  } else if (swap) {
+    peer* next = (this->*in)();
+    peer* gone = next ? (this->*out)() : nullptr;
+    if (next && gone) {
+      choke(*gone);
+      unchoke(*next);
     }
   }
   while (m_num_unchoked < slots) {
-    peer* p = unchoke_candidate();
+    peer* p = (this->*in)();
     if (!p) break;
     unchoke(*p);
   }

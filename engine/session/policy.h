@@ -195,6 +195,12 @@ class policy {
   void request_a_block(connection& c);
   void choke(peer& p);
   void unchoke(peer& p);
+  using pick = peer* (policy::*)();
+  // One choke round over `slots` unchoke slots: above them (when `trim`),
+  // the peers `out` picks are choked down to them; else (when `swap`) the
+  // peer `out` picks makes way for the one `in` picks; then free slots go
+  // to the peers `in` picks.
+  void rechoke(int slots, bool trim, bool swap, pick out, pick in);
   peer* connect_candidate();
   peer* choke_candidate();
   peer* unchoke_candidate();
