@@ -73,8 +73,8 @@ peer_connection::peer_connection(host& ses, selector& sel, torrent* t, std::shar
       m_outgoing(true),
       m_connecting(true),
       m_queued(true) {
-  m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->m_ul_bandwidth_quota);
-  m_dl_bandwidth_quota = quota_for(t->download_limit(), t->m_dl_bandwidth_quota);
+  m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->upload_rate_quota());
+  m_dl_bandwidth_quota = quota_for(t->download_limit(), t->download_rate_quota());
   write_handshake();
   if (has_metadata()) {
     init();
@@ -272,8 +272,8 @@ void peer_connection::on_info_hash(const std::uint8_t* reserved, const sha1_hash
     if (!t || t->is_aborted()) throw protocol_error("got info-hash that is not in our session");
     if (t->is_paused()) throw protocol_error("connection rejected by paused torrent");
     m_torrent = t.get();
-    m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->m_ul_bandwidth_quota);
-    m_dl_bandwidth_quota = quota_for(t->download_limit(), t->m_dl_bandwidth_quota);
+    m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->upload_rate_quota());
+    m_dl_bandwidth_quota = quota_for(t->download_limit(), t->download_rate_quota());
     m_dl_bandwidth_quota.used = 0;
     write_handshake();
     if (has_metadata()) {

@@ -205,8 +205,10 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void received_valid_data() { m_trust_points = std::min(m_trust_points + 1, 20); }
   void received_invalid_data() { m_trust_points = std::max(m_trust_points - 2, -7); }
 
-  resource_request m_ul_bandwidth_quota;
-  resource_request m_dl_bandwidth_quota;
+  // The connection's shares of its torrent's upload and download rate.
+  resource_request& upload_rate_quota() { return m_ul_bandwidth_quota; }
+  resource_request& download_rate_quota() { return m_dl_bandwidth_quota; }
+  const resource_request& upload_rate_quota() const { return m_ul_bandwidth_quota; }
 
  private:
   void on_version_query() override;
@@ -271,6 +273,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
 
   host& m_ses;
   selector& m_selector;
+  resource_request m_ul_bandwidth_quota;
+  resource_request m_dl_bandwidth_quota;
   std::shared_ptr<socket> m_socket;
   address m_remote;
   torrent* m_torrent = nullptr;

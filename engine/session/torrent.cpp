@@ -20,8 +20,8 @@ struct torrent::policy_host : policy::torrent_interface {
   explicit policy_host(torrent& owner) : t(owner) {}
   torrent& t;
   policy::time_point now() const override { return std::chrono::steady_clock::now(); }
-  int max_connections() const override { return t.m_connections_quota.given; }
-  int max_uploads() const override { return t.m_uploads_quota.given; }
+  int max_connections() const override { return t.connection_quota().given; }
+  int max_uploads() const override { return t.unchoke_quota().given; }
   int num_connections() const override { return t.num_peers(); }
   float ratio() const override { return t.m_ratio; }
   bool is_paused() const override { return t.m_paused; }
@@ -35,7 +35,7 @@ struct torrent::policy_host : policy::torrent_interface {
   void disconnect(policy::connection& c, const char* why) override {
     static_cast<peer_connection&>(c).disconnect(why);
   }
-  std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
+  std::uint32_t tracker_ip() const override { return t.tracker_address().ip; }
   int connect_room() const override { return t.m_ses.connect_room(); }
   void wait_for_connect_room() override { t.m_ses.wait_for_connect_room(t.info_hash()); }
 };
@@ -247,8 +247,8 @@ void torrent::second_tick(stat& accumulator) {
   for (auto& [a, p] : m_connections) {
     m_stat += p->statistics();
     p->second_tick();
-    for (auto [mine, theirs] : {std::pair{&m_ul_bandwidth_quota, &p->m_ul_bandwidth_quota},
-                                std::pair{&m_dl_bandwidth_quota, &p->m_dl_bandwidth_quota}}) {
+    for (auto [mine, theirs] : {std::pair{&m_ul_bandwidth_quota, &p->upload_rate_quota()},
+                                std::pair{&m_dl_bandwidth_quota, &p->download_rate_quota()}}) {
       // A peer's count may stand at the limit (a quota it never used up):
       // the sums saturate rather than wrap.
       mine->used = saturated_add(mine->used, theirs->used);
@@ -289,9 +289,9 @@ void torrent::distribute_resources() {
     m_policy->pulse();
   }
   allocate_resources(m_ul_bandwidth_quota.given, m_connections,
-                     [](auto& c) -> resource_request& { return c.second->m_ul_bandwidth_quota; });
+                     [](auto& c) -> resource_request& { return c.second->upload_rate_quota(); });
   allocate_resources(m_dl_bandwidth_quota.given, m_connections,
-                     [](auto& c) -> resource_request& { return c.second->m_dl_bandwidth_quota; });
+                     [](auto& c) -> resource_request& { return c.second->download_rate_quota(); });
   for (auto& [a, p] : m_connections) p->reset_quota();
 }
 

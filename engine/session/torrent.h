@@ -94,7 +94,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     std::chrono::steady_clock::time_point pulse_at = std::chrono::steady_clock::time_point::max();
     std::uint64_t wake_at = UINT64_MAX;
   };
-  tick_schedule schedule;
+  tick_schedule& schedule() { return m_schedule; }
+  const tick_schedule& schedule() const { return m_schedule; }
 
   // From complete metainfo; its trackers become the tracker list.
   torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
@@ -294,10 +295,16 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   const stat& statistics() const { return m_stat; }
   int block_size() const { return m_block_size; }
 
-  resource_request m_ul_bandwidth_quota;
-  resource_request m_dl_bandwidth_quota;
-  resource_request m_uploads_quota;
-  resource_request m_connections_quota;
+  // The torrent's shares of the session's limits for the next second: upload
+  // and download rate, unchoke slots, connections.
+  resource_request& upload_rate_quota() { return m_ul_bandwidth_quota; }
+  resource_request& download_rate_quota() { return m_dl_bandwidth_quota; }
+  resource_request& unchoke_quota() { return m_uploads_quota; }
+  resource_request& connection_quota() { return m_connections_quota; }
+  const resource_request& upload_rate_quota() const { return m_ul_bandwidth_quota; }
+  const resource_request& download_rate_quota() const { return m_dl_bandwidth_quota; }
+  const resource_request& unchoke_quota() const { return m_uploads_quota; }
+  const resource_request& connection_quota() const { return m_connections_quota; }
 
   // The block size a storage of this torrent uses for a piece length.
   static int block_size_for(int requested, std::int64_t piece_length);
@@ -338,6 +345,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
 
   host& m_ses;
   checker_impl* m_checker;
+  tick_schedule m_schedule;
+  resource_request m_ul_bandwidth_quota;
+  resource_request m_dl_bandwidth_quota;
+  resource_request m_uploads_quota;
+  resource_request m_connections_quota;
   torrent_metainfo m_info;
 
   bool m_abort = false;
