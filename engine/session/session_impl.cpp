@@ -188,8 +188,8 @@ void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<
 }
 
 void session_impl::connection_failed(peer_connection& c, const std::string& message) {
-  c.set_failed();
   close(c, message);
+  c.set_failed();
 }
 
 std::shared_ptr<peer_connection> session_impl::connection_of(const std::shared_ptr<socket>& s) const {
