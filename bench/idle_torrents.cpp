@@ -33,10 +33,10 @@
 #include "engine/formats/entry.h"
 #include "engine/session/alert.h"
 #include "engine/session/torrent_handle.h"
-#include "tests/engine/checked.h"
-#include "tests/engine/swarm_fixture.h"
-#include "tests/engine/tracker_opentracker.h"
-#include "tests/engine/tracker_process.h"
+#include "tests/engine/session/checked.h"
+#include "tests/engine/session/swarm_fixture.h"
+#include "tests/engine/tracker/tracker_opentracker.h"
+#include "tests/engine/tracker/tracker_process.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/session/swarm_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace swarm_fixture;

@@ -25,13 +25,13 @@
 
 #include "engine/session/session.h"
 #include "engine/session/torrent_handle.h"
-#include "tests/engine/checked.h"
-#include "tests/engine/swarm_fixture.h"
-#include "tests/engine/tracker_opentracker.h"
-#include "tests/engine/tracker_process.h"
-#include "tests/engine/tracker_test_support.h"
-#include "tests/engine/tracker_torrent_files.h"
-#include "tests/engine/tracker_transmission.h"
+#include "tests/engine/session/checked.h"
+#include "tests/engine/session/swarm_fixture.h"
+#include "tests/engine/tracker/tracker_opentracker.h"
+#include "tests/engine/tracker/tracker_process.h"
+#include "tests/engine/tracker/tracker_test_support.h"
+#include "tests/engine/tracker/tracker_torrent_files.h"
+#include "tests/engine/tracker/tracker_transmission.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

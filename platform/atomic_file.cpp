@@ -87,8 +87,11 @@ bool file_batch::commit() {
   for (std::size_t i = 0; i < m_pending.size(); ++i) {
     const pending& p = m_pending[i];
     if (durable[i] && ::rename(p.temporary.c_str(), p.file.c_str()) == 0) continue;
+    // The caller is told with errno as the failure left it.
+    const int error = errno;
     ::unlink(p.temporary.c_str());
     all = false;
+    errno = error;
     if (p.failed) p.failed();
   }
   m_pending.clear();

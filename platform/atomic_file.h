@@ -32,7 +32,8 @@ class file_batch {
   ~file_batch();
 
   // False when the temporary could not be written (the file stays as it
-  // is); `failed` is called when the commit cannot put it in place.
+  // is); `failed` is called when the commit cannot put it in place, with
+  // errno telling why.
   bool write(const std::filesystem::path& file, std::string_view bytes, std::function<void()> failed = {},
              mode_t mode = 0644);
   // False when any file could not be put in place.

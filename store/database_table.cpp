@@ -59,11 +59,11 @@ bool CDatabaseTable::NextRow() {
 
 bool CDatabaseTable::FetchNext() { return NextRow() && ParseRow(); }
 
-bool CDatabaseTable::SelectFirst(std::string_view pattern, std::initializer_list<argument> args,
-                                 std::span<std::uint32_t> out) {
-  if (!Run(Format(pattern, args))) return false;
+std::optional<bool> CDatabaseTable::QueryFirst(std::string_view pattern, std::initializer_list<argument> args,
+                                               std::span<std::uint32_t> out) {
+  if (!Run(Format(pattern, args))) return std::nullopt;
   store::mysql::result* result = m_api.store_result(m_connection);
-  if (!result) return false;
+  if (!result) return std::nullopt;
   bool found = false;
   if (m_api.num_fields(result) == out.size()) {
     store::mysql::row row = m_api.fetch_row(result);

@@ -48,7 +48,13 @@ class CDatabaseTable {
   // Runs a SELECT of out.size() unsigned columns and reads its first row
   // into `out`; false when there is no row, a column does not convert, or on
   // failure. The pending result is left alone.
-  bool SelectFirst(std::string_view pattern, std::initializer_list<argument> args, std::span<std::uint32_t> out);
+  bool SelectFirst(std::string_view pattern, std::initializer_list<argument> args, std::span<std::uint32_t> out) {
+    return QueryFirst(pattern, args, out).value_or(false);
+  }
+  // As SelectFirst, but tells a server that did not answer (none) from a
+  // query without a row (false).
+  std::optional<bool> QueryFirst(std::string_view pattern, std::initializer_list<argument> args,
+                                 std::span<std::uint32_t> out);
   void FreeResult();
   // Stores a torrent's row: `find` (a SELECT id by torrent_data_id) gives 0
   // -> `insert`, else `update`.

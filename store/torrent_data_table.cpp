@@ -19,6 +19,15 @@ std::uint32_t CTorrentDataTable::FindIdByInfoHash(std::string_view hash) {
   return SelectId("SELECT id FROM torrent_data WHERE info_hash='%s'", {hash});
 }
 
+std::optional<CTorrentDataTable::Stored> CTorrentDataTable::LookUp(std::string_view hash) {
+  std::uint32_t row[2] = {};
+  const std::optional<bool> found = QueryFirst(
+      "SELECT id,meta_data IS NOT NULL AND LENGTH(meta_data)>0 FROM torrent_data WHERE info_hash='%s'", {hash}, row);
+  if (!found) return std::nullopt;
+  if (!*found) return Stored{};
+  return Stored{row[0], row[1] != 0};
+}
+
 bool CTorrentDataTable::StoreMetaData(std::string_view hash, std::string_view meta, std::string_view dest,
                                       std::string_view torrent_name) {
   if (FindIdByInfoHash(hash) == 0)
@@ -26,6 +35,7 @@ bool CTorrentDataTable::StoreMetaData(std::string_view hash, std::string_view me
         "INSERT torrent_data SET meta_data='%s',destination='%s',info_hash='%s',name='%s',finished=0,"
         "start_time=now()",
         {meta, dest, hash, torrent_name});
+  if (meta.empty()) return Execute("UPDATE torrent_data SET finished=0 WHERE info_hash='%s'", {hash});
   return Execute("UPDATE torrent_data SET meta_data='%s',name='%s',finished=0 WHERE info_hash='%s'",
                  {meta, torrent_name, hash});
 }

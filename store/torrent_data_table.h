@@ -5,6 +5,7 @@
 #include "store/database_table.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,8 +39,19 @@ class CTorrentDataTable : public CDatabaseTable {
 
   // The id of the torrent's row; 0 when there is none or on failure.
   std::uint32_t FindIdByInfoHash(std::string_view info_hash);
+  // What the store holds of a torrent: the id of its row (0 when it has
+  // none) and whether that row holds metainfo.
+  struct Stored {
+    std::uint32_t id = 0;
+    bool metainfo = false;
+  };
+  // None when the server did not answer: unlike FindIdByInfoHash, a
+  // failure does not read as a torrent the store does not know.
+  std::optional<Stored> LookUp(std::string_view info_hash);
   // Stores a torrent's metainfo: a new row when the info-hash has none, else
   // the row's metainfo and name are replaced (and it counts as unfinished).
+  // Empty metainfo (a torrent known by its info-hash) never replaces what a
+  // row holds: such a row only counts as unfinished again.
   bool StoreMetaData(std::string_view info_hash, std::string_view meta_data, std::string_view destination,
                      std::string_view name);
   // Writes the settings and totals of the buffer to the row `id`.

@@ -2,6 +2,7 @@
 
 #include "engine/formats/text_helpers.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -62,14 +63,30 @@ CTorrentDatabase::~CTorrentDatabase() {
   if (m_connection) m_api->close(m_connection);
 }
 
-bool CTorrentDatabase::SaveTorrent() {
+bool CTorrentDatabase::SaveTorrent(std::string_view meta_data) {
   if (!m_connected) return false;
   CTorrentDataTable& torrent = *m_torrent_data;
-  const bool row_saved =
-      torrent.FindIdByInfoHash(torrent.info_hash) == 0 ? torrent.InsertRow() : torrent.UpdateRow();
+  const bool with_metainfo = m_trackers->tracker_url.empty();
+  std::optional<CTorrentDataTable::Stored> stored = torrent.LookUp(torrent.info_hash);
+  if (!stored) return false;
+  if (with_metainfo && !stored->metainfo) {
+    if (meta_data.empty() ||
+        !torrent.StoreMetaData(torrent.info_hash, meta_data, torrent.destination, torrent.name))
+      return false;
+    stored = torrent.LookUp(torrent.info_hash);
+    if (!stored || !stored->metainfo) return false;
+  }
+  // Whoever saves the torrent wants it kept: a removal that waited for it
+  // no longer applies.
+  std::erase(m_waiting_removals, torrent.info_hash);
+  if (!with_metainfo && stored->metainfo) {
+    torrent.id = stored->id;
+    return torrent.UpdateState();
+  }
+  const bool row_saved = stored->id == 0 ? torrent.InsertRow() : torrent.UpdateRow();
   if (!row_saved) return false;
 
-  if (m_trackers->tracker_url.empty()) {
+  if (with_metainfo) {
     m_resume_data->torrent_data_id = torrent.id;
     if (!m_resume_data->Store()) return false;
     m_piece_selection->torrent_data_id = torrent.id;
@@ -77,6 +94,25 @@ bool CTorrentDatabase::SaveTorrent() {
   }
   m_trackers->torrent_data_id = torrent.id;
   return m_trackers->Store();
+}
+
+void CTorrentDatabase::FinishLater(std::string info_hash) {
+  if (std::find(m_waiting_removals.begin(), m_waiting_removals.end(), info_hash) == m_waiting_removals.end())
+    m_waiting_removals.push_back(std::move(info_hash));
+}
+
+bool CTorrentDatabase::CatchUp() {
+  if (!m_connected) return m_waiting_removals.empty();
+  while (!m_waiting_removals.empty()) {
+    const std::optional<CTorrentDataTable::Stored> stored = m_torrent_data->LookUp(m_waiting_removals.front());
+    if (!stored) return false;
+    if (stored->id != 0) {
+      m_torrent_data->id = stored->id;
+      if (!m_torrent_data->Finish()) return false;
+    }
+    m_waiting_removals.erase(m_waiting_removals.begin());
+  }
+  return true;
 }
 
 std::u16string CTorrentDatabase::GetLastError() const {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CTorrentDatabase {
  public:
@@ -37,9 +38,23 @@ class CTorrentDatabase {
 
   // Stores the torrent whose row buffers the caller filled: its
   // torrent_data row, then either its resume data and piece selection (when
-  // the trackers buffer holds no URL) or its tracker. True when every step
-  // succeeded.
-  bool SaveTorrent();
+  // the trackers buffer holds no URL: a torrent with metainfo) or its
+  // tracker. True when every step succeeded.
+  // A torrent with metainfo gets no row without it: when its row lacks it,
+  // `meta_data` is stored first, and without those bytes nothing is
+  // written. A row that holds metainfo keeps it, its name and its trackers
+  // when a torrent known only by its info-hash is saved over it; only its
+  // settings and totals change then.
+  bool SaveTorrent(std::string_view meta_data = {});
+
+  // A removed torrent whose rows the server did not take: its row is to be
+  // marked finished and its trackers, resume data and piece selection
+  // deleted once the server answers again (CatchUp).
+  void FinishLater(std::string info_hash);
+  // Carries out the removals that waited, in their order, until the server
+  // fails; true when none waits any more.
+  bool CatchUp();
+  bool RemovalsWaiting() const { return !m_waiting_removals.empty(); }
 
   // The client library's text for the last failure; "No database" when the
   // library could not be loaded.
@@ -69,4 +84,6 @@ class CTorrentDatabase {
   store::mysql::connection* m_connection = nullptr;
   // The error of a failed connect, kept after its handle was closed.
   std::string m_connect_error;
+  // Info-hashes of removed torrents, for CatchUp.
+  std::vector<std::string> m_waiting_removals;
 };

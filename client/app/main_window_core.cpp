@@ -2,6 +2,7 @@
 
 #include "client/common/CVersionsInfo.h"
 #include "client/common/paths.h"
+#include "client/common/tick.h"
 #include "client/files/ip_filter_file.h"
 #include "client/files/log_files.h"
 #include "client/dialogs/options_model.h"
@@ -13,6 +14,7 @@
 #include "dht/engine_link.h"
 #include "engine/formats/text_helpers.h"
 #include "platform/atomic_file.h"
+#include "platform/clock.h"
 #include "store/torrent_database.h"
 
 #include <algorithm>
@@ -404,6 +406,9 @@ void MainWindowCore::Shutdown() {
   m_adder.downloads = nullptr;
   m_netJobs.Close();
   if (!m_startup.session_only) {
+    // Removals that waited for the server go first: a torrent added again
+    // since is saved after them.
+    if (m_store && !m_store->CatchUp()) AddLogLine(L"the store did not take the removals that wait for it");
     if (m_store || !m_unloadedTorrents) {
       if (!m_list.Save(m_store ? std::filesystem::path() : ListFile(),
                        [this](const std::wstring& line) { AddLogLine(line); }))
@@ -423,14 +428,7 @@ void MainWindowCore::SaveKeepingUnloaded() {
   Utf16IniFile ini;
   if (LoadListFile(ListFile(), ini, [this](const std::wstring& line) { AddLogLine(line); }) == ListFileRead::Failed)
     return;
-  platform::file_batch side_files;
-  for (const auto& torrent : m_list) {
-    try {
-      torrent->Save(ini, true, &side_files);
-    } catch (const std::exception&) {
-    }
-  }
-  side_files.commit();
+  m_list.SaveTorrents(ini, true, false);
   if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
 }
 
@@ -450,9 +448,32 @@ MainTimerResult MainWindowCore::Tick() {
   input.mapped_address = m_network->Mapped();
   // A host without its own poll timer finishes removals here.
   if (m_removals.Waiting()) m_removals.Poll();
+  CatchUpStore();
   MainTimerResult result = m_timer.Tick(input);
   if (result.query_external_address) m_network->QueryExternalAddress();
   return result;
+}
+
+void MainWindowCore::CatchUpStore() {
+  if (!m_store || m_startup.session_only) return;
+  const std::uint32_t now = TickMs();
+  if (platform::elapsed_ms(now, m_lastStoreTry) < kStoreRetryMs) return;
+  const bool torrents_wait =
+      std::any_of(m_list.begin(), m_list.end(), [](const auto& torrent) { return torrent->StoreWaits(); });
+  if (!torrents_wait && !m_store->RemovalsWaiting()) return;
+  m_lastStoreTry = now;
+  // Removals first: a torrent added again since is saved after them.
+  if (!m_store->CatchUp()) return;
+  Utf16IniFile unused;
+  for (const auto& torrent : m_list) {
+    if (!torrent->StoreWaits()) continue;
+    try {
+      // Stops at the first that fails: the server is away again.
+      if (!torrent->Save(unused, false)) return;
+    } catch (const std::exception& e) {
+      torrent->SaveFailed(Utf8ToWide(e.what()));
+    }
+  }
 }
 
 void MainWindowCore::AppendTorrentLog(TorrentItem& torrent, const std::wstring& line) { torrent.AppendLogFile(line); }

@@ -43,6 +43,9 @@ namespace client {
 inline constexpr const wchar_t* kNoFreePortFormat = L"Quillfern - no available port between %u to %u";
 std::wstring NoFreePortText(unsigned min_port, unsigned max_port);
 
+// How often what waits for the store's server is tried again.
+inline constexpr std::uint32_t kStoreRetryMs = 15000;
+
 // The log line: the local time as "%c - " followed by the text.
 std::wstring LogLineText(std::time_t when, std::wstring_view text);
 
@@ -294,6 +297,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void UpdateListFile(const std::function<void(Utf16IniFile&)>& change);
   // A torrent left for good: its section goes.
   void TorrentRemoved(TorrentItem& torrent);
+  // What waits for the store's server (removals, rows of torrents whose
+  // writes failed) is tried again every kStoreRetryMs while it waits.
+  void CatchUpStore();
   // Runs `work` later on the GUI thread with the torrent, when it is still
   // listed then and the shut-down has not come.
   void PostForTorrent(TorrentItem& torrent, std::function<void(TorrentItem&)> work);
@@ -332,6 +338,7 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // the list file are kept at the end of the run.
   bool m_unloadedTorrents = false;
   bool m_shutDown = false;
+  std::uint32_t m_lastStoreTry = 0;  // TickMs() of the last try of CatchUpStore
 };
 
 }  // namespace client

@@ -164,14 +164,7 @@ bool CTorrentListe::Save(const std::filesystem::path& list_file,
   Utf16IniFile ini;
   if (!list_file.empty() && LoadListFile(list_file, ini, log) == ListFileRead::Failed) return false;
   ini.StartListFile();
-  platform::file_batch side_files;
-  for (const auto& t : m_torrents) {
-    try {
-      t->Save(ini, true, &side_files);
-    } catch (const std::exception&) {
-    }
-  }
-  side_files.commit();
+  SaveTorrents(ini, true, false);
   return list_file.empty() || ini.Save(list_file);
 }
 
@@ -179,16 +172,22 @@ bool CTorrentListe::SaveUnfinished(const std::filesystem::path& list_file,
                                    const std::function<void(const std::wstring&)>& log) {
   Utf16IniFile ini;
   if (!list_file.empty() && LoadListFile(list_file, ini, log) == ListFileRead::Failed) return false;
+  SaveTorrents(ini, false, true);
+  return list_file.empty() || ini.Save(list_file);
+}
+
+void CTorrentListe::SaveTorrents(Utf16IniFile& ini, bool pause, bool skip_seeds) {
   platform::file_batch side_files;
   for (const auto& t : m_torrents) {
-    if (t->Status() == TorrentStatus::Seeding) continue;
+    // One torrent that cannot be saved does not keep the others from it.
     try {
-      t->Save(ini, false, &side_files);
-    } catch (const std::exception&) {
+      if (skip_seeds && t->Status() == TorrentStatus::Seeding) continue;
+      t->Save(ini, pause, &side_files);
+    } catch (const std::exception& e) {
+      t->SaveFailed(Utf8ToWide(e.what()));
     }
   }
   side_files.commit();
-  return list_file.empty() || ini.Save(list_file);
 }
 
 }  // namespace client

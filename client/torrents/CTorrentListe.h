@@ -86,6 +86,11 @@ class CTorrentListe {
   // file is set aside first (LoadListFile, told to `log`).
   bool SaveUnfinished(const std::filesystem::path& list_file,
                       const std::function<void(const std::wstring&)>& log = {});
+  // Each torrent's section into `ini` (its row into the store), the
+  // seeds' too unless `skip_seeds`; `pause` pauses each first. A torrent
+  // that cannot be saved is logged with its name and the reason; the others
+  // are saved all the same. Side files are put in place at the end.
+  void SaveTorrents(Utf16IniFile& ini, bool pause, bool skip_seeds);
 
  private:
   std::vector<std::unique_ptr<TorrentItem>> m_torrents;

@@ -248,8 +248,10 @@ bool TorrentAdder::StoreRow(TorrentItem& torrent, std::string_view meta_data, st
                                            torrent.m_handle.save_path().string(), name);
   } catch (const std::exception&) {
   }
-  // A copy the store did not take is kept, so the torrent is not lost.
-  if (!stored) m_host.AddLogLine(Utf16ToWide(store->GetLastError()));
+  // A copy the store did not take is kept, so the torrent is not lost; its
+  // row is written at the next save that reaches the server.
+  if (!stored) torrent.StoreFailed(Utf16ToWide(store->GetLastError()));
+  else torrent.m_metainfoStored = !meta_data.empty();
   return stored;
 }
 

@@ -389,9 +389,19 @@ void TorrentItem::StepReAdd() {
 // --- removal
 
 bool TorrentItem::Remove() {
-  if (m_database && m_handle.is_valid() && !DeleteDatabaseRows()) {
-    Log(Utf16ToWide(m_database->GetLastError()));
-    return false;
+  if (m_database && m_handle.is_valid()) {
+    // A row the store cannot be told about now (or that missed an earlier
+    // write) is finished once the server answers again: the torrent must
+    // not come back at the next start.
+    const bool deleted = DeleteDatabaseRows();
+    if (!deleted || m_storeWaits) {
+      const std::wstring error = Utf16ToWide(m_database->GetLastError());
+      m_database->FinishLater(WideToUtf8(GetInfoHashHex()));
+      if (deleted && m_database->CatchUp()) return DeleteFiles();
+      m_events.LogLine(L"the removal of " + FileName() + L" waits for the store" +
+                       (deleted || error.empty() ? L"" : L": " + error));
+    }
+    if (!deleted) return false;
   }
   return DeleteFiles();
 }
@@ -416,8 +426,11 @@ bool TorrentItem::DeleteDatabaseRows() {
   CResumeDataTable* resume = m_database->ResumeData();
   CTrackersTable* trackers = m_database->Trackers();
   if (!data || !pieces || !resume || !trackers) return false;
-  const std::uint32_t id = data->FindIdByInfoHash(WideToUtf8(GetInfoHashHex()));
-  if (!id) return false;
+  const std::optional<CTorrentDataTable::Stored> stored = data->LookUp(WideToUtf8(GetInfoHashHex()));
+  if (!stored) return false;
+  // A torrent the store never took has nothing there to delete.
+  if (!stored->id) return true;
+  const std::uint32_t id = stored->id;
   return pieces->DeleteByTorrent(id) && resume->DeleteByTorrent(id) && trackers->DeleteByTorrent(id);
 }
 

@@ -229,6 +229,18 @@ class TorrentItem {
   // it finished, `with_nodes` stores its peers too. True at once without a
   // store, false when the row is missing or the update fails (logged).
   bool UpdateDatabaseRow(bool with_nodes, bool finished);
+
+  // The store did not take what this torrent wrote (its server is away):
+  // the log names the torrent, once, and its whole row is written at the
+  // next save that reaches the server. `error` is the store's text.
+  void StoreFailed(const std::wstring& error);
+  // Its row in the store is behind: a write failed and no save since took.
+  bool StoreWaits() const { return m_storeWaits; }
+  // Its row holds its metainfo (so a save need not hand the bytes over).
+  bool m_metainfoStored = false;
+  // A save of the list could not save this torrent: the log names it and
+  // says why.
+  void SaveFailed(std::wstring_view reason);
   // The peers ("ip", "port") of the resume data into the nodes table of
   // the row `torrent_id`: new addresses are added, changed ports updated.
   void StorePeerNodes(std::uint32_t torrent_id, const engine::entry& resume_data);
@@ -334,6 +346,9 @@ class TorrentItem {
   std::string TorrentName() const;
   // The settings and totals of the torrent's row.
   void FillDatabaseRow(CTorrentDataTable& row, const EngineFacts& facts) const;
+  // The metainfo for the store: the copy in the data folder when it is this
+  // torrent's (`from_copy` says so), else made from the engine's.
+  std::string MetainfoToStore(bool& from_copy) const;
 
   TorrentEvents& m_events;
   std::unique_ptr<ChartLogic> m_ownChart;
@@ -342,6 +357,7 @@ class TorrentItem {
   std::vector<TorrentWatcher*> m_watchers;
   std::optional<TrackerLogin> m_trackerLogin;
   std::optional<ReAddState> m_readd;
+  bool m_storeWaits = false;
 };
 
 }  // namespace client

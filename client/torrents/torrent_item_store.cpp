@@ -20,9 +20,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 namespace client {
 namespace {
@@ -226,6 +228,7 @@ bool TorrentItem::LoadFromDatabase(DhtControl* dht) {
   // The buffer is shared: take what is needed before the next statement.
   const std::uint32_t id = row->id;
   const std::string meta_data = row->meta_data;
+  m_metainfoStored = !meta_data.empty();
   if (meta_data.empty()) {
     std::string tracker(kDefaultHashTracker);
     CTrackersTable* trackers = m_database->Trackers();
@@ -372,15 +375,18 @@ bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_b
   // an idle torrent costs no file written at the end.
   const auto store = [&](const std::filesystem::path& file, const std::string& bytes, const wchar_t* failure) {
     if (platform::file_holds(file, bytes)) return;
-    const bool written = batch ? batch->write(file, bytes, [this, failure] { Log(failure); })
-                               : platform::write_file_atomically(file, bytes);
-    if (!written) Log(failure);
+    // Called at once after the failed call, while errno still tells why.
+    const auto failed = [this, failure] {
+      SaveFailed(std::wstring(failure) + L" (" + Utf8ToWide(std::generic_category().message(errno)) + L")");
+    };
+    const bool written = batch ? batch->write(file, bytes, failed) : platform::write_file_atomically(file, bytes);
+    if (!written) failed();
   };
   const engine::entry resume_data = ResumeDataToStore();
   if (resume_data.type() != engine::entry::undefined_t)
-    store(SideFile(kResumeDataSuffix), Bencode(resume_data), L"cannot write the resume data.");
+    store(SideFile(kResumeDataSuffix), Bencode(resume_data), L"cannot write the resume data");
   const std::vector<bool> pieces = PiecesToStore();
-  if (!pieces.empty()) store(SideFile(kFilterDataSuffix), PieceMap(pieces), L"cannot write the piece selection.");
+  if (!pieces.empty()) store(SideFile(kFilterDataSuffix), PieceMap(pieces), L"cannot write the piece selection");
   return true;
 }
 
@@ -439,19 +445,65 @@ bool TorrentItem::SaveToDatabase(bool pause) {
     pieces->piece_map = PieceMap(PiecesToStore());
     trackers->tracker_url.clear();  // the store then writes resume data and pieces
   }
-  if (!m_database->SaveTorrent()) {
-    Log(Utf16ToWide(m_database->GetLastError()));
+  // The metainfo goes with the first save that reaches the server; a row
+  // is never written without it.
+  bool from_copy = false;
+  const std::string meta_data = facts.metadata && !m_metainfoStored ? MetainfoToStore(from_copy) : std::string();
+  if (!m_database->SaveTorrent(meta_data)) {
+    // Handed over at the next try, in case the row lost it.
+    if (facts.metadata) m_metainfoStored = false;
+    StoreFailed(Utf16ToWide(m_database->GetLastError()));
     return false;
+  }
+  if (facts.metadata && !m_metainfoStored) {
+    m_metainfoStored = true;
+    // The metainfo lives in the store alone from now on.
+    std::error_code ec;
+    if (from_copy) std::filesystem::remove(SideFile({}), ec);
+  }
+  if (m_storeWaits) {
+    m_storeWaits = false;
+    m_events.LogLine(FileName() + L" is in the store again");
   }
   StorePeerNodes(row->id, resume_data);
   return true;
+}
+
+std::string TorrentItem::MetainfoToStore(bool& from_copy) const {
+  from_copy = false;
+  if (std::optional<std::string> copy = ReadWholeFile(SideFile({}))) {
+    try {
+      if (engine::torrent_metainfo(engine::bdecode(*copy)).info_hash() == m_handle.info_hash()) {
+        from_copy = true;
+        return std::move(*copy);
+      }
+    } catch (const std::exception&) {
+      // A placeholder or something else: not this torrent's metainfo.
+    }
+  }
+  return ReceivedTorrentFile();
+}
+
+void TorrentItem::StoreFailed(const std::wstring& error) {
+  if (m_storeWaits) return;
+  m_storeWaits = true;
+  m_events.LogLine(FileName() + L" waits for the store" + (error.empty() ? L"" : L": " + error));
+}
+
+void TorrentItem::SaveFailed(std::wstring_view reason) {
+  m_events.LogLine(L"cannot save " + FileName() + L": " + std::wstring(reason));
 }
 
 bool TorrentItem::UpdateDatabaseRow(bool with_nodes, bool finished) {
   if (!m_database) return true;
   CTorrentDataTable* row = m_database->TorrentData();
   if (!row) return false;
-  const std::uint32_t id = row->FindIdByInfoHash(WideToUtf8(GetInfoHashHex()));
+  const std::optional<CTorrentDataTable::Stored> stored = row->LookUp(WideToUtf8(GetInfoHashHex()));
+  if (!stored) {
+    StoreFailed(Utf16ToWide(m_database->GetLastError()));
+    return false;
+  }
+  const std::uint32_t id = stored->id;
   if (!id) return false;
   engine::entry resume_data;
   try {
@@ -464,7 +516,7 @@ bool TorrentItem::UpdateDatabaseRow(bool with_nodes, bool finished) {
   row->id = id;
   row->finished = Status() == TorrentStatus::Seeding || finished;
   if (!row->UpdateState()) {
-    Log(Utf16ToWide(m_database->GetLastError()));
+    StoreFailed(Utf16ToWide(m_database->GetLastError()));
     return false;
   }
   if (with_nodes) StorePeerNodes(id, resume_data);
@@ -570,9 +622,10 @@ bool TorrentItem::StoreMetadataInDatabase() {
     return false;
   }
   if (!row->StoreMetaData(WideToUtf8(GetInfoHashHex()), bytes, destination, name)) {
-    Log(Utf16ToWide(m_database->GetLastError()));
+    StoreFailed(Utf16ToWide(m_database->GetLastError()));
     return false;
   }
+  m_metainfoStored = true;
   return true;
 }
 

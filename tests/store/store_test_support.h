@@ -11,6 +11,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +42,54 @@ inline std::u16string wide(const std::string& s) { return std::u16string(s.begin
 
 using cell = std::optional<std::string>;  // nullopt for NULL
 using rows = std::vector<std::vector<cell>>;
+
+// A MariaDB server of the test's own, for a test that stops it and starts
+// it again (the suite's server is shared): scripts/services.d/mariadb.sh
+// with a service folder of its own. Stopped when it goes.
+class private_server {
+ public:
+  explicit private_server(const std::filesystem::path& folder) : m_folder(folder) {
+    std::filesystem::create_directories(m_folder);
+    if (!run("start")) return;
+    std::ifstream env(m_folder / "env.sh");
+    for (std::string line; std::getline(env, line);) {
+      const std::size_t eq = line.find('=');
+      if (eq == std::string::npos) continue;
+      const std::string name = line.substr(line.rfind(' ', eq) + 1, eq - line.rfind(' ', eq) - 1);
+      const std::string value = line.substr(eq + 1);
+      if (name == "QF_MYSQL_HOST") m_server.host = value;
+      else if (name == "QF_MYSQL_PORT") m_server.port = static_cast<std::uint16_t>(std::atoi(value.c_str()));
+      else if (name == "QF_MYSQL_USER") m_server.user = value;
+      else if (name == "QF_MYSQL_PASSWORD") m_server.password = value;
+    }
+  }
+  ~private_server() { stop(); }
+  private_server(const private_server&) = delete;
+  private_server& operator=(const private_server&) = delete;
+
+  bool ok() const { return m_server.port != 0; }
+  const server& address() const { return m_server; }
+  // The server ends; its data stays for resume().
+  bool stop() { return run("stop"); }
+  // The server runs again on its data and port.
+  bool resume() { return run("resume"); }
+  // What the script said (for a failure's report).
+  std::string log() const {
+    std::ifstream in(m_folder / "mariadb.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  bool run(const std::string& command) const {
+    const std::string line = "QF_SERVICE_DIR='" + m_folder.string() + "' QF_SERVICE_ENV='" +
+                             (m_folder / "env.sh").string() + "' '" QF_SOURCE_DIR "/scripts/services.d/mariadb.sh' " +
+                             command + " >>'" + (m_folder / "mariadb.log").string() + "' 2>&1";
+    return std::system(line.c_str()) == 0;
+  }
+
+  std::filesystem::path m_folder;
+  server m_server;
+};
 
 // A connection of its own, bypassing the store, for setting up rows and
 // checking what the store wrote.

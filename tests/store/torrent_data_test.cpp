@@ -15,6 +15,8 @@ const std::string drop_table = "'); DROP TABLE torrent_data; --";
 
 const std::string hash_a = "0123456789abcdef0123456789abcdef01234567";
 const std::string hash_b = "fedcba9876543210fedcba9876543210fedcba98";
+// A torrent's metainfo as the store gets it with the first save.
+const std::string meta = "d4:infod4:name1:x12:piece lengthi16384eee";
 
 class StoreTorrentData : public store_test::StoreServerTest {
  protected:
@@ -47,7 +49,7 @@ class StoreTorrentData : public store_test::StoreServerTest {
 
 TEST_F(StoreTorrentData, SavingTwiceKeepsOneRowPerTable) {
   fill_torrent(hash_a);
-  ASSERT_TRUE(db->SaveTorrent()) << std::string(db->GetLastError().begin(), db->GetLastError().end());
+  ASSERT_TRUE(db->SaveTorrent(meta)) << std::string(db->GetLastError().begin(), db->GetLastError().end());
   const auto id = db->TorrentData()->id;
   EXPECT_NE(id, 0u);
   EXPECT_EQ(db->ResumeData()->torrent_data_id, id);
@@ -59,7 +61,7 @@ TEST_F(StoreTorrentData, SavingTwiceKeepsOneRowPerTable) {
   db->TorrentData()->name = "Renamed";
   db->ResumeData()->resume_data = "d5:againe";
   db->PieceSelection()->piece_map = "1111";
-  ASSERT_TRUE(db->SaveTorrent()) << std::string(db->GetLastError().begin(), db->GetLastError().end());
+  ASSERT_TRUE(db->SaveTorrent(meta)) << std::string(db->GetLastError().begin(), db->GetLastError().end());
   EXPECT_EQ(db->TorrentData()->id, id);
 
   EXPECT_EQ(raw->count("torrent_data"), 1u);
@@ -74,7 +76,7 @@ TEST_F(StoreTorrentData, SavingTwiceKeepsOneRowPerTable) {
 
   // A set end time is written.
   db->TorrentData()->end_time = store::date_time(2024, 5, 6, 7, 8, 9);
-  ASSERT_TRUE(db->SaveTorrent());
+  ASSERT_TRUE(db->SaveTorrent(meta));
   EXPECT_EQ(raw->value("SELECT end_time FROM torrent_data"), "2024-05-06 07:08:09");
 }
 
@@ -83,8 +85,8 @@ TEST_F(StoreTorrentData, TorrentWithTrackerWritesNoResumeData) {
   db->TorrentData()->name = "Unkown";
   db->Trackers()->tracker_url = "udp://tracker.example:6969/announce?key='x'";
   db->Trackers()->tier = 2;
-  ASSERT_TRUE(db->SaveTorrent());
-  ASSERT_TRUE(db->SaveTorrent());
+  ASSERT_TRUE(db->SaveTorrent(meta));
+  ASSERT_TRUE(db->SaveTorrent(meta));
   EXPECT_EQ(raw->count("torrent_data"), 1u);
   EXPECT_EQ(raw->count("trackers"), 1u);
   EXPECT_EQ(raw->count("resume_data"), 0u);
@@ -104,7 +106,7 @@ TEST_F(StoreTorrentData, EveryFieldComesBackAsSaved) {
   auto& t = *db->TorrentData();
   t.destination = hostile;
   t.name = drop_table;
-  ASSERT_TRUE(db->SaveTorrent());
+  ASSERT_TRUE(db->SaveTorrent(meta));
   const auto id = t.id;
 
   CTorrentDataTable& read = t;
@@ -132,7 +134,7 @@ TEST_F(StoreTorrentData, EveryFieldComesBackAsSaved) {
   EXPECT_TRUE(read.start_time.valid());
   EXPECT_FALSE(read.end_time.valid());
   EXPECT_EQ(read.name, drop_table);  // and the table is still there
-  EXPECT_TRUE(read.meta_data.empty());
+  EXPECT_EQ(read.meta_data, meta);
   EXPECT_FALSE(read.FetchNext());
 
   ASSERT_TRUE(db->ResumeData()->Load(id));
@@ -145,7 +147,7 @@ TEST_F(StoreTorrentData, RatioIsWrittenWithAPointUnderACommaLocale) {
   store_test::decimal_comma_locale german;
   if (!german.active()) GTEST_FAIL() << "no German locale could be built (localedef)";
   fill_torrent(hash_a);
-  ASSERT_TRUE(db->SaveTorrent());
+  ASSERT_TRUE(db->SaveTorrent(meta));
   auto& t = *db->TorrentData();
   t.seeding_ratio = 2.75f;
   t.peer_ratio = 0.5f;
@@ -160,7 +162,7 @@ TEST_F(StoreTorrentData, RatioIsWrittenWithAPointUnderACommaLocale) {
 
 TEST_F(StoreTorrentData, UpdateStateWritesTheBufferToRowId) {
   fill_torrent(hash_a);
-  ASSERT_TRUE(db->SaveTorrent());
+  ASSERT_TRUE(db->SaveTorrent(meta));
   auto& t = *db->TorrentData();
   t.priority = 9;
   t.status = 4;
@@ -265,9 +267,9 @@ TEST_F(StoreTorrentData, SelectUnfinishedSkipsFinishedRows) {
 
 TEST_F(StoreTorrentData, FinishDropsTheSideRows) {
   fill_torrent(hash_a);
-  ASSERT_TRUE(db->SaveTorrent());
-  db->Trackers()->tracker_url = "http://t/announce";
-  ASSERT_TRUE(db->SaveTorrent());  // now a tracker row too
+  ASSERT_TRUE(db->SaveTorrent(meta));
+  ASSERT_TRUE(raw->execute("INSERT trackers SET torrent_data_id=" + std::to_string(db->TorrentData()->id) +
+                           ",tracker_url='http://t/announce'"));
   ASSERT_EQ(raw->count("trackers"), 1u);
   ASSERT_TRUE(db->TorrentData()->Finish());
   EXPECT_EQ(raw->count("trackers"), 0u);
@@ -304,4 +306,80 @@ TEST_F(StoreTorrentData, NullColumnsReadAsEmpty) {
 
   EXPECT_FALSE(db->ResumeData()->Load(id + 1));  // no row
   EXPECT_FALSE(db->PieceSelection()->Load(id + 1));
+}
+
+TEST_F(StoreTorrentData, ATorrentWithMetainfoGetsNoRowWithoutIt) {
+  fill_torrent(hash_a);
+  EXPECT_FALSE(db->SaveTorrent());
+  EXPECT_EQ(raw->count("torrent_data"), 0u);
+  EXPECT_EQ(raw->count("resume_data"), 0u);
+
+  // A row that lacks it (written by an earlier version) gets it.
+  ASSERT_TRUE(raw->execute("INSERT torrent_data SET info_hash='" + hash_a + "',name='Unkown'"));
+  EXPECT_FALSE(db->SaveTorrent());
+  ASSERT_TRUE(db->SaveTorrent(meta));
+  EXPECT_EQ(raw->count("torrent_data"), 1u);
+  EXPECT_EQ(raw->value("SELECT meta_data FROM torrent_data"), meta);
+  EXPECT_EQ(raw->value("SELECT name FROM torrent_data"), "Some name");
+  EXPECT_EQ(raw->value("SELECT uploaded FROM torrent_data"), std::to_string((1ull << 40) + 5));
+  EXPECT_EQ(raw->count("resume_data"), 1u);
+
+  // From then on the metainfo stays without being handed over again.
+  db->TorrentData()->uploaded = 7;
+  ASSERT_TRUE(db->SaveTorrent());
+  EXPECT_EQ(raw->value("SELECT meta_data FROM torrent_data"), meta);
+  EXPECT_EQ(raw->value("SELECT uploaded FROM torrent_data"), "7");
+}
+
+TEST_F(StoreTorrentData, ARowWithMetainfoIsNotWrittenOverByOneWithout) {
+  fill_torrent(hash_a);
+  ASSERT_TRUE(db->SaveTorrent(meta));
+  // The same torrent known only by its info-hash: its save changes the
+  // settings and totals, not the metainfo, the name or the trackers.
+  db->TorrentData()->name = "Unkown";
+  db->TorrentData()->uploaded = 11;
+  db->Trackers()->tracker_url = "http://127.0.0.1/announce";
+  ASSERT_TRUE(db->SaveTorrent());
+  EXPECT_EQ(raw->value("SELECT meta_data FROM torrent_data"), meta);
+  EXPECT_EQ(raw->value("SELECT name FROM torrent_data"), "Some name");
+  EXPECT_EQ(raw->value("SELECT uploaded FROM torrent_data"), "11");
+  EXPECT_EQ(raw->count("trackers"), 0u);
+  EXPECT_EQ(raw->count("resume_data"), 1u);
+
+  // Nor by an add by info-hash.
+  ASSERT_TRUE(raw->execute("UPDATE torrent_data SET finished=1"));
+  ASSERT_TRUE(db->TorrentData()->StoreMetaData(hash_a, "", "/x/", "Unkown"));
+  EXPECT_EQ(raw->query("SELECT meta_data,name,finished FROM torrent_data"),
+            (store_test::rows{{meta, "Some name", "0"}}));
+}
+
+TEST_F(StoreTorrentData, ARemovalThatWaitedIsCarriedOutWhenTheServerAnswers) {
+  fill_torrent(hash_a);
+  ASSERT_TRUE(db->SaveTorrent(meta));
+  fill_torrent(hash_b);
+  ASSERT_TRUE(db->SaveTorrent(meta));
+  db->FinishLater(hash_a);
+  db->FinishLater("0000000000000000000000000000000000000000");  // never stored
+  db->FinishLater(hash_b);
+  EXPECT_TRUE(db->RemovalsWaiting());
+  // hash_b is saved again (added anew): its removal no longer applies.
+  ASSERT_TRUE(db->SaveTorrent(meta));
+
+  // The server cannot take it (the table is away): everything waits.
+  ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data TO torrent_data_away"));
+  EXPECT_FALSE(db->TorrentData()->LookUp(hash_a).has_value());
+  EXPECT_FALSE(db->CatchUp());
+  EXPECT_TRUE(db->RemovalsWaiting());
+  ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data_away TO torrent_data"));
+
+  ASSERT_TRUE(db->CatchUp());
+  EXPECT_FALSE(db->RemovalsWaiting());
+  EXPECT_EQ(raw->query("SELECT info_hash,finished FROM torrent_data ORDER BY info_hash"),
+            (store_test::rows{{hash_a, "1"}, {hash_b, "0"}}));
+  EXPECT_EQ(raw->count("resume_data"), 1u);
+  EXPECT_EQ(raw->count("piece_selection"), 1u);
+  const auto stored = db->TorrentData()->LookUp(hash_b);
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_TRUE(stored->metainfo);
+  EXPECT_EQ(db->TorrentData()->LookUp(hash_a.substr(1) + "9")->id, 0u);
 }

@@ -7,7 +7,7 @@
 #include "client/base/wide_text.h"
 #include "core_test_support.h"
 #include "tests/client/torrents/persistence_support.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/store/store_test_support.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include "tests/client/net/http_test_server.h"
 #include "tests/support/wait.h"
 #include "tests/client/timer_test_support.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/store/store_test_support.h"
 
 #include <gtest/gtest.h>
@@ -249,8 +249,10 @@ TEST_F(AddingOnDatabase, ACopyTheStoreDidNotTakeIsKept) {
   rig.Answer("/srv/");
   ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("kept.torrent", TorrentBytes("kept.bin", 10)).string(), false));
   EXPECT_EQ(rig.DataFiles(), std::set<std::string>{"kept.torrent"});
-  ASSERT_FALSE(rig.host.log.empty());
-  EXPECT_EQ(rig.host.log.back(), client::Utf16ToWide(broken->GetLastError()));
+  // The log names the torrent that waits, and why.
+  ASSERT_FALSE(rig.events.log.empty());
+  EXPECT_EQ(rig.events.log.back(), L"kept.torrent waits for the store: " + client::Utf16ToWide(broken->GetLastError()));
+  EXPECT_TRUE(rig.list.begin()->get()->StoreWaits());
 }
 
 }  // namespace

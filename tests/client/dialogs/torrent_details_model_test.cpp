@@ -2,7 +2,7 @@
 
 #include "client/common/tick.h"
 #include "client/net/host_lookup.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/support/wait.h"
 #include "tests/client/torrents/torrent_test_support.h"
 

@@ -4,8 +4,8 @@
 #include "client/torrents/torrent_item.h"
 #include "client/files/utf16_ini_file.h"
 #include "client/base/wide_text.h"
-#include "tests/engine/checked.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/session/checked.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/support/wait.h"
 #include "torrent_test_support.h"
 

@@ -5,7 +5,7 @@
 #include "client/common/tick.h"
 #include "client/torrents/torrent_item.h"
 #include "client/base/wide_text.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "torrent_test_support.h"
 
 #include <iterator>

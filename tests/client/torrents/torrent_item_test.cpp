@@ -1,7 +1,7 @@
 #include "client/torrents/torrent_item.h"
 
 #include "client/common/tick.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "torrent_test_support.h"
 
 #include <gtest/gtest.h>

@@ -2,10 +2,13 @@
 
 #include "client/files/utf16_ini_file.h"
 #include "client/base/wide_text.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "torrent_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <system_error>
 
 using client::CTorrentListe;
 using client::TorrentItem;
@@ -206,6 +209,40 @@ TEST_F(ListFile, APeriodicSaveUpdatesUnfinishedTorrentsInPlace) {
   EXPECT_EQ(ini.GetString(u"Quillfern", u"Tarrow"), u"Velmorathine");
   // They keep running.
   EXPECT_FALSE(fake.At(FakeTorrentControl::Hash(1)).paused);
+}
+
+TEST_F(ListFile, ATorrentThatCannotBeSavedIsNamedWithTheReasonAndTheOthersAreSaved) {
+  auto add = [&](int n, FakeTorrent t) {
+    const std::wstring path = client::Utf8ToWide((dir.path() / ("t" + std::to_string(n) + ".torrent")).string());
+    auto item = std::make_unique<TorrentItem>(path, L"t", events);
+    item->m_session = &fake;
+    t.resume_data = engine::entry(engine::entry::dictionary_t);
+    t.resume_data["file-format"] = std::string("quillfern resume file");
+    item->m_handle = fake.Put(FakeTorrentControl::Hash(n), std::move(t));
+    list.Add(std::move(item));
+    return path;
+  };
+  const std::wstring first = add(1, Running());
+  // A folder where its resume data goes: the file cannot be put in place.
+  storage_test::write_text(dir.path() / "t1.torrent.ResumeData" / "inside", "x");
+  FakeTorrent failing = Running();
+  failing.failing = {"save_path"};  // the engine fails it
+  add(2, failing);
+  const std::wstring third = add(3, Running());
+
+  for (const bool periodic : {false, true}) {
+    events.log.clear();
+    ASSERT_TRUE(periodic ? list.SaveUnfinished(file) : list.Save(file));
+    ASSERT_EQ(events.log.size(), 2u);
+    EXPECT_EQ(events.log[0].rfind(L"cannot save t2.torrent: ", 0), 0u) << events.log[0];
+    EXPECT_GT(events.log[0].size(), std::wstring(L"cannot save t2.torrent: ").size());
+    EXPECT_EQ(events.log[1], L"cannot save t1.torrent: cannot write the resume data (" +
+                                 client::Utf8ToWide(std::generic_category().message(EISDIR)) + L")");
+    ASSERT_TRUE(ini.Load(file));
+    EXPECT_EQ(Get(first, u"HasMetadata"), u"true");
+    EXPECT_EQ(Get(third, u"HasMetadata"), u"true");
+    EXPECT_EQ(storage_test::read_text(dir.path() / "t3.torrent.ResumeData"), "d11:file-format21:quillfern resume filee");
+  }
 }
 
 TEST_F(ListFile, AFolderInItsPlaceIsKeptAsideAndTheListWritten) {

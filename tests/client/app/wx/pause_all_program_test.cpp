@@ -12,10 +12,6 @@ using namespace program_test;
 
 namespace {
 
-// Without a position in the profile the window's client area starts at
-// 29,44 on the screen (the frame's left and top borders are 9 and 24).
-constexpr int kClientX = 20 + 9, kClientY = 20 + 24;
-
 struct PauseAllProgram : ProgramFixture {
   pid_t pid = -1;
 
@@ -31,31 +27,11 @@ struct PauseAllProgram : ProgramFixture {
   bool CaptionCounts(const std::string& counts) const {
     return std::regex_search(Caption(), std::regex("(^|\n)Quillfern " + counts + " "));
   }
-  // The process's visible windows: the main window, and a menu while one
-  // is open.
-  std::size_t VisibleWindows() const {
-    const std::string out = Output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
-    return static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
-  }
   // The middle of the first row's chart, where its name is drawn.
   static bool CaptureName(std::vector<std::uint8_t>& rgb) {
     return gui_test::CaptureRootRect(kClientX + 56, kClientY + 78, 56, 16, rgb);
   }
-  // A right click at a client point, then the menu's entry `index` (from
-  // 1) chosen with the arrow keys once the menu is up.
-  void ChooseFromMenuAt(int x, int y, int index) {
-    const std::size_t before = VisibleWindows();
-    ASSERT_EQ(std::system(("xdotool mousemove --sync " + std::to_string(kClientX + x) + " " +
-                           std::to_string(kClientY + y) + " click 3")
-                              .c_str()),
-              0);
-    ASSERT_TRUE(test_support::wait_until([&] { return VisibleWindows() > before; })) << "no menu";
-    std::string keys = "xdotool key --delay 60";
-    for (int i = 0; i < index; ++i) keys += " Down";
-    keys += " Return";
-    ASSERT_EQ(std::system(keys.c_str()), 0);
-    ASSERT_TRUE(test_support::wait_until([&] { return VisibleWindows() == before; })) << "the menu stays";
-  }
+  void ChooseFromMenuAt(int x, int y, int index) { ProgramFixture::ChooseFromMenuAt(pid, x, y, index); }
 };
 
 TEST_F(PauseAllProgram, ResumingEachRowAfterPauseAllThenARestart) {

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -31,6 +32,10 @@ namespace program_test {
 namespace fs = std::filesystem;
 
 const fs::path kProgram = fs::path(QF_BINARY_DIR) / "client" / "Quillfern";
+
+// Without a position in the profile the window's client area starts at
+// 29,44 on the screen (the frame's left and top borders are 9 and 24).
+constexpr int kClientX = 20 + 9, kClientY = 20 + 24;
 
 inline std::string ReadFile(const fs::path& file) {
   std::ifstream in(file);
@@ -178,6 +183,28 @@ struct ProgramFixture : ::testing::Test {
       if (Output("xprop -id " + id + " _NET_WM_WINDOW_TYPE 2>/dev/null").find("POPUP_MENU") != std::string::npos)
         return true;
     return false;
+  }
+
+  // The process's visible windows: the main window, and a menu while one
+  // is open.
+  static std::size_t ShownWindowCount(pid_t pid) {
+    const std::string out = Output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
+    return static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
+  }
+  // A right click at a client point, then the menu's entry `index` (from
+  // 1) chosen with the arrow keys once the menu is up.
+  static void ChooseFromMenuAt(pid_t pid, int x, int y, int index) {
+    const std::size_t before = ShownWindowCount(pid);
+    ASSERT_EQ(std::system(("xdotool mousemove --sync " + std::to_string(kClientX + x) + " " +
+                           std::to_string(kClientY + y) + " click 3")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(test_support::wait_until([&] { return ShownWindowCount(pid) > before; })) << "no menu";
+    std::string keys = "xdotool key --delay 60";
+    for (int i = 0; i < index; ++i) keys += " Down";
+    keys += " Return";
+    ASSERT_EQ(std::system(keys.c_str()), 0);
+    ASSERT_TRUE(test_support::wait_until([&] { return ShownWindowCount(pid) == before; })) << "the menu stays";
   }
 
   // The X windows of the process named "Quillfern...".

@@ -9,9 +9,9 @@
 #include "engine/formats/sha1.h"
 #include "engine/formats/torrent_metainfo.h"
 #include "program_support.h"
-#include "tests/engine/tracker_opentracker.h"
-#include "tests/engine/tracker_torrent_files.h"
-#include "tests/engine/tracker_transmission.h"
+#include "tests/engine/tracker/tracker_opentracker.h"
+#include "tests/engine/tracker/tracker_torrent_files.h"
+#include "tests/engine/tracker/tracker_transmission.h"
 #include "tests/store/store_test_support.h"
 
 #include <sys/stat.h>

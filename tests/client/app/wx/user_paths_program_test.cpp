@@ -10,7 +10,7 @@
 #include "client/base/wx/dialog_buttons.h"
 #include "program_support.h"
 #include "tests/client/net/http_test_server.h"
-#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/session/swarm_fixture.h"
 
 #include <wx/button.h>
 #include <wx/sizer.h>

@@ -10,7 +10,7 @@
 #include "engine/session/alert_types.h"
 #include "tests/client/temp_folder.h"
 #include "tests/client/torrents/torrent_test_support.h"
-#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/session/swarm_fixture.h"
 #include "tests/gui_support/gui_harness.h"
 
 #include <wx/textctrl.h>

@@ -3,7 +3,7 @@
 #include "client/dialogs/wx/CTorrentDetailDialog.h"
 #include "tests/client/temp_folder.h"
 #include "tests/client/torrents/torrent_test_support.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/gui_support/gui_harness.h"
 
 #include <wx/listctrl.h>

@@ -15,8 +15,8 @@
 #include "engine/session/torrent.h"
 #include "engine/storage/file_cache.h"
 #include "engine/storage/piece_manager.h"
-#include "tests/engine/storage_test_support.h"
-#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/storage/storage_test_support.h"
+#include "tests/engine/session/swarm_fixture.h"
 
 namespace fs = std::filesystem;
 using engine::disk_io;

@@ -4,7 +4,7 @@
 
 #include "engine/formats/text_helpers.h"
 #include "engine/storage/file_cache.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 
 using engine::file_error;
 using engine::storage;

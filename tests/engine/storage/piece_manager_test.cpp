@@ -15,7 +15,7 @@
 
 #include "engine/formats/sha1.h"
 #include "engine/storage/file_cache.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 
 using engine::file_error;
 using engine::piece_manager;

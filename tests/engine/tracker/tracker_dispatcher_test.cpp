@@ -8,8 +8,8 @@
 #include "engine/net/network_error.h"
 #include "engine/tracker/tracker_dispatcher.h"
 #include "tests/support/wait.h"
-#include "tracker_test_server.h"
-#include "tracker_test_support.h"
+#include "tests/engine/tracker/tracker_test_server.h"
+#include "tests/engine/tracker/tracker_test_support.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

@@ -4,16 +4,16 @@
 #include <fstream>
 #include <functional>
 
-#include "checked.h"
+#include "tests/engine/session/checked.h"
 #include "engine/formats/torrent_metainfo.h"
 #include "engine/session/session.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/tracker/tracker_dispatcher.h"
-#include "swarm_fixture.h"
-#include "tracker_opentracker.h"
-#include "tracker_test_support.h"
-#include "tracker_torrent_files.h"
-#include "tracker_transmission.h"
+#include "tests/engine/session/swarm_fixture.h"
+#include "tests/engine/tracker/tracker_opentracker.h"
+#include "tests/engine/tracker/tracker_test_support.h"
+#include "tests/engine/tracker/tracker_torrent_files.h"
+#include "tests/engine/tracker/tracker_transmission.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/formats/sha1_hash.h"
-#include "tracker_process.h"
+#include "tests/engine/tracker/tracker_process.h"
 
 namespace tracker_test {
 

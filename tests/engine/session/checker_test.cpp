@@ -16,8 +16,8 @@
 #include "engine/session/fast_resume.h"
 #include "engine/session/session.h"
 #include "engine/storage/piece_manager.h"
-#include "tests/engine/checked.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/session/checked.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/support/wait.h"
 
 using namespace engine;

@@ -9,8 +9,8 @@
 #include "engine/session/session.h"
 #include "engine/session/session_impl.h"
 #include "engine/session/torrent.h"
-#include "storage_test_support.h"
-#include "tests/engine/checked.h"
+#include "tests/engine/storage/storage_test_support.h"
+#include "tests/engine/session/checked.h"
 #include "tests/support/wait.h"
 
 using namespace engine;

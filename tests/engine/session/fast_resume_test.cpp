@@ -7,7 +7,7 @@
 #include <zlib.h>
 
 #include "engine/storage/piece_manager.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 
 using engine::entry;
 using engine::piece_manager;

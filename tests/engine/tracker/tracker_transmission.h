@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "tracker_process.h"
+#include "tests/engine/tracker/tracker_process.h"
 
 namespace tracker_test {
 

@@ -7,15 +7,15 @@
 #include <chrono>
 #include <string>
 
-#include "checked.h"
+#include "tests/engine/session/checked.h"
 #include "engine/session/session.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/tracker/tracker_dispatcher.h"
-#include "swarm_fixture.h"
-#include "tracker_opentracker.h"
-#include "tracker_process.h"
-#include "tracker_test_server.h"
-#include "tracker_test_support.h"
+#include "tests/engine/session/swarm_fixture.h"
+#include "tests/engine/tracker/tracker_opentracker.h"
+#include "tests/engine/tracker/tracker_process.h"
+#include "tests/engine/tracker/tracker_test_server.h"
+#include "tests/engine/tracker/tracker_test_support.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

@@ -13,8 +13,8 @@
 
 #include "engine/formats/sha1_hash.h"
 #include "engine/formats/torrent_metainfo.h"
-#include "tracker_opentracker.h"
-#include "tracker_process.h"
+#include "tests/engine/tracker/tracker_opentracker.h"
+#include "tests/engine/tracker/tracker_process.h"
 
 namespace tracker_test {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "checked.h"
-#include "swarm_fixture.h"
-#include "tracker_process.h"
+#include "tests/engine/session/checked.h"
+#include "tests/engine/session/swarm_fixture.h"
+#include "tests/engine/tracker/tracker_process.h"
 
 using namespace engine;
 

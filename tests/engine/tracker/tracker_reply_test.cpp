@@ -2,7 +2,7 @@
 
 #include "engine/formats/entry.h"
 #include "engine/tracker/tracker_reply.h"
-#include "tracker_test_support.h"
+#include "tests/engine/tracker/tracker_test_support.h"
 
 using namespace engine;
 using namespace std::string_literals;

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 
 using engine::file;
 using engine::file_cache;

@@ -3,8 +3,8 @@
 #include <chrono>
 
 #include "engine/tracker/tracker_dispatcher.h"
-#include "tracker_opentracker.h"
-#include "tracker_test_support.h"
+#include "tests/engine/tracker/tracker_opentracker.h"
+#include "tests/engine/tracker/tracker_test_support.h"
 
 using namespace engine;
 using namespace std::chrono_literals;

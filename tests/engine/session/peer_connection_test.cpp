@@ -19,7 +19,7 @@
 #include "engine/session/peer_connection.h"
 #include "engine/wire/send_buffer.h"
 #include "engine/wire/wire_format.h"
-#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/session/swarm_fixture.h"
 #include "tests/support/wait.h"
 
 using engine::is_legal_request;

@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include "engine/storage/piece_manager.h"
-#include "tests/engine/storage_test_support.h"
-#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/storage/storage_test_support.h"
+#include "tests/engine/session/swarm_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace swarm_fixture;

@@ -15,7 +15,7 @@
 #include "engine/wire/send_buffer.h"
 #include "engine/wire/wire_format.h"
 
-#include "tests/engine/swarm_fixture.h"
+#include "tests/engine/session/swarm_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace swarm_fixture;
