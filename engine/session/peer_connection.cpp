@@ -136,7 +136,7 @@ void peer_connection::set_clock(clock_function c) {
 void peer_connection::attach_to_torrent(torrent* t) {
   m_torrent = t;
   t->attach_peer(this);
-  m_phase = phase::attached;
+  m_phase = phase::active;
   // The torrent's check may have ended while the handshake was on its way:
   // the peer's pieces must be sized and counted before its first message.
   init();
@@ -151,7 +151,7 @@ void peer_connection::connect() {
 }
 
 void peer_connection::connection_established() {
-  if (m_phase == phase::connecting) m_phase = phase::attached;
+  if (m_phase == phase::connecting) m_phase = phase::active;
   m_writing = false;
   m_selector.remove_writable(m_socket);
   m_selector.monitor_readability(m_socket);

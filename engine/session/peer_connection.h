@@ -254,11 +254,12 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void update_writability();
   bool has_metadata() const override;
   bool rate_limited() const;
-  // Bound to its torrent and known to it (an outgoing connection from its
-  // creation, an incoming one once its handshake named the torrent).
+  // Bound to its torrent and known to it: an outgoing connection from its
+  // creation, an incoming one once its handshake named the torrent; a
+  // closed one until it leaves the torrent at the purge.
   bool attached() const { return m_torrent && m_phase != phase::handshake; }
   // Neither waiting for its connect nor closed: the socket is read.
-  bool running() const { return m_phase == phase::handshake || m_phase == phase::attached; }
+  bool running() const { return m_phase == phase::handshake || m_phase == phase::active; }
   int num_pieces() const;
   clock::time_point now() const { return m_clock ? m_clock() : clock::now(); }
 
@@ -291,7 +292,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
     queued,      // outgoing: waits in the session's queue for a connect slot
     connecting,  // outgoing: the connect is under way
     handshake,   // incoming: no torrent has taken it yet
-    attached,    // established and bound to its torrent
+    active,      // connected and bound to its torrent
     closing,     // closed: no more I/O, it leaves its torrent at the purge
     failed,      // closed because of an error
   };

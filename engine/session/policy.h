@@ -104,7 +104,7 @@ class policy {
     // sockets at once.
     virtual int connect_room() const = 0;
     // Candidates wait for connect room: room_freed is to be called as soon
-    // as some frees up (once per call of this).
+    // as some frees up. Asked once until room_freed comes.
     virtual void wait_for_connect_room() {}
   };
 

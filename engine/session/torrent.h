@@ -141,7 +141,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     changed();
   }
   const std::vector<announce_entry>& trackers() const { return m_announces.trackers(); }
-  const announce_schedule& announces() const { return m_announces; }
   // The next announce now (and soon: the session is told), or `after` from
   // now; either stands until an announce goes out, whatever the replies to
   // announces already under way schedule.
