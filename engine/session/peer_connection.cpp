@@ -69,12 +69,10 @@ peer_connection::peer_connection(host& ses, selector& sel, torrent* t, std::shar
       m_socket(std::move(s)),
       m_remote(remote),
       m_torrent(t),
-      m_attached(true),
       m_outgoing(true),
-      m_connecting(true),
-      m_queued(true) {
-  m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->m_ul_bandwidth_quota);
-  m_dl_bandwidth_quota = quota_for(t->download_limit(), t->m_dl_bandwidth_quota);
+      m_phase(phase::queued) {
+  m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->upload_rate_quota());
+  m_dl_bandwidth_quota = quota_for(t->download_limit(), t->download_rate_quota());
   write_handshake();
   if (has_metadata()) {
     init();
@@ -83,16 +81,15 @@ peer_connection::peer_connection(host& ses, selector& sel, torrent* t, std::shar
 }
 
 peer_connection::~peer_connection() {
-  m_disconnecting = true;
+  if (!is_disconnecting()) m_phase = phase::closing;
   m_selector.remove(m_socket);
   // Closed connections left their torrent at the purge already.
   leave_torrent();
 }
 
 void peer_connection::leave_torrent() {
-  if (m_attached && m_torrent) m_torrent->remove_peer(this);
+  if (attached()) m_torrent->remove_peer(this);
   m_torrent = nullptr;
-  m_attached = false;
   m_requests.clear();
   m_disk_reads.clear();
   m_disk_read_bytes = 0;
@@ -126,7 +123,7 @@ void peer_connection::init() {
     throw std::runtime_error("seed to seed connection redundant, disconnecting");
   // Pieces announced before the metadata came (from this very peer, say)
   // make the peer worth asking now.
-  if (interesting && m_attached && !m_interesting) m_torrent->get_policy().peer_is_interesting(*this);
+  if (interesting && attached() && !m_interesting) m_torrent->get_policy().peer_is_interesting(*this);
 }
 
 void peer_connection::set_clock(clock_function c) {
@@ -139,14 +136,14 @@ void peer_connection::set_clock(clock_function c) {
 void peer_connection::attach_to_torrent(torrent* t) {
   m_torrent = t;
   t->attach_peer(this);
-  m_attached = true;
+  m_phase = phase::active;
   // The torrent's check may have ended while the handshake was on its way:
   // the peer's pieces must be sized and counted before its first message.
   init();
 }
 
 void peer_connection::connect() {
-  m_queued = false;
+  if (m_phase == phase::queued) m_phase = phase::connecting;
   m_socket->connect(m_remote, m_torrent ? m_torrent->local_interface() : address());
   m_selector.monitor_writability(m_socket);
   m_selector.monitor_errors(m_socket);
@@ -154,7 +151,7 @@ void peer_connection::connect() {
 }
 
 void peer_connection::connection_established() {
-  m_connecting = false;
+  if (m_phase == phase::connecting) m_phase = phase::active;
   m_writing = false;
   m_selector.remove_writable(m_socket);
   m_selector.monitor_readability(m_socket);
@@ -166,8 +163,8 @@ void peer_connection::connection_established() {
 void peer_connection::disconnect(const std::string& reason) { m_ses.close(*this, reason); }
 
 bool peer_connection::start_closing() {
-  if (m_disconnecting) return false;
-  m_disconnecting = true;
+  if (is_disconnecting()) return false;
+  m_phase = phase::closing;
   update_writability();
   return true;
 }
@@ -194,7 +191,7 @@ bool peer_connection::in_download_queue(piece_block block) const {
 // ---------------------------------------------------------------- receiving
 
 void peer_connection::receive_data() {
-  if (m_disconnecting) return;  // closed at the next purge
+  if (is_disconnecting()) return;  // closed at the next purge
   for (;;) {
     const int quota = m_dl_bandwidth_quota.left();
     if (quota <= 0) break;
@@ -272,8 +269,8 @@ void peer_connection::on_info_hash(const std::uint8_t* reserved, const sha1_hash
     if (!t || t->is_aborted()) throw protocol_error("got info-hash that is not in our session");
     if (t->is_paused()) throw protocol_error("connection rejected by paused torrent");
     m_torrent = t.get();
-    m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->m_ul_bandwidth_quota);
-    m_dl_bandwidth_quota = quota_for(t->download_limit(), t->m_dl_bandwidth_quota);
+    m_ul_bandwidth_quota = quota_for(t->upload_limit(), t->upload_rate_quota());
+    m_dl_bandwidth_quota = quota_for(t->download_limit(), t->download_rate_quota());
     m_dl_bandwidth_quota.used = 0;
     write_handshake();
     if (has_metadata()) {
@@ -291,7 +288,7 @@ void peer_connection::on_peer_id(const peer_id& id) {
   m_supports_ext_list = id[17] == 'e' && id[18] == 'x' && id[19] == 't';
   m_extensions.handshake_received(m_supports_extensions, m_supports_ext_list, m_send);
   if (m_supports_dht) wire::write_dht_port(m_send, announced_dht_port(m_ses.dht()));
-  if (!m_outgoing && !m_attached) attach_to_torrent(m_torrent);
+  if (m_phase == phase::handshake) attach_to_torrent(m_torrent);
 }
 
 void peer_connection::on_packet_header(int id, int size) {
@@ -454,7 +451,7 @@ bool peer_connection::is_valid_incoming_block(const peer_request& r) const {
 char* peer_connection::block_destination(std::span<const char> header, int length) {
   // Blocks we keep are received straight into a buffer for the disk; any
   // other goes the usual way (and on_piece tells what is wrong with it).
-  if (!m_torrent || !m_attached || !has_metadata()) return nullptr;
+  if (!attached() || !has_metadata()) return nullptr;
   const peer_request r = wire::decode_piece(header, nullptr, length).r;
   if (!is_valid_incoming_block(r) ||
       m_torrent->picker().is_finished(piece_block(r.piece, r.start / m_torrent->block_size())))
@@ -469,7 +466,7 @@ char* peer_connection::block_destination(std::span<const char> header, int lengt
 }
 
 void peer_connection::lend_next_block() {
-  if (m_download_queue.empty() || !m_attached || !has_metadata()) return;
+  if (m_download_queue.empty() || !attached() || !has_metadata()) return;
   disk_io& disk = m_ses.disk();
   const std::size_t size = std::size_t(std::max(m_torrent->block_size(), 1));
   // A read may bring in a block beyond each lent one: together they stay
@@ -565,7 +562,8 @@ void peer_connection::send_not_interested() {
 }
 
 void peer_connection::send_have(int piece) {
-  if (has_piece(piece)) return;
+  // Also to a peer that has the piece: a seed learns only this way how far
+  // its peers are (what its peers window shows of them).
   wire::write_have(m_send, piece);
   update_writability();
 }
@@ -630,11 +628,11 @@ bool peer_connection::can_read_ahead() const {
   // Up to six blocks wait in the send buffer and a dozen more are being
   // read, so the socket seldom waits for the disk while the peer asks.
   return !m_requests.empty() && !m_choked && m_send.size() < send_ahead() &&
-         m_disk_read_bytes < 2 * send_ahead() && m_torrent && m_attached;
+         m_disk_read_bytes < 2 * send_ahead() && attached();
 }
 
 void peer_connection::issue_reads() {
-  if (m_disconnecting) return;
+  if (is_disconnecting()) return;
   const std::size_t most = std::size_t(4) * std::size_t(std::max(m_torrent ? m_torrent->block_size() : 0, 1));
   while (can_read_ahead()) {
     const std::uint32_t id = m_next_read_id++;
@@ -656,15 +654,15 @@ void peer_connection::issue_reads() {
 }
 
 void peer_connection::block_read(std::uint32_t id, disk_job& j) {
-  if (m_disconnecting) return;
+  if (is_disconnecting()) return;
   auto it = std::find_if(m_disk_reads.begin(), m_disk_reads.end(), [&](const disk_read& d) { return d.id == id; });
   if (it == m_disk_reads.end()) return;  // the connection left its torrent meanwhile
   if (j.error) {
     // As when a read fails while serving: the connection closes with the
     // error, and the torrent stops.
     torrent* t = associated_torrent();
-    set_failed();
     disconnect(*j.error);
+    set_failed();
     if (t) t->disk_failed(*j.error);
     return;
   }
@@ -695,7 +693,7 @@ void peer_connection::block_read(std::uint32_t id, disk_job& j) {
 }
 
 void peer_connection::send_data() {
-  if (m_disconnecting) {
+  if (is_disconnecting()) {
     update_writability();
     return;
   }
@@ -705,7 +703,7 @@ void peer_connection::send_data() {
 
   const int quota = m_ul_bandwidth_quota.left();
   const int n = int(std::min<std::size_t>(m_send.size(), std::size_t(std::max(quota, 0))));
-  if (n > 0 && !m_connecting) {
+  if (n > 0 && !is_connecting()) {
     const int sent = m_socket->send(m_send.data(), n);
     if (sent < 0) {
       const int err = socket::last_error();
@@ -722,8 +720,9 @@ void peer_connection::send_data() {
 
 void peer_connection::update_writability() {
   const bool has_work = can_read_ahead() || !m_send.empty() || !m_announce_queue.empty();
-  if (m_queued) return;  // not even connecting yet
-  const bool want = m_connecting || (has_work && m_ul_bandwidth_quota.left() > 0 && !m_disconnecting);
+  if (m_phase == phase::queued) return;  // not even connecting yet
+  const bool want =
+      m_phase == phase::connecting || (has_work && m_ul_bandwidth_quota.left() > 0 && !is_disconnecting());
   if (want == m_writing) return;
   m_writing = want;
   if (want) m_selector.monitor_writability(m_socket);
@@ -732,7 +731,7 @@ void peer_connection::update_writability() {
 
 void peer_connection::disk_ready() {
   m_disk_blocked = false;
-  if (!m_connecting && !m_disconnecting && !m_reading && m_dl_bandwidth_quota.left() > 0) {
+  if (running() && !m_reading && m_dl_bandwidth_quota.left() > 0) {
     m_selector.monitor_readability(m_socket);
     m_reading = true;
   }
@@ -740,7 +739,7 @@ void peer_connection::disk_ready() {
 
 void peer_connection::reset_quota() {
   m_dl_bandwidth_quota.used = 0;
-  if (!m_connecting && !m_disconnecting && !m_reading && !m_disk_blocked) {
+  if (running() && !m_reading && !m_disk_blocked) {
     m_selector.monitor_readability(m_socket);
     m_reading = true;
   }
@@ -753,9 +752,9 @@ void peer_connection::second_tick() {
   const auto t = now();
   if (m_torrent && has_metadata() && !m_download_queue.empty() && t - m_last_piece > seconds(15)) {
     abort_all_requests();
-    if (m_attached) m_torrent->get_policy().unchoked(*this);
+    if (attached()) m_torrent->get_policy().unchoked(*this);
     m_last_piece = t;
-  } else if (m_attached && !m_disconnecting && has_metadata() && m_interesting && !m_peer_choked &&
+  } else if (attached() && !is_disconnecting() && has_metadata() && m_interesting && !m_peer_choked &&
              m_download_queue.empty() && m_request_queue.empty()) {
     // The peer lets us download and nothing is asked of it: its blocks were
     // taken over by faster connections or arrived through others, or every
@@ -765,7 +764,7 @@ void peer_connection::second_tick() {
     m_torrent->get_policy().unchoked(*this);
   }
 
-  if (m_torrent && !m_connecting) m_extensions.second_tick(m_send, t);
+  if (m_torrent && !is_connecting()) m_extensions.second_tick(m_send, t);
 
   m_stat.second_tick();
   m_ul_bandwidth_quota.used =
@@ -798,7 +797,7 @@ bool peer_connection::rate_limited() const {
 }
 
 bool peer_connection::has_timed_out() const {
-  if (m_connecting) return false;
+  if (is_connecting()) return false;
   const auto t = now();
   if (t - m_last_receive > m_timeout) return true;
   return !m_interesting && !m_peer_interested && t - m_became_uninteresting > seconds(600) &&

@@ -124,17 +124,19 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void leave_torrent();
   // Whether the connection is bound to `t`, attached or still in its handshake.
   bool bound_to(const torrent* t) const { return m_torrent == t; }
-  void set_failed() { m_failed = true; }
-  bool failed() const override { return m_failed; }
-  bool is_connecting() const override { return m_connecting; }
-  bool is_queued() const { return m_queued; }
+  // Marks a closed connection as closed because of an error (the policy
+  // then forgets its peer's port for a while).
+  void set_failed() { m_phase = phase::failed; }
+  bool failed() const override { return m_phase == phase::failed; }
+  bool is_connecting() const override { return m_phase == phase::queued || m_phase == phase::connecting; }
+  bool is_queued() const { return m_phase == phase::queued; }
   bool is_local() const { return m_outgoing; }
-  bool is_disconnecting() const { return m_disconnecting; }
+  bool is_disconnecting() const { return m_phase == phase::closing || m_phase == phase::failed; }
 
   const std::shared_ptr<socket>& get_socket() const { return m_socket; }
   address remote() const override { return m_remote; }
   const peer_id& id() const { return m_peer_id; }
-  torrent* associated_torrent() const { return m_attached ? m_torrent : nullptr; }
+  torrent* associated_torrent() const { return attached() ? m_torrent : nullptr; }
   stat& statistics() { return m_stat; }
   const stat& statistics() const { return m_stat; }
 
@@ -146,7 +148,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // The torrent learnt its metadata after this connection bound to it.
   void init();
 
-  // --- base messages; each is a no-op when the state already matches
+  // --- base messages; each but the have is a no-op when the state
+  // already matches
   void send_choke() override;
   void send_unchoke() override;
   void send_interested() override;
@@ -204,8 +207,10 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void received_valid_data() { m_trust_points = std::min(m_trust_points + 1, 20); }
   void received_invalid_data() { m_trust_points = std::max(m_trust_points - 2, -7); }
 
-  resource_request m_ul_bandwidth_quota;
-  resource_request m_dl_bandwidth_quota;
+  // The connection's shares of its torrent's upload and download rate.
+  resource_request& upload_rate_quota() { return m_ul_bandwidth_quota; }
+  resource_request& download_rate_quota() { return m_dl_bandwidth_quota; }
+  const resource_request& upload_rate_quota() const { return m_ul_bandwidth_quota; }
 
  private:
   void on_version_query() override;
@@ -249,6 +254,12 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   void update_writability();
   bool has_metadata() const override;
   bool rate_limited() const;
+  // Bound to its torrent and known to it: an outgoing connection from its
+  // creation, an incoming one once its handshake named the torrent; a
+  // closed one until it leaves the torrent at the purge.
+  bool attached() const { return m_torrent && m_phase != phase::handshake; }
+  // Neither waiting for its connect nor closed: the socket is read.
+  bool running() const { return m_phase == phase::handshake || m_phase == phase::active; }
   int num_pieces() const;
   clock::time_point now() const { return m_clock ? m_clock() : clock::now(); }
 
@@ -270,15 +281,22 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
 
   host& m_ses;
   selector& m_selector;
+  resource_request m_ul_bandwidth_quota;
+  resource_request m_dl_bandwidth_quota;
   std::shared_ptr<socket> m_socket;
   address m_remote;
   torrent* m_torrent = nullptr;
-  bool m_attached = false;
-  bool m_outgoing = false;
-  bool m_connecting = false;
-  bool m_queued = false;
-  bool m_failed = false;
-  bool m_disconnecting = false;
+  const bool m_outgoing = false;
+  // Where the connection is in its life; each step only moves forward.
+  enum class phase : std::uint8_t {
+    queued,      // outgoing: waits in the session's queue for a connect slot
+    connecting,  // outgoing: the connect is under way
+    handshake,   // incoming: no torrent has taken it yet
+    active,      // connected and bound to its torrent
+    closing,     // closed: no more I/O, it leaves its torrent at the purge
+    failed,      // closed because of an error
+  };
+  phase m_phase = phase::handshake;
   bool m_writing = false;
   bool m_reading = false;
 

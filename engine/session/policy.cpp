@@ -109,12 +109,20 @@ void policy::peer_from_tracker(const address& a, const peer_id&) {
     if (!add_peer(peer(a, 1))) return;
     p = find(a.ip);
   }
+  p->learnt = ++m_learnt;
   if (p->conn || p->banned || p->type != 1 || p->ip.port == 0) return;
   if (m_torrent.num_connections() >= m_torrent.max_connections() || m_torrent.is_paused()) return;
   if (m_torrent.connect_room() > 0)
     connect_one(*p);
   else
-    m_connects_held = true;
+    hold_connects();
+}
+
+void policy::hold_connects() {
+  m_connects_held = true;
+  if (m_room_asked) return;
+  m_room_asked = true;
+  m_torrent.wait_for_connect_room();
 }
 
 bool policy::connect_one(peer& p) {
@@ -293,7 +301,10 @@ policy::peer* policy::connect_candidate() {
   peer* best = nullptr;
   for (auto& p : m_peers) {
     if (p.type != 1 || p.banned || p.conn || p.ip.port == 0) continue;
-    if (!best || p.connected < best->connected) best = &p;
+    // Of those never dialled, the latest learnt: a reply full of dead
+    // addresses must not keep out the live ones of the next.
+    if (!best || p.connected < best->connected || (p.connected == best->connected && p.learnt > best->learnt))
+      best = &p;
   }
   return best;
 }
@@ -305,7 +316,7 @@ bool policy::connect_one_peer() {
 }
 
 void policy::connect_peers() {
-  if (!m_connects_held || m_torrent.is_paused()) return;
+  if (!m_connects_held || m_torrent.is_paused() || m_torrent.is_aborted()) return;
   m_connects_held = false;
   dial_candidates();
 }
@@ -315,7 +326,7 @@ void policy::dial_candidates() {
   for (std::size_t tries = m_peers.size(); tries > 0; --tries) {
     if (m_torrent.num_connections() >= m_torrent.max_connections()) return;
     if (m_torrent.connect_room() < 1) {
-      m_connects_held = true;
+      hold_connects();
       return;
     }
     peer* p = connect_candidate();
@@ -472,48 +483,37 @@ void policy::pulse() {
 
   const int slots = m_torrent.max_uploads();
   if (m_torrent.is_seed()) {
-    if (m_num_unchoked > slots) {
-      while (m_num_unchoked > slots) {
-        peer* p = seed_choke_candidate();
-        if (!p) break;
-        choke(*p);
-      }
-    } else if (m_num_unchoked > 0) {
-      peer* opt = optimistic_candidate();
-      peer* out = opt ? seed_choke_candidate() : nullptr;
-      if (opt && out) {
-        choke(*out);
-        unchoke(*opt);
-      }
-    }
-    while (m_num_unchoked < slots) {
-      peer* p = optimistic_candidate();
-      if (!p) break;
-      unchoke(*p);
-    }
+    // A seed gives its slots round the interested peers in turn.
+    rechoke(slots, true, m_num_unchoked > 0, &policy::seed_choke_candidate, &policy::optimistic_candidate);
     return;
   }
-
   if (ratio) {
     for (auto& p : m_peers)
       if (live(p) && !p.conn->is_choked() && p.conn->share_diff() < -owe_limit) choke(p);
   }
-  if (slots < m_torrent.num_connections()) {
-    if (m_num_unchoked > slots) {
-      while (m_num_unchoked > slots) {
-        peer* p = choke_candidate();
-        if (!p) break;
-        choke(*p);
-      }
-    } else if (peer* in = unchoke_candidate()) {
-      if (peer* out = choke_candidate()) {
-        choke(*out);
-        unchoke(*in);
-      }
+  // A downloader trades with the peers that give most; the choking moves
+  // only while not every connection can have a slot.
+  const bool crowded = slots < m_torrent.num_connections();
+  rechoke(slots, crowded, crowded, &policy::choke_candidate, &policy::unchoke_candidate);
+}
+
+void policy::rechoke(int slots, bool trim, bool swap, pick out, pick in) {
+  if (trim && m_num_unchoked > slots) {
+    while (m_num_unchoked > slots) {
+      peer* p = (this->*out)();
+      if (!p) break;
+      choke(*p);
+    }
+  } else if (swap) {
+    peer* next = (this->*in)();
+    peer* gone = next ? (this->*out)() : nullptr;
+    if (next && gone) {
+      choke(*gone);
+      unchoke(*next);
     }
   }
   while (m_num_unchoked < slots) {
-    peer* p = unchoke_candidate();
+    peer* p = (this->*in)();
     if (!p) break;
     unchoke(*p);
   }

@@ -103,6 +103,9 @@ class policy {
     // peer list, so that one long peer list does not open thousands of
     // sockets at once.
     virtual int connect_room() const = 0;
+    // Candidates wait for connect room: room_freed is to be called as soon
+    // as some frees up. Asked once until room_freed comes.
+    virtual void wait_for_connect_room() {}
   };
 
   struct peer {
@@ -121,6 +124,9 @@ class policy {
     std::uint16_t retry_port = 0;
     int failures = 0;
     time_point retry_at = never;
+    // When the address was last learnt (a count): of the candidates never
+    // dialled, those of the latest tracker reply go first.
+    std::uint64_t learnt = 0;
   };
 
   explicit policy(torrent_interface& t);
@@ -158,6 +164,12 @@ class policy {
   // torrent is below its connection limit and the room lasts (every second,
   // from the torrent).
   void connect_peers();
+  // Connect room that wait_for_connect_room asked for is free: the held
+  // candidates are dialled now.
+  void room_freed() {
+    m_room_asked = false;
+    connect_peers();
+  }
 
   int num_uploads() const { return m_num_unchoked; }
   std::int64_t available_free_upload() const { return m_available_free_upload; }
@@ -177,11 +189,18 @@ class policy {
   bool connect_one(peer& p);
   // Dials candidates while the torrent is below its connection limit and
   // the session has connect room; when the room runs out, they are held
-  // for the next second.
+  // until room frees up, or for the next second.
   void dial_candidates();
+  void hold_connects();
   void request_a_block(connection& c);
   void choke(peer& p);
   void unchoke(peer& p);
+  using pick = peer* (policy::*)();
+  // One choke round over `slots` unchoke slots: above them (when `trim`),
+  // the peers `out` picks are choked down to them; else (when `swap`) the
+  // peer `out` picks makes way for the one `in` picks; then free slots go
+  // to the peers `in` picks.
+  void rechoke(int slots, bool trim, bool swap, pick out, pick in);
   peer* connect_candidate();
   peer* choke_candidate();
   peer* unchoke_candidate();
@@ -196,6 +215,8 @@ class policy {
   std::unordered_map<std::uint32_t, std::size_t> m_index;  // IP -> record
   std::size_t m_displace_at = 0;  // where the search for a displaceable record goes on
   bool m_connects_held = false;     // candidates wait for connect room
+  bool m_room_asked = false;        // wait_for_connect_room was called
+  std::uint64_t m_learnt = 0;       // addresses learnt so far
   int m_num_unchoked = 0;
   std::int64_t m_available_free_upload = 0;
   time_point m_last_rotation = never;

@@ -131,19 +131,33 @@ void session_impl::close(peer_connection& c, const std::string& reason) {
   if (auto self = c.weak_from_this().lock()) m_disconnect_peer.push_back(std::move(self));
 }
 
-void session_impl::purge_connections() {
-  while (!m_disconnect_peer.empty()) {
-    auto c = std::move(m_disconnect_peer.back());
-    m_disconnect_peer.pop_back();
-    c->leave_torrent();
-    const std::shared_ptr<socket>& s = c->get_socket();
-    m_selector.remove(s);
-    if (m_half_open.erase(s) > 0) {
-      process_connection_queue();
-    } else if (m_connections.erase(s) == 0) {
-      std::erase(m_connection_queue, c);
-    }
+void session_impl::give_connect_room() {
+  while (!m_room_waiters.empty() && connect_room() > 0) {
+    const sha1_hash ih = m_room_waiters.front();
+    m_room_waiters.pop_front();
+    if (auto t = find_torrent(ih)) t->get_policy().room_freed();
   }
+}
+
+void session_impl::purge_connections() {
+  do {
+    while (!m_disconnect_peer.empty()) {
+      auto c = std::move(m_disconnect_peer.back());
+      m_disconnect_peer.pop_back();
+      c->leave_torrent();
+      const std::shared_ptr<socket>& s = c->get_socket();
+      m_selector.remove(s);
+      if (m_half_open.erase(s) > 0) {
+        process_connection_queue();
+      } else if (m_connections.erase(s) == 0) {
+        std::erase(m_connection_queue, c);
+      }
+    }
+    // The room of connects that ended is used at once, not at the next
+    // second: a tracker reply of dead addresses is worked through as fast
+    // as they refuse. Connects that fail at once are purged in turn.
+    give_connect_room();
+  } while (!m_disconnect_peer.empty());
 }
 
 template <class Pred>
@@ -175,8 +189,8 @@ void session_impl::queue_tracker_request(tracker_query req, const std::weak_ptr<
 }
 
 void session_impl::connection_failed(peer_connection& c, const std::string& message) {
-  c.set_failed();
   close(c, message);
+  c.set_failed();
 }
 
 std::shared_ptr<peer_connection> session_impl::connection_of(const std::shared_ptr<socket>& s) const {
@@ -304,7 +318,7 @@ void session_impl::second_tick() {
     std::array<resource_request, 4> quotas;
   };
   const auto quotas_of = [](const torrent& t) {
-    std::array q{t.m_ul_bandwidth_quota, t.m_dl_bandwidth_quota, t.m_uploads_quota, t.m_connections_quota};
+    std::array q{t.upload_rate_quota(), t.download_rate_quota(), t.unchoke_quota(), t.connection_quota()};
     for (resource_request& r : q) r.given = 0;
     return q;
   };
@@ -326,7 +340,7 @@ void session_impl::second_tick() {
       m_torrents.erase(t.info_hash());
       continue;
     }
-    torrent::tick_schedule& when = t.schedule;
+    torrent::tick_schedule& when = t.schedule();
     if (when.ticked && tick - when.last_tick > 1) {
       const int skipped = int(std::min<std::uint64_t>(tick - when.last_tick - 1, 1u << 30));
       if (const int last = t.skip_ticks(skipped); last > 0 && !when.paused)
@@ -344,9 +358,9 @@ void session_impl::second_tick() {
   // peers. Without a limit every torrent's share is its own maximum, which
   // changes only in the torrents looked at; a limit is shared over all.
   std::size_t limit_index = 0;
-  auto share = [&](int limit, resource_request torrent::*quota) REQUIRES(m_mutex) {
+  auto share = [&](int limit, resource_request& (torrent::*quota)()) REQUIRES(m_mutex) {
     const bool changed = std::exchange(m_shared_limits[limit_index++], limit) != limit;
-    const auto get = [quota](auto& t) -> resource_request& { return (*t).*quota; };
+    const auto get = [quota](auto& t) -> resource_request& { return ((*t).*quota)(); };
     if (limit_from_setting(limit) == resource_request::inf && !changed) {
       for (auto& v : visited) {
         resource_request& r = get(v.t);
@@ -357,14 +371,14 @@ void session_impl::second_tick() {
                          [&](auto& t) -> resource_request& { return get(t.second); });
     }
   };
-  share(m_upload_rate, &torrent::m_ul_bandwidth_quota);
-  share(m_download_rate, &torrent::m_dl_bandwidth_quota);
-  share(m_max_uploads, &torrent::m_uploads_quota);
-  share(m_max_connections, &torrent::m_connections_quota);
+  share(m_upload_rate, &torrent::upload_rate_quota);
+  share(m_download_rate, &torrent::download_rate_quota);
+  share(m_max_uploads, &torrent::unchoke_quota);
+  share(m_max_connections, &torrent::connection_quota);
   for (auto& v : visited) {
     v.t->distribute_resources();
-    v.t->schedule.last_tick = tick;
-    v.t->schedule.ticked = true;
+    v.t->schedule().last_tick = tick;
+    v.t->schedule().ticked = true;
     plan_ticks(v.t, !(v.t->statistics() == v.statistics) || quotas_of(*v.t) != v.quotas);
   }
 
@@ -386,12 +400,12 @@ std::vector<std::shared_ptr<torrent>> session_impl::due_torrents(std::uint64_t t
   const auto live = [&](const sha1_hash& ih, auto key, auto torrent::tick_schedule::*field)
                         REQUIRES(m_mutex) -> torrent* {
     const auto i = m_torrents.find(ih);
-    if (i == m_torrents.end() || i->second->schedule.*field != key) return nullptr;
+    if (i == m_torrents.end() || i->second->schedule().*field != key) return nullptr;
     using key_type = decltype(key);
     if constexpr (std::is_integral_v<key_type>)
-      i->second->schedule.*field = std::numeric_limits<key_type>::max();
+      i->second->schedule().*field = std::numeric_limits<key_type>::max();
     else
-      i->second->schedule.*field = key_type::max();
+      i->second->schedule().*field = key_type::max();
     return i->second.get();
   };
   m_announce_queue.pop_due(std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now()),
@@ -426,19 +440,19 @@ std::vector<std::shared_ptr<torrent>> session_impl::due_torrents(std::uint64_t t
 }
 
 std::uint64_t session_impl::pulse_tick(const torrent& t, std::uint64_t from) const {
-  const std::uint64_t first = t.schedule.last_tick + std::uint64_t(t.ticks_to_pulse());
+  const std::uint64_t first = t.schedule().last_tick + std::uint64_t(t.ticks_to_pulse());
   return first >= from ? first : first + (from - first + 9) / 10 * 10;
 }
 
 void session_impl::wake_at(torrent& t, std::uint64_t tick) {
-  if (tick >= t.schedule.wake_at) return;
-  t.schedule.wake_at = tick;
+  if (tick >= t.schedule().wake_at) return;
+  t.schedule().wake_at = tick;
   m_wake_queue.push(tick, t.info_hash());
 }
 
 void session_impl::plan_ticks(const std::shared_ptr<torrent>& shared, bool busy) {
   torrent& t = *shared;
-  torrent::tick_schedule& when = t.schedule;
+  torrent::tick_schedule& when = t.schedule();
   when.paused = t.is_paused();
   if (busy || t.num_peers() > 0 || t.get_policy().connects_held()) {
     m_busy.push_back(shared);
@@ -478,7 +492,7 @@ void session_impl::queue_due_announces() {
   for (const sha1_hash& ih : wanted) {
     m_visit_next.push_back(ih);
     auto t = find_torrent(ih);
-    if (t && !t->is_aborted() && !t->dispatcher && !t->announced_within(std::chrono::seconds(1))) announce_if_due(t);
+    if (t && !t->is_aborted() && !t->dispatcher() && !t->announced_within(std::chrono::seconds(1))) announce_if_due(t);
   }
 }
 

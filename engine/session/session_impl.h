@@ -105,6 +105,9 @@ class session_impl : public torrent::host, public peer_connection::host {
   // torrents start at once.
   static constexpr int default_connect_room = 32;
   int connect_room() const override REQUIRES(m_mutex);
+  void wait_for_connect_room(const sha1_hash& info_hash) override REQUIRES(m_mutex) {
+    m_room_waiters.push_back(info_hash);
+  }
   torrent_handle handle_of(const torrent& t) const override;
   std::shared_ptr<torrent> find_torrent(const sha1_hash& info_hash) override REQUIRES(m_mutex);
   dht_link* dht() const override REQUIRES(m_mutex) { return m_dht; }
@@ -178,6 +181,10 @@ class session_impl : public torrent::host, public peer_connection::host {
 
   // Starts queued outgoing connects while the half-open limit allows.
   void process_connection_queue() REQUIRES(m_mutex);
+  // Torrents whose candidates wait for connect room, in the order they
+  // asked; give_connect_room lets them dial while there is room.
+  std::deque<sha1_hash> m_room_waiters GUARDED_BY(m_mutex);
+  void give_connect_room() REQUIRES(m_mutex);
   // Takes each connection of the disconnect list off its torrent (both
   // ways), off the selector and out of the session's maps and queue. Runs
   // between the network thread's steps and after a public call that closed

@@ -20,8 +20,8 @@ struct torrent::policy_host : policy::torrent_interface {
   explicit policy_host(torrent& owner) : t(owner) {}
   torrent& t;
   policy::time_point now() const override { return std::chrono::steady_clock::now(); }
-  int max_connections() const override { return t.m_connections_quota.given; }
-  int max_uploads() const override { return t.m_uploads_quota.given; }
+  int max_connections() const override { return t.connection_quota().given; }
+  int max_uploads() const override { return t.unchoke_quota().given; }
   int num_connections() const override { return t.num_peers(); }
   float ratio() const override { return t.m_ratio; }
   bool is_paused() const override { return t.m_paused; }
@@ -35,8 +35,9 @@ struct torrent::policy_host : policy::torrent_interface {
   void disconnect(policy::connection& c, const char* why) override {
     static_cast<peer_connection&>(c).disconnect(why);
   }
-  std::uint32_t tracker_ip() const override { return t.tracker_address.ip; }
+  std::uint32_t tracker_ip() const override { return t.tracker_address().ip; }
   int connect_room() const override { return t.m_ses.connect_room(); }
+  void wait_for_connect_room() override { t.m_ses.wait_for_connect_room(t.info_hash()); }
 };
 
 torrent::torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
@@ -45,7 +46,7 @@ torrent::torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
     : m_ses(ses),
       m_checker(checker),
       m_info(info),
-      m_trackers(info.trackers()),
+      m_announces(info.trackers(), [this] { return now(); }),
       m_net_interface(net_interface.ip, 0),
       m_save_path(complete_path(save_path)),
       m_compact_mode(compact_mode),
@@ -58,7 +59,6 @@ torrent::torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
   // the first tick, before the session has shared out any slots.
   m_uploads_quota = resource_request(0, 2, unlimited, 2);
   m_connections_quota = resource_request(0, 2, unlimited, 100);
-  m_next_request = now();
   m_policy_host = std::make_unique<policy_host>(*this);
   m_policy = std::make_unique<policy>(*m_policy_host);
 }
@@ -68,7 +68,7 @@ torrent::torrent(host& ses, checker_impl* checker, const std::string& tracker_ur
                  int block_size)
     : torrent(ses, checker, torrent_metainfo(info_hash), save_path, net_interface, compact_mode, block_size) {
   m_info.add_tracker(tracker_url, 0);
-  m_trackers = m_info.trackers();
+  m_announces.replace_trackers(m_info.trackers());
 }
 
 torrent::~torrent() {
@@ -99,8 +99,8 @@ void torrent::pause() {
   if (m_paused) return;
   disconnect_all("torrent paused");
   m_paused = true;
-  m_event = tracker_query::stopped;
-  m_announce_now = true;
+  m_announces.owe(tracker_query::stopped);
+  m_announces.announce_now();
   changed();
   // After the writes under way.
   storage_call([](piece_manager& pm) { pm.release_files(); });
@@ -109,7 +109,7 @@ void torrent::pause() {
 void torrent::resume() {
   if (!m_paused) return;
   m_paused = false;
-  m_event = tracker_query::started;
+  m_announces.owe(tracker_query::started);
   announce_at(now());
   m_pulse_soon = true;
   m_ses.announce_soon(info_hash());
@@ -117,7 +117,7 @@ void torrent::resume() {
 
 void torrent::abort() {
   m_abort = true;
-  m_event = tracker_query::stopped;
+  m_announces.owe(tracker_query::stopped);
   changed();
   m_check.reset();  // a check under way ends without a result
   disconnect_all("torrent removed");
@@ -162,82 +162,28 @@ void torrent::use_interface(const address& net_interface) { m_net_interface = ne
 
 // --- trackers
 
-bool torrent::should_request() {
-  if (m_trackers.empty()) {
-    m_announce_now = false;
-    return false;
-  }
-  if (m_announce_now) {
-    m_announce_now = false;
-    return true;
-  }
-  if (m_paused) return false;
-  return now() >= next_announce();
-}
-
-std::optional<torrent::time_point> torrent::announce_due() const {
-  // A pending "announce now" is cleared at the next look even without a
-  // tracker, as should_request does.
-  if (m_announce_now) return time_point::min();
-  if (m_paused || m_trackers.empty()) return std::nullopt;
-  return next_announce();
-}
-
 tracker_query torrent::generate_tracker_request() {
-  m_last_announce = now();
-  m_next_request = *m_last_announce + std::chrono::seconds(600);
-  m_asked_announce.reset();
+  tracker_query req = m_announces.take_announce();
   changed();
-  tracker_query req;
   req.info_hash = info_hash();
   req.pid = m_ses.local_id();
   req.downloaded = m_stat.total_payload_download();
   req.uploaded = m_stat.total_payload_upload();
   req.left = has_metadata() ? bytes_left() : 1000;
-  req.event = m_event;
-  m_event = tracker_query::none;
-  if (m_currently_trying_tracker < int(m_trackers.size())) req.url = m_trackers[m_currently_trying_tracker].url;
   req.num_want = req.event == tracker_query::stopped ? 0 : std::max(m_connections_quota.given - num_peers(), 100);
   return req;
 }
 
 void torrent::try_next_tracker(const tracker_query& failed) {
-  // The event of the failed announce goes to the next tracker (or the next
-  // round) unless a newer one is pending.
-  if (m_event == tracker_query::none) m_event = failed.event;
-  ++m_currently_trying_tracker;
-  if (m_currently_trying_tracker < int(m_trackers.size())) {
-    m_next_request = now();
+  if (m_announces.try_next_tracker(failed))
     m_ses.announce_soon(info_hash());
-    return;
-  }
-  m_currently_trying_tracker = 0;
-  const int delay = 60 + std::min(m_failed_rounds, 5) * 540 / 5;
-  m_next_request = now() + std::chrono::seconds(delay);
-  ++m_failed_rounds;
-  changed();
+  else
+    changed();
 }
 
 void torrent::force_tracker_request() {
   announce_at(now());
   m_ses.announce_soon(info_hash());
-}
-
-void torrent::replace_trackers(const std::vector<announce_entry>& urls) {
-  m_trackers = urls;
-  m_currently_trying_tracker = std::clamp(m_currently_trying_tracker, 0, std::max(int(m_trackers.size()) - 1, 0));
-  m_last_working_tracker = -1;
-  changed();
-}
-
-void torrent::set_tracker_login(const std::string& name, const std::string& password) {
-  m_username = name;
-  m_password = password;
-}
-
-std::string torrent::tracker_login() const {
-  if (m_username.empty() && m_password.empty()) return {};
-  return m_username + ":" + m_password;
 }
 
 void torrent::tracker_warning(const std::string& message) {
@@ -246,19 +192,7 @@ void torrent::tracker_warning(const std::string& message) {
 
 void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> peers, int interval, int complete,
                                int incomplete) {
-  m_failed_rounds = 0;
-  // The tracker that answered moves to the front of its tier.
-  int i = m_currently_trying_tracker;
-  if (i < int(m_trackers.size())) {
-    while (i > 0 && m_trackers[i - 1].tier == m_trackers[i].tier) {
-      std::swap(m_trackers[i - 1], m_trackers[i]);
-      --i;
-    }
-    m_last_working_tracker = i;
-  }
-  m_currently_trying_tracker = 0;
-  m_duration = std::max(interval, 300);
-  m_next_request = now() + std::chrono::seconds(m_duration);
+  m_announces.replied(interval);
   changed();
   if (complete >= 0) m_complete = complete;
   if (incomplete >= 0) m_incomplete = incomplete;
@@ -273,16 +207,16 @@ void torrent::tracker_response(const tracker_query&, std::vector<tracker_peer> p
     add_tracker_peer(*a, p.pid);
   }
 
-  if (m_last_working_tracker >= 0)
-    m_ses.alerts().post_if([&] {
-      return tracker_reply_alert(get_handle(), "Got response from tracker: " + m_trackers[m_last_working_tracker].url);
-    });
+  if (m_announces.last_working_tracker() >= 0)
+    m_ses.alerts().post_if(
+        [&] { return tracker_reply_alert(get_handle(), "Got response from tracker: " + m_announces.working_url()); });
   m_got_tracker_response = true;
 }
 
 void torrent::post_tracker_alert(const tracker_query& q, int status_code, const std::string& what) {
   m_ses.alerts().post_if([&] {
-    return tracker_alert(get_handle(), m_failed_rounds + 1, status_code, "tracker: \"" + q.url + "\" " + what);
+    return tracker_alert(get_handle(), m_announces.failed_rounds() + 1, status_code,
+                         "tracker: \"" + q.url + "\" " + what);
   });
 }
 
@@ -313,8 +247,8 @@ void torrent::second_tick(stat& accumulator) {
   for (auto& [a, p] : m_connections) {
     m_stat += p->statistics();
     p->second_tick();
-    for (auto [mine, theirs] : {std::pair{&m_ul_bandwidth_quota, &p->m_ul_bandwidth_quota},
-                                std::pair{&m_dl_bandwidth_quota, &p->m_dl_bandwidth_quota}}) {
+    for (auto [mine, theirs] : {std::pair{&m_ul_bandwidth_quota, &p->upload_rate_quota()},
+                                std::pair{&m_dl_bandwidth_quota, &p->download_rate_quota()}}) {
       // A peer's count may stand at the limit (a quota it never used up):
       // the sums saturate rather than wrap.
       mine->used = saturated_add(mine->used, theirs->used);
@@ -355,9 +289,9 @@ void torrent::distribute_resources() {
     m_policy->pulse();
   }
   allocate_resources(m_ul_bandwidth_quota.given, m_connections,
-                     [](auto& c) -> resource_request& { return c.second->m_ul_bandwidth_quota; });
+                     [](auto& c) -> resource_request& { return c.second->upload_rate_quota(); });
   allocate_resources(m_dl_bandwidth_quota.given, m_connections,
-                     [](auto& c) -> resource_request& { return c.second->m_dl_bandwidth_quota; });
+                     [](auto& c) -> resource_request& { return c.second->download_rate_quota(); });
   for (auto& [a, p] : m_connections) p->reset_quota();
 }
 
@@ -533,7 +467,7 @@ void torrent::piece_verified(int piece, bool passed) {
   }
   m_policy->piece_finished(piece, passed);
   if (!was_seed && is_seed()) {
-    m_event = tracker_query::completed;
+    m_announces.owe(tracker_query::completed);
     announce_at(now());
   }
 }
@@ -734,72 +668,14 @@ const entry& torrent::metadata() const {
   return m_info_dictionary;
 }
 
-// --- metadata from the swarm
-
-bool torrent::received_metadata(const char* data, int size, int offset, int total_size) {
-  if (has_metadata() || !m_checker) return false;
-  if (!m_metadata) m_metadata = std::make_unique<metadata_transfer>();
-  switch (m_metadata->received(data, size, offset, total_size, info_hash())) {
-    case metadata_transfer::result::incomplete:
-      return false;
-    case metadata_transfer::result::failed:
-      m_ses.alerts().post_if(
-          [&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
-      return false;
-    case metadata_transfer::result::complete:
-      break;
-  }
-  const std::vector<char>& raw = m_metadata->buffer();
-  try {
-    m_info.read_info_dictionary(std::string_view(raw.data(), raw.size()));
-  } catch (const std::exception&) {
-    // Matches the info-hash but is no torrent we can store: nobody can
-    // deliver better, so the failure is reported and the parts asked again.
-    m_metadata.reset();
-    m_ses.alerts().post_if([&] { return metadata_failed_alert(get_handle(), "invalid metadata received from swarm"); });
-    return false;
-  }
-  m_info_dictionary = entry();
-  m_metadata.reset();
-
-  // The torrent stays in the session with its connections; the checker
-  // thread checks its files off to the side and the hand-over installs what
-  // it found (checker_impl.h).
-  auto d = std::make_shared<piece_checker_data>();
-  d->running = weak_from_this();
-  d->info_hash = info_hash();
-  prepare_check(*d);
-  m_check = d;
-  {
-    platform::mutex_lock l(m_checker->m_mutex);
-    m_checker->queue(std::move(d));
-  }
-  m_ses.alerts().post_if(
-      [&] { return metadata_received_alert(get_handle(), "metadata successfully received from swarm"); });
-  return true;
-}
-
-std::pair<int, int> torrent::metadata_request() {
-  int supporting = 0;
-  for (const auto& [a, p] : m_connections)
-    if (p->extensions().supports(wire::ext_metadata)) ++supporting;
-  if (!m_metadata) m_metadata = std::make_unique<metadata_transfer>();
-  return m_metadata->request(supporting);
-}
-
-void torrent::cancel_metadata_request(std::pair<int, int> window) {
-  if (m_metadata) m_metadata->cancel(window);
-}
-
 torrent_status torrent::status(bool with_pieces) const {
   if (m_check) return m_check->status(m_paused);
   torrent_status st;
   st.paused = m_paused;
   st.block_size = m_block_size;
   st.next_announce = std::max(next_announce() - now(), std::chrono::microseconds(0));
-  st.announce_interval = std::chrono::seconds(m_duration);
-  if (m_last_working_tracker >= 0 && m_last_working_tracker < int(m_trackers.size()))
-    st.current_tracker = m_trackers[m_last_working_tracker].url;
+  st.announce_interval = m_announces.interval();
+  st.current_tracker = m_announces.working_url();
   st.total_download = m_stat.total_download();
   st.total_upload = m_stat.total_upload();
   st.total_payload_download = m_stat.total_payload_download();

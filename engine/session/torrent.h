@@ -26,6 +26,7 @@
 #include "engine/formats/torrent_metainfo.h"
 #include "engine/net/address.h"
 #include "engine/session/alert.h"
+#include "engine/session/announce_schedule.h"
 #include "engine/session/piece_picker.h"
 #include "engine/session/policy.h"
 #include "engine/session/resource_request.h"
@@ -51,8 +52,8 @@ struct disk_job;
 
 class torrent : public request_callback, public std::enable_shared_from_this<torrent> {
  public:
-  using time_point = std::chrono::time_point<std::chrono::system_clock, std::chrono::microseconds>;
-  using clock_function = std::function<time_point()>;
+  using time_point = announce_schedule::time_point;
+  using clock_function = announce_schedule::clock_function;
   static constexpr std::int32_t unlimited = resource_request::inf;
 
   // What a torrent needs of its session (session_impl is the one), so that
@@ -73,6 +74,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     // How many more outgoing connects may start now (the half-open limit
     // less those under way and waiting).
     virtual int connect_room() const { return resource_request::inf; }
+    // The policy of `info_hash` holds candidates until connect room frees
+    // up: its room_freed is to be called then.
+    virtual void wait_for_connect_room(const sha1_hash& info_hash) { (void)info_hash; }
     // Something of `info_hash` that the second tick acts on changed (its
     // announce schedule, pause, limits or peers): the network thread looks
     // at it at the next tick. Any thread, any lock.
@@ -90,7 +94,8 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
     std::chrono::steady_clock::time_point pulse_at = std::chrono::steady_clock::time_point::max();
     std::uint64_t wake_at = UINT64_MAX;
   };
-  tick_schedule schedule;
+  tick_schedule& schedule() { return m_schedule; }
+  const tick_schedule& schedule() const { return m_schedule; }
 
   // From complete metainfo; its trackers become the tracker list.
   torrent(host& ses, checker_impl* checker, const torrent_metainfo& info,
@@ -121,9 +126,9 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void set_ratio(float ratio) { m_ratio = ratio; }
   float ratio() const { return m_ratio; }
 
-  // --- trackers
+  // --- trackers (the schedule is announce_schedule's)
   // Whether an announce is due now; answering yes to announce-now clears it.
-  bool should_request();
+  bool should_request() { return m_announces.should_request(m_paused); }
   // The next announce; schedules the one after it 600 s ahead. The session
   // adds listen port and key.
   tracker_query generate_tracker_request();
@@ -131,20 +136,23 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // past its end, the first one after a back-off of 60 to 600 s; the failed
   // announce's event is owed to it.
   void try_next_tracker(const tracker_query& failed);
-  void replace_trackers(const std::vector<announce_entry>& urls);
-  const std::vector<announce_entry>& trackers() const { return m_trackers; }
+  void replace_trackers(const std::vector<announce_entry>& urls) {
+    m_announces.replace_trackers(urls);
+    changed();
+  }
+  const std::vector<announce_entry>& trackers() const { return m_announces.trackers(); }
   // The next announce now (and soon: the session is told), or `after` from
   // now; either stands until an announce goes out, whatever the replies to
   // announces already under way schedule.
   void force_tracker_request();
   void force_tracker_request(std::chrono::microseconds after) { announce_at(now() + after); }
-  void set_tracker_login(const std::string& name, const std::string& password);
-  // Empty when no login is set, else "name:password".
-  std::string tracker_login() const;
-  // Whether an announce was generated less than `span` ago.
-  bool announced_within(std::chrono::microseconds span) const {
-    return m_last_announce && now() - *m_last_announce < span;
+  void set_tracker_login(const std::string& name, const std::string& password) {
+    m_announces.set_login(name, password);
   }
+  // Empty when no login is set, else "name:password".
+  std::string tracker_login() const { return m_announces.login(); }
+  // Whether an announce was generated less than `span` ago.
+  bool announced_within(std::chrono::microseconds span) const { return m_announces.announced_within(span); }
 
   void tracker_warning(const std::string& message) override;
   void tracker_response(const tracker_query& q, std::vector<tracker_peer> peers, int interval, int complete,
@@ -170,7 +178,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   int skip_ticks(int ticks);
   // From when on should_request may say yes without anything changing
   // first; none while it cannot (paused, or no tracker).
-  std::optional<time_point> announce_due() const;
+  std::optional<time_point> announce_due() const { return m_announces.due(m_paused); }
 
   // --- peers (the session owns the connections; the torrent only knows them)
   // Opens an outgoing connection: it waits in the session's connection queue
@@ -286,10 +294,16 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   const stat& statistics() const { return m_stat; }
   int block_size() const { return m_block_size; }
 
-  resource_request m_ul_bandwidth_quota;
-  resource_request m_dl_bandwidth_quota;
-  resource_request m_uploads_quota;
-  resource_request m_connections_quota;
+  // The torrent's shares of the session's limits for the next second: upload
+  // and download rate, unchoke slots, connections.
+  resource_request& upload_rate_quota() { return m_ul_bandwidth_quota; }
+  resource_request& download_rate_quota() { return m_dl_bandwidth_quota; }
+  resource_request& unchoke_quota() { return m_uploads_quota; }
+  resource_request& connection_quota() { return m_connections_quota; }
+  const resource_request& upload_rate_quota() const { return m_ul_bandwidth_quota; }
+  const resource_request& download_rate_quota() const { return m_dl_bandwidth_quota; }
+  const resource_request& unchoke_quota() const { return m_uploads_quota; }
+  const resource_request& connection_quota() const { return m_connections_quota; }
 
   // The block size a storage of this torrent uses for a piece length.
   static int block_size_for(int requested, std::int64_t piece_length);
@@ -298,12 +312,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void set_clock(clock_function clock) { m_clock = std::move(clock); }
   // When the next announce is due: the schedule, or an announce asked for
   // earlier than that.
-  time_point next_announce() const {
-    return m_asked_announce ? std::min(*m_asked_announce, m_next_request) : m_next_request;
-  }
-  std::chrono::seconds announce_interval() const { return std::chrono::seconds(m_duration); }
-  int current_tracker() const { return m_currently_trying_tracker; }
-  int last_working_tracker() const { return m_last_working_tracker; }
+  time_point next_announce() const { return m_announces.next_announce(); }
+  std::chrono::seconds announce_interval() const { return m_announces.interval(); }
+  int current_tracker() const { return m_announces.current_tracker(); }
+  int last_working_tracker() const { return m_announces.last_working_tracker(); }
 
  private:
   time_point now() const;
@@ -324,8 +336,7 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void storage_call(std::function<void(piece_manager&)> op);
   // Asks for the next announce at `when` (resumed, completed, forced).
   void announce_at(time_point when) {
-    m_asked_announce = when;
-    m_next_request = when;
+    m_announces.announce_at(when);
     changed();
   }
   void changed() { m_ses.look_at_next_tick(info_hash()); }
@@ -333,12 +344,15 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
 
   host& m_ses;
   checker_impl* m_checker;
+  tick_schedule m_schedule;
+  resource_request m_ul_bandwidth_quota;
+  resource_request m_dl_bandwidth_quota;
+  resource_request m_uploads_quota;
+  resource_request m_connections_quota;
   torrent_metainfo m_info;
 
   bool m_abort = false;
   bool m_paused = true;
-  bool m_announce_now = false;
-  int m_event = tracker_query::started;
   int m_block_size = 0;
   // Shared with the record of its check.
   std::shared_ptr<piece_manager> m_storage;
@@ -354,26 +368,14 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   };
   std::map<int, piece_io> m_piece_io;
 
-  // The schedule: the tracker's interval after a reply, a back-off after
-  // failures.
-  time_point m_next_request;
-  // An announce asked for off the schedule. A reply or failure of an
-  // announce that was under way reschedules only m_next_request: this one
-  // goes out all the same (at the next second tick when the session held it
-  // back while the other ran), and only an announce that goes out clears it.
-  std::optional<time_point> m_asked_announce;
-  std::optional<time_point> m_last_announce;
-  int m_duration = 1800;
+  clock_function m_clock;
+  announce_schedule m_announces;
   int m_complete = -1;
   int m_incomplete = -1;
 
   std::map<address, peer_connection*> m_connections;
   stat m_stat;
 
-  std::vector<announce_entry> m_trackers;
-  int m_last_working_tracker = -1;
-  int m_currently_trying_tracker = 0;
-  int m_failed_rounds = 0;
   int m_time_scaler = 0;  // policy pulse countdown
   bool m_pulse_soon = false;  // resumed: the pulse comes at the next tick
   int m_policy_pulses = 0;
@@ -381,8 +383,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   bool m_got_tracker_response = false;
   float m_ratio = 0;
   std::int64_t m_total_failed_bytes = 0;
-  std::string m_username;
-  std::string m_password;
   address m_net_interface;
   int m_upload_limit = unlimited;
   int m_download_limit = unlimited;
@@ -397,7 +397,6 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   // The check of a torrent whose metadata came from its peers, while it
   // runs (it stays in the session meanwhile).
   std::shared_ptr<const piece_checker_data> m_check;
-  clock_function m_clock;
 
   // Last, so that the policy goes first.
   std::unique_ptr<policy_host> m_policy_host;

@@ -70,8 +70,8 @@ peer_info make_peer_info(const peer_connection& c) {
   p.pid = c.id();
   p.pieces = c.get_bitfield();
   p.seed = c.is_seed();
-  p.upload_limit = limit_to_setting(c.m_ul_bandwidth_quota.given);
-  p.upload_ceiling = limit_to_setting(c.m_ul_bandwidth_quota.max);
+  p.upload_limit = limit_to_setting(c.upload_rate_quota().given);
+  p.upload_ceiling = limit_to_setting(c.upload_rate_quota().max);
   p.load_balancing = c.total_free_upload();
   p.download_queue_length = c.download_queue_size();
   p.upload_queue_length = int(c.peer_requests().size());

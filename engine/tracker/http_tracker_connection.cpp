@@ -36,7 +36,7 @@ bool http_tracker_connection::connect_when_resolved(clock::time_point now) {
     fail(-1, m_lookup->error);
     return true;
   }
-  if (auto r = requester()) r->tracker_address = m_lookup->address;
+  if (auto r = requester()) r->set_tracker_address(m_lookup->address);
   m_socket = std::make_shared<socket>(socket::tcp);
   m_socket->connect(m_lookup->address, m_local);
   m_lookup.reset();

@@ -26,9 +26,15 @@ class request_callback {
   virtual void tracker_request_error(const tracker_query& q, int status_code, const std::string& message) = 0;
 
   // The tracker last connected to, written when a connection's look-up ends.
-  address tracker_address;
+  const address& tracker_address() const { return m_tracker_address; }
+  void set_tracker_address(const address& a) { m_tracker_address = a; }
   // The dispatcher while a request of this requester runs, else null.
-  tracker_dispatcher* dispatcher = nullptr;
+  tracker_dispatcher* dispatcher() const { return m_dispatcher; }
+  void set_dispatcher(tracker_dispatcher* d) { m_dispatcher = d; }
+
+ private:
+  address m_tracker_address;
+  tracker_dispatcher* m_dispatcher = nullptr;
 };
 
 }  // namespace engine

@@ -31,7 +31,7 @@ void tracker_dispatcher::start_tracker_request(tracker_query q, std::weak_ptr<re
     else
       throw std::runtime_error("unkown protocol in tracker url");
     m_connections.push_back(std::move(c));
-    if (auto r = requester.lock()) r->dispatcher = this;
+    if (auto r = requester.lock()) r->set_dispatcher(this);
   } catch (const std::exception& e) {
     if (auto r = requester.lock()) r->tracker_request_error(q, -1, e.what());
   }
@@ -67,7 +67,7 @@ void tracker_dispatcher::remove(connection_list::iterator i) {
     // Another request of the same requester may still run.
     const bool others = std::any_of(m_connections.begin(), m_connections.end(),
                                     [&](const auto& c) { return c != *i && c->requester() == r; });
-    if (!others) r->dispatcher = nullptr;
+    if (!others) r->set_dispatcher(nullptr);
   }
   unwatch(**i);
   m_connections.erase(i);
@@ -134,7 +134,7 @@ void tracker_dispatcher::tick(clock::time_point now) {
 void tracker_dispatcher::abort_all() {
   for (auto i = m_connections.begin(); i != m_connections.end();) {
     if (auto r = (*i)->requester()) {
-      r->dispatcher = nullptr;
+      r->set_dispatcher(nullptr);
       unwatch(**i);
       i = m_connections.erase(i);
     } else {

@@ -26,7 +26,7 @@ bool udp_tracker_connection::step(clock::time_point now, const readiness* seen) 
       fail(-1, m_lookup->error);
       return true;
     }
-    if (auto r = requester()) r->tracker_address = m_lookup->address;
+    if (auto r = requester()) r->set_tracker_address(m_lookup->address);
     m_socket->connect(m_lookup->address, m_local);
     m_lookup.reset();
     return carry_out(m_protocol.start(now));

@@ -351,7 +351,7 @@ TEST_F(PeerConnectionRaw, ConnectionLimitSparesTheTrackersAddress) {
   with_torrent(*seed, ih, [](engine::torrent& t) { t.set_max_connections(2); });
   ASSERT_TRUE(wait_until([&] {
     int given = 0;
-    with_torrent(*seed, ih, [&](engine::torrent& t) { given = t.m_connections_quota.given; });
+    with_torrent(*seed, ih, [&](engine::torrent& t) { given = t.connection_quota().given; });
     return given == 2;
   }));
   auto attached = [&](std::uint32_t ip) {
@@ -379,7 +379,7 @@ TEST_F(PeerConnectionRaw, ConnectionLimitSparesTheTrackersAddress) {
   EXPECT_TRUE(saw_error(refused));
   EXPECT_FALSE(attached(0x7f000009));
 
-  with_torrent(*seed, ih, [](engine::torrent& t) { t.tracker_address = engine::address(127, 0, 0, 9, 6969); });
+  with_torrent(*seed, ih, [](engine::torrent& t) { t.set_tracker_address(engine::address(127, 0, 0, 9, 6969)); });
   fds.push_back(open(0x7f000009));
   EXPECT_TRUE(wait_until([&] { return attached(0x7f000009); }));
   fds.push_back(open(0x7f000007));
@@ -414,7 +414,7 @@ TEST_F(PeerConnectionRaw, AnnouncedPacketsCostNoMemoryBeforeTheirBytes) {
   // The torrent takes every one of them.
   ASSERT_TRUE(wait_until([&] {
     int quota = 0;
-    with_torrent(*seed, info.info_hash(), [&](engine::torrent& t) { quota = t.m_connections_quota.given; });
+    with_torrent(*seed, info.info_hash(), [&](engine::torrent& t) { quota = t.connection_quota().given; });
     return quota > peers;
   }));
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <fstream>
 
 #include "engine/session/alert_types.h"
 #include "engine/session/peer_connection.h"
@@ -316,4 +317,54 @@ TEST(PeerTransfer, TotalsKeepTheBytesOfClosedConnections) {
              st.total_upload == t.total_upload;
     }));
   }
+}
+
+// A seed sees what its peer holds: the half a leech brought along (its
+// bitfield), and each piece it gets afterwards (its haves), even though
+// the seed has every piece itself.
+TEST(PeerTransfer, SeedSeesThePiecesOfItsPeer) {
+  temp_dir dir;
+  const int pieces = 64;
+  const std::int64_t piece_length = 16384;
+  const engine::torrent_metainfo info =
+      make_torrent(dir.path / "seed", "payload", {{"x.bin", pieces * piece_length}}, piece_length);
+  const auto ih = info.info_hash();
+  // The leech holds the first half: the rest of its copy is zeros.
+  fs::create_directories(dir.path / "leech" / "payload");
+  fs::copy_file(dir.path / "seed" / "payload" / "x.bin", dir.path / "leech" / "payload" / "x.bin");
+  {
+    std::fstream f(dir.path / "leech" / "payload" / "x.bin", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(pieces / 2 * piece_length);
+    const std::string zeros(std::size_t(pieces / 2 * piece_length), '\0');
+    f.write(zeros.data(), std::streamsize(zeros.size()));
+  }
+  auto seed = make_session(2);
+  auto leech = make_session(3);
+  const engine::torrent_handle seeding = seed->add_torrent(info, dir.path / "seed");
+  const engine::torrent_handle leeching = leech->add_torrent(info, dir.path / "leech");
+  // Slow enough that the leech is still connected while its haves come in.
+  seeding.set_upload_limit(int(2 * piece_length));
+  seeding.resume();
+  leeching.resume();
+  ASSERT_TRUE(wait_until([&] { return is_seed(*seed, ih); }));
+  const auto leech_has = [&] {
+    const std::vector<bool> have = leeching.status().pieces;
+    return std::count(have.begin(), have.end(), true);
+  };
+  ASSERT_TRUE(wait_until([&] { return leech_has() == pieces / 2; }));
+  add_peer(*leech, ih, engine::address(127, 0, 0, 2, seed->listen_port()));
+
+  // What the seed's peers window reads: the pieces and the share of them.
+  std::vector<bool> seen;
+  const auto held = [&] {
+    std::vector<engine::peer_info> peers;
+    seeding.get_peer_info(peers);
+    if (peers.size() != 1 || peers[0].seed || peers[0].pieces.size() != std::size_t(pieces)) return -1;
+    seen = peers[0].pieces;
+    return int(std::count(seen.begin(), seen.end(), true));
+  };
+  ASSERT_TRUE(wait_until([&] { return held() >= pieces / 2; }));
+  for (int i = 0; i < pieces / 2; ++i) EXPECT_TRUE(seen[std::size_t(i)]) << i;
+  // Each piece the leech gets from the seed is announced to the seed too.
+  EXPECT_TRUE(wait_until([&] { return held() > pieces / 2; }));
 }

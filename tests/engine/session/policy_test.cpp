@@ -276,6 +276,35 @@ TEST(PolicyPeerList, FullListTakesFreshAddressesAndDialsWithinTheHalfOpenLimit) 
   EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
 }
 
+// Candidates that wait for connect room ask for it once; when it frees up,
+// the addresses learnt last go first, so the live peer of a later reply is
+// not stuck behind thousands of dead ones of an earlier reply.
+TEST(PolicyPeerList, FreedRoomGoesToTheLatestAddressesFirst) {
+  struct asking_torrent : fake_torrent {
+    int asked = 0;
+    void wait_for_connect_room() override { ++asked; }
+  } t;
+  t.half_open_limit = 4;
+  t.dials_hang = true;
+  for (int i = 1; i <= 3000; ++i) t.pol.peer_from_tracker(addr(i), peer_id());
+  EXPECT_EQ(t.dialled.size(), 4u);
+  EXPECT_EQ(t.asked, 1);
+  const address seed = addr(5000);
+  t.pol.peer_from_tracker(seed, peer_id());
+  EXPECT_EQ(t.asked, 1);
+  // One dial fails: the room goes to the seed.
+  t.conns.front()->has_failed = true;
+  t.close(t.conns.front().get());
+  t.pol.room_freed();
+  ASSERT_EQ(t.dialled.size(), 5u);
+  EXPECT_EQ(t.dialled.back(), seed);
+  EXPECT_EQ(t.asked, 2);  // the others still wait
+  // Then the newest of the first reply, and so on.
+  t.close(t.conns.front().get());
+  t.pol.room_freed();
+  EXPECT_EQ(t.dialled.back(), addr(3000));
+}
+
 TEST(PolicyPeerList, ExpiryAfterThirtyMinutes) {
   fake_torrent t;
   t.connection_limit = 0;

@@ -200,22 +200,22 @@ TEST_F(TorrentFixture, LimitsAndQuotas) {
   t->set_download_limit(-1);
   EXPECT_EQ(t->download_limit(), torrent::unlimited);
   t->set_max_uploads(0);
-  EXPECT_EQ(t->m_uploads_quota.max, 2);
+  EXPECT_EQ(t->unchoke_quota().max, 2);
   t->set_max_connections(-1);
-  EXPECT_EQ(t->m_connections_quota.max, torrent::unlimited);
+  EXPECT_EQ(t->connection_quota().max, torrent::unlimited);
 
   t->resume();
   // Two of them get upload slots.
-  t->m_uploads_quota.given = 2;
+  t->unchoke_quota().given = 2;
   for (int i = 0; i < 3; ++i) t->get_policy().interested(*peers[std::size_t(i)]);
   ASSERT_EQ(t->get_policy().num_uploads(), 2);
   engine::stat session_stat;
   t->second_tick(session_stat);
-  EXPECT_EQ(t->m_connections_quota.used, 20);
-  EXPECT_EQ(t->m_uploads_quota.used, 2);
-  EXPECT_EQ(t->m_ul_bandwidth_quota.max, 200);
-  EXPECT_EQ(t->m_ul_bandwidth_quota.min, 20 * 10);
-  EXPECT_EQ(t->m_dl_bandwidth_quota.max, torrent::unlimited);
+  EXPECT_EQ(t->connection_quota().used, 20);
+  EXPECT_EQ(t->unchoke_quota().used, 2);
+  EXPECT_EQ(t->upload_rate_quota().max, 200);
+  EXPECT_EQ(t->upload_rate_quota().min, 20 * 10);
+  EXPECT_EQ(t->download_rate_quota().max, torrent::unlimited);
   peers.clear();  // each connection leaves its torrent as it goes
   EXPECT_EQ(t->num_peers(), 0);
 }
@@ -230,14 +230,14 @@ TEST_F(TorrentFixture, QuotaSumsSaturate) {
     peers.back()->attach_to_torrent(t.get());
   }
   t->resume();
-  peers[0]->m_dl_bandwidth_quota.used = torrent::unlimited;
-  peers[1]->m_dl_bandwidth_quota.used = 386048;
-  for (auto& p : peers) p->m_dl_bandwidth_quota.min = torrent::unlimited;
+  peers[0]->download_rate_quota().used = torrent::unlimited;
+  peers[1]->download_rate_quota().used = 386048;
+  for (auto& p : peers) p->download_rate_quota().min = torrent::unlimited;
   engine::stat session_stat;
   t->second_tick(session_stat);
-  EXPECT_EQ(t->m_dl_bandwidth_quota.used, torrent::unlimited);
-  EXPECT_EQ(t->m_dl_bandwidth_quota.min, torrent::unlimited);
-  EXPECT_EQ(t->m_dl_bandwidth_quota.max, torrent::unlimited);
+  EXPECT_EQ(t->download_rate_quota().used, torrent::unlimited);
+  EXPECT_EQ(t->download_rate_quota().min, torrent::unlimited);
+  EXPECT_EQ(t->download_rate_quota().max, torrent::unlimited);
   peers.clear();
 }
 

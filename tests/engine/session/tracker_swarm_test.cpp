@@ -14,6 +14,7 @@
 #include "tests/engine/session/swarm_fixture.h"
 #include "tests/engine/tracker/tracker_opentracker.h"
 #include "tests/engine/tracker/tracker_process.h"
+#include "tests/engine/tracker/tracker_test_server.h"
 #include "tests/engine/tracker/tracker_test_support.h"
 
 using namespace engine;
@@ -175,4 +176,56 @@ TEST(TrackerSwarm, EveryLeechFinishesWhenTheOthersLeave) {
     EXPECT_TRUE(swarm_fixture::same_files(seed_dir / "t", fs::path(dir.path()) / ("leech" + std::to_string(i)) / "t",
                                           files))
         << i;
+}
+
+// A tracker first names 10,000 addresses where nothing listens, then the one
+// seed among more of them. The refused connects free their room at once for the next ones, and
+// the address of the latest reply goes before the dead ones still untried:
+// the leech reaches the seed and completes well before it could have tried
+// the dead addresses at a fixed pace of dials per second.
+TEST(TrackerSwarm, SeedOfTheNextReplyIsReachedPastTenThousandDeadAddresses) {
+  tracker_test::temp_dir dir("qf-flood");
+  const fs::path seed_dir = fs::path(dir.path()) / "seed";
+  const fs::path leech_dir = fs::path(dir.path()) / "leech";
+  fs::create_directories(leech_dir);
+  const std::vector<swarm_fixture::file_spec> files = {{"a.bin", 300000}};
+  const torrent_metainfo info = swarm_fixture::make_torrent(seed_dir, "t", files, 32768, 12);
+  auto seed = swarm_fixture::make_session(2);
+  auto leech = swarm_fixture::make_session(3);
+  ASSERT_TRUE(seed->is_listening());
+  const auto compact = [](std::uint32_t ip, std::uint16_t port) {
+    const char bytes[6] = {char(ip >> 24), char(ip >> 16), char(ip >> 8), char(ip), char(port >> 8), char(port)};
+    return std::string(bytes, 6);
+  };
+  // The seed comes with a thousand more dead addresses: the few connects
+  // that start at once are unlikely to be its.
+  std::string dead, more;
+  for (std::uint32_t i = 0; i < 11000; ++i)
+    (i < 10000 ? dead : more) += compact(0x7f010000 + (i / 250 << 8) + i % 250 + 1, 1);
+  more += compact(0x7f000002, seed->listen_port());
+  tracker_test::scripted_server tracker(false, [&](const std::string&, int index) {
+    const std::string& peers = index == 0 ? dead : more;
+    const std::string body = "d8:intervali1800e5:peers" + std::to_string(peers.size()) + ":" + peers + "e";
+    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  });
+
+  torrent_handle hs = seed->add_torrent(info, seed_dir);
+  torrent_handle hl = leech->add_torrent(info, leech_dir);
+  ASSERT_TRUE(checked(hs));
+  ASSERT_TRUE(checked(hl));
+  hs.replace_trackers({});
+  hl.replace_trackers({{"http://127.0.0.1:" + std::to_string(tracker.port()) + "/announce", 0}});
+  hs.resume();
+  hl.resume();
+  const auto known = [&] {
+    std::size_t n = 0;
+    swarm_fixture::with_torrent(*leech, info.info_hash(),
+                                [&](torrent& t) { n = t.get_policy().peers().size(); });
+    return n;
+  };
+  ASSERT_TRUE(swarm_fixture::wait_until([&] { return known() == policy::max_peers; }));
+  hl.force_reannounce();
+  ASSERT_TRUE(swarm_fixture::wait_until([&] { return hl.is_seed(); }, 30s)) << describe(hl);
+  EXPECT_GE(tracker.requests().size(), 2u);
+  EXPECT_TRUE(swarm_fixture::same_files(seed_dir / "t", leech_dir / "t", files));
 }

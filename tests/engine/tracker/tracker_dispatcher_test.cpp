@@ -88,7 +88,7 @@ struct TrackerDispatch : ::testing::Test {
 TEST_F(TrackerDispatch, HttpAnnounceRoundTrip) {
   scripted_server tracker(false, [](const std::string&, int) { return http_reply(compact_reply); });
   dispatcher.start_tracker_request(announce(local_url(tracker, "http", "/announce")), cb, "user:pw");
-  EXPECT_EQ(cb->dispatcher, &dispatcher);
+  EXPECT_EQ(cb->dispatcher(), &dispatcher);
   run(dispatcher);
 
   ASSERT_EQ(tracker.requests().size(), 1u);
@@ -107,8 +107,8 @@ TEST_F(TrackerDispatch, HttpAnnounceRoundTrip) {
   EXPECT_EQ(r.peers[0].ip, "127.0.0.1");
   EXPECT_EQ(r.peers[0].port, 6882);
   EXPECT_EQ(r.peers[1].ip, "10.1.2.3");
-  EXPECT_EQ(cb->tracker_address, address(127, 0, 0, 1, tracker.port()));
-  EXPECT_EQ(cb->dispatcher, nullptr);
+  EXPECT_EQ(cb->tracker_address(), address(127, 0, 0, 1, tracker.port()));
+  EXPECT_EQ(cb->dispatcher(), nullptr);
 }
 
 TEST_F(TrackerDispatch, HttpGzipReplyAndReplyWithoutLength) {
@@ -234,7 +234,7 @@ TEST_F(TrackerDispatch, RequestsThatCannotStartAreReportedAtOnce) {
   EXPECT_EQ(cb->errors[1].message, "invalid url");
   EXPECT_EQ(cb->errors[2].message, "scrape is not available on url: 'http://h/tracker.php'");
   for (const auto& e : cb->errors) EXPECT_EQ(e.status, -1);
-  EXPECT_EQ(cb->dispatcher, nullptr);
+  EXPECT_EQ(cb->dispatcher(), nullptr);
 }
 
 TEST_F(TrackerDispatch, RequestOfAGoneTorrentEndsQuietlyAndQuickly) {
@@ -265,7 +265,7 @@ TEST_F(TrackerDispatch, AbortAllKeepsOnlyRequestsNobodyWaitsFor) {
   ASSERT_EQ(dispatcher.size(), 4u);
   dispatcher.abort_all();
   EXPECT_EQ(dispatcher.size(), 3u);
-  EXPECT_EQ(cb->dispatcher, nullptr);
+  EXPECT_EQ(cb->dispatcher(), nullptr);
   EXPECT_EQ(cb->calls(), 0u);
 }
 
@@ -305,7 +305,7 @@ TEST_F(TrackerDispatch, UdpAnnounceScrapeAndVariant) {
   EXPECT_EQ(cb->responses[0].complete, 2);
   ASSERT_EQ(cb->responses[0].peers.size(), 1u);
   EXPECT_EQ(cb->responses[0].peers[0].port, 6883);
-  EXPECT_EQ(cb->tracker_address, address(127, 0, 0, 1, tracker.port()));
+  EXPECT_EQ(cb->tracker_address(), address(127, 0, 0, 1, tracker.port()));
 
   dispatcher.start_tracker_request(announce(local_url(tracker, "bcudp", "/announce")), cb);
   tracker_query scrape = announce(local_url(tracker, "udp", ""));
