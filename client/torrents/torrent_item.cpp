@@ -160,6 +160,7 @@ void TorrentItem::StopOnFileError() {
     if (m_database) {
       m_database->FinishLater(WideToUtf8(GetInfoHashHex()));
       m_database->CatchUp();
+      m_storeWaits = false;  // a row it could not write is not owed any more
     }
     DeleteFiles();
   }

@@ -316,11 +316,12 @@ TEST_F(RefusedOnDatabase, ATorrentTheEngineRefusesLeavesNoRow) {
   rig.Answer(saves.path().string() + "/");
   ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("huge.torrent", RefusedTorrentBytes()).string(), false));
   ASSERT_EQ(rig.list.Count(), 1u);
-  EXPECT_EQ(raw->query("SELECT name,finished FROM torrent_data"), (store_test::rows{{"huge.bin", "0"}}));
+  // On a busy machine the engine may refuse it before its row is written.
   const client::TorrentItem& torrent = *rig.list.begin()->get();
   client_test::RecordingSink sink;
   ASSERT_TRUE(TickUntilErrorIn(session, rig.list, torrent, sink));
-  EXPECT_EQ(raw->query("SELECT name,finished FROM torrent_data"), (store_test::rows{{"huge.bin", "1"}}));
+  EXPECT_EQ(raw->count("torrent_data WHERE finished=0"), 0u);
+  EXPECT_FALSE(torrent.StoreWaits());
   EXPECT_TRUE(fs::is_empty(rig.data.path()));
 }
 
