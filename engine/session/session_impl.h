@@ -90,6 +90,8 @@ class session_impl : public torrent::host, public peer_connection::host {
   void wait_for_disk(peer_connection& c) override;
   // The checker whose torrents' handles this session gives out.
   void set_checker(checker_impl* checker) { m_checker = checker; }
+  // Shared with every handle given out; the session ends it before it goes.
+  const std::shared_ptr<session_lifetime>& lifetime() const { return m_lifetime; }
 
   // --- torrent::host and peer_connection::host (caller holds m_mutex)
   alert_manager& alerts() override { return m_alerts; }
@@ -158,6 +160,7 @@ class session_impl : public torrent::host, public peer_connection::host {
   // The process's DHT node while one runs; peers' DHT ports go there.
   dht_link* m_dht = nullptr;
   checker_impl* m_checker = nullptr;
+  const std::shared_ptr<session_lifetime> m_lifetime = std::make_shared<session_lifetime>();
   bool m_abort = false;
 
   int m_upload_rate = -1;
