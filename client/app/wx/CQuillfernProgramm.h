@@ -21,6 +21,7 @@
 #include <string>
 
 class CTorrentAnzeige;
+class FdWatch;
 
 class CQuillfernProgramm : public GuardedApp {
  public:
@@ -40,8 +41,6 @@ class CQuillfernProgramm : public GuardedApp {
   CTorrentAnzeige* MainWindow() const { return m_mainWindow.get(); }
 
  private:
-  class FdWatch;
-
   // The log line for an exception (the error stream once the window is
   // gone).
   void ReportException(const std::string& line) const override;
