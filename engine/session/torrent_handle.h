@@ -122,8 +122,10 @@ class torrent_handle {
   void force_reannounce() const;
   void force_reannounce_after(std::chrono::microseconds span) const;
 
+  // The same torrent of the same session (not of a later one that took the
+  // gone one's place in memory).
   friend bool operator==(const torrent_handle& a, const torrent_handle& b) {
-    return a.m_ses == b.m_ses && a.m_info_hash == b.m_info_hash;
+    return a.m_lifetime == b.m_lifetime && a.m_info_hash == b.m_info_hash;
   }
   friend bool operator<(const torrent_handle& a, const torrent_handle& b) { return a.m_info_hash < b.m_info_hash; }
 

@@ -208,6 +208,14 @@ inline void Keys(const std::string& key, int times) {
   for (int i = 0; i < times; ++i) Xdo({"key", key});
 }
 
+// A window's place and size on the screen; false when xdotool cannot tell.
+inline bool WindowGeometry(const std::string& window_id, int& x, int& y, int& width, int& height) {
+  const std::string shell = Output("xdotool getwindowgeometry --shell " + window_id);
+  const std::size_t at = shell.find("X=");
+  return at != std::string::npos &&
+         std::sscanf(shell.c_str() + at, "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y, &width, &height) == 4;
+}
+
 // Saves the picture of a window of the program with the main window (20,20
 // to 420,220) beside it, once the window has its size and has painted (its
 // middle not black, two captures alike); false when it never did.
@@ -216,12 +224,7 @@ inline bool ShootWindow(const std::string& name, const std::string& window_id) {
   int left = 0, top = 0, width = 0, height = 0;
   const bool painted = test_support::wait_until([&] {
     int x = 0, y = 0, w = 0, h = 0;
-    const std::string shell = Output("xdotool getwindowgeometry --shell " + window_id);
-    const std::size_t at = shell.find("X=");
-    if (at == std::string::npos ||
-        std::sscanf(shell.c_str() + at, "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y, &w, &h) != 4 || w < 100 ||
-        h < 60)
-      return false;
+    if (!WindowGeometry(window_id, x, y, w, h) || w < 100 || h < 60) return false;
     x = std::max(x, 0), y = std::max(y, 0);
     const int l = std::min(x, 20), t = std::min(y, 20);
     const int r = std::min(std::max(x + w, 420), 1280), b = std::min(std::max(y + h, 220), 1024);
