@@ -37,10 +37,14 @@ TorrentItem::TorrentItem(std::wstring path, std::wstring title, TorrentEvents& e
 }
 
 TorrentItem::~TorrentItem() {
+  ReleaseWatchers();
+  if (m_view) m_view->DestroyView();
+}
+
+void TorrentItem::ReleaseWatchers() {
   const std::vector<TorrentWatcher*> watchers = std::move(m_watchers);
   m_watchers.clear();
   for (TorrentWatcher* watcher : watchers) watcher->TorrentGone(*this);
-  if (m_view) m_view->DestroyView();
 }
 
 void TorrentItem::AddWatcher(TorrentWatcher* watcher) {

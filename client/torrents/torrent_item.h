@@ -144,6 +144,8 @@ class TorrentItem {
   // Watchers are told in the destructor, each once.
   void AddWatcher(TorrentWatcher* watcher);
   void RemoveWatcher(TorrentWatcher* watcher);
+  // Tells the watchers now (the engine is about to stop) and forgets them.
+  void ReleaseWatchers();
   // Has the view repaint.
   void Repaint();
   ChartLogic& Chart() { return *m_chart; }

@@ -32,6 +32,9 @@ void session::start_threads() {
 }
 
 session::~session() {
+  // Handles outlive the session: a call under way ends first, and every
+  // later one throws invalid_handle instead of reaching what goes below.
+  m_impl.lifetime()->end();
   {
     platform::mutex_lock l(m_impl.m_mutex);
     m_impl.m_abort = true;

@@ -34,7 +34,8 @@ session_impl::session_impl(int listen_port_first, int listen_port_last, const fi
   m_tracker_manager.attach(m_selector);
 }
 
-session_impl::~session_impl() = default;
+// Handles given out may outlive the session (a bare one, in tests).
+session_impl::~session_impl() { m_lifetime->end(); }
 
 std::shared_ptr<torrent> session_impl::find_torrent(const sha1_hash& info_hash) {
   auto i = m_torrents.find(info_hash);

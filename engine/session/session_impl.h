@@ -93,6 +93,8 @@ class session_impl : public torrent::host, public peer_connection::host {
   // The checker whose torrents' handles this session gives out; set before
   // the threads start.
   void set_checker(checker_impl* checker) { m_checker = checker; }
+  // Shared with every handle given out; the session ends it before it goes.
+  const std::shared_ptr<session_lifetime>& lifetime() const { return m_lifetime; }
 
   // --- torrent::host and peer_connection::host (caller holds m_mutex)
   alert_manager& alerts() override { return m_alerts; }
@@ -166,6 +168,7 @@ class session_impl : public torrent::host, public peer_connection::host {
   // The process's DHT node while one runs; peers' DHT ports go there.
   dht_link* m_dht GUARDED_BY(m_mutex) = nullptr;
   checker_impl* m_checker = nullptr;
+  const std::shared_ptr<session_lifetime> m_lifetime = std::make_shared<session_lifetime>();
   bool m_abort GUARDED_BY(m_mutex) = false;
 
   int m_upload_rate GUARDED_BY(m_mutex) = -1;

@@ -10,6 +10,27 @@
 
 namespace engine {
 
+// A handle call's view of its session: `alive` holds the session's lifetime
+// for the call, and is empty for the null handle and once the session ended.
+struct handle_target {
+  std::shared_lock<std::shared_mutex> alive;
+  session_impl* ses;
+  checker_impl* chk;
+  const sha1_hash& ih;
+
+  session_impl& session() const {
+    if (!alive) throw invalid_handle();
+    return *ses;
+  }
+};
+
+torrent_handle::torrent_handle(session_impl* ses, checker_impl* checker, const sha1_hash& info_hash)
+    : m_ses(ses), m_chk(checker), m_info_hash(info_hash), m_lifetime(ses ? ses->lifetime() : nullptr) {}
+
+handle_target torrent_handle::target() const {
+  return {m_lifetime ? m_lifetime->enter() : std::shared_lock<std::shared_mutex>(), m_ses, m_chk, m_info_hash};
+}
+
 namespace {
 
 // The one place that decides whose lock a handle call takes: that of the
@@ -20,30 +41,29 @@ namespace {
 // torrent moves one way only, from the checker to the session, so one that
 // moves between the two looks is found in the session.
 template <class InChecker, class InSession>
-auto with_owner(session_impl* ses, checker_impl* chk, const sha1_hash& ih, InChecker in_checker,
-                InSession in_session) {
-  if (!ses) throw invalid_handle();
-  if (chk) {
-    platform::mutex_lock l(chk->m_mutex);
-    if (piece_checker_data* d = chk->find_owned_torrent(ih)) return in_checker(*d);
+auto with_owner(const handle_target& h, InChecker in_checker, InSession in_session) {
+  session_impl& ses = h.session();
+  if (h.chk) {
+    platform::mutex_lock l(h.chk->m_mutex);
+    if (piece_checker_data* d = h.chk->find_owned_torrent(h.ih)) return in_checker(*d);
   }
-  platform::mutex_lock l(ses->mutex());
-  if (auto t = ses->find_torrent(ih)) return in_session(*t);
+  platform::mutex_lock l(ses.mutex());
+  if (auto t = ses.find_torrent(h.ih)) return in_session(*t);
   throw invalid_handle();
 }
 
 // Applies `f` to the torrent under its owner's lock.
 template <class F>
-auto call(session_impl* ses, checker_impl* chk, const sha1_hash& ih, F f) {
-  return with_owner(ses, chk, ih, [&](piece_checker_data& d) { return f(*d.torrent_ptr); }, f);
+auto call(const handle_target& h, F f) {
+  return with_owner(h, [&](piece_checker_data& d) { return f(*d.torrent_ptr); }, f);
 }
 
 // The same, but only for a torrent of the session's map.
 template <class F>
-auto call_running(session_impl* ses, const sha1_hash& ih, F f) {
-  if (!ses) throw invalid_handle();
-  platform::mutex_lock l(ses->mutex());
-  if (auto t = ses->find_torrent(ih)) return f(*t);
+auto call_running(const handle_target& h, F f) {
+  session_impl& ses = h.session();
+  platform::mutex_lock l(ses.mutex());
+  if (auto t = ses.find_torrent(h.ih)) return f(*t);
   throw invalid_handle();
 }
 
@@ -89,34 +109,35 @@ peer_info make_peer_info(const peer_connection& c) {
 bool torrent_handle::is_valid() const {
   if (!m_ses) return false;
   try {
-    return call(m_ses, m_chk, m_info_hash, [](torrent&) { return true; });
+    return call(target(), [](torrent&) { return true; });
   } catch (const invalid_handle&) {
     return false;
   }
 }
 
 bool torrent_handle::is_paused() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.is_paused(); });
+  return call(target(), [](torrent& t) { return t.is_paused(); });
 }
 
 void torrent_handle::pause() const {
-  call(m_ses, m_chk, m_info_hash, [](torrent& t) { t.pause(); });
+  call(target(), [](torrent& t) { t.pause(); });
 }
 
 void torrent_handle::resume() const {
-  call(m_ses, m_chk, m_info_hash, [](torrent& t) { t.resume(); });
+  call(target(), [](torrent& t) { t.resume(); });
 }
 
 torrent_status torrent_handle::status() const {
   return with_owner(
-      m_ses, m_chk, m_info_hash, [](piece_checker_data& d) { return d.status(d.torrent_ptr->is_paused()); },
+      target(), [](piece_checker_data& d) { return d.status(d.torrent_ptr->is_paused()); },
       [](torrent& t) { return t.status(); });
 }
 
 entry torrent_handle::build_resume_data() const {
-  if (!m_ses) return entry();
-  platform::mutex_lock l(m_ses->mutex());
-  auto t = m_ses->find_torrent(m_info_hash);
+  const handle_target h = target();
+  if (!h.alive) return entry();
+  platform::mutex_lock l(h.ses->mutex());
+  auto t = h.ses->find_torrent(m_info_hash);
   // Nothing either while its files are checked (its metadata came from its peers).
   if (!t || !t->are_files_checked()) return entry();
   // Peers this side connected to listen on the port it used.
@@ -132,107 +153,108 @@ entry torrent_handle::build_resume_data() const {
 }
 
 bool torrent_handle::has_metadata() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.has_metadata(); });
+  return call(target(), [](torrent& t) { return t.has_metadata(); });
 }
 
 torrent_metainfo torrent_handle::metainfo() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) {
+  return call(target(), [](torrent& t) {
     if (!t.has_metadata()) throw invalid_handle();
     return t.metainfo();
   });
 }
 
 std::vector<announce_entry> torrent_handle::trackers() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.trackers(); });
+  return call(target(), [](torrent& t) { return t.trackers(); });
 }
 
 void torrent_handle::replace_trackers(const std::vector<announce_entry>& urls) const {
-  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.replace_trackers(urls); });
+  call(target(), [&](torrent& t) { t.replace_trackers(urls); });
 }
 
 std::filesystem::path torrent_handle::save_path() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.save_path(); });
+  return call(target(), [](torrent& t) { return t.save_path(); });
 }
 
 void torrent_handle::set_max_uploads(int limit) const {
-  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_max_uploads(limit); });
+  call(target(), [=](torrent& t) { t.set_max_uploads(limit); });
 }
 
 void torrent_handle::set_max_connections(int limit) const {
-  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_max_connections(limit); });
+  call(target(), [=](torrent& t) { t.set_max_connections(limit); });
 }
 
 void torrent_handle::set_upload_limit(int bytes_per_second) const {
-  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_upload_limit(bytes_per_second); });
+  call(target(), [=](torrent& t) { t.set_upload_limit(bytes_per_second); });
 }
 
 void torrent_handle::set_download_limit(int bytes_per_second) const {
-  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_download_limit(bytes_per_second); });
+  call(target(), [=](torrent& t) { t.set_download_limit(bytes_per_second); });
 }
 
 void torrent_handle::use_interface(const std::string& net_interface) const {
   // A host name may take a while to look up: never under the session lock.
   const address local(net_interface, 0);
-  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.use_interface(local); });
+  call(target(), [&](torrent& t) { t.use_interface(local); });
 }
 
 void torrent_handle::set_ratio(float ratio) const {
-  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.set_ratio(ratio); });
+  call(target(), [=](torrent& t) { t.set_ratio(ratio); });
 }
 
 void torrent_handle::set_tracker_login(const std::string& name, const std::string& password) const {
-  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.set_tracker_login(name, password); });
+  call(target(), [&](torrent& t) { t.set_tracker_login(name, password); });
 }
 
 bool torrent_handle::is_seed() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.is_seed(); });
+  return call(target(), [](torrent& t) { return t.is_seed(); });
 }
 
 void torrent_handle::filter_piece(int index, bool filter) const {
-  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.filter_piece(index, filter); });
+  call(target(), [=](torrent& t) { t.filter_piece(index, filter); });
 }
 
 bool torrent_handle::is_piece_filtered(int index) const {
-  return call(m_ses, m_chk, m_info_hash, [=](torrent& t) { return t.is_piece_filtered(index); });
+  return call(target(), [=](torrent& t) { return t.is_piece_filtered(index); });
 }
 
 std::vector<bool> torrent_handle::filtered_pieces() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) { return t.filtered_pieces(); });
+  return call(target(), [](torrent& t) { return t.filtered_pieces(); });
 }
 
 void torrent_handle::filter_pieces(const std::vector<bool>& pieces) const {
-  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.filter_pieces(pieces); });
+  call(target(), [&](torrent& t) { t.filter_pieces(pieces); });
 }
 
 void torrent_handle::filter_file(int index, bool filter) const {
-  call(m_ses, m_chk, m_info_hash, [=](torrent& t) { t.filter_file(index, filter); });
+  call(target(), [=](torrent& t) { t.filter_file(index, filter); });
 }
 
 void torrent_handle::filter_files(const std::vector<bool>& files) const {
-  call(m_ses, m_chk, m_info_hash, [&](torrent& t) { t.filter_files(files); });
+  call(target(), [&](torrent& t) { t.filter_files(files); });
 }
 
 bool torrent_handle::move_storage(const std::filesystem::path& save_path) const {
-  return call(m_ses, m_chk, m_info_hash, [&](torrent& t) { return t.move_storage(save_path); });
+  return call(target(), [&](torrent& t) { return t.move_storage(save_path); });
 }
 
 entry torrent_handle::metadata() const {
-  return call(m_ses, m_chk, m_info_hash, [](torrent& t) {
+  return call(target(), [](torrent& t) {
     return t.has_metadata() ? t.metadata() : entry();
   });
 }
 
 void torrent_handle::connect_peer(const address& a) const {
-  call_running(m_ses, m_info_hash, [&](torrent& t) {
+  call_running(target(), [&](torrent& t) {
     t.add_tracker_peer(a, peer_id());
   });
 }
 
 void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) const {
   queue.clear();
-  if (!m_ses) throw invalid_handle();
-  platform::mutex_lock l(m_ses->mutex());
-  auto t = m_ses->find_torrent(m_info_hash);
+  const handle_target h = target();
+  session_impl& ses = h.session();
+  platform::mutex_lock l(ses.mutex());
+  auto t = ses.find_torrent(m_info_hash);
   if (!t || !t->has_metadata()) return;
   const piece_picker& picker = t->picker();
   for (const auto& d : picker.get_download_queue()) {
@@ -249,26 +271,28 @@ void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) 
 
 void torrent_handle::get_peer_info(std::vector<peer_info>& peers) const {
   peers.clear();
-  if (!m_ses) throw invalid_handle();
-  platform::mutex_lock l(m_ses->mutex());
-  auto t = m_ses->find_torrent(m_info_hash);
+  const handle_target h = target();
+  session_impl& ses = h.session();
+  platform::mutex_lock l(ses.mutex());
+  auto t = ses.find_torrent(m_info_hash);
   if (!t) return;
   for (const auto& [a, c] : t->peers())
     if (c->associated_torrent() == t.get()) peers.push_back(make_peer_info(*c));
 }
 
 void torrent_handle::force_reannounce() const {
-  call_running(m_ses, m_info_hash, [](torrent& t) { t.force_tracker_request(); });
+  call_running(target(), [](torrent& t) { t.force_tracker_request(); });
 }
 
 void torrent_handle::force_reannounce_after(std::chrono::microseconds span) const {
-  call_running(m_ses, m_info_hash, [=](torrent& t) { t.force_tracker_request(span); });
+  call_running(target(), [=](torrent& t) { t.force_tracker_request(span); });
 }
 
 bool torrent_handle::send_chat_message(const address& peer, std::string_view text) const {
-  if (!m_ses) return false;
-  platform::mutex_lock l(m_ses->mutex());
-  auto t = m_ses->find_torrent(m_info_hash);
+  const handle_target h = target();
+  if (!h.alive) return false;
+  platform::mutex_lock l(h.ses->mutex());
+  auto t = h.ses->find_torrent(m_info_hash);
   if (!t) return false;
   const auto c = t->peers().find(peer);
   return c != t->peers().end() && c->second->send_chat_message(text);

@@ -1,11 +1,14 @@
 #pragma once
 // The application's name for one torrent of a session: a small value that
 // finds its torrent again, under the proper lock, on every call. A handle
-// whose torrent is gone throws invalid_handle.
+// whose torrent is gone throws invalid_handle, and so does one whose session
+// is gone: a handle never reaches a session that no longer exists.
 
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,11 +31,37 @@ class invalid_handle : public std::exception {
   const char* what() const noexcept override { return "invalid torrent handle used"; }
 };
 
+// Whether a session still exists, shared by the session and every handle it
+// gave out (handles may outlive it: the program's windows keep theirs). A
+// handle call holds it for its whole length; the session ends it before any
+// part of it goes, so that it waits for a call under way and every later
+// call finds it ended.
+class session_lifetime {
+ public:
+  // Keeps the session from ending until the lock is released; the lock owns
+  // nothing once the session has ended.
+  std::shared_lock<std::shared_mutex> enter() const {
+    std::shared_lock l(m_mutex);
+    if (m_ended) l.unlock();
+    return l;
+  }
+  void end() {
+    std::lock_guard l(m_mutex);
+    m_ended = true;
+  }
+
+ private:
+  mutable std::shared_mutex m_mutex;
+  bool m_ended = false;
+};
+
+// What one handle call works on, with its session held (torrent_handle.cpp).
+struct handle_target;
+
 class torrent_handle {
  public:
   torrent_handle() = default;
-  torrent_handle(session_impl* ses, checker_impl* checker, const sha1_hash& info_hash)
-      : m_ses(ses), m_chk(checker), m_info_hash(info_hash) {}
+  torrent_handle(session_impl* ses, checker_impl* checker, const sha1_hash& info_hash);
 
   const sha1_hash& info_hash() const { return m_info_hash; }
 
@@ -93,8 +122,10 @@ class torrent_handle {
   void force_reannounce() const;
   void force_reannounce_after(std::chrono::microseconds span) const;
 
+  // The same torrent of the same session (not of a later one that took the
+  // gone one's place in memory).
   friend bool operator==(const torrent_handle& a, const torrent_handle& b) {
-    return a.m_ses == b.m_ses && a.m_info_hash == b.m_info_hash;
+    return a.m_lifetime == b.m_lifetime && a.m_info_hash == b.m_info_hash;
   }
   friend bool operator<(const torrent_handle& a, const torrent_handle& b) { return a.m_info_hash < b.m_info_hash; }
 
@@ -102,9 +133,14 @@ class torrent_handle {
   friend class session_impl;
   friend class session;
 
+  // The session held for one call; holding nothing for the null handle and
+  // once the session has ended.
+  handle_target target() const;
+
   session_impl* m_ses = nullptr;
   checker_impl* m_chk = nullptr;
   sha1_hash m_info_hash;
+  std::shared_ptr<const session_lifetime> m_lifetime;
 };
 
 }  // namespace engine

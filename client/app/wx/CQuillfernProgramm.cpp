@@ -3,13 +3,12 @@
 #include "client/torrents/command_line.h"
 #include "client/app/first_window_rect.h"
 #include "client/app/settings.h"
-#include "client/app/termination_signals.h"
+#include "client/common/termination_signals.h"
+#include "client/common/wx/fd_watch.h"
 #include "client/base/wide_text.h"
 #include "client/app/wx/CTorrentAnzeige.h"
 #include "platform/profile.h"
 
-#include <wx/evtloop.h>
-#include <wx/evtloopsrc.h>
 #include <wx/msgdlg.h>
 
 #include <clocale>
@@ -17,29 +16,6 @@
 #include <filesystem>
 #include <functional>
 #include <vector>
-
-// Calls back on the GUI thread when a descriptor becomes readable: through
-// the event loop's descriptor watch, or a short poll where there is none.
-class CQuillfernProgramm::FdWatch : private wxEventLoopSourceHandler {
- public:
-  FdWatch(int fd, std::function<void()> readable) : m_readable(std::move(readable)) {
-    m_source = wxEventLoopBase::AddSourceForFD(fd, this, wxEVENT_SOURCE_INPUT | wxEVENT_SOURCE_EXCEPTION);
-    if (!m_source) {
-      m_poll.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { m_readable(); });
-      m_poll.Start(100);
-    }
-  }
-  ~FdWatch() override { delete m_source; }
-
- private:
-  void OnReadWaiting() override { m_readable(); }
-  void OnWriteWaiting() override {}
-  void OnExceptionWaiting() override { m_readable(); }
-
-  std::function<void()> m_readable;
-  wxEventLoopSource* m_source = nullptr;
-  wxTimer m_poll;
-};
 
 CQuillfernProgramm::CQuillfernProgramm() {
   std::setlocale(LC_ALL, "");

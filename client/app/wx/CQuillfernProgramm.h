@@ -21,6 +21,7 @@
 #include <string>
 
 class CTorrentAnzeige;
+class FdWatch;
 
 class CQuillfernProgramm : public GuardedApp {
  public:
@@ -37,8 +38,6 @@ class CQuillfernProgramm : public GuardedApp {
   int OnExit() override;
 
  private:
-  class FdWatch;
-
   // The log line for an exception (the error stream once the window is
   // gone).
   void ReportException(const std::string& line) const override;

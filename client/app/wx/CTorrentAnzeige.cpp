@@ -14,7 +14,7 @@
 #include "client/dialogs/wx/CTorrentDetailDialog.h"
 #include "client/dialogs/wx/CTorrentErzeugen.h"
 #include "client/torrents/wx/CZielordnerDialog.h"
-#include "client/app/wx/modal_dialogs.h"
+#include "client/common/wx/modal_dialogs.h"
 #include "client/app/wx/window_drag.h"
 
 #include <wx/app.h>
@@ -36,8 +36,13 @@ CTorrentAnzeige::CTorrentAnzeige(platform::profile profile, client::EngineParts*
   client::MainWindowHost& host = *this;
   m_core = std::make_unique<client::MainWindowCore>(std::move(profile), host, *parts, m_ui);
   m_rows = std::make_unique<TorrentRowWindows>(*this, *m_core);
-  m_rows->show_properties = [this](client::TorrentItem& torrent) { ShowTorrentDetails(this, torrent); };
+  // Neither opens once the engine is stopping: both work through the
+  // torrent's handle.
+  m_rows->show_properties = [this](client::TorrentItem& torrent) {
+    if (!m_shutDown) ShowTorrentDetails(this, torrent);
+  };
   m_rows->show_peers = [this](client::TorrentItem& torrent) {
+    if (m_shutDown) return;
     client::PeerBans bans;
     bans.ban_peer = [this](const engine::address& peer) { m_core->BanPeer(peer); };
     bans.ban_range = [this](const engine::address& peer) { m_core->BanPeerRange(peer); };
@@ -152,8 +157,11 @@ void CTorrentAnzeige::Shutdown() {
   m_mainTimer.Stop();
   m_removalTimer.Stop();
   m_closeRetry.Stop();
-  // Every row timer stops before the engine does.
+  // Every row timer stops before the engine does, and the windows that show
+  // a torrent apart from its row (its peers dialog with its chat) close:
+  // they tick on their own through the torrent's handle.
   m_rows->StopTimers();
+  for (const auto& torrent : m_core->List()) torrent->ReleaseWatchers();
   // Work posted to the window from here on finds it closed.
   m_mailbox.Close();
   m_core->Shutdown();

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "engine/session/session.h"
@@ -42,10 +43,9 @@ struct TorrentHandleSession : ::testing::Test {
   session ses{qf};
 };
 
-}  // namespace
-
-TEST(TorrentHandleNull, EveryOperationButTwoThrows) {
-  const torrent_handle h;
+// What a handle without a session answers: the null handle, and one whose
+// session is gone. Everything throws but these two.
+void expect_no_session(const torrent_handle& h) {
   EXPECT_FALSE(h.is_valid());
   EXPECT_EQ(h.build_resume_data().type(), entry::undefined_t);
   std::vector<peer_info> peers;
@@ -71,6 +71,52 @@ TEST(TorrentHandleNull, EveryOperationButTwoThrows) {
       [&] { h.get_download_queue(queue); },
   };
   for (const auto& op : ops) EXPECT_EQ(invalid_text(op), "invalid torrent handle used");
+}
+
+}  // namespace
+
+TEST(TorrentHandleNull, EveryOperationButTwoThrows) { expect_no_session(torrent_handle()); }
+
+TEST(TorrentHandleAfterSession, HandlesOutliveTheirSessionAndNeverReachIt) {
+  storage_test::temp_dir dir;
+  const auto t = three_files();
+  t.lay_down(dir.path());
+  auto ses = std::make_unique<session>(qf);
+  const torrent_handle running = ses->add_torrent(t.info, dir.path());
+  ASSERT_TRUE(checked(running));
+  sha1_hash ih;
+  ih[0] = 7;
+  const torrent_handle by_hash = ses->add_torrent_by_info_hash("http://127.0.0.1:1/announce", ih, dir.path());
+  const torrent_handle copy = running;
+
+  // Another thread keeps calling while the session goes: each call either
+  // finds the torrent or throws, and never touches what was freed.
+  std::atomic<int> calls{0};
+  std::atomic<bool> gone_seen{false};
+  std::thread caller([&] {
+    while (!gone_seen) {
+      try {
+        running.status();
+        std::vector<peer_info> peers;
+        running.get_peer_info(peers);
+      } catch (const invalid_handle&) {
+        gone_seen = !running.is_valid();
+      }
+      ++calls;
+    }
+  });
+  ASSERT_TRUE(wait_until([&] { return calls > 0; }));
+  ses.reset();
+  EXPECT_TRUE(wait_until([&] { return gone_seen.load(); }));
+  gone_seen = true;
+  caller.join();
+
+  for (const torrent_handle& h : {running, by_hash, copy}) {
+    SCOPED_TRACE(h.info_hash() == ih ? "by hash" : "running");
+    expect_no_session(h);
+    EXPECT_FALSE(h.send_chat_message(address(127, 0, 0, 1, 1), "hi"));
+  }
+  EXPECT_TRUE(running == copy);
 }
 
 TEST_F(TorrentHandleSession, RemovedTorrentThrowsAndQueriesComeBackEmpty) {

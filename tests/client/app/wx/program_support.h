@@ -150,9 +150,9 @@ struct ProgramFixture : ::testing::Test {
   }
 
   // The exit code once the process ended within the deadline; -1 otherwise.
-  static int WaitExit(pid_t pid) {
+  static int WaitExit(pid_t pid, test_support::wait_clock::duration limit = test_support::default_deadline) {
     int status = 0;
-    if (!test_support::wait_until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return -1;
+    if (!test_support::wait_until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit)) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
@@ -212,5 +212,83 @@ struct ProgramFixture : ::testing::Test {
     return Output("xdotool search --all --pid " + std::to_string(pid) + " --name '^Quillfern' 2>/dev/null");
   }
 };
+
+inline int Xdo(const std::vector<std::string>& args) {
+  std::string command = "xdotool";
+  for (const auto& a : args) command += " '" + a + "'";
+  return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+// The ids of the process's visible windows whose name matches `name`.
+inline std::string VisibleWindows(pid_t pid, const std::string& name) {
+  return Output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) + " --name '" + name +
+                "' 2>/dev/null");
+}
+
+// The main window is on the screen (and the signals' handlers are set).
+inline bool MainWindowShown(pid_t pid) {
+  return test_support::wait_until([&] { return !VisibleWindows(pid, "^Quillfern").empty(); });
+}
+
+inline void Keys(const std::string& key, int times) {
+  for (int i = 0; i < times; ++i) Xdo({"key", key});
+}
+
+// A window's place and size on the screen; false when xdotool cannot tell.
+inline bool WindowGeometry(const std::string& window_id, int& x, int& y, int& width, int& height) {
+  const std::string shell = Output("xdotool getwindowgeometry --shell " + window_id);
+  const std::size_t at = shell.find("X=");
+  return at != std::string::npos &&
+         std::sscanf(shell.c_str() + at, "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y, &width, &height) == 4;
+}
+
+// Saves the picture of a window of the program with the main window (20,20
+// to 420,220) beside it, once the window has its size and has painted (its
+// middle not black, two captures alike); false when it never did.
+inline bool ShootWindow(const std::string& name, const std::string& window_id) {
+  std::vector<std::uint8_t> rgb, last;
+  int left = 0, top = 0, width = 0, height = 0;
+  const bool painted = test_support::wait_until([&] {
+    int x = 0, y = 0, w = 0, h = 0;
+    if (!WindowGeometry(window_id, x, y, w, h) || w < 100 || h < 60) return false;
+    x = std::max(x, 0), y = std::max(y, 0);
+    const int l = std::min(x, 20), t = std::min(y, 20);
+    const int r = std::min(std::max(x + w, 420), 1280), b = std::min(std::max(y + h, 220), 1024);
+    if (l != left || t != top || r - l != width || b - t != height) last.clear();
+    left = l, top = t, width = r - l, height = b - t;
+    if (!gui_test::CaptureRootRect(left, top, width, height, rgb)) return false;
+    const int middle_x = x - left + std::min(w, 1280 - x) / 2, middle_y = y - top + std::min(h, 1024 - y) / 2;
+    const std::size_t middle = (static_cast<std::size_t>(middle_y) * width + middle_x) * 3;
+    const bool ok = rgb == last && (rgb[middle] | rgb[middle + 1] | rgb[middle + 2]) != 0;
+    last = rgb;
+    return ok;
+  });
+  if (rgb.empty()) return false;
+  wxImage image(width, height, false);
+  std::copy(rgb.begin(), rgb.end(), image.GetData());
+  image.SaveFile((gui_test::ScreenshotFolder() / (name + ".png")).string(), wxBITMAP_TYPE_PNG);
+  return painted;
+}
+
+
+// Right-clicks at a screen point until the context menu shows (a row may
+// still be on its way to its place).
+inline bool OpenMenu(pid_t pid, int x, int y) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    // (Not --sync: it waits for a move, and the pointer may be there already.)
+    Xdo({"mousemove", std::to_string(x + attempt), std::to_string(y), "click", "3"});
+    if (test_support::wait_until([&] { return ProgramFixture::MenuShown(pid); }, std::chrono::seconds(2))) return true;
+  }
+  return false;
+}
+
+// Opens the context menu at a screen point and picks the entry `downs` down
+// from the top (or, with a negative count, that many up from the bottom).
+inline bool PickFromMenu(pid_t pid, int x, int y, int downs) {
+  if (!OpenMenu(pid, x, y)) return false;
+  Keys(downs > 0 ? "Down" : "Up", downs > 0 ? downs : -downs);
+  Xdo({"key", "Return"});
+  return true;
+}
 
 }  // namespace program_test

@@ -1,4 +1,4 @@
-#include "client/app/wx/modal_dialogs.h"
+#include "client/common/wx/modal_dialogs.h"
 
 #include "client/common/wx/open_menus.h"
 

@@ -1,10 +1,11 @@
 #pragma once
 // Every modal dialog of the program while it is shown, innermost last: wx's
 // own dialogs and the toolkit's message boxes and file choosers alike (all
-// of them pass wx's modal-dialog hook). A close of the main window that
-// comes while one is open (a signal, the tray's "Close") must not destroy
-// the window under the dialog's nested loop: it ends the loops first,
-// innermost first, and closes once they are gone.
+// of them pass wx's modal-dialog hook). A close of Quillfern's main window
+// that comes while one is open (a signal, the tray's "Close") must not
+// destroy the window under the dialog's nested loop: it ends the loops
+// first, innermost first, and closes once they are gone. Tintwright, whose
+// editor is itself one of these dialogs, ends them the same way on a signal.
 
 #include <wx/modalhook.h>
 

@@ -1,4 +1,4 @@
-#include "client/app/termination_signals.h"
+#include "client/common/termination_signals.h"
 
 #include <cerrno>
 #include <csignal>
