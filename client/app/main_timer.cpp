@@ -139,13 +139,12 @@ void MainTimer::TorrentFinished(const engine::sha1_hash& info_hash) {
   // The goal is armed the torrent's own way (the global mode only chose it
   // when the torrent was added): a torrent seeding by ratio keeps seeding
   // by ratio.
-  if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(m_settings.seeding_time, false);
-  else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(m_settings.seeding_ratio, false);
+  torrent->ArmSeedingGoal(m_settings.seeding_time, m_settings.seeding_ratio);
   // A torrent restored at start that the check of its files found complete
   // finished in an earlier run, and was recorded then.
   bool finished_before = false;
   try {
-    finished_before = torrent->IsRestored() && torrent->m_handle.status().total_payload_download == 0;
+    finished_before = torrent->IsRestored() && torrent->Handle().status().total_payload_download == 0;
   } catch (const std::exception&) {
   }
   // In DB mode finished downloads are not recorded.

@@ -172,12 +172,9 @@ void MainWindowCore::UpdateAdder() {
 }
 
 void MainWindowCore::GiveTorrentDefaults(TorrentItem& torrent) {
-  torrent.m_uploadLimit = m_defaults.upload_limit;
-  torrent.m_downloadLimit = m_defaults.download_limit;
-  torrent.m_seedingTime = m_defaults.seeding_time;
-  torrent.m_seedingMode = m_defaults.seeding_mode;
-  torrent.m_seedingRatio = m_defaults.seeding_ratio;
-  torrent.m_peerRatio = m_defaults.peer_ratio;
+  torrent.SetLimits({m_defaults.upload_limit, m_defaults.download_limit});
+  torrent.SetSeedingGoal({SeedingMode(m_defaults.seeding_mode), m_defaults.seeding_time, m_defaults.seeding_ratio,
+                          m_defaults.peer_ratio});
 }
 
 MainWindowCore::~MainWindowCore() { Shutdown(); }
@@ -323,9 +320,9 @@ void MainWindowCore::RestoreFromStore(const Utf16IniFile& list) {
 bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile& list) {
   auto torrent = std::make_unique<TorrentItem>(path, L"START", *this);
   GiveTorrentDefaults(*torrent);
-  torrent->m_database = m_store.get();
+  torrent->SetStore(m_store.get());
   torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
-  if (m_session) torrent->m_session = &m_session->Torrents();
+  if (m_session) torrent->SetSession(&m_session->Torrents());
   bool loaded = false;
   try {
     loaded = m_parts.LoadTorrent(*torrent, list, m_dhtControl.get());
@@ -335,16 +332,15 @@ bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile
   if (!loaded) return false;
   torrent->MarkRestored();
   if (torrent->Status() == TorrentStatus::Seeding) {
-    if (torrent->m_seedingMode == 0) torrent->SetSeedingTime(torrent->m_seedingTime, false);
-    else if (torrent->m_seedingMode == 1) torrent->SetSeedingRatio(torrent->m_seedingRatio, false);
-    else AddLogLine(L"unknown seeding mode for " + torrent->FileName());
+    if (!torrent->ArmSeedingGoal(torrent->Goal().time, torrent->Goal().ratio))
+      AddLogLine(L"unknown seeding mode for " + torrent->FileName());
   }
   TorrentItem& added = *torrent;
   if (!m_host.CreateTorrentRow(added)) return true;
   m_list.Add(std::move(torrent));
   const int status = added.Status();
   if (m_queue.ActiveCount() < m_queue.MaxActive() &&
-      (status == TorrentStatus::Downloading || status == TorrentStatus::Seeding) && !added.m_complete) {
+      (status == TorrentStatus::Downloading || status == TorrentStatus::Seeding) && !added.IsComplete()) {
     if (added.Start(false)) m_queue.OnTorrentStarted();
     else AddLogLine(added.FileName() + L" failed to start");
   }
@@ -533,7 +529,7 @@ void MainWindowCore::ShowStatus(const std::wstring& text) {
 
 TorrentItem* MainWindowCore::FindPosted(const TorrentItem* torrent, const engine::sha1_hash& info_hash) const {
   for (const auto& t : m_list)
-    if (t.get() == torrent && t->m_handle.info_hash() == info_hash) return t.get();
+    if (t.get() == torrent && t->Handle().info_hash() == info_hash) return t.get();
   return nullptr;
 }
 
@@ -549,7 +545,7 @@ void MainWindowCore::PostBanPeer(const engine::address& peer, bool whole_range) 
 }
 
 void MainWindowCore::PostForTorrent(TorrentItem& torrent, std::function<void(TorrentItem&)> work) {
-  m_host.PostToGui([this, t = &torrent, hash = torrent.m_handle.info_hash(), work = std::move(work)] {
+  m_host.PostToGui([this, t = &torrent, hash = torrent.Handle().info_hash(), work = std::move(work)] {
     // After the shut-down the list is saved and the engine gone: nothing
     // more is done to the torrents.
     if (m_shutDown) return;

@@ -237,15 +237,16 @@ std::wstring& TrackerRow::Cell(int column) {
 // --- the model
 
 TorrentDetailsModel::TorrentDetailsModel(TorrentItem& torrent) : m_torrent(torrent) {
-  Edit(id::kUploadLimit) = LimitText(torrent.m_uploadLimit);
-  Edit(id::kDownloadLimit) = LimitText(torrent.m_downloadLimit);
-  Edit(id::kSeedingTime) = SeedingTimeText(torrent.m_seedingTime);
-  Edit(id::kSeedingRatio) = RatioText(torrent.m_seedingRatio);
-  Edit(id::kPeerRatio) = RatioText(torrent.m_peerRatio);
+  const SeedingGoal& goal = torrent.Goal();
+  Edit(id::kUploadLimit) = LimitText(torrent.Limits().upload);
+  Edit(id::kDownloadLimit) = LimitText(torrent.Limits().download);
+  Edit(id::kSeedingTime) = SeedingTimeText(goal.time);
+  Edit(id::kSeedingRatio) = RatioText(goal.ratio);
+  Edit(id::kPeerRatio) = RatioText(goal.peer_ratio);
   std::copy(std::begin(m_edits), std::end(m_edits), std::begin(m_shown));
-  m_seedingMode = torrent.m_seedingMode == 1 ? 1 : 0;
+  m_seedingMode = goal.mode == client::SeedingMode::ByRatio ? 1 : 0;
 
-  const TorrentHandle& handle = torrent.m_handle;
+  const TorrentHandle& handle = torrent.Handle();
   Guarded([&] {
     const engine::torrent_status status = handle.status();
     m_uploadRate = status.upload_rate;
@@ -260,7 +261,7 @@ TorrentDetailsModel::TorrentDetailsModel(TorrentItem& torrent) : m_torrent(torre
 }
 
 std::wstring TorrentDetailsModel::Caption() const {
-  return m_torrent.Chart().GetName() + (m_torrent.m_hasFilteredPieces ? L" Properties" : L" Properties (Compact)");
+  return m_torrent.Chart().GetName() + (m_torrent.HasFilteredPieces() ? L" Properties" : L" Properties (Compact)");
 }
 
 const std::vector<int>& TorrentDetailsModel::EditIds() {
@@ -415,7 +416,7 @@ void TorrentDetailsModel::RemoveTracker(int row) {
 
 bool TorrentDetailsModel::OriginalTrackers() {
   if (!m_metadataSeen) return false;
-  return Guarded([&] { FillTrackers(m_torrent.m_handle.metainfo().trackers()); });
+  return Guarded([&] { FillTrackers(m_torrent.Handle().metainfo().trackers()); });
 }
 
 std::vector<LookupRequest> TorrentDetailsModel::TakeLookups() { return std::exchange(m_lookups, {}); }
@@ -462,7 +463,7 @@ void TorrentDetailsModel::SetAllWanted(bool wanted) {
 
 std::optional<TorrentDetailsModel::Figures> TorrentDetailsModel::Refresh() {
   std::optional<Figures> figures;
-  const TorrentHandle& handle = m_torrent.m_handle;
+  const TorrentHandle& handle = m_torrent.Handle();
   Guarded([&] {
     if (!handle.is_valid() || !handle.has_metadata()) return;
     Figures f;
@@ -526,7 +527,7 @@ void TorrentDetailsModel::ApplyTrackers() {
     if (!row.user.empty())
       Guarded([&] { m_torrent.SetTrackerLogin(WideToUtf8(row.user), WideToUtf8(row.password)); });
   }
-  Guarded([&] { m_torrent.m_handle.replace_trackers(trackers); });
+  Guarded([&] { m_torrent.Handle().replace_trackers(trackers); });
 }
 
 void TorrentDetailsModel::ApplyFiles() {
@@ -539,7 +540,7 @@ void TorrentDetailsModel::ApplyFiles() {
   }
   // An unchanged selection leaves the torrent as it runs.
   if (wanted == m_shownWanted) return;
-  m_filesApplied = Guarded([&] { m_torrent.m_handle.filter_files(not_wanted); });
+  m_filesApplied = Guarded([&] { m_torrent.Handle().filter_files(not_wanted); });
   if (m_filesApplied) m_torrent.ReAdd();
 }
 
@@ -547,19 +548,23 @@ void TorrentDetailsModel::ApplySettings() {
   // An edit left as it was shown keeps the stored value (a limit of 1500
   // bytes per second shows 1 KB/s, and an unset seeding time shows empty).
   auto changed = [this](int control) { return EditText(control) != m_shown[EditIndex(control)]; };
-  if (changed(id::kUploadLimit)) m_torrent.m_uploadLimit = LimitValue(id::kUploadLimit);
-  if (changed(id::kDownloadLimit)) m_torrent.m_downloadLimit = LimitValue(id::kDownloadLimit);
+  TransferLimits limits = m_torrent.Limits();
+  if (changed(id::kUploadLimit)) limits.upload = LimitValue(id::kUploadLimit);
+  if (changed(id::kDownloadLimit)) limits.download = LimitValue(id::kDownloadLimit);
+  m_torrent.SetLimits(limits);
+  SeedingGoal goal = m_torrent.Goal();
   if (changed(id::kSeedingTime)) {
     const NumberRead read = ReadUnsigned(EditText(id::kSeedingTime), kMaxSeedingSeconds);
-    m_torrent.m_seedingTime = read.kind == NumberRead::Value ? std::uint32_t(read.value * 1000) : 0;
+    goal.time = read.kind == NumberRead::Value ? std::uint32_t(read.value * 1000) : 0;
   }
   auto ratio = [this](int control) {
     const RatioRead read = ReadRatio(EditText(control));
     return read.kind == RatioRead::Value ? read.value : 0.0;
   };
-  if (changed(id::kSeedingRatio)) m_torrent.m_seedingRatio = ratio(id::kSeedingRatio);
-  if (changed(id::kPeerRatio)) m_torrent.m_peerRatio = ratio(id::kPeerRatio);
-  m_torrent.m_seedingMode = std::uint32_t(m_seedingMode);
+  if (changed(id::kSeedingRatio)) goal.ratio = ratio(id::kSeedingRatio);
+  if (changed(id::kPeerRatio)) goal.peer_ratio = ratio(id::kPeerRatio);
+  goal.mode = client::SeedingMode(m_seedingMode);
+  m_torrent.SetSeedingGoal(goal);
   m_torrent.ApplySettings();
 }
 

@@ -112,7 +112,7 @@ bool CTorrentListe::Remove(TorrentItem* torrent, bool with_files) {
 
 TorrentItem* CTorrentListe::FindByHash(const engine::sha1_hash& info_hash) const {
   for (const auto& t : m_torrents)
-    if (!t->m_handle.is_null() && t->m_handle.info_hash() == info_hash) return t.get();
+    if (!t->Handle().is_null() && t->Handle().info_hash() == info_hash) return t.get();
   return nullptr;
 }
 
@@ -121,10 +121,10 @@ TorrentItem* CTorrentListe::PickNextQueued(const TorrentItem* excluded) const {
   try {
     for (const auto& t : m_torrents) {
       if (t.get() == excluded) continue;
-      if (!t->IsValid() || !t->IsEnginePaused() || t->m_complete || t->m_userPaused ||
+      if (!t->IsValid() || !t->IsEnginePaused() || t->IsComplete() || t->IsUserPaused() ||
           t->Status() != TorrentStatus::Queued)
         continue;
-      if (!best || t->m_priority > best->m_priority) best = t.get();
+      if (!best || t->Priority() > best->Priority()) best = t.get();
     }
   } catch (const std::exception&) {
     return nullptr;
@@ -146,8 +146,8 @@ bool CTorrentListe::ReannounceAll() {
   bool any = false;
   for (const auto& t : m_torrents) {
     try {
-      if (t->ReAddPending() || t->m_handle.is_paused() || t->m_handle.is_seed()) continue;
-      t->m_handle.force_reannounce();
+      if (t->ReAddPending() || t->Handle().is_paused() || t->Handle().is_seed()) continue;
+      t->Handle().force_reannounce();
       any = true;
     } catch (const std::exception&) {
     }

@@ -32,7 +32,7 @@ bool RemoveSequence::Remove(TorrentItem& torrent, int status) {
   const bool was_paused = EnginePaused(torrent);
   if (m_parts.database() && !m_parts.session_only() && !(was_paused && status == TorrentStatus::Seeding))
     torrent.UpdateDatabaseRow(false, true);
-  const TorrentHandle handle = torrent.m_handle;
+  const TorrentHandle handle = torrent.Handle();
   if (DhtControl* dht = m_parts.dht()) dht->ReleaseInfoHash(handle.info_hash());
   m_parts.list.Remove(&torrent, true);  // `torrent` is gone from here on
   m_parts.rows_changed();
@@ -74,7 +74,7 @@ void RemoveSequence::Finish(bool was_paused) {
 void RemoveSequence::Stopped(TorrentItem& torrent, int status) {
   if (m_parts.database() && !m_parts.session_only()) torrent.UpdateDatabaseRow(true, false);
   if (status == TorrentStatus::Seeding) {
-    if (DhtControl* dht = m_parts.dht()) dht->ReleaseInfoHash(torrent.m_handle.info_hash());
+    if (DhtControl* dht = m_parts.dht()) dht->ReleaseInfoHash(torrent.Handle().info_hash());
   } else if (status == TorrentStatus::Error) {
     m_parts.log(torrent.FileName() + L" failed");
   }

@@ -89,7 +89,7 @@ std::string TorrentAdder::FreeName(std::string_view name) const {
 
 std::unique_ptr<TorrentItem> TorrentAdder::NewTorrent(const std::string& path) {
   auto torrent = std::make_unique<TorrentItem>(Utf8ToWide(path), L"Torrent", m_events);
-  torrent->m_database = store;
+  torrent->SetStore(store);
   torrent->SetRateScale(rate_scale_up, rate_scale_down);
   return torrent;
 }
@@ -185,8 +185,8 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
     torrent->Chart().SetName(Utf8ToWide(engine::ToLocalFilePath(info->files().front().path).string()));
   else
     torrent->Chart().SetName(name16);
-  torrent->m_priority = priority;
-  torrent->m_session = session;
+  torrent->SetPriority(TorrentPriority(priority));
+  torrent->SetSession(session);
   if (info->num_pieces() > 0 && info->piece_size(0) > kLargePieceSize) m_host.AddLogLine(L"piece size > 4 MBytes");
 
   if (!AddToSession(*torrent, torrent_file)) {
@@ -210,8 +210,8 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
 
 bool TorrentAdder::AddToSession(TorrentItem& torrent, const engine::entry& torrent_file) {
   try {
-    torrent.m_handle = session->add_torrent_from_entry(torrent_file, fs::path(destination), engine::entry(), true,
-                                                       kAddBlockSize);
+    torrent.Attach(session->add_torrent_from_entry(torrent_file, fs::path(destination), engine::entry(), true,
+                                                   kAddBlockSize));
     return true;
   } catch (const engine::duplicate_torrent&) {
     m_host.AddLogLine(L"duplicate torrent");
@@ -232,9 +232,9 @@ void TorrentAdder::StartOrQueue(TorrentItem& torrent, const std::wstring& name) 
 void TorrentAdder::Register(TorrentItem& torrent, const engine::entry& torrent_file) {
   const engine::entry* nodes = torrent_file.find_key("nodes");
   const bool public_torrent = nodes && nodes->type() == engine::entry::list_t && !nodes->list().empty();
-  torrent.m_hasDhtNodes = public_torrent;
+  torrent.SetHasDhtNodes(public_torrent);
   if (!dht) return;
-  const engine::sha1_hash& info_hash = torrent.m_handle.info_hash();
+  const engine::sha1_hash& info_hash = torrent.Handle().info_hash();
   dht->AddInfoHash(info_hash, !public_torrent, true);
   if (public_torrent) dht->AddBootstrapNodes(*nodes, info_hash);
 }
@@ -245,13 +245,13 @@ bool TorrentAdder::StoreRow(TorrentItem& torrent, std::string_view meta_data, st
   bool stored = false;
   try {
     stored = table && table->StoreMetaData(WideToUtf8(torrent.GetInfoHashHex()), meta_data,
-                                           torrent.m_handle.save_path().string(), name);
+                                           torrent.Handle().save_path().string(), name);
   } catch (const std::exception&) {
   }
   // A copy the store did not take is kept, so the torrent is not lost; its
   // row is written at the next save that reaches the server.
   if (!stored) torrent.StoreFailed(Utf16ToWide(store->GetLastError()));
-  else torrent.m_metainfoStored = !meta_data.empty();
+  else torrent.MarkMetainfoStored(!meta_data.empty());
   return stored;
 }
 
@@ -271,11 +271,11 @@ bool TorrentAdder::AddTorrentByHash(std::wstring_view info_hash, std::wstring_vi
   const std::string path = data_folder + FreeName(WideToUtf8(hex) + ".Torrent");
   TorrentItem* torrent = AppendRow(NewTorrent(path));
   if (!torrent) return false;
-  torrent->m_priority = priority;
-  torrent->m_session = session;
+  torrent->SetPriority(TorrentPriority(priority));
+  torrent->SetSession(session);
   try {
-    torrent->m_handle = session->add_torrent_by_info_hash(WideToUtf8(tracker_url), *hash,
-                                                          fs::path(WideToUtf8(save_path)), kAddBlockSize);
+    torrent->Attach(session->add_torrent_by_info_hash(WideToUtf8(tracker_url), *hash,
+                                                      fs::path(WideToUtf8(save_path)), kAddBlockSize));
   } catch (const engine::duplicate_torrent&) {
     m_host.AddLogLine(L"duplicate torrent");
     DropRow(torrent);

@@ -182,6 +182,11 @@ void TorrentItem::UserQueue() {
   PauseAndTell();
 }
 
+bool TorrentItem::UserResume() {
+  m_userPaused = false;
+  return Start(true);
+}
+
 void TorrentItem::PauseAndTell() {
   try {
     if (IsValid() && !IsEnginePaused()) {
@@ -196,20 +201,32 @@ void TorrentItem::PauseAndTell() {
 // --- seeding goal
 
 void TorrentItem::SetSeedingTime(std::uint32_t milliseconds, bool force) {
-  m_seedingMode = 0;
-  if (m_seedingTime == kSeedingTimeUnset || force) m_seedingTime = milliseconds;
+  m_goal.mode = SeedingMode::ByTime;
+  if (m_goal.time == kSeedingTimeUnset || force) m_goal.time = milliseconds;
   m_seedingStart = TickMs();
-  m_chart->SetTimeMaximum(m_seedingTime == 0 ? 1.0 : static_cast<double>(m_seedingTime));
+  m_chart->SetTimeMaximum(m_goal.time == 0 ? 1.0 : static_cast<double>(m_goal.time));
   Repaint();
 }
 
 void TorrentItem::SetSeedingRatio(double ratio, bool force) {
-  m_seedingMode = 1;
-  if (force) m_seedingRatio = ratio;
+  m_goal.mode = SeedingMode::ByRatio;
+  if (force) m_goal.ratio = ratio;
   m_seedingStart = TickMs();
   // The chart takes a full scale of 0 or below (or NaN) as 1.0.
-  m_chart->SetTimeMaximum(m_seedingRatio);
+  m_chart->SetTimeMaximum(m_goal.ratio);
   Repaint();
+}
+
+void TorrentItem::SetEarlierTotals(std::uint64_t uploaded, std::uint64_t downloaded) {
+  m_settings.uploadedBase = uploaded;
+  m_settings.downloadedBase = downloaded;
+}
+
+bool TorrentItem::ArmSeedingGoal(std::uint32_t milliseconds, double ratio) {
+  if (m_goal.mode == SeedingMode::ByTime) SetSeedingTime(milliseconds, false);
+  else if (m_goal.mode == SeedingMode::ByRatio) SetSeedingRatio(ratio, false);
+  else return false;
+  return true;
 }
 
 std::uint64_t TorrentItem::DownloadedTotal(const engine::torrent_status& status) const {
@@ -228,29 +245,29 @@ std::uint32_t TorrentItem::SmoothEta(std::uint32_t seconds) {
 }
 
 std::optional<std::wstring> TorrentItem::SeedingGoalTick(const engine::torrent_status& status, int status_before) {
-  if (m_seedingMode == 0) {
-    if (m_seedingTime == 0 || m_seedingStart == 0 || status_before != TorrentStatus::Seeding) return L"oo";
+  if (m_goal.mode == SeedingMode::ByTime) {
+    if (m_goal.time == 0 || m_seedingStart == 0 || status_before != TorrentStatus::Seeding) return L"oo";
     const std::uint32_t elapsed = platform::elapsed_ms(TickMs(), m_seedingStart);
-    if (elapsed > m_seedingTime) {
+    if (elapsed > m_goal.time) {
       StopOnSeedingGoal();
       return std::nullopt;
     }
-    const std::uint32_t remaining = m_seedingTime - elapsed;
+    const std::uint32_t remaining = m_goal.time - elapsed;
     m_chart->SetTimeValue(remaining);
     return FormatDuration(remaining / 1000, false);
   }
-  if (m_seedingMode == 1) {
-    if (m_seedingRatio == 0.0 || status_before != TorrentStatus::Seeding || status.upload_payload_rate == 0.0f)
+  if (m_goal.mode == SeedingMode::ByRatio) {
+    if (m_goal.ratio == 0.0 || status_before != TorrentStatus::Seeding || status.upload_payload_rate == 0.0f)
       return L"oo";
     const double ratio =
         static_cast<double>(UploadedTotal(status)) / (static_cast<double>(DownloadedTotal(status)) + 1);
-    if (ratio > m_seedingRatio) {
+    if (ratio > m_goal.ratio) {
       StopOnSeedingGoal();
       return std::nullopt;
     }
-    m_chart->SetTimeValue(m_seedingRatio - ratio);
+    m_chart->SetTimeValue(m_goal.ratio - ratio);
     const double seconds =
-        (1 - ratio / m_seedingRatio) * static_cast<double>(m_totalWanted) / status.upload_payload_rate;
+        (1 - ratio / m_goal.ratio) * static_cast<double>(m_totalWanted) / status.upload_payload_rate;
     return FormatDuration(SmoothEta(Truncate<std::uint32_t>(seconds)), true);
   }
   return std::nullopt;
@@ -265,9 +282,9 @@ void TorrentItem::SetRateScale(double upload_scale, double download_scale) {
 // --- settings handed to the engine
 
 void TorrentItem::ApplyLimits() {
-  m_handle.set_download_limit(m_downloadLimit);
-  m_handle.set_upload_limit(m_uploadLimit);
-  m_handle.set_ratio(static_cast<float>(m_peerRatio));
+  m_handle.set_download_limit(m_limits.download);
+  m_handle.set_upload_limit(m_limits.upload);
+  m_handle.set_ratio(static_cast<float>(m_goal.peer_ratio));
 }
 
 void TorrentItem::ApplySettings() {
@@ -276,8 +293,7 @@ void TorrentItem::ApplySettings() {
     // A torrent being re-added gets them when it is back.
     if (!m_readd) ApplyLimits();
     if (Status() == TorrentStatus::Seeding) {
-      if (m_seedingMode == 0) SetSeedingTime(m_seedingTime, true);
-      else if (m_seedingMode == 1) SetSeedingRatio(m_seedingRatio, false);
+      ArmSeedingGoal(m_goal.time, m_goal.ratio);
     }
   } catch (const std::exception&) {
     Log(L"torrent is not valid.");

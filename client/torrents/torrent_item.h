@@ -99,6 +99,27 @@ inline constexpr std::uint32_t kTrackerRotationTicks = 5400;
 inline constexpr std::uint32_t kDhtTicksWithPeers = 1800;
 inline constexpr std::uint32_t kDhtTicksWithoutPeers = 300;
 
+// The user's priority: the queue starts the highest waiting torrent first.
+// The values are those the list file and the store hold; a stored value
+// that is none of these is kept as it was read.
+enum class TorrentPriority : std::int32_t { Low = 0, Normal = 1, High = 2 };
+// What ends seeding; stored and kept like the priority.
+enum class SeedingMode : std::uint32_t { ByTime = 0, ByRatio = 1 };
+
+// Bytes per second; -1: no limit.
+struct TransferLimits {
+  std::int32_t upload = -1;
+  std::int32_t download = -1;
+};
+
+// When a seed stops, and the share ratio its peers are held to.
+struct SeedingGoal {
+  SeedingMode mode = SeedingMode::ByTime;
+  std::uint32_t time = kSeedingTimeUnset;  // ms; 0 = forever
+  double ratio = 1.0;
+  double peer_ratio = 0.0;
+};
+
 // What a torrent does as one tick found it; its row shows it.
 enum class TorrentActivity {
   Complete,        // stopped on its seeding goal
@@ -139,6 +160,46 @@ class TorrentItem {
   TorrentItem(const TorrentItem&) = delete;
   TorrentItem& operator=(const TorrentItem&) = delete;
 
+  // The engine it runs in and the store it lives in (none: the list file
+  // and side files keep it).
+  void SetSession(TorrentControl* session) { m_session = session; }
+  TorrentControl* Session() const { return m_session; }
+  void SetStore(CTorrentDatabase* store) { m_database = store; }
+  CTorrentDatabase* Store() const { return m_database; }
+  // The engine torrent it was added to the session as.
+  void Attach(TorrentHandle handle) { m_handle = std::move(handle); }
+  const TorrentHandle& Handle() const { return m_handle; }
+
+  // The user's settings. Limits and the goal reach the engine at the next
+  // ApplySettings.
+  TorrentPriority Priority() const { return m_priority; }
+  void SetPriority(TorrentPriority priority) { m_priority = priority; }
+  const TransferLimits& Limits() const { return m_limits; }
+  void SetLimits(const TransferLimits& limits) { m_limits = limits; }
+  const SeedingGoal& Goal() const { return m_goal; }
+  void SetSeedingGoal(const SeedingGoal& goal) { m_goal = goal; }
+  // Tracker URLs of the "udp" scheme are handed to the engine as "bcudp".
+  bool BitCometUdp() const { return m_bitCometUdp; }
+  void SetBitCometUdp(bool on) { m_bitCometUdp = on; }
+  // The totals of earlier runs and the title's display choice.
+  const TorrentSettings& Settings() const { return m_settings; }
+  void SetEarlierTotals(std::uint64_t uploaded, std::uint64_t downloaded);
+  void SetShowState(bool show) { m_settings.showState = show; }
+  void SetStateSummary(std::wstring summary) { m_settings.stateSummary = std::move(summary); }
+
+  // Started by the queue (or the user) and not stopped since.
+  bool IsStarted() const { return m_started; }
+  // Stopped on its seeding goal for good ("Done").
+  bool IsComplete() const { return m_complete; }
+  // Paused by the user: the queue passes it by.
+  bool IsUserPaused() const { return m_userPaused; }
+  // Some pieces are not wanted (a file selection is in force).
+  bool HasFilteredPieces() const { return m_hasFilteredPieces; }
+  void SetHasFilteredPieces(bool has) { m_hasFilteredPieces = has; }
+  // Its .torrent names DHT nodes to start from.
+  bool HasDhtNodes() const { return m_hasDhtNodes; }
+  void SetHasDhtNodes(bool has) { m_hasDhtNodes = has; }
+
   void SetView(TorrentView* view) { m_view = view; }
   TorrentView* View() const { return m_view; }
   // Watchers are told in the destructor, each once.
@@ -172,6 +233,8 @@ class TorrentItem {
   // The menu's "Pause" and "Queue".
   void UserPause();
   void UserQueue();
+  // The menu's "Resume": the user's pause ends and the torrent starts.
+  bool UserResume();
   // The menu's "Remove": the main window removes the torrent.
   void RequestRemoval() { Post(&TorrentEvents::RemoveTorrent); }
 
@@ -180,6 +243,9 @@ class TorrentItem {
   // way and the time gauge's full scale becomes the goal in force.
   void SetSeedingTime(std::uint32_t milliseconds, bool force);
   void SetSeedingRatio(double ratio, bool force);
+  // Arms the goal of the torrent's own mode, by time or by ratio, without
+  // force; false (nothing armed) for a stored mode that is neither.
+  bool ArmSeedingGoal(std::uint32_t milliseconds, double ratio);
   void SetRateScale(double upload_scale, double download_scale);
   void SetTotalWanted(std::uint64_t bytes) { m_totalWanted = bytes; }
   std::uint64_t TotalWanted() const { return m_totalWanted; }
@@ -205,7 +271,7 @@ class TorrentItem {
   // Hands the limits and the peer ratio to the engine and re-arms the goal
   // of a seed.
   void ApplySettings();
-  // Tracker URLs starting with "udp" get "bc" in front while m_bitCometUdp
+  // Tracker URLs starting with "udp" get "bc" in front while BitCometUdp()
   // is set; "bcudp" ones lose it while it is clear.
   void ApplyUdpTrackerScheme();
   // One login for all of the torrent's HTTP trackers; kept, so that it
@@ -310,7 +376,8 @@ class TorrentItem {
   // Its row in the store is behind: a write failed and no save since took.
   bool StoreWaits() const { return m_storeWaits; }
   // Its row holds its metainfo (so a save need not hand the bytes over).
-  bool m_metainfoStored = false;
+  bool MetainfoStored() const { return m_metainfoStored; }
+  void MarkMetainfoStored(bool stored) { m_metainfoStored = stored; }
   // A save of the list could not save this torrent: the log names it and
   // says why.
   void SaveFailed(std::wstring_view reason);
@@ -334,24 +401,6 @@ class TorrentItem {
   // Appends the line and CR LF to the UTF-16LE log file (the mark FF FE
   // starts a new one); failures are ignored.
   void AppendLogFile(std::wstring_view line);
-
-  TorrentControl* m_session = nullptr;
-  CTorrentDatabase* m_database = nullptr;  // non-null: the torrent lives in the store
-  TorrentHandle m_handle;
-  std::int32_t m_priority = 1;  // 0 low, 1 normal, 2 high
-  bool m_started = false;
-  bool m_complete = false;  // seeding goal reached ("Done")
-  bool m_userPaused = false;
-  std::int32_t m_uploadLimit = -1;
-  std::int32_t m_downloadLimit = -1;
-  std::uint32_t m_seedingTime = kSeedingTimeUnset;  // ms; 0 = forever
-  std::uint32_t m_seedingMode = 0;                  // 0 by time, 1 by share ratio
-  double m_seedingRatio = 1.0;
-  double m_peerRatio = 0.0;
-  bool m_hasFilteredPieces = false;
-  bool m_hasDhtNodes = false;
-  bool m_bitCometUdp = false;  // "BitCometUdpProtocol"
-  TorrentSettings m_settings;
 
  private:
   // What a re-add carries from the removed engine torrent to the new one.
@@ -418,6 +467,20 @@ class TorrentItem {
   std::string MetainfoToStore(bool& from_copy) const;
 
   TorrentEvents& m_events;
+  TorrentControl* m_session = nullptr;
+  CTorrentDatabase* m_database = nullptr;  // non-null: the torrent lives in the store
+  TorrentHandle m_handle;
+  TorrentPriority m_priority = TorrentPriority::Normal;
+  bool m_started = false;
+  bool m_complete = false;  // seeding goal reached ("Done")
+  bool m_userPaused = false;
+  TransferLimits m_limits;
+  SeedingGoal m_goal;
+  bool m_hasFilteredPieces = false;
+  bool m_hasDhtNodes = false;
+  bool m_bitCometUdp = false;  // "BitCometUdpProtocol"
+  TorrentSettings m_settings;
+  bool m_metainfoStored = false;
   std::unique_ptr<ChartLogic> m_ownChart;
   ChartLogic* m_chart;
   TorrentView* m_view = nullptr;

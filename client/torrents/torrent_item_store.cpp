@@ -143,12 +143,12 @@ int TorrentItem::StoredStatus(bool engine_paused) const {
 
 std::uint32_t TorrentItem::StoredSeedingTime(bool seed) const {
   // Forever, unset, or a goal whose clock never started: as it stands.
-  if (!seed || m_seedingTime == 0 || m_seedingTime == kSeedingTimeUnset || m_seedingStart == 0)
-    return m_seedingTime;
+  if (!seed || m_goal.time == 0 || m_goal.time == kSeedingTimeUnset || m_seedingStart == 0)
+    return m_goal.time;
   const std::uint32_t elapsed = platform::elapsed_ms(TickMs(), m_seedingStart);
   // A goal that ran out stays the shortest goal there is; 0 would read
   // back as seeding forever.
-  return elapsed >= m_seedingTime ? 1 : m_seedingTime - elapsed;
+  return elapsed >= m_goal.time ? 1 : m_goal.time - elapsed;
 }
 
 // --- loading
@@ -168,17 +168,21 @@ bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
   auto flag = [&](std::u16string_view key, std::u16string_view fallback) {
     return ini.GetString(section, key, fallback) == u"true";
   };
-  Scan(text(u"Priority", u"0"), m_priority);
+  auto priority = static_cast<std::int32_t>(m_priority);  // kept when the text is no number
+  Scan(text(u"Priority", u"0"), priority);
+  m_priority = TorrentPriority(priority);
   std::int32_t status = TorrentStatus::Paused;
   Scan(text(u"Status", u"0"), status);
   SetStatus(status);  // held within 0..4
   m_userPaused = Status() == TorrentStatus::Paused;
-  Scan(text(u"Seeding", u"0"), m_seedingTime);
-  Scan(text(u"UploadLimit", u"0"), m_uploadLimit);
-  Scan(text(u"DownloadLimit", u"0"), m_downloadLimit);
-  Scan(text(u"SeedingMode", u"0"), m_seedingMode);
-  NumberScan(text(u"SeedingRatio", u"0")).Ratio(m_seedingRatio);
-  NumberScan(text(u"PeerRatio", u"0")).Ratio(m_peerRatio);
+  Scan(text(u"Seeding", u"0"), m_goal.time);
+  Scan(text(u"UploadLimit", u"0"), m_limits.upload);
+  Scan(text(u"DownloadLimit", u"0"), m_limits.download);
+  auto seeding_mode = static_cast<std::uint32_t>(m_goal.mode);
+  Scan(text(u"SeedingMode", u"0"), seeding_mode);
+  m_goal.mode = SeedingMode(seeding_mode);
+  NumberScan(text(u"SeedingRatio", u"0")).Ratio(m_goal.ratio);
+  NumberScan(text(u"PeerRatio", u"0")).Ratio(m_goal.peer_ratio);
   m_peerRatioLoaded = true;
   Scan(text(u"Downloaded", u"0"), m_settings.downloadedBase);
   Scan(text(u"Uploaded", u"0"), m_settings.uploadedBase);
@@ -205,15 +209,15 @@ bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
 bool TorrentItem::LoadFromDatabase(DhtControl* dht) {
   CTorrentDataTable* row = m_database ? m_database->TorrentData() : nullptr;
   if (!row) return false;
-  m_priority = static_cast<std::int32_t>(row->priority);
+  m_priority = TorrentPriority(static_cast<std::int32_t>(row->priority));
   SetStatus(static_cast<int>(std::min<std::uint32_t>(row->status, TorrentStatus::Error)));
   m_userPaused = Status() == TorrentStatus::Paused;
-  m_seedingTime = row->seeding_time;
-  m_uploadLimit = row->upload_limit;
-  m_downloadLimit = row->download_limit;
-  m_seedingMode = row->seeding_mode;
-  m_seedingRatio = row->seeding_ratio;
-  m_peerRatio = row->peer_ratio;
+  m_goal.time = row->seeding_time;
+  m_limits.upload = row->upload_limit;
+  m_limits.download = row->download_limit;
+  m_goal.mode = SeedingMode(row->seeding_mode);
+  m_goal.ratio = row->seeding_ratio;
+  m_goal.peer_ratio = row->peer_ratio;
   m_peerRatioLoaded = true;
   m_settings.downloadedBase = row->downloaded;
   m_settings.uploadedBase = row->uploaded;
@@ -345,18 +349,18 @@ bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_b
   };
   auto put_bool = [&](std::u16string_view key, bool value) { put(key, value ? "true" : "false"); };
 
-  put(u"Priority", std::to_string(m_priority));
+  put(u"Priority", std::to_string(static_cast<std::int32_t>(m_priority)));
   put(u"Status", std::to_string(StoredStatus(facts.paused)));
   put(u"Destination", WithTrailingSeparator(facts.save_path.string()));
   put_bool(u"Done", m_complete);
-  put(u"UploadLimit", std::to_string(m_uploadLimit));
-  put(u"DownloadLimit", std::to_string(m_downloadLimit));
-  put(u"SeedingMode", std::to_string(m_seedingMode));
-  put(u"SeedingRatio", FixedSix(m_seedingRatio));
-  put(u"PeerRatio", FixedSix(m_peerRatio));
+  put(u"UploadLimit", std::to_string(m_limits.upload));
+  put(u"DownloadLimit", std::to_string(m_limits.download));
+  put(u"SeedingMode", std::to_string(static_cast<std::uint32_t>(m_goal.mode)));
+  put(u"SeedingRatio", FixedSix(m_goal.ratio));
+  put(u"PeerRatio", FixedSix(m_goal.peer_ratio));
   if (!facts.metadata) {
     const std::vector<engine::announce_entry> trackers = m_handle.trackers();
-    put(u"Seeding", std::to_string(m_seedingTime));
+    put(u"Seeding", std::to_string(m_goal.time));
     put(u"Downloaded", std::to_string(m_settings.downloadedBase));
     put(u"Uploaded", std::to_string(m_settings.uploadedBase));
     put_bool(u"ShowState", m_settings.showState);
@@ -396,16 +400,16 @@ bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_b
 }
 
 void TorrentItem::FillDatabaseRow(CTorrentDataTable& row, const EngineFacts& facts) const {
-  row.priority = static_cast<std::uint32_t>(m_priority);
+  row.priority = static_cast<std::uint32_t>(static_cast<std::int32_t>(m_priority));
   row.status = static_cast<std::uint32_t>(StoredStatus(facts.paused));
-  row.upload_limit = m_uploadLimit;
-  row.download_limit = m_downloadLimit;
-  row.seeding_mode = m_seedingMode;
-  row.seeding_ratio = static_cast<float>(m_seedingRatio);
-  row.peer_ratio = static_cast<float>(m_peerRatio);
+  row.upload_limit = m_limits.upload;
+  row.download_limit = m_limits.download;
+  row.seeding_mode = static_cast<std::uint32_t>(m_goal.mode);
+  row.seeding_ratio = static_cast<float>(m_goal.ratio);
+  row.peer_ratio = static_cast<float>(m_goal.peer_ratio);
   row.show_state = m_settings.showState;
   row.bitcomet_udp_protocol = m_bitCometUdp;
-  row.seeding_time = facts.metadata ? StoredSeedingTime(facts.seed) : m_seedingTime;
+  row.seeding_time = facts.metadata ? StoredSeedingTime(facts.seed) : m_goal.time;
   // A torrent without metadata has downloaded nothing of its payload yet.
   row.downloaded = facts.metadata ? DownloadedTotal(facts.status) : m_settings.downloadedBase;
   row.uploaded = facts.metadata ? UploadedTotal(facts.status) : m_settings.uploadedBase;

@@ -75,11 +75,11 @@ bool TorrentRow::Paint(const std::optional<TorrentTick>& tick) {
   const int upload_before = Tenths(chart.Gauge(ChartGauge::Upload).value);
   const std::wstring time_before = chart.Text(ChartGauge::Time);
   const std::wstring state_before = chart.Text(ChartGauge::Progress);
-  const std::wstring summary_before = m_torrent.m_settings.stateSummary;
+  const std::wstring summary_before = m_torrent.Settings().stateSummary;
   if (tick) Show(*tick);
   // The colours follow the status: a new status with the same state text
   // ("Queued" waiting, then "Queued" for the check) is a change too.
-  const bool changed = m_torrent.m_settings.stateSummary != summary_before ||
+  const bool changed = m_torrent.Settings().stateSummary != summary_before ||
                        Tenths(chart.Gauge(ChartGauge::Download).value) != download_before ||
                        Tenths(chart.Gauge(ChartGauge::Upload).value) != upload_before ||
                        chart.Text(ChartGauge::Time) != time_before || chart.Text(ChartGauge::Progress) != state_before ||
@@ -125,9 +125,9 @@ void TorrentRow::Show(const TorrentTick& tick) {
   chart.SetUploadValue(status.upload_rate);
   chart.SetText(ChartGauge::Upload, RateText(status.upload_rate));
 
-  if (t.m_settings.showState) {
-    t.m_settings.stateSummary = StateSummary(t.DownloadedTotal(status), t.UploadedTotal(status), t.TotalWanted());
-    chart.SetTitleLabel(t.m_settings.stateSummary);
+  if (t.Settings().showState) {
+    t.SetStateSummary(StateSummary(t.DownloadedTotal(status), t.UploadedTotal(status), t.TotalWanted()));
+    chart.SetTitleLabel(t.Settings().stateSummary);
   }
 }
 
@@ -154,7 +154,8 @@ std::vector<MenuItem> TorrentRow::Menu() const {
   } catch (const std::exception&) {
     valid = false;
   }
-  const bool by_time = t.m_seedingMode == 0;
+  const SeedingGoal& goal = t.Goal();
+  const bool by_time = goal.mode == SeedingMode::ByTime;
   const MenuItem separator;
   std::vector<MenuItem> menu;
   if (valid && paused) menu.push_back(Item(m::kResume, "Resume"));
@@ -162,20 +163,20 @@ std::vector<MenuItem> TorrentRow::Menu() const {
   menu.push_back(Item(m::kQueue, "Queue"));
   menu.push_back(Item(m::kRemove, "Remove"));
   menu.push_back(separator);
-  menu.push_back(Item(m::kShowState, t.m_settings.showState ? "Show name" : "Show state"));
+  menu.push_back(Item(m::kShowState, t.Settings().showState ? "Show name" : "Show state"));
   if (valid && !paused) {
     menu.push_back(Item(m::kReannounce, "Reannounce"));
-    if (t.m_database) menu.push_back(Item(m::kAddDbNodes, "Add DB nodes"));
+    if (t.Store()) menu.push_back(Item(m::kAddDbNodes, "Add DB nodes"));
   }
-  if (t.HasUdpTracker()) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.m_bitCometUdp));
+  if (t.HasUdpTracker()) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.BitCometUdp()));
   menu.push_back(separator);
-  menu.push_back(Item(m::kSeeding30, "Seeding 0:30", by_time && t.m_seedingTime == 1800000));
-  menu.push_back(Item(m::kSeeding60, "Seeding 1:00", by_time && t.m_seedingTime == 3600000));
-  menu.push_back(Item(m::kSeedingForever, "Seeding Forever", by_time && t.m_seedingTime == 0));
+  menu.push_back(Item(m::kSeeding30, "Seeding 0:30", by_time && goal.time == 1800000));
+  menu.push_back(Item(m::kSeeding60, "Seeding 1:00", by_time && goal.time == 3600000));
+  menu.push_back(Item(m::kSeedingForever, "Seeding Forever", by_time && goal.time == 0));
   menu.push_back(separator);
-  menu.push_back(Item(m::kPriorityHigh, "Priority High", t.m_priority == 2));
-  menu.push_back(Item(m::kPriorityNormal, "Priority Normal", t.m_priority == 1));
-  menu.push_back(Item(m::kPriorityLow, "Priority Low", t.m_priority == 0));
+  menu.push_back(Item(m::kPriorityHigh, "Priority High", t.Priority() == TorrentPriority::High));
+  menu.push_back(Item(m::kPriorityNormal, "Priority Normal", t.Priority() == TorrentPriority::Normal));
+  menu.push_back(Item(m::kPriorityLow, "Priority Low", t.Priority() == TorrentPriority::Low));
   menu.push_back(separator);
   if (valid) menu.push_back(Item(m::kViewPeers, "View Peers"));
   std::error_code ec;
@@ -194,8 +195,7 @@ RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
   try {
     switch (id) {
       case m::kResume:
-        t.m_userPaused = false;
-        if (!t.Start(true)) t.Log(L"failed to start.");
+        if (!t.UserResume()) t.Log(L"failed to start.");
         break;
       case m::kPause:
         t.UserPause();
@@ -207,17 +207,17 @@ RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
         t.RequestRemoval();
         break;
       case m::kShowState:
-        t.m_settings.showState = !t.m_settings.showState;
-        t.Chart().SetTitleLabel(t.m_settings.showState ? t.m_settings.stateSummary : t.Chart().GetName());
+        t.SetShowState(!t.Settings().showState);
+        t.Chart().SetTitleLabel(t.Settings().showState ? t.Settings().stateSummary : t.Chart().GetName());
         break;
       case m::kReannounce:
-        t.m_handle.force_reannounce();
+        t.Handle().force_reannounce();
         break;
       case m::kAddDbNodes:
         action = RowAction::AddDatabaseNodes;
         break;
       case m::kBitCometUdp:
-        t.m_bitCometUdp = !t.m_bitCometUdp;
+        t.SetBitCometUdp(!t.BitCometUdp());
         t.ApplyUdpTrackerScheme();
         break;
       case m::kSeeding30:
@@ -230,9 +230,13 @@ RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
         t.SetSeedingTime(0, true);
         break;
       case m::kPriorityHigh:
+        t.SetPriority(TorrentPriority::High);
+        break;
       case m::kPriorityNormal:
+        t.SetPriority(TorrentPriority::Normal);
+        break;
       case m::kPriorityLow:
-        t.m_priority = id - m::kPriorityLow;
+        t.SetPriority(TorrentPriority::Low);
         break;
       case m::kViewPeers:
         action = RowAction::ShowPeers;
@@ -282,17 +286,17 @@ HoverTracker::Step TorrentRow::OnMouseLeave() { return Hover(m_hover.OnLeave());
 std::wstring TorrentRow::HintText() const {
   const TorrentItem& t = m_torrent;
   try {
-    if (!t.m_handle.is_valid()) return t.Path();
+    if (!t.Handle().is_valid()) return t.Path();
     std::wstring text = kLineMark + t.FileName();
-    if (!t.m_handle.has_metadata()) return text + L"\nWaiting for metadata";
-    const engine::torrent_metainfo info = t.m_handle.metainfo();
+    if (!t.Handle().has_metadata()) return text + L"\nWaiting for metadata";
+    const engine::torrent_metainfo info = t.Handle().metainfo();
     auto line = [&text](const std::wstring& item) { text += L"\n" + (kLineMark + item); };
     if (!info.comment().empty()) line(Utf8ToWide(info.comment()));
     std::wstring created;
     if (info.creation_date()) created = SimpleDateTime(*info.creation_date());
     if (!info.creator().empty()) created += (created.empty() ? L"" : L" by ") + Utf8ToWide(info.creator());
     if (!created.empty()) line(L"Created: " + created);
-    if (t.m_hasDhtNodes) line(L"DHT bootstrap nodes available");
+    if (t.HasDhtNodes()) line(L"DHT bootstrap nodes available");
     return text;
   } catch (const std::exception&) {
     return t.Path();

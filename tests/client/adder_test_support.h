@@ -61,7 +61,7 @@ struct RecordingHost : client::TorrentAdderHost {
   void AddLogLine(const std::wstring& line) override { log.push_back(line); }
   void GiveTorrentDefaults(client::TorrentItem& torrent) override {
     ++defaults_given;
-    torrent.m_uploadLimit = 3000;
+    torrent.SetLimits({3000, torrent.Limits().download});
   }
   std::optional<client::SaveFolderChoice> AskSaveFolder(const client::SaveFolderRequest& request) override {
     asked.push_back(request);

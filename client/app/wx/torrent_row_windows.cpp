@@ -114,7 +114,7 @@ void TorrentRowWindows::TickRows() {
   for (std::size_t i = 0; i < m_rows.size(); ++i) {
     CTorrentDiagramm* row = m_rows[i];
     if (!row || !row->TickArmed() || !row->Torrent()) continue;
-    const client::TorrentHandle& handle = row->Torrent()->m_handle;
+    const client::TorrentHandle& handle = row->Torrent()->Handle();
     const auto control = static_cast<std::size_t>(
         std::find(controls.begin(), controls.end(), handle.control()) - controls.begin());
     if (control == controls.size()) {

@@ -77,7 +77,7 @@ CPeerInfoDialog* CPeerInfoDialog::Of(const client::TorrentItem& torrent) {
 }
 
 client::TorrentHandle CPeerInfoDialog::Handle() const {
-  return m_torrent ? m_torrent->m_handle : client::TorrentHandle();
+  return m_torrent ? m_torrent->Handle() : client::TorrentHandle();
 }
 
 void CPeerInfoDialog::TorrentGone(client::TorrentItem& torrent) {

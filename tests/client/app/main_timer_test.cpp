@@ -100,7 +100,7 @@ TEST_F(MainTimerTest, AFileErrorStopsItsTorrentWithErrorAndFreesItsSlot) {
   EXPECT_EQ(sink.log, (std::vector<std::wstring>{L"t1.torrent: write: No space left on device",
                                                  L"gone torrent's error"}));
   EXPECT_EQ(t1->Status(), client::TorrentStatus::Error);
-  EXPECT_FALSE(t1->m_started);
+  EXPECT_FALSE(t1->IsStarted());
   EXPECT_FALSE(t1->IsActive());
   EXPECT_TRUE(fake.At(FakeTorrentControl::Hash(1)).paused);
   // The main window hears that it stopped (and gives the slot on).
@@ -131,14 +131,14 @@ TEST_F(MainTimerTest, MetadataIsStoredBeforeTheStatusTextGoesToTheTorrentsLog) {
 
 TEST_F(MainTimerTest, AFinishedTorrentArmsItsSeedingGoalAndIsRecordedInFileModeOnly) {
   timer.Settings().seeding_time = 3600000;
-  t2->m_seedingTime = 60000;  // a stored goal survives
+  ChangeGoal(*t2, [](auto& goal) { goal.time = 60000; });  // a stored goal survives
   tick.Set(kStart + 100);
   session.Post<engine::torrent_finished_alert>(Engine(1), "finished");
   session.Post<engine::torrent_finished_alert>(Engine(2), "finished");
   session.Post<engine::torrent_finished_alert>(Engine(9), "finished");
   timer.Tick(input);
-  EXPECT_EQ(t1->m_seedingTime, 3600000u);
-  EXPECT_EQ(t2->m_seedingTime, 60000u);
+  EXPECT_EQ(t1->Goal().time, 3600000u);
+  EXPECT_EQ(t2->Goal().time, 60000u);
   EXPECT_EQ(t1->SeedingStart(), kStart + 100);
   EXPECT_EQ(sink.downloads, (std::vector<std::wstring>{L"t1", L"t2"}));
   EXPECT_TRUE(sink.log.empty());
@@ -148,16 +148,15 @@ TEST_F(MainTimerTest, AFinishedTorrentArmsItsSeedingGoalAndIsRecordedInFileModeO
   timer.Settings().seeding_mode = 1;
   timer.Settings().seeding_ratio = 1.5;
   timer.Settings().database = true;
-  t1->m_seedingMode = 1;
-  t1->m_seedingRatio = 3.0;
+  ChangeGoal(*t1, [](auto& goal) { goal = {client::SeedingMode::ByRatio, goal.time, 3.0, goal.peer_ratio}; });
   tick.Set(kStart + 200);
   session.Post<engine::torrent_finished_alert>(Engine(1), "finished");
   session.Post<engine::torrent_finished_alert>(Engine(2), "finished");
   timer.Tick(input);
-  EXPECT_EQ(t1->m_seedingRatio, 3.0);
+  EXPECT_EQ(t1->Goal().ratio, 3.0);
   EXPECT_EQ(t1->SeedingStart(), kStart + 200);
-  EXPECT_EQ(t2->m_seedingMode, 0u);
-  EXPECT_EQ(t2->m_seedingTime, 60000u);
+  EXPECT_EQ(t2->Goal().mode, client::SeedingMode::ByTime);
+  EXPECT_EQ(t2->Goal().time, 60000u);
   EXPECT_EQ(t2->SeedingStart(), kStart + 200);
   EXPECT_EQ(sink.downloads.size(), 2u);  // DB mode records nothing
 }
@@ -170,15 +169,14 @@ TEST_F(MainTimerTest, ARestoredSeedKeepsItsOwnGoalAndIsRecordedOnlyWhenItFinishe
   timer.Settings().seeding_time = 3600000;
   t1->MarkRestored();
   t2->MarkRestored();
-  t1->m_seedingMode = 1;
-  t1->m_seedingRatio = 3.0;
+  ChangeGoal(*t1, [](auto& goal) { goal = {client::SeedingMode::ByRatio, goal.time, 3.0, goal.peer_ratio}; });
   fake.At(FakeTorrentControl::Hash(2)).status.total_payload_download = 5000;
   tick.Set(kStart + 100);
   session.Post<engine::torrent_finished_alert>(Engine(1), "torrent is complete");
   session.Post<engine::torrent_finished_alert>(Engine(2), "torrent has finished downloading");
   timer.Tick(input);
-  EXPECT_EQ(t1->m_seedingMode, 1u);
-  EXPECT_EQ(t1->m_seedingRatio, 3.0);
+  EXPECT_EQ(t1->Goal().mode, client::SeedingMode::ByRatio);
+  EXPECT_EQ(t1->Goal().ratio, 3.0);
   EXPECT_EQ(t1->SeedingStart(), kStart + 100);
   EXPECT_EQ(sink.downloads, std::vector<std::wstring>{L"t2"});
 }

@@ -183,19 +183,18 @@ TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
     const std::wstring name = item.FileName();
     if (name == L"d.torrent") return false;  // does not load: dropped
     rate_scales.push_back(item.RateScaleUp());
-    seeding_times.push_back(item.m_seedingTime);
-    item.m_handle = parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(++n));
+    seeding_times.push_back(item.Goal().time);
+    item.Attach(parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(++n)));
     engine = &parts.session->torrents;
     if (name == L"a.torrent") item.SetStatus(client::TorrentStatus::Queued);
     if (name == L"b.TORRENT") item.SetStatus(client::TorrentStatus::Downloading);
     if (name == L"c.torrent") {
       item.SetStatus(client::TorrentStatus::Seeding);
-      item.m_seedingMode = 1;
-      item.m_seedingRatio = 1.5;
+      item.SetSeedingGoal({client::SeedingMode::ByRatio, item.Goal().time, 1.5, item.Goal().peer_ratio});
     }
     if (name == L"e.torrent") {
       item.SetStatus(client::TorrentStatus::Seeding);
-      item.m_seedingMode = 9;
+      item.SetSeedingGoal({client::SeedingMode(9), item.Goal().time, item.Goal().ratio, item.Goal().peer_ratio});
     }
     return true;
   };
@@ -207,13 +206,13 @@ TEST_F(CoreFixture, RestoreStartsUpToTheMostActiveAndQueuesTheRest) {
   EXPECT_EQ(host.rows, 4);
   std::vector<std::wstring> started;
   for (const auto& t : core->List())
-    if (t->m_started) started.push_back(t->FileName());
+    if (t->IsStarted()) started.push_back(t->FileName());
   // b and c run at once (Downloading, Seeding); a waits in the queue.
   EXPECT_EQ(started, (std::vector<std::wstring>{L"b.TORRENT", L"c.torrent"}));
   EXPECT_EQ(core->Queue().ActiveCount(), 2u);
   EXPECT_EQ(core->Tick().caption, L"Quillfern 2/2 - 0/0MB");
   EXPECT_NE(core->StatusText().find(L"unknown seeding mode for e.torrent"), std::wstring::npos);
-  for (const auto& t : core->List()) EXPECT_EQ(t->m_session, &parts.session->torrents);
+  for (const auto& t : core->List()) EXPECT_EQ(t->Session(), &parts.session->torrents);
   // Each started from the defaults: the global maxima, the seeding time.
   EXPECT_EQ(rate_scales, std::vector<double>(4, 10240));
   EXPECT_EQ(seeding_times, std::vector<std::uint32_t>(4, 7200000u));
@@ -237,8 +236,8 @@ TEST_F(CoreFixture, SectionsOfTorrentsThatDidNotLoadAreKept) {
   ASSERT_TRUE(ini.Save(dir / "Torrents" / "TorrentQueue.txt"));
   parts.loader = [&](client::TorrentItem& item) {
     if (item.FileName() == L"a.torrent") return false;
-    item.m_handle = parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(1));
-    item.m_priority = 1;
+    item.Attach(parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(1)));
+    item.SetPriority(client::TorrentPriority::Normal);
     return true;
   };
   auto core = Make();
@@ -418,7 +417,7 @@ struct MessageFixture : CoreFixture {
     for (const char* name : {"a.torrent", "b.torrent", "c.torrent"}) std::ofstream(dir / "Torrents" / name) << "x";
     int n = 0;
     parts.loader = [&](client::TorrentItem& item) {
-      item.m_handle = parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(++n));
+      item.Attach(parts.session->torrents.Put(client_test::FakeTorrentControl::Hash(++n)));
       item.SetStatus(n == 1 ? client::TorrentStatus::Downloading : client::TorrentStatus::Queued);
       engine = &parts.session->torrents;
       return true;
@@ -446,7 +445,7 @@ struct MessageFixture : CoreFixture {
       work();
     }
   }
-  bool Running(const wchar_t* name) { return !engine->At(Torrent(name).m_handle.info_hash()).paused; }
+  bool Running(const wchar_t* name) { return !engine->At(Torrent(name).Handle().info_hash()).paused; }
 };
 
 TEST_F(MessageFixture, AStopIsHandledWhenItArrivesNotWhenItIsSent) {
@@ -475,8 +474,7 @@ TEST_F(MessageFixture, PauseAllThenResumingEachCountsTheTorrentsThatRun) {
   EXPECT_EQ(core->Tick().caption.value_or(L"").substr(0, 14), L"Quillfern 0/1 ");
   // "Resume" on each row, as its menu does it.
   for (const wchar_t* name : {L"a.torrent", L"b.torrent"}) {
-    Torrent(name).m_userPaused = false;
-    ASSERT_TRUE(Torrent(name).Start(true));
+    ASSERT_TRUE(Torrent(name).UserResume());
   }
   RunPosted();
   EXPECT_TRUE(Running(L"a.torrent"));
@@ -488,7 +486,7 @@ TEST_F(MessageFixture, PauseAllThenResumingEachCountsTheTorrentsThatRun) {
 
 TEST_F(MessageFixture, AStopQueuedBehindARemovalFindsNoTorrentAndFreesTheSlot) {
   client::TorrentItem& a = Torrent(L"a.torrent");
-  const engine::sha1_hash hash = a.m_handle.info_hash();
+  const engine::sha1_hash hash = a.Handle().info_hash();
   const client::TorrentItem* gone = &a;
   a.RequestRemoval();
   a.UserPause();  // its stop message waits behind the removal
@@ -506,13 +504,13 @@ TEST_F(MessageFixture, AStopQueuedBehindARemovalFindsNoTorrentAndFreesTheSlot) {
   client::TorrentItem& b = Torrent(L"b.torrent");
   EXPECT_EQ(core->FindPosted(gone, hash), nullptr);
   EXPECT_EQ(core->FindPosted(&b, hash), nullptr);
-  EXPECT_EQ(core->FindPosted(&b, b.m_handle.info_hash()), &b);
+  EXPECT_EQ(core->FindPosted(&b, b.Handle().info_hash()), &b);
 }
 
 TEST_F(MessageFixture, ARemovalWaitsForTheEngineWithATimeOut) {
   client::FakeTick tick;
   client::TorrentItem& a = Torrent(L"a.torrent");
-  engine->At(a.m_handle.info_hash()).removal_polls = 3;
+  engine->At(a.Handle().info_hash()).removal_polls = 3;
   a.RequestRemoval();
   RunPosted();
   EXPECT_FALSE(Has(L"a.torrent"));
@@ -527,7 +525,7 @@ TEST_F(MessageFixture, ARemovalWaitsForTheEngineWithATimeOut) {
 
   // An engine that never lets go: after the time-out the next one runs.
   client::TorrentItem& b = Torrent(L"b.torrent");
-  engine->At(b.m_handle.info_hash()).removal_polls = -1;
+  engine->At(b.Handle().info_hash()).removal_polls = -1;
   b.RequestRemoval();
   RunPosted();
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(core->PollRemovals());

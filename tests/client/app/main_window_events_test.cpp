@@ -49,11 +49,11 @@ class MainWindowEvents : public ::testing::Test {
   client::TorrentItem* Add(int n, bool running) {
     client_test::FakeTorrentControl& fake = parts.session->torrents;
     auto item = std::make_unique<client::TorrentItem>(L"/none/t" + std::to_wstring(n) + L".torrent", L"t", *core);
-    item->m_session = &fake;
+    item->SetSession(&fake);
     client_test::FakeTorrent engine;
     engine.paused = !running;
-    item->m_handle = fake.Put(client_test::FakeTorrentControl::Hash(n), engine);
-    item->m_started = running;
+    item->Attach(fake.Put(client_test::FakeTorrentControl::Hash(n), engine));
+    if (running) item->Start(false);
     item->SetStatus(running ? client::TorrentStatus::Downloading : client::TorrentStatus::Queued);
     client::TorrentItem* raw = item.get();
     core->List().Add(std::move(item));

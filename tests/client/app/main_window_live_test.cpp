@@ -116,7 +116,7 @@ class RemoveSequenceTest : public ::testing::Test {
     FakeTorrent running;
     running.paused = false;
     t1 = Add(1, client::TorrentStatus::Downloading, running);
-    t1->m_started = true;
+    t1->Start(false);
     t2 = Add(2, client::TorrentStatus::Queued);
     queue.OnTorrentStarted();
   }

@@ -61,7 +61,7 @@ struct RestoreFixture : client_test::CoreFixture {
   static std::vector<std::wstring> Started(client::MainWindowCore& core) {
     std::vector<std::wstring> names;
     for (const auto& t : core.List())
-      if (t->m_started) names.push_back(t->FileName());
+      if (t->IsStarted()) names.push_back(t->FileName());
     return names;
   }
   bool Logged(const std::wstring& text) const {
@@ -110,7 +110,7 @@ TEST_F(RestoreFixture, EachTorrentLoadsOnItsOwn) {
   client::TorrentItem* loaded_a = Find(*core, L"a.torrent");
   ASSERT_NE(loaded_a, nullptr);
   EXPECT_TRUE(Logged(L"the resume data cannot be read"));
-  const FakeTorrent& engine_a = Engine().At(loaded_a->m_handle.info_hash());
+  const FakeTorrent& engine_a = Engine().At(loaded_a->Handle().info_hash());
   EXPECT_EQ(engine_a.resume_data.type(), engine::entry::undefined_t);
   EXPECT_EQ(engine_a.save_path.string(), Down());
 
@@ -120,7 +120,7 @@ TEST_F(RestoreFixture, EachTorrentLoadsOnItsOwn) {
 
   client::TorrentItem* by_hash = Find(*core, client::Utf8ToWide(placeholder.filename().string()));
   ASSERT_NE(by_hash, nullptr);
-  EXPECT_EQ(by_hash->m_handle.info_hash(), hash);
+  EXPECT_EQ(by_hash->Handle().info_hash(), hash);
   EXPECT_FALSE(Engine().At(hash).metadata);
   ASSERT_EQ(Engine().At(hash).trackers.size(), 1u);
   EXPECT_EQ(Engine().At(hash).trackers[0].url, "http://127.0.0.1:5/announce");
@@ -128,7 +128,7 @@ TEST_F(RestoreFixture, EachTorrentLoadsOnItsOwn) {
   // The placeholder's name sorts first ("0A..."): it takes the one slot.
   EXPECT_EQ(Started(*core), std::vector<std::wstring>{by_hash->FileName()});
   EXPECT_EQ(core->Queue().ActiveCount(), 1u);
-  EXPECT_TRUE(Engine().At(loaded_a->m_handle.info_hash()).paused);
+  EXPECT_TRUE(Engine().At(loaded_a->Handle().info_hash()).paused);
 
   core->Shutdown();
   client::Utf16IniFile after;
@@ -199,10 +199,10 @@ TEST_F(RestoreFixture, ADamagedListFileIsKeptAsideAndWhatCanBeReadIsRestored) {
       for (const auto& t : core.List()) names.push_back(t->FileName());
       EXPECT_EQ(names, damage.restored);
       if (client::TorrentItem* loaded_a = Find(core, L"a.torrent")) {
-        EXPECT_EQ(loaded_a->m_settings.downloadedBase, 1000u);
+        EXPECT_EQ(loaded_a->Settings().downloadedBase, 1000u);
       }
       if (client::TorrentItem* loaded_b = Find(core, L"b.torrent")) {
-        EXPECT_EQ(loaded_b->m_settings.downloadedBase, 2000u);
+        EXPECT_EQ(loaded_b->Settings().downloadedBase, 2000u);
       }
       // Kept aside under a new name each time, and said so.
       const fs::path kept = Torrents() / (aside == 0 ? std::string("TorrentQueue.txt.damaged")
@@ -258,8 +258,8 @@ TEST_F(RestoreFixture, NewAndRemovedTorrentsReachTheListFileAtOnce) {
     ProgramRun run(profile, ui);
     client::MainWindowCore& next = *run.core;
     ASSERT_EQ(next.List().Count(), 1u);
-    EXPECT_TRUE(next.List().First()->m_started);
-    EXPECT_EQ(run.parts.session->torrents.At(next.List().First()->m_handle.info_hash()).save_path.string(), Down());
+    EXPECT_TRUE(next.List().First()->IsStarted());
+    EXPECT_EQ(run.parts.session->torrents.At(next.List().First()->Handle().info_hash()).save_path.string(), Down());
   }
 
   ASSERT_TRUE(core->List().Remove(core->List().First(), true));
@@ -356,7 +356,7 @@ TEST_F(CoreOnDatabase, AddedTorrentsAreStoredAtOnceAndRestored) {
   ASSERT_EQ(next.List().Count(), 2u);
   std::vector<std::wstring> paths;
   for (const auto& torrent : next.List()) {
-    EXPECT_TRUE(torrent->m_started);
+    EXPECT_TRUE(torrent->IsStarted());
     paths.push_back(torrent->Path());
   }
   std::sort(paths.begin(), paths.end());

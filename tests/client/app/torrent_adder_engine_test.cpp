@@ -88,14 +88,14 @@ TEST_F(EngineAdding, AFileErrorOfTheEngineStopsTheTorrentWithError) {
   client::TorrentItem& torrent = *rig.list.begin()->get();
   // On a busy machine the checker may have failed the file (and the engine
   // let the torrent go) before the start: then it never took a slot.
-  const bool started = torrent.m_started;
+  const bool started = torrent.IsStarted();
 
   client_test::RecordingSink sink;
   ASSERT_TRUE(TickUntilError(torrent, sink))
       << (sink.log.empty() ? std::string("no log") : client::WideToUtf8(sink.log.back()));
   EXPECT_TRUE(std::any_of(sink.log.begin(), sink.log.end(),
                           [](const std::wstring& line) { return line.starts_with(L"f.torrent: "); }));
-  EXPECT_FALSE(torrent.m_started);
+  EXPECT_FALSE(torrent.IsStarted());
   EXPECT_FALSE(torrent.IsActive());
   if (started) {
     // The slot it took is given up.
@@ -155,11 +155,11 @@ TEST_F(EngineAdding, TwoTorrentsOfOneFileNameEachWithItsCopyInTheSession) {
 
   ASSERT_EQ(rig.list.Count(), 2u);
   for (const auto& t : rig.list) {
-    EXPECT_TRUE(InSession(session, t->m_handle.info_hash()));
-    EXPECT_EQ(t->m_handle.save_path(), fs::path(saves.path().string() + "/"));
-    EXPECT_TRUE(t->m_started);
+    EXPECT_TRUE(InSession(session, t->Handle().info_hash()));
+    EXPECT_EQ(t->Handle().save_path(), fs::path(saves.path().string() + "/"));
+    EXPECT_TRUE(t->IsStarted());
   }
-  EXPECT_EQ(rig.list.begin()->get()->m_handle.info_hash(), first.info.info_hash());
+  EXPECT_EQ(rig.list.begin()->get()->Handle().info_hash(), first.info.info_hash());
   EXPECT_EQ(rig.list.begin()->get()->Chart().GetName(), L"a");
   EXPECT_EQ(std::next(rig.list.begin())->get()->Chart().GetName(), L"b.bin");
   // Both are known to the DHT node.
@@ -180,7 +180,7 @@ TEST_F(EngineAdding, AnUnwritableFolderIsNotChosenAutomatically) {
   ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("p.torrent", TorrentBytes("p.bin", 100)).string(), false));
   ASSERT_EQ(rig.host.asked.size(), 1u);
   EXPECT_EQ(rig.host.asked[0].start_folder, "/proc/self/");
-  EXPECT_EQ(rig.list.begin()->get()->m_priority, 0);
+  EXPECT_EQ(rig.list.begin()->get()->Priority(), client::TorrentPriority::Low);
 }
 
 TEST_F(EngineAdding, ByInfoHashIntoTheSession) {
@@ -188,7 +188,7 @@ TEST_F(EngineAdding, ByInfoHashIntoTheSession) {
   ASSERT_TRUE(rig.adder.AddTorrentByHash(hex, L"http://127.0.0.1:1/announce", client::Utf8ToWide(saves.path().string())));
   const engine::sha1_hash h = *client::ParseInfoHash(hex);
   EXPECT_TRUE(InSession(session, h));
-  EXPECT_FALSE(rig.list.begin()->get()->m_handle.has_metadata());
+  EXPECT_FALSE(rig.list.begin()->get()->Handle().has_metadata());
   EXPECT_EQ(temp_folder::read(rig.data / (client::WideToUtf8(hex) + ".Torrent")), "Quillfern: temporary");
   EXPECT_FALSE(rig.adder.AddTorrentByHash(hex, L"http://127.0.0.1:1/announce", L"/tmp"));
   EXPECT_EQ(rig.host.log.back(), L"duplicate torrent");
@@ -272,7 +272,7 @@ TEST_F(AddingOnDatabase, TheMetainfoGoesToTheStoreAndTheCopyAway) {
   const store_test::rows expected = {{client::WideToUtf8(rig.list.begin()->get()->GetInfoHashHex()), "stored.bin", "/srv/"}};
   EXPECT_EQ(raw->query("SELECT info_hash,name,destination FROM torrent_data"), expected);
   EXPECT_EQ(raw->query("SELECT meta_data FROM torrent_data"), store_test::rows{{bytes}});
-  EXPECT_EQ(rig.list.begin()->get()->m_database, db.get());
+  EXPECT_EQ(rig.list.begin()->get()->Store(), db.get());
 
   // By info-hash: a row without metainfo named "Unkown".
   ASSERT_TRUE(rig.adder.AddTorrentByHash(L"00112233445566778899AABBCCDDEEFF00112233", L"http://t/", L"/srv/"));

@@ -94,14 +94,14 @@ class Details : public ::testing::Test {
     engine::bencode(std::back_inserter(bytes), info.build_torrent_dictionary());
     storage_test::write_text(path, bytes);
     item = std::make_unique<TorrentItem>(std::wstring(path.begin(), path.end()), L"Linux ISO", events);
-    item->m_session = &fake;
+    item->SetSession(&fake);
     FakeTorrent engine_torrent;
     engine_torrent.paused = false;
     engine_torrent.info = info;
     engine_torrent.filtered.assign(std::size_t(info.num_pieces()), false);
     engine_torrent.trackers = {{"http://tracker.example:6969/announce", 0}, {"udp://dht:6881", 1}};
     engine_torrent.status.upload_rate = 200000;
-    item->m_handle = fake.Put(info.info_hash(), engine_torrent);
+    item->Attach(fake.Put(info.info_hash(), engine_torrent));
     hash = info.info_hash();
     item->SetStatus(client::TorrentStatus::Downloading);
   }
@@ -119,10 +119,11 @@ class Details : public ::testing::Test {
 };
 
 TEST_F(Details, ShowsTheSettingsAndStepsThem) {
-  item->m_uploadLimit = -1;
-  item->m_downloadLimit = 10240;
-  item->m_seedingTime = 240000;
-  item->m_peerRatio = 1.25;
+  item->SetLimits({-1, 10240});
+  client_test::ChangeGoal(*item, [](auto& goal) {
+    goal.time = 240000;
+    goal.peer_ratio = 1.25;
+  });
   TorrentDetailsModel model(*item);
   EXPECT_EQ(model.Caption(), L"Linux ISO Properties (Compact)");
   EXPECT_EQ(model.EditText(id::kUploadLimit), L"auto");
@@ -166,7 +167,7 @@ TEST_F(Details, ShowsTheSettingsAndStepsThem) {
 }
 
 TEST_F(Details, OkRefusesBadValuesAndKeepsWhatWasNotTouched) {
-  item->m_uploadLimit = 1500;  // shows 1
+  client_test::ChangeLimits(*item, [](auto& limits) { limits.upload = 1500; });  // shows 1
   TorrentDetailsModel model(*item);
   model.SetEditText(id::kDownloadLimit, L"-5");
   ASSERT_TRUE(model.Check());
@@ -183,10 +184,10 @@ TEST_F(Details, OkRefusesBadValuesAndKeepsWhatWasNotTouched) {
   ASSERT_FALSE(model.Check());
 
   model.Apply();
-  EXPECT_EQ(item->m_uploadLimit, 1500);
-  EXPECT_EQ(item->m_downloadLimit, 2147482624);
-  EXPECT_EQ(item->m_seedingTime, client::kSeedingTimeUnset);  // shown empty, left empty
-  EXPECT_EQ(item->m_peerRatio, 2.0);
+  EXPECT_EQ(item->Limits().upload, 1500);
+  EXPECT_EQ(item->Limits().download, 2147482624);
+  EXPECT_EQ(item->Goal().time, client::kSeedingTimeUnset);  // shown empty, left empty
+  EXPECT_EQ(item->Goal().peer_ratio, 2.0);
   EXPECT_EQ(Engine().upload_limit, 1500);
   EXPECT_EQ(Engine().download_limit, 2147482624);
   EXPECT_EQ(Engine().ratio, 2.0f);
@@ -258,7 +259,7 @@ TEST_F(Details, ChangedFilesReAddWithTheEditedTrackersAndLogin) {
   model.Apply();
   EXPECT_TRUE(model.FilesApplied());
   ASSERT_TRUE(item->ReAddPending());
-  EXPECT_EQ(item->m_uploadLimit, 8192);
+  EXPECT_EQ(item->Limits().upload, 8192);
   for (int i = 0; i < 3 && item->ReAddPending(); ++i) item->StepReAdd();
   ASSERT_FALSE(item->ReAddPending());
   EXPECT_EQ(fake.adds, 1);
@@ -270,7 +271,7 @@ TEST_F(Details, ChangedFilesReAddWithTheEditedTrackersAndLogin) {
   EXPECT_EQ(t.login_name, "user");
   EXPECT_EQ(t.login_password, "secret");
   EXPECT_EQ(t.upload_limit, 8192);
-  EXPECT_TRUE(item->m_hasFilteredPieces);
+  EXPECT_TRUE(item->HasFilteredPieces());
   EXPECT_EQ(TorrentDetailsModel(*item).Caption(), L"Linux ISO Properties");
 }
 

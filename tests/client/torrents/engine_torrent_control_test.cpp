@@ -47,8 +47,8 @@ class RealEngine : public ::testing::Test {
   // The program's object for it.
   std::unique_ptr<TorrentItem> Item(const client::TorrentHandle& h) {
     auto item = std::make_unique<TorrentItem>(client::Utf8ToWide(path), L"t", events);
-    item->m_session = &control;
-    item->m_handle = h;
+    item->SetSession(&control);
+    item->Attach(h);
     return item;
   }
 
@@ -105,8 +105,8 @@ TEST_F(RealEngine, ReAddWaitsForTheEngineAndComesBackWithTheSelection) {
     return !item->ReAddPending();
   }));
   ASSERT_TRUE(events.log.empty()) << client::WideToUtf8(events.log[0]);
-  EXPECT_TRUE(item->m_hasFilteredPieces);
-  const client::TorrentHandle& added = item->m_handle;
+  EXPECT_TRUE(item->HasFilteredPieces());
+  const client::TorrentHandle& added = item->Handle();
   ASSERT_TRUE(added.is_valid());
   EXPECT_FALSE(added.is_paused());
   EXPECT_EQ(added.filtered_pieces(), (std::vector<bool>{false, false, true, true, true}));
@@ -120,11 +120,11 @@ class NextRun {
  public:
   explicit NextRun(const std::string& path, client_test::RecordingEvents& events)
       : item(std::make_unique<TorrentItem>(client::Utf8ToWide(path), L"t", events)) {
-    item->m_session = &control;
+    item->SetSession(&control);
   }
   // The torrent once the engine checked it.
   bool Checked() {
-    return test_support::wait_until([&] { return engine_test::left_the_checker(item->m_handle); });
+    return test_support::wait_until([&] { return engine_test::left_the_checker(item->Handle()); });
   }
 
   engine::session session{qf};
@@ -136,7 +136,7 @@ TEST_F(RealEngine, ASavedSeedSeedsAgainWithoutAFullCheck) {
   client::Utf16IniFile ini;
   {
     auto item = Item(AddChecked());
-    ASSERT_TRUE(item->m_handle.is_seed());
+    ASSERT_TRUE(item->Handle().is_seed());
     item->SetStatus(TorrentStatus::Seeding);
     ASSERT_TRUE(item->Save(ini, true));
   }
@@ -156,12 +156,12 @@ TEST_F(RealEngine, ASavedSeedSeedsAgainWithoutAFullCheck) {
   ASSERT_TRUE(next.item->Load(ini));
   ASSERT_TRUE(next.Checked());
   // Every piece there, the spoiled one too: the files were not hashed.
-  const engine::torrent_status status = next.item->m_handle.status();
+  const engine::torrent_status status = next.item->Handle().status();
   EXPECT_EQ(status.progress, 1.0f);
   EXPECT_EQ(status.total_done, 70000);
   EXPECT_EQ(status.pieces, std::vector<bool>(5, true));
-  EXPECT_TRUE(next.item->m_handle.is_seed());
-  EXPECT_TRUE(next.item->m_handle.is_paused());
+  EXPECT_TRUE(next.item->Handle().is_seed());
+  EXPECT_TRUE(next.item->Handle().is_paused());
   EXPECT_EQ(next.item->Status(), TorrentStatus::Seeding);
 
   // Without the resume data the files are checked in full, and the spoiled
@@ -170,8 +170,8 @@ TEST_F(RealEngine, ASavedSeedSeedsAgainWithoutAFullCheck) {
   NextRun checked(path, events);
   ASSERT_TRUE(checked.item->Load(ini));
   ASSERT_TRUE(checked.Checked());
-  EXPECT_FALSE(checked.item->m_handle.is_seed());
-  EXPECT_EQ(checked.item->m_handle.status().pieces, (std::vector<bool>{false, true, true, true, true}));
+  EXPECT_FALSE(checked.item->Handle().is_seed());
+  EXPECT_EQ(checked.item->Handle().status().pieces, (std::vector<bool>{false, true, true, true, true}));
 }
 
 TEST_F(RealEngine, ALoadedTorrentGetsItsPieceSelectionOnceChecked) {
@@ -188,15 +188,15 @@ TEST_F(RealEngine, ALoadedTorrentGetsItsPieceSelectionOnceChecked) {
 
   NextRun next(path, events);
   ASSERT_TRUE(next.item->Load(ini));
-  EXPECT_TRUE(next.item->m_hasFilteredPieces);
+  EXPECT_TRUE(next.item->HasFilteredPieces());
   ASSERT_TRUE(next.item->Start(false));
   ASSERT_TRUE(test_support::wait_until([&] {
     next.item->StepReAdd();
     return !next.item->ReAddPending();
   }));
   ASSERT_TRUE(events.log.empty()) << client::WideToUtf8(events.log[0]);
-  EXPECT_EQ(next.item->m_handle.filtered_pieces(), selection);
-  EXPECT_FALSE(next.item->m_handle.is_paused());
+  EXPECT_EQ(next.item->Handle().filtered_pieces(), selection);
+  EXPECT_FALSE(next.item->Handle().is_paused());
 }
 
 }  // namespace

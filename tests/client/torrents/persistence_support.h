@@ -47,7 +47,7 @@ class TwoRuns {
   // The program's object for the torrent at `file` on `session`.
   std::unique_ptr<client::TorrentItem> Item(FakeTorrentControl& session, const std::string& file) {
     auto item = std::make_unique<client::TorrentItem>(client::Utf8ToWide(file), L"title", events);
-    item->m_session = &session;
+    item->SetSession(&session);
     return item;
   }
   // The torrent as the first run has it: in its session, with metadata.
@@ -55,7 +55,7 @@ class TwoRuns {
   std::unique_ptr<client::TorrentItem> Running(FakeTorrent t) {
     t.info = engine::torrent_metainfo(torrent_file);
     auto item = Item(first, path);
-    item->m_handle = first.Put(hash, std::move(t));
+    item->Attach(first.Put(hash, std::move(t)));
     item->SetStatus(client::TorrentStatus::Downloading);
     return item;
   }
@@ -75,32 +75,27 @@ class TwoRuns {
   // Settings other than the status, none of them a default; the totals
   // read back with this run's payload (50 down, 7 up) added.
   static void SetEveryKey(client::TorrentItem& item) {
-    item.m_priority = 2;
-    item.m_uploadLimit = 20480;
-    item.m_downloadLimit = -1;
-    item.m_seedingMode = 1;
-    item.m_seedingRatio = 1.5;
-    item.m_peerRatio = 0.25;
-    item.m_seedingTime = 3600000;
-    item.m_settings.downloadedBase = 5000000000;
-    item.m_settings.uploadedBase = 1000;
-    item.m_settings.showState = true;
-    item.m_bitCometUdp = true;
+    item.SetPriority(client::TorrentPriority::High);
+    item.SetLimits({20480, -1});
+    item.SetSeedingGoal({client::SeedingMode::ByRatio, 3600000, 1.5, 0.25});
+    item.SetEarlierTotals(1000, 5000000000);
+    item.SetShowState(true);
+    item.SetBitCometUdp(true);
   }
   static void ExpectEveryKey(const client::TorrentItem& item) {
-    EXPECT_EQ(item.m_priority, 2);
-    EXPECT_EQ(item.m_uploadLimit, 20480);
-    EXPECT_EQ(item.m_downloadLimit, -1);
-    EXPECT_EQ(item.m_seedingMode, 1u);
-    EXPECT_EQ(item.m_seedingRatio, 1.5);
-    EXPECT_EQ(item.m_peerRatio, 0.25);
+    EXPECT_EQ(item.Priority(), client::TorrentPriority::High);
+    EXPECT_EQ(item.Limits().upload, 20480);
+    EXPECT_EQ(item.Limits().download, -1);
+    EXPECT_EQ(item.Goal().mode, client::SeedingMode::ByRatio);
+    EXPECT_EQ(item.Goal().ratio, 1.5);
+    EXPECT_EQ(item.Goal().peer_ratio, 0.25);
     EXPECT_TRUE(item.PeerRatioLoaded());
-    EXPECT_EQ(item.m_seedingTime, 3600000u);  // not a seed: stored as it was
-    EXPECT_EQ(item.m_settings.downloadedBase, 5000000050u);
-    EXPECT_EQ(item.m_settings.uploadedBase, 1007u);
-    EXPECT_TRUE(item.m_settings.showState);
-    EXPECT_TRUE(item.m_bitCometUdp);
-    EXPECT_TRUE(item.m_hasFilteredPieces);
+    EXPECT_EQ(item.Goal().time, 3600000u);  // not a seed: stored as it was
+    EXPECT_EQ(item.Settings().downloadedBase, 5000000050u);
+    EXPECT_EQ(item.Settings().uploadedBase, 1007u);
+    EXPECT_TRUE(item.Settings().showState);
+    EXPECT_TRUE(item.BitCometUdp());
+    EXPECT_TRUE(item.HasFilteredPieces());
   }
 
   client::FakeTick tick;

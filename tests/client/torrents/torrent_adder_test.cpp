@@ -50,9 +50,9 @@ TEST_F(Adding, CopiesReadsAsksAndStartsATorrent) {
   client::TorrentItem& t = *rig.list.begin()->get();
   EXPECT_EQ(t.Path(), client::Utf8ToWide(DataPath("movie.torrent")));
   EXPECT_EQ(t.Chart().GetName(), L"movie.mkv");
-  EXPECT_EQ(t.m_priority, 2);
-  EXPECT_EQ(t.m_session, &fake);
-  EXPECT_EQ(t.m_handle.info_hash(), InfoHashOf(bytes));
+  EXPECT_EQ(t.Priority(), client::TorrentPriority::High);
+  EXPECT_EQ(t.Session(), &fake);
+  EXPECT_EQ(t.Handle().info_hash(), InfoHashOf(bytes));
   const client_test::FakeTorrent& engine_torrent = fake.At(InfoHashOf(bytes));
   EXPECT_EQ(engine_torrent.save_path, fs::path("/media/films/"));
   EXPECT_TRUE(engine_torrent.compact_mode);
@@ -62,13 +62,13 @@ TEST_F(Adding, CopiesReadsAsksAndStartsATorrent) {
   EXPECT_EQ(rig.queue.ActiveCount(), 1u);
   EXPECT_EQ(rig.host.rows_created, 1);
   EXPECT_EQ(rig.host.defaults_given, 1);
-  EXPECT_EQ(t.m_uploadLimit, 3000);
+  EXPECT_EQ(t.Limits().upload, 3000);
   // No "nodes": private in the DHT.
   ASSERT_EQ(rig.dht.registered.size(), 1u);
   EXPECT_TRUE(rig.dht.registered[0].is_private);
   EXPECT_TRUE(rig.dht.registered[0].own);
   EXPECT_TRUE(rig.dht.bootstrapped.empty());
-  EXPECT_FALSE(t.m_hasDhtNodes);
+  EXPECT_FALSE(t.HasDhtNodes());
   EXPECT_TRUE(rig.host.log.empty());
 }
 
@@ -218,7 +218,7 @@ TEST_F(Adding, StartsOnlyWithAFreeSlotAndOutsideSessionOnlyMode) {
   rig.Answer("/d/");
   ASSERT_TRUE(adder.AddTorrentFile(rig.Source("q2", TorrentBytes("q2", 1000)).string(), false));
   std::vector<bool> paused;
-  for (const auto& t : rig.list) paused.push_back(t->m_handle.is_paused());
+  for (const auto& t : rig.list) paused.push_back(t->Handle().is_paused());
   EXPECT_EQ(paused, (std::vector<bool>{false, true, true}));
   EXPECT_EQ(rig.queue.ActiveCount(), 1u);
   // The names were made into .torrent names.
@@ -233,7 +233,7 @@ TEST_F(Adding, NodesMakeATorrentPublicAndLargePiecesAreLogged) {
   EXPECT_FALSE(rig.dht.registered[0].is_private);
   EXPECT_EQ(rig.dht.bootstrapped, std::vector<engine::sha1_hash>{InfoHashOf(bytes)});
   const client::TorrentItem& t = *rig.list.begin()->get();
-  EXPECT_TRUE(t.m_hasDhtNodes);
+  EXPECT_TRUE(t.HasDhtNodes());
   // Two files: the row shows the torrent's name.
   EXPECT_EQ(t.Chart().GetName(), L"folder");
   EXPECT_EQ(rig.host.log, std::vector<std::wstring>{L"piece size > 4 MBytes"});
@@ -309,7 +309,7 @@ TEST_F(Adding, ByInfoHashWithAPlaceholderFile) {
   EXPECT_EQ(t.Path(), client::Utf8ToWide(DataPath(name)));
   EXPECT_EQ(t.Chart().GetName(), L"Torrent");
   EXPECT_EQ(t.GetInfoHashHex(), L"0123456789ABCDEF0123456789ABCDEF01234567");
-  const client_test::FakeTorrent& e = fake.At(t.m_handle.info_hash());
+  const client_test::FakeTorrent& e = fake.At(t.Handle().info_hash());
   EXPECT_EQ(e.trackers, (std::vector<engine::announce_entry>{{"http://tracker/announce", 0}}));
   EXPECT_EQ(e.save_path, fs::path("/saved/"));
   EXPECT_EQ(e.block_size, 16384);

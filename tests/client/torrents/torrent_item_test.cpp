@@ -46,10 +46,10 @@ TEST_F(Item, StartResumesTheEngineTorrentAndPostsOnlyWhenAsked) {
 }
 
 TEST_F(Item, StartIsRefusedWhileTheUserPausedIt) {
-  item->m_userPaused = true;
-  item->m_started = true;
+  ASSERT_TRUE(item->Start(false));
+  item->UserPause();
   EXPECT_FALSE(item->Start(true));
-  EXPECT_FALSE(item->m_started);
+  EXPECT_FALSE(item->IsStarted());
   EXPECT_EQ(item->Status(), TorrentStatus::Paused);
   EXPECT_TRUE(Engine().paused);
 }
@@ -57,7 +57,7 @@ TEST_F(Item, StartIsRefusedWhileTheUserPausedIt) {
 TEST_F(Item, ATorrentTheEngineLostFailsToStart) {
   auto named = std::make_unique<TorrentItem>(L"/d/ubuntu-22.04.iso.torrent", L"u", events);
   EXPECT_FALSE(named->Start(false));
-  EXPECT_FALSE(named->m_started);
+  EXPECT_FALSE(named->IsStarted());
   EXPECT_EQ(named->Status(), TorrentStatus::Error);
   EXPECT_EQ(events.log, std::vector<std::wstring>{L"ubuntu-22....: torrent is not valid."});
 
@@ -69,8 +69,9 @@ TEST_F(Item, ATorrentTheEngineLostFailsToStart) {
 TEST_F(Item, UserPauseAndQueueTellOnlyWhenTheTorrentRan) {
   item->UserPause();
   EXPECT_TRUE(events.events.empty());
-  EXPECT_TRUE(item->m_userPaused);
-  item->m_userPaused = false;
+  EXPECT_TRUE(item->IsUserPaused());
+  item->UserQueue();
+  EXPECT_TRUE(events.events.empty());
   ASSERT_TRUE(item->Start(false));
   item->UserPause();
   ASSERT_EQ(events.events.size(), 1u);
@@ -78,7 +79,7 @@ TEST_F(Item, UserPauseAndQueueTellOnlyWhenTheTorrentRan) {
   EXPECT_TRUE(Engine().paused);
 
   item->UserQueue();
-  EXPECT_FALSE(item->m_userPaused);
+  EXPECT_FALSE(item->IsUserPaused());
   EXPECT_EQ(events.events.size(), 1u);
 }
 
@@ -94,16 +95,16 @@ TEST(Duration, Texts) {
 
 TEST_F(Item, SeedingTimeGoalKeepsAStoredTimeUnlessForced) {
   item->SetSeedingTime(1800000, false);  // unset: taken
-  EXPECT_EQ(item->m_seedingTime, 1800000u);
+  EXPECT_EQ(item->Goal().time, 1800000u);
   EXPECT_EQ(item->SeedingStart(), tick.Now());
   tick.Advance(5000);
   item->SetSeedingTime(3600000, false);
-  EXPECT_EQ(item->m_seedingTime, 1800000u);
+  EXPECT_EQ(item->Goal().time, 1800000u);
   EXPECT_EQ(item->SeedingStart(), tick.Now());  // the clock restarts
   // The gauge spans the goal in force.
   EXPECT_EQ(item->Chart().Gauge(client::ChartGauge::Time).maximum, 1800000.0);
   item->SetSeedingTime(0, true);
-  EXPECT_EQ(item->m_seedingTime, 0u);
+  EXPECT_EQ(item->Goal().time, 0u);
   EXPECT_EQ(item->Chart().Gauge(client::ChartGauge::Time).maximum, 1.0);
 }
 
@@ -122,8 +123,8 @@ TEST_F(Item, SeedingTimeGoalStopsOnlyOnceItIsPassed) {
   EXPECT_TRUE(events.events.empty());
   tick.Advance(1);
   EXPECT_FALSE(item->SeedingGoalTick(st, TorrentStatus::Seeding).has_value());
-  EXPECT_TRUE(item->m_complete);
-  EXPECT_FALSE(item->m_started);
+  EXPECT_TRUE(item->IsComplete());
+  EXPECT_FALSE(item->IsStarted());
   EXPECT_TRUE(Engine().paused);
   EXPECT_EQ(item->Status(), TorrentStatus::Seeding);
   ASSERT_EQ(events.events.size(), 1u);
@@ -135,14 +136,14 @@ TEST_F(Item, SeedingForeverNeverStops) {
   item->SetSeedingTime(0, true);
   tick.Advance(0x7FFFFFFF);
   EXPECT_EQ(item->SeedingGoalTick({}, TorrentStatus::Seeding), L"oo");
-  EXPECT_FALSE(item->m_complete);
+  EXPECT_FALSE(item->IsComplete());
 }
 
 TEST_F(Item, SeedingRatioGoalStopsOnlyAboveTheTarget) {
   item->SetSeedingRatio(2.0, true);
   item->SetSeedingRatio(3.0, false);  // a stored ratio survives
-  EXPECT_EQ(item->m_seedingRatio, 2.0);
-  EXPECT_EQ(item->m_seedingMode, 1u);
+  EXPECT_EQ(item->Goal().ratio, 2.0);
+  EXPECT_EQ(item->Goal().mode, client::SeedingMode::ByRatio);
   EXPECT_EQ(item->Chart().Gauge(client::ChartGauge::Time).maximum, 2.0);
 
   engine::torrent_status st;
@@ -151,10 +152,10 @@ TEST_F(Item, SeedingRatioGoalStopsOnlyAboveTheTarget) {
   EXPECT_EQ(item->SeedingGoalTick(st, TorrentStatus::Seeding), L"oo");  // nothing uploads
   st.upload_payload_rate = 100;
   EXPECT_TRUE(item->SeedingGoalTick(st, TorrentStatus::Seeding).has_value());
-  EXPECT_FALSE(item->m_complete);
-  item->m_settings.uploadedBase = 1;
+  EXPECT_FALSE(item->IsComplete());
+  item->SetEarlierTotals(1, 0);
   EXPECT_FALSE(item->SeedingGoalTick(st, TorrentStatus::Seeding).has_value());
-  EXPECT_TRUE(item->m_complete);
+  EXPECT_TRUE(item->IsComplete());
 }
 
 TEST_F(Item, ARatioOfZeroGivesTheGaugeAFullScaleOfOne) {
@@ -167,12 +168,12 @@ TEST_F(Item, ARatioOfZeroGivesTheGaugeAFullScaleOfOne) {
 
 TEST_F(Item, BitCometUdpSchemeTogglesOnUdpTrackersOnly) {
   Engine().trackers = {{"udp://a:80/announce", 0}, {"http://b/announce", 1}};
-  item->m_bitCometUdp = true;
+  item->SetBitCometUdp(true);
   item->ApplyUdpTrackerScheme();
   EXPECT_TRUE(item->HasUdpTracker());
   EXPECT_EQ(Engine().trackers[0].url, "bcudp://a:80/announce");
   EXPECT_EQ(Engine().trackers[1].url, "http://b/announce");
-  item->m_bitCometUdp = false;
+  item->SetBitCometUdp(false);
   item->ApplyUdpTrackerScheme();
   EXPECT_EQ(Engine().trackers[0].url, "udp://a:80/announce");
 
@@ -182,9 +183,8 @@ TEST_F(Item, BitCometUdpSchemeTogglesOnUdpTrackersOnly) {
 }
 
 TEST_F(Item, SettingsGoToTheEngine) {
-  item->m_uploadLimit = 5000;
-  item->m_downloadLimit = 7000;
-  item->m_peerRatio = 1.5;
+  item->SetLimits({5000, 7000});
+  ChangeGoal(*item, [](auto& goal) { goal.peer_ratio = 1.5; });
   item->ApplySettings();
   EXPECT_EQ(Engine().upload_limit, 5000);
   EXPECT_EQ(Engine().download_limit, 7000);
@@ -222,7 +222,7 @@ class ReAdd : public ::testing::Test {
     engine::bencode(std::back_inserter(bytes), file);
     storage_test::write_text(path, bytes);
     item = std::make_unique<TorrentItem>(std::wstring(path.begin(), path.end()), L"r", events);
-    item->m_session = &fake;
+    item->SetSession(&fake);
     FakeTorrent t;
     t.paused = false;
     t.trackers = {{"http://edited/announce", 0}};
@@ -230,10 +230,10 @@ class ReAdd : public ::testing::Test {
     t.resume_data = engine::entry(engine::entry::dictionary_type{{"file-format", engine::entry("x")}});
     t.save_path = dir.path();
     t.removal_polls = 3;
-    item->m_handle = fake.Put(info.info_hash(), t);
+    item->Attach(fake.Put(info.info_hash(), t));
     hash = info.info_hash();
     item->SetStatus(TorrentStatus::Downloading);
-    item->m_started = true;
+    EXPECT_TRUE(item->Start(false));
   }
   FakeTorrent& Engine() { return fake.At(hash); }
 
@@ -249,7 +249,7 @@ class ReAdd : public ::testing::Test {
 
 TEST_F(ReAdd, TheTorrentComesBackWithItsSelectionTrackersLoginAndLimits) {
   item->SetTrackerLogin("user", "secret");
-  item->m_uploadLimit = 4096;
+  ChangeLimits(*item, [](auto& limits) { limits.upload = 4096; });
   ASSERT_TRUE(item->ReAdd());
   EXPECT_TRUE(item->ReAddPending());
   EXPECT_TRUE(Engine().paused);
@@ -277,7 +277,7 @@ TEST_F(ReAdd, TheTorrentComesBackWithItsSelectionTrackersLoginAndLimits) {
   EXPECT_EQ(t.login_password, "secret");
   EXPECT_EQ(t.upload_limit, 4096);
   EXPECT_FALSE(t.paused);
-  EXPECT_TRUE(item->m_hasFilteredPieces);
+  EXPECT_TRUE(item->HasFilteredPieces());
   EXPECT_FALSE(item->ReAdd());  // once it has unwanted pieces
   EXPECT_TRUE(events.log.empty());
 }
@@ -305,7 +305,7 @@ TEST_F(ReAdd, GivesUpWhenTheEngineKeepsTheTorrent) {
   item->StepReAdd();
   EXPECT_FALSE(item->ReAddPending());
   EXPECT_EQ(item->Status(), TorrentStatus::Error);
-  EXPECT_FALSE(item->m_started);
+  EXPECT_FALSE(item->IsStarted());
   EXPECT_EQ(fake.adds, 0);
   EXPECT_EQ(events.log.size(), 1u);
 }
@@ -316,9 +316,9 @@ TEST_F(ReAdd, AFailedAddLeavesAnError) {
   for (int i = 0; i < 3; ++i) item->StepReAdd();
   EXPECT_FALSE(item->ReAddPending());
   EXPECT_EQ(item->Status(), TorrentStatus::Error);
-  EXPECT_FALSE(item->m_started);
+  EXPECT_FALSE(item->IsStarted());
   EXPECT_FALSE(item->IsValid());
-  EXPECT_FALSE(item->m_hasFilteredPieces);
+  EXPECT_FALSE(item->HasFilteredPieces());
   ASSERT_EQ(events.log.size(), 1u);
   EXPECT_EQ(events.log[0], L"r.torrent...: failed to add the torrent again: no files in torrent");
 }
@@ -342,8 +342,8 @@ TEST_F(ReAdd, ATorrentTheEngineRefusedLeavesNoFilesBehind) {
   EXPECT_EQ(side_files(), 4);
   auto other = [&] {
     auto made = std::make_unique<TorrentItem>(std::wstring(path.begin(), path.end()), L"r", events);
-    made->m_session = &fake;
-    made->m_handle = item->m_handle;
+    made->SetSession(&fake);
+    made->Attach(item->Handle());
     return made;
   };
   auto restored = other();

@@ -132,9 +132,9 @@ class ListFile : public List {
 
 TEST_F(ListFile, SaveWritesTheSignatureThenEveryTorrentInOrder) {
   auto odd = std::make_unique<TorrentItem>(L"/data/[a]=b.torrent", L"odd", events);
-  odd->m_session = &fake;
-  odd->m_handle = fake.Put(FakeTorrentControl::Hash(7), Running());
-  odd->m_priority = 2;
+  odd->SetSession(&fake);
+  odd->Attach(fake.Put(FakeTorrentControl::Hash(7), Running()));
+  odd->SetPriority(client::TorrentPriority::High);
   odd->SetStatus(TorrentStatus::Seeding);
   list.Add(std::move(odd));
   FakeTorrent gone;
@@ -144,9 +144,9 @@ TEST_F(ListFile, SaveWritesTheSignatureThenEveryTorrentInOrder) {
   t.status.total_payload_download = 50;
   t.status.total_payload_upload = 7;
   TorrentItem* item = Add(2, t);
-  item->m_settings.downloadedBase = 1000;
-  item->m_seedingRatio = 1.5;
-  item->m_bitCometUdp = true;
+  item->SetEarlierTotals(0, 1000);
+  client_test::ChangeGoal(*item, [](auto& goal) { goal.ratio = 1.5; });
+  item->SetBitCometUdp(true);
 
   ASSERT_TRUE(list.Save(file));
   const std::string bytes = storage_test::read_text(file);
@@ -178,7 +178,7 @@ TEST_F(ListFile, ATorrentKnownByHashOnlyStoresItsTracker) {
   FakeTorrent t;
   t.metadata = false;
   t.trackers = {{"http://tracker.test/announce", 2}};
-  Add(1, t)->m_settings.uploadedBase = 9;
+  Add(1, t)->SetEarlierTotals(9, 0);
   ASSERT_TRUE(list.Save(file));
   ASSERT_TRUE(ini.Load(file));
   ExpectKeys(client_test::TorrentPath(1), {{u"HasMetadata", u"false"},
@@ -199,8 +199,8 @@ TEST_F(ListFile, APeriodicSaveUpdatesUnfinishedTorrentsInPlace) {
 
   fake.At(FakeTorrentControl::Hash(1)).paused = false;
   fake.At(FakeTorrentControl::Hash(2)).paused = false;
-  downloading->m_priority = 0;
-  seeding->m_priority = 0;
+  downloading->SetPriority(client::TorrentPriority::Low);
+  seeding->SetPriority(client::TorrentPriority::Low);
   ASSERT_TRUE(list.SaveUnfinished(file));
   ASSERT_TRUE(ini.Load(file));
   EXPECT_EQ(Get(client_test::TorrentPath(1), u"Priority"), u"0");
@@ -215,10 +215,10 @@ TEST_F(ListFile, ATorrentThatCannotBeSavedIsNamedWithTheReasonAndTheOthersAreSav
   auto add = [&](int n, FakeTorrent t) {
     const std::wstring path = client::Utf8ToWide((dir.path() / ("t" + std::to_string(n) + ".torrent")).string());
     auto item = std::make_unique<TorrentItem>(path, L"t", events);
-    item->m_session = &fake;
+    item->SetSession(&fake);
     t.resume_data = engine::entry(engine::entry::dictionary_t);
     t.resume_data["file-format"] = std::string("quillfern resume file");
-    item->m_handle = fake.Put(FakeTorrentControl::Hash(n), std::move(t));
+    item->Attach(fake.Put(FakeTorrentControl::Hash(n), std::move(t)));
     list.Add(std::move(item));
     return path;
   };

@@ -27,14 +27,14 @@ class TorrentItemOnDatabase : public store_test::StoreServerTest, public TwoRuns
   std::unique_ptr<TorrentItem> Stored(FakeTorrent t) {
     EXPECT_TRUE(db->TorrentData()->StoreMetaData(Hex(), Bencoded(torrent_file), "/x/", "r_b.bin"));
     auto item = Running(std::move(t));
-    item->m_database = db.get();
+    item->SetStore(db.get());
     return item;
   }
   // The next run: the row selected as the main window does, then loaded.
   std::unique_ptr<TorrentItem> Next() {
     EXPECT_TRUE(db->TorrentData()->SelectUnfinished());
     auto item = Item(second, dir / "r_b.bin");
-    item->m_database = db.get();
+    item->SetStore(db.get());
     loaded = item->Load(ini);
     return item;
   }
@@ -68,7 +68,7 @@ TEST_F(TorrentItemOnDatabase, ATorrentRoundTripsThroughTheStore) {
   ASSERT_TRUE(loaded);
   ExpectEveryKey(*next);
   EXPECT_EQ(next->Status(), TorrentStatus::Downloading);
-  EXPECT_FALSE(next->m_complete);
+  EXPECT_FALSE(next->IsComplete());
   EXPECT_EQ(Added().save_path.string(), (dir.path() / "down load/").string());
   EXPECT_EQ(Added().resume_data, t.resume_data);
   EXPECT_FALSE(Added().compact_mode);
@@ -86,12 +86,12 @@ TEST_F(TorrentItemOnDatabase, ATorrentRoundTripsThroughTheStore) {
 
 TEST_F(TorrentItemOnDatabase, AHashOnlyTorrentKeepsItsTrackerAndStatusIsHeldInRange) {
   auto item = Item(first, dir / (Hex() + ".Torrent"));
-  item->m_database = db.get();
+  item->SetStore(db.get());
   FakeTorrent t;
   t.metadata = false;
   t.save_path = "/downloads";
   t.trackers = {{"http://tracker.test/announce", 2}};
-  item->m_handle = first.Put(hash, t);
+  item->Attach(first.Put(hash, t));
   ASSERT_TRUE(item->Save(ini, true));
   EXPECT_EQ(Column("name"), "Unkown");
   EXPECT_EQ(Column("destination"), "/downloads/");
@@ -122,7 +122,7 @@ TEST_F(TorrentItemOnDatabase, AHashOnlyTorrentKeepsItsTrackerAndStatusIsHeldInRa
 TEST_F(TorrentItemOnDatabase, RowUpdatesAndStoredPeers) {
   auto item = Stored();
   ASSERT_TRUE(item->Save(ini, false));
-  item->m_priority = 0;
+  item->SetPriority(client::TorrentPriority::Low);
   EXPECT_TRUE(item->UpdateDatabaseRow(false, true));
   EXPECT_EQ(Column("finished"), "1");
   EXPECT_EQ(Column("priority"), "0");

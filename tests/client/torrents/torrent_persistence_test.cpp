@@ -55,7 +55,9 @@ TEST_F(Persisted, EveryKeyRoundTripsWhateverTheUsersLocale) {
   store_test::decimal_comma_locale comma;
   auto item = Running();
   SetEveryKey(*item);
-  item->m_complete = true;
+  // Done: stopped on its goal, then counted as downloading again.
+  item->StopOnSeedingGoal();
+  item->SetStatus(TorrentStatus::Downloading);
   SaveToDisk(*item);
 
   EXPECT_EQ(Get(u"SeedingRatio"), u"1.500000");
@@ -69,8 +71,8 @@ TEST_F(Persisted, EveryKeyRoundTripsWhateverTheUsersLocale) {
   ASSERT_TRUE(loaded);
   ExpectEveryKey(*next);
   EXPECT_EQ(next->Status(), TorrentStatus::Downloading);
-  EXPECT_FALSE(next->m_userPaused);
-  EXPECT_TRUE(next->m_complete);
+  EXPECT_FALSE(next->IsUserPaused());
+  EXPECT_TRUE(next->IsComplete());
   EXPECT_EQ(next->TotalWanted(), 40000u);
   // The title is the torrent's name alone, not its save path.
   EXPECT_EQ(next->Chart().GetName(), L"r_b.bin");
@@ -122,7 +124,7 @@ TEST_F(Persisted, SideFilesHoldTheResumeDataAndOneCharacterPerPiece) {
   storage_test::write_text(path + ".FilterData", "1111");
   auto next = Next();
   ASSERT_TRUE(loaded);
-  EXPECT_FALSE(next->m_hasFilteredPieces);
+  EXPECT_FALSE(next->HasFilteredPieces());
   EXPECT_FALSE(next->ReAddPending());
   EXPECT_TRUE(Added().compact_mode);
 }
@@ -154,7 +156,7 @@ TEST_F(Persisted, ASeedStoresTheRestOfItsGoalAndAnExpiredGoalAsTheShortestOne) {
   EXPECT_EQ(Get(u"Status"), u"3");
   auto next = Next();
   ASSERT_TRUE(loaded);
-  EXPECT_EQ(next->m_seedingTime, 1u);  // not 0, which is forever
+  EXPECT_EQ(next->Goal().time, 1u);  // not 0, which is forever
 
   item->SetSeedingTime(0, true);  // forever stays forever
   tick.Advance(100000);
@@ -171,7 +173,7 @@ TEST_F(Persisted, StatusIsHeldWithinItsRange) {
     auto next = Item(fresh, path);
     ASSERT_TRUE(next->Load(ini));
     EXPECT_EQ(next->Status(), status) << client::Utf16ToWide(text).size();
-    EXPECT_EQ(next->m_userPaused, status == TorrentStatus::Paused);
+    EXPECT_EQ(next->IsUserPaused(), status == TorrentStatus::Paused);
   }
 }
 
@@ -182,11 +184,11 @@ TEST_F(Persisted, DefaultsOfMissingKeys) {
   ASSERT_TRUE(loaded);
   EXPECT_EQ(Added().save_path.string(), "/downloads/");
   EXPECT_EQ(next->Status(), TorrentStatus::Paused);
-  EXPECT_TRUE(next->m_userPaused);
-  EXPECT_EQ(next->m_priority, 0);
-  EXPECT_EQ(next->m_seedingTime, 0u);
-  EXPECT_EQ(next->m_uploadLimit, 0);
-  EXPECT_FALSE(next->m_complete);
+  EXPECT_TRUE(next->IsUserPaused());
+  EXPECT_EQ(next->Priority(), client::TorrentPriority::Low);
+  EXPECT_EQ(next->Goal().time, 0u);
+  EXPECT_EQ(next->Limits().upload, 0);
+  EXPECT_FALSE(next->IsComplete());
   EXPECT_EQ(Added().resume_data, engine::entry());  // no .ResumeData
 
   // Without a destination nothing is added.
@@ -204,10 +206,10 @@ TEST_F(Persisted, BooleansAreTrueOnlyAsExactlyTrueAndRatiosTakeADecimalComma) {
   Set(u"PeerRatio", u"2,25");
   auto next = Next();
   ASSERT_TRUE(loaded);
-  EXPECT_FALSE(next->m_complete);
-  EXPECT_TRUE(next->m_settings.showState);  // quotes are no part of a value
-  EXPECT_EQ(next->m_seedingRatio, 1.5);
-  EXPECT_EQ(next->m_peerRatio, 2.25);
+  EXPECT_FALSE(next->IsComplete());
+  EXPECT_TRUE(next->Settings().showState);  // quotes are no part of a value
+  EXPECT_EQ(next->Goal().ratio, 1.5);
+  EXPECT_EQ(next->Goal().peer_ratio, 2.25);
 }
 
 TEST_F(Persisted, ATruncatedResumeFileCostsOnlyThatTorrentsResumeData) {
@@ -221,7 +223,7 @@ TEST_F(Persisted, ATruncatedResumeFileCostsOnlyThatTorrentsResumeData) {
   t.filtered = {false, false};
   t.info = other_info;
   auto other_item = Item(first, other);
-  other_item->m_handle = first.Put(other_info.info_hash(), t);
+  other_item->Attach(first.Put(other_info.info_hash(), t));
   SaveToDisk(*other_item);
 
   const std::string resume = storage_test::read_text(path + ".ResumeData");
@@ -273,8 +275,8 @@ TEST_F(PersistedByHash, LongPathsAndUrlsAreKeptWhole) {
   t.metadata = false;
   t.save_path = folder;
   t.trackers = {{tracker, 3}};
-  item->m_handle = first.Put(Hash(), t);
-  item->m_settings.uploadedBase = 9;
+  item->Attach(first.Put(Hash(), t));
+  item->SetEarlierTotals(9, 0);
   SaveToDisk(*item);
   EXPECT_EQ(Get(u"HasMetadata", hash_path), u"false");
   EXPECT_EQ(Get(u"HashInfoTier", hash_path), u"3");
@@ -287,7 +289,7 @@ TEST_F(PersistedByHash, LongPathsAndUrlsAreKeptWhole) {
   EXPECT_EQ(added.trackers[0].url, tracker);
   EXPECT_EQ(added.block_size, 16384);
   EXPECT_TRUE(added.paused);
-  EXPECT_EQ(next->m_settings.uploadedBase, 9u);
+  EXPECT_EQ(next->Settings().uploadedBase, 9u);
   // No side files for a torrent without metadata.
   EXPECT_FALSE(std::filesystem::exists(hash_path + ".ResumeData"));
 }
@@ -323,7 +325,7 @@ TEST_F(PersistedByHash, ReceivedMetadataBecomesATorrentFileThatParsesBackToTheSa
   FakeTorrent t;
   t.metadata = false;
   t.trackers = {{"bcudp://tracker.test:6969/announce", 0}, {"http://second.test/announce", 1}};
-  item->m_handle = first.Put(hash, t);
+  item->Attach(first.Put(hash, t));
   item->SetView(&view);
   EXPECT_FALSE(item->WriteTorrentFile(L""));  // nothing came yet
   EXPECT_FALSE(std::filesystem::exists(hash_path));
@@ -373,7 +375,7 @@ TEST_F(Persisted, TheDhtNodeLearnsTheTorrentAndItsNodes) {
   storage_test::write_text(path, Bencoded(with_nodes));
   auto next = Item(second, path);
   ASSERT_TRUE(next->Load(ini, &dht));
-  EXPECT_TRUE(next->m_hasDhtNodes);
+  EXPECT_TRUE(next->HasDhtNodes());
   bool found = false, is_private = true, own = false;
   service.Inspect([&](const dht::NodeCore& core) {
     if (const dht::InfoHashRecord* r = core.find_record(hash)) found = true, is_private = r->is_private, own = r->own;
@@ -387,7 +389,7 @@ TEST_F(Persisted, TheDhtNodeLearnsTheTorrentAndItsNodes) {
   FakeTorrentControl third;
   auto again = Item(third, path);
   ASSERT_TRUE(again->Load(ini, &dht));
-  EXPECT_FALSE(again->m_hasDhtNodes);
+  EXPECT_FALSE(again->HasDhtNodes());
   service.Inspect([&](const dht::NodeCore& core) { is_private = core.find_record(hash)->is_private; });
   EXPECT_TRUE(is_private);
 }

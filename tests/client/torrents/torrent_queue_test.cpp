@@ -19,7 +19,7 @@ class Queue : public ::testing::Test {
   // Torrent n, queued and paused in the engine, with this priority.
   TorrentItem* Queued(int n, int priority = 1) {
     auto item = MakeTorrent(fake, events, n);
-    item->m_priority = priority;
+    item->SetPriority(client::TorrentPriority(priority));
     TorrentItem* raw = item.get();
     list.Add(std::move(item));
     return raw;
@@ -49,15 +49,20 @@ TEST_F(Queue, HighestPriorityFirstAndTheEarlierOneAmongEquals) {
   EXPECT_TRUE(Running(2));
   EXPECT_EQ(RunningCount(), 1);
   EXPECT_EQ(second->Status(), TorrentStatus::Downloading);
-  EXPECT_TRUE(second->m_started);
+  EXPECT_TRUE(second->IsStarted());
   EXPECT_EQ(queue.ActiveCount(), 1u);
   // A start by the queue is counted here, not posted.
   EXPECT_TRUE(events.events.empty());
 }
 
 TEST_F(Queue, OnlyQueuedPausedUnfinishedTorrentsArePicked) {
-  Queued(1)->m_userPaused = true;
-  Queued(2)->m_complete = true;
+  // Paused by the user, and stopped on its goal, each still shown queued.
+  TorrentItem* paused = Queued(1);
+  paused->UserPause();
+  paused->SetStatus(TorrentStatus::Queued);
+  TorrentItem* done = Queued(2);
+  done->StopOnSeedingGoal();
+  done->SetStatus(TorrentStatus::Queued);
   Queued(3)->SetStatus(TorrentStatus::Paused);
   Queued(4);
   fake.At(FakeTorrentControl::Hash(4)).paused = false;

@@ -27,7 +27,7 @@ class RowTest : public ::testing::Test {
     FakeTorrent running;
     running.paused = false;
     item = MakeTorrent(fake, events, 1, TorrentStatus::Downloading, std::move(running));
-    item->m_started = true;
+    ASSERT_TRUE(item->Start(false));
     item->TimerArmedByView();
     item->SetView(&view);
     item->SetRateScale(100000, 100000);
@@ -126,7 +126,7 @@ TEST_F(RowTest, ATorrentNoTrackerAnsweredShowsWhatItDoesWithItsPeers) {
   EXPECT_EQ(item->Status(), TorrentStatus::Seeding);
   EXPECT_TRUE(item->SeedingEntered());
   // Done with unwanted pieces missing: served, not seeded.
-  item->m_hasFilteredPieces = true;
+  item->SetHasFilteredPieces(true);
   Tick();
   EXPECT_EQ(StateText(), L"Serving");
   Engine().seed = true;
@@ -147,7 +147,7 @@ TEST_F(RowTest, APausedEngineTorrentShowsWhyItIsPaused) {
   EXPECT_EQ(StateText(), L"Error");
   EXPECT_EQ(item->Status(), TorrentStatus::Error);
 
-  item->m_userPaused = true;
+  item->UserPause();
   item->SetStatus(TorrentStatus::Error);
   Tick();
   EXPECT_EQ(StateText(), L"Paused");
@@ -156,14 +156,14 @@ TEST_F(RowTest, APausedEngineTorrentShowsWhyItIsPaused) {
   Tick();
   EXPECT_EQ(item->Status(), TorrentStatus::Paused);
 
-  item->m_complete = true;
+  item->StopOnSeedingGoal();
   Tick();
   EXPECT_EQ(StateText(), L"Complete");
   EXPECT_EQ(item->Status(), TorrentStatus::Seeding);
 
   // A torrent that is not started is paused again.
   Engine().paused = false;
-  item->m_started = false;
+  EXPECT_FALSE(item->IsStarted());
   Tick();
   EXPECT_TRUE(Engine().paused);
 }
@@ -234,12 +234,13 @@ TEST_F(RowTest, SeedingGoalsStopOnlyWhenStrictlyPassed) {
   EXPECT_EQ(events.events[0].status, TorrentStatus::Seeding);
   Tick();
   EXPECT_EQ(StateText(), L"Complete");
+}
 
-  // By time: equal to the goal runs on, one millisecond more stops.
-  item->m_complete = false;
-  item->m_started = true;
-  Engine().paused = false;
+TEST_F(RowTest, ASeedingTimeStopsOnlyWhenStrictlyPassed) {
+  // Equal to the goal runs on, one millisecond more stops.
+  Status().state = engine::seeding;
   item->SetSeedingTime(10000, true);
+  Tick();  // from here on the status before is Seeding
   tick.Advance(10000);
   Tick();
   EXPECT_EQ(TimeText(), L"0:00:00");
@@ -251,23 +252,23 @@ TEST_F(RowTest, SeedingGoalsStopOnlyWhenStrictlyPassed) {
 
 TEST_F(RowTest, TheSummaryReplacesTheNameWhileShowStateIsOn) {
   Tick();
-  EXPECT_EQ(item->m_settings.stateSummary, L"...");
-  item->m_settings.showState = true;
+  EXPECT_EQ(item->Settings().stateSummary, L"...");
+  item->SetShowState(true);
   Status().total_payload_upload = 5000;
   Tick();
-  EXPECT_EQ(item->m_settings.stateSummary, L"S:0MB U/D:4/0KB");
+  EXPECT_EQ(item->Settings().stateSummary, L"S:0MB U/D:4/0KB");
   EXPECT_EQ(item->Chart().TitleLabel(), L"S:0MB U/D:4/0KB");
   EXPECT_EQ(item->Chart().GetName(), L"t1");
 
   Status().total_wanted = 3 * 1048576;
   Status().total_payload_upload = 1000;
-  item->m_settings.uploadedBase = 1000;
+  item->SetEarlierTotals(1000, 0);
   Status().total_payload_download = 999;
   Tick();
-  EXPECT_EQ(item->m_settings.stateSummary, L"S:3MB U/D:2000/999B R:2.00");
+  EXPECT_EQ(item->Settings().stateSummary, L"S:3MB U/D:2000/999B R:2.00");
   Status().total_payload_download = 6442450944;  // 6 GiB
   Tick();
-  EXPECT_EQ(item->m_settings.stateSummary, L"S:3MB U/D:0/6GB R:0.00");
+  EXPECT_EQ(item->Settings().stateSummary, L"S:3MB U/D:0/6GB R:0.00");
 }
 
 // --- trackers and DHT
@@ -275,8 +276,9 @@ TEST_F(RowTest, TheSummaryReplacesTheNameWhileShowStateIsOn) {
 TEST_F(RowTest, TrackersRotateEvery5400TicksWhileDownloading) {
   Engine().trackers = {{"http://a/announce", 0}, {"http://b/announce", 1}, {"http://c/announce", 2}};
   Status().state = engine::downloading;
+  const int at_start = Engine().replace_calls;  // the start set the UDP scheme
   Ticks(5399);
-  EXPECT_EQ(Engine().replace_calls, 0);
+  EXPECT_EQ(Engine().replace_calls, at_start);
   Ticks(1);
   auto tiers = [&] {
     std::vector<int> t;
@@ -293,11 +295,11 @@ TEST_F(RowTest, TrackersRotateEvery5400TicksWhileDownloading) {
   // One tracker is never re-tiered; a seed does not rotate.
   Engine().trackers.resize(1);
   Ticks(5400);
-  EXPECT_EQ(Engine().replace_calls, 3);
+  EXPECT_EQ(Engine().replace_calls, at_start + 3);
   Engine().trackers = {{"http://a/announce", 0}, {"http://b/announce", 1}};
   Status().state = engine::seeding;
   Ticks(5400);
-  EXPECT_EQ(Engine().replace_calls, 3);
+  EXPECT_EQ(Engine().replace_calls, at_start + 3);
 }
 
 TEST_F(RowTest, DhtPeersAreHandedOverMoreOftenWithoutPeers) {
@@ -349,7 +351,6 @@ TEST_F(RowTest, TheRowRepaintsOnlyWhenSomethingShownChanged) {
   // then started and queued for the check.
   Status() = {};
   Engine().paused = true;
-  item->m_userPaused = false;
   EXPECT_TRUE(Tick());
   EXPECT_EQ(StateText(), L"Queued");
   EXPECT_EQ(item->Status(), TorrentStatus::Queued);
@@ -381,8 +382,8 @@ TEST_F(RowTest, TheMenuOfARunningTorrent) {
 
 TEST_F(RowTest, MenuEntriesFollowTheTorrentsState) {
   Engine().paused = true;
-  item->m_settings.showState = true;
-  item->m_bitCometUdp = true;
+  item->SetShowState(true);
+  item->SetBitCometUdp(true);
   Engine().trackers = {{"udp://tracker.test/announce", 0}};
   item->ApplyUdpTrackerScheme();
   std::vector<int> ids = MenuIds();
@@ -392,24 +393,24 @@ TEST_F(RowTest, MenuEntriesFollowTheTorrentsState) {
   EXPECT_TRUE(MenuEntry(menu::kBitCometUdp)->checked);
 
   // The seeding entries are checked for their exact time, by time only.
-  item->m_seedingTime = 1800000;
+  item->SetSeedingTime(1800000, true);
   EXPECT_TRUE(MenuEntry(menu::kSeeding30)->checked);
-  item->m_seedingTime = 1830000;
+  item->SetSeedingTime(1830000, true);
   EXPECT_FALSE(MenuEntry(menu::kSeeding30)->checked);
-  item->m_seedingTime = 30000;
+  item->SetSeedingTime(30000, true);
   EXPECT_FALSE(MenuEntry(menu::kSeedingForever)->checked);
-  item->m_seedingTime = 0;
+  item->SetSeedingTime(0, true);
   EXPECT_TRUE(MenuEntry(menu::kSeedingForever)->checked);
-  item->m_seedingMode = 1;
+  item->SetSeedingRatio(2.0, true);
   EXPECT_FALSE(MenuEntry(menu::kSeedingForever)->checked);
 
   // DB mode offers the store's DHT nodes to a running torrent.
   CTorrentDatabase store(u"127.0.0.1", 1, u"nobody", u"");
-  item->m_database = &store;
+  item->SetStore(&store);
   Engine().paused = false;
   ids = MenuIds();
   EXPECT_NE(std::find(ids.begin(), ids.end(), menu::kAddDbNodes), ids.end());
-  item->m_database = nullptr;
+  item->SetStore(nullptr);
 
   // Without an engine torrent there is nothing to resume or look at.
   Engine().gone = true;
@@ -443,14 +444,14 @@ TEST_F(RowTest, MenuCommands) {
   ui.menu_answers = {menu::kPause};
   EXPECT_EQ(row->ContextMenu(ui, 5, 5), client::RowAction::None);
   EXPECT_TRUE(item->Chart().Highlight());
-  EXPECT_TRUE(item->m_userPaused);
+  EXPECT_TRUE(item->IsUserPaused());
   EXPECT_TRUE(Engine().paused);
   EXPECT_EQ(events.events.back().kind, "stopped");
   EXPECT_EQ(events.events.back().status, TorrentStatus::Paused);
   EXPECT_EQ(view.repaints, 1);
 
   row->RunCommand(menu::kResume, ui);
-  EXPECT_FALSE(item->m_userPaused);
+  EXPECT_FALSE(item->IsUserPaused());
   EXPECT_FALSE(Engine().paused);
   EXPECT_EQ(events.events.back().kind, "started");
 
@@ -462,16 +463,16 @@ TEST_F(RowTest, MenuCommands) {
   row->RunCommand(menu::kShowState, ui);
   EXPECT_EQ(item->Chart().TitleLabel(), L"t1");
 
-  item->m_seedingTime = 60000;
+  item->SetSeedingTime(60000, true);
   row->RunCommand(menu::kSeeding30, ui);
-  EXPECT_EQ(item->m_seedingTime, 1800000u);
+  EXPECT_EQ(item->Goal().time, 1800000u);
   row->RunCommand(menu::kSeedingForever, ui);
-  EXPECT_EQ(item->m_seedingTime, 0u);
+  EXPECT_EQ(item->Goal().time, 0u);
 
   row->RunCommand(menu::kPriorityHigh, ui);
-  EXPECT_EQ(item->m_priority, 2);
+  EXPECT_EQ(item->Priority(), client::TorrentPriority::High);
   row->RunCommand(menu::kPriorityLow, ui);
-  EXPECT_EQ(item->m_priority, 0);
+  EXPECT_EQ(item->Priority(), client::TorrentPriority::Low);
 
   row->RunCommand(menu::kReannounce, ui);
   EXPECT_EQ(Engine().reannounces, 1);
@@ -533,7 +534,7 @@ TEST_F(RowTest, HintTexts) {
   file.dict()["creation date"] = engine::entry(1173103331);
   Engine().metadata = true;
   Engine().info = engine::torrent_metainfo(file);
-  item->m_hasDhtNodes = true;
+  item->SetHasDhtNodes(true);
   EXPECT_EQ(row->HintText(),
             L"\u25BA t1.torrent\n\u25BA Ein Kommentar\n\u25BA Created: 2007-Mar-05 14:02:11 by mktorrent 1.1\n"
             L"\u25BA DHT bootstrap nodes available");
@@ -541,7 +542,7 @@ TEST_F(RowTest, HintTexts) {
   file.dict().erase("creation date");
   file.dict().erase("comment");
   Engine().info = engine::torrent_metainfo(file);
-  item->m_hasDhtNodes = false;
+  item->SetHasDhtNodes(false);
   EXPECT_EQ(row->HintText(), L"\u25BA t1.torrent\n\u25BA Created: mktorrent 1.1");
 
   Engine().gone = true;

@@ -33,6 +33,21 @@ struct RecordingView : client::TorrentView {
   void DestroyView() override { ++destroyed; }
 };
 
+// The user's settings of a torrent with some parts changed, set the way
+// its properties dialog sets them.
+template <class Change>
+void ChangeGoal(client::TorrentItem& item, Change change) {
+  client::SeedingGoal goal = item.Goal();
+  change(goal);
+  item.SetSeedingGoal(goal);
+}
+template <class Change>
+void ChangeLimits(client::TorrentItem& item, Change change) {
+  client::TransferLimits limits = item.Limits();
+  change(limits);
+  item.SetLimits(limits);
+}
+
 inline std::wstring TorrentPath(int n) { return L"/data/Torrents/t" + std::to_wstring(n) + L".torrent"; }
 
 // Torrent n of the fake session, with its item; `status` is the chart's.
@@ -40,8 +55,8 @@ inline std::unique_ptr<client::TorrentItem> MakeTorrent(FakeTorrentControl& fake
                                                         int status = client::TorrentStatus::Queued,
                                                         FakeTorrent engine_torrent = {}) {
   auto item = std::make_unique<client::TorrentItem>(TorrentPath(n), L"t" + std::to_wstring(n), events);
-  item->m_session = &fake;
-  item->m_handle = fake.Put(FakeTorrentControl::Hash(n), std::move(engine_torrent));
+  item->SetSession(&fake);
+  item->Attach(fake.Put(FakeTorrentControl::Hash(n), std::move(engine_torrent)));
   item->SetStatus(status);
   return item;
 }

@@ -64,14 +64,13 @@ struct RowsFixture : ::testing::Test {
         fake.status.progress = 1;
         fake.status.upload_rate = 9000;
         item.SetStatus(TorrentStatus::Seeding);
-        item.m_seedingTime = 0;
+        item.SetSeedingTime(0, true);
       } else if (n == L'c') {
-        item.SetStatus(TorrentStatus::Paused);
-        item.m_userPaused = true;
+        item.UserPause();
       } else {
         item.SetStatus(TorrentStatus::Queued);
       }
-      item.m_handle = parts.session->torrents.Put(FakeTorrentControl::Hash(n), fake);
+      item.Attach(parts.session->torrents.Put(FakeTorrentControl::Hash(n), fake));
       item.Chart().SetName(std::wstring(L"Torrent ") + static_cast<wchar_t>(std::towupper(n)) + L" of the test");
       return true;
     };

@@ -55,15 +55,15 @@ TEST(PeersDialog, ListsRealPeersChatsWithOneAndBansIt) {
   client::EngineTorrentControl control(*ours);
   client_test::RecordingEvents events;
   auto torrent = std::make_unique<client::TorrentItem>(L"/data/payload.torrent", L"payload", events);
-  torrent->m_session = &control;
-  torrent->m_handle = control.Adopt(ours->add_torrent(info, dir / "ours"));
+  torrent->SetSession(&control);
+  torrent->Attach(control.Adopt(ours->add_torrent(info, dir / "ours")));
   // Slowly, so that it stays a leech (two seeds part at once).
-  torrent->m_handle.set_download_limit(20000);
-  torrent->m_handle.resume();
+  torrent->Handle().set_download_limit(20000);
+  torrent->Handle().resume();
   // Peers can be given once the torrent's check is through.
   ASSERT_TRUE(swarm_fixture::wait_until([&] { return swarm_fixture::with_torrent(*ours, ih, [](engine::torrent&) {}); }));
   const address seed_address(127, 0, 0, 2, seed->listen_port());
-  torrent->m_handle.connect_peer(seed_address);
+  torrent->Handle().connect_peer(seed_address);
   ASSERT_TRUE(swarm_fixture::wait_until([&] { return swarm_fixture::with_torrent(*other, ih, [](engine::torrent&) {}); }));
   swarm_fixture::add_peer(*other, ih, address(127, 0, 0, 3, ours->listen_port()));
 
@@ -157,7 +157,7 @@ TEST(PeersDialog, ListsRealPeersChatsWithOneAndBansIt) {
   ASSERT_NE(filter.Filter(), nullptr);
   EXPECT_EQ(filter.Filter()->access(seed_address), engine::ip_filter::blocked);
   EXPECT_FALSE(model.Rows()[1].banned);
-  ASSERT_TRUE(gui_test::PumpUntil([&] { return torrent->m_handle.get_peer_info().size() == 1; },
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return torrent->Handle().get_peer_info().size() == 1; },
                                   std::chrono::seconds(30)));
   // A click below the rows clears the selection.
   ASSERT_EQ(gui_test::ClickAt(list->RowsWindow(), RowPoint(list, 3)), 0);

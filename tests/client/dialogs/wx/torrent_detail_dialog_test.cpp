@@ -30,7 +30,7 @@ struct DetailsFixture {
     const std::string path = dir / "d.torrent";
     storage_test::write_text(path, bytes);
     item = std::make_unique<client::TorrentItem>(std::wstring(path.begin(), path.end()), L"Holiday Photos", events);
-    item->m_session = &fake;
+    item->SetSession(&fake);
     FakeTorrent t;
     t.paused = false;
     t.info = info;
@@ -41,9 +41,9 @@ struct DetailsFixture {
     t.status.num_peers = 4;
     t.status.num_seeds = 1;
     t.status.distributed_copies = 1.25f;
-    item->m_handle = fake.Put(info.info_hash(), t);
+    item->Attach(fake.Put(info.info_hash(), t));
     hash = info.info_hash();
-    item->m_downloadLimit = 51200;
+    client_test::ChangeLimits(*item, [](auto& limits) { limits.download = 51200; });
   }
   FakeTorrent& Engine() { return fake.At(hash); }
   platform::profile Profile() { return platform::profile(dir / "Quillfern.ini"); }
@@ -153,8 +153,8 @@ TEST(TorrentDetailDialog, ShowsTheTorrentLooksUpHostsAndOkReAddsChangedFiles) {
   EXPECT_EQ(dialog->GetReturnCode(), wxID_OK);
   EXPECT_TRUE(dialog->Model().FilesApplied());
   EXPECT_TRUE(f.item->ReAddPending());
-  EXPECT_EQ(f.item->m_peerRatio, 1.0);
-  EXPECT_EQ(f.item->m_downloadLimit, 51200);
+  EXPECT_EQ(f.item->Goal().peer_ratio, 1.0);
+  EXPECT_EQ(f.item->Limits().download, 51200);
   // Back in the engine with the trackers as edited.
   f.item->StepReAdd();
   ASSERT_FALSE(f.item->ReAddPending());
@@ -194,7 +194,7 @@ TEST(TorrentDetailDialog, AOneFileTorrentGreysItsFilesAndGoesWithALookupPending)
   EXPECT_FALSE(dialog->Model().FilesApplied());
   EXPECT_EQ(f.Engine().filter_files_calls, 0);
   EXPECT_FALSE(f.item->ReAddPending());
-  EXPECT_EQ(f.item->m_seedingMode, 1u);
+  EXPECT_EQ(f.item->Goal().mode, client::SeedingMode::ByRatio);
   // The slow lookup is still under way as the dialog goes.
   dialog->Destroy();
   gui_test::PumpFor(std::chrono::milliseconds(50));
