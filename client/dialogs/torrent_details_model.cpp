@@ -453,7 +453,7 @@ std::wstring TorrentDetailsModel::FileText(int row, int column) const {
   const engine::file_entry& file = m_info.files()[std::size_t(row)];
   switch (column) {
     case kFileName:
-      return Utf8ToWide(file.path.string());
+      return Utf8ToWide(file.path);
     case kFileSize:
       return std::to_wstring(file.size);
     case kFilePercent:

@@ -168,6 +168,7 @@ void torrent_metainfo::read_info(const entry& info, const sha1_hash& info_hash) 
   bool multi_file = false;
   if (const entry* list = info.find_key("files")) {
     multi_file = true;
+    files.reserve(list->list().size());
     for (const entry& f : list->list()) {
       file_entry fe;
       fe.size = f["length"].integer();
@@ -176,7 +177,8 @@ void torrent_metainfo::read_info(const entry& info, const sha1_hash& info_hash) 
       if (components.empty()) throw invalid_torrent_file();
       for (const entry& c : components) {
         if (!safe_component(c.string())) throw invalid_torrent_file();
-        fe.path /= c.string();
+        fe.path += '/';
+        fe.path += c.string();
       }
       files.push_back(std::move(fe));
     }
@@ -237,7 +239,7 @@ void torrent_metainfo::add_file(const std::filesystem::path& path, std::int64_t 
     m_name = path.string();
   }
   bulk& b = own_bulk();
-  b.files.push_back(file_entry{path, size});
+  b.files.push_back(file_entry{path.generic_string(), size});
   b.info_bytes.clear();
   m_total_size += size;
   resize_hashes();
@@ -277,7 +279,12 @@ entry torrent_metainfo::build_info_dictionary() const {
     entry::list_type files;
     for (const file_entry& f : b.files) {
       entry::list_type path;
-      for (auto it = std::next(f.path.begin()); it != f.path.end(); ++it) path.emplace_back(it->string());
+      const std::string_view all = f.path;
+      for (std::size_t at = all.find('/'); at != std::string_view::npos;) {
+        const std::size_t next = all.find('/', at + 1);
+        path.emplace_back(std::string(all.substr(at + 1, next - at - 1)));
+        at = next;
+      }
       entry::dictionary_type d;
       d.emplace("length", entry(f.size));
       d.emplace("path", entry(std::move(path)));
@@ -345,7 +352,7 @@ void torrent_metainfo::print_summary(std::ostream& os) const {
   os << "number of pieces: " << num_pieces() << "\n";
   os << "piece length: " << m_piece_length << "\n";
   os << "files:\n";
-  for (const file_entry& f : files()) os << "  " << std::setw(11) << f.size << " " << f.path.string() << "\n";
+  for (const file_entry& f : files()) os << "  " << std::setw(11) << f.size << " " << f.path << "\n";
 }
 
 }  // namespace engine

@@ -34,9 +34,11 @@ struct announce_entry {
 };
 
 struct file_entry {
-  // Relative; in a multi-file torrent the first component is the torrent's
-  // name, in a single-file torrent it is the file name alone.
-  std::filesystem::path path;
+  // Relative, UTF-8, its components joined by '/'; in a multi-file torrent
+  // the first component is the torrent's name, in a single-file torrent it
+  // is the file name alone. (A plain string: a torrent may have hundreds of
+  // thousands of these, and a path object keeps each component apart.)
+  std::string path;
   std::int64_t size = 0;
 
   friend bool operator==(const file_entry&, const file_entry&) = default;
