@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -25,6 +24,7 @@
 #include "engine/session/session.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/wire/fingerprint.h"
+#include "tests/engine/storage_test_support.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -36,40 +36,12 @@ double heap_mib() {
   return double(m.uordblks + m.hblkhd) / (1024 * 1024);
 }
 
-std::string many_files_torrent(int files) {
-  engine::entry::list_type list;
-  std::int64_t total = 0;
-  for (int i = 0; i < files; ++i) {
-    char folder[32], file[32];
-    std::snprintf(folder, sizeof folder, "folder%03d", i / 1000);
-    std::snprintf(file, sizeof file, "file%06d.dat", i);
-    engine::entry::dictionary_type d;
-    d.emplace("length", engine::entry(std::int64_t(1000 + i % 7)));
-    d.emplace("path", engine::entry(engine::entry::list_type{engine::entry(std::string(folder)),
-                                                             engine::entry(std::string(file))}));
-    list.emplace_back(std::move(d));
-    total += 1000 + i % 7;
-  }
-  const std::int64_t piece_length = 262144;
-  engine::entry info(engine::entry::dictionary_t);
-  info["name"] = std::string("many");
-  info["piece length"] = piece_length;
-  info["pieces"] = std::string(std::size_t((total + piece_length - 1) / piece_length) * 20, '\0');
-  info["files"] = std::move(list);
-  engine::entry torrent(engine::entry::dictionary_t);
-  torrent["announce"] = std::string("http://127.0.0.1:1/announce");
-  torrent["info"] = std::move(info);
-  std::string bytes;
-  engine::bencode(std::back_inserter(bytes), torrent);
-  return bytes;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int files = argc > 1 ? std::atoi(argv[1]) : 100000;
   const fs::path save = fs::temp_directory_path() / ("qf_many_files_" + std::to_string(::getpid()));
-  const std::string bytes = many_files_torrent(files);
+  const std::string bytes = storage_test::many_files_torrent(files);
   ::malloc_trim(0);
   auto per_file = [&](double mib) { return mib * 1024 * 1024 / files; };
   auto report = [&](const char* step, double from) {
