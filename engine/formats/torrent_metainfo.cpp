@@ -222,8 +222,8 @@ void torrent_metainfo::read_info(const entry& info, const sha1_hash& info_hash) 
 }
 
 torrent_metainfo::bulk& torrent_metainfo::own_bulk() {
-  if (m_bulk.use_count() != 1) m_bulk = std::make_shared<const bulk>(*m_bulk);
-  // Made here or by read_info, never const itself.
+  if (m_bulk.use_count() != 1) m_bulk = std::make_shared<bulk>(*m_bulk);
+  // Every bulk is made as a modifiable one; only the sharing is const.
   return const_cast<bulk&>(*m_bulk);
 }
 

@@ -126,7 +126,7 @@ class torrent_metainfo {
 
   std::vector<announce_entry> m_trackers;  // ascending tier
   std::int64_t m_piece_length = 262144;
-  std::shared_ptr<const bulk> m_bulk = std::make_shared<const bulk>();
+  std::shared_ptr<const bulk> m_bulk = std::make_shared<bulk>();
   std::int64_t m_total_size = 0;
   sha1_hash m_info_hash;
   std::string m_name;

@@ -281,8 +281,9 @@ int storage::read_existing(char* buf, int slot, int size) {
   impl::slot_guard guard(*m_impl, slot);
   return static_cast<int>(m_impl->walk(m_impl->slot_start(slot, 0), size,
                                        [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                                         if (!exists(local_path(m_impl->path_of(i)).string())) return std::int64_t{0};
-                                         auto f = m_impl->cache.open_file(m_impl.get(), m_impl->path_of(i), file::in);
+                                         const std::string path = m_impl->path_of(i);
+                                         if (!exists(local_path(path).string())) return std::int64_t{0};
+                                         auto f = m_impl->cache.open_file(m_impl.get(), path, file::in);
                                          return f->read_at(buf + at, n, pos);
                                        }));
 }
@@ -293,8 +294,9 @@ void storage::read_sparse(char* buf, int slot, int size) {
   std::fill(buf, buf + size, 0);
   m_impl->walk(m_impl->slot_start(slot, 0), size,
                [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                 if (exists(local_path(m_impl->path_of(i)).string())) {
-                   auto f = m_impl->cache.open_file(m_impl.get(), m_impl->path_of(i), file::in);
+                 const std::string path = m_impl->path_of(i);
+                 if (exists(local_path(path).string())) {
+                   auto f = m_impl->cache.open_file(m_impl.get(), path, file::in);
                    f->read_at(buf + at, n, pos);
                  }
                  return n;
