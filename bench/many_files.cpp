@@ -24,7 +24,7 @@
 #include "engine/session/session.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/wire/fingerprint.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

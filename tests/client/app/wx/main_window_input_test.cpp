@@ -5,7 +5,7 @@
 // link lights up under the mouse and a click opens it in the browser.
 
 #include "program_support.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 
 #include <map>
 

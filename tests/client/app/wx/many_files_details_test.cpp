@@ -9,7 +9,7 @@
 #include "client/torrents/wx/CTorrentDiagramm.h"
 #include "platform/profile.h"
 #include "tests/client/temp_folder.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/gui_support/gui_harness.h"
 
 #include <wx/listctrl.h>

@@ -4,8 +4,8 @@
 // Tintwright with its "Failed to Create" box open.
 
 #include "program_support.h"
-#include "tests/engine/swarm_fixture.h"
-#include "tests/engine/tracker_test_server.h"
+#include "tests/engine/session/swarm_fixture.h"
+#include "tests/engine/tracker/tracker_test_server.h"
 
 
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include "engine/session/session.h"
 #include "engine/session/torrent_handle.h"
 #include "engine/wire/fingerprint.h"
-#include "tests/engine/storage_test_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 #include "tests/support/wait.h"
 
 namespace {
