@@ -437,27 +437,44 @@ int TorrentDetailsModel::HostResolved(std::uint64_t key, const std::optional<std
 
 void TorrentDetailsModel::FillFiles(const engine::torrent_metainfo& info, const std::vector<bool>& not_wanted) {
   m_metadataSeen = true;
+  m_info = info;
   m_pieceLength = info.piece_length();
-  m_files.clear();
-  for (const engine::file_entry& file : info.files()) m_files.push_back({Utf8ToWide(file.path.string()), file.size, true, {}});
-  const std::vector<bool> wanted = FileWantedMarks(FileSizes(), m_pieceLength, not_wanted);
-  for (std::size_t f = 0; f < m_files.size(); ++f) m_files[f].wanted = wanted[f];
-  m_shownWanted = wanted;
+  m_wanted = FileWantedMarks(FileSizes(), m_pieceLength, not_wanted);
+  m_shownWanted = m_wanted;
+  m_done.clear();
 }
 
 std::vector<std::int64_t> TorrentDetailsModel::FileSizes() const {
   std::vector<std::int64_t> sizes;
-  for (const FileRow& file : m_files) sizes.push_back(file.size);
+  sizes.reserve(m_info.files().size());
+  for (const engine::file_entry& file : m_info.files()) sizes.push_back(file.size);
   return sizes;
 }
 
-void TorrentDetailsModel::SetWanted(int row, bool wanted) {
-  if (row >= 0 && row < int(m_files.size())) m_files[std::size_t(row)].wanted = wanted;
+std::wstring TorrentDetailsModel::FileText(int row, int column) const {
+  if (row < 0 || row >= FileCount()) return {};
+  const engine::file_entry& file = m_info.files()[std::size_t(row)];
+  switch (column) {
+    case kFileName:
+      return Utf8ToWide(file.path);
+    case kFileSize:
+      return std::to_wstring(file.size);
+    case kFilePercent:
+      return m_done.empty() ? std::wstring() : Fixed(m_done[std::size_t(row)], 2);
+    default:
+      return {};
+  }
 }
 
-void TorrentDetailsModel::SetAllWanted(bool wanted) {
-  for (FileRow& file : m_files) file.wanted = wanted;
+bool TorrentDetailsModel::IsWanted(int row) const {
+  return row >= 0 && row < FileCount() && m_wanted[std::size_t(row)];
 }
+
+void TorrentDetailsModel::SetWanted(int row, bool wanted) {
+  if (row >= 0 && row < FileCount()) m_wanted[std::size_t(row)] = wanted;
+}
+
+void TorrentDetailsModel::SetAllWanted(bool wanted) { m_wanted.assign(m_wanted.size(), wanted); }
 
 // --- timer
 
@@ -473,9 +490,10 @@ std::optional<TorrentDetailsModel::Figures> TorrentDetailsModel::Refresh() {
     }
     const engine::torrent_status status = handle.status();
     const bool seed = handle.is_seed();
-    const std::vector<double> done = FileDonePercent(FileSizes(), m_pieceLength, status.pieces);
-    for (std::size_t i = 0; i < m_files.size(); ++i) m_files[i].percent = Fixed(done[i], 2);
-    if (m_files.size() == 1 && !m_filesDisabled) {
+    std::vector<double> done = FileDonePercent(FileSizes(), m_pieceLength, status.pieces);
+    f.percents_changed = done != m_done;
+    m_done = std::move(done);
+    if (FileCount() == 1 && !m_filesDisabled) {
       m_filesDisabled = true;
       f.disable_files = true;
     }
@@ -532,14 +550,11 @@ void TorrentDetailsModel::ApplyTrackers() {
 
 void TorrentDetailsModel::ApplyFiles() {
   m_filesApplied = false;
-  if (!m_metadataSeen || m_files.size() < 2) return;
-  std::vector<bool> not_wanted, wanted;
-  for (const FileRow& file : m_files) {
-    wanted.push_back(file.wanted);
-    not_wanted.push_back(!file.wanted);
-  }
+  if (!m_metadataSeen || FileCount() < 2) return;
   // An unchanged selection leaves the torrent as it runs.
-  if (wanted == m_shownWanted) return;
+  if (m_wanted == m_shownWanted) return;
+  std::vector<bool> not_wanted = m_wanted;
+  not_wanted.flip();
   m_filesApplied = Guarded([&] { m_torrent.Handle().filter_files(not_wanted); });
   if (m_filesApplied) m_torrent.ReAdd();
 }

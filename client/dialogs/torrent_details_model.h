@@ -119,13 +119,6 @@ struct TrackerRow {
   std::wstring& Cell(int column);
 };
 
-struct FileRow {
-  std::wstring path;
-  std::int64_t size = 0;
-  bool wanted = true;
-  std::wstring percent;
-};
-
 // A host to look up for the row that now waits for `key`.
 struct LookupRequest {
   std::uint64_t key = 0;
@@ -181,7 +174,13 @@ class TorrentDetailsModel {
   int HostResolved(std::uint64_t key, const std::optional<std::string>& address);
 
   // --- Files ------------------------------------------------------------
-  const std::vector<FileRow>& Files() const { return m_files; }
+  // One row per file of the metainfo, in its order. The texts of a row are
+  // made when asked for (the list shows only the rows in view): the path,
+  // the size in bytes and the share done with two decimals (empty until
+  // the first refresh).
+  int FileCount() const { return int(m_wanted.size()); }
+  std::wstring FileText(int row, int column) const;
+  bool IsWanted(int row) const;
   void SetWanted(int row, bool wanted);
   void SetAllWanted(bool wanted);
 
@@ -190,6 +189,7 @@ class TorrentDetailsModel {
     std::wstring state_line;
     std::wstring peer_line;
     bool files_filled = false;    // the file list was filled now (metadata came)
+    bool percents_changed = false;  // some file's share done is not what it was
     bool disable_files = false;   // one file: the list and its buttons go grey, once
   };
   // Every second while the dialog is open; none while the torrent has no
@@ -231,8 +231,12 @@ class TorrentDetailsModel {
   std::vector<TrackerRow> m_trackers;
   std::uint64_t m_nextLookup = 1;
   std::vector<LookupRequest> m_lookups;
-  std::vector<FileRow> m_files;
+  // The files' paths and sizes, shared with the engine's copy.
+  engine::torrent_metainfo m_info;
+  std::vector<bool> m_wanted;
   std::vector<bool> m_shownWanted;
+  // Each file's share done, 0 to 100; empty until the first refresh.
+  std::vector<double> m_done;
   std::int64_t m_pieceLength = 0;
   bool m_metadataSeen = false;
   bool m_filesDisabled = false;

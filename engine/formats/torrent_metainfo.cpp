@@ -106,7 +106,7 @@ torrent_metainfo::torrent_metainfo(const char* data, std::size_t size) {
   } catch (const type_error&) {
     throw invalid_torrent_file();
   }
-  m_info_bytes = info_bytes;
+  own_bulk().info_bytes = info_bytes;
 }
 
 void torrent_metainfo::read_info_dictionary(std::string_view raw) {
@@ -115,7 +115,7 @@ void torrent_metainfo::read_info_dictionary(std::string_view raw) {
   torrent_metainfo t = *this;
   try {
     t.read_info(info, sha1_of(raw.data(), n));
-    t.m_info_bytes = raw.substr(0, n);
+    t.own_bulk().info_bytes = raw.substr(0, n);
   } catch (const type_error&) {
     throw invalid_torrent_file();
   }
@@ -168,6 +168,7 @@ void torrent_metainfo::read_info(const entry& info, const sha1_hash& info_hash) 
   bool multi_file = false;
   if (const entry* list = info.find_key("files")) {
     multi_file = true;
+    files.reserve(list->list().size());
     for (const entry& f : list->list()) {
       file_entry fe;
       fe.size = f["length"].integer();
@@ -176,7 +177,8 @@ void torrent_metainfo::read_info(const entry& info, const sha1_hash& info_hash) 
       if (components.empty()) throw invalid_torrent_file();
       for (const entry& c : components) {
         if (!safe_component(c.string())) throw invalid_torrent_file();
-        fe.path /= c.string();
+        fe.path += '/';
+        fe.path += c.string();
       }
       files.push_back(std::move(fe));
     }
@@ -200,22 +202,33 @@ void torrent_metainfo::read_info(const entry& info, const sha1_hash& info_hash) 
   hashes.reserve(static_cast<std::size_t>(count));
   for (std::size_t i = 0; i < pieces.size(); i += sha1_hash::size) hashes.emplace_back(pieces.data() + i);
 
+  auto b = std::make_shared<bulk>();
   entry kept(entry::dictionary_t);
   for (const auto& [key, value] : info.dict()) {
-    if (key != "pieces" && key != "piece length" && key != "length") kept[key] = value;
+    if (key == "files")
+      bencode(std::back_inserter(b->files_list), value);
+    else if (key != "pieces" && key != "piece length" && key != "length")
+      kept[key] = value;
   }
+  b->files = std::move(files);
+  b->piece_hashes = std::move(hashes);
 
   m_piece_length = piece_length;
   m_name = std::move(name);
-  m_files = std::move(files);
   m_multi_file = multi_file;
   m_total_size = total;
-  m_piece_hashes = std::move(hashes);
+  m_bulk = std::move(b);
   m_info = std::move(kept);
 }
 
+torrent_metainfo::bulk& torrent_metainfo::own_bulk() {
+  if (m_bulk.use_count() != 1) m_bulk = std::make_shared<bulk>(*m_bulk);
+  // Every bulk is made as a modifiable one; only the sharing is const.
+  return const_cast<bulk&>(*m_bulk);
+}
+
 void torrent_metainfo::resize_hashes() {
-  m_piece_hashes.resize(static_cast<std::size_t>(pieces_for(m_total_size, m_piece_length)));
+  own_bulk().piece_hashes.resize(static_cast<std::size_t>(pieces_for(m_total_size, m_piece_length)));
 }
 
 void torrent_metainfo::add_file(const std::filesystem::path& path, std::int64_t size) {
@@ -225,8 +238,9 @@ void torrent_metainfo::add_file(const std::filesystem::path& path, std::int64_t 
   } else {
     m_name = path.string();
   }
-  m_files.push_back(file_entry{path, size});
-  m_info_bytes.clear();
+  bulk& b = own_bulk();
+  b.files.push_back(file_entry{path.generic_string(), size});
+  b.info_bytes.clear();
   m_total_size += size;
   resize_hashes();
 }
@@ -239,13 +253,14 @@ void torrent_metainfo::add_tracker(const std::string& url, int tier) {
 
 void torrent_metainfo::set_piece_size(std::int64_t length) {
   m_piece_length = length;
-  m_info_bytes.clear();
+  own_bulk().info_bytes.clear();
   resize_hashes();
 }
 
 void torrent_metainfo::set_hash(int index, const sha1_hash& hash) {
-  m_piece_hashes.at(static_cast<std::size_t>(index)) = hash;
-  m_info_bytes.clear();
+  bulk& b = own_bulk();
+  b.piece_hashes.at(static_cast<std::size_t>(index)) = hash;
+  b.info_bytes.clear();
 }
 
 std::int64_t torrent_metainfo::piece_size(int index) const {
@@ -256,13 +271,20 @@ std::int64_t torrent_metainfo::piece_size(int index) const {
 entry torrent_metainfo::build_info_dictionary() const {
   entry info = m_info;
   if (!info.find_key("name")) info["name"] = m_name;
+  const bulk& b = *m_bulk;
+  if (!b.files_list.empty()) info["files"] = bdecode(b.files_list);
   if (!m_multi_file) {
-    if (!m_files.empty()) info["length"] = m_files.front().size;
+    if (!b.files.empty()) info["length"] = b.files.front().size;
   } else if (!info.find_key("files")) {
     entry::list_type files;
-    for (const file_entry& f : m_files) {
+    for (const file_entry& f : b.files) {
       entry::list_type path;
-      for (auto it = std::next(f.path.begin()); it != f.path.end(); ++it) path.emplace_back(it->string());
+      const std::string_view all = f.path;
+      for (std::size_t at = all.find('/'); at != std::string_view::npos;) {
+        const std::size_t next = all.find('/', at + 1);
+        path.emplace_back(std::string(all.substr(at + 1, next - at - 1)));
+        at = next;
+      }
       entry::dictionary_type d;
       d.emplace("length", entry(f.size));
       d.emplace("path", entry(std::move(path)));
@@ -272,21 +294,21 @@ entry torrent_metainfo::build_info_dictionary() const {
   }
   info["piece length"] = m_piece_length;
   std::string pieces;
-  pieces.reserve(m_piece_hashes.size() * sha1_hash::size);
-  for (const sha1_hash& h : m_piece_hashes) pieces.append(reinterpret_cast<const char*>(h.data()), sha1_hash::size);
+  pieces.reserve(b.piece_hashes.size() * sha1_hash::size);
+  for (const sha1_hash& h : b.piece_hashes) pieces.append(reinterpret_cast<const char*>(h.data()), sha1_hash::size);
   info["pieces"] = std::move(pieces);
   return info;
 }
 
 std::string torrent_metainfo::info_dictionary_bytes() const {
-  if (!m_info_bytes.empty()) return m_info_bytes;
+  if (!m_bulk->info_bytes.empty()) return m_bulk->info_bytes;
   std::string bytes;
   bencode(std::back_inserter(bytes), build_info_dictionary());
   return bytes;
 }
 
 entry torrent_metainfo::build_torrent_dictionary() {
-  if (m_trackers.empty() || m_files.empty()) return entry();
+  if (m_trackers.empty() || files().empty()) return entry();
   entry torrent(entry::dictionary_t);
   torrent["announce"] = m_trackers.front().url;
   if (m_trackers.size() > 1) {
@@ -309,7 +331,7 @@ entry torrent_metainfo::build_torrent_dictionary() {
   const sha1_hash built = sha1_of(info);
   // The bytes read no longer match the info-hash when they were not
   // encoded canonically.
-  if (built != m_info_hash) m_info_bytes.clear();
+  if (built != m_info_hash && !m_bulk->info_bytes.empty()) own_bulk().info_bytes.clear();
   m_info_hash = built;
   return torrent;
 }
@@ -330,7 +352,7 @@ void torrent_metainfo::print_summary(std::ostream& os) const {
   os << "number of pieces: " << num_pieces() << "\n";
   os << "piece length: " << m_piece_length << "\n";
   os << "files:\n";
-  for (const file_entry& f : m_files) os << "  " << std::setw(11) << f.size << " " << f.path.string() << "\n";
+  for (const file_entry& f : files()) os << "  " << std::setw(11) << f.size << " " << f.path << "\n";
 }
 
 }  // namespace engine

@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +34,11 @@ struct announce_entry {
 };
 
 struct file_entry {
-  // Relative; in a multi-file torrent the first component is the torrent's
-  // name, in a single-file torrent it is the file name alone.
-  std::filesystem::path path;
+  // Relative, UTF-8, its components joined by '/'; in a multi-file torrent
+  // the first component is the torrent's name, in a single-file torrent it
+  // is the file name alone. (A plain string: a torrent may have hundreds of
+  // thousands of these, and a path object keeps each component apart.)
+  std::string path;
   std::int64_t size = 0;
 
   friend bool operator==(const file_entry&, const file_entry&) = default;
@@ -74,12 +77,12 @@ class torrent_metainfo {
 
   const std::vector<announce_entry>& trackers() const { return m_trackers; }
   std::int64_t piece_length() const { return m_piece_length; }
-  int num_pieces() const { return static_cast<int>(m_piece_hashes.size()); }
+  int num_pieces() const { return static_cast<int>(m_bulk->piece_hashes.size()); }
   // Size of piece `index` (0 <= index < num_pieces()): the piece length but
   // for the last piece, which holds the rest.
   std::int64_t piece_size(int index) const;
-  const sha1_hash& hash_for_piece(int index) const { return m_piece_hashes[static_cast<std::size_t>(index)]; }
-  const std::vector<file_entry>& files() const { return m_files; }
+  const sha1_hash& hash_for_piece(int index) const { return m_bulk->piece_hashes[static_cast<std::size_t>(index)]; }
+  const std::vector<file_entry>& files() const { return m_bulk->files; }
   std::int64_t total_size() const { return m_total_size; }
   const sha1_hash& info_hash() const { return m_info_hash; }
   const std::string& name() const { return m_name; }
@@ -105,10 +108,25 @@ class torrent_metainfo {
   void read_info(const entry& info, const sha1_hash& info_hash);
   void resize_hashes();
 
+  // What grows with the pieces and files. Copies of a metainfo (the
+  // torrent's, its storage's, the checker's, each one a handle hands out)
+  // share it; a builder gives its metainfo a copy of its own first.
+  struct bulk {
+    std::vector<sha1_hash> piece_hashes;
+    std::vector<file_entry> files;
+    // The info dictionary as read from raw bytes; empty when built or read
+    // from an entry, and dropped when a builder changes the dictionary.
+    std::string info_bytes;
+    // The "files" list of the info dictionary as read, bencoded: kept to
+    // rebuild the dictionary exactly, at a fraction of the size of its
+    // decoded form. Empty when there was none.
+    std::string files_list;
+  };
+  bulk& own_bulk();
+
   std::vector<announce_entry> m_trackers;  // ascending tier
   std::int64_t m_piece_length = 262144;
-  std::vector<sha1_hash> m_piece_hashes;
-  std::vector<file_entry> m_files;
+  std::shared_ptr<const bulk> m_bulk = std::make_shared<bulk>();
   std::int64_t m_total_size = 0;
   sha1_hash m_info_hash;
   std::string m_name;
@@ -116,11 +134,9 @@ class torrent_metainfo {
   std::string m_comment;
   std::string m_created_by;
   bool m_multi_file = false;
-  // The info dictionary's members but "pieces", "piece length" and "length".
+  // The info dictionary's members but "pieces", "piece length", "length"
+  // and "files" (which lies in the bulk).
   entry m_info{entry::dictionary_t};
-  // The info dictionary as read from raw bytes; empty when built or read
-  // from an entry, and dropped when a builder changes the dictionary.
-  std::string m_info_bytes;
 };
 
 // The blocks of `block_size` bytes that make up a piece of `piece_size` bytes.

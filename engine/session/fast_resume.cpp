@@ -191,7 +191,7 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
       }
       for (std::size_t i = 0; i < files.size(); ++i) {
         if (sizes[i].first != files[i].size) {
-          error = "file size for '" + local_path(files[i].path.string()).string() + "' was expected to be " +
+          error = "file size for '" + local_path(files[i].path).string() + "' was expected to be " +
                   std::to_string(files[i].size) + " bytes";
           return;
         }

@@ -146,15 +146,13 @@ struct storage::impl {
       starts.push_back(start);
       start += f.size;
     }
-    set_save_path(complete_path(p));
+    save_path = complete_path(p);
     busy.resize(static_cast<std::size_t>(std::max(info.num_pieces(), 0)));
   }
 
-  void set_save_path(const std::filesystem::path& p) {
-    save_path = p;
-    paths.clear();
-    for (const auto& f : info.files()) paths.push_back((save_path / f.path).string());
-  }
+  // The UTF-8 path of file `index` under the save path, made when needed
+  // rather than kept for every file.
+  std::string path_of(std::size_t index) const { return (save_path / info.files()[index].path).string(); }
 
   // Keeps two users off one slot at a time.
   class slot_guard {
@@ -212,7 +210,6 @@ struct storage::impl {
   file_cache& cache;
   std::filesystem::path save_path;
   std::vector<std::int64_t> starts;  // first byte of each file
-  std::vector<std::string> paths;    // UTF-8 path of each file under the save path
   std::mutex busy_mutex;
   std::condition_variable busy_cond;
   std::vector<bool> busy;
@@ -231,7 +228,7 @@ int storage::read(char* buf, int slot, int offset, int size) {
   impl::slot_guard guard(*m_impl, slot);
   std::int64_t done = m_impl->walk(m_impl->slot_start(slot, offset), size,
                                    [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                                     auto f = m_impl->cache.open_file(m_impl.get(), m_impl->paths[i], file::in);
+                                     auto f = m_impl->cache.open_file(m_impl.get(), m_impl->path_of(i), file::in);
                                      return f->read_at(buf + at, n, pos);
                                    });
   if (done != size) throw file_error("slot has no storage");
@@ -272,7 +269,7 @@ void storage::write(std::span<const std::span<const char>> bufs, int slot, int o
   // (hash checks, uploads) find them open.
   std::int64_t done = m_impl->walk(m_impl->slot_start(slot, offset), size,
                                    [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                                     auto f = m_impl->cache.open_file(m_impl.get(), m_impl->paths[i],
+                                     auto f = m_impl->cache.open_file(m_impl.get(), m_impl->path_of(i),
                                                                       file::in | file::out);
                                      return f->write_at(cut(at, n), pos);
                                    });
@@ -284,8 +281,9 @@ int storage::read_existing(char* buf, int slot, int size) {
   impl::slot_guard guard(*m_impl, slot);
   return static_cast<int>(m_impl->walk(m_impl->slot_start(slot, 0), size,
                                        [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                                         if (!exists(local_path(m_impl->paths[i]).string())) return std::int64_t{0};
-                                         auto f = m_impl->cache.open_file(m_impl.get(), m_impl->paths[i], file::in);
+                                         const std::string path = m_impl->path_of(i);
+                                         if (!exists(local_path(path).string())) return std::int64_t{0};
+                                         auto f = m_impl->cache.open_file(m_impl.get(), path, file::in);
                                          return f->read_at(buf + at, n, pos);
                                        }));
 }
@@ -296,8 +294,9 @@ void storage::read_sparse(char* buf, int slot, int size) {
   std::fill(buf, buf + size, 0);
   m_impl->walk(m_impl->slot_start(slot, 0), size,
                [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                 if (exists(local_path(m_impl->paths[i]).string())) {
-                   auto f = m_impl->cache.open_file(m_impl.get(), m_impl->paths[i], file::in);
+                 const std::string path = m_impl->path_of(i);
+                 if (exists(local_path(path).string())) {
+                   auto f = m_impl->cache.open_file(m_impl.get(), path, file::in);
                    f->read_at(buf + at, n, pos);
                  }
                  return n;
@@ -312,7 +311,8 @@ bool storage::move_storage(const std::filesystem::path& save_path) {
   try {
     if (!exists(target.string())) create_directories(target.string());
     if (!files.empty()) {
-      const auto top = *files.front().path.begin();
+      const std::string_view first = files.front().path;
+      const std::string top(first.substr(0, first.find('/')));
       const bool single = files.size() == 1 && files.front().path == top;
       auto place = [&](const std::filesystem::path& base) {
         return single ? local_path((base / top).string()).string() : (base / top).string();
@@ -324,7 +324,7 @@ bool storage::move_storage(const std::filesystem::path& save_path) {
   } catch (const file_error&) {
     return false;
   }
-  m_impl->set_save_path(target);
+  m_impl->save_path = target;
   return true;
 }
 
@@ -335,8 +335,8 @@ std::filesystem::path storage::save_path() const { return m_impl->save_path; }
 const torrent_metainfo& storage::info() const { return m_impl->info; }
 
 void storage::create_folders() {
-  for (const auto& p : m_impl->paths) {
-    const auto parent = local_path(p).parent_path();
+  for (std::size_t i = 0; i < m_impl->info.files().size(); ++i) {
+    const auto parent = local_path(m_impl->path_of(i)).parent_path();
     if (!parent.empty()) create_directories(parent.string());
   }
 }

@@ -4,6 +4,7 @@
 #include "engine/formats/torrent_metainfo.h"
 
 #include <cstddef>
+#include <filesystem>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -17,8 +18,9 @@ void check(const engine::torrent_metainfo& m) {
   if (m.piece_length() <= 0 || m.total_size() <= 0 || m.num_pieces() <= 0) std::abort();
   std::int64_t total = 0;
   for (const engine::file_entry& f : m.files()) {
-    if (f.size < 0 || f.path.is_absolute()) std::abort();
-    for (const auto& part : f.path) {
+    const std::filesystem::path path(f.path);
+    if (f.size < 0 || path.is_absolute()) std::abort();
+    for (const auto& part : path) {
       if (part.empty() || part == "." || part == "..") std::abort();
     }
     total += f.size;

@@ -27,6 +27,25 @@ constexpr int kListWidth = 300;
 constexpr int kTrackerListHeight = 70;
 constexpr int kFileListHeight = 90;
 
+// The files: a virtual list whose rows are made from the model as they
+// come into view, so that a torrent of any number of files opens at once.
+class FileListCtrl : public wxListCtrl {
+ public:
+  FileListCtrl(wxWindow* parent, const wxSize& size, const client::TorrentDetailsModel& model)
+      : wxListCtrl(parent, id::kFileList, wxDefaultPosition, size,
+                   wxLC_REPORT | wxLC_VIRTUAL | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN),
+        m_model(model) {}
+
+ protected:
+  wxString OnGetItemText(long item, long column) const override {
+    return wxString(m_model.FileText(int(item), int(column)));
+  }
+  bool OnGetItemIsChecked(long item) const override { return m_model.IsWanted(int(item)); }
+
+ private:
+  const client::TorrentDetailsModel& m_model;
+};
+
 }  // namespace
 
 CTorrentDetailDialog::CTorrentDetailDialog(wxWindow* parent, client::TorrentItem& torrent, platform::profile profile,
@@ -110,8 +129,7 @@ void CTorrentDetailDialog::CreateControls() {
   m_trackers->AppendColumn(L"User", wxLIST_FORMAT_LEFT, m_widths.trackers[3]);
   m_trackers->AppendColumn(L"Password", wxLIST_FORMAT_LEFT, m_widths.trackers[4]);
 
-  m_files = new wxListCtrl(this, id::kFileList, wxDefaultPosition, du(kListWidth, kFileListHeight),
-                           wxLC_REPORT | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN);
+  m_files = new FileListCtrl(this, du(kListWidth, kFileListHeight), m_model);
   m_files->EnableCheckBoxes();
   m_files->AppendColumn(L"File", wxLIST_FORMAT_LEFT, m_widths.files[0]);
   m_files->AppendColumn(L"Size", wxLIST_FORMAT_RIGHT, m_widths.files[1]);
@@ -199,19 +217,9 @@ void CTorrentDetailDialog::ShowTrackers() {
 }
 
 void CTorrentDetailDialog::ShowFiles() {
-  const auto& files = m_model.Files();
-  if (m_files->GetItemCount() != long(files.size())) {
-    m_files->DeleteAllItems();
-    for (std::size_t f = 0; f < files.size(); ++f) {
-      const long row = m_files->InsertItem(long(f), wxString(files[f].path));
-      m_files->SetItem(row, client::kFileSize, wxString::Format("%lld", static_cast<long long>(files[f].size)));
-    }
-  }
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    if (m_files->IsItemChecked(long(f)) != files[f].wanted) m_files->CheckItem(long(f), files[f].wanted);
-    if (m_files->GetItemText(long(f), client::kFilePercent) != files[f].percent)
-      m_files->SetItem(long(f), client::kFilePercent, wxString(files[f].percent));
-  }
+  if (m_files->GetItemCount() != m_model.FileCount()) m_files->SetItemCount(m_model.FileCount());
+  // Only the rows in view are drawn again, from the model.
+  m_files->Refresh();
 }
 
 void CTorrentDetailDialog::StartLookups() {
@@ -224,7 +232,7 @@ void CTorrentDetailDialog::RefreshFigures() {
   if (!figures) return;
   static_cast<wxStaticText*>(FindWindow(id::kStateLine))->SetLabel(wxString(figures->state_line));
   static_cast<wxStaticText*>(FindWindow(id::kPeerLine))->SetLabel(wxString(figures->peer_line));
-  ShowFiles();
+  if (figures->files_filled || figures->percents_changed) ShowFiles();
   if (figures->disable_files) ShowEnabling();
 }
 

@@ -236,7 +236,7 @@ TEST_F(Details, TrackerRowsLookUpTheirHostsAndDropAnswersForRowsThatWent) {
 
 TEST_F(Details, AnUnchangedOkDoesNotReAdd) {
   TorrentDetailsModel model(*item);
-  ASSERT_EQ(model.Files().size(), 3u);
+  ASSERT_EQ(model.FileCount(), 3);
   model.EditTracker(0, client::kTrackerUrl, L"http://edited.example/announce");
   model.Apply();
   EXPECT_FALSE(model.FilesApplied());
@@ -286,15 +286,17 @@ TEST_F(Details, RefreshShowsFiguresAndGoneTorrentsChangeNothing) {
   EXPECT_EQ(figures->state_line, L"Torrent is loading");
   EXPECT_EQ(figures->peer_line, L"Peers: 5  Seeds: 2\nCopies: 1.500000");
   EXPECT_FALSE(figures->disable_files);
-  EXPECT_EQ(model.Files()[0].percent, L"100.00");
-  EXPECT_EQ(model.Files()[1].percent, L"0.00");
-  EXPECT_EQ(model.Files()[2].percent, L"66.67");
+  EXPECT_TRUE(figures->percents_changed);
+  EXPECT_EQ(model.FileText(0, client::kFilePercent), L"100.00");
+  EXPECT_EQ(model.FileText(1, client::kFilePercent), L"0.00");
+  EXPECT_EQ(model.FileText(2, client::kFilePercent), L"66.67");
 
   Engine().seed = true;
   Engine().paused = true;
   Engine().status.num_complete = 7;
   Engine().status.num_incomplete = 3;
   figures = model.Refresh();
+  EXPECT_FALSE(figures->percents_changed);
   EXPECT_EQ(figures->state_line, L"Torrent is paused");
   EXPECT_EQ(figures->peer_line, L"Peers: 5\nIncomplete: 3 Complete: 7");
 
@@ -308,16 +310,17 @@ TEST_F(Details, RefreshShowsFiguresAndGoneTorrentsChangeNothing) {
 TEST_F(Details, MetadataThatComesLaterFillsTheFiles) {
   Engine().metadata = false;
   TorrentDetailsModel model(*item);
-  EXPECT_TRUE(model.Files().empty());
+  EXPECT_EQ(model.FileCount(), 0);
+  EXPECT_EQ(model.FileText(0, client::kFileName), L"");
   EXPECT_FALSE(model.OriginalTrackers());
   EXPECT_FALSE(model.Refresh());
   Engine().metadata = true;
   Engine().filtered = {false, false, false, true};
   const auto figures = model.Refresh();
   ASSERT_TRUE(figures && figures->files_filled);
-  ASSERT_EQ(model.Files().size(), 3u);
-  EXPECT_EQ(model.Files()[2].wanted, false);
-  EXPECT_EQ(model.Files()[0].path, L"iso/a.bin");
+  ASSERT_EQ(model.FileCount(), 3);
+  EXPECT_FALSE(model.IsWanted(2));
+  EXPECT_EQ(model.FileText(0, client::kFileName), L"iso/a.bin");
   EXPECT_TRUE(model.OriginalTrackers());
   ASSERT_EQ(model.Trackers().size(), 1u);
   EXPECT_EQ(model.Trackers()[0].url, L"http://127.0.0.1:1/announce");
@@ -391,6 +394,41 @@ TEST(HostLookup, ResolvesOnItsThreadAndStaysSilentOnceGone) {
   gate->changed.notify_all();
   ASSERT_TRUE(gate->changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate->returned; }));
   EXPECT_EQ(*delivered, 0);
+}
+
+// The rows of a torrent of many files are made when asked for, each with
+// its path, size and share done; the wanted marks follow the clicks.
+TEST_F(Details, EveryRowOfManyFilesReadsItsOwnTexts) {
+  constexpr int kFiles = 20000;
+  std::vector<std::pair<std::string, std::int64_t>> files;
+  for (int i = 0; i < kFiles; ++i)
+    files.push_back({"many/d" + std::to_string(i / 1000) + "/f" + std::to_string(i) + ".bin", 10 + i % 3});
+  storage_test::test_torrent many{files, 1024, 3};
+  Make(many);
+  Engine().status.pieces.assign(std::size_t(many.info.num_pieces()), false);
+  Engine().status.pieces[0] = true;  // the first 1024 bytes: files 0 to 92 and a byte of 93
+  TorrentDetailsModel model(*item);
+  ASSERT_EQ(model.FileCount(), kFiles);
+  EXPECT_EQ(model.FileText(0, client::kFileName), L"many/d0/f0.bin");
+  EXPECT_EQ(model.FileText(0, client::kFileSize), L"10");
+  EXPECT_EQ(model.FileText(0, client::kFilePercent), L"");  // until the first refresh
+  EXPECT_EQ(model.FileText(kFiles - 1, client::kFileName), L"many/d19/f19999.bin");
+  EXPECT_EQ(model.FileText(kFiles - 1, client::kFileSize), L"11");
+  EXPECT_EQ(model.FileText(kFiles, client::kFileName), L"");
+  EXPECT_EQ(model.FileText(-1, client::kFileSize), L"");
+  ASSERT_TRUE(model.Refresh());
+  EXPECT_EQ(model.FileText(92, client::kFilePercent), L"100.00");
+  EXPECT_EQ(model.FileText(93, client::kFilePercent), L"10.00");
+  EXPECT_EQ(model.FileText(kFiles - 1, client::kFilePercent), L"0.00");
+
+  EXPECT_TRUE(model.IsWanted(kFiles - 1));
+  model.SetWanted(kFiles - 1, false);
+  EXPECT_FALSE(model.IsWanted(kFiles - 1));
+  EXPECT_FALSE(model.IsWanted(kFiles));
+  model.SetAllWanted(false);
+  EXPECT_FALSE(model.IsWanted(0));
+  model.SetAllWanted(true);
+  EXPECT_TRUE(model.IsWanted(kFiles - 1));
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ TEST_F(TorrentMetainfoInterop, ReadsWhatMktorrentWrites) {
     for (auto& t : s.tiers) std::sort(t.begin(), t.end());
     EXPECT_EQ(tiers_of(raw), s.tiers);
     std::vector<std::string> files;
-    for (const engine::file_entry& f : raw.files()) files.push_back(f.path.string());
+    for (const engine::file_entry& f : raw.files()) files.push_back(f.path);
     std::sort(files.begin(), files.end());
     std::sort(s.files.begin(), s.files.end());
     EXPECT_EQ(files, s.files);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/formats/entry.h"
 #include "engine/formats/sha1.h"
 #include "engine/formats/torrent_metainfo.h"
 
@@ -57,6 +60,37 @@ inline std::string random_bytes(std::size_t n, std::uint32_t seed) {
 }
 
 // A torrent over random bytes: its metainfo and the bytes of every piece.
+// The bytes of a .torrent of `files` small files (1000 to 1006 bytes each)
+// named "<name>/folderNNN/fileNNNNNN.dat", a thousand to a folder, in pieces
+// of 256 KiB whose hashes are all zeros.
+inline std::string many_files_torrent(int files, const std::string& name = "many") {
+  engine::entry::list_type list;
+  std::int64_t total = 0;
+  for (int i = 0; i < files; ++i) {
+    char folder[32], file[32];
+    std::snprintf(folder, sizeof folder, "folder%03d", i / 1000);
+    std::snprintf(file, sizeof file, "file%06d.dat", i);
+    engine::entry::dictionary_type d;
+    d.emplace("length", engine::entry(std::int64_t(1000 + i % 7)));
+    d.emplace("path", engine::entry(engine::entry::list_type{engine::entry(std::string(folder)),
+                                                             engine::entry(std::string(file))}));
+    list.emplace_back(std::move(d));
+    total += 1000 + i % 7;
+  }
+  const std::int64_t piece_length = 262144;
+  engine::entry info(engine::entry::dictionary_t);
+  info["name"] = name;
+  info["piece length"] = piece_length;
+  info["pieces"] = std::string(std::size_t((total + piece_length - 1) / piece_length) * 20, '\0');
+  info["files"] = std::move(list);
+  engine::entry torrent(engine::entry::dictionary_t);
+  torrent["announce"] = std::string("http://127.0.0.1:1/announce");
+  torrent["info"] = std::move(info);
+  std::string bytes;
+  engine::bencode(std::back_inserter(bytes), torrent);
+  return bytes;
+}
+
 struct test_torrent {
   test_torrent(const std::vector<std::pair<std::string, std::int64_t>>& files, std::int64_t piece_length,
                std::uint32_t seed = 1) {

@@ -5,6 +5,7 @@
 // link lights up under the mouse and a click opens it in the browser.
 
 #include "program_support.h"
+#include "tests/engine/storage/storage_test_support.h"
 
 #include <map>
 
@@ -172,6 +173,15 @@ struct InputFixture : ProgramFixture {
     Shell("xdotool windowfocus --sync " + id + " key Escape");
     EXPECT_TRUE(test_support::wait_until([&] { return !HasWindow(name); })) << name;
   }
+  // The first row: the first tile below the info box, at client (0, 36),
+  // which lies 9 px right of and 24 px below the window's corner.
+  static constexpr int kRowLeft = 9, kRowTop = 24 + 36;
+  bool FirstRowShown() const {
+    return test_support::wait_until([&] {
+      const wxImage image = Shot();
+      return image.IsOk() && gui_test::PixelAt(image, kRowLeft + 83, kRowTop + 50) != gui_test::PixelAt(image, 300, 100);
+    });
+  }
   void End() {
     ASSERT_EQ(::kill(program, SIGTERM), 0);
     EXPECT_EQ(WaitExit(program), 0);
@@ -261,13 +271,7 @@ TEST_F(InputFixture, ADoubleClickOnARowOpensItsDetailsAndBesideTheRowsMakesATorr
   StartProgram({torrent.string()});
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(DataFolder() / "row one.torrent"); })) << Log();
-  // The row: the first tile below the info box, at client (0, 36), which
-  // lies 9 px right of and 24 px below the window's corner.
-  constexpr int kRowLeft = 9, kRowTop = 24 + 36;
-  ASSERT_TRUE(test_support::wait_until([&] {
-    const wxImage image = Shot();
-    return image.IsOk() && gui_test::PixelAt(image, kRowLeft + 83, kRowTop + 50) != gui_test::PixelAt(image, 300, 100);
-  }));
+  ASSERT_TRUE(FirstRowShown());
   SavePng(Shot(), "quillfern_one_row");
 
   // Beside the rows: Make Torrent.
@@ -285,6 +289,25 @@ TEST_F(InputFixture, ADoubleClickOnARowOpensItsDetailsAndBesideTheRowsMakesATorr
     SavePng(CaptureScreen(0, 0, 800, 600), "quillfern_row_double_click");
     Dismiss("^row one Properties");
   }
+  End();
+}
+
+// A torrent of 100,000 files: its details open at once, as their file
+// list makes only the rows in view, and close again.
+TEST_F(InputFixture, TheDetailsOfATorrentOfManyFilesOpenAtOnce) {
+  QF_REQUIRE_DISPLAY();
+  OwnServer();
+  ASSERT_FALSE(HasFatalFailure());
+  const fs::path torrent = dir / "many.torrent";
+  storage_test::write_text(torrent, storage_test::many_files_torrent(100000));
+  StartProgram({torrent.string()});
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(DataFolder() / "many.torrent"); })) << Log();
+  ASSERT_TRUE(FirstRowShown()) << Log();
+  Shell("xdotool mousemove --sync " + At(kRowLeft + 83, kRowTop + 50) + " click --repeat 2 --delay 80 1");
+  ASSERT_TRUE(test_support::wait_until([&] { return HasWindow("^many Properties"); })) << Log();
+  SavePng(CaptureScreen(0, 0, 1000, 700), "quillfern_details_many_files");
+  Dismiss("^many Properties");
   End();
 }
 

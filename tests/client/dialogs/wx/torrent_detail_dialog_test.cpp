@@ -145,7 +145,7 @@ TEST(TorrentDetailDialog, ShowsTheTorrentLooksUpHostsAndOkReAddsChangedFiles) {
   ASSERT_TRUE(gui_test::PumpUntil([&] { return Text(dialog, id::kPeerRatio) == "1.00"; }));
   files->CheckItem(1, false);
   gui_test::PumpFor(std::chrono::milliseconds(100));
-  EXPECT_FALSE(dialog->Model().Files()[1].wanted);
+  EXPECT_FALSE(dialog->Model().IsWanted(1));
   gui_test::Screenshot(dialog, "torrent_details");
 
   EXPECT_EQ(gui_test::Click(dialog->FindWindow(id::kOk)), 0);
