@@ -161,10 +161,11 @@ class policy {
     std::uint16_t retry_port = 0;
     int failures = 0;
     time_point retry_at = never;
-    // Another port learnt for the address while the record was busy with
-    // one (connected, or waiting to dial it): taken when that connection
-    // ends. One record and one connection per address, but the peer may
-    // have moved, or several sit behind one address.
+    // A second port of the address, dialled once the connection at the
+    // current one ends: one learnt while the record was connected, or the
+    // one that a port learnt later replaced while it still counted as
+    // working. One record and one connection per address, but the peer may
+    // have moved, or several may sit behind one address.
     std::uint16_t other_port = 0;
     // The port at which the address turned out to be ourselves: never
     // dialled again, whatever lists it; other ports of the address are.
