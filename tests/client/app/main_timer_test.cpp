@@ -387,10 +387,23 @@ TEST_F(MainTimerTest, TheTrayTipFollowsANewStatusTextCutTo127Characters) {
   EXPECT_TRUE(result.invalidate);
 }
 
-TEST_F(MainTimerTest, AFailingSessionEndsTheTickQuietly) {
+// A fault ends the step it happens in, is logged with its text and where
+// it happened, and the timer goes on: one alert's costs only that alert, the
+// session's the rest of the tick.
+TEST_F(MainTimerTest, AFaultIsLoggedWithItsTextAndTheTimerGoesOn) {
+  sink.metadata_fault = "store on fire";
+  session.Post<engine::metadata_received_alert>(Engine(1), "metadata in");
+  session.Post<engine::tracker_alert>(Engine(1), 1, 0, "after it");
+  client::MainTimerResult result = timer.Tick(input);
+  EXPECT_EQ(*result.caption, L"Quillfern 2/4 - 0/0MB");
+  EXPECT_EQ(sink.log, (std::vector<std::wstring>{L"metadata in",
+                                                 L"Unexpected error in the handling of an alert: store on fire",
+                                                 L"after it"}));
+
   session.failing = true;
-  const client::MainTimerResult result = timer.Tick(input);
+  result = timer.Tick(input);
   EXPECT_FALSE(result.caption);
+  EXPECT_EQ(sink.log.back(), L"Unexpected error in the main timer: session closing");
   session.failing = false;
   EXPECT_EQ(*timer.Tick(input).caption, L"Quillfern 2/4 - 0/0MB");
 }
