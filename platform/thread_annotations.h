@@ -5,8 +5,8 @@
 // access to a GUARDED_BY member holds its lock and that every call to a
 // REQUIRES function comes with it. Other compilers see nothing.
 //
-// The locks themselves are platform::mutex and platform::mutex_lock
-// (platform/mutex.h): std::mutex and std::lock_guard carry no annotations.
+// The locks themselves are platform::mutex and platform::mutex_lock, and
+// platform::shared_mutex with its two scoped locks (platform/mutex.h): std::mutex and std::lock_guard carry no annotations.
 
 #if defined(__clang__)
 #define QF_THREAD_ANNOTATION(x) __attribute__((x))
@@ -28,9 +28,13 @@
 #define ACQUIRED_BEFORE(...) QF_THREAD_ANNOTATION(acquired_before(__VA_ARGS__))
 // The caller holds the locks.
 #define REQUIRES(...) QF_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+#define REQUIRES_SHARED(...) QF_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
 // The function takes / lets go of the locks (no argument: the object's own).
 #define ACQUIRE(...) QF_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) QF_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+// The same for a lock held shared (readers).
+#define ACQUIRE_SHARED(...) QF_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
+#define RELEASE_SHARED(...) QF_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) QF_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 // The caller does not hold the locks (the function takes them itself).
 #define EXCLUDES(...) QF_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))

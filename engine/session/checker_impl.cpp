@@ -117,7 +117,7 @@ bool checker_impl::take_waiting(const std::shared_ptr<piece_checker_data>& d) {
     forget(*d);
     return true;
   };
-  const torrent_handle handle(&m_ses, this, d->info_hash);
+  const torrent_handle handle(&m_ses, d->info_hash);
   try {
     {
       platform::mutex_lock l(m_mutex);
@@ -181,7 +181,7 @@ void checker_impl::check_step(const std::shared_ptr<piece_checker_data>& d) {
     platform::mutex_lock l(m_mutex);
     // A torrent that was removed meanwhile is no one's concern any more.
     if (!d->abort)
-      m_ses.alerts().post_if([&] { return file_error_alert(torrent_handle(&m_ses, this, d->info_hash), e.what()); });
+      m_ses.alerts().post_if([&] { return file_error_alert(torrent_handle(&m_ses, d->info_hash), e.what()); });
     drop(*d);
     finish_processing(d);
   } catch (...) {

@@ -196,7 +196,7 @@ torrent_handle session::add_torrent(const torrent_metainfo& info, const std::fil
   d->info_hash = ih;
   d->resume_data = resume_data;
   m_checker_impl.queue(std::move(d));
-  return torrent_handle(&m_impl, &m_checker_impl, ih);
+  return torrent_handle(&m_impl, ih);
 }
 
 torrent_handle session::add_torrent_from_entry(const entry& torrent_file, const std::filesystem::path& save_path,
@@ -214,11 +214,11 @@ torrent_handle session::add_torrent_by_info_hash(const std::string& tracker_url,
   if (m_impl.find_torrent(info_hash) || m_checker_impl.find_torrent(info_hash)) throw duplicate_torrent();
   m_impl.insert_torrent(std::make_shared<torrent>(m_impl, &m_checker_impl, tracker_url, info_hash, save_path,
                                                  m_impl.m_listen_interface, compact_mode, block_size));
-  return torrent_handle(&m_impl, &m_checker_impl, info_hash);
+  return torrent_handle(&m_impl, info_hash);
 }
 
 void session::remove_torrent(const torrent_handle& h) {
-  if (h.m_ses != &m_impl) return;
+  if (h.m_lifetime != m_impl.lifetime()) return;
   // Both locks at once (session first): a torrent that the checker hands
   // over in between would otherwise escape its removal.
   platform::mutex_lock ses_lock(m_impl.m_mutex);
@@ -236,9 +236,9 @@ std::vector<torrent_handle> session::get_torrents() {
   for (auto* queue : {&m_checker_impl.m_torrents, &m_checker_impl.m_processing})
     for (auto& d : *queue)
       if (d->torrent_ptr && !d->abort && !d->torrent_ptr->is_aborted())
-        result.emplace_back(&m_impl, &m_checker_impl, d->info_hash);
+        result.emplace_back(&m_impl, d->info_hash);
   for (auto& [ih, t] : m_impl.m_torrents)
-    if (!t->is_aborted()) result.emplace_back(&m_impl, &m_checker_impl, ih);
+    if (!t->is_aborted()) result.emplace_back(&m_impl, ih);
   return result;
 }
 

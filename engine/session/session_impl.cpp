@@ -55,7 +55,7 @@ int session_impl::connect_room() const {
 }
 
 torrent_handle session_impl::handle_of(const torrent& t) const {
-  return torrent_handle(const_cast<session_impl*>(this), m_checker, t.info_hash());
+  return torrent_handle(const_cast<session_impl*>(this), t.info_hash());
 }
 
 extension_settings session_impl::extension_config() const {

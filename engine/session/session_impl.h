@@ -27,6 +27,7 @@
 #include "engine/net/socket.h"
 #include "engine/session/alert.h"
 #include "engine/session/peer_connection.h"
+#include "engine/session/session_lifetime.h"
 #include "engine/session/stat.h"
 #include "engine/session/torrent.h"
 #include "engine/storage/disk_io.h"
@@ -92,7 +93,10 @@ class session_impl : public torrent::host, public peer_connection::host {
   void wait_for_disk(peer_connection& c) override REQUIRES(m_mutex);
   // The checker whose torrents' handles this session gives out; set before
   // the threads start.
-  void set_checker(checker_impl* checker) { m_checker = checker; }
+  void set_checker(checker_impl* checker) {
+    m_checker = checker;
+    m_lifetime->set_checker(checker);
+  }
   // Shared with every handle given out; the session ends it before it goes.
   const std::shared_ptr<session_lifetime>& lifetime() const { return m_lifetime; }
 
@@ -168,7 +172,7 @@ class session_impl : public torrent::host, public peer_connection::host {
   // The process's DHT node while one runs; peers' DHT ports go there.
   dht_link* m_dht GUARDED_BY(m_mutex) = nullptr;
   checker_impl* m_checker = nullptr;
-  const std::shared_ptr<session_lifetime> m_lifetime = std::make_shared<session_lifetime>();
+  const std::shared_ptr<session_lifetime> m_lifetime = std::make_shared<session_lifetime>(this);
   bool m_abort GUARDED_BY(m_mutex) = false;
 
   int m_upload_rate GUARDED_BY(m_mutex) = -1;

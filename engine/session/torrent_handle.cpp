@@ -10,25 +10,32 @@
 
 namespace engine {
 
-// A handle call's view of its session: `alive` holds the session's lifetime
-// for the call, and is empty for the null handle and once the session ended.
+// A handle call's view of its session, held from ending for the call: no
+// session for the null handle and once the session has ended.
 struct handle_target {
-  std::shared_lock<std::shared_mutex> alive;
   session_impl* ses;
   checker_impl* chk;
   const sha1_hash& ih;
 
+  bool alive() const { return ses != nullptr; }
   session_impl& session() const {
-    if (!alive) throw invalid_handle();
+    if (!ses) throw invalid_handle();
     return *ses;
   }
 };
 
-torrent_handle::torrent_handle(session_impl* ses, checker_impl* checker, const sha1_hash& info_hash)
-    : m_ses(ses), m_chk(checker), m_info_hash(info_hash), m_lifetime(ses ? ses->lifetime() : nullptr) {}
+const std::shared_ptr<const session_lifetime>& session_lifetime::none() {
+  static const std::shared_ptr<const session_lifetime> ended = std::make_shared<const session_lifetime>(nullptr);
+  return ended;
+}
 
-handle_target torrent_handle::target() const {
-  return {m_lifetime ? m_lifetime->enter() : std::shared_lock<std::shared_mutex>(), m_ses, m_chk, m_info_hash};
+torrent_handle::torrent_handle(session_impl* ses, const sha1_hash& info_hash)
+    : m_info_hash(info_hash), m_lifetime(ses ? ses->lifetime() : nullptr) {}
+
+template <class F>
+auto torrent_handle::held(F f) const {
+  const session_lifetime& life = m_lifetime ? *m_lifetime : *session_lifetime::none();
+  return life.hold([&](session_impl* ses, checker_impl* chk) { return f(handle_target{ses, chk, m_info_hash}); });
 }
 
 namespace {
@@ -106,196 +113,214 @@ peer_info make_peer_info(const peer_connection& c) {
 
 }  // namespace
 
+template <class F>
+auto torrent_handle::on_torrent(F f) const {
+  return held([&](const handle_target& h) { return call(h, f); });
+}
+
+template <class F>
+auto torrent_handle::on_running(F f) const {
+  return held([&](const handle_target& h) { return call_running(h, f); });
+}
+
 bool torrent_handle::is_valid() const {
-  if (!m_ses) return false;
-  try {
-    return call(target(), [](torrent&) { return true; });
-  } catch (const invalid_handle&) {
-    return false;
-  }
+  return held([](const handle_target& h) {
+    if (!h.alive()) return false;
+    try {
+      return call(h, [](torrent&) { return true; });
+    } catch (const invalid_handle&) {
+      return false;
+    }
+  });
 }
 
 bool torrent_handle::is_paused() const {
-  return call(target(), [](torrent& t) { return t.is_paused(); });
+  return on_torrent([](torrent& t) { return t.is_paused(); });
 }
 
 void torrent_handle::pause() const {
-  call(target(), [](torrent& t) { t.pause(); });
+  on_torrent([](torrent& t) { t.pause(); });
 }
 
 void torrent_handle::resume() const {
-  call(target(), [](torrent& t) { t.resume(); });
+  on_torrent([](torrent& t) { t.resume(); });
 }
 
 torrent_status torrent_handle::status() const {
-  return with_owner(
-      target(), [](piece_checker_data& d) { return d.status(d.torrent_ptr->is_paused()); },
-      [](torrent& t) { return t.status(); });
+  return held([](const handle_target& h) {
+    return with_owner(
+        h, [](piece_checker_data& d) { return d.status(d.torrent_ptr->is_paused()); },
+        [](torrent& t) { return t.status(); });
+  });
 }
 
 entry torrent_handle::build_resume_data() const {
-  const handle_target h = target();
-  if (!h.alive) return entry();
-  platform::mutex_lock l(h.ses->mutex());
-  auto t = h.ses->find_torrent(m_info_hash);
-  // Nothing either while its files are checked (its metadata came from its peers).
-  if (!t || !t->are_files_checked()) return entry();
-  // Peers this side connected to listen on the port it used.
-  std::vector<address> peers;
-  for (const auto& [a, c] : t->peers()) {
-    if (c->is_local() && !c->is_connecting()) peers.push_back(a);
-  }
-  // The blocks received so far reach the disk first, so that the checksums
-  // describe them.
-  t->wait_for_disk();
-  return engine::build_resume_data(t->metainfo(), t->filesystem(), t->block_size(), t->resumable_downloads(), peers,
-                                   t->unsettled_pieces());
+  return held([&](const handle_target& h) {
+    if (!h.alive()) return entry();
+    platform::mutex_lock l(h.ses->mutex());
+    auto t = h.ses->find_torrent(h.ih);
+    // Nothing either while its files are checked (its metadata came from its peers).
+    if (!t || !t->are_files_checked()) return entry();
+    // Peers this side connected to listen on the port it used.
+    std::vector<address> peers;
+    for (const auto& [a, c] : t->peers()) {
+      if (c->is_local() && !c->is_connecting()) peers.push_back(a);
+    }
+    // The blocks received so far reach the disk first, so that the checksums
+    // describe them.
+    t->wait_for_disk();
+    return engine::build_resume_data(t->metainfo(), t->filesystem(), t->block_size(), t->resumable_downloads(), peers,
+                                     t->unsettled_pieces());
+  });
 }
 
 bool torrent_handle::has_metadata() const {
-  return call(target(), [](torrent& t) { return t.has_metadata(); });
+  return on_torrent([](torrent& t) { return t.has_metadata(); });
 }
 
 torrent_metainfo torrent_handle::metainfo() const {
-  return call(target(), [](torrent& t) {
+  return on_torrent([](torrent& t) {
     if (!t.has_metadata()) throw invalid_handle();
     return t.metainfo();
   });
 }
 
 std::vector<announce_entry> torrent_handle::trackers() const {
-  return call(target(), [](torrent& t) { return t.trackers(); });
+  return on_torrent([](torrent& t) { return t.trackers(); });
 }
 
 void torrent_handle::replace_trackers(const std::vector<announce_entry>& urls) const {
-  call(target(), [&](torrent& t) { t.replace_trackers(urls); });
+  on_torrent([&](torrent& t) { t.replace_trackers(urls); });
 }
 
 std::filesystem::path torrent_handle::save_path() const {
-  return call(target(), [](torrent& t) { return t.save_path(); });
+  return on_torrent([](torrent& t) { return t.save_path(); });
 }
 
 void torrent_handle::set_max_uploads(int limit) const {
-  call(target(), [=](torrent& t) { t.set_max_uploads(limit); });
+  on_torrent([=](torrent& t) { t.set_max_uploads(limit); });
 }
 
 void torrent_handle::set_max_connections(int limit) const {
-  call(target(), [=](torrent& t) { t.set_max_connections(limit); });
+  on_torrent([=](torrent& t) { t.set_max_connections(limit); });
 }
 
 void torrent_handle::set_upload_limit(int bytes_per_second) const {
-  call(target(), [=](torrent& t) { t.set_upload_limit(bytes_per_second); });
+  on_torrent([=](torrent& t) { t.set_upload_limit(bytes_per_second); });
 }
 
 void torrent_handle::set_download_limit(int bytes_per_second) const {
-  call(target(), [=](torrent& t) { t.set_download_limit(bytes_per_second); });
+  on_torrent([=](torrent& t) { t.set_download_limit(bytes_per_second); });
 }
 
 void torrent_handle::use_interface(const std::string& net_interface) const {
   // A host name may take a while to look up: never under the session lock.
   const address local(net_interface, 0);
-  call(target(), [&](torrent& t) { t.use_interface(local); });
+  on_torrent([&](torrent& t) { t.use_interface(local); });
 }
 
 void torrent_handle::set_ratio(float ratio) const {
-  call(target(), [=](torrent& t) { t.set_ratio(ratio); });
+  on_torrent([=](torrent& t) { t.set_ratio(ratio); });
 }
 
 void torrent_handle::set_tracker_login(const std::string& name, const std::string& password) const {
-  call(target(), [&](torrent& t) { t.set_tracker_login(name, password); });
+  on_torrent([&](torrent& t) { t.set_tracker_login(name, password); });
 }
 
 bool torrent_handle::is_seed() const {
-  return call(target(), [](torrent& t) { return t.is_seed(); });
+  return on_torrent([](torrent& t) { return t.is_seed(); });
 }
 
 void torrent_handle::filter_piece(int index, bool filter) const {
-  call(target(), [=](torrent& t) { t.filter_piece(index, filter); });
+  on_torrent([=](torrent& t) { t.filter_piece(index, filter); });
 }
 
 bool torrent_handle::is_piece_filtered(int index) const {
-  return call(target(), [=](torrent& t) { return t.is_piece_filtered(index); });
+  return on_torrent([=](torrent& t) { return t.is_piece_filtered(index); });
 }
 
 std::vector<bool> torrent_handle::filtered_pieces() const {
-  return call(target(), [](torrent& t) { return t.filtered_pieces(); });
+  return on_torrent([](torrent& t) { return t.filtered_pieces(); });
 }
 
 void torrent_handle::filter_pieces(const std::vector<bool>& pieces) const {
-  call(target(), [&](torrent& t) { t.filter_pieces(pieces); });
+  on_torrent([&](torrent& t) { t.filter_pieces(pieces); });
 }
 
 void torrent_handle::filter_file(int index, bool filter) const {
-  call(target(), [=](torrent& t) { t.filter_file(index, filter); });
+  on_torrent([=](torrent& t) { t.filter_file(index, filter); });
 }
 
 void torrent_handle::filter_files(const std::vector<bool>& files) const {
-  call(target(), [&](torrent& t) { t.filter_files(files); });
+  on_torrent([&](torrent& t) { t.filter_files(files); });
 }
 
 bool torrent_handle::move_storage(const std::filesystem::path& save_path) const {
-  return call(target(), [&](torrent& t) { return t.move_storage(save_path); });
+  return on_torrent([&](torrent& t) { return t.move_storage(save_path); });
 }
 
 entry torrent_handle::metadata() const {
-  return call(target(), [](torrent& t) {
+  return on_torrent([](torrent& t) {
     return t.has_metadata() ? t.metadata() : entry();
   });
 }
 
 void torrent_handle::connect_peer(const address& a) const {
-  call_running(target(), [&](torrent& t) {
+  on_running([&](torrent& t) {
     t.add_tracker_peer(a, peer_id());
   });
 }
 
 void torrent_handle::get_download_queue(std::vector<partial_piece_info>& queue) const {
   queue.clear();
-  const handle_target h = target();
-  session_impl& ses = h.session();
-  platform::mutex_lock l(ses.mutex());
-  auto t = ses.find_torrent(m_info_hash);
-  if (!t || !t->has_metadata()) return;
-  const piece_picker& picker = t->picker();
-  for (const auto& d : picker.get_download_queue()) {
-    partial_piece_info p;
-    p.piece_index = d.index;
-    p.blocks_in_piece = picker.blocks_in_piece(d.index);
-    p.requested_blocks = d.requested;
-    p.finished_blocks = d.finished;
-    for (std::size_t b = 0; b < p.peer.size() && b < d.info.size(); ++b) p.peer[b] = d.info[b];
-    p.num_downloads = d.num_downloads;
-    queue.push_back(p);
-  }
+  held([&](const handle_target& h) {
+    session_impl& ses = h.session();
+    platform::mutex_lock l(ses.mutex());
+    auto t = ses.find_torrent(h.ih);
+    if (!t || !t->has_metadata()) return;
+    const piece_picker& picker = t->picker();
+    for (const auto& d : picker.get_download_queue()) {
+      partial_piece_info p;
+      p.piece_index = d.index;
+      p.blocks_in_piece = picker.blocks_in_piece(d.index);
+      p.requested_blocks = d.requested;
+      p.finished_blocks = d.finished;
+      for (std::size_t b = 0; b < p.peer.size() && b < d.info.size(); ++b) p.peer[b] = d.info[b];
+      p.num_downloads = d.num_downloads;
+      queue.push_back(p);
+    }
+  });
 }
 
 void torrent_handle::get_peer_info(std::vector<peer_info>& peers) const {
   peers.clear();
-  const handle_target h = target();
-  session_impl& ses = h.session();
-  platform::mutex_lock l(ses.mutex());
-  auto t = ses.find_torrent(m_info_hash);
-  if (!t) return;
-  for (const auto& [a, c] : t->peers())
-    if (c->associated_torrent() == t.get()) peers.push_back(make_peer_info(*c));
+  held([&](const handle_target& h) {
+    session_impl& ses = h.session();
+    platform::mutex_lock l(ses.mutex());
+    auto t = ses.find_torrent(h.ih);
+    if (!t) return;
+    for (const auto& [a, c] : t->peers())
+      if (c->associated_torrent() == t.get()) peers.push_back(make_peer_info(*c));
+  });
 }
 
 void torrent_handle::force_reannounce() const {
-  call_running(target(), [](torrent& t) { t.force_tracker_request(); });
+  on_running([](torrent& t) { t.force_tracker_request(); });
 }
 
 void torrent_handle::force_reannounce_after(std::chrono::microseconds span) const {
-  call_running(target(), [=](torrent& t) { t.force_tracker_request(span); });
+  on_running([=](torrent& t) { t.force_tracker_request(span); });
 }
 
 bool torrent_handle::send_chat_message(const address& peer, std::string_view text) const {
-  const handle_target h = target();
-  if (!h.alive) return false;
-  platform::mutex_lock l(h.ses->mutex());
-  auto t = h.ses->find_torrent(m_info_hash);
-  if (!t) return false;
-  const auto c = t->peers().find(peer);
-  return c != t->peers().end() && c->second->send_chat_message(text);
+  return held([&](const handle_target& h) {
+    if (!h.alive()) return false;
+    platform::mutex_lock l(h.ses->mutex());
+    auto t = h.ses->find_torrent(h.ih);
+    if (!t) return false;
+    const auto c = t->peers().find(peer);
+    return c != t->peers().end() && c->second->send_chat_message(text);
+  });
 }
 
 }  // namespace engine

@@ -8,7 +8,6 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +23,6 @@
 namespace engine {
 
 class session_impl;
-class checker_impl;
 
 class invalid_handle : public std::exception {
  public:
@@ -32,28 +30,8 @@ class invalid_handle : public std::exception {
 };
 
 // Whether a session still exists, shared by the session and every handle it
-// gave out (handles may outlive it: the program's windows keep theirs). A
-// handle call holds it for its whole length; the session ends it before any
-// part of it goes, so that it waits for a call under way and every later
-// call finds it ended.
-class session_lifetime {
- public:
-  // Keeps the session from ending until the lock is released; the lock owns
-  // nothing once the session has ended.
-  std::shared_lock<std::shared_mutex> enter() const {
-    std::shared_lock l(m_mutex);
-    if (m_ended) l.unlock();
-    return l;
-  }
-  void end() {
-    std::lock_guard l(m_mutex);
-    m_ended = true;
-  }
-
- private:
-  mutable std::shared_mutex m_mutex;
-  bool m_ended = false;
-};
+// gave out (session_lifetime.h).
+class session_lifetime;
 
 // What one handle call works on, with its session held (torrent_handle.cpp).
 struct handle_target;
@@ -61,7 +39,8 @@ struct handle_target;
 class torrent_handle {
  public:
   torrent_handle() = default;
-  torrent_handle(session_impl* ses, checker_impl* checker, const sha1_hash& info_hash);
+  // A handle of `ses` (null: the null handle, valid never).
+  torrent_handle(session_impl* ses, const sha1_hash& info_hash);
 
   const sha1_hash& info_hash() const { return m_info_hash; }
 
@@ -133,13 +112,20 @@ class torrent_handle {
   friend class session_impl;
   friend class session;
 
-  // The session held for one call; holding nothing for the null handle and
-  // once the session has ended.
-  handle_target target() const;
+  // Runs `f` on the handle's target with its session held from ending
+  // (torrent_handle.cpp); the target names no session for the null handle
+  // and once the session has ended.
+  template <class F>
+  auto held(F f) const;
+  // Runs `f` on the torrent under its owner's lock, or on the session's
+  // torrent only (one not being checked); invalid_handle when there is none.
+  template <class F>
+  auto on_torrent(F f) const;
+  template <class F>
+  auto on_running(F f) const;
 
-  session_impl* m_ses = nullptr;
-  checker_impl* m_chk = nullptr;
   sha1_hash m_info_hash;
+  // Null for the null handle, which acts as one whose session has ended.
   std::shared_ptr<const session_lifetime> m_lifetime;
 };
 

@@ -40,7 +40,7 @@ class MainTimerTest : public ::testing::Test {
     return raw;
   }
   static engine::torrent_handle Engine(int n) {
-    return engine::torrent_handle(nullptr, nullptr, FakeTorrentControl::Hash(n));
+    return engine::torrent_handle(nullptr, FakeTorrentControl::Hash(n));
   }
   int Reannounces(int n) { return fake.At(FakeTorrentControl::Hash(n)).reannounces; }
   client::MainTimerResult Ticks(int count) {

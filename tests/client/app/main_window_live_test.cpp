@@ -358,7 +358,7 @@ TEST(MainTimerAlerts, AFailingAlertCostsOnlyItself) {
   FailingSink sink;
   client::MainTimer timer{list, sink};
   FakeSession session;
-  const auto handle = engine::torrent_handle(nullptr, nullptr, FakeTorrentControl::Hash(1));
+  const auto handle = engine::torrent_handle(nullptr, FakeTorrentControl::Hash(1));
   session.Post<engine::tracker_alert>(handle, 1, 404, "first");
   session.Post<engine::tracker_alert>(handle, 1, 404, "second");
   client::MainTimerInput input;

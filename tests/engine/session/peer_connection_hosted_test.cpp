@@ -41,7 +41,7 @@ struct test_host : torrent::host, peer_connection::host {
     made.push_back(std::make_shared<peer_connection>(*this, sel, &t, std::make_shared<socket>(socket::tcp), a));
     return made.back();
   }
-  torrent_handle handle_of(const torrent& t) const override { return torrent_handle(nullptr, nullptr, t.info_hash()); }
+  torrent_handle handle_of(const torrent& t) const override { return torrent_handle(nullptr, t.info_hash()); }
   void close(peer_connection& c, const std::string& reason) override {
     if (c.start_closing()) closed.push_back(reason);
   }
