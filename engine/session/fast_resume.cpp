@@ -36,6 +36,49 @@ void settle_file_times(const torrent_metainfo& info, const std::filesystem::path
   }
 }
 
+// Whether the files hold every byte of the pieces that `state` counts as
+// had (those in its slots but the unfinished ones); else `error` names the
+// first file that does not.
+bool claimed_data_there(const torrent_metainfo& info, const resume_state& state,
+                        const std::filesystem::path& save_path, std::string& error) {
+  const auto& files = info.files();
+  std::vector<std::int64_t> starts, needed(files.size(), 0);
+  std::int64_t at = 0;
+  for (const auto& f : files) {
+    starts.push_back(at);
+    at += f.size;
+  }
+  std::vector<bool> unfinished(static_cast<std::size_t>(info.num_pieces()), false);
+  for (const auto& d : state.unfinished) unfinished[static_cast<std::size_t>(d.index)] = true;
+  for (int s = 0; s < static_cast<int>(state.slots.size()); ++s) {
+    const int p = state.slots[static_cast<std::size_t>(s)];
+    if (p < 0 || unfinished[static_cast<std::size_t>(p)]) continue;
+    const std::int64_t begin = std::int64_t{s} * info.piece_length(), end = begin + info.piece_size(p);
+    auto i = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), begin) - starts.begin()) - 1;
+    for (; i < files.size() && starts[i] < end; ++i)
+      if (files[i].size > 0 && begin < starts[i] + files[i].size)
+        needed[i] = std::max(needed[i], std::min(end - starts[i], files[i].size));
+  }
+  const auto base = complete_path(save_path);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (needed[i] == 0) continue;
+    const std::string path = file_path(info, static_cast<int>(i), base).string();
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+      error = "file '" + path + "' is missing, but the fast-resume data has pieces in it";
+      return false;
+    }
+    // The size of anything but a plain file (a device, say) tells nothing.
+    if (S_ISREG(st.st_mode) && st.st_size < needed[i]) {
+      error = "file '" + path + "' is " + std::to_string(st.st_size) +
+              " bytes long, but the pieces of the fast-resume data need " + std::to_string(needed[i]) +
+              " bytes of it";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int resume_bitmask_size(int blocks_per_piece) { return std::max((blocks_per_piece + 7) / 8, 1); }
@@ -166,6 +209,16 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
         }
         state.unfinished.push_back(d);
       }
+    } else if (const entry* u = rd.find_key("unfinished"); u && u->type() == entry::list_t) {
+      // Blocks of another size: their finished blocks are lost, and the
+      // pieces they belong to are not had either.
+      for (const entry& e : u->list()) {
+        const entry* piece = e.type() == entry::dictionary_t ? e.find_key("piece") : nullptr;
+        if (!piece || piece->type() != entry::int_t || piece->integer() < 0 || piece->integer() >= num_pieces)
+          continue;
+        std::replace(state.slots.begin(), state.slots.end(), static_cast<int>(piece->integer()),
+                     piece_manager::free_slot);
+      }
     }
 
     reading = "file sizes";
@@ -199,6 +252,9 @@ void parse_resume_data(const entry& resume, const torrent_metainfo& info, const 
     }
 
     if (!match_filesizes(info, sizes, save_path, error)) return;
+    // A file missing at the save and still missing matches; what the
+    // pieces counted as had need must be there all the same.
+    if (!claimed_data_there(info, state, save_path, error)) return;
   } catch (const type_error& e) {
     bad_value(e.what());
     return;
@@ -220,24 +276,21 @@ entry build_resume_data(const torrent_metainfo& info, piece_manager& pm, int blo
   ret["file-version"] = entry::integer_type{1};
   ret["info-hash"] = info.info_hash().to_string();
 
-  entry::list_type slots;
-  std::vector<int> map = pm.export_piece_map();
-  // A slot whose piece is neither had nor described as unfinished would be
-  // taken as had: such a piece is given up instead.
-  for (int& p : map)
-    if (std::find(unsettled.begin(), unsettled.end(), p) != unsettled.end()) p = piece_manager::free_slot;
-  while (!map.empty() && map.back() < 0) map.pop_back();
-  for (int p : map) slots.emplace_back(entry::integer_type{p});
-  ret["slots"] = std::move(slots);
-
   const int blocks_per_piece = static_cast<int>(info.piece_length() / block_size);
   ret["blocks per piece"] = entry::integer_type{blocks_per_piece};
 
+  // A slot whose piece is neither had nor described as unfinished would be
+  // taken as had: such a piece is given up instead.
+  std::vector<int> given_up = unsettled;
   entry::list_type unfinished;
   for (const auto& d : downloading) {
-    if (d.finished.none() || d.index < 0 || d.index >= info.num_pieces()) continue;
+    if (d.index < 0 || d.index >= info.num_pieces()) continue;
     const int slot = pm.slot_of(d.index);
     if (slot < 0) continue;
+    if (d.finished.none()) {
+      given_up.push_back(d.index);
+      continue;
+    }
     const int blocks = std::min(block_count(info.piece_size(d.index), block_size),
                                 piece_picker::max_blocks_per_piece);
     std::string mask(static_cast<std::size_t>(resume_bitmask_size(blocks_per_piece)), '\0');
@@ -248,7 +301,8 @@ entry build_resume_data(const torrent_metainfo& info, piece_manager& pm, int blo
     try {
       crc = pm.piece_crc(slot, block_size, block_bits(d, blocks));
     } catch (const file_error&) {
-      continue;  // its blocks are downloaded again
+      given_up.push_back(d.index);  // its blocks are downloaded again
+      continue;
     }
     entry piece(entry::dictionary_t);
     piece["piece"] = entry::integer_type{d.index};
@@ -257,6 +311,14 @@ entry build_resume_data(const torrent_metainfo& info, piece_manager& pm, int blo
     unfinished.push_back(std::move(piece));
   }
   ret["unfinished"] = std::move(unfinished);
+
+  entry::list_type slots;
+  std::vector<int> map = pm.export_piece_map();
+  for (int& p : map)
+    if (std::find(given_up.begin(), given_up.end(), p) != given_up.end()) p = piece_manager::free_slot;
+  while (!map.empty() && map.back() < 0) map.pop_back();
+  for (int p : map) slots.emplace_back(entry::integer_type{p});
+  ret["slots"] = std::move(slots);
 
   entry::list_type peer_list;
   for (const auto& a : peers) {

@@ -102,8 +102,7 @@ void torrent::pause() {
   m_announces.owe(tracker_query::stopped);
   m_announces.announce_now();
   changed();
-  // After the writes under way.
-  storage_call([](piece_manager& pm) { pm.release_files(); });
+  release_files();  // after the writes under way
 }
 
 void torrent::resume() {
@@ -124,7 +123,7 @@ void torrent::abort() {
   if (m_storage) {
     // Reads and hashes are of no use now; what peers sent still goes to disk.
     m_ses.disk().abort_jobs(m_storage.get());
-    storage_call([](piece_manager& pm) { pm.release_files(); });
+    release_files();
   }
 }
 
@@ -270,6 +269,9 @@ void torrent::second_tick(stat& accumulator) {
       mine->max = saturated_add(mine->max, theirs->max);
     }
   }
+  // Files deleted under it show at the next read or write; this finds them
+  // while no transfer touches them.
+  if (--m_file_check_countdown <= 0) check_open_files();
   // Peers the connect limit held back.
   m_policy->connect_peers();
   m_ul_bandwidth_quota.max =
@@ -385,6 +387,21 @@ void torrent::files_checked(std::vector<bool> have, const std::vector<piece_pick
   }
 }
 
+void torrent::release_files() {
+  m_files_open = false;
+  storage_call([](piece_manager& pm) { pm.release_files(); });
+}
+
+void torrent::check_open_files() {
+  m_file_check_countdown = file_check_ticks;
+  if (!m_files_open) return;
+  m_ses.disk().async_call(
+      m_storage, [](piece_manager& pm) { pm.check_files(); },
+      [w = weak_from_this()](disk_job& j) {
+        if (auto t = w.lock(); t && j.error) t->disk_failed(*j.error);
+      });
+}
+
 void torrent::storage_call(std::function<void(piece_manager&)> op) {
   if (m_storage) m_ses.disk().async_call(m_storage, std::move(op));
 }
@@ -396,6 +413,7 @@ void torrent::write_block(int piece, int start, const char* data, int length, st
     std::memcpy(copy.get(), data, std::size_t(length));
   }
   ++m_piece_io[piece].writes;
+  m_files_open = true;
   m_ses.disk().async_write(m_storage, piece, start, length, std::move(copy),
                            [w = weak_from_this(), piece](disk_job& j) {
                              if (auto t = w.lock()) t->block_written(piece, j);
@@ -403,6 +421,7 @@ void torrent::write_block(int piece, int start, const char* data, int length, st
 }
 
 void torrent::read_block(const peer_request& r, std::function<void(disk_job&)> done) {
+  m_files_open = true;
   m_ses.disk().async_read(m_storage, r.piece, r.start, r.length, std::move(done));
 }
 
@@ -570,7 +589,7 @@ void torrent::finished_downloading() {
   m_ses.alerts().post_if([&] { return torrent_finished_alert(get_handle(), "torrent has finished downloading"); });
   for (auto& [a, p] : m_connections)
     if (p->is_seed()) p->disconnect("torrent finished, closing connection to seed");
-  storage_call([](piece_manager& pm) { pm.release_files(); });
+  release_files();
 }
 
 // --- state

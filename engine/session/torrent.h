@@ -338,6 +338,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void settle_piece_io(int piece);
   // Queues an operation on the storage after its pending jobs.
   void storage_call(std::function<void(piece_manager&)> op);
+  // Closes the storage's files once the jobs queued before are done.
+  void release_files();
+  // While it may have files open: whether one was deleted or replaced on
+  // disk, which stops the torrent as a failed write does.
+  void check_open_files();
   // Asks for the next announce at `when` (resumed, completed, forced).
   void announce_at(time_point when) {
     m_announces.announce_at(when);
@@ -380,6 +385,11 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   std::map<address, peer_connection*> m_connections;
   stat m_stat;
 
+  // Seconds between looks at whether the files it has open are still there.
+  static constexpr int file_check_ticks = 3;
+  int m_file_check_countdown = file_check_ticks;
+  // Reads or writes were queued since its files were last released.
+  bool m_files_open = false;
   int m_time_scaler = 0;  // policy pulse countdown
   bool m_pulse_soon = false;  // resumed: the pulse comes at the next tick
   int m_policy_pulses = 0;

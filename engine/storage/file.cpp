@@ -30,6 +30,12 @@ std::filesystem::path local_path(const std::string& utf8_path) {
 
 struct file::impl {
   int fd = -1;
+  // The path it was opened under and what it names then, to tell whether
+  // the path still names it.
+  std::string path;
+  std::string local;
+  dev_t device = 0;
+  ino_t inode = 0;
 };
 
 file::file() : m_impl(std::make_unique<impl>()) {}
@@ -42,13 +48,30 @@ void file::open(const std::string& utf8_path, int mode) {
   std::string local = local_path(utf8_path).string();
   int flags = O_CLOEXEC;
   if ((mode & out) == 0) flags |= O_RDONLY;
-  else flags |= ((mode & in) ? O_RDWR : O_WRONLY) | O_CREAT;
+  else flags |= ((mode & in) ? O_RDWR : O_WRONLY) | ((mode & existing) ? 0 : O_CREAT);
   int fd;
   do fd = ::open(local.c_str(), flags, 0666);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) throw_error(utf8_path, errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw_error(utf8_path, err);
+  }
   close();
   m_impl->fd = fd;
+  m_impl->path = utf8_path;
+  m_impl->local = std::move(local);
+  m_impl->device = st.st_dev;
+  m_impl->inode = st.st_ino;
+}
+
+void file::check_path() const {
+  if (m_impl->fd < 0) return;
+  struct stat st;
+  if (::stat(m_impl->local.c_str(), &st) != 0) throw_error(m_impl->path, errno);
+  if (st.st_dev != m_impl->device || st.st_ino != m_impl->inode) throw_error(m_impl->path, ENOENT);
 }
 
 void file::close() {

@@ -26,6 +26,8 @@ class file {
   // Open mode bits; both may be set.
   static constexpr int in = 1;
   static constexpr int out = 2;
+  // With `out`: the file must exist already, it is not created.
+  static constexpr int existing = 4;
 
   using size_type = std::int64_t;
 
@@ -37,10 +39,17 @@ class file {
   file& operator=(const file&) = delete;
 
   // Opening only for reading needs the file to exist; opening for writing
-  // creates it when missing. A file already open is closed and replaced.
-  // Failure text: the path, ": " and the system's message.
+  // creates it when missing (unless `existing` is set). A file already open
+  // is closed and replaced. Failure text: the path, ": " and the system's
+  // message.
   void open(const std::string& utf8_path, int mode);
   void close();
+
+  // Throws file_error (the path, ": " and the system's message for a
+  // missing file) when the path no longer names the open file: it was
+  // deleted, or another file took its place. Reads and writes through the
+  // open descriptor would still succeed then, on data no one sees.
+  void check_path() const;
 
   // Reads and writes at the current position, which they move on.
   size_type read(char* buf, size_type n);

@@ -16,9 +16,15 @@ std::shared_ptr<file> file_cache::open_file(const void* owner, const std::string
     m_files.insert(entry{f, utf8_path, mode, owner, ++m_clock});
     return f;
   }
+  try {
+    it->handle->check_path();
+  } catch (const file_error&) {
+    paths.erase(it);
+    throw;
+  }
   std::shared_ptr<file> f = it->handle;
   int new_mode = it->mode;
-  if ((it->mode & mode) != mode) {
+  if ((it->mode & mode & (file::in | file::out)) != (mode & (file::in | file::out))) {
     // Another thread may be reading through the old handle right now, so it
     // is not closed under it; it closes when its last holder lets go.
     f = std::make_shared<file>(utf8_path, mode);
@@ -36,6 +42,19 @@ std::shared_ptr<file> file_cache::open_file(const void* owner, const std::string
 void file_cache::release(const void* owner) {
   platform::mutex_lock lock(m_mutex);
   m_files.get<by_owner>().erase(owner);
+}
+
+void file_cache::check_files(const void* owner) {
+  platform::mutex_lock lock(m_mutex);
+  auto& owned = m_files.get<by_owner>();
+  for (auto [it, end] = owned.equal_range(owner); it != end; ++it) {
+    try {
+      it->handle->check_path();
+    } catch (const file_error&) {
+      owned.erase(it);
+      throw;
+    }
+  }
 }
 
 int file_cache::size() const {

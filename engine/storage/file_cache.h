@@ -30,11 +30,17 @@ class file_cache {
   // A cached file is handed over to `owner`. A file whose cached mode lacks a
   // requested bit is opened again with the requested mode; holders of the
   // old one keep using it until they let go. A failed open throws file_error
-  // and leaves the cache as it was.
+  // and leaves the cache as it was. A cached file that the path no longer
+  // names (deleted or replaced on disk) is dropped and its file_error
+  // thrown: what went through it would be lost.
   std::shared_ptr<file> open_file(const void* owner, const std::string& utf8_path, int mode) EXCLUDES(m_mutex);
 
   // Drops every file of `owner`; each closes when no one else holds it.
   void release(const void* owner) EXCLUDES(m_mutex);
+
+  // Throws the file_error of the first cached file of `owner` that its path
+  // no longer names, after dropping it.
+  void check_files(const void* owner) EXCLUDES(m_mutex);
 
   int size() const EXCLUDES(m_mutex);
   int limit() const { return m_limit; }

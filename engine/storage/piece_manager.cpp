@@ -332,6 +332,7 @@ bool piece_manager::check_fastresume(const std::vector<int>& slots, const std::v
     const int p = s < static_cast<int>(slots.size()) ? slots[static_cast<std::size_t>(s)] : unallocated;
     if (p >= 0) {
       m.assign(p, s);
+      m.st.expect_data(s, m.piece_size(p));
       if (std::find(unfinished.begin(), unfinished.end(), p) == unfinished.end()) {
         have[static_cast<std::size_t>(p)] = true;
       }
@@ -461,6 +462,9 @@ sha1_hash piece_manager::hash_piece(int piece, int hashed) {
     m.st.read(buf.data(), m.to_slot(piece), at, n);
     state.h.update(buf.data(), n);
   }
+  // Bytes hashed on their way in count only while their files are still
+  // there: a write through a file deleted meanwhile went nowhere.
+  if (state.length > 0) m.st.check_slot_files(m.to_slot(piece), size);
   return state.h.final();
 }
 
@@ -518,6 +522,8 @@ std::filesystem::path piece_manager::save_path() const {
 }
 
 void piece_manager::release_files() { m_impl->st.release_files(); }
+
+void piece_manager::check_files() { m_impl->st.check_open_files(); }
 
 std::vector<int> piece_manager::piece_map() const {
   platform::mutex_lock lock(m_impl->mutex);

@@ -88,6 +88,9 @@ class piece_manager {
   bool move_storage(const std::filesystem::path& save_path);
   std::filesystem::path save_path() const;
   void release_files();
+  // Throws file_error naming a file of the torrent that was deleted (or
+  // replaced) on disk while it was open.
+  void check_files();
 
   // For tests and diagnostics: the slot each piece is in and the piece each
   // slot holds.

@@ -1,6 +1,7 @@
 #include "engine/storage/storage.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -148,6 +149,24 @@ struct storage::impl {
     }
     save_path = complete_path(p);
     busy.resize(static_cast<std::size_t>(std::max(info.num_pieces(), 0)));
+    known = std::vector<std::atomic<std::uint64_t>>((info.files().size() + 63) / 64);
+  }
+
+  // Whether file `index` is to be there (see expect_data). Set from the
+  // disk and hash threads alike, hence atomic words of bits.
+  bool is_known(std::size_t index) const {
+    return (known[index / 64].load(std::memory_order_relaxed) >> (index % 64)) & 1;
+  }
+  void set_known(std::size_t index) {
+    known[index / 64].fetch_or(std::uint64_t{1} << (index % 64), std::memory_order_relaxed);
+  }
+  // The cached file `index`, opened with `mode`; a file that is to be there
+  // is never created anew.
+  std::shared_ptr<file> open(std::size_t index, int mode) {
+    if ((mode & file::out) && is_known(index)) mode |= file::existing;
+    auto f = cache.open_file(this, path_of(index), mode);
+    set_known(index);
+    return f;
   }
 
   // The UTF-8 path of file `index` under the save path, made when needed
@@ -217,6 +236,7 @@ struct storage::impl {
   // other use of the storage (the piece manager does so under its lock).
   std::filesystem::path save_path;
   std::vector<std::int64_t> starts;  // first byte of each file
+  std::vector<std::atomic<std::uint64_t>> known;
   // Which slots are in use. The lock is held only to mark a slot, never
   // while taking another.
   platform::mutex busy_mutex;
@@ -237,8 +257,7 @@ int storage::read(char* buf, int slot, int offset, int size) {
   impl::slot_guard guard(*m_impl, slot);
   std::int64_t done = m_impl->walk(m_impl->slot_start(slot, offset), size,
                                    [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                                     auto f = m_impl->cache.open_file(m_impl.get(), m_impl->path_of(i), file::in);
-                                     return f->read_at(buf + at, n, pos);
+                                     return m_impl->open(i, file::in)->read_at(buf + at, n, pos);
                                    });
   if (done != size) throw file_error("slot has no storage");
   return size;
@@ -278,9 +297,7 @@ void storage::write(std::span<const std::span<const char>> bufs, int slot, int o
   // (hash checks, uploads) find them open.
   std::int64_t done = m_impl->walk(m_impl->slot_start(slot, offset), size,
                                    [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                                     auto f = m_impl->cache.open_file(m_impl.get(), m_impl->path_of(i),
-                                                                      file::in | file::out);
-                                     return f->write_at(cut(at, n), pos);
+                                     return m_impl->open(i, file::in | file::out)->write_at(cut(at, n), pos);
                                    });
   if (done != size) throw file_error("no storage for slot " + std::to_string(slot));
 }
@@ -290,10 +307,8 @@ int storage::read_existing(char* buf, int slot, int size) {
   impl::slot_guard guard(*m_impl, slot);
   return static_cast<int>(m_impl->walk(m_impl->slot_start(slot, 0), size,
                                        [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                                         const std::string path = m_impl->path_of(i);
-                                         if (!exists(local_path(path).string())) return std::int64_t{0};
-                                         auto f = m_impl->cache.open_file(m_impl.get(), path, file::in);
-                                         return f->read_at(buf + at, n, pos);
+                                         if (!exists(local_path(m_impl->path_of(i)).string())) return std::int64_t{0};
+                                         return m_impl->open(i, file::in)->read_at(buf + at, n, pos);
                                        }));
 }
 
@@ -303,11 +318,9 @@ void storage::read_sparse(char* buf, int slot, int size) {
   std::fill(buf, buf + size, 0);
   m_impl->walk(m_impl->slot_start(slot, 0), size,
                [&](std::size_t i, std::int64_t pos, std::int64_t at, std::int64_t n) {
-                 const std::string path = m_impl->path_of(i);
-                 if (exists(local_path(path).string())) {
-                   auto f = m_impl->cache.open_file(m_impl.get(), path, file::in);
-                   f->read_at(buf + at, n, pos);
-                 }
+                 // A file that is to be there is missing data, not sparse.
+                 if (m_impl->is_known(i) || exists(local_path(m_impl->path_of(i)).string()))
+                   m_impl->open(i, file::in)->read_at(buf + at, n, pos);
                  return n;
                });
 }
@@ -338,6 +351,26 @@ bool storage::move_storage(const std::filesystem::path& save_path) {
 }
 
 void storage::release_files() { m_impl->cache.release(m_impl.get()); }
+
+void storage::expect_data(int slot, int size) {
+  if (!m_impl->valid(slot, 0, size)) return;
+  m_impl->walk(m_impl->slot_start(slot, 0), size, [&](std::size_t i, std::int64_t, std::int64_t, std::int64_t n) {
+    m_impl->set_known(i);
+    return n;
+  });
+}
+
+void storage::check_slot_files(int slot, int size) {
+  if (!m_impl->valid(slot, 0, size)) throw file_error("slot has no storage");
+  // Through the cache: a cached file is checked against its path, any
+  // other one opened (which a missing file fails).
+  m_impl->walk(m_impl->slot_start(slot, 0), size, [&](std::size_t i, std::int64_t, std::int64_t, std::int64_t n) {
+    m_impl->open(i, file::in);
+    return n;
+  });
+}
+
+void storage::check_open_files() { m_impl->cache.check_files(m_impl.get()); }
 
 std::filesystem::path storage::save_path() const { return m_impl->save_path; }
 

@@ -44,7 +44,8 @@ class storage {
   // what is there.
   int read_existing(char* buf, int slot, int size);
   // Reads from the start of `slot`; what no file holds (a missing file, or
-  // past the end of a short one) reads as zeros, as in a sparse file.
+  // past the end of a short one) reads as zeros, as in a sparse file. A
+  // file that is to be there (see expect_data) and is not throws.
   void read_sparse(char* buf, int slot, int size);
 
   // Moves the torrent's file or top folder into `save_path`; false, with the
@@ -52,6 +53,20 @@ class storage {
   bool move_storage(const std::filesystem::path& save_path);
   // Closes every cached file of this storage.
   void release_files();
+
+  // A file that this storage has opened, or that holds data the piece
+  // manager counts on (`expect_data`), must stay: once it is gone, reads
+  // and writes throw file_error naming it instead of creating it anew (the
+  // data it held would be lost without a word).
+  //
+  // The bytes of `slot` up to `size` are known to lie in the files.
+  void expect_data(int slot, int size);
+  // Throws file_error when a file that the bytes of `slot` up to `size` lie
+  // in is no longer there (or another file took its place).
+  void check_slot_files(int slot, int size);
+  // Throws file_error when one of this storage's open files was deleted or
+  // replaced on disk.
+  void check_open_files();
 
   std::filesystem::path save_path() const;
   // The storage's own copy of the torrent's metainfo.

@@ -118,8 +118,43 @@ TEST_F(StorageFastResume, RoundTripSkipsTheCheckAndKeepsFinishedBlocks) {
 TEST_F(StorageFastResume, AnotherBlockSizeDropsOnlyTheUnfinishedPieces) {
   engine::resume_state out;
   EXPECT_EQ(parse(resume, out, 32), "");
-  EXPECT_EQ(out.slots.size(), 4u);
+  // Piece 1 is not had for it: its slot is free.
+  EXPECT_EQ(out.slots, (std::vector<int>{0, -2, -2, 3}));
   EXPECT_TRUE(out.unfinished.empty());
+}
+
+// Data saved while files were missing (deleted under the running torrent)
+// still claims the pieces that were in them; a file missing then and now
+// matches its recorded size and time, so the claims themselves are checked.
+TEST_F(StorageFastResume, ClaimsInAMissingOrShortFileAreRefused) {
+  const auto a = dir.path() / "t/a", b = dir.path() / "t/b";
+  const std::string data_a = storage_test::read_text(a);
+  auto saved_now = [&] {
+    piece_manager pm(t.info, dir.path());
+    std::vector<bool> have;
+    pm.check_fastresume({0, 1, -2, 3}, {1}, have, true);
+    return engine::build_resume_data(t.info, pm, block, downloading, {});
+  };
+  std::filesystem::remove(a);
+  const entry without_a = saved_now();
+  // Piece 1's finished blocks cannot be read: the piece is given up.
+  EXPECT_EQ(without_a["slots"], ints({0, -2, -2, 3}));
+  EXPECT_TRUE(without_a["unfinished"].list().empty());
+  EXPECT_EQ(rejection(without_a), "file '" + a.string() + "' is missing, but the fast-resume data has pieces in it");
+  // Back, but the data was saved without it.
+  storage_test::write_text(a, data_a);
+  EXPECT_EQ(rejection(without_a).rfind("filesize mismatch for file '" + a.string() + "'", 0), 0u);
+
+  // Piece 3 ends at byte 156 of b.
+  std::filesystem::resize_file(b, 150);
+  EXPECT_EQ(rejection(saved_now()),
+            "file '" + b.string() + "' is 150 bytes long, but the pieces of the fast-resume data need 156 bytes of it");
+  // Only what is counted as had must be there: without piece 3, b may be
+  // short (and piece 1's blocks lie in a).
+  entry rd = saved_now();
+  rd["slots"] = ints({0, 1});
+  engine::resume_state out;
+  EXPECT_EQ(parse(rd, out), "");
 }
 
 TEST_F(StorageFastResume, EachRejectionNamesItsReason) {

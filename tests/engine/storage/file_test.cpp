@@ -132,6 +132,44 @@ TEST_F(StorageFileCache, AFileBelongsToItsLastUser) {
   EXPECT_EQ(cache.size(), 0);
 }
 
+// Writes through a file deleted (or replaced) under its open descriptor
+// would still succeed, on data no one sees again.
+TEST_F(StorageFileCache, AFileDeletedOrReplacedOnDiskIsDroppedWithItsName) {
+  const std::string missing = path(0) + ": No such file or directory";
+  cache.open_file(&owner_a, path(0), file::out);
+  std::filesystem::remove(path(0));
+  try {
+    cache.open_file(&owner_a, path(0), file::out);
+    ADD_FAILURE() << "no error";
+  } catch (const file_error& e) {
+    EXPECT_EQ(e.what(), missing);
+  }
+  EXPECT_EQ(cache.size(), 0);
+  EXPECT_FALSE(std::filesystem::exists(path(0)));
+
+  storage_test::write_text(path(1), "old");
+  cache.open_file(&owner_a, path(1), file::in);
+  storage_test::write_text(path(2), "new");
+  std::filesystem::rename(path(2), path(1));
+  EXPECT_THROW(cache.open_file(&owner_a, path(1), file::in), file_error);
+  EXPECT_EQ(cache.size(), 0);
+
+  // Looked for without a read or write.
+  cache.open_file(&owner_a, path(3), file::out);
+  cache.open_file(&owner_a, path(4), file::out);
+  cache.open_file(&owner_b, path(5), file::out);
+  cache.check_files(&owner_a);
+  std::filesystem::remove(path(4));
+  std::filesystem::remove(path(5));
+  EXPECT_THROW(cache.check_files(&owner_a), file_error);
+  EXPECT_EQ(cache.size(), 2);
+  cache.check_files(&owner_a);
+  // Only what is asked for as it is there: a file that must exist is not
+  // created.
+  EXPECT_THROW(cache.open_file(&owner_a, path(6), file::out | file::existing), file_error);
+  EXPECT_FALSE(std::filesystem::exists(path(6)));
+}
+
 TEST_F(StorageFileCache, TwoThreadsReadOneCachedFileAtDifferentOffsets) {
   std::string data = storage_test::random_bytes(1 << 20, 1);
   storage_test::write_text(path(0), data);

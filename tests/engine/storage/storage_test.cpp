@@ -69,6 +69,37 @@ TEST(StorageSlots, AShortFileEndsReadsAndChecks) {
   EXPECT_EQ(st.read_existing(buf, 1, 16), 9);
 }
 
+// A file the storage wrote, or counts on, that is deleted: reads, writes
+// and checks name it, and it is not created anew over the lost data.
+TEST(StorageSlots, AFileDeletedUnderTheStorageIsNamedAndNotCreatedAgain) {
+  temp_dir dir;
+  test_torrent t({{"t/a", 20}, {"t/b", 20}}, 16);
+  engine::file_cache cache;
+  storage st(t.info, dir.path(), cache);
+  st.create_folders();
+  st.write(t.piece(0).data(), 0, 0, 16);
+  char buf[16];
+  const std::string a_missing = (dir.path() / "t/a").string() + ": No such file or directory";
+  // Deleted while open...
+  std::filesystem::remove(dir.path() / "t/a");
+  EXPECT_EQ(error_text([&] { st.check_open_files(); }), a_missing);
+  EXPECT_EQ(error_text([&] { st.read(buf, 0, 0, 16); }), a_missing);
+  // ...and while closed (a paused torrent).
+  st.release_files();
+  EXPECT_EQ(error_text([&] { st.write(t.piece(0).data(), 0, 0, 16); }), a_missing);
+  EXPECT_EQ(error_text([&] { st.check_slot_files(0, 16); }), a_missing);
+  EXPECT_EQ(error_text([&] { st.read_sparse(buf, 0, 16); }), a_missing);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "t/a"));
+  // A file that nothing was counted in yet is created as needed.
+  st.write(t.piece(2).data(), 2, 0, 8);
+  EXPECT_EQ(storage_test::read_text(dir.path() / "t/b").substr(12), t.data.substr(32, 8));
+
+  // Data that fast-resume data vouched for, before any file was opened.
+  storage fresh(t.info, dir.path(), cache);
+  fresh.expect_data(0, 16);
+  EXPECT_EQ(error_text([&] { fresh.write(t.piece(0).data(), 0, 0, 16); }), a_missing);
+}
+
 TEST(StorageSlots, OffsetsBeyondFourGigabytesReachTheRightFile) {
   temp_dir dir;
   engine::torrent_metainfo info;
