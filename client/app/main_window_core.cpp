@@ -121,10 +121,9 @@ std::unique_ptr<NetworkStep> RealEngineParts::MakeNetworkStep(NetworkStep::Host&
 }
 
 std::unique_ptr<CTorrentDatabase> RealEngineParts::ConnectStore(const StartupValues& v) {
-  auto store = std::make_unique<CTorrentDatabase>(ToUtf16(v.database_url), static_cast<std::uint16_t>(v.database_port),
-                                                  ToUtf16(v.database_user), ToUtf16(v.database_password));
-  if (!store->IsConnected()) store.reset();
-  return store;
+  // Kept when its server does not answer now: it is tried again later.
+  return std::make_unique<CTorrentDatabase>(ToUtf16(v.database_url), static_cast<std::uint16_t>(v.database_port),
+                                            ToUtf16(v.database_user), ToUtf16(v.database_password));
 }
 
 bool RealEngineParts::LoadTorrent(TorrentItem& torrent, const Utf16IniFile& list, DhtControl* dht) {

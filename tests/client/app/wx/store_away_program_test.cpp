@@ -21,6 +21,12 @@ struct StoreAwayProgram : ProgramFixture {
   pid_t pid = -1;
   std::unique_ptr<store_test::private_server> server;
 
+  // The server stops before the fixture's folder goes.
+  void TearDown() override {
+    server.reset();
+    ProgramFixture::TearDown();
+  }
+
   // The program in store mode with the test's own server.
   void UseOwnServer() {
     store::mysql::set_client_library_path("libmariadb.so.3");
@@ -168,11 +174,13 @@ TEST_F(StoreAwayProgram, WhatWaitsWhenTheProgramEndsReachesTheStoreAtTheNextStar
   // A torrent in the store, restored from it.
   StartProgram("first.log");
   HandOver(kept);
+  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("1/4"); })) << ReadFile(dir / "first.log");
   ASSERT_TRUE(test_support::wait_until([&] { return Rows() == store_test::rows{{"kept.bin", kept_meta, "0"}}; }))
       << ReadFile(dir / "first.log");
   Close();
   StartProgram("second.log");
-  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("1/4"); })) << ReadFile(dir / "second.log");
+  ASSERT_TRUE(test_support::wait_until([&] { return CaptionCounts("1/4"); }))
+      << ReadFile(dir / "first.log") << "\n---\n" << ReadFile(dir / "second.log") << Output("xdotool search --name Quillfern getwindowname %@ 2>&1");
 
   // The server goes: a torrent is added, the stored one removed (the third
   // entry of the first row's menu), and the program ends.
