@@ -2,11 +2,9 @@
 
 #include "client/common/CVersionsInfo.h"
 #include "client/common/paths.h"
-#include "client/common/tick.h"
 #include "client/files/ip_filter_file.h"
 #include "client/files/log_files.h"
 #include "client/dialogs/options_model.h"
-#include "client/files/torrent_copy_name.h"
 #include "client/net/update_check.h"
 #include "client/files/utf16_ini_file.h"
 #include "client/base/wide_text.h"
@@ -14,7 +12,6 @@
 #include "dht/engine_link.h"
 #include "engine/formats/text_helpers.h"
 #include "platform/atomic_file.h"
-#include "platform/clock.h"
 #include "client/torrents/list_file_store.h"
 #include "store/torrent_database.h"
 
