@@ -19,6 +19,20 @@ namespace {
 
 std::string HashOf(const TorrentItem& torrent) { return WideToUtf8(torrent.GetInfoHashHex()); }
 
+// A torrent known only by its info-hash loads by the hash its file name
+// starts with; one the store named otherwise (its row's name) gets a path
+// of that kind, its section moved along.
+KeptTorrent Loadable(const KeptTorrent& kept, const std::filesystem::path& data_folder) {
+  const std::u16string section = EscapeSectionName(WideToUtf16(kept.path));
+  const std::string file_name = std::filesystem::path(WideToUtf8(kept.path)).filename().string();
+  if (kept.section.GetString(section, u"HasMetadata", u"true") == u"true" || file_name.starts_with(kept.info_hash))
+    return kept;
+  KeptTorrent moved{kept.info_hash, Utf8ToWide((data_folder / (kept.info_hash + ".Torrent")).string()), {}};
+  const std::u16string moved_section = EscapeSectionName(WideToUtf16(moved.path));
+  for (const auto& [key, value] : kept.section.Entries(section)) moved.section.Set(moved_section, key, value);
+  return moved;
+}
+
 }  // namespace
 
 DatabaseStore::DatabaseStore(CTorrentDatabase& database, std::filesystem::path data_folder, LogSink log)
@@ -77,8 +91,8 @@ bool DatabaseStore::Restore(const RestoreOne& restore) {
         if (const KeptTorrent* kept = m_queue.FindKept(hash)) {
           // It waited at the end of the last run: its settings and totals
           // are those of the waiting file, its metainfo the row's.
-          m_restoring = Restoring{*kept, rows->meta_data};
-          path = kept->path;
+          m_restoring = Restoring{Loadable(*kept, m_dataFolder), rows->meta_data};
+          path = m_restoring->kept.path;
         } else {
           // The name only names the torrent's log file beside the others:
           // one that would lead out of the data folder is replaced by the
@@ -104,8 +118,8 @@ bool DatabaseStore::Restore(const RestoreOne& restore) {
     // One whose metainfo only the store has waits for it.
     std::error_code ec;
     if (!reached && !std::filesystem::exists(std::filesystem::path(WideToUtf8(torrent.path)), ec)) continue;
-    m_restoring = Restoring{torrent, {}};
-    restore(torrent.path, no_list);
+    m_restoring = Restoring{Loadable(torrent, m_dataFolder), {}};
+    restore(m_restoring->kept.path, no_list);
     m_restoring.reset();
   }
   // What waited is written at the first tick.

@@ -50,6 +50,27 @@ class TorrentItemOnDatabase : public store_test::StoreServerTest, public TwoRuns
     return *store;
   }
 
+  // The next start in store mode: the torrents the store restores, each
+  // loaded into the second session.
+  std::vector<std::unique_ptr<TorrentItem>> RestoreNext(client::DatabaseStore& next) {
+    std::vector<std::unique_ptr<TorrentItem>> restored;
+    next.Restore([&](const std::wstring& torrent_path, const client::Utf16IniFile& list_file) {
+      auto torrent = std::make_unique<TorrentItem>(torrent_path, L"START", events);
+      torrent->SetSession(&second);
+      torrent->SetStore(&next);
+      if (!torrent->Load(list_file)) return false;
+      restored.push_back(std::move(torrent));
+      return true;
+    });
+    return restored;
+  }
+  // The end of a run while the server cannot take the torrents' rows.
+  void EndWithTheServerAway(client::CTorrentListe& list) {
+    ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data TO torrent_data_away"));
+    ASSERT_TRUE(Keeper().SaveAll(list));
+    ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data_away TO torrent_data"));
+  }
+
   client::Utf16IniFile ini;  // unused in DB mode
   bool loaded = false;
   std::unique_ptr<client::DatabaseStore> store;
@@ -211,11 +232,8 @@ TEST_F(TorrentItemOnDatabase, WhatWaitsAtTheEndOfARunReachesTheStoreAtTheNextSta
 
   // The server goes; the user changes the torrent's settings, and the run
   // ends: what changed is kept in the waiting file.
-  ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data TO torrent_data_away"));
   SetEveryKey(item);
-  item.SetStatus(TorrentStatus::Seeding);
-  ASSERT_TRUE(Keeper().SaveAll(list));
-  ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data_away TO torrent_data"));
+  EndWithTheServerAway(list);
   EXPECT_EQ(events.log.back(),
             L"1 torrents and 0 removals wait for the store, kept in " +
                 client::Utf8ToWide((dir.path() / std::string(client::kWaitingFileName)).string()));
@@ -225,15 +243,7 @@ TEST_F(TorrentItemOnDatabase, WhatWaitsAtTheEndOfARunReachesTheStoreAtTheNextSta
   // The next start: the torrent comes back with its settings and totals of
   // the end of the run, its metainfo from the row, and the row takes them.
   client::DatabaseStore next(*db, dir.path(), [this](const std::wstring& line) { events.LogLine(line); });
-  std::vector<std::unique_ptr<TorrentItem>> restored;
-  next.Restore([&](const std::wstring& torrent_path, const client::Utf16IniFile& list_file) {
-    auto torrent = std::make_unique<TorrentItem>(torrent_path, L"START", events);
-    torrent->SetSession(&second);
-    torrent->SetStore(&next);
-    if (!torrent->Load(list_file)) return false;
-    restored.push_back(std::move(torrent));
-    return true;
-  });
+  std::vector<std::unique_ptr<TorrentItem>> restored = RestoreNext(next);
   ASSERT_EQ(restored.size(), 1u);
   ExpectEveryKey(*restored[0]);
   EXPECT_EQ(restored[0]->Path(), client::Utf8ToWide(path));
@@ -249,6 +259,32 @@ TEST_F(TorrentItemOnDatabase, WhatWaitsAtTheEndOfARunReachesTheStoreAtTheNextSta
   EXPECT_FALSE(std::filesystem::exists(path + ".ResumeData"));
   ASSERT_TRUE(next.SaveAll(next_list));
   EXPECT_FALSE(std::filesystem::exists(dir / std::string(client::kWaitingFileName)));
+}
+
+TEST_F(TorrentItemOnDatabase, AHashOnlyTorrentThatWaitedComesBackByItsHash) {
+  // Restored from its row, a torrent known by its info-hash is named after
+  // the row ("Unkown").
+  client::CTorrentListe list;
+  list.Add(Item(first, dir / std::string(client::kUnknownTorrentName)));
+  TorrentItem& item = *list.begin()->get();
+  item.SetStore(&Keeper());
+  FakeTorrent t;
+  t.metadata = false;
+  t.save_path = "/downloads";
+  t.trackers = {{"http://tracker.test/announce", 0}};
+  item.Attach(first.Put(hash, t));
+  ASSERT_TRUE(item.Save(ini, false));
+  item.SetPriority(client::TorrentPriority::High);
+  EndWithTheServerAway(list);
+
+  client::DatabaseStore next(*db, dir.path(), nullptr);
+  const std::vector<std::unique_ptr<TorrentItem>> restored = RestoreNext(next);
+  ASSERT_EQ(restored.size(), 1u);
+  EXPECT_EQ(restored[0]->Priority(), client::TorrentPriority::High);
+  EXPECT_EQ(restored[0]->FileName(), client::Utf8ToWide(Hex() + ".Torrent"));
+  ASSERT_EQ(Added().trackers.size(), 1u);
+  EXPECT_EQ(Added().trackers[0].url, "http://tracker.test/announce");
+  EXPECT_TRUE(next.Waits(*restored[0]));
 }
 
 }  // namespace
