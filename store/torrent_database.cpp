@@ -21,22 +21,25 @@ std::u16string widen(std::string_view text) {
 bool CTorrentDatabase::IsClientLibraryAvailable() { return store::mysql::client_library_available(); }
 
 CTorrentDatabase::CTorrentDatabase(std::u16string_view host, std::uint16_t port, std::u16string_view user,
-                                   std::u16string_view password) {
+                                   std::u16string_view password)
+    : m_host(engine::wchar_utf8(host)), m_user(engine::wchar_utf8(user)), m_password(engine::wchar_utf8(password)),
+      m_port(port) {
   m_api = store::mysql::bind_client_library();
-  if (!m_api) return;
-  m_connection = m_api->init(nullptr);
-  if (!m_connection) return;
+  Connect();
+}
 
-  const std::string host8 = engine::wchar_utf8(host);
-  const std::string user8 = engine::wchar_utf8(user);
-  const std::string password8 = engine::wchar_utf8(password);
-  if (!m_api->real_connect(m_connection, host8.c_str(), user8.c_str(), password8.c_str(), database_name, port,
+bool CTorrentDatabase::Connect() {
+  if (m_connected) return true;
+  if (!m_api) return false;
+  m_connection = m_api->init(nullptr);
+  if (!m_connection) return false;
+  if (!m_api->real_connect(m_connection, m_host.c_str(), m_user.c_str(), m_password.c_str(), database_name, m_port,
                            nullptr, 0)) {
     const char* text = m_api->error(m_connection);
     m_connect_error = text ? text : "";
     m_api->close(m_connection);
     m_connection = nullptr;
-    return;
+    return false;
   }
   m_connected = true;
   const char reconnect = 1;
@@ -49,6 +52,7 @@ CTorrentDatabase::CTorrentDatabase(std::u16string_view host, std::uint16_t port,
   m_ip_filter = std::make_unique<CIpFilterTable>(*m_api, m_connection);
   m_auto_destinations = std::make_unique<CAutoDestinationsTable>(*m_api, m_connection);
   m_nodes = std::make_unique<CNodesTable>(*m_api, m_connection);
+  return true;
 }
 
 CTorrentDatabase::~CTorrentDatabase() {
@@ -76,9 +80,6 @@ bool CTorrentDatabase::SaveTorrent(std::string_view meta_data) {
     stored = torrent.LookUp(torrent.info_hash);
     if (!stored || !stored->metainfo) return false;
   }
-  // Whoever saves the torrent wants it kept: a removal that waited for it
-  // no longer applies.
-  std::erase(m_waiting_removals, torrent.info_hash);
   if (!with_metainfo && stored->metainfo) {
     torrent.id = stored->id;
     return torrent.UpdateState();
@@ -94,25 +95,6 @@ bool CTorrentDatabase::SaveTorrent(std::string_view meta_data) {
   }
   m_trackers->torrent_data_id = torrent.id;
   return m_trackers->Store();
-}
-
-void CTorrentDatabase::FinishLater(std::string info_hash) {
-  if (std::find(m_waiting_removals.begin(), m_waiting_removals.end(), info_hash) == m_waiting_removals.end())
-    m_waiting_removals.push_back(std::move(info_hash));
-}
-
-bool CTorrentDatabase::CatchUp() {
-  if (!m_connected) return m_waiting_removals.empty();
-  while (!m_waiting_removals.empty()) {
-    const std::optional<CTorrentDataTable::Stored> stored = m_torrent_data->LookUp(m_waiting_removals.front());
-    if (!stored) return false;
-    if (stored->id != 0) {
-      m_torrent_data->id = stored->id;
-      if (!m_torrent_data->Finish()) return false;
-    }
-    m_waiting_removals.erase(m_waiting_removals.begin());
-  }
-  return true;
 }
 
 std::u16string CTorrentDatabase::GetLastError() const {

@@ -35,6 +35,9 @@ class CTorrentDatabase {
   CTorrentDatabase& operator=(const CTorrentDatabase&) = delete;
 
   bool IsConnected() const { return m_connected; }
+  // Tries the connection again when there is none (its server was away);
+  // true when connected.
+  bool Connect();
 
   // Stores the torrent whose row buffers the caller filled: its
   // torrent_data row, then either its resume data and piece selection (when
@@ -46,15 +49,6 @@ class CTorrentDatabase {
   // when a torrent known only by its info-hash is saved over it; only its
   // settings and totals change then.
   bool SaveTorrent(std::string_view meta_data = {});
-
-  // A removed torrent whose rows the server did not take: its row is to be
-  // marked finished and its trackers, resume data and piece selection
-  // deleted once the server answers again (CatchUp).
-  void FinishLater(std::string info_hash);
-  // Carries out the removals that waited, in their order, until the server
-  // fails; true when none waits any more.
-  bool CatchUp();
-  bool RemovalsWaiting() const { return !m_waiting_removals.empty(); }
 
   // The client library's text for the last failure; "No database" when the
   // library could not be loaded.
@@ -84,6 +78,7 @@ class CTorrentDatabase {
   store::mysql::connection* m_connection = nullptr;
   // The error of a failed connect, kept after its handle was closed.
   std::string m_connect_error;
-  // Info-hashes of removed torrents, for CatchUp.
-  std::vector<std::string> m_waiting_removals;
+  // What the connection is made with.
+  std::string m_host, m_user, m_password;
+  std::uint16_t m_port = 0;
 };

@@ -2,11 +2,9 @@
 
 #include "client/common/CVersionsInfo.h"
 #include "client/common/paths.h"
-#include "client/common/tick.h"
 #include "client/files/ip_filter_file.h"
 #include "client/files/log_files.h"
 #include "client/dialogs/options_model.h"
-#include "client/files/torrent_copy_name.h"
 #include "client/net/update_check.h"
 #include "client/files/utf16_ini_file.h"
 #include "client/base/unexpected_fault.h"
@@ -15,7 +13,7 @@
 #include "dht/engine_link.h"
 #include "engine/formats/text_helpers.h"
 #include "platform/atomic_file.h"
-#include "platform/clock.h"
+#include "client/torrents/list_file_store.h"
 #include "store/torrent_database.h"
 
 #include <algorithm>
@@ -121,10 +119,9 @@ std::unique_ptr<NetworkStep> RealEngineParts::MakeNetworkStep(NetworkStep::Host&
 }
 
 std::unique_ptr<CTorrentDatabase> RealEngineParts::ConnectStore(const StartupValues& v) {
-  auto store = std::make_unique<CTorrentDatabase>(ToUtf16(v.database_url), static_cast<std::uint16_t>(v.database_port),
-                                                  ToUtf16(v.database_user), ToUtf16(v.database_password));
-  if (!store->IsConnected()) store.reset();
-  return store;
+  // Kept when its server does not answer now: it is tried again later.
+  return std::make_unique<CTorrentDatabase>(ToUtf16(v.database_url), static_cast<std::uint16_t>(v.database_port),
+                                            ToUtf16(v.database_user), ToUtf16(v.database_password));
 }
 
 bool RealEngineParts::LoadTorrent(TorrentItem& torrent, const Utf16IniFile& list, DhtControl* dht) {
@@ -145,7 +142,7 @@ MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, 
       m_timer(m_list, *this),
       m_adder(*this, ui, m_list, m_queue, *this),
       m_removals({m_list, m_queue, [this]() -> TorrentControl* { return m_session ? &m_session->Torrents() : nullptr; },
-                  [this]() -> DhtControl* { return m_dhtControl.get(); }, [this] { return m_store != nullptr; },
+                  [this]() -> DhtControl* { return m_dhtControl.get(); }, [this] { return m_storage->InDatabase(); },
                   [this] { return m_startup.session_only; }, [this] { m_host.RowsChanged(); },
                   [this](std::wstring line) { AddLogLine(line); }}) {
   m_startup = ReadStartupValues(m_profile);
@@ -153,11 +150,15 @@ MainWindowCore::MainWindowCore(platform::profile profile, MainWindowHost& host, 
   engine::set_remove_underscores(true);
   m_dataFolder = DataFolder(m_startup.torrents);
   m_adder.destination = LastDestination(m_startup.last_destination);
-  if (m_startup.use_database && !m_startup.database_url.empty()) m_store = m_parts.ConnectStore(m_startup);
-  m_filter.SetStore(m_store.get());
+  if (m_startup.use_database && !m_startup.database_url.empty()) m_database = m_parts.ConnectStore(m_startup);
+  const auto log = [this](const std::wstring& line) { AddLogLine(line); };
+  if (m_database) m_storage = std::make_unique<DatabaseStore>(*m_database, m_dataFolder, log);
+  else m_storage = std::make_unique<ListFileStore>(m_dataFolder, ListFile(), m_startup.session_only, log);
+  // The IP filter is the store's only when its server answered at the
+  // start; else the filter file keeps it.
+  m_filter.SetStore(m_database && m_database->IsConnected() ? m_database.get() : nullptr);
   m_filter.SetSessionOnly(m_startup.session_only);
   m_network = m_parts.MakeNetworkStep(*this);
-  m_list.SetRemovalListener([this](TorrentItem& torrent) { TorrentRemoved(torrent); });
   UpdateAdder();
 }
 
@@ -165,7 +166,7 @@ void MainWindowCore::UpdateAdder() {
   m_adder.data_folder = m_dataFolder;
   m_adder.session = m_session ? &m_session->Torrents() : nullptr;
   m_adder.dht = m_dhtControl.get();
-  m_adder.store = m_store.get();
+  m_adder.store = m_storage.get();
   m_adder.session_only = m_startup.session_only;
   m_adder.auto_save = {m_settings.asd_mode, m_settings.asd_single, m_destinations};
   m_adder.rate_scale_up = m_settings.max_upload_rate;
@@ -190,12 +191,12 @@ void MainWindowCore::OnCreate() {
   LoadSettings();
   StartSession();
   RemoveStaleTemporaries();
-  RestoreTorrents(ListFile());
+  RestoreTorrents();
 }
 
 void MainWindowCore::RemoveStaleTemporaries() {
   const std::size_t removed = platform::remove_stale_temporaries(
-      m_dataFolder, {".ResumeData", ".FilterData", ".torrent", ".Torrent", "TorrentQueue.txt"});
+      m_dataFolder, {".ResumeData", ".FilterData", ".torrent", ".Torrent", "TorrentQueue.txt", kWaitingFileName});
   if (removed) AddLogLine(FormatWide("removed %zu temporary files left by an earlier run", removed));
 }
 
@@ -212,7 +213,7 @@ void MainWindowCore::LoadSettings() {
   timer.seeding_time = m_settings.seeding_time;
   timer.seeding_ratio = m_settings.seeding_ratio;
   timer.show_diagram = m_startup.show_diagram;
-  timer.database = m_store != nullptr;
+  timer.database = m_storage->InDatabase();
   timer.list_file = m_startup.session_only ? std::filesystem::path() : ListFile();
   m_adder.priority = m_settings.last_priority;
   UpdateAdder();
@@ -278,52 +279,20 @@ void MainWindowCore::ApplySettings() {
   for (const auto& torrent : m_list) torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
 }
 
-bool MainWindowCore::RestoreTorrents(const std::filesystem::path& list_file) {
+bool MainWindowCore::RestoreTorrents() {
   if (m_startup.session_only) return false;
-  m_unloadedTorrents = false;
-  // The list file is read once for all torrents; in store mode it is not
-  // used.
-  Utf16IniFile list;
-  if (m_store) {
-    RestoreFromStore(list);
-  } else {
-    std::vector<std::wstring> paths;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(m_dataFolder, ec), end; !ec && it != end; it.increment(ec)) {
-      std::string name = it->path().filename().string();
-      std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-      if (name.ends_with(".torrent") && it->is_regular_file(ec)) paths.push_back(Utf8ToWide(it->path().string()));
-    }
-    if (paths.empty()) return false;
-    std::sort(paths.begin(), paths.end());
-    const ListFileRead read = LoadListFile(list_file, list, [this](const std::wstring& line) { AddLogLine(line); });
-    for (const auto& path : paths)
-      if (!RestoreTorrent(path, list)) m_unloadedTorrents = true;
-    // What could be read of a damaged file is written down at once, so
-    // that the next add does not start a list without the others.
-    if (read == ListFileRead::SetAside && !list.Save(list_file))
-      AddLogLine(L"cannot write " + Utf8ToWide(list_file.string()));
-  }
+  if (!m_storage->Restore([this](const std::wstring& path, const Utf16IniFile& list) {
+        return RestoreTorrent(path, list);
+      }))
+    return false;
   m_queue.StartNextQueued(nullptr);
   return true;
-}
-
-void MainWindowCore::RestoreFromStore(const Utf16IniFile& list) {
-  CTorrentDataTable* rows = m_store->TorrentData();
-  if (!rows || !rows->SelectUnfinished()) return;
-  do {
-    // The name only names the torrent's log file beside the others: one
-    // that would lead out of the data folder is replaced by the hash.
-    std::string name = rows->name;
-    if (!IsPlainFileName(name)) name = rows->info_hash + ".torrent";
-    RestoreTorrent(Utf8ToWide(m_dataFolder + name), list);
-  } while (rows->FetchNext());
 }
 
 bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile& list) {
   auto torrent = std::make_unique<TorrentItem>(path, L"START", *this);
   GiveTorrentDefaults(*torrent);
-  torrent->SetStore(m_store.get());
+  torrent->SetStore(m_storage.get());
   torrent->SetRateScale(m_settings.max_upload_rate, m_settings.max_download_rate);
   if (m_session) torrent->SetSession(&m_session->Torrents());
   bool loaded = false;
@@ -350,42 +319,9 @@ bool MainWindowCore::RestoreTorrent(const std::wstring& path, const Utf16IniFile
   return true;
 }
 
-void MainWindowCore::UpdateListFile(const std::function<void(Utf16IniFile&)>& change) {
-  if (m_startup.session_only || m_store || m_shutDown) return;
-  Utf16IniFile ini;
-  if (LoadListFile(ListFile(), ini, [this](const std::wstring& line) { AddLogLine(line); }) == ListFileRead::Failed)
-    return;
-  change(ini);
-  if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
-}
-
 void MainWindowCore::TorrentAdded(TorrentItem& torrent) {
   if (m_startup.session_only || m_shutDown) return;
-  auto save = [&](Utf16IniFile& ini) {
-    try {
-      return torrent.Save(ini, false);
-    } catch (const std::exception& e) {
-      torrent.SaveFailed(Utf8ToWide(e.what()));
-      return false;
-    }
-  };
-  if (!m_store) {
-    UpdateListFile(save);
-    return;
-  }
-  // The whole row; while the engine checks the torrent's files it cannot
-  // name the torrent, and the row the adder stored gets the settings only.
-  Utf16IniFile unused;
-  if (save(unused)) return;
-  try {
-    torrent.UpdateDatabaseRow(false, false);
-  } catch (const std::exception& e) {
-    torrent.SaveFailed(Utf8ToWide(e.what()));
-  }
-}
-
-void MainWindowCore::TorrentRemoved(TorrentItem& torrent) {
-  UpdateListFile([&](Utf16IniFile& ini) { ini.RemoveSection(EscapeSectionName(WideToUtf16(torrent.Path()))); });
+  m_storage->Added(torrent);
 }
 
 void MainWindowCore::StopSession() {
@@ -407,30 +343,13 @@ void MainWindowCore::Shutdown() {
   m_adder.downloads = nullptr;
   m_netJobs.Close();
   if (!m_startup.session_only) {
-    // Removals that waited for the server go first: a torrent added again
-    // since is saved after them.
-    if (m_store && !m_store->CatchUp()) AddLogLine(L"the store did not take the removals that wait for it");
-    if (m_store || !m_unloadedTorrents) {
-      if (!m_list.Save(m_store ? std::filesystem::path() : ListFile(),
-                       [this](const std::wstring& line) { AddLogLine(line); }))
-        AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
-    } else {
-      SaveKeepingUnloaded();
-    }
+    if (!m_storage->SaveAll(m_list)) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
   } else {
     m_list.PauseAll();
   }
   StopSession();
   WriteShutdownValues(m_profile, {m_interval, m_dataFolder, m_adder.destination, m_startup.show_diagram,
                                   m_adder.priority, m_startup.simple_display});
-}
-
-void MainWindowCore::SaveKeepingUnloaded() {
-  Utf16IniFile ini;
-  if (LoadListFile(ListFile(), ini, [this](const std::wstring& line) { AddLogLine(line); }) == ListFileRead::Failed)
-    return;
-  m_list.SaveTorrents(ini, true, false);
-  if (!ini.Save(ListFile())) AddLogLine(L"cannot write " + Utf8ToWide(ListFile().string()));
 }
 
 void MainWindowCore::DhtStarted() {
@@ -449,32 +368,10 @@ MainTimerResult MainWindowCore::Tick() {
   input.mapped_address = m_network->Mapped();
   // A host without its own poll timer finishes removals here.
   if (m_removals.Waiting()) m_removals.Poll();
-  CatchUpStore();
+  if (!m_startup.session_only) m_storage->Retry(m_list);
   MainTimerResult result = m_timer.Tick(input);
   if (result.query_external_address) m_network->QueryExternalAddress();
   return result;
-}
-
-void MainWindowCore::CatchUpStore() {
-  if (!m_store || m_startup.session_only) return;
-  const std::uint32_t now = TickMs();
-  if (platform::elapsed_ms(now, m_lastStoreTry) < kStoreRetryMs) return;
-  const bool torrents_wait =
-      std::any_of(m_list.begin(), m_list.end(), [](const auto& torrent) { return torrent->StoreWaits(); });
-  if (!torrents_wait && !m_store->RemovalsWaiting()) return;
-  m_lastStoreTry = now;
-  // Removals first: a torrent added again since is saved after them.
-  if (!m_store->CatchUp()) return;
-  Utf16IniFile unused;
-  for (const auto& torrent : m_list) {
-    if (!torrent->StoreWaits()) continue;
-    try {
-      // Stops at the first that fails: the server is away again.
-      if (!torrent->Save(unused, false)) return;
-    } catch (const std::exception& e) {
-      torrent->SaveFailed(Utf8ToWide(e.what()));
-    }
-  }
 }
 
 void MainWindowCore::AppendTorrentLog(TorrentItem& torrent, const std::wstring& line) { torrent.AppendLogFile(line); }
@@ -487,7 +384,7 @@ void MainWindowCore::MetadataReceived(TorrentItem& torrent) {
 
 void MainWindowCore::AppendDownloadsLog(const std::wstring& name) {
   // In DB mode finished downloads are not recorded.
-  if (m_store) return;
+  if (m_storage->InDatabase()) return;
   AppendLogLine(std::filesystem::path(m_dataFolder) / kDownloadsLogFileName, LogLineText(m_clock(), name));
 }
 

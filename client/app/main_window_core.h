@@ -11,6 +11,7 @@
 // without an engine when the engine cannot start.
 
 #include "client/torrents/CTorrentListe.h"
+#include "client/torrents/database_store.h"
 #include "client/torrents/dht_control.h"
 #include "client/files/ip_filter_keeper.h"
 #include "client/app/main_session.h"
@@ -20,6 +21,7 @@
 #include "client/app/settings.h"
 #include "client/torrents/torrent_adder.h"
 #include "client/torrents/torrent_queue.h"
+#include "client/torrents/torrent_store.h"
 #include "client/net/url_download_jobs.h"
 #include "dht/node_core.h"
 #include "engine/wire/dht_link.h"
@@ -42,9 +44,6 @@ namespace client {
 // The text shown when no port of the range is free.
 inline constexpr const wchar_t* kNoFreePortFormat = L"Quillfern - no available port between %u to %u";
 std::wstring NoFreePortText(unsigned min_port, unsigned max_port);
-
-// How often what waits for the store's server is tried again.
-inline constexpr std::uint32_t kStoreRetryMs = 15000;
 
 // The log line: the local time as "%c - " followed by the text.
 std::wstring LogLineText(std::time_t when, std::wstring_view text);
@@ -130,11 +129,12 @@ class EngineParts {
   virtual std::unique_ptr<MainSession> MakeSession(const engine::fingerprint& id) = 0;
   virtual std::unique_ptr<CDHTService> MakeDht(std::uint32_t peer_capacity) = 0;
   virtual std::unique_ptr<NetworkStep> MakeNetworkStep(NetworkStep::Host& host) = 0;
-  // The store, or null when it does not connect.
+  // The store ("Use Database"); it may not be connected (its server away):
+  // it is tried again while the run goes on. Null: the list file keeps the
+  // torrents.
   virtual std::unique_ptr<CTorrentDatabase> ConnectStore(const StartupValues& values) = 0;
-  // Loads a torrent from its section of the list file, or from the row the
-  // store's torrent_data buffer holds (in store mode), adding it to the
-  // session, paused; false when it does not load.
+  // Loads a torrent as its store keeps it (TorrentItem::Load), adding it
+  // to the session, paused; false when it does not load.
   virtual bool LoadTorrent(TorrentItem& torrent, const Utf16IniFile& list, DhtControl* dht) = 0;
 };
 
@@ -167,7 +167,7 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void ApplySettings();
   // Temporaries of saves a kill interrupted, in the data folder.
   void RemoveStaleTemporaries();
-  bool RestoreTorrents(const std::filesystem::path& list_file);
+  bool RestoreTorrents();
   // The engine part of the shut-down.
   void StopSession();
   // Saves the list (not in session-only mode), stops the engine and writes
@@ -271,7 +271,10 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   // The DHT node as the torrents' rows use it, or null.
   DhtControl* TorrentDht() const { return m_dhtControl.get(); }
   const engine::ip_filter* IpFilter() const { return m_filter.Filter(); }
-  CTorrentDatabase* Store() const { return m_store.get(); }
+  // The MySQL store ("Use Database"), or null.
+  CTorrentDatabase* Database() const { return m_database.get(); }
+  // What keeps the torrents between runs: the list file or the store.
+  TorrentStore& Storage() const { return *m_storage; }
   CTorrentListe& List() { return m_list; }
   TorrentQueue& Queue() { return m_queue; }
 
@@ -283,22 +286,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void ReleaseEngine();
   // The adder follows the settings and the engine's parts.
   void UpdateAdder();
-  // The list file as it stands, with the sections of the list's torrents
-  // written over it.
-  void SaveKeepingUnloaded();
   // One torrent of the restore: made, loaded, given its row and started
   // while there is room; false when it did not load.
   bool RestoreTorrent(const std::wstring& path, const Utf16IniFile& list);
-  // The restore in store mode: the store's unfinished torrents.
-  void RestoreFromStore(const Utf16IniFile& list);
-  // Changes the list file as it stands (list-file mode only); a file that
-  // cannot be read is left alone.
-  void UpdateListFile(const std::function<void(Utf16IniFile&)>& change);
-  // A torrent left for good: its section goes.
-  void TorrentRemoved(TorrentItem& torrent);
-  // What waits for the store's server (removals, rows of torrents whose
-  // writes failed) is tried again every kStoreRetryMs while it waits.
-  void CatchUpStore();
   // Runs `work` later on the GUI thread with the torrent, when it is still
   // listed then and the shut-down has not come.
   void PostForTorrent(TorrentItem& torrent, std::function<void(TorrentItem&)> work);
@@ -316,7 +306,8 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   std::vector<DestinationEntry> m_destinations;
   TorrentDefaults m_defaults;
 
-  std::unique_ptr<CTorrentDatabase> m_store;
+  std::unique_ptr<CTorrentDatabase> m_database;
+  std::unique_ptr<TorrentStore> m_storage;
   std::unique_ptr<NetworkStep> m_network;
   IpFilterKeeper m_filter;
   std::unique_ptr<CDHTService> m_dht;
@@ -333,11 +324,7 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   UrlDownloadJobs m_netJobs;
   RemoveSequence m_removals;
   std::wstring m_statusText;
-  // Torrent files of the data folder that did not load: their sections of
-  // the list file are kept at the end of the run.
-  bool m_unloadedTorrents = false;
   bool m_shutDown = false;
-  std::uint32_t m_lastStoreTry = 0;  // TickMs() of the last try of CatchUpStore
 };
 
 }  // namespace client

@@ -99,6 +99,23 @@ bool Utf16IniFile::RemoveSection(std::u16string_view name) {
   return removed > 0;
 }
 
+std::vector<std::u16string> Utf16IniFile::SectionNames() const {
+  std::vector<std::u16string> names;
+  for (std::size_t i = 0; i < m_sections.size(); ++i)
+    if (m_sections[i].header && FindSection(m_sections[i].name) == i) names.push_back(m_sections[i].name);
+  return names;
+}
+
+std::vector<std::pair<std::u16string, std::u16string>> Utf16IniFile::Entries(std::u16string_view section) const {
+  std::vector<std::pair<std::u16string, std::u16string>> entries;
+  const std::size_t s = FindSection(section);
+  if (s == kNone) return entries;
+  for (const Entry& entry : m_sections[s].entries)
+    if (entry.value && FindEntry(m_sections[s], entry.key) == static_cast<std::size_t>(&entry - m_sections[s].entries.data()))
+      entries.emplace_back(entry.key, *Get(section, entry.key));
+  return entries;
+}
+
 bool Utf16IniFile::HasListSignature() const {
   return !m_sections.empty() && m_sections.front().header && m_sections.front().name == kListSignatureSection &&
          Get(kListSignatureSection, kListSignatureKey) == kListSignatureValue;

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace client {
@@ -58,6 +59,10 @@ class Utf16IniFile {
   // Drops every section of the name with its keys; false when there was
   // none.
   bool RemoveSection(std::u16string_view section);
+  // The names of the sections in their order (each name once).
+  std::vector<std::u16string> SectionNames() const;
+  // The keys and values of the section in their order (none: no section).
+  std::vector<std::pair<std::u16string, std::u16string>> Entries(std::u16string_view section) const;
 
   // Whether the file starts with the signature section (as every list file
   // written by the program does).

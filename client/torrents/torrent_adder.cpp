@@ -10,7 +10,6 @@
 #include "engine/formats/text_helpers.h"
 #include "engine/formats/torrent_metainfo.h"
 #include "engine/session/session.h"
-#include "store/torrent_database.h"
 
 #include <fstream>
 #include <system_error>
@@ -245,22 +244,7 @@ void TorrentAdder::Register(TorrentItem& torrent, const engine::entry& torrent_f
 
 bool TorrentAdder::StoreRow(TorrentItem& torrent, std::string_view meta_data, std::string_view name) {
   if (!store || session_only) return false;
-  CTorrentDataTable* table = store->TorrentData();
-  bool stored = false;
-  try {
-    stored = table && table->StoreMetaData(WideToUtf8(torrent.GetInfoHashHex()), meta_data,
-                                           torrent.Handle().save_path().string(), name);
-  } catch (const engine::invalid_handle&) {
-    // Gone from the engine: there is no folder to store (the store's
-    // last error is logged below).
-  } catch (...) {
-    m_host.AddLogLine(UnexpectedFault("storing a torrent's metainfo"));
-  }
-  // A copy the store did not take is kept, so the torrent is not lost; its
-  // row is written at the next save that reaches the server.
-  if (!stored) torrent.StoreFailed(Utf16ToWide(store->GetLastError()));
-  else torrent.MarkMetainfoStored(!meta_data.empty());
-  return stored;
+  return store->TakeMetainfo(torrent, meta_data, name);
 }
 
 bool TorrentAdder::AddTorrentByHash(std::wstring_view info_hash, std::wstring_view tracker_url,

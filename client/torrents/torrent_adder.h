@@ -17,6 +17,7 @@
 #include "client/net/net_workers.h"
 #include "client/torrents/save_folder.h"
 #include "client/torrents/torrent_queue.h"
+#include "client/torrents/torrent_store.h"
 #include "client/torrents/uri_list.h"
 #include "client/net/url_download.h"
 
@@ -27,8 +28,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-class CTorrentDatabase;
 
 namespace engine {
 class entry;
@@ -79,7 +78,7 @@ class TorrentAdder {
   std::string data_folder;            // ends in a separator
   TorrentControl* session = nullptr;  // none while the engine does not run
   DhtControl* dht = nullptr;          // none without a DHT node
-  CTorrentDatabase* store = nullptr;  // set: store mode
+  TorrentStore* store = nullptr;      // what keeps the new torrents (none: nothing)
   bool session_only = false;          // "This Session Only": new torrents stay paused
   AutoSaveSettings auto_save;
   // The current destination folder ("Last Destination") and priority
@@ -136,7 +135,7 @@ class TorrentAdder {
   bool AddToSession(TorrentItem& torrent, const engine::torrent_metainfo& info);
   void StartOrQueue(TorrentItem& torrent, const std::wstring& name);
   void Register(TorrentItem& torrent, const engine::entry& torrent_file);
-  // Store mode: the row with the metainfo; true when it was written.
+  // The store takes the metainfo (store mode); true when it did.
   bool StoreRow(TorrentItem& torrent, std::string_view meta_data, std::string_view name);
 
   TorrentAdderHost& m_host;

@@ -7,7 +7,7 @@
 #include "client/base/wide_text.h"
 #include "engine/session/torrent_handle.h"
 #include "platform/clock.h"
-#include "store/torrent_database.h"
+#include "client/torrents/torrent_store.h"
 
 #include <algorithm>
 #include <cmath>
@@ -163,13 +163,8 @@ void TorrentItem::StopOnFileError() {
   // without a section; a restored or re-added one keeps its files for the
   // user to mend.
   if (dropped && !m_restored && !m_reAdded) {
-    // Its row in the store goes the way of a removal, now or once the
-    // server answers.
-    if (m_database) {
-      m_database->FinishLater(WideToUtf8(GetInfoHashHex()));
-      m_database->CatchUp();
-      m_storeWaits = false;  // a row it could not write is not owed any more
-    }
+    // What its store keeps of it goes the way of a removal.
+    if (m_store) m_store->Refused(*this);
     DeleteFiles();
   }
   Repaint();
@@ -329,16 +324,10 @@ void TorrentItem::SetTrackerLogin(const std::string& name, const std::string& pa
 // --- re-add
 
 bool TorrentItem::ReadTorrentFile(std::string& bytes) {
-  if (m_database) {
-    CTorrentDataTable* table = m_database->TorrentData();
-    const std::uint32_t id = table ? table->FindIdByInfoHash(WideToUtf8(GetInfoHashHex())) : 0;
-    if (!id || !table->SelectById(id) || table->meta_data.empty()) {
-      Log(Utf16ToWide(m_database->GetLastError()));
-      return false;
-    }
-    bytes = table->meta_data;
-    return true;
-  }
+  return m_store ? m_store->ReadMetainfo(*this, bytes) : ReadTorrentCopy(bytes);
+}
+
+bool TorrentItem::ReadTorrentCopy(std::string& bytes) {
   std::ifstream in(WideToPath(Path()), std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(in), {});
   if (!in.bad() && !bytes.empty()) return true;
@@ -433,20 +422,7 @@ void TorrentItem::StepReAdd() {
 // --- removal
 
 bool TorrentItem::Remove() {
-  if (m_database && m_handle.is_valid()) {
-    // A row the store cannot be told about now (or that missed an earlier
-    // write) is finished once the server answers again: the torrent must
-    // not come back at the next start.
-    const bool deleted = DeleteDatabaseRows();
-    if (!deleted || m_storeWaits) {
-      const std::wstring error = Utf16ToWide(m_database->GetLastError());
-      m_database->FinishLater(WideToUtf8(GetInfoHashHex()));
-      if (deleted && m_database->CatchUp()) return DeleteFiles();
-      m_events.LogLine(L"the removal of " + FileName() + L" waits for the store" +
-                       (deleted || error.empty() ? L"" : L": " + error));
-    }
-    if (!deleted) return false;
-  }
+  if (m_store && !m_store->Remove(*this)) return false;
   return DeleteFiles();
 }
 
@@ -461,21 +437,6 @@ bool TorrentItem::DeleteFiles() {
     if (!std::filesystem::remove(SideFile(suffix), ec)) all = false;
   }
   return all;
-}
-
-bool TorrentItem::DeleteDatabaseRows() {
-  if (!m_database) return false;
-  CTorrentDataTable* data = m_database->TorrentData();
-  CPieceSelectionTable* pieces = m_database->PieceSelection();
-  CResumeDataTable* resume = m_database->ResumeData();
-  CTrackersTable* trackers = m_database->Trackers();
-  if (!data || !pieces || !resume || !trackers) return false;
-  const std::optional<CTorrentDataTable::Stored> stored = data->LookUp(WideToUtf8(GetInfoHashHex()));
-  if (!stored) return false;
-  // A torrent the store never took has nothing there to delete.
-  if (!stored->id) return true;
-  const std::uint32_t id = stored->id;
-  return pieces->DeleteByTorrent(id) && resume->DeleteByTorrent(id) && trackers->DeleteByTorrent(id);
 }
 
 }  // namespace client

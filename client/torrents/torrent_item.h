@@ -31,6 +31,7 @@ namespace client {
 
 class DhtControl;
 class TorrentItem;
+class TorrentStore;
 class Utf16IniFile;
 
 class TorrentEvents {
@@ -160,12 +161,13 @@ class TorrentItem {
   TorrentItem(const TorrentItem&) = delete;
   TorrentItem& operator=(const TorrentItem&) = delete;
 
-  // The engine it runs in and the store it lives in (none: the list file
-  // and side files keep it).
+  // The engine it runs in and what keeps it between runs (the program's
+  // one TorrentStore; none: nothing keeps it, and Load and Save use the
+  // list file handed to them).
   void SetSession(TorrentControl* session) { m_session = session; }
   TorrentControl* Session() const { return m_session; }
-  void SetStore(CTorrentDatabase* store) { m_database = store; }
-  CTorrentDatabase* Store() const { return m_database; }
+  void SetStore(TorrentStore* store) { m_store = store; }
+  TorrentStore* Store() const { return m_store; }
   // The engine torrent it was added to the session as.
   void Attach(TorrentHandle handle) { m_handle = std::move(handle); }
   const TorrentHandle& Handle() const { return m_handle; }
@@ -294,12 +296,14 @@ class TorrentItem {
   // runs only once it has its piece flags.
   bool ReAddPending() const { return m_readd.has_value(); }
 
-  // The torrent leaves the list for good: its store rows, then its files.
+  // The torrent leaves the list for good: what its store keeps of it, then
+  // its files.
   bool Remove();
   // Deletes the .torrent and the ".ResumeData", ".log.txt" and
   // ".FilterData" side files; true only when all four went.
   bool DeleteFiles();
-  bool DeleteDatabaseRows();
+  // The file path followed by `suffix` (none: the .torrent itself).
+  std::filesystem::path SideFile(std::wstring_view suffix) const;
 
   // A log line for the main window: the first 10 characters of the file
   // name, "...: ", the text.
@@ -342,9 +346,10 @@ class TorrentItem {
   // against what was shown; the first one is shown as it is.
   std::uint32_t SmoothEta(std::uint32_t seconds);
 
-  // --- keeping the torrent across runs. Without a store its settings live
-  // in its section of the list file and its engine state in side files;
-  // with one (m_database) in the store's rows.
+  // --- keeping the torrent across runs, through its store (TorrentStore).
+  // The list file keeps its settings in its section and its engine state
+  // in side files; the MySQL store keeps both in its rows. The operations
+  // named after one of them are that back-end's work.
 
   // Reads the settings and adds the torrent to the session, paused. False
   // (nothing added) without a destination, with a file name that does not
@@ -353,28 +358,27 @@ class TorrentItem {
   // resume data only costs a full check of the files. A torrent with
   // metadata is registered with the program's DHT node, if there is one.
   bool Load(const Utf16IniFile& ini, DhtControl* dht = nullptr);
-  bool LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht = nullptr);
+  // `metainfo`: the .torrent's bytes as the MySQL store holds them; none:
+  // the copy at the file path is read.
+  bool LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht = nullptr, std::string_view metainfo = {});
   // The store's torrent_data buffer holds the torrent's row; its tracker,
   // resume data and piece selection are read here by the row's id.
-  bool LoadFromDatabase(DhtControl* dht = nullptr);
+  bool LoadFromDatabase(CTorrentDatabase& database, DhtControl* dht = nullptr);
   // Writes the settings and the engine state; with `pause` the engine
   // torrent is paused first. False (nothing written) without an engine
-  // torrent, or when the store failed (logged).
+  // torrent, or when the store failed.
   // With `batch` the side files are put in place when the batch commits.
   bool Save(Utf16IniFile& ini, bool pause, platform::file_batch* batch = nullptr);
   bool SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_batch* batch = nullptr);
-  bool SaveToDatabase(bool pause);
-  // Updates the settings and totals of the torrent's row; `finished` marks
-  // it finished, `with_nodes` stores its peers too. True at once without a
-  // store, false when the row is missing or the update fails (logged).
+  bool SaveToDatabase(CTorrentDatabase& database, bool pause);
+  // Updates the settings and totals of what keeps the torrent; `finished`
+  // marks it finished, `with_nodes` keeps its peers too. True at once
+  // where nothing but the list file keeps it.
   bool UpdateDatabaseRow(bool with_nodes, bool finished);
+  // The same in the store's row: false when the row is missing or the
+  // update failed (`store_failed`: the server did not answer).
+  bool WriteDatabaseRow(CTorrentDatabase& database, bool with_nodes, bool finished, bool& store_failed);
 
-  // The store did not take what this torrent wrote (its server is away):
-  // the log names the torrent, once, and its whole row is written at the
-  // next save that reaches the server. `error` is the store's text.
-  void StoreFailed(const std::wstring& error);
-  // Its row in the store is behind: a write failed and no save since took.
-  bool StoreWaits() const { return m_storeWaits; }
   // Its row holds its metainfo (so a save need not hand the bytes over).
   bool MetainfoStored() const { return m_metainfoStored; }
   void MarkMetainfoStored(bool stored) { m_metainfoStored = stored; }
@@ -383,16 +387,20 @@ class TorrentItem {
   void SaveFailed(std::wstring_view reason);
   // The peers ("ip", "port") of the resume data into the nodes table of
   // the row `torrent_id`: new addresses are added, changed ports updated.
-  void StorePeerNodes(std::uint32_t torrent_id, const engine::entry& resume_data);
+  void StorePeerNodes(CTorrentDatabase& database, std::uint32_t torrent_id, const engine::entry& resume_data);
   // The engine torrent connects to every address the store keeps for it.
   void OnAddDbNodes();
+  void ConnectDatabasePeers(CTorrentDatabase& database);
 
   // The engine received the metadata of a torrent known by info-hash: it
   // becomes a .torrent, written to `target` (empty: the file path), or
   // stored in the store's row.
   void OnMetadataReceived(const std::wstring& target);
   bool WriteTorrentFile(const std::wstring& target);
-  bool StoreMetadataInDatabase();
+  bool StoreMetadataInDatabase(CTorrentDatabase& database);
+  // The copy of its .torrent at the file path; false (logged) when it
+  // cannot be read.
+  bool ReadTorrentCopy(std::string& bytes);
   // The .torrent for received metadata: the first tracker as "announce",
   // "comment", "created by", "creation date" (now) and "info". Empty
   // without metadata.
@@ -437,9 +445,6 @@ class TorrentItem {
   // Pauses a running engine torrent and tells the main window.
   void PauseAndTell();
   void ApplyLimits();
-  // The file path followed by `suffix` (none: the .torrent itself).
-  std::filesystem::path SideFile(std::wstring_view suffix) const;
-  bool ReadTorrentFile(std::string& bytes);
   void FailReAdd(std::wstring_view text);
 
   // Loading: the settings common to both stores are set; these add the
@@ -465,10 +470,11 @@ class TorrentItem {
   // The metainfo for the store: the copy in the data folder when it is this
   // torrent's (`from_copy` says so), else made from the engine's.
   std::string MetainfoToStore(bool& from_copy) const;
+  bool ReadTorrentFile(std::string& bytes);
 
   TorrentEvents& m_events;
   TorrentControl* m_session = nullptr;
-  CTorrentDatabase* m_database = nullptr;  // non-null: the torrent lives in the store
+  TorrentStore* m_store = nullptr;
   TorrentHandle m_handle;
   TorrentPriority m_priority = TorrentPriority::Normal;
   bool m_started = false;
@@ -487,7 +493,6 @@ class TorrentItem {
   std::vector<TorrentWatcher*> m_watchers;
   std::optional<TrackerLogin> m_trackerLogin;
   std::optional<ReAddState> m_readd;
-  bool m_storeWaits = false;
   bool m_reAdded = false;  // a re-add was started in this run
   bool m_restored = false;  // loaded at start from the list file or the store
   bool m_timerArmed = false;

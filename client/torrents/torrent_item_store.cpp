@@ -10,6 +10,7 @@
 #include "client/files/log_files.h"
 #include "client/base/number_scan.h"
 #include "client/torrents/torrent_item.h"
+#include "client/torrents/torrent_store.h"
 #include "client/files/utf16_ini_file.h"
 #include "client/base/wide_text.h"
 #include "engine/formats/text_helpers.h"
@@ -145,13 +146,10 @@ std::uint32_t TorrentItem::StoredSeedingTime(bool seed) const {
 // --- loading
 
 bool TorrentItem::Load(const Utf16IniFile& ini, DhtControl* dht) {
-  if (!m_database) return LoadFromListFile(ini, dht);
-  if (LoadFromDatabase(dht)) return true;
-  if (const std::u16string error = m_database->GetLastError(); !error.empty()) Log(Utf16ToWide(error));
-  return false;
+  return m_store ? m_store->Load(*this, ini, dht) : LoadFromListFile(ini, dht);
 }
 
-bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
+bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht, std::string_view metainfo) {
   const std::u16string section = EscapeSectionName(WideToUtf16(Path()));
   auto text = [&](std::u16string_view key, std::u16string_view fallback) {
     return Utf8(ini.GetString(section, key, fallback));
@@ -188,7 +186,9 @@ bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
   if (!flag(u"HasMetadata", u"true"))
     return AddByInfoHash(WideToUtf8(FileName()), text(u"HashInfoTracker", AsciiToUtf16(kDefaultHashTracker)),
                          destination);
-  const std::optional<std::string> torrent_file = ReadWholeFile(SideFile({}));
+  m_metainfoStored = !metainfo.empty();
+  const std::optional<std::string> torrent_file =
+      metainfo.empty() ? ReadWholeFile(SideFile({})) : std::optional<std::string>(std::string(metainfo));
   if (!torrent_file) {
     Log(L"cannot read the torrent file.");
     return false;
@@ -197,8 +197,8 @@ bool TorrentItem::LoadFromListFile(const Utf16IniFile& ini, DhtControl* dht) {
                          ReadWholeFile(SideFile(kResumeDataSuffix)).value_or(""), dht);
 }
 
-bool TorrentItem::LoadFromDatabase(DhtControl* dht) {
-  CTorrentDataTable* row = m_database ? m_database->TorrentData() : nullptr;
+bool TorrentItem::LoadFromDatabase(CTorrentDatabase& database, DhtControl* dht) {
+  CTorrentDataTable* row = database.TorrentData();
   if (!row) return false;
   m_priority = TorrentPriority(static_cast<std::int32_t>(row->priority));
   SetStatus(static_cast<int>(std::min<std::uint32_t>(row->status, TorrentStatus::Error)));
@@ -226,15 +226,15 @@ bool TorrentItem::LoadFromDatabase(DhtControl* dht) {
   m_metainfoStored = !meta_data.empty();
   if (meta_data.empty()) {
     std::string tracker(kDefaultHashTracker);
-    CTrackersTable* trackers = m_database->Trackers();
+    CTrackersTable* trackers = database.Trackers();
     if (trackers && trackers->SelectByTorrent(id) && !trackers->tracker_url.empty()) tracker = trackers->tracker_url;
     return AddByInfoHash(row->info_hash, tracker, destination);
   }
   // A missing row reads as none (the buffers may hold another torrent's).
   std::string piece_map, resume_data;
-  if (CPieceSelectionTable* pieces = m_database->PieceSelection(); pieces && pieces->Load(id))
+  if (CPieceSelectionTable* pieces = database.PieceSelection(); pieces && pieces->Load(id))
     piece_map = pieces->piece_map;
-  if (CResumeDataTable* resume = m_database->ResumeData(); resume && resume->Load(id))
+  if (CResumeDataTable* resume = database.ResumeData(); resume && resume->Load(id))
     resume_data = resume->resume_data;
   return AddWithMetadata(meta_data, destination, piece_map, resume_data, dht);
 }
@@ -324,7 +324,7 @@ bool TorrentItem::AddByInfoHash(std::string_view hex_name, const std::string& tr
 // --- saving
 
 bool TorrentItem::Save(Utf16IniFile& ini, bool pause, platform::file_batch* batch) {
-  return m_database ? SaveToDatabase(pause) : SaveToListFile(ini, pause, batch);
+  return m_store ? m_store->Save(*this, ini, pause, batch) : SaveToListFile(ini, pause, batch);
 }
 
 bool TorrentItem::SaveToListFile(Utf16IniFile& ini, bool pause, platform::file_batch* batch) {
@@ -404,17 +404,14 @@ void TorrentItem::FillDatabaseRow(CTorrentDataTable& row, const EngineFacts& fac
   row.uploaded = facts.metadata ? UploadedTotal(facts.status) : m_settings.uploadedBase;
 }
 
-bool TorrentItem::SaveToDatabase(bool pause) {
+bool TorrentItem::SaveToDatabase(CTorrentDatabase& database, bool pause) {
   if (!IsValid()) return false;
-  CTorrentDataTable* row = m_database->TorrentData();
-  CTrackersTable* trackers = m_database->Trackers();
-  CResumeDataTable* resume = m_database->ResumeData();
-  CPieceSelectionTable* pieces = m_database->PieceSelection();
-  if (!row || !trackers || !resume || !pieces) {
-    Log(Utf16ToWide(m_database->GetLastError()));
-    return false;
-  }
   if (pause) PauseEngine();
+  CTorrentDataTable* row = database.TorrentData();
+  CTrackersTable* trackers = database.Trackers();
+  CResumeDataTable* resume = database.ResumeData();
+  CPieceSelectionTable* pieces = database.PieceSelection();
+  if (!row || !trackers || !resume || !pieces) return false;
   const EngineFacts facts = Facts();
   const std::string info_hash = WideToUtf8(GetInfoHashHex());
 
@@ -447,23 +444,16 @@ bool TorrentItem::SaveToDatabase(bool pause) {
   // is never written without it.
   bool from_copy = false;
   const std::string meta_data = facts.metadata && !m_metainfoStored ? MetainfoToStore(from_copy) : std::string();
-  if (!m_database->SaveTorrent(meta_data)) {
-    // Handed over at the next try, in case the row lost it.
-    if (facts.metadata) m_metainfoStored = false;
-    StoreFailed(Utf16ToWide(m_database->GetLastError()));
-    return false;
-  }
+  // A row that holds metainfo keeps it (SaveTorrent): what failed is
+  // handed over again at the next try.
+  if (!database.SaveTorrent(meta_data)) return false;
   if (facts.metadata && !m_metainfoStored) {
     m_metainfoStored = true;
     // The metainfo lives in the store alone from now on.
     std::error_code ec;
     if (from_copy) std::filesystem::remove(SideFile({}), ec);
   }
-  if (m_storeWaits) {
-    m_storeWaits = false;
-    m_events.LogLine(FileName() + L" is in the store again");
-  }
-  StorePeerNodes(row->id, resume_data);
+  StorePeerNodes(database, row->id, resume_data);
   return true;
 }
 
@@ -482,23 +472,21 @@ std::string TorrentItem::MetainfoToStore(bool& from_copy) const {
   return ReceivedTorrentFile();
 }
 
-void TorrentItem::StoreFailed(const std::wstring& error) {
-  if (m_storeWaits) return;
-  m_storeWaits = true;
-  m_events.LogLine(FileName() + L" waits for the store" + (error.empty() ? L"" : L": " + error));
-}
-
 void TorrentItem::SaveFailed(std::wstring_view reason) {
   m_events.LogLine(L"cannot save " + FileName() + L": " + std::wstring(reason));
 }
 
 bool TorrentItem::UpdateDatabaseRow(bool with_nodes, bool finished) {
-  if (!m_database) return true;
-  CTorrentDataTable* row = m_database->TorrentData();
-  if (!row) return false;
-  const std::optional<CTorrentDataTable::Stored> stored = row->LookUp(WideToUtf8(GetInfoHashHex()));
+  return !m_store || m_store->Update(*this, with_nodes, finished);
+}
+
+bool TorrentItem::WriteDatabaseRow(CTorrentDatabase& database, bool with_nodes, bool finished, bool& store_failed) {
+  store_failed = false;
+  CTorrentDataTable* row = database.TorrentData();
+  const std::optional<CTorrentDataTable::Stored> stored =
+      row ? row->LookUp(WideToUtf8(GetInfoHashHex())) : std::nullopt;
   if (!stored) {
-    StoreFailed(Utf16ToWide(m_database->GetLastError()));
+    store_failed = true;
     return false;
   }
   const std::uint32_t id = stored->id;
@@ -514,15 +502,16 @@ bool TorrentItem::UpdateDatabaseRow(bool with_nodes, bool finished) {
   row->id = id;
   row->finished = Status() == TorrentStatus::Seeding || finished;
   if (!row->UpdateState()) {
-    StoreFailed(Utf16ToWide(m_database->GetLastError()));
+    store_failed = true;
     return false;
   }
-  if (with_nodes) StorePeerNodes(id, resume_data);
+  if (with_nodes) StorePeerNodes(database, id, resume_data);
   return true;
 }
 
-void TorrentItem::StorePeerNodes(std::uint32_t torrent_id, const engine::entry& resume_data) {
-  CNodesTable* nodes = m_database ? m_database->Nodes() : nullptr;
+void TorrentItem::StorePeerNodes(CTorrentDatabase& database, std::uint32_t torrent_id,
+                                 const engine::entry& resume_data) {
+  CNodesTable* nodes = database.Nodes();
   if (!nodes || !torrent_id || resume_data.type() != engine::entry::dictionary_t) return;
   const engine::entry* peers = resume_data.find_key("peers");
   if (!peers || peers->type() != engine::entry::list_t) return;
@@ -545,8 +534,12 @@ void TorrentItem::StorePeerNodes(std::uint32_t torrent_id, const engine::entry& 
 }
 
 void TorrentItem::OnAddDbNodes() {
-  CTorrentDataTable* row = m_database ? m_database->TorrentData() : nullptr;
-  CNodesTable* nodes = m_database ? m_database->Nodes() : nullptr;
+  if (m_store) m_store->ConnectStoredPeers(*this);
+}
+
+void TorrentItem::ConnectDatabasePeers(CTorrentDatabase& database) {
+  CTorrentDataTable* row = database.TorrentData();
+  CNodesTable* nodes = database.Nodes();
   if (!row || !nodes) return;
   const std::uint32_t id = row->FindIdByInfoHash(WideToUtf8(GetInfoHashHex()));
   if (!id || !nodes->SelectByTorrent(id)) return;
@@ -602,7 +595,7 @@ void TorrentItem::OnMetadataReceived(const std::wstring& target) {
   } catch (const engine::invalid_handle&) {
     // Gone again: there is nothing to name.
   }
-  if (m_database) StoreMetadataInDatabase();
+  if (m_store) m_store->MetadataReceived(*this, target);
   else WriteTorrentFile(target);
 }
 
@@ -617,8 +610,8 @@ bool TorrentItem::WriteTorrentFile(const std::wstring& target) {
   return true;
 }
 
-bool TorrentItem::StoreMetadataInDatabase() {
-  CTorrentDataTable* row = m_database ? m_database->TorrentData() : nullptr;
+bool TorrentItem::StoreMetadataInDatabase(CTorrentDatabase& database) {
+  CTorrentDataTable* row = database.TorrentData();
   if (!row) return false;
   const std::string bytes = ReceivedTorrentFile();
   if (bytes.empty()) return false;
@@ -629,10 +622,7 @@ bool TorrentItem::StoreMetadataInDatabase() {
   } catch (const engine::invalid_handle&) {
     return false;
   }
-  if (!row->StoreMetaData(WideToUtf8(GetInfoHashHex()), bytes, destination, name)) {
-    StoreFailed(Utf16ToWide(m_database->GetLastError()));
-    return false;
-  }
+  if (!row->StoreMetaData(WideToUtf8(GetInfoHashHex()), bytes, destination, name)) return false;
   m_metainfoStored = true;
   return true;
 }

@@ -1,5 +1,7 @@
 #include "client/torrents/torrent_row.h"
 
+#include "client/torrents/torrent_store.h"
+
 #include "client/base/truncate.h"
 #include "client/base/wide_text.h"
 #include "engine/session/torrent_handle.h"
@@ -167,7 +169,7 @@ std::vector<MenuItem> TorrentRow::Menu() const {
   menu.push_back(Item(m::kShowState, t.Settings().showState ? "Show name" : "Show state"));
   if (valid && !paused) {
     menu.push_back(Item(m::kReannounce, "Reannounce"));
-    if (t.Store()) menu.push_back(Item(m::kAddDbNodes, "Add DB nodes"));
+    if (t.Store() && t.Store()->InDatabase()) menu.push_back(Item(m::kAddDbNodes, "Add DB nodes"));
   }
   if (t.HasUdpTracker()) menu.push_back(Item(m::kBitCometUdp, "BitComet UDP", t.BitCometUdp()));
   menu.push_back(separator);

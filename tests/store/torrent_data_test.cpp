@@ -353,33 +353,30 @@ TEST_F(StoreTorrentData, ARowWithMetainfoIsNotWrittenOverByOneWithout) {
             (store_test::rows{{meta, "Some name", "0"}}));
 }
 
-TEST_F(StoreTorrentData, ARemovalThatWaitedIsCarriedOutWhenTheServerAnswers) {
+TEST_F(StoreTorrentData, AFinishedTorrentKeepsItsRowWithoutItsOtherRows) {
   fill_torrent(hash_a);
   ASSERT_TRUE(db->SaveTorrent(meta));
   fill_torrent(hash_b);
   ASSERT_TRUE(db->SaveTorrent(meta));
-  db->FinishLater(hash_a);
-  db->FinishLater("0000000000000000000000000000000000000000");  // never stored
-  db->FinishLater(hash_b);
-  EXPECT_TRUE(db->RemovalsWaiting());
-  // hash_b is saved again (added anew): its removal no longer applies.
-  ASSERT_TRUE(db->SaveTorrent(meta));
 
-  // The server cannot take it (the table is away): everything waits.
+  // The server cannot take it (the table is away): the look-up fails, it
+  // does not read as a torrent the store does not know.
   ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data TO torrent_data_away"));
   EXPECT_FALSE(db->TorrentData()->LookUp(hash_a).has_value());
-  EXPECT_FALSE(db->CatchUp());
-  EXPECT_TRUE(db->RemovalsWaiting());
   ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data_away TO torrent_data"));
 
-  ASSERT_TRUE(db->CatchUp());
-  EXPECT_FALSE(db->RemovalsWaiting());
+  const auto stored = db->TorrentData()->LookUp(hash_a);
+  ASSERT_TRUE(stored.has_value());
+  db->TorrentData()->id = stored->id;
+  ASSERT_TRUE(db->TorrentData()->Finish());
   EXPECT_EQ(raw->query("SELECT info_hash,finished FROM torrent_data ORDER BY info_hash"),
             (store_test::rows{{hash_a, "1"}, {hash_b, "0"}}));
   EXPECT_EQ(raw->count("resume_data"), 1u);
   EXPECT_EQ(raw->count("piece_selection"), 1u);
-  const auto stored = db->TorrentData()->LookUp(hash_b);
-  ASSERT_TRUE(stored.has_value());
-  EXPECT_TRUE(stored->metainfo);
+  // Saved again (added anew): it counts as unfinished again.
+  fill_torrent(hash_a);
+  ASSERT_TRUE(db->SaveTorrent(meta));
+  EXPECT_EQ(raw->query("SELECT finished FROM torrent_data WHERE info_hash='" + hash_a + "'"),
+            (store_test::rows{{"0"}}));
   EXPECT_EQ(db->TorrentData()->LookUp(hash_a.substr(1) + "9")->id, 0u);
 }

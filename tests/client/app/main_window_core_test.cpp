@@ -162,7 +162,7 @@ TEST_F(CoreFixture, SessionOnlyModeRestoresNothingAndWritesNoList) {
   parts.loader = [](client::TorrentItem&) { return true; };
   auto core = Make();
   core->OnCreate();
-  EXPECT_FALSE(core->RestoreTorrents(core->ListFile()));
+  EXPECT_FALSE(core->RestoreTorrents());
   EXPECT_TRUE(parts.loaded.empty());
   core->Shutdown();
   EXPECT_FALSE(fs::exists(core->ListFile()));

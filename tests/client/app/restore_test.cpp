@@ -335,7 +335,7 @@ TEST_F(CoreOnDatabase, AddedTorrentsAreStoredAtOnceAndRestored) {
   {
     auto core = Make();
     core->OnCreate();
-    ASSERT_NE(core->Store(), nullptr);
+    ASSERT_NE(core->Database(), nullptr);
     ASSERT_TRUE(core->Adder().AddTorrentFile((dir / "s.torrent").string(), false));
     ASSERT_TRUE(core->Adder().AddTorrentByHash(client::Utf8ToWide(Hex(hash_only)), L"http://127.0.0.1:5/announce",
                                                client::Utf8ToWide(Down())));

@@ -1,6 +1,7 @@
 // Adding torrents into a real engine session, a real DHT node, over a real
 // URL download and into the store.
 
+#include "client/torrents/database_store.h"
 #include "tests/client/adder_test_support.h"
 #include "client/torrents/engine_torrent_control.h"
 #include "client/torrents/hash_torrent_model.h"
@@ -257,14 +258,23 @@ TEST_F(EngineAdding, LinksWithHostileNamesAreAddedUnderSafeNames) {
 
 // --- store mode (needs the test server)
 
+// What keeps the rig's torrents in store mode; its log lines are the
+// events'.
+inline std::unique_ptr<client::DatabaseStore> KeeperFor(CTorrentDatabase& db, AdderRig& rig) {
+  return std::make_unique<client::DatabaseStore>(db, rig.data.path(),
+                                                 [&rig](const std::wstring& line) { rig.events.LogLine(line); });
+}
+
 class AddingOnDatabase : public store_test::StoreServerTest {
  protected:
   client_test::FakeTorrentControl fake;
   AdderRig rig{&fake};
+  std::unique_ptr<client::DatabaseStore> keeper;
 };
 
 TEST_F(AddingOnDatabase, TheMetainfoGoesToTheStoreAndTheCopyAway) {
-  rig.adder.store = db.get();
+  keeper = KeeperFor(*db, rig);
+  rig.adder.store = keeper.get();
   const std::string bytes = TorrentBytes("stored.bin", 1000);
   rig.Answer("/srv/");
   ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("stored.torrent", bytes).string(), false));
@@ -272,7 +282,7 @@ TEST_F(AddingOnDatabase, TheMetainfoGoesToTheStoreAndTheCopyAway) {
   const store_test::rows expected = {{client::WideToUtf8(rig.list.begin()->get()->GetInfoHashHex()), "stored.bin", "/srv/"}};
   EXPECT_EQ(raw->query("SELECT info_hash,name,destination FROM torrent_data"), expected);
   EXPECT_EQ(raw->query("SELECT meta_data FROM torrent_data"), store_test::rows{{bytes}});
-  EXPECT_EQ(rig.list.begin()->get()->Store(), db.get());
+  EXPECT_EQ(rig.list.begin()->get()->Store(), keeper.get());
 
   // By info-hash: a row without metainfo named "Unkown".
   ASSERT_TRUE(rig.adder.AddTorrentByHash(L"00112233445566778899AABBCCDDEEFF00112233", L"http://t/", L"/srv/"));
@@ -290,14 +300,15 @@ TEST_F(AddingOnDatabase, TheMetainfoGoesToTheStoreAndTheCopyAway) {
 TEST_F(AddingOnDatabase, ACopyTheStoreDidNotTakeIsKept) {
   auto broken = connect("not the password");
   ASSERT_FALSE(broken->IsConnected());
-  rig.adder.store = broken.get();
+  keeper = KeeperFor(*broken, rig);
+  rig.adder.store = keeper.get();
   rig.Answer("/srv/");
   ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("kept.torrent", TorrentBytes("kept.bin", 10)).string(), false));
   EXPECT_EQ(rig.DataFiles(), std::set<std::string>{"kept.torrent"});
   // The log names the torrent that waits, and why.
   ASSERT_FALSE(rig.events.log.empty());
   EXPECT_EQ(rig.events.log.back(), L"kept.torrent waits for the store: " + client::Utf16ToWide(broken->GetLastError()));
-  EXPECT_TRUE(rig.list.begin()->get()->StoreWaits());
+  EXPECT_TRUE(keeper->Waits(*rig.list.begin()->get()));
 }
 
 // In store mode the refused torrent's row goes as a removal's does, so the
@@ -308,11 +319,13 @@ class RefusedOnDatabase : public store_test::StoreServerTest {
   client::EngineTorrentControl control{session};
   AdderRig rig{&control};
   temp_folder saves{"qf_add_saves_"};
+  std::unique_ptr<client::DatabaseStore> keeper;
 };
 
 TEST_F(RefusedOnDatabase, ATorrentTheEngineRefusesLeavesNoRow) {
   session.set_severity_level(engine::alert::info);
-  rig.adder.store = db.get();
+  keeper = KeeperFor(*db, rig);
+  rig.adder.store = keeper.get();
   rig.Answer(saves.path().string() + "/");
   ASSERT_TRUE(rig.adder.AddTorrentFile(rig.Source("huge.torrent", RefusedTorrentBytes()).string(), false));
   ASSERT_EQ(rig.list.Count(), 1u);
@@ -321,7 +334,8 @@ TEST_F(RefusedOnDatabase, ATorrentTheEngineRefusesLeavesNoRow) {
   client_test::RecordingSink sink;
   ASSERT_TRUE(TickUntilErrorIn(session, rig.list, torrent, sink));
   EXPECT_EQ(raw->count("torrent_data WHERE finished=0"), 0u);
-  EXPECT_FALSE(torrent.StoreWaits());
+  EXPECT_FALSE(keeper->Waits(torrent));
+  EXPECT_TRUE(keeper->Queue().Empty());
   EXPECT_TRUE(fs::is_empty(rig.data.path()));
 }
 

@@ -1,5 +1,8 @@
 #include "client/torrents/torrent_item.h"
 
+#include "client/torrents/CTorrentListe.h"
+#include "client/torrents/database_store.h"
+
 #include "client/files/utf16_ini_file.h"
 #include "persistence_support.h"
 #include "tests/store/store_test_support.h"
@@ -27,20 +30,50 @@ class TorrentItemOnDatabase : public store_test::StoreServerTest, public TwoRuns
   std::unique_ptr<TorrentItem> Stored(FakeTorrent t) {
     EXPECT_TRUE(db->TorrentData()->StoreMetaData(Hex(), Bencoded(torrent_file), "/x/", "r_b.bin"));
     auto item = Running(std::move(t));
-    item->SetStore(db.get());
+    item->SetStore(&Keeper());
     return item;
   }
   // The next run: the row selected as the main window does, then loaded.
   std::unique_ptr<TorrentItem> Next() {
     EXPECT_TRUE(db->TorrentData()->SelectUnfinished());
     auto item = Item(second, dir / "r_b.bin");
-    item->SetStore(db.get());
+    item->SetStore(&Keeper());
     loaded = item->Load(ini);
     return item;
   }
 
+  // What keeps the torrents in store mode; its log lines are the events'.
+  client::DatabaseStore& Keeper() {
+    if (!store)
+      store = std::make_unique<client::DatabaseStore>(*db, dir.path(),
+                                                      [this](const std::wstring& line) { events.LogLine(line); });
+    return *store;
+  }
+
+  // The next start in store mode: the torrents the store restores, each
+  // loaded into the second session.
+  std::vector<std::unique_ptr<TorrentItem>> RestoreNext(client::DatabaseStore& next) {
+    std::vector<std::unique_ptr<TorrentItem>> restored;
+    next.Restore([&](const std::wstring& torrent_path, const client::Utf16IniFile& list_file) {
+      auto torrent = std::make_unique<TorrentItem>(torrent_path, L"START", events);
+      torrent->SetSession(&second);
+      torrent->SetStore(&next);
+      if (!torrent->Load(list_file)) return false;
+      restored.push_back(std::move(torrent));
+      return true;
+    });
+    return restored;
+  }
+  // The end of a run while the server cannot take the torrents' rows.
+  void EndWithTheServerAway(client::CTorrentListe& list) {
+    ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data TO torrent_data_away"));
+    ASSERT_TRUE(Keeper().SaveAll(list));
+    ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data_away TO torrent_data"));
+  }
+
   client::Utf16IniFile ini;  // unused in DB mode
   bool loaded = false;
+  std::unique_ptr<client::DatabaseStore> store;
 };
 
 TEST_F(TorrentItemOnDatabase, ATorrentRoundTripsThroughTheStore) {
@@ -86,7 +119,7 @@ TEST_F(TorrentItemOnDatabase, ATorrentRoundTripsThroughTheStore) {
 
 TEST_F(TorrentItemOnDatabase, AHashOnlyTorrentKeepsItsTrackerAndStatusIsHeldInRange) {
   auto item = Item(first, dir / (Hex() + ".Torrent"));
-  item->SetStore(db.get());
+  item->SetStore(&Keeper());
   FakeTorrent t;
   t.metadata = false;
   t.save_path = "/downloads";
@@ -150,6 +183,108 @@ TEST_F(TorrentItemOnDatabase, StoreFailuresAreLogged) {
   EXPECT_FALSE(saved);
   ASSERT_EQ(events.log.size(), 1u);
   EXPECT_NE(events.log[0].find(L"resume_data"), std::wstring::npos);
+}
+
+TEST_F(TorrentItemOnDatabase, ARemovalThatWaitedIsCarriedOutWhenTheServerAnswers) {
+  client::CTorrentListe list;
+  list.Add(Stored());
+  TorrentItem& item = *list.begin()->get();
+  ASSERT_TRUE(item.Save(ini, false));
+  ASSERT_EQ(raw->count("resume_data"), 1u);
+
+  // The server cannot take it (the table is away): the removal waits, and
+  // the files go at once.
+  ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data TO torrent_data_away"));
+  const std::wstring name = item.FileName();
+  ASSERT_TRUE(list.Remove(&item, true));
+  ASSERT_FALSE(events.log.empty());
+  EXPECT_EQ(events.log.back().rfind(L"the removal of " + name + L" waits for the store: ", 0), 0u)
+      << events.log.back();
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(Keeper().Queue().RemovalsWaiting(), 1u);
+  ASSERT_TRUE(raw->execute("RENAME TABLE torrent_data_away TO torrent_data"));
+
+  // The next try carries it out.
+  tick.Advance(client::kStoreRetryMs);
+  Keeper().Retry(list);
+  EXPECT_EQ(events.log.back(), L"the removal of " + name + L" reached the store");
+  EXPECT_EQ(raw->query("SELECT finished FROM torrent_data"), (store_test::rows{{"1"}}));
+  EXPECT_EQ(raw->count("resume_data") + raw->count("piece_selection") + raw->count("trackers"), 0u);
+  EXPECT_TRUE(Keeper().Queue().Empty());
+
+  // With the server up a removal is carried out at once, and a torrent
+  // added again since is stored again.
+  list.Add(Stored());
+  ASSERT_TRUE(list.begin()->get()->Save(ini, false));
+  EXPECT_EQ(raw->query("SELECT finished FROM torrent_data"), (store_test::rows{{"0"}}));
+  const std::size_t lines = events.log.size();
+  ASSERT_TRUE(list.Remove(list.begin()->get(), true));
+  EXPECT_EQ(events.log.size(), lines);
+  EXPECT_EQ(raw->query("SELECT finished FROM torrent_data"), (store_test::rows{{"1"}}));
+}
+
+TEST_F(TorrentItemOnDatabase, WhatWaitsAtTheEndOfARunReachesTheStoreAtTheNextStart) {
+  client::CTorrentListe list;
+  list.Add(Stored());
+  TorrentItem& item = *list.begin()->get();
+  ASSERT_TRUE(item.Save(ini, false));
+  std::filesystem::remove(path);  // the metainfo lives in the store alone
+
+  // The server goes; the user changes the torrent's settings, and the run
+  // ends: what changed is kept in the waiting file.
+  SetEveryKey(item);
+  EndWithTheServerAway(list);
+  EXPECT_EQ(events.log.back(),
+            L"1 torrents and 0 removals wait for the store, kept in " +
+                client::Utf8ToWide((dir.path() / std::string(client::kWaitingFileName)).string()));
+  EXPECT_EQ(Column("priority"), "1");
+  ASSERT_TRUE(std::filesystem::exists(dir / std::string(client::kWaitingFileName)));
+
+  // The next start: the torrent comes back with its settings and totals of
+  // the end of the run, its metainfo from the row, and the row takes them.
+  client::DatabaseStore next(*db, dir.path(), [this](const std::wstring& line) { events.LogLine(line); });
+  std::vector<std::unique_ptr<TorrentItem>> restored = RestoreNext(next);
+  ASSERT_EQ(restored.size(), 1u);
+  ExpectEveryKey(*restored[0]);
+  EXPECT_EQ(restored[0]->Path(), client::Utf8ToWide(path));
+  EXPECT_TRUE(next.Waits(*restored[0]));
+  client::CTorrentListe next_list;
+  next_list.Add(std::move(restored[0]));
+  next.Retry(next_list);
+  EXPECT_EQ(events.log.back(), L"r.torrent is in the store again");
+  EXPECT_EQ(Column("priority"), "2");
+  EXPECT_EQ(Column("uploaded"), "1007");
+  EXPECT_EQ(Column("meta_data"), Bencoded(torrent_file));
+  // Its side files went with the waiting file's section.
+  EXPECT_FALSE(std::filesystem::exists(path + ".ResumeData"));
+  ASSERT_TRUE(next.SaveAll(next_list));
+  EXPECT_FALSE(std::filesystem::exists(dir / std::string(client::kWaitingFileName)));
+}
+
+TEST_F(TorrentItemOnDatabase, AHashOnlyTorrentThatWaitedComesBackByItsHash) {
+  // Restored from its row, a torrent known by its info-hash is named after
+  // the row ("Unkown").
+  client::CTorrentListe list;
+  list.Add(Item(first, dir / std::string(client::kUnknownTorrentName)));
+  TorrentItem& item = *list.begin()->get();
+  item.SetStore(&Keeper());
+  FakeTorrent t;
+  t.metadata = false;
+  t.save_path = "/downloads";
+  t.trackers = {{"http://tracker.test/announce", 0}};
+  item.Attach(first.Put(hash, t));
+  ASSERT_TRUE(item.Save(ini, false));
+  item.SetPriority(client::TorrentPriority::High);
+  EndWithTheServerAway(list);
+
+  client::DatabaseStore next(*db, dir.path(), nullptr);
+  const std::vector<std::unique_ptr<TorrentItem>> restored = RestoreNext(next);
+  ASSERT_EQ(restored.size(), 1u);
+  EXPECT_EQ(restored[0]->Priority(), client::TorrentPriority::High);
+  EXPECT_EQ(restored[0]->FileName(), client::Utf8ToWide(Hex() + ".Torrent"));
+  ASSERT_EQ(Added().trackers.size(), 1u);
+  EXPECT_EQ(Added().trackers[0].url, "http://tracker.test/announce");
+  EXPECT_TRUE(next.Waits(*restored[0]));
 }
 
 }  // namespace

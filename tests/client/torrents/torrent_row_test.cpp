@@ -1,3 +1,4 @@
+#include "client/torrents/database_store.h"
 #include "client/torrents/torrent_row.h"
 
 #include "client/common/tick.h"
@@ -429,7 +430,8 @@ TEST_F(RowTest, MenuEntriesFollowTheTorrentsState) {
   EXPECT_FALSE(MenuEntry(menu::kSeedingForever)->checked);
 
   // DB mode offers the store's DHT nodes to a running torrent.
-  CTorrentDatabase store(u"127.0.0.1", 1, u"nobody", u"");
+  CTorrentDatabase database(u"127.0.0.1", 1, u"nobody", u"");
+  client::DatabaseStore store(database, std::filesystem::temp_directory_path(), nullptr);
   item->SetStore(&store);
   Engine().paused = false;
   ids = MenuIds();
