@@ -169,7 +169,9 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
     if (!read) throw engine::invalid_torrent_file();
     bytes = *read;
     torrent_file = engine::bdecode(bytes);
-    info.emplace(torrent_file);
+    // From the bytes: the info-hash is taken over the "info" bytes as they
+    // stand, the one the torrent's trackers and peers know.
+    info.emplace(bytes.data(), bytes.size());
   } catch (const std::exception&) {
     m_ui.MessageBox(kInvalidTorrent, kCaption, MessageKind::Error);
     return false;
@@ -189,7 +191,7 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
   torrent->SetSession(session);
   if (info->num_pieces() > 0 && info->piece_size(0) > kLargePieceSize) m_host.AddLogLine(L"piece size > 4 MBytes");
 
-  if (!AddToSession(*torrent, torrent_file)) {
+  if (!AddToSession(*torrent, *info)) {
     DropRow(torrent);
     return false;
   }
@@ -208,10 +210,9 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
   return true;
 }
 
-bool TorrentAdder::AddToSession(TorrentItem& torrent, const engine::entry& torrent_file) {
+bool TorrentAdder::AddToSession(TorrentItem& torrent, const engine::torrent_metainfo& info) {
   try {
-    torrent.Attach(session->add_torrent_from_entry(torrent_file, fs::path(destination), engine::entry(), true,
-                                                   kAddBlockSize));
+    torrent.Attach(session->add_torrent(info, fs::path(destination), engine::entry(), true, kAddBlockSize));
     return true;
   } catch (const engine::duplicate_torrent&) {
     m_host.AddLogLine(L"duplicate torrent");

@@ -133,7 +133,7 @@ class TorrentAdder {
   std::unique_ptr<TorrentItem> NewTorrent(const std::string& path);
   // Whether the program has the torrent already; logs "duplicate torrent".
   bool IsDuplicate(const engine::sha1_hash& info_hash);
-  bool AddToSession(TorrentItem& torrent, const engine::entry& torrent_file);
+  bool AddToSession(TorrentItem& torrent, const engine::torrent_metainfo& info);
   void StartOrQueue(TorrentItem& torrent, const std::wstring& name);
   void Register(TorrentItem& torrent, const engine::entry& torrent_file);
   // Store mode: the row with the metainfo; true when it was written.
