@@ -131,11 +131,13 @@ void peer_connection::set_clock(clock_function c) {
   const auto t = now();
   m_last_receive = m_last_sent = m_last_piece = m_last_request = t;
   m_became_uninteresting = m_became_uninterested = t;
+  m_opened = t;
 }
 
 void peer_connection::attach_to_torrent(torrent* t) {
   m_torrent = t;
   t->attach_peer(this);
+  end_handshake_wait();
   m_phase = phase::active;
   // The torrent's check may have ended while the handshake was on its way:
   // the peer's pieces must be sized and counted before its first message.
@@ -156,14 +158,19 @@ void peer_connection::connection_established() {
   m_selector.remove_writable(m_socket);
   m_selector.monitor_readability(m_socket);
   m_reading = true;
-  m_last_receive = m_last_sent = now();
+  m_last_receive = m_last_sent = m_opened = now();
   update_writability();
 }
 
 void peer_connection::disconnect(const std::string& reason) { m_ses.close(*this, reason); }
 
+void peer_connection::end_handshake_wait() {
+  if (m_phase == phase::handshake) m_ses.handshake_wait_ended(*this);
+}
+
 bool peer_connection::start_closing() {
   if (is_disconnecting()) return false;
+  end_handshake_wait();
   m_phase = phase::closing;
   update_writability();
   return true;
@@ -298,6 +305,7 @@ void peer_connection::on_peer_id(const peer_id& id) {
   m_extensions.handshake_received(m_supports_extensions, m_supports_ext_list, m_send);
   if (m_supports_dht) wire::write_dht_port(m_send, announced_dht_port(m_ses.dht()));
   if (m_phase == phase::handshake) attach_to_torrent(m_torrent);
+  m_handshake_received = true;
 }
 
 void peer_connection::on_packet_header(int id, int size) {
@@ -808,6 +816,8 @@ bool peer_connection::rate_limited() const {
 bool peer_connection::has_timed_out() const {
   if (is_connecting()) return false;
   const auto t = now();
+  // Bytes that trickle in do not keep a handshake going.
+  if (!m_handshake_received && t - m_opened > handshake_timeout) return true;
   if (t - m_last_receive > m_timeout) return true;
   return !m_interesting && !m_peer_interested && t - m_became_uninteresting > seconds(600) &&
          t - m_became_uninterested > seconds(600);

@@ -62,6 +62,10 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // once from a fast seed; the requests beyond this are dropped and must be
   // asked again after a choke.
   static constexpr int max_pending_requests = 4096;
+  // A connection whose peer has not sent its whole handshake (up to and
+  // with its peer id) this long after the connection was opened is closed,
+  // however slowly the bytes come.
+  static constexpr std::chrono::seconds handshake_timeout{10};
 
   // What a connection needs of its session (session_impl is the one), so
   // that its rules run without the network thread in tests.
@@ -82,6 +86,9 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
     // `c` stopped reading because the disk worker holds too much block
     // data; it reads again once the worker has caught up.
     virtual void wait_for_disk(peer_connection& c) = 0;
+    // An incoming connection no longer waits for its handshake: it was
+    // attached to its torrent, or closed. Called once for each.
+    virtual void handshake_wait_ended(peer_connection&) {}
   };
 
   // Incoming: an accepted socket, torrent unknown until the handshake.
@@ -135,6 +142,8 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   bool is_queued() const { return m_phase == phase::queued; }
   bool is_local() const { return m_outgoing; }
   bool is_disconnecting() const { return m_phase == phase::closing || m_phase == phase::failed; }
+  // Incoming, and not yet attached to a torrent nor closed.
+  bool waits_for_handshake() const { return m_phase == phase::handshake; }
 
   const std::shared_ptr<socket>& get_socket() const { return m_socket; }
   address remote() const override { return m_remote; }
@@ -264,6 +273,9 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // Neither waiting for its connect nor closed: the socket is read.
   bool running() const { return m_phase == phase::handshake || m_phase == phase::active; }
   int num_pieces() const;
+  // Tells the session that an incoming connection leaves its handshake
+  // phase (it is being attached or closed); nothing for any other.
+  void end_handshake_wait();
   clock::time_point now() const { return m_clock ? m_clock() : clock::now(); }
 
   // peer_extensions::host
@@ -361,6 +373,11 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   clock::time_point m_last_request = clock::now();
   clock::time_point m_became_uninteresting = clock::now();
   clock::time_point m_became_uninterested = clock::now();
+  // When the connection was accepted, or its connect went through; the
+  // handshake time-out runs from here.
+  clock::time_point m_opened = clock::now();
+  // The peer's whole handshake is in.
+  bool m_handshake_received = false;
   std::chrono::seconds m_timeout{120};
   clock_function m_clock;
 

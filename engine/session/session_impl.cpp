@@ -13,6 +13,7 @@
 #include "engine/session/torrent.h"
 #include "engine/storage/file.h"
 #include "platform/clock.h"
+#include "platform/descriptor_limit.h"
 #include "platform/random.h"
 
 namespace engine {
@@ -79,6 +80,7 @@ void session_impl::insert_torrent(std::shared_ptr<torrent> t) {
 void session_impl::open_listen_port() {
   if (m_listen_socket) m_selector.remove(m_listen_socket);
   m_listen_socket.reset();
+  m_listen_full = false;
   auto fail = [&](const std::string& message) { m_alerts.post_if([&] { return listen_failed_alert(message); }); };
   try {
     for (;;) {
@@ -222,6 +224,19 @@ void session_impl::wait_for_disk(peer_connection& c) {
   m_disk.wake_when_room();
 }
 
+std::size_t session_impl::waiting_handshake_bound() {
+  const std::uint64_t quarter = std::max<std::uint64_t>(platform::descriptor_limit() / 4, 1);
+  return std::size_t(std::min<std::uint64_t>(max_waiting_handshakes, quarter));
+}
+
+void session_impl::handshake_wait_ended(peer_connection&) {
+  if (m_waiting_handshakes > 0) --m_waiting_handshakes;
+  if (m_listen_full && m_waiting_handshakes < waiting_handshake_bound()) {
+    m_listen_full = false;
+    if (m_listen_socket && !m_listen_resting) m_selector.monitor_readability(m_listen_socket);
+  }
+}
+
 void session_impl::disk_completions() {
   m_disk.run_completions();
   if (m_disk_waiters.empty() || !m_disk.below_resume_mark()) return;
@@ -253,6 +268,13 @@ void session_impl::handle_writable(const std::shared_ptr<socket>& s) {
 
 void session_impl::handle_readable(const std::shared_ptr<socket>& s) {
   if (s == m_listen_socket) {
+    // At the bound the next peers wait in the backlog, not in our
+    // descriptors, until a handshake ends or times out.
+    if (m_waiting_handshakes >= waiting_handshake_bound()) {
+      m_selector.remove_readable(s);
+      m_listen_full = true;
+      return;
+    }
     std::shared_ptr<socket> a;
     try {
       a = s->accept();
@@ -270,6 +292,7 @@ void session_impl::handle_readable(const std::shared_ptr<socket>& s) {
     if (m_ip_filter.access(a->remote_address()) & ip_filter::blocked) return;  // dropped silently
     auto c = std::make_shared<peer_connection>(*this, m_selector, a);
     m_connections.emplace(a, c);
+    ++m_waiting_handshakes;
     m_selector.monitor_readability(a);
     m_selector.monitor_errors(a);
   } else if (auto i = m_connections.find(s); i != m_connections.end()) {
@@ -294,7 +317,7 @@ void session_impl::handle_errored(const std::shared_ptr<socket>& s) {
 void session_impl::second_tick() {
   if (m_listen_resting) {
     m_listen_resting = false;
-    if (m_listen_socket) m_selector.monitor_readability(m_listen_socket);
+    if (m_listen_socket && !m_listen_full) m_selector.monitor_readability(m_listen_socket);
   }
 
   // Connection time-outs.

@@ -91,6 +91,16 @@ class session_impl : public torrent::host, public peer_connection::host {
   // A connection stopped reading because the disk worker holds too much
   // block data; it reads again once the worker has caught up.
   void wait_for_disk(peer_connection& c) override REQUIRES(m_mutex);
+  // Incoming connections that have not yet sent their handshake are held
+  // up to this many at once, and to a quarter of the descriptors the
+  // process may open, so that peers that never finish theirs cannot take
+  // the descriptors that attached peers, files, trackers and the DHT need.
+  // Further ones wait in the listen backlog until the handshake time-out
+  // frees room.
+  static constexpr std::size_t max_waiting_handshakes = 1000;
+  static std::size_t waiting_handshake_bound();
+  void handshake_wait_ended(peer_connection& c) override REQUIRES(m_mutex);
+  std::size_t waiting_handshakes() const REQUIRES(m_mutex) { return m_waiting_handshakes; }
   // The checker whose torrents' handles this session gives out; set before
   // the threads start.
   void set_checker(checker_impl* checker) {
@@ -168,6 +178,10 @@ class session_impl : public torrent::host, public peer_connection::host {
   // Set when an accept failed (out of descriptors): the listen socket is not
   // watched for readability until the next second tick.
   bool m_listen_resting GUARDED_BY(m_mutex) = false;
+  // Incoming connections waiting for their handshake; while they are at
+  // their bound the listen socket is not watched (m_listen_full).
+  std::size_t m_waiting_handshakes GUARDED_BY(m_mutex) = 0;
+  bool m_listen_full GUARDED_BY(m_mutex) = false;
   bool m_extension_enabled[num_extensions] GUARDED_BY(m_mutex) = {true, true, true, true};
   // The process's DHT node while one runs; peers' DHT ports go there.
   dht_link* m_dht GUARDED_BY(m_mutex) = nullptr;

@@ -5,6 +5,8 @@
 
 #include "program_support.h"
 
+#include <sys/resource.h>
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace program_test;
@@ -168,6 +170,31 @@ TEST_F(ProgramFixture, SigintEndsAStartupWithATorrentPathLikeClosing) {
   EXPECT_EQ(Profile().GetProfileInt("Configuration", "Pos Left", -1), 20);
   EXPECT_EQ(Profile().GetProfileInt("Configuration", "Last Priority", -1), 1);
   EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", DataFolder() / "b c.torrent"));
+}
+
+// Started with a soft descriptor limit below the hard one (1,024 is the
+// common default), the program runs with the hard one.
+TEST_F(ProgramFixture, RaisesItsDescriptorLimitToTheHardOneAtStart) {
+  QF_REQUIRE_DISPLAY();
+  rlimit own{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
+  if (own.rlim_max < 128) GTEST_SKIP() << "descriptor limit too low: " << own.rlim_max;
+  rlimit low = own;
+  low.rlim_cur = std::min<rlim_t>(1024, own.rlim_max / 2);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  const fs::path log = dir / "first.log";
+  const pid_t first = Start({}, log, dir / "work");
+  ::setrlimit(RLIMIT_NOFILE, &own);
+  ASSERT_TRUE(test_support::wait_until([&] { return !Windows(first).empty(); })) << ReadFile(log);
+  // "Max open files  <soft>  <hard>  files"
+  std::string soft, hard;
+  std::istringstream limits(ReadFile("/proc/" + std::to_string(first) + "/limits"));
+  for (std::string line; std::getline(limits, line);)
+    if (line.rfind("Max open files", 0) == 0) std::istringstream(line.substr(14)) >> soft >> hard;
+  EXPECT_EQ(hard, own.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(own.rlim_max));
+  EXPECT_EQ(soft, hard);
+  ASSERT_EQ(::kill(first, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(first), 0);
 }
 
 }  // namespace
