@@ -14,6 +14,7 @@
 #include "client/torrents/CTorrentListe.h"
 #include "client/common/ui_services.h"
 #include "client/torrents/dht_control.h"
+#include "client/torrents/remove_sequence.h"
 #include "client/net/net_workers.h"
 #include "client/torrents/save_folder.h"
 #include "client/torrents/torrent_queue.h"
@@ -90,6 +91,9 @@ class TorrentAdder {
   double rate_scale_up = 0;
   double rate_scale_down = 0;
   FolderSpaceQuery folder_space = QueryFolderSpace;
+  // The removals under way: an add of a torrent being removed is carried
+  // out once its removal is done (none: it is refused as a duplicate).
+  RemoveSequence* removals = nullptr;
   // URL downloads run on these workers (none: links are not taken), a few
   // at a time, and save into the folder.
   NetWorkers* downloads = nullptr;
@@ -131,8 +135,14 @@ class TorrentAdder {
   TorrentItem* AppendRow(std::unique_ptr<TorrentItem> torrent);
   void DropRow(TorrentItem* torrent);
   std::unique_ptr<TorrentItem> NewTorrent(const std::string& path);
+  class OwnCopy;
+  // The add of a copy in the data folder, from reading it on.
+  bool AddCopy(const std::shared_ptr<OwnCopy>& file);
   // Whether the program has the torrent already; logs "duplicate torrent".
   bool IsDuplicate(const engine::sha1_hash& info_hash);
+  // True when the torrent is being removed: `add` then runs once that is
+  // done (logged).
+  bool AddedAfterRemoval(const engine::sha1_hash& info_hash, const std::wstring& name, std::function<void()> add);
   bool AddToSession(TorrentItem& torrent, const engine::entry& torrent_file);
   void StartOrQueue(TorrentItem& torrent, const std::wstring& name);
   void Register(TorrentItem& torrent, const engine::entry& torrent_file);
