@@ -7,11 +7,10 @@ TorrentHandle EngineTorrentControl::Adopt(const engine::torrent_handle& handle) 
   return TorrentHandle(this, handle.info_hash());
 }
 
-TorrentHandle EngineTorrentControl::add_torrent_from_entry(const engine::entry& torrent_file,
-                                                           const std::filesystem::path& save_path,
-                                                           const engine::entry& resume_data, bool compact_mode,
-                                                           int block_size) {
-  return Adopt(m_session.add_torrent_from_entry(torrent_file, save_path, resume_data, compact_mode, block_size));
+TorrentHandle EngineTorrentControl::add_torrent(const engine::torrent_metainfo& info,
+                                                const std::filesystem::path& save_path,
+                                                const engine::entry& resume_data, bool compact_mode, int block_size) {
+  return Adopt(m_session.add_torrent(info, save_path, resume_data, compact_mode, block_size));
 }
 
 TorrentHandle EngineTorrentControl::add_torrent_by_info_hash(const std::string& tracker_url,

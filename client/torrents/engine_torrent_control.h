@@ -17,9 +17,8 @@ class EngineTorrentControl : public TorrentControl {
   // A torrent the session got some other way, as a handle of this seam.
   TorrentHandle Adopt(const engine::torrent_handle& handle);
 
-  TorrentHandle add_torrent_from_entry(const engine::entry& torrent_file, const std::filesystem::path& save_path,
-                                       const engine::entry& resume_data, bool compact_mode,
-                                       int block_size) override;
+  TorrentHandle add_torrent(const engine::torrent_metainfo& info, const std::filesystem::path& save_path,
+                            const engine::entry& resume_data, bool compact_mode, int block_size) override;
   TorrentHandle add_torrent_by_info_hash(const std::string& tracker_url, const engine::sha1_hash& info_hash,
                                          const std::filesystem::path& save_path, int block_size) override;
   void remove_torrent(const TorrentHandle& handle) override;

@@ -181,7 +181,9 @@ bool TorrentAdder::AddCopy(const std::shared_ptr<OwnCopy>& file) {
     if (!read) throw engine::invalid_torrent_file();
     bytes = *read;
     torrent_file = engine::bdecode(bytes);
-    info.emplace(torrent_file);
+    // From the bytes: the info-hash is taken over the "info" bytes as they
+    // stand, the one the torrent's trackers and peers know.
+    info.emplace(bytes.data(), bytes.size());
   } catch (const std::exception&) {
     m_ui.MessageBox(kInvalidTorrent, kCaption, MessageKind::Error);
     return false;
@@ -205,7 +207,7 @@ bool TorrentAdder::AddCopy(const std::shared_ptr<OwnCopy>& file) {
   torrent->SetSession(session);
   if (info->num_pieces() > 0 && info->piece_size(0) > kLargePieceSize) m_host.AddLogLine(L"piece size > 4 MBytes");
 
-  if (!AddToSession(*torrent, torrent_file)) {
+  if (!AddToSession(*torrent, *info)) {
     DropRow(torrent);
     return false;
   }
@@ -224,10 +226,9 @@ bool TorrentAdder::AddCopy(const std::shared_ptr<OwnCopy>& file) {
   return true;
 }
 
-bool TorrentAdder::AddToSession(TorrentItem& torrent, const engine::entry& torrent_file) {
+bool TorrentAdder::AddToSession(TorrentItem& torrent, const engine::torrent_metainfo& info) {
   try {
-    torrent.Attach(session->add_torrent_from_entry(torrent_file, fs::path(destination), engine::entry(), true,
-                                                   kAddBlockSize));
+    torrent.Attach(session->add_torrent(info, fs::path(destination), engine::entry(), true, kAddBlockSize));
     return true;
   } catch (const engine::duplicate_torrent&) {
     m_host.AddLogLine(L"duplicate torrent");

@@ -143,7 +143,7 @@ class TorrentAdder {
   // True when the torrent is being removed: `add` then runs once that is
   // done (logged).
   bool AddedAfterRemoval(const engine::sha1_hash& info_hash, const std::wstring& name, std::function<void()> add);
-  bool AddToSession(TorrentItem& torrent, const engine::entry& torrent_file);
+  bool AddToSession(TorrentItem& torrent, const engine::torrent_metainfo& info);
   void StartOrQueue(TorrentItem& torrent, const std::wstring& name);
   void Register(TorrentItem& torrent, const engine::entry& torrent_file);
   // Store mode: the row with the metainfo; true when it was written.

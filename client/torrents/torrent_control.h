@@ -29,14 +29,15 @@ class TorrentControl {
  public:
   virtual ~TorrentControl() = default;
 
-  // Session. add_torrent_from_entry throws what the engine throws (a bad
-  // .torrent, a duplicate, a closing session).
-  virtual TorrentHandle add_torrent_from_entry(const engine::entry& torrent_file,
-                                               const std::filesystem::path& save_path,
-                                               const engine::entry& resume_data, bool compact_mode,
-                                               int block_size) = 0;
+  // Session. The torrent is known by the info-hash of `info`: read it from
+  // the .torrent's bytes (not from a decoded entry), so that an info
+  // dictionary encoded in another key order keeps the hash its trackers and
+  // peers know. add_torrent throws what the engine throws (a duplicate, a
+  // closing session, a path the storage refuses).
+  virtual TorrentHandle add_torrent(const engine::torrent_metainfo& info, const std::filesystem::path& save_path,
+                                    const engine::entry& resume_data, bool compact_mode, int block_size) = 0;
   // A torrent known only by its info-hash; its metadata comes from the
-  // swarm. Throws like add_torrent_from_entry.
+  // swarm. Throws like add_torrent.
   virtual TorrentHandle add_torrent_by_info_hash(const std::string& tracker_url, const engine::sha1_hash& info_hash,
                                                  const std::filesystem::path& save_path, int block_size) = 0;
   // The torrent sends its "stopped" announce and leaves the session a

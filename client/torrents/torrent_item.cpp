@@ -350,7 +350,7 @@ bool TorrentItem::ReAdd() {
   if (!ReadTorrentFile(bytes)) return false;
   ReAddState state;
   try {
-    state.torrent_file = engine::bdecode(bytes);
+    state.info = engine::torrent_metainfo(bytes.data(), bytes.size());
   } catch (const std::exception&) {
     Log(L"cannot read the torrent file.");
     return false;
@@ -398,8 +398,7 @@ void TorrentItem::StepReAdd() {
       return;
     }
     try {
-      m_handle = m_session->add_torrent_from_entry(state.torrent_file, state.save_path, state.resume_data, false,
-                                                   kReAddBlockSize);
+      m_handle = m_session->add_torrent(state.info, state.save_path, state.resume_data, false, kReAddBlockSize);
       state.added = true;
       // The trackers as the user edited them, not those of the .torrent.
       m_handle.replace_trackers(state.trackers);

@@ -405,7 +405,7 @@ class TorrentItem {
  private:
   // What a re-add carries from the removed engine torrent to the new one.
   struct ReAddState {
-    engine::entry torrent_file;
+    engine::torrent_metainfo info;  // read from the .torrent's bytes
     std::filesystem::path save_path;
     engine::entry resume_data;
     std::vector<bool> pieces;

@@ -96,12 +96,6 @@ std::vector<bool> PieceFlags(std::string_view map, int count) {
   return pieces;
 }
 
-// The "name" of an info dictionary.
-std::string TorrentName(const engine::entry& info) {
-  const engine::entry* name = info.type() == engine::entry::dictionary_t ? info.find_key("name") : nullptr;
-  return name && name->type() == engine::entry::string_t ? name->string() : std::string();
-}
-
 }  // namespace
 
 // --- what a save writes of the engine torrent
@@ -130,10 +124,7 @@ std::vector<bool> TorrentItem::PiecesToStore() const {
 }
 
 std::string TorrentItem::TorrentName() const {
-  if (m_readd && m_readd->torrent_file.type() == engine::entry::dictionary_t) {
-    if (const engine::entry* info = m_readd->torrent_file.find_key("info")) return client::TorrentName(*info);
-  }
-  return m_handle.metainfo().name();
+  return m_readd ? m_readd->info.name() : m_handle.metainfo().name();
 }
 
 int TorrentItem::StoredStatus(bool engine_paused) const {
@@ -264,7 +255,7 @@ bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::s
   std::optional<engine::torrent_metainfo> info;
   try {
     torrent_file = engine::bdecode(torrent_bytes);
-    info.emplace(torrent_file);
+    info.emplace(torrent_bytes.data(), torrent_bytes.size());
   } catch (const std::exception&) {
     Log(L"cannot read the torrent file.");
     return false;
@@ -284,8 +275,7 @@ bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::s
   }
   if (!m_session) return false;
   try {
-    m_handle = m_session->add_torrent_from_entry(torrent_file, destination, resume_data, !m_hasFilteredPieces,
-                                                 kReAddBlockSize);
+    m_handle = m_session->add_torrent(*info, destination, resume_data, !m_hasFilteredPieces, kReAddBlockSize);
     m_handle.pause();
   } catch (const std::exception& e) {
     Log(L"cannot add the torrent: " + Utf8ToWide(e.what()));
@@ -295,7 +285,7 @@ bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::s
     // The engine takes piece flags only once it has checked the files:
     // they wait, with the torrent paused, as after a re-add.
     ReAddState state;
-    state.torrent_file = std::move(torrent_file);
+    state.info = *info;
     state.save_path = destination;
     state.resume_data = std::move(resume_data);
     state.pieces = std::move(pieces);
@@ -304,8 +294,7 @@ bool TorrentItem::AddWithMetadata(const std::string& torrent_bytes, const std::s
     m_readd = std::move(state);
   }
 
-  const engine::entry& file = m_readd ? m_readd->torrent_file : torrent_file;
-  const engine::entry* nodes = file.find_key("nodes");
+  const engine::entry* nodes = torrent_file.find_key("nodes");
   m_hasDhtNodes = nodes && nodes->type() == engine::entry::list_t;
   if (dht) {
     if (m_hasDhtNodes) dht->AddBootstrapNodes(*nodes, m_handle.info_hash());
@@ -482,7 +471,7 @@ std::string TorrentItem::MetainfoToStore(bool& from_copy) const {
   from_copy = false;
   if (std::optional<std::string> copy = ReadWholeFile(SideFile({}))) {
     try {
-      if (engine::torrent_metainfo(engine::bdecode(*copy)).info_hash() == m_handle.info_hash()) {
+      if (engine::torrent_metainfo(copy->data(), copy->size()).info_hash() == m_handle.info_hash()) {
         from_copy = true;
         return std::move(*copy);
       }
@@ -577,16 +566,16 @@ void TorrentItem::OnAddDbNodes() {
 // --- metadata from the swarm
 
 std::string TorrentItem::ReceivedTorrentFile() const {
-  engine::entry info;
+  std::string info;
   std::vector<engine::announce_entry> trackers;
   try {
     if (!m_handle.is_valid() || !m_handle.has_metadata()) return {};
-    info = engine::bdecode(m_handle.metainfo().info_dictionary_bytes());
+    info = m_handle.metainfo().info_dictionary_bytes();
     trackers = m_handle.trackers();
   } catch (const std::exception&) {
     return {};
   }
-  if (info.type() != engine::entry::dictionary_t) return {};
+  if (!info.starts_with('d')) return {};
   engine::entry file(engine::entry::dictionary_t);
   if (!trackers.empty()) {
     // The file names the tracker's own scheme.
@@ -598,8 +587,12 @@ std::string TorrentItem::ReceivedTorrentFile() const {
   file["created by"] = "Quillfern " + WideToUtf8(CVersionsInfo().GetVersionText());
   file["creation date"] = static_cast<engine::entry::integer_type>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
-  file["info"] = std::move(info);
-  return Bencode(file);
+  // The info dictionary goes in as the swarm sent it, not decoded and
+  // encoded again: its bytes are what the info-hash is taken over. "info"
+  // sorts after every other key, so it comes last.
+  std::string bytes = Bencode(file);
+  bytes.insert(bytes.size() - 1, "4:info" + info);
+  return bytes;
 }
 
 void TorrentItem::OnMetadataReceived(const std::wstring& target) {

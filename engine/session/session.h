@@ -100,7 +100,10 @@ class session {
   torrent_handle add_torrent(const torrent_metainfo& info, const std::filesystem::path& save_path,
                              const entry& resume_data = entry(), bool compact_mode = true, int block_size = 16384);
   // Reads the metainfo from a decoded .torrent (its errors pass to the
-  // caller), then add_torrent.
+  // caller), then add_torrent. An entry has no bytes to hash: the info-hash
+  // is that of the canonical encoding. A .torrent at hand as bytes is read
+  // by the metainfo's byte reader and given to add_torrent, so that it
+  // keeps the hash over its "info" bytes as they stand.
   torrent_handle add_torrent_from_entry(const entry& torrent_file, const std::filesystem::path& save_path,
                                         const entry& resume_data = entry(), bool compact_mode = true,
                                         int block_size = 16384);

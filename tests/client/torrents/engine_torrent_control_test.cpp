@@ -31,16 +31,16 @@ class RealEngine : public ::testing::Test {
  protected:
   RealEngine() {
     source.lay_down(dir.path());
-    engine::torrent_metainfo info = source.info;
-    file = info.build_torrent_dictionary();
+    engine::torrent_metainfo built = source.info;
     std::string bytes;
-    engine::bencode(std::back_inserter(bytes), file);
+    engine::bencode(std::back_inserter(bytes), built.build_torrent_dictionary());
     storage_test::write_text(path, bytes);
+    info = engine::torrent_metainfo(bytes.data(), bytes.size());
   }
 
   // The torrent added through the seam, once the engine checked it.
   client::TorrentHandle AddChecked() {
-    client::TorrentHandle h = control.add_torrent_from_entry(file, dir.path(), engine::entry(), true, 16384);
+    client::TorrentHandle h = control.add_torrent(info, dir.path(), engine::entry(), true, 16384);
     EXPECT_TRUE(test_support::wait_until([&] { return engine_test::left_the_checker(h); }));
     return h;
   }
@@ -55,7 +55,7 @@ class RealEngine : public ::testing::Test {
   storage_test::temp_dir dir;
   storage_test::test_torrent source{{{"t/a.bin", 40000}, {"t/b.bin", 30000}}, 16384, 5};
   std::string path = dir / "t.torrent";
-  engine::entry file;
+  engine::torrent_metainfo info;
   engine::session session{qf};
   EngineTorrentControl control{session};
   client_test::RecordingEvents events;

@@ -73,12 +73,9 @@ class FakeTorrentControl : public client::TorrentControl {
   }
   FakeTorrent& At(const engine::sha1_hash& hash) { return torrents.at(hash); }
 
-  client::TorrentHandle add_torrent_from_entry(const engine::entry& torrent_file,
-                                               const std::filesystem::path& save_path,
-                                               const engine::entry& resume_data, bool compact_mode,
-                                               int block_size) override {
+  client::TorrentHandle add_torrent(const engine::torrent_metainfo& info, const std::filesystem::path& save_path,
+                                    const engine::entry& resume_data, bool compact_mode, int block_size) override {
     CountAdd();
-    const engine::torrent_metainfo info(torrent_file);
     if (is_valid(info.info_hash())) throw engine::duplicate_torrent();
     FakeTorrent t;
     t.save_path = save_path;

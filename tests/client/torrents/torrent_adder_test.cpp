@@ -2,6 +2,7 @@
 
 #include "tests/client/adder_test_support.h"
 #include "client/base/wide_text.h"
+#include "engine/formats/sha1.h"
 #include "engine/formats/text_helpers.h"
 
 #include <gtest/gtest.h>
@@ -243,6 +244,29 @@ TEST_F(Adding, NodesMakeATorrentPublicAndLargePiecesAreLogged) {
   rig.Answer("/d/");
   ASSERT_TRUE(adder.AddTorrentFile(rig.Source("small.torrent", TorrentBytes("s", 10)).string(), false));
   EXPECT_EQ(rig.dht.registered.size(), 1u);
+}
+
+TEST_F(Adding, AnInfoDictionaryInAnotherKeyOrderKeepsTheHashOfItsBytes) {
+  // "piece length", "name", "length", "pieces": not the canonical order, so
+  // a decoded and encoded again dictionary hashes to another info-hash.
+  const std::string info = "d12:piece lengthi16384e4:name7:odd.bin6:lengthi1000e6:pieces20:" +
+                           std::string(20, 'p') + "e";
+  const std::string bytes = "d8:announce27:http://127.0.0.1:1/announce4:info" + info + "e";
+  const engine::sha1_hash raw_hash = engine::hasher(info.data(), static_cast<int>(info.size())).final();
+  ASSERT_NE(engine::torrent_metainfo(engine::bdecode(bytes)).info_hash(), raw_hash);
+
+  rig.Answer("/d/");
+  ASSERT_TRUE(adder.AddTorrentFile(rig.Source("odd.torrent", bytes).string(), false));
+  const client::TorrentItem& t = *rig.list.begin()->get();
+  EXPECT_EQ(t.Handle().info_hash(), raw_hash);
+  // The session has the metainfo as read, the info bytes with it, and the
+  // copy in the data folder is the file byte for byte.
+  ASSERT_EQ(fake.torrents.count(raw_hash), 1u);
+  ASSERT_TRUE(fake.At(raw_hash).info.has_value());
+  EXPECT_EQ(fake.At(raw_hash).info->info_dictionary_bytes(), info);
+  EXPECT_EQ(temp_folder::read(DataPath("odd.torrent")), bytes);
+  ASSERT_EQ(rig.dht.registered.size(), 1u);
+  EXPECT_EQ(rig.dht.registered[0].info_hash, raw_hash);
 }
 
 TEST_F(Adding, TheUnderscoreRuleNamesTheCopyAndTheRow) {

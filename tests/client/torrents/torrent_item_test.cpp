@@ -1,6 +1,7 @@
 #include "client/torrents/torrent_item.h"
 
 #include "client/common/tick.h"
+#include "engine/formats/sha1.h"
 #include "tests/engine/storage/storage_test_support.h"
 #include "torrent_test_support.h"
 
@@ -356,6 +357,24 @@ TEST_F(ReAdd, ATorrentTheEngineRefusedLeavesNoFilesBehind) {
   added->StopOnFileError();
   EXPECT_EQ(added->Status(), TorrentStatus::Error);
   EXPECT_EQ(side_files(), 0);
+}
+
+TEST_F(ReAdd, AnInfoDictionaryInAnotherKeyOrderComesBackUnderTheHashOfItsBytes) {
+  // The same torrent, its info keys written "name", "length", "piece
+  // length", "pieces".
+  const engine::entry canonical = source.info.build_info_dictionary();
+  const std::string info = "d4:name5:r.bin6:lengthi40000e12:piece lengthi16384e6:pieces60:" +
+                           canonical["pieces"].string() + "e";
+  storage_test::write_text(path, "d8:announce12:http://t/ann4:info" + info + "e");
+  const engine::sha1_hash raw_hash = engine::hasher(info.data(), static_cast<int>(info.size())).final();
+  ASSERT_NE(raw_hash, hash);
+
+  ASSERT_TRUE(item->ReAdd());
+  for (int look = 0; look < 3; ++look) item->StepReAdd();
+  ASSERT_FALSE(item->ReAddPending());
+  EXPECT_EQ(item->Handle().info_hash(), raw_hash);
+  ASSERT_TRUE(fake.At(raw_hash).info.has_value());
+  EXPECT_EQ(fake.At(raw_hash).info->info_dictionary_bytes(), info);
 }
 
 TEST_F(ReAdd, AnUnreadableTorrentFileLeavesTheTorrentRunning) {

@@ -2,6 +2,7 @@
 
 #include "client/torrents/dht_control.h"
 #include "client/files/utf16_ini_file.h"
+#include "engine/formats/sha1.h"
 #include "engine/formats/text_helpers.h"
 #include "persistence_support.h"
 #include "platform/profile.h"
@@ -359,6 +360,30 @@ TEST_F(PersistedByHash, ReceivedMetadataBecomesATorrentFileThatParsesBackToTheSa
   const std::string target = dir / "elsewhere.torrent";
   ASSERT_TRUE(item->WriteTorrentFile(client::Utf8ToWide(target)));
   EXPECT_EQ(storage_test::read_text(target).size(), bytes.size());
+}
+
+TEST_F(PersistedByHash, MetadataInAnotherKeyOrderIsWrittenAndLoadedAsItCame) {
+  // The keys of the info dictionary the swarm sent are out of order; the
+  // info-hash is that of these bytes.
+  const std::string info = "d12:piece lengthi16384e4:name5:m.bin6:lengthi1000e6:pieces20:" +
+                           std::string(20, 'p') + "e";
+  const engine::sha1_hash raw_hash = engine::hasher(info.data(), static_cast<int>(info.size())).final();
+  auto item = Item(first, hash_path);
+  FakeTorrent t;
+  t.trackers = {{"http://tracker.test/announce", 0}};
+  t.info = engine::torrent_metainfo(raw_hash);
+  t.info->read_info_dictionary(info);
+  item->Attach(first.Put(raw_hash, t));
+  item->OnMetadataReceived(L"");
+  const std::string bytes = storage_test::read_text(hash_path);
+  EXPECT_TRUE(bytes.ends_with("4:info" + info + "e")) << bytes;
+  EXPECT_EQ(engine::torrent_metainfo(bytes.data(), bytes.size()).info_hash(), raw_hash);
+
+  SaveToDisk(*item);
+  auto next = Next(hash_path);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(next->Handle().info_hash(), raw_hash);
+  EXPECT_EQ(second.At(raw_hash).info->info_dictionary_bytes(), info);
 }
 
 TEST_F(Persisted, TheDhtNodeLearnsTheTorrentAndItsNodes) {
