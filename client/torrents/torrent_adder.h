@@ -9,7 +9,8 @@
 //
 // A failed or cancelled add leaves nothing of its own behind and touches
 // nothing it did not make: the copy it wrote is deleted, the row it made is
-// dropped, and a torrent the program already has is not added again.
+// dropped, and a torrent the program already has is not added again. A
+// torrent whose removal is still under way is added once it is done.
 
 #include "client/torrents/CTorrentListe.h"
 #include "client/common/ui_services.h"
