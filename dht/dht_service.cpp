@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include "dht/table_dump.h"
+#include "engine/net/network_error.h"
 #include "platform/clock.h"
 #include "platform/random.h"
+#include "platform/unexpected_error.h"
 
 std::atomic<CDHTService*> g_pDHTService{nullptr};
 
@@ -36,7 +38,7 @@ engine::sha1_hash node_id(platform::profile& profile) {
 std::optional<engine::address> resolve(std::string_view host, std::uint16_t port) {
   try {
     return engine::address(host, port);
-  } catch (const std::exception&) {
+  } catch (const engine::network_error&) {
     return std::nullopt;
   }
 }
@@ -255,6 +257,9 @@ void CDHTService::drain_socket() {
       const engine::address from(ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port));
       m_core->receive(std::string_view(buffer, static_cast<std::size_t>(n)), from, m_clock());
     } catch (...) {
+      // The core drops what it cannot read itself; this is a fault of the
+      // node's own. The datagram is lost, the thread goes on.
+      platform::report_unexpected_error("the DHT's receive thread");
     }
   }
 }
@@ -270,6 +275,8 @@ void CDHTService::maintenance_loop() {
     try {
       m_core->tick(m_clock());
     } catch (...) {
+      // The next tick tries again.
+      platform::report_unexpected_error("the DHT's maintenance tick");
     }
   }
 }

@@ -160,8 +160,10 @@ void NodeCore::receive(std::string_view datagram, const engine::address& from, s
   try {
     const entry msg = engine::bdecode(datagram);
     dispatch(msg, from, now);
-  } catch (const std::exception&) {
-    // Undecodable, or a key of the wrong kind: dropped.
+  } catch (const engine::invalid_encoding&) {
+    // Undecodable: dropped.
+  } catch (const engine::type_error&) {
+    // A key missing or of the wrong kind: dropped.
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "client/common/tick.h"
 #include "client/base/truncate.h"
+#include "client/base/unexpected_fault.h"
 #include "client/base/wide_text.h"
 #include "engine/session/alert_types.h"
 #include "platform/clock.h"
@@ -47,7 +48,8 @@ MainTimerResult MainTimer::Tick(const MainTimerInput& input) {
     if (input.session) transfer = SessionSteps(input, result);
     Caption(input, std::move(transfer), result);
   } catch (...) {
-    // The next tick tries again.
+    // The rest of this tick is lost; the next one tries again.
+    m_sink.AddLogLine(UnexpectedFault("the main timer"));
   }
   return result;
 }
@@ -60,6 +62,7 @@ std::wstring MainTimer::SessionSteps(const MainTimerInput& input, MainTimerResul
     try {
       HandleAlert(*alert);
     } catch (...) {
+      m_sink.AddLogLine(UnexpectedFault("the handling of an alert"));
     }
   }
 
@@ -145,7 +148,8 @@ void MainTimer::TorrentFinished(const engine::sha1_hash& info_hash) {
   bool finished_before = false;
   try {
     finished_before = torrent->IsRestored() && torrent->Handle().status().total_payload_download == 0;
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
+    // Gone from the engine: nothing tells an earlier finish, it is recorded.
   }
   // In DB mode finished downloads are not recorded.
   if (!m_settings.database && !finished_before) m_sink.AppendDownloadsLog(torrent->Chart().GetName());

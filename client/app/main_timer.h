@@ -126,7 +126,8 @@ class MainTimer {
   MainTimerSettings& Settings() { return m_settings; }
   const MainTimerSettings& Settings() const { return m_settings; }
 
-  // One tick. Never throws: a failure inside ends the tick quietly.
+  // One tick. Never throws: a failure inside ends the tick, with a log
+  // line that says what it was.
   MainTimerResult Tick(const MainTimerInput& input);
 
   std::int32_t SteeredLimit() const { return m_steeredLimit; }

@@ -9,6 +9,7 @@
 #include "client/files/torrent_copy_name.h"
 #include "client/net/update_check.h"
 #include "client/files/utf16_ini_file.h"
+#include "client/base/unexpected_fault.h"
 #include "client/base/wide_text.h"
 #include "dht/dht_service.h"
 #include "dht/engine_link.h"
@@ -243,6 +244,8 @@ bool MainWindowCore::StartSession() {
     UpdateAdder();
     return true;
   } catch (...) {
+    // The program runs on without an engine.
+    AddLogLine(UnexpectedFault("the engine's start"));
     ReleaseEngine();
     UpdateAdder();
     return false;
@@ -362,7 +365,8 @@ void MainWindowCore::TorrentAdded(TorrentItem& torrent) {
   auto save = [&](Utf16IniFile& ini) {
     try {
       return torrent.Save(ini, false);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      torrent.SaveFailed(Utf8ToWide(e.what()));
       return false;
     }
   };
@@ -376,7 +380,8 @@ void MainWindowCore::TorrentAdded(TorrentItem& torrent) {
   if (save(unused)) return;
   try {
     torrent.UpdateDatabaseRow(false, false);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    torrent.SaveFailed(Utf8ToWide(e.what()));
   }
 }
 

@@ -1,5 +1,6 @@
 #include "client/common/CVersionsInfo.h"
 
+#include "platform/unexpected_error.h"
 #include "version_text.h"
 
 #include <cwchar>
@@ -26,6 +27,8 @@ CVersionsInfo::CVersionsInfo(const VersionResource& source) {
   try {
     Read(source);
   } catch (...) {
+    // Shared by both programs, which log differently: the error stream.
+    platform::report_unexpected_error("the version information");
     m_text.reset();
   }
   if (!m_text) m_text = L"0.0.0.0";

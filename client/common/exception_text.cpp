@@ -1,17 +1,10 @@
 #include "client/common/exception_text.h"
 
+#include "platform/unexpected_error.h"
+
 namespace client {
 
-std::string ExceptionText(std::exception_ptr error) {
-  if (!error) return {};
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an exception of unknown kind";
-  }
-}
+std::string ExceptionText(std::exception_ptr error) { return platform::exception_text(error); }
 
 std::string UnexpectedErrorLine(std::exception_ptr error) { return "Unexpected error: " + ExceptionText(error); }
 

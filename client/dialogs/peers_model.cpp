@@ -1,6 +1,7 @@
 #include "client/dialogs/peers_model.h"
 
 #include "client/base/wide_text.h"
+#include "engine/session/torrent_handle.h"
 #include "engine/wire/identify_client.h"
 #include "platform/profile.h"
 
@@ -242,15 +243,15 @@ bool PeersModel::Tick(const TorrentHandle& handle, std::uint32_t now, bool full)
       int pieces = 0;
       try {
         pieces = int(handle.status().pieces.size());
-      } catch (...) {
+      } catch (const engine::invalid_handle&) {
         // Gone between the two calls: no "%" this time.
       }
       added = Refresh(peers, pieces, now, false);
       changed |= added;
     }
     if (!full && m_ticks % 10 == 0 && remove_inactive && !added) changed |= DropInactive();
-  } catch (...) {
-    // The next tick tries again.
+  } catch (const engine::invalid_handle&) {
+    // Gone between the two calls: the next tick finds it gone.
   }
   if (changed || full) Sort();
   return changed;
@@ -419,7 +420,7 @@ bool PeersModel::SendChat(const TorrentHandle& handle, const engine::address& pe
   if (text.empty()) return false;
   try {
     return handle.send_chat_message(peer, WideToUtf8(text));
-  } catch (...) {
+  } catch (const engine::invalid_handle&) {
     return false;
   }
 }

@@ -3,6 +3,7 @@
 #include "client/common/list_edit.h"
 #include "client/torrents/torrent_item.h"
 #include "client/base/wide_text.h"
+#include "engine/session/torrent_handle.h"
 #include "platform/profile.h"
 
 #include <algorithm>
@@ -77,7 +78,7 @@ bool Guarded(F&& call) {
   try {
     call();
     return true;
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return false;
   }
 }

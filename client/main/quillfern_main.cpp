@@ -9,7 +9,12 @@ int main(int argc, char** argv) {
   client::KeepProgramArguments(argc, argv);
   // The frame shapes its window, which needs an X server.
   setenv("GDK_BACKEND", "x11", 0);
-  return wxEntry(argc, argv);
+  // The one argument is a path, the program's own (kept above): the toolkit
+  // sees only the program's name, so that it takes no path for one of its
+  // options ("--display=:1.torrent", "--name=y.torrent").
+  char* toolkit_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+  int toolkit_argc = argc > 0 ? 1 : 0;
+  return wxEntry(toolkit_argc, toolkit_argv);
 }
 
 wxIMPLEMENT_APP_NO_MAIN(CQuillfernProgramm);

@@ -1,7 +1,9 @@
 #include "client/torrents/CTorrentListe.h"
 
 #include "client/files/utf16_ini_file.h"
+#include "client/base/unexpected_fault.h"
 #include "client/base/wide_text.h"
+#include "engine/session/torrent_handle.h"
 #include "platform/atomic_file.h"
 
 #include <algorithm>
@@ -126,7 +128,7 @@ TorrentItem* CTorrentListe::PickNextQueued(const TorrentItem* excluded) const {
         continue;
       if (!best || t->Priority() > best->Priority()) best = t.get();
     }
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return nullptr;
   }
   return best;
@@ -136,7 +138,10 @@ bool CTorrentListe::PauseAll() {
   for (const auto& t : m_torrents) {
     try {
       t->PauseEngine();
-    } catch (const std::exception&) {
+    } catch (const engine::invalid_handle&) {
+      // Gone from the engine: nothing runs to pause.
+    } catch (...) {
+      t->Log(UnexpectedFault("pausing all"));
     }
   }
   return true;
@@ -149,7 +154,10 @@ bool CTorrentListe::ReannounceAll() {
       if (t->ReAddPending() || t->Handle().is_paused() || t->Handle().is_seed()) continue;
       t->Handle().force_reannounce();
       any = true;
-    } catch (const std::exception&) {
+    } catch (const engine::invalid_handle&) {
+      // Gone from the engine: nothing to announce.
+    } catch (...) {
+      t->Log(UnexpectedFault("the forced re-announce"));
     }
   }
   return any;

@@ -1,6 +1,7 @@
 #include "client/torrents/remove_sequence.h"
 
 #include "client/common/tick.h"
+#include "engine/session/torrent_handle.h"
 #include "platform/clock.h"
 
 #include <algorithm>
@@ -13,7 +14,7 @@ namespace {
 bool EnginePaused(const TorrentItem& torrent) {
   try {
     return torrent.IsEnginePaused();
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return true;
   }
 }
@@ -21,7 +22,7 @@ bool EnginePaused(const TorrentItem& torrent) {
 bool StillThere(const TorrentHandle& handle) {
   try {
     return handle.is_valid();
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return false;
   }
 }
@@ -41,7 +42,7 @@ bool RemoveSequence::Remove(TorrentItem& torrent, int status) {
   if (session && !handle.is_null()) {
     try {
       session->remove_torrent(handle);
-    } catch (const std::exception&) {
+    } catch (const engine::invalid_handle&) {
       // Not in the engine (any more): nothing to wait for.
     }
     if (StillThere(handle)) {

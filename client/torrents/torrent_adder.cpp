@@ -4,6 +4,7 @@
 #include "client/torrents/hash_torrent_model.h"
 #include "client/files/torrent_copy_name.h"
 #include "client/net/url_download.h"
+#include "client/base/unexpected_fault.h"
 #include "client/base/wide_text.h"
 #include "engine/formats/entry.h"
 #include "engine/formats/text_helpers.h"
@@ -234,7 +235,9 @@ bool TorrentAdder::AddToSession(TorrentItem& torrent, const engine::torrent_meta
     m_host.AddLogLine(L"duplicate torrent");
   } catch (const fs::filesystem_error& e) {
     m_ui.MessageBox(e.what(), kCaption, MessageKind::Error);
-  } catch (const std::exception&) {
+  } catch (...) {
+    // The metainfo read well a moment ago: what the engine found is said.
+    m_host.AddLogLine(UnexpectedFault("adding a torrent to the engine"));
     m_ui.MessageBox(kInvalidTorrent, kCaption, MessageKind::Error);
   }
   return false;
@@ -263,7 +266,11 @@ bool TorrentAdder::StoreRow(TorrentItem& torrent, std::string_view meta_data, st
   try {
     stored = table && table->StoreMetaData(WideToUtf8(torrent.GetInfoHashHex()), meta_data,
                                            torrent.Handle().save_path().string(), name);
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
+    // Gone from the engine: there is no folder to store (the store's
+    // last error is logged below).
+  } catch (...) {
+    m_host.AddLogLine(UnexpectedFault("storing a torrent's metainfo"));
   }
   // A copy the store did not take is kept, so the torrent is not lost; its
   // row is written at the next save that reaches the server.

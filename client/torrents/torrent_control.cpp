@@ -1,5 +1,6 @@
 #include "client/torrents/torrent_control.h"
 
+#include "client/base/unexpected_fault.h"
 #include "engine/session/torrent_handle.h"
 
 namespace client {
@@ -20,6 +21,16 @@ std::vector<std::optional<engine::torrent_status>> TorrentControl::statuses(
 TorrentControl& TorrentHandle::Control() const {
   if (!m_control) throw engine::invalid_handle();
   return *m_control;
+}
+
+std::wstring GoneOrUnexpected(std::wstring_view gone, std::string_view where) {
+  try {
+    throw;
+  } catch (const engine::invalid_handle&) {
+    return std::wstring(gone);
+  } catch (...) {
+    return UnexpectedFault(where);
+  }
 }
 
 }  // namespace client

@@ -150,4 +150,9 @@ class TorrentHandle {
   engine::sha1_hash m_info_hash;
 };
 
+// Inside a catch block: `gone` when the torrent is no longer in the engine
+// (engine::invalid_handle), else the line of an unexpected fault caught in
+// `where`, with its text.
+std::wstring GoneOrUnexpected(std::wstring_view gone, std::string_view where);
+
 }  // namespace client

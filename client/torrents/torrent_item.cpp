@@ -3,6 +3,7 @@
 #include "client/common/paths.h"
 #include "client/common/tick.h"
 #include "client/base/truncate.h"
+#include "client/base/unexpected_fault.h"
 #include "client/base/wide_text.h"
 #include "engine/session/torrent_handle.h"
 #include "platform/clock.h"
@@ -95,7 +96,7 @@ void TorrentItem::ResumeEngine() {
 bool TorrentItem::IsActive() const {
   try {
     return m_started && IsValid() && !IsEnginePaused();
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return false;
   }
 }
@@ -123,10 +124,10 @@ bool TorrentItem::Start(bool post) {
       if (post) Post(&TorrentEvents::TorrentStarted);
     }
     return true;
-  } catch (const std::exception&) {
+  } catch (...) {
     m_started = false;
     SetStatus(TorrentStatus::Error);
-    Log(L"torrent is not valid.");
+    Log(GoneOrUnexpected(L"torrent is not valid.", "the torrent's start"));
     return false;
   }
 }
@@ -134,8 +135,8 @@ bool TorrentItem::Start(bool post) {
 void TorrentItem::StopOnSeedingGoal() {
   try {
     PauseEngine();
-  } catch (const std::exception&) {
-    Log(L"torrent is not valid.");
+  } catch (...) {
+    Log(GoneOrUnexpected(L"torrent is not valid.", "the stop at the seeding goal"));
   }
   m_started = false;
   m_complete = true;
@@ -148,7 +149,10 @@ void TorrentItem::StopOnFileError() {
   try {
     if (IsValid()) PauseEngine();
     else dropped = true;
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
+    // Dropped between the two calls: paused already (the files are kept).
+  } catch (...) {
+    Log(UnexpectedFault("the stop on a file error"));
   }
   const bool was_started = m_started;
   m_started = false;
@@ -193,8 +197,8 @@ void TorrentItem::PauseAndTell() {
       PauseEngine();
       Post(&TorrentEvents::TorrentStopped);
     }
-  } catch (const std::exception&) {
-    Log(L"torrent is not valid.");
+  } catch (...) {
+    Log(GoneOrUnexpected(L"torrent is not valid.", "the pause"));
   }
 }
 
@@ -295,8 +299,8 @@ void TorrentItem::ApplySettings() {
     if (Status() == TorrentStatus::Seeding) {
       ArmSeedingGoal(m_goal.time, m_goal.ratio);
     }
-  } catch (const std::exception&) {
-    Log(L"torrent is not valid.");
+  } catch (...) {
+    Log(GoneOrUnexpected(L"torrent is not valid.", "the torrent's settings"));
   }
 }
 
@@ -312,8 +316,8 @@ void TorrentItem::ApplyUdpTrackerScheme() {
       }
     }
     m_handle.replace_trackers(trackers);
-  } catch (const std::exception&) {
-    Log(L"Fatal Error: Exception");
+  } catch (...) {
+    Log(GoneOrUnexpected(L"Fatal Error: Exception", "the tracker edit"));
   }
 }
 
@@ -366,12 +370,15 @@ bool TorrentItem::ReAdd() {
     state.trackers = m_handle.trackers();
     state.status = m_handle.status();
     m_session->remove_torrent(m_handle);
-  } catch (const std::exception&) {
+  } catch (...) {
+    Log(GoneOrUnexpected(L"torrent is not valid.", "the re-add"));
     try {
       if (!was_paused) m_handle.resume();
-    } catch (const std::exception&) {
+    } catch (const engine::invalid_handle&) {
+      // Gone: there is nothing to resume.
+    } catch (...) {
+      Log(UnexpectedFault("the re-add"));
     }
-    Log(L"torrent is not valid.");
     return false;
   }
   state.started_at = TickMs();
@@ -418,8 +425,8 @@ void TorrentItem::StepReAdd() {
     if (state.resume) m_handle.resume();
     m_hasFilteredPieces = true;
     m_readd.reset();
-  } catch (const std::exception&) {
-    FailReAdd(L"torrent is not valid.");
+  } catch (...) {
+    FailReAdd(GoneOrUnexpected(L"torrent is not valid.", "the re-add"));
   }
 }
 

@@ -507,8 +507,8 @@ bool TorrentItem::UpdateDatabaseRow(bool with_nodes, bool finished) {
   try {
     FillDatabaseRow(*row, Facts());
     if (with_nodes) resume_data = ResumeDataToStore();
-  } catch (const std::exception&) {
-    Log(L"torrent is not valid.");
+  } catch (...) {
+    Log(GoneOrUnexpected(L"torrent is not valid.", "the torrent's row in the store"));
     return false;
   }
   row->id = id;
@@ -556,8 +556,8 @@ void TorrentItem::OnAddDbNodes() {
     if (!peer) continue;
     try {
       m_handle.connect_peer(*peer);
-    } catch (const std::exception&) {
-      Log(L"torrent is not valid.");
+    } catch (...) {
+      Log(GoneOrUnexpected(L"torrent is not valid.", "the stored peers' hand-over"));
       return;
     }
   } while (nodes->FetchNext());
@@ -572,7 +572,7 @@ std::string TorrentItem::ReceivedTorrentFile() const {
     if (!m_handle.is_valid() || !m_handle.has_metadata()) return {};
     info = m_handle.metainfo().info_dictionary_bytes();
     trackers = m_handle.trackers();
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return {};
   }
   if (!info.starts_with('d')) return {};
@@ -599,7 +599,7 @@ void TorrentItem::OnMetadataReceived(const std::wstring& target) {
   // Until now the row knew the torrent only by its hash.
   try {
     if (m_handle.is_valid() && m_handle.has_metadata()) ShowMetainfo(m_handle.metainfo());
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     // Gone again: there is nothing to name.
   }
   if (m_database) StoreMetadataInDatabase();
@@ -626,7 +626,7 @@ bool TorrentItem::StoreMetadataInDatabase() {
   try {
     destination = WithTrailingSeparator(m_handle.save_path().string());
     name = m_handle.metainfo().name();
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return false;
   }
   if (!row->StoreMetaData(WideToUtf8(GetInfoHashHex()), bytes, destination, name)) {

@@ -1,7 +1,9 @@
 // The torrent's own 500 ms tick: what it does with what the engine reports.
 
+#include "client/base/unexpected_fault.h"
 #include "client/torrents/dht_control.h"
 #include "client/torrents/torrent_item.h"
+#include "engine/session/torrent_handle.h"
 
 #include <algorithm>
 
@@ -24,8 +26,11 @@ std::optional<TorrentTick> TorrentItem::Tick(DhtControl* dht, const std::optiona
     m_totalWanted = static_cast<std::uint64_t>(std::max<std::int64_t>(tick.status.total_wanted, 0));
     tick.activity = tick.status.paused ? PausedActivity() : RunningActivity(tick, dht);
     return tick;
-  } catch (...) {
+  } catch (const engine::invalid_handle&) {
     // The torrent went away in the middle; the row shows what it had.
+    return std::nullopt;
+  } catch (...) {
+    Log(UnexpectedFault("the torrent's tick"));
     return std::nullopt;
   }
 }
@@ -128,8 +133,8 @@ void TorrentItem::RotateTrackers() {
     for (std::size_t i = 0; i < n; ++i) trackers[(m_trackerRotation + i) % n].tier = static_cast<int>(i);
     m_handle.replace_trackers(trackers);
     if (++m_trackerRotation >= n) m_trackerRotation = 0;
-  } catch (const std::exception&) {
-    Log(L"Fatal Error: Exception");
+  } catch (...) {
+    Log(GoneOrUnexpected(L"Fatal Error: Exception", "the tracker rotation"));
   }
 }
 
@@ -140,8 +145,8 @@ void TorrentItem::ConnectDhtPeers(DhtControl* dht, std::uint32_t interval) {
   m_dhtTicks = 0;
   try {
     for (const engine::address& peer : dht->GetPeers(m_handle.info_hash())) m_handle.connect_peer(peer);
-  } catch (const std::exception&) {
-    Log(L"Fatal Error: Exception");
+  } catch (...) {
+    Log(GoneOrUnexpected(L"Fatal Error: Exception", "the DHT hand-over"));
   }
 }
 

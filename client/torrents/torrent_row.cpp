@@ -2,6 +2,7 @@
 
 #include "client/base/truncate.h"
 #include "client/base/wide_text.h"
+#include "engine/session/torrent_handle.h"
 
 #include <algorithm>
 #include <chrono>
@@ -151,7 +152,7 @@ std::vector<MenuItem> TorrentRow::Menu() const {
   try {
     valid = t.IsValid();
     paused = valid && t.IsEnginePaused();
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     valid = false;
   }
   const SeedingGoal& goal = t.Goal();
@@ -254,8 +255,8 @@ RowAction TorrentRow::RunCommand(int id, UiServices& ui) {
       default:
         return RowAction::None;
     }
-  } catch (const std::exception&) {
-    t.Log(L"torrent is not valid.");
+  } catch (...) {
+    t.Log(GoneOrUnexpected(L"torrent is not valid.", "the torrent's menu"));
   }
   t.Repaint();
   return action;
@@ -298,7 +299,7 @@ std::wstring TorrentRow::HintText() const {
     if (!created.empty()) line(L"Created: " + created);
     if (t.HasDhtNodes()) line(L"DHT bootstrap nodes available");
     return text;
-  } catch (const std::exception&) {
+  } catch (const engine::invalid_handle&) {
     return t.Path();
   }
 }

@@ -8,17 +8,20 @@ namespace engine {
 lookup_thread::lookup_thread() : m_state(std::make_shared<shared_state>()), m_worker(run, m_state) {}
 
 lookup_thread::~lookup_thread() {
-  std::unique_lock l(m_state->mutex);
-  m_state->stop = true;
-  m_state->queue.clear();
-  m_state->wake.notify_all();
   // The worker owns a share of the state, so it may outlive us safely.
-  const bool ended = m_state->stopped.wait_for(l, std::chrono::seconds(2), [&] { return m_state->ended; });
-  l.unlock();
-  if (ended)
+  if (stop_worker())
     m_worker.join();
   else
     m_worker.detach();
+}
+
+bool lookup_thread::stop_worker() {
+  platform::mutex_lock l(m_state->mutex);
+  m_state->stop = true;
+  m_state->queue.clear();
+  m_state->wake.notify_all();
+  return l.wait_for(m_state->stopped, std::chrono::seconds(2),
+                    [&]() REQUIRES(m_state->mutex) { return m_state->ended; });
 }
 
 std::shared_ptr<detail::lookup_entry> lookup_thread::add_lookup(const std::string& host, std::uint16_t port,
@@ -27,16 +30,16 @@ std::shared_ptr<detail::lookup_entry> lookup_thread::add_lookup(const std::strin
   e->host = host;
   e->address = address(0u, port);
   e->notify = std::move(notify);
-  std::lock_guard l(m_state->mutex);
+  platform::mutex_lock l(m_state->mutex);
   m_state->queue.push_back(e);
   m_state->wake.notify_one();
   return e;
 }
 
 void lookup_thread::run(std::shared_ptr<shared_state> state) {
-  std::unique_lock l(state->mutex);
+  platform::mutex_lock l(state->mutex);
   for (;;) {
-    state->wake.wait(l, [&] { return state->stop || !state->queue.empty(); });
+    l.wait(state->wake, [&]() REQUIRES(state->mutex) { return state->stop || !state->queue.empty(); });
     if (state->stop) break;
     auto e = std::move(state->queue.front());
     state->queue.pop_front();

@@ -8,11 +8,11 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "engine/net/address.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
@@ -50,14 +50,18 @@ class lookup_thread {
 
  private:
   struct shared_state {
-    std::mutex mutex;
+    // Held for the queue only, never while a name is resolved; no other
+    // lock is taken under it.
+    platform::mutex mutex;
     std::condition_variable wake;     // new work or stop
     std::condition_variable stopped;  // the worker has ended
-    std::deque<std::shared_ptr<detail::lookup_entry>> queue;
-    bool stop = false;
-    bool ended = false;
+    std::deque<std::shared_ptr<detail::lookup_entry>> queue GUARDED_BY(mutex);
+    bool stop GUARDED_BY(mutex) = false;
+    bool ended GUARDED_BY(mutex) = false;
   };
   static void run(std::shared_ptr<shared_state> state);
+  // Tells the worker to stop and waits a little for it; true once it ended.
+  bool stop_worker() EXCLUDES(m_state->mutex);
 
   std::shared_ptr<shared_state> m_state;
   std::thread m_worker;

@@ -62,52 +62,52 @@ bool selector::contains(list_id list, const socket* s) const {
 }
 
 void selector::monitor_readability(const std::shared_ptr<socket>& s) {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   add(readable_list, s);
 }
 
 void selector::monitor_writability(const std::shared_ptr<socket>& s) {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   add(writable_list, s);
 }
 
 void selector::monitor_errors(const std::shared_ptr<socket>& s) {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   add(error_list, s);
 }
 
 void selector::remove_readable(const std::shared_ptr<socket>& s) {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   erase(readable_list, s.get());
 }
 
 void selector::remove_writable(const std::shared_ptr<socket>& s) {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   erase(writable_list, s.get());
 }
 
 void selector::remove(const std::shared_ptr<socket>& s) {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   for (list_id list : {readable_list, writable_list, error_list}) erase(list, s.get());
 }
 
 bool selector::is_readability_monitored(const std::shared_ptr<socket>& s) const {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   return contains(readable_list, s.get());
 }
 
 bool selector::is_writability_monitored(const std::shared_ptr<socket>& s) const {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   return contains(writable_list, s.get());
 }
 
 bool selector::is_error_monitored(const std::shared_ptr<socket>& s) const {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   return contains(error_list, s.get());
 }
 
 std::size_t selector::size() const {
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   return m_places.size();
 }
 
@@ -129,7 +129,7 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
   std::vector<pollfd> fds{{m_wake->fd, POLLIN, 0}};
   std::vector<std::shared_ptr<socket>> held;
   {
-    std::lock_guard l(m_mutex);
+    platform::mutex_lock l(m_mutex);
     fds.reserve(m_places.size() + 1);
     held.reserve(m_places.size());
     for (const auto& [s, p] : m_places) {
@@ -150,7 +150,7 @@ void selector::wait(int timeout_us, socket_list& readable, socket_list& writable
   const int timeout_ms = timeout_us <= 0 ? 0 : (timeout_us + 999) / 1000;
   const int n = ::poll(fds.data(), fds.size(), timeout_ms);
   const int err = errno;
-  std::lock_guard l(m_mutex);
+  platform::mutex_lock l(m_mutex);
   m_waiting = false;
   if (n < 0) {
     if (network_error::translate_errno(err) == network_error::interrupted) return;

@@ -283,7 +283,16 @@ void peer_connection::on_info_hash(const std::uint8_t* reserved, const sha1_hash
 }
 
 void peer_connection::on_peer_id(const peer_id& id) {
-  if (id == m_ses.local_id()) throw protocol_error("closing connection to ourself");
+  if (id == m_ses.local_id()) {
+    // One of the torrent's own connections dialled our listen port: the
+    // handshake it sent arrives here first, and this side closes before
+    // answering it, so that one learns it from the torrent.
+    if (m_outgoing)
+      found_ourselves();
+    else if (m_torrent)
+      m_torrent->dialled_ourselves(m_remote);
+    throw protocol_error("closing connection to ourself");
+  }
   m_peer_id = id;
   m_supports_ext_list = id[17] == 'e' && id[18] == 'x' && id[19] == 't';
   m_extensions.handshake_received(m_supports_extensions, m_supports_ext_list, m_send);

@@ -128,6 +128,9 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   // then forgets its peer's port for a while).
   void set_failed() { m_phase = phase::failed; }
   bool failed() const override { return m_phase == phase::failed; }
+  // The handshake showed that this connection reached our own session.
+  void found_ourselves() { m_ourselves = true; }
+  bool reached_ourselves() const override { return m_ourselves; }
   bool is_connecting() const override { return m_phase == phase::queued || m_phase == phase::connecting; }
   bool is_queued() const { return m_phase == phase::queued; }
   bool is_local() const { return m_outgoing; }
@@ -287,6 +290,7 @@ class peer_connection : public std::enable_shared_from_this<peer_connection>,
   address m_remote;
   torrent* m_torrent = nullptr;
   const bool m_outgoing = false;
+  bool m_ourselves = false;
   // Where the connection is in its life; each step only moves forward.
   enum class phase : std::uint8_t {
     queued,      // outgoing: waits in the session's queue for a connect slot

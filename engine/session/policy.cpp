@@ -39,31 +39,139 @@ const policy::peer* policy::find_peer(std::uint32_t ip) const {
   return it == m_index.end() ? nullptr : &m_peers[it->second];
 }
 
-bool policy::add_peer(const peer& p) {
+bool policy::address_backlog::contains(const address& a) const {
+  if (m_ring.empty()) return false;
+  const std::uint64_t k = key(a);
+  for (std::size_t i = home(k); m_table[i] != 0; i = (i + 1) & (table_size - 1))
+    if (key(m_ring[m_table[i] - 1u]) == k) return true;
+  return false;
+}
+
+void policy::address_backlog::push(const address& a) {
+  if (contains(a)) return;
+  if (m_ring.empty()) {
+    m_ring.resize(capacity);
+    m_table.assign(table_size, 0);
+  }
+  constexpr std::size_t mask = table_size - 1;
+  const std::uint64_t k = key(a);
+  if (m_size == capacity) {
+    unlink(m_oldest);
+    m_oldest = (m_oldest + 1) % capacity;
+    --m_size;
+  }
+  const std::size_t position = (m_oldest + m_size) % capacity;
+  m_ring[position] = entry{{std::uint16_t(a.ip >> 16), std::uint16_t(a.ip), a.port}};
+  ++m_size;
+  std::size_t i = home(k);
+  while (m_table[i] != 0) i = (i + 1) & mask;
+  m_table[i] = std::uint16_t(position + 1);
+}
+
+address policy::address_backlog::pop_newest() {
+  const std::size_t position = (m_oldest + m_size - 1) % capacity;
+  const entry e = m_ring[position];
+  unlink(position);
+  if (--m_size == 0) {
+    // A flood that has passed leaves nothing behind.
+    std::vector<entry>().swap(m_ring);
+    std::vector<std::uint16_t>().swap(m_table);
+    m_oldest = 0;
+  }
+  return address(std::uint32_t(e.part[0]) << 16 | e.part[1], e.part[2]);
+}
+
+void policy::address_backlog::unlink(std::size_t position) {
+  constexpr std::size_t mask = table_size - 1;
+  std::size_t i = home(key(m_ring[position]));
+  while (m_table[i] != position + 1) i = (i + 1) & mask;
+  // Linear probing without tombstones: the entries after the freed slot
+  // move back into it where their search would pass it.
+  for (;;) {
+    m_table[i] = 0;
+    std::size_t j = i;
+    for (;;) {
+      j = (j + 1) & mask;
+      if (m_table[j] == 0) return;
+      const std::size_t h = home(key(m_ring[m_table[j] - 1u]));
+      if (((j - h) & mask) >= ((j - i) & mask)) break;
+    }
+    m_table[i] = m_table[j];
+    i = j;
+  }
+}
+
+namespace {
+
+// Dialled and failed since it last worked.
+bool failing(const policy::peer& p) { return p.failures > 0; }
+// Waits for its first dial.
+bool untried(const policy::peer& p) { return p.type == 1 && p.ip.port != 0 && p.connected == policy::never; }
+
+}  // namespace
+
+policy::peer* policy::add_peer(const peer& p) {
+  if (untried(p)) m_none_untried = false;
   if (m_peers.size() < max_peers) {
     m_index.emplace(p.ip.ip, m_peers.size());
     m_peers.push_back(p);
-    return true;
+    return &m_peers.back();
   }
   peer* victim = displaceable();
-  if (!victim) return false;
-  const std::size_t slot = std::size_t(victim - m_peers.data());
-  m_index.erase(victim->ip.ip);
-  *victim = p;
-  m_index.emplace(p.ip.ip, slot);
-  return true;
+  if (!victim) return nullptr;
+  // Not forgotten: an address never tried waits for room again.
+  if (untried(*victim)) m_backlog.push(victim->ip);
+  replace(*victim, p);
+  return victim;
 }
 
-policy::peer* policy::displaceable() {
+void policy::replace(peer& slot, const peer& p) {
+  m_index.erase(slot.ip.ip);
+  slot = p;
+  m_index.emplace(p.ip.ip, std::size_t(&slot - m_peers.data()));
+}
+
+template <class Pred>
+policy::peer* policy::next_idle(Pred pred) {
   // Round the list from where the last search stopped, so that a flood of
   // addresses costs little and the records displaced are the oldest ones.
   for (std::size_t n = 0; n < m_peers.size(); ++n) {
     m_displace_at = (m_displace_at + 1) % m_peers.size();
     peer& p = m_peers[m_displace_at];
-    if (p.conn || p.banned) continue;
-    if (p.failures > 0 || p.connected == never) return &p;  // keeps failing, or never dialled
+    if (!p.conn && !p.banned && pred(p)) return &p;
   }
   return nullptr;
+}
+
+policy::peer* policy::displaceable() {
+  for (auto [none, pred] : {std::pair{&m_none_failed, &failing}, std::pair{&m_none_untried, &untried}}) {
+    if (*none) continue;
+    if (peer* p = next_idle(pred)) return p;
+    *none = true;
+  }
+  return nullptr;
+}
+
+bool policy::take_waiting(peer* slot) {
+  while (!m_backlog.empty()) {
+    const address a = m_backlog.pop_newest();
+    if (peer* p = find(a.ip)) {
+      // It got a record meanwhile.
+      learn_port(*p, a.port);
+      p->learnt = ++m_learnt;
+      if (p == slot) return true;
+      continue;
+    }
+    peer fresh(a, 1);
+    fresh.learnt = ++m_learnt;
+    m_none_untried = false;
+    if (slot)
+      replace(*slot, fresh);
+    else
+      add_peer(fresh);  // the list has room
+    return true;
+  }
+  return false;
 }
 
 void policy::rebuild_index() {
@@ -80,20 +188,16 @@ void policy::new_connection(connection& c) {
   if (p) {
     if (p->conn) throw protocol_error("duplicate connection, closing");
     if (p->banned) throw protocol_error("ip address banned, closing");
-  } else {
-    if (m_peers.size() >= max_peers) {
-      // Make room by forgetting the idle record that was used longest ago.
-      auto victim = m_peers.end();
-      for (auto it = m_peers.begin(); it != m_peers.end(); ++it) {
-        if (it->conn || it->banned) continue;
-        if (victim == m_peers.end() || it->connected < victim->connected) victim = it;
-      }
-      if (victim == m_peers.end()) throw protocol_error("too many connections, refusing incoming connection");
-      m_peers.erase(victim);
-      rebuild_index();
+  } else if (!(p = add_peer(peer(remote, 0)))) {
+    // Make room by forgetting the idle record that was used longest ago.
+    peer* victim = nullptr;
+    for (auto& r : m_peers) {
+      if (r.conn || r.banned) continue;
+      if (!victim || r.connected < victim->connected) victim = &r;
     }
-    add_peer(peer(remote, 0));
-    p = &m_peers.back();
+    if (!victim) throw protocol_error("too many connections, refusing incoming connection");
+    replace(*victim, peer(remote, 0));
+    p = victim;
   }
   c.add_stat(p->prev_amount_download, p->prev_amount_upload);
   p->prev_amount_download = p->prev_amount_upload = 0;
@@ -102,15 +206,48 @@ void policy::new_connection(connection& c) {
   m_last_rotation = p->connected;
 }
 
-void policy::peer_from_tracker(const address& a, const peer_id&) {
-  if (a.port == 0 || a.ip == 0) return;
+policy::peer* policy::learn(const address& a) {
   peer* p = find(a.ip);
-  if (!p) {
-    if (!add_peer(peer(a, 1))) return;
-    p = find(a.ip);
+  if (p) {
+    learn_port(*p, a.port);
+  } else if ((m_peers.size() >= max_peers && m_backlog.contains(a)) || !(p = add_peer(peer(a, 1)))) {
+    m_backlog.push(a);  // nothing when it waits there already
+    return nullptr;
   }
   p->learnt = ++m_learnt;
-  if (p->conn || p->banned || p->type != 1 || p->ip.port == 0) return;
+  return p;
+}
+
+void policy::learn_port(peer& p, std::uint16_t port) {
+  if (p.banned || port == p.own_port) return;
+  if (p.conn) {
+    if (port != p.ip.port) p.other_port = port;
+    return;
+  }
+  // Known already: a listing does not cut the wait after a failure short.
+  if (port == (p.type == 1 ? p.ip.port : p.retry_port)) return;
+  // The latest port is dialled; the one it replaces, if it still counts as
+  // working, is the one to fall back on.
+  p.other_port = p.type == 1 ? p.ip.port : 0;
+  p.ip.port = port;
+  p.type = 1;
+  p.retry_port = 0;
+  p.retry_at = never;
+  p.failures = 0;
+}
+
+bool policy::take_other_port(peer& p) {
+  if (p.other_port == 0 || p.banned) return false;
+  const std::uint16_t port = p.other_port;
+  p.other_port = 0;
+  learn_port(p, port);
+  return p.type == 1 && p.ip.port == port;
+}
+
+void policy::peer_from_tracker(const address& a, const peer_id&) {
+  if (a.port == 0 || a.ip == 0) return;
+  peer* p = learn(a);
+  if (!p || p->conn || p->banned || p->type != 1 || p->ip.port == 0) return;
   if (m_torrent.num_connections() >= m_torrent.max_connections() || m_torrent.is_paused()) return;
   if (m_torrent.connect_room() > 0)
     connect_one(*p);
@@ -149,7 +286,13 @@ void policy::connection_closed(connection& c) {
   p->prev_amount_download += c.total_payload_download();
   p->prev_amount_upload += c.total_payload_upload();
   p->conn = nullptr;
-  if (c.failed()) {
+  if (c.reached_ourselves()) {
+    p->own_port = c.remote().port;
+    p->type = 0;
+    p->ip.port = 0;
+    p->retry_port = 0;
+    p->failures = 0;
+  } else if (c.failed()) {
     // Not dialled again for a while. A peer that once refused or dropped
     // us (it may have held on to an earlier connection of ours, or timed
     // out on a busy machine) may well be the only one with the pieces we
@@ -158,12 +301,16 @@ void policy::connection_closed(connection& c) {
       p->retry_port = p->ip.port;
       p->retry_at = p->connected + retry_delay * (1 << std::min(p->failures, 5));
       ++p->failures;
+      m_none_failed = false;
     }
     p->type = 0;
     p->ip.port = 0;
   } else {
     p->failures = 0;
   }
+  // Another port of the address is tried now; else a record that failed
+  // makes way for an address that waits for room.
+  if (take_other_port(*p) || (failing(*p) && !p->banned && take_waiting(p))) hold_connects();
   if (!c.is_choked() && !m_torrent.is_aborted()) {
     --m_num_unchoked;
     peer* next = m_torrent.is_seed() ? optimistic_candidate() : unchoke_candidate();
@@ -178,6 +325,7 @@ void policy::ban_peer(std::uint32_t ip) {
   p->type = 0;
   p->ip.port = 0;
   p->retry_port = 0;
+  p->other_port = 0;
 }
 
 void policy::choke(peer& p) {
@@ -463,7 +611,11 @@ void policy::pulse() {
   std::erase_if(m_peers, [&](const peer& p) {
     return !p.conn && p.connected != never && now - p.connected > seconds(1800);
   });
-  if (m_peers.size() != before) rebuild_index();
+  if (m_peers.size() != before) {
+    rebuild_index();
+    while (m_peers.size() < max_peers && take_waiting(nullptr)) {
+    }
+  }
 
   rotate_connections(now);
 

@@ -29,9 +29,10 @@ class policy {
   // The first wait before a peer whose connection failed is dialled again.
   static constexpr std::chrono::seconds retry_delay{60};
   // The peer list holds at most this many records. When it is full, a new
-  // address takes the place of a record that never connected or keeps
-  // failing (an incoming connection replaces an idle record); with none
-  // such, it is dropped.
+  // address takes the place of a record that was tried and failed, else of
+  // one never tried, whose address then waits in the backlog (an incoming
+  // connection may also replace an idle record); with none such, the new
+  // address itself waits there.
   static constexpr std::size_t max_peers = 4000;
   // A peer owing more than this is not unchoked under a share ratio.
   static constexpr std::int64_t owe_limit = 65536;
@@ -53,6 +54,8 @@ class policy {
     virtual address remote() const = 0;
     virtual bool is_connecting() const = 0;
     virtual bool failed() const = 0;  // closed because of an error
+    // The handshake showed that the connection reached this very session.
+    virtual bool reached_ourselves() const { return false; }
     virtual bool is_choked() const = 0;         // we choke the peer
     virtual bool has_peer_choked() const = 0;   // the peer chokes us
     virtual bool is_interesting() const = 0;    // we are interested in the peer
@@ -108,6 +111,40 @@ class policy {
     virtual void wait_for_connect_room() {}
   };
 
+  // Addresses learnt while the peer list was full, waiting for room: six
+  // bytes each, each at most once, at most `capacity` of them (the oldest
+  // make way for new ones). The newest come out first. Takes no memory while
+  // empty.
+  class address_backlog {
+   public:
+    static constexpr std::size_t capacity = 4 * max_peers;
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    bool contains(const address& a) const;
+    // Nothing when `a` waits already.
+    void push(const address& a);
+    // Only when not empty.
+    address pop_newest();
+
+   private:
+    struct entry {
+      std::uint16_t part[3];  // IP address high and low half, port
+    };
+    static std::uint64_t key(const entry& e) {
+      return std::uint64_t(e.part[0]) << 32 | std::uint64_t(e.part[1]) << 16 | e.part[2];
+    }
+    static std::uint64_t key(const address& a) { return std::uint64_t(a.ip) << 16 | a.port; }
+    // An open-addressing table of ring positions (+1; 0 is a free slot).
+    static constexpr std::size_t table_size = 1 << 15;  // at least twice the capacity
+    static std::size_t home(std::uint64_t k) { return std::size_t((k * 0x9E3779B97F4A7C15ull) >> 49); }
+    void unlink(std::size_t position);
+
+    std::vector<entry> m_ring;           // `capacity` entries while used
+    std::vector<std::uint16_t> m_table;  // `table_size` slots while used
+    std::size_t m_oldest = 0;            // ring position of the oldest entry
+    std::size_t m_size = 0;
+  };
+
   struct peer {
     peer(const address& a, std::uint8_t t) : ip(a), type(t) {}
     address ip;  // where the peer listens; port 0: not connectable
@@ -124,6 +161,15 @@ class policy {
     std::uint16_t retry_port = 0;
     int failures = 0;
     time_point retry_at = never;
+    // A second port of the address, dialled once the connection at the
+    // current one ends: one learnt while the record was connected, or the
+    // one that a port learnt later replaced while it still counted as
+    // working. One record and one connection per address, but the peer may
+    // have moved, or several may sit behind one address.
+    std::uint16_t other_port = 0;
+    // The port at which the address turned out to be ourselves: never
+    // dialled again, whatever lists it; other ports of the address are.
+    std::uint16_t own_port = 0;
     // When the address was last learnt (a count): of the candidates never
     // dialled, those of the latest tracker reply go first.
     std::uint64_t learnt = 0;
@@ -175,13 +221,33 @@ class policy {
   std::int64_t available_free_upload() const { return m_available_free_upload; }
   const std::vector<peer>& peers() const { return m_peers; }
   const peer* find_peer(std::uint32_t ip) const;
+  // How many addresses wait for room in the peer list.
+  std::size_t backlog_size() const { return m_backlog.size(); }
 
  private:
   peer* find(std::uint32_t ip);
   peer* find(const connection& c) { return find(c.remote().ip); }
-  bool add_peer(const peer& p);
-  // A record a new address may take the place of, or none.
+  // An address learnt: its record learns the port, or it gets a record of
+  // its own; none when the list is full (it then waits in the backlog).
+  peer* learn(const address& a);
+  // A port learnt for the address of `p`.
+  void learn_port(peer& p, std::uint16_t port);
+  // The connection of `p` ended: its other port, when it has one, becomes
+  // the one to dial. Whether it did.
+  bool take_other_port(peer& p);
+  // A record of its own for `p`'s address, or none when the list is full
+  // and no record gives way.
+  peer* add_peer(const peer& p);
+  // A record a new address may take the place of, or none: one that was
+  // tried and failed, else one never tried.
   peer* displaceable();
+  template <class Pred>
+  peer* next_idle(Pred pred);
+  // `slot` (a record of the list) becomes `p`.
+  void replace(peer& slot, const peer& p);
+  // Waiting addresses come in: into `slot`, a failed record that gives way,
+  // or, without one, into the room the list has. Whether one came.
+  bool take_waiting(peer* slot);
   void rebuild_index();
   // At the connection limit, drops the weakest connection every two minutes
   // to make room for a new one.
@@ -214,6 +280,11 @@ class policy {
   std::vector<peer> m_peers;
   std::unordered_map<std::uint32_t, std::size_t> m_index;  // IP -> record
   std::size_t m_displace_at = 0;  // where the search for a displaceable record goes on
+  // A full round of the list found no failed (untried) idle record, and
+  // none came since: the search is spared.
+  bool m_none_failed = false;
+  bool m_none_untried = false;
+  address_backlog m_backlog;
   bool m_connects_held = false;     // candidates wait for connect room
   bool m_room_asked = false;        // wait_for_connect_room was called
   std::uint64_t m_learnt = 0;       // addresses learnt so far

@@ -132,6 +132,20 @@ void torrent::disconnect_all(const char* reason) {
   for (auto& [a, p] : m_connections) p->disconnect(reason);
 }
 
+void torrent::dialled_ourselves(const address& from) {
+  for (auto& [a, p] : m_connections) {
+    if (!p->is_local() || p->is_disconnecting()) continue;
+    try {
+      if (p->get_socket()->local_address() != from) continue;
+    } catch (const std::exception&) {
+      continue;  // no longer connected
+    }
+    p->found_ourselves();
+    p->disconnect("closing connection to ourself");
+    return;
+  }
+}
+
 // --- limits
 
 void torrent::set_upload_limit(int limit) {

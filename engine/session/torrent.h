@@ -188,6 +188,10 @@ class torrent : public request_callback, public std::enable_shared_from_this<tor
   void remove_peer(peer_connection* p);
   // Closes every connection of this torrent.
   void disconnect_all(const char* reason);
+  // An incoming connection from `from` turned out to come from ourselves:
+  // the outgoing connection of this torrent that it came from is closed,
+  // and the policy learns that the port it dialled is our own.
+  void dialled_ourselves(const address& from);
   int num_peers() const { return int(m_connections.size()); }
   const std::map<address, peer_connection*>& peers() const { return m_connections; }
 

@@ -3,7 +3,7 @@
 namespace engine {
 
 std::shared_ptr<file> file_cache::open_file(const void* owner, const std::string& utf8_path, int mode) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   auto& paths = m_files.get<by_path>();
   auto it = paths.find(utf8_path);
   if (it == paths.end()) {
@@ -24,7 +24,7 @@ std::shared_ptr<file> file_cache::open_file(const void* owner, const std::string
     f = std::make_shared<file>(utf8_path, mode);
     new_mode = mode;
   }
-  paths.modify(it, [&](entry& e) {
+  paths.modify(it, [&](entry& e) REQUIRES(m_mutex) {
     e.handle = f;
     e.mode = new_mode;
     e.owner = owner;
@@ -34,12 +34,12 @@ std::shared_ptr<file> file_cache::open_file(const void* owner, const std::string
 }
 
 void file_cache::release(const void* owner) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   m_files.get<by_owner>().erase(owner);
 }
 
 int file_cache::size() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  platform::mutex_lock lock(m_mutex);
   return static_cast<int>(m_files.size());
 }
 

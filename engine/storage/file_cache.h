@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <boost/multi_index/member.hpp>
@@ -15,6 +14,7 @@
 #include <boost/multi_index_container.hpp>
 
 #include "engine/storage/file.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
@@ -31,12 +31,12 @@ class file_cache {
   // requested bit is opened again with the requested mode; holders of the
   // old one keep using it until they let go. A failed open throws file_error
   // and leaves the cache as it was.
-  std::shared_ptr<file> open_file(const void* owner, const std::string& utf8_path, int mode);
+  std::shared_ptr<file> open_file(const void* owner, const std::string& utf8_path, int mode) EXCLUDES(m_mutex);
 
   // Drops every file of `owner`; each closes when no one else holds it.
-  void release(const void* owner);
+  void release(const void* owner) EXCLUDES(m_mutex);
 
-  int size() const;
+  int size() const EXCLUDES(m_mutex);
   int limit() const { return m_limit; }
 
  private:
@@ -61,11 +61,12 @@ class file_cache {
                                                  boost::multi_index::member<entry, const void*, &entry::owner>>>>;
 
   const int m_limit;
-  mutable std::mutex m_mutex;
-  entries m_files;
+  // Taken after a piece manager's lock, never before it.
+  mutable platform::mutex m_mutex;
+  entries m_files GUARDED_BY(m_mutex);
   // Use counter standing in for the time of last use: strictly increasing,
   // so the eviction order is exact.
-  std::uint64_t m_clock = 0;
+  std::uint64_t m_clock GUARDED_BY(m_mutex) = 0;
 };
 
 // The one cache shared by every torrent of the process.

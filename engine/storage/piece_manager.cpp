@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
-#include <mutex>
 #include <unordered_map>
 
 #include "engine/formats/sha1.h"
 #include "engine/storage/file_cache.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
@@ -28,36 +28,36 @@ struct piece_manager::impl {
 
   int piece_size(int piece) const { return static_cast<int>(st.info().piece_size(piece)); }
   // Bytes of the piece a slot holds (the slot's own size when it holds none).
-  int held_size(int slot) const {
+  int held_size(int slot) const REQUIRES(mutex) {
     const int p = slot_to_piece[static_cast<std::size_t>(slot)];
     return piece_size(p >= 0 ? p : slot);
   }
-  int& to_slot(int piece) { return piece_to_slot[static_cast<std::size_t>(piece)]; }
-  int& to_piece(int slot) { return slot_to_piece[static_cast<std::size_t>(slot)]; }
+  int& to_slot(int piece) REQUIRES(mutex) { return piece_to_slot[static_cast<std::size_t>(piece)]; }
+  int& to_piece(int slot) REQUIRES(mutex) { return slot_to_piece[static_cast<std::size_t>(slot)]; }
 
-  void reset_maps() {
+  void reset_maps() REQUIRES(mutex) {
     std::fill(piece_to_slot.begin(), piece_to_slot.end(), has_no_slot);
     std::fill(slot_to_piece.begin(), slot_to_piece.end(), unallocated);
     free_slots.clear();
     unallocated_slots.clear();
   }
 
-  void assign(int piece, int slot) {
+  void assign(int piece, int slot) REQUIRES(mutex) {
     to_piece(slot) = piece;
     to_slot(piece) = slot;
   }
   // The slot holds nothing from now on.
-  void make_free(int slot) {
+  void make_free(int slot) REQUIRES(mutex) {
     const int p = to_piece(slot);
     if (p >= 0 && to_slot(p) == slot) to_slot(p) = has_no_slot;
     to_piece(slot) = free_slot;
     free_slots.push_back(slot);
   }
-  void leave_free_list(int slot) {
+  void leave_free_list(int slot) REQUIRES(mutex) {
     auto it = std::find(free_slots.rbegin(), free_slots.rend(), slot);
     if (it != free_slots.rend()) free_slots.erase(std::next(it).base());
   }
-  void leave_unallocated(int slot) {
+  void leave_unallocated(int slot) REQUIRES(mutex) {
     if (!unallocated_slots.empty() && unallocated_slots.front() == slot) {
       unallocated_slots.pop_front();
     } else {
@@ -68,44 +68,50 @@ struct piece_manager::impl {
 
   // Reads a piece that is to move. It may be partly downloaded, and its slot
   // may never have been written in full: what is not there reads as zeros.
-  void read_piece(std::vector<char>& buf, int piece, int slot) {
+  void read_piece(std::vector<char>& buf, int piece, int slot) REQUIRES(mutex) {
     buf.resize(static_cast<std::size_t>(piece_size(piece)));
     st.read_sparse(buf.data(), slot, piece_size(piece));
   }
-  void write_piece(const std::vector<char>& buf, int piece, int slot) {
+  void write_piece(const std::vector<char>& buf, int piece, int slot) REQUIRES(mutex) {
     st.write(buf.data(), slot, 0, piece_size(piece));
   }
 
-  void allocate_slots(int n);
-  int slot_for_piece(int piece);
-  int pick_free_slot(int piece);
-  int identify(int slot, int bytes);
-  void check_slot(int slot, std::vector<bool>& have);
+  void allocate_slots(int n) REQUIRES(mutex);
+  int slot_for_piece(int piece) REQUIRES(mutex);
+  int pick_free_slot(int piece) REQUIRES(mutex);
+  int identify(int slot, int bytes) REQUIRES(mutex);
+  void check_slot(int slot, std::vector<bool>& have) REQUIRES(mutex);
 
+  // Not guarded: the storage keeps its slots and the file cache apart by
+  // their own locks, and closing the files (release_files) never waits for
+  // the disk. Its paths change only in move_storage, under the lock.
   storage st;
   const int num_pieces;
-  bool compact_mode = true;
-  std::vector<int> piece_to_slot;
-  std::vector<int> slot_to_piece;
-  std::vector<int> free_slots;          // the back is the newest
-  std::deque<int> unallocated_slots;    // increasing
+  bool compact_mode GUARDED_BY(mutex) = true;
+  std::vector<int> piece_to_slot GUARDED_BY(mutex);
+  std::vector<int> slot_to_piece GUARDED_BY(mutex);
+  std::vector<int> free_slots GUARDED_BY(mutex);        // the back is the newest
+  std::deque<int> unallocated_slots GUARDED_BY(mutex);  // increasing
   // Read without the lock: status queries never wait for the disk.
   std::atomic<check_state> state{check_state::not_started};
-  int current_slot = 0;
-  std::unordered_multimap<sha1_hash, int> hash_to_piece;
-  std::vector<char> slot_buf, home_buf, other_buf;
+  int current_slot GUARDED_BY(mutex) = 0;
+  std::unordered_multimap<sha1_hash, int> hash_to_piece GUARDED_BY(mutex);
+  std::vector<char> slot_buf GUARDED_BY(mutex), home_buf GUARDED_BY(mutex), other_buf GUARDED_BY(mutex);
   // Pieces hashed while they are written. The writer keeps, per piece, how
   // many bytes from the piece's start were written in order (and handed on
   // to be hashed); a write below that length ends the run. The hashing side
   // keeps the SHA-1 state over the bytes it was handed, under its own lock.
-  std::unordered_map<int, int> in_order;
+  std::unordered_map<int, int> in_order GUARDED_BY(mutex);
   struct partial_hash {
     hasher h;
     int length = 0;
   };
-  std::mutex hash_mutex;
-  std::unordered_map<int, partial_hash> partial;
-  mutable std::recursive_mutex mutex;
+  // Never held together with `mutex`.
+  platform::mutex hash_mutex;
+  std::unordered_map<int, partial_hash> partial GUARDED_BY(hash_mutex);
+  // The maps, the check and the in-order runs; the disk worker holds it
+  // through each read and write. Taken before the file cache's lock.
+  mutable platform::mutex mutex;
 };
 
 void piece_manager::impl::allocate_slots(int n) {
@@ -178,7 +184,7 @@ int piece_manager::impl::identify(int slot, int bytes) {
   const int last_size = piece_size(last);
   const int slot_size = piece_size(slot);
   int found = free_slot;
-  auto consider = [&](int p) {
+  auto consider = [&](int p) REQUIRES(mutex) {
     if (to_slot(p) != has_no_slot) return;
     if (p == slot || found == free_slot) found = p;
   };
@@ -305,8 +311,8 @@ piece_manager::~piece_manager() = default;
 
 bool piece_manager::check_fastresume(const std::vector<int>& slots, const std::vector<int>& unfinished,
                                      std::vector<bool>& have, bool compact_mode) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
   impl& m = *m_impl;
+  platform::mutex_lock lock(m.mutex);
   m.compact_mode = compact_mode;
   have.resize(static_cast<std::size_t>(m.num_pieces), false);
   if (slots.empty() || static_cast<int>(slots.size()) > m.num_pieces) return false;
@@ -345,8 +351,8 @@ bool piece_manager::check_fastresume(const std::vector<int>& slots, const std::v
 }
 
 std::pair<bool, float> piece_manager::check_pieces(std::vector<bool>& have) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
   impl& m = *m_impl;
+  platform::mutex_lock lock(m.mutex);
   have.resize(static_cast<std::size_t>(m.num_pieces), false);
   if (m.state == check_state::not_started) {
     m.reset_maps();
@@ -385,7 +391,7 @@ bool piece_manager::is_allocating() const {
 }
 
 int piece_manager::read(char* buf, int piece, int offset, int size) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   if (piece < 0 || piece >= m_impl->num_pieces || m_impl->to_slot(piece) < 0) {
     throw file_error("slot has no storage");
   }
@@ -398,7 +404,7 @@ bool piece_manager::write(const char* buf, int piece, int offset, int size) {
 }
 
 bool piece_manager::write(std::span<const std::span<const char>> blocks, int piece, int offset) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   if (piece < 0 || piece >= m_impl->num_pieces) throw file_error("no storage for piece " + std::to_string(piece));
   std::int64_t size = 0;
   for (const auto& b : blocks) size += static_cast<std::int64_t>(b.size());
@@ -416,7 +422,7 @@ bool piece_manager::write(std::span<const std::span<const char>> blocks, int pie
 }
 
 void piece_manager::hash_block(int piece, int offset, const char* buf, int size) {
-  std::lock_guard<std::mutex> lock(m_impl->hash_mutex);
+  platform::mutex_lock lock(m_impl->hash_mutex);
   auto& state = m_impl->partial[piece];
   if (offset == 0) state = impl::partial_hash();
   if (state.length != offset) return;  // a run that ended; hash_piece starts over
@@ -425,7 +431,7 @@ void piece_manager::hash_block(int piece, int offset, const char* buf, int size)
 }
 
 int piece_manager::end_hash_run(int piece) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   auto it = m_impl->in_order.find(piece);
   if (it == m_impl->in_order.end()) return 0;
   const int length = it->second;
@@ -437,14 +443,14 @@ sha1_hash piece_manager::hash_piece(int piece, int hashed) {
   impl& m = *m_impl;
   impl::partial_hash state;
   {
-    std::lock_guard<std::mutex> lock(m.hash_mutex);
+    platform::mutex_lock lock(m.hash_mutex);
     if (auto it = m.partial.find(piece); it != m.partial.end()) {
       if (it->second.length == hashed) state = it->second;
       m.partial.erase(it);
     }
   }
   // What was not hashed on its way in is read back in steps.
-  std::lock_guard<std::recursive_mutex> lock(m.mutex);
+  platform::mutex_lock lock(m.mutex);
   if (piece < 0 || piece >= m.num_pieces || m.to_slot(piece) < 0) throw file_error("slot has no storage");
   const int size = m.piece_size(piece);
   constexpr int step = 256 * 1024;
@@ -459,23 +465,23 @@ sha1_hash piece_manager::hash_piece(int piece, int hashed) {
 }
 
 int piece_manager::slot_for_piece(int piece) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   return m_impl->slot_for_piece(piece);
 }
 
 void piece_manager::allocate_slots(int n) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   m_impl->allocate_slots(n);
 }
 
 int piece_manager::slot_of(int piece) const {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   if (piece < 0 || piece >= m_impl->num_pieces) return has_no_slot;
   return m_impl->piece_to_slot[static_cast<std::size_t>(piece)];
 }
 
 void piece_manager::mark_failed(int piece) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   if (piece < 0 || piece >= m_impl->num_pieces) return;
   m_impl->in_order.erase(piece);
   const int slot = m_impl->to_slot(piece);
@@ -483,43 +489,43 @@ void piece_manager::mark_failed(int piece) {
 }
 
 std::vector<int> piece_manager::export_piece_map() const {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   std::vector<int> map = m_impl->slot_to_piece;
   while (!map.empty() && map.back() < 0) map.pop_back();
   return map;
 }
 
 sha1_hash piece_manager::hash_for_slot(int slot) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   std::vector<char> buf(static_cast<std::size_t>(m_impl->held_size(slot)));
   m_impl->st.read(buf.data(), slot, 0, static_cast<int>(buf.size()));
   return hasher(buf.data(), static_cast<int>(buf.size())).final();
 }
 
 std::uint32_t piece_manager::piece_crc(int slot, int block_size, const std::vector<bool>& finished_blocks) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   return finished_blocks_checksum(m_impl->st, slot, m_impl->held_size(slot), block_size, finished_blocks);
 }
 
 bool piece_manager::move_storage(const std::filesystem::path& save_path) {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   return m_impl->st.move_storage(save_path);
 }
 
 std::filesystem::path piece_manager::save_path() const {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   return m_impl->st.save_path();
 }
 
 void piece_manager::release_files() { m_impl->st.release_files(); }
 
 std::vector<int> piece_manager::piece_map() const {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   return m_impl->piece_to_slot;
 }
 
 std::vector<int> piece_manager::slot_map() const {
-  std::lock_guard<std::recursive_mutex> lock(m_impl->mutex);
+  platform::mutex_lock lock(m_impl->mutex);
   return m_impl->slot_to_piece;
 }
 

@@ -5,12 +5,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <limits>
-#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 #include <zlib.h>
 
 #include "engine/storage/file_cache.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
@@ -154,21 +154,26 @@ struct storage::impl {
   // rather than kept for every file.
   std::string path_of(std::size_t index) const { return (save_path / info.files()[index].path).string(); }
 
-  // Keeps two users off one slot at a time.
+  // Keep two users off one slot at a time: a slot_guard holds its slot from
+  // construction to destruction. The locking is in these functions rather
+  // than in the guard, as the compiler's lock check passes over constructors
+  // and destructors.
+  void claim_slot(std::size_t slot) EXCLUDES(busy_mutex) {
+    platform::mutex_lock lock(busy_mutex);
+    lock.wait(busy_cond, [&]() REQUIRES(busy_mutex) { return !busy[slot]; });
+    busy[slot] = true;
+  }
+  void free_slot(std::size_t slot) EXCLUDES(busy_mutex) {
+    {
+      platform::mutex_lock lock(busy_mutex);
+      busy[slot] = false;
+    }
+    busy_cond.notify_all();
+  }
   class slot_guard {
    public:
-    slot_guard(impl& s, int slot) : m_s(s), m_slot(static_cast<std::size_t>(slot)) {
-      std::unique_lock<std::mutex> lock(m_s.busy_mutex);
-      m_s.busy_cond.wait(lock, [&] { return !m_s.busy[m_slot]; });
-      m_s.busy[m_slot] = true;
-    }
-    ~slot_guard() {
-      {
-        std::lock_guard<std::mutex> lock(m_s.busy_mutex);
-        m_s.busy[m_slot] = false;
-      }
-      m_s.busy_cond.notify_all();
-    }
+    slot_guard(impl& s, int slot) : m_s(s), m_slot(static_cast<std::size_t>(slot)) { m_s.claim_slot(m_slot); }
+    ~slot_guard() { m_s.free_slot(m_slot); }
     slot_guard(const slot_guard&) = delete;
     slot_guard& operator=(const slot_guard&) = delete;
 
@@ -208,11 +213,15 @@ struct storage::impl {
 
   const torrent_metainfo info;
   file_cache& cache;
+  // Changed only by move_storage, which its caller keeps apart from every
+  // other use of the storage (the piece manager does so under its lock).
   std::filesystem::path save_path;
   std::vector<std::int64_t> starts;  // first byte of each file
-  std::mutex busy_mutex;
+  // Which slots are in use. The lock is held only to mark a slot, never
+  // while taking another.
+  platform::mutex busy_mutex;
   std::condition_variable busy_cond;
-  std::vector<bool> busy;
+  std::vector<bool> busy GUARDED_BY(busy_mutex);
 };
 
 storage::storage(const torrent_metainfo& info, const std::filesystem::path& save_path)

@@ -6,6 +6,7 @@
 #include "client/common/wx/icons.h"
 #include "client/app/main_menu.h"
 #include "client/app/progression_chart.h"
+#include "client/base/unexpected_fault.h"
 #include "client/base/wide_text.h"
 #include "client/torrents/wx/CHashTorrentHinzufuegen.h"
 #include "client/dialogs/wx/COptionsDialog.h"
@@ -217,8 +218,8 @@ void CTorrentAnzeige::OnTimer(wxTimerEvent&) {
       RedrawClient();
     }
     if (result.invalidate) RedrawClient();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "main timer: %s\n", e.what());
+  } catch (...) {
+    m_core->AddLogLine(client::UnexpectedFault("the main window's timer"));
   }
 }
 

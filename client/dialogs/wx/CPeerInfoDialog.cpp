@@ -142,16 +142,12 @@ void CPeerInfoDialog::OnSize(wxSizeEvent& event) {
 }
 
 void CPeerInfoDialog::OnTimer(wxTimerEvent& event) {
-  try {
-    if (event.GetId() == kFirstTimer) {
-      RefreshRows(true);
-      m_refreshTimer.Start(int(client::kRefreshMs));
-    } else {
-      RefreshRows(false);
-    }
-  } catch (...) {
-    // This tick ends quietly; the next one tries again.
-  }
+  // The refresh runs on whatever one tick meets: a torrent that went is
+  // the model's to see, any other fault reaches the program's guard, which
+  // logs it.
+  const bool first = event.GetId() == kFirstTimer;
+  if (first) m_refreshTimer.Start(int(client::kRefreshMs));
+  RefreshRows(first);
 }
 
 void CPeerInfoDialog::RefreshRows(bool full) {

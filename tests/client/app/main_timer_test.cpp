@@ -387,10 +387,14 @@ TEST_F(MainTimerTest, TheTrayTipFollowsANewStatusTextCutTo127Characters) {
   EXPECT_TRUE(result.invalidate);
 }
 
-TEST_F(MainTimerTest, AFailingSessionEndsTheTickQuietly) {
+// A fault ends the rest of the tick, is logged with its text and where it
+// happened, and the next tick runs (one alert's fault costs only that
+// alert: MainTimerAlerts).
+TEST_F(MainTimerTest, AFaultIsLoggedWithItsTextAndTheTimerGoesOn) {
   session.failing = true;
   const client::MainTimerResult result = timer.Tick(input);
   EXPECT_FALSE(result.caption);
+  EXPECT_EQ(sink.log.back(), L"Unexpected error in the main timer: session closing");
   session.failing = false;
   EXPECT_EQ(*timer.Tick(input).caption, L"Quillfern 2/4 - 0/0MB");
 }

@@ -398,7 +398,9 @@ TEST(MainTimerAlerts, AFailingAlertCostsOnlyItself) {
   input.session = &session;
   input.local_address = "0.0.0.0";
   const client::MainTimerResult result = timer.Tick(input);
-  EXPECT_EQ(sink.log, (std::vector<std::wstring>{L"first", L"second"}));
+  // The fault is logged with its text.
+  EXPECT_EQ(sink.log, (std::vector<std::wstring>{L"first", L"Unexpected error in the handling of an alert: disk full",
+                                                 L"second"}));
   ASSERT_EQ(sink.torrent_log.size(), 1u);
   EXPECT_EQ(sink.torrent_log[0].second, L"[stamp] - second");
   EXPECT_TRUE(session.alerts.empty());

@@ -1,8 +1,8 @@
 #pragma once
 // A scriptable stand-in for the engine session: torrents are plain records
 // a test sets up and looks at; a test can make a torrent's calls throw
-// invalid_handle, delay or withhold the engine's release of a removed
-// torrent, and make the next add fail.
+// invalid_handle (or a fault nobody expects), delay or withhold the
+// engine's release of a removed torrent, and make the next add fail.
 
 #include "client/torrents/torrent_control.h"
 #include "engine/session/session.h"
@@ -47,6 +47,9 @@ struct FakeTorrent {
   // dropped; calls by name that throw invalid_handle.
   bool gone = false;
   std::set<std::string> failing;
+  // Calls by name that throw std::runtime_error with the text given: a
+  // fault nobody expects.
+  std::map<std::string, std::string> faults;
   // After remove_torrent: asks of is_valid until the engine drops it
   // (-1: never).
   int removal_polls = 0;
@@ -211,6 +214,8 @@ class FakeTorrentControl : public client::TorrentControl {
   FakeTorrent& Use(const engine::sha1_hash& h, const char* call) const {
     auto it = torrents.find(h);
     if (it == torrents.end() || it->second.gone || it->second.failing.count(call)) throw engine::invalid_handle();
+    if (auto fault = it->second.faults.find(call); fault != it->second.faults.end())
+      throw std::runtime_error(fault->second);
     return it->second;
   }
 };

@@ -331,6 +331,30 @@ TEST_F(RowTest, DhtPeersAreHandedOverMoreOftenWithoutPeers) {
   EXPECT_EQ(events.log.back(), L"t1.torrent...: Fatal Error: Exception");
 }
 
+// A torrent the engine dropped ends its tick quietly; any other fault is
+// logged with its text, in the tick as in the DHT hand-over, and the ticks
+// go on.
+TEST_F(RowTest, AFaultInTheTickIsLoggedWithItsTextAndTheTicksGoOn) {
+  Status().state = engine::downloading;
+  Engine().failing.insert("status");
+  EXPECT_FALSE(item->Tick(nullptr).has_value());
+  EXPECT_TRUE(events.log.empty());
+  Engine().failing.clear();
+
+  Engine().faults["status"] = "disk on fire";
+  EXPECT_FALSE(item->Tick(nullptr).has_value());
+  EXPECT_EQ(events.log, std::vector<std::wstring>{L"t1.torrent...: Unexpected error in the torrent's tick: disk on fire"});
+  Engine().faults.clear();
+  EXPECT_TRUE(item->Tick(nullptr).has_value());
+
+  FakeDht dht;
+  dht.peers = {engine::address(9, 9, 9, 9, 6881)};
+  Engine().faults["connect_peer"] = "no route";
+  Ticks(300, &dht);
+  EXPECT_EQ(events.log.back(), L"t1.torrent...: Unexpected error in the DHT hand-over: no route");
+  EXPECT_TRUE(item->Tick(nullptr).has_value());
+}
+
 // --- repaint
 
 TEST_F(RowTest, TheRowRepaintsOnlyWhenSomethingShownChanged) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +21,7 @@ namespace {
 struct fake_conn : policy::connection {
   explicit fake_conn(address a) : addr(a) {}
   address addr;
-  bool connecting = false, has_failed = false;
+  bool connecting = false, has_failed = false, ourselves = false;
   bool choked = true, peer_choked = true, interesting = false, peer_interested = false, seed = false;
   std::vector<bool> bits;
   std::int64_t diff = 0, down = 0, up = 0;
@@ -29,6 +32,7 @@ struct fake_conn : policy::connection {
   address remote() const override { return addr; }
   bool is_connecting() const override { return connecting; }
   bool failed() const override { return has_failed; }
+  bool reached_ourselves() const override { return ourselves; }
   bool is_choked() const override { return choked; }
   bool has_peer_choked() const override { return peer_choked; }
   bool is_interesting() const override { return interesting; }
@@ -233,8 +237,8 @@ TEST(PolicyPeerList, FloodIsBounded) {
 
 // One reply of dead addresses fills the list: it opens no more connects than
 // the half-open limit lets, the addresses of later replies take the places
-// of those that failed or were never tried, and a peer that worked keeps
-// its record.
+// of those that failed or were never tried (these wait for room again), and
+// a peer that worked keeps its record.
 TEST(PolicyPeerList, FullListTakesFreshAddressesAndDialsWithinTheHalfOpenLimit) {
   fake_torrent t;
   const address good = addr(60000);
@@ -303,6 +307,165 @@ TEST(PolicyPeerList, FreedRoomGoesToTheLatestAddressesFirst) {
   t.close(t.conns.front().get());
   t.pol.room_freed();
   EXPECT_EQ(t.dialled.back(), addr(3000));
+}
+
+// A reply of 10,000 addresses fills the list and the rest waits, once each,
+// however often it comes. Each address that fails makes way for one that
+// waited, until every address of the reply has been dialled.
+TEST(PolicyPeerList, WhatDoesNotFitWaitsForRoom) {
+  fake_torrent t;
+  t.half_open_limit = 8;
+  t.dials_hang = true;
+  for (int round = 0; round < 2; ++round)
+    for (int i = 1; i <= 10000; ++i) t.pol.peer_from_tracker(addr(i), peer_id());
+  EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
+  EXPECT_EQ(t.pol.backlog_size(), 10000 - policy::max_peers);
+  EXPECT_EQ(t.dialled.size(), 8u);
+  std::size_t last = 0;
+  while (t.dialled.size() != last) {
+    last = t.dialled.size();
+    while (!t.conns.empty()) {
+      t.conns.back()->has_failed = true;
+      t.close(t.conns.back().get());
+    }
+    t.pol.connect_peers();
+  }
+  std::sort(t.dialled.begin(), t.dialled.end());
+  EXPECT_EQ(std::unique(t.dialled.begin(), t.dialled.end()) - t.dialled.begin(), 10000);
+  EXPECT_EQ(t.pol.backlog_size(), 0u);
+  EXPECT_EQ(t.pol.peers().size(), policy::max_peers);
+  // Failed records make way for new addresses at once.
+  for (int i = 20001; i <= 20100; ++i) t.pol.peer_from_tracker(addr(i), peer_id());
+  EXPECT_EQ(t.pol.backlog_size(), 0u);
+  EXPECT_NE(t.pol.find_peer(addr(20001).ip), nullptr);
+}
+
+// The backlog against a plain model of it: each address once, the newest
+// out first, the oldest dropped when full, through many pushes and pops
+// (addresses from a small range, so that most pushes meet one that waits).
+TEST(PolicyPeerList, BacklogKeepsEachAddressOnceAndTheNewest) {
+  policy::address_backlog b;
+  std::deque<address> model;
+  std::set<address> in_model;
+  std::mt19937 rng(7);
+  for (int step = 0; step < 200000; ++step) {
+    if (rng() % 3 == 0 && !model.empty()) {
+      ASSERT_EQ(b.pop_newest(), model.back());
+      in_model.erase(model.back());
+      model.pop_back();
+    } else {
+      const address a(std::uint32_t(rng() % 30000), std::uint16_t(rng() % 2));
+      b.push(a);
+      if (in_model.insert(a).second) {
+        if (model.size() == policy::address_backlog::capacity) {
+          in_model.erase(model.front());
+          model.pop_front();
+        }
+        model.push_back(a);
+      }
+    }
+    ASSERT_EQ(b.size(), model.size());
+  }
+  for (const address& a : model) ASSERT_TRUE(b.contains(a));
+}
+
+// Records that worked keep their places; what comes meanwhile waits until
+// they are forgotten, 30 minutes after their connections closed.
+TEST(PolicyPeerList, ForgottenRecordsMakeRoomForWaitingAddresses) {
+  fake_torrent t;
+  for (int i = 1; i <= int(policy::max_peers); ++i) t.close(t.incoming(addr(i)));
+  for (int i = 5001; i <= 5100; ++i) t.pol.peer_from_tracker(addr(i), peer_id());
+  EXPECT_EQ(t.pol.backlog_size(), 100u);
+  EXPECT_TRUE(t.dialled.empty());
+  t.clock += seconds(1801);
+  t.pol.pulse();
+  EXPECT_EQ(t.pol.backlog_size(), 0u);
+  EXPECT_EQ(t.pol.peers().size(), 100u);
+  EXPECT_EQ(t.dialled.size(), 100u);
+}
+
+// A port learnt for an address with a record: dialled when the record has
+// no connection, else once its connection ends; the port it replaces is
+// tried when the new one fails.
+TEST(PolicyPeerList, TheLatestPortOfAnAddressIsDialled) {
+  fake_torrent t;
+  t.dials_hang = true;
+  const auto fail = [&](const address& a) {
+    auto it = std::find_if(t.conns.begin(), t.conns.end(), [&](auto& c) { return c->addr == a; });
+    ASSERT_NE(it, t.conns.end());
+    (*it)->has_failed = true;
+    t.close(it->get());
+  };
+  // Named at two ports in one reply: the second is dialled when the first fails.
+  t.pol.peer_from_tracker(addr(1, 1000), peer_id());
+  t.pol.peer_from_tracker(addr(1, 2000), peer_id());
+  ASSERT_EQ(t.dialled, std::vector<address>{addr(1, 1000)});
+  fail(addr(1, 1000));
+  t.pol.connect_peers();
+  ASSERT_EQ(t.dialled.back(), addr(1, 2000));
+  // The same without connect room: the latest port goes first, then the other.
+  t.half_open_limit = 1;
+  t.pol.peer_from_tracker(addr(2, 1000), peer_id());
+  t.pol.peer_from_tracker(addr(2, 2000), peer_id());
+  EXPECT_EQ(t.dialled.size(), 2u);
+  fail(addr(1, 2000));
+  t.pol.connect_peers();
+  ASSERT_EQ(t.dialled.back(), addr(2, 2000));
+  fail(addr(2, 2000));
+  t.pol.connect_peers();
+  ASSERT_EQ(t.dialled.back(), addr(2, 1000));
+  // Both failed: the last one waits its turn to be dialled again.
+  fail(addr(2, 1000));
+  const std::size_t dialled = t.dialled.size();
+  t.pol.connect_peers();
+  t.pol.pulse();
+  EXPECT_EQ(t.dialled.size(), dialled);
+  EXPECT_EQ(t.pol.find_peer(addr(2).ip)->retry_port, 1000);
+  // A peer that moved is dialled at its new port at once, without the wait.
+  t.pol.peer_from_tracker(addr(2, 3000), peer_id());
+  ASSERT_EQ(t.dialled.size(), dialled + 1);
+  EXPECT_EQ(t.dialled.back(), addr(2, 3000));
+  EXPECT_EQ(t.pol.find_peer(addr(2).ip)->failures, 0);
+  // A port learnt while connected waits for the connection to end.
+  t.dials_hang = false;
+  t.half_open_limit = 1000;
+  fake_conn* c = t.incoming(addr(3, 40000));
+  t.pol.peer_from_tracker(addr(3, 4000), peer_id());
+  EXPECT_EQ(t.dialled.size(), dialled + 1);
+  t.close(c);
+  t.pol.connect_peers();
+  EXPECT_EQ(t.dialled.back(), addr(3, 4000));
+}
+
+// A dial that reached ourselves marks that port of the address as our own:
+// it is never dialled again, and never keeps another port of the address
+// from being dialled.
+TEST(PolicyPeerList, OurOwnPortNeverBlocksItsAddress) {
+  fake_torrent t;
+  t.dials_hang = true;
+  const address self = addr(1, 1500), seed = addr(1, 6881);
+  t.pol.peer_from_tracker(self, peer_id());
+  t.pol.peer_from_tracker(seed, peer_id());
+  ASSERT_EQ(t.dialled, std::vector<address>{self});
+  t.conns.back()->ourselves = true;
+  t.conns.back()->has_failed = true;
+  t.close(t.conns.back().get());
+  t.pol.connect_peers();
+  ASSERT_EQ(t.dialled.back(), seed);
+  // The seed keeps the record; our own port, listed again, changes nothing.
+  t.pol.peer_from_tracker(self, peer_id());
+  t.conns.back()->has_failed = true;
+  t.close(t.conns.back().get());
+  t.clock += seconds(60);
+  t.pol.pulse();
+  ASSERT_EQ(t.dialled.size(), 3u);
+  EXPECT_EQ(t.dialled.back(), seed);  // dialled again after its wait
+  t.conns.back()->has_failed = true;
+  t.close(t.conns.back().get());
+  t.pol.peer_from_tracker(self, peer_id());
+  t.pol.peer_from_tracker(seed, peer_id());
+  t.pol.connect_peers();
+  EXPECT_EQ(t.dialled.size(), 3u);
 }
 
 TEST(PolicyPeerList, ExpiryAfterThirtyMinutes) {

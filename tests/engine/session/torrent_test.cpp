@@ -116,6 +116,25 @@ TEST_F(TorrentFixture, ResponseSchedulesAndReorders) {
   EXPECT_EQ(timeouts[0]->msg(), "tracker: \"http://a/\" timed out");
 }
 
+// Replies of 170,000 peers, one after the other, half of each new: the peer
+// list keeps at most its 4,000 records, and the addresses that wait for room
+// stay within their bound.
+TEST_F(TorrentFixture, HugeRepliesKeepThePeerListBounded) {
+  std::vector<tracker_peer> peers;
+  for (std::uint32_t round = 0; round < 4; ++round) {
+    peers.clear();
+    for (std::uint32_t i = 0; i < 170000; ++i) {
+      const std::uint32_t n = i + round * 85000;
+      peers.push_back({"10." + std::to_string(n >> 16 & 255) + "." + std::to_string(n >> 8 & 255) + "." +
+                           std::to_string(n & 255),
+                       6881, peer_id()});
+    }
+    t->tracker_response(t->generate_tracker_request(), peers, 1800, -1, -1);
+    EXPECT_EQ(t->get_policy().peers().size(), policy::max_peers);
+    EXPECT_EQ(t->get_policy().backlog_size(), policy::address_backlog::capacity);
+  }
+}
+
 // What is asked while an announce runs (the session holds it back) stands
 // when that announce's reply or failure reschedules.
 TEST_F(TorrentFixture, AskedAnnounceOutlivesTheReplyToTheRunningOne) {

@@ -118,6 +118,42 @@ TEST_F(ProgramFixture, HandOversKeepLongPathsAndBackslashesWhole) {
   EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", backslash_copy));
 }
 
+// The one argument is a path, even one that reads like an option of the
+// toolkit: a first start and later ones add it, and a later start ends
+// with 0 and says nothing.
+TEST_F(ProgramFixture, PathsThatLookLikeToolkitOptionsAreAdded) {
+  QF_REQUIRE_DISPLAY();
+  const fs::path work = dir / "work";
+  WriteTorrent(work / "--display=:1.torrent", "display one");
+  const fs::path log = dir / "first.log";
+  const pid_t first = Start({"--display=:1.torrent"}, log, work);
+  ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(DataFolder() / "--display=:1.torrent"); }))
+      << ReadFile(log);
+  const std::vector<std::string> later = {"--display=:2.torrent", "--name=y.torrent", "--g-fatal-warnings.torrent"};
+  for (const std::string& name : later) {
+    SCOPED_TRACE(name);
+    WriteTorrent(work / name, name.substr(2, 7));
+    const pid_t second = Start({name}, dir / "later.log", work);
+    EXPECT_EQ(WaitExit(second), 0);
+    EXPECT_EQ(ReadFile(dir / "later.log"), "");
+    EXPECT_TRUE(test_support::wait_until([&] { return fs::exists(DataFolder() / name); })) << ReadFile(log);
+  }
+  ASSERT_EQ(::kill(first, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(first), 0);
+  EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", DataFolder() / "--display=:1.torrent"));
+  for (const std::string& name : later)
+    EXPECT_TRUE(InListFile(DataFolder() / "TorrentQueue.txt", DataFolder() / name)) << name;
+
+  // Tintwright takes no arguments, and its toolkit reads none either.
+  program = kProgram.parent_path().parent_path() / "scheme_editor" / "Tintwright";
+  const pid_t editor = Start({"--display=:1.torrent", "--name=y"}, dir / "tintwright.log", work);
+  EXPECT_TRUE(test_support::wait_until(
+      [&] { return !VisibleWindows(editor, "^Quillfern Color Scheme Editor$").empty(); }))
+      << ReadFile(dir / "tintwright.log");
+  ASSERT_EQ(::kill(editor, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(editor), 0) << ReadFile(dir / "tintwright.log");
+}
+
 TEST_F(ProgramFixture, SigintEndsAStartupWithATorrentPathLikeClosing) {
   QF_REQUIRE_DISPLAY();
   if (!gui_test::HaveXdotool()) GTEST_FAIL() << "no xdotool";
