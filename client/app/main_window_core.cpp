@@ -168,6 +168,7 @@ void MainWindowCore::UpdateAdder() {
   m_adder.dht = m_dhtControl.get();
   m_adder.store = m_storage.get();
   m_adder.session_only = m_startup.session_only;
+  m_adder.removals = &m_removals;
   m_adder.auto_save = {m_settings.asd_mode, m_settings.asd_single, m_destinations};
   m_adder.rate_scale_up = m_settings.max_upload_rate;
   m_adder.rate_scale_down = m_settings.max_download_rate;

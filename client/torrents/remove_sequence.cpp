@@ -37,6 +37,7 @@ bool RemoveSequence::Remove(TorrentItem& torrent, int status) {
   if (DhtControl* dht = m_parts.dht()) dht->ReleaseInfoHash(handle.info_hash());
   m_parts.list.Remove(&torrent, true);  // `torrent` is gone from here on
   m_parts.rows_changed();
+  m_parts.queue.OnTorrentRemoved(was_paused);
   TorrentControl* session = m_parts.session();
   if (session && !handle.is_null()) {
     try {
@@ -45,32 +46,41 @@ bool RemoveSequence::Remove(TorrentItem& torrent, int status) {
       // Not in the engine (any more): nothing to wait for.
     }
     if (StillThere(handle)) {
-      m_waiting.push_back({handle, was_paused, TickMs()});
+      m_waiting.push_back({handle, TickMs(), {}});
       return true;
     }
   }
-  Finish(was_paused);
+  Finish();
   return false;
+}
+
+bool RemoveSequence::AfterRemoval(const engine::sha1_hash& info_hash, std::function<void()> add) {
+  const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                               [&](const Waiter& w) { return w.handle.info_hash() == info_hash; });
+  if (it == m_waiting.end()) return false;
+  it->adds.push_back(std::move(add));
+  return true;
 }
 
 bool RemoveSequence::Poll() {
   const std::uint32_t now = TickMs();
-  // Finish may start torrents, which may post more work: take the finished
-  // ones out first.
-  std::vector<bool> finished;
-  std::erase_if(m_waiting, [&](const Waiter& w) {
-    const bool done = !StillThere(w.handle) || platform::elapsed_ms(now, w.since) >= kRemoveWaitMs;
-    if (done) finished.push_back(w.was_paused);
-    return done;
-  });
-  for (bool was_paused : finished) Finish(was_paused);
+  // Finish and the adds start torrents and may remove or wait for more:
+  // take the finished ones out first.
+  std::vector<Waiter> finished, waiting;
+  for (Waiter& w : m_waiting)
+    (!StillThere(w.handle) || platform::elapsed_ms(now, w.since) >= kRemoveWaitMs ? finished : waiting)
+        .push_back(std::move(w));
+  m_waiting = std::move(waiting);
+  for (Waiter& w : finished) {
+    Finish();
+    // Added as new torrents; one the engine still holds after the wait is
+    // refused as a duplicate.
+    for (auto& add : w.adds) add();
+  }
   return Waiting();
 }
 
-void RemoveSequence::Finish(bool was_paused) {
-  m_parts.queue.OnTorrentRemoved(was_paused);
-  m_parts.queue.StartNextQueued(nullptr);
-}
+void RemoveSequence::Finish() { m_parts.queue.StartNextQueued(nullptr); }
 
 void RemoveSequence::Stopped(TorrentItem& torrent, int status) {
   if (m_parts.database() && !m_parts.session_only()) torrent.UpdateDatabaseRow(true, false);

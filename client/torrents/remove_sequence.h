@@ -4,12 +4,18 @@
 //
 // A removal runs in this order: the store row is marked finished, the DHT
 // node forgets the info-hash, the torrent leaves the list with its files
-// and its row, the engine is told to drop it; then the removal waits for
-// the engine torrent to go, and only after that gives its slot back and
-// starts the next queued torrent. The wait is no loop: Poll, called from a
-// timer, finishes the removals whose engine torrent is gone, or which
-// waited longer than kRemoveWaitMs (an engine that keeps a torrent must
-// not hold the queue for ever).
+// and its row, its slot leaves the active count (which counts the rows
+// shown), the engine is told to drop it; then the removal waits for the
+// engine torrent to go, and only after that starts the next queued
+// torrent. The wait is no loop: Poll, called from a timer, finishes the
+// removals whose engine torrent is gone, or which waited longer than
+// kRemoveWaitMs (an engine that keeps a torrent must not hold the queue for
+// ever).
+//
+// Until the engine has let go, the torrent is neither shown nor gone: the
+// engine still has its info-hash and refuses it as a duplicate. An add of
+// it meanwhile is kept (AfterRemoval) and carried out once the removal is
+// over, as the add of a new torrent.
 
 #include "client/torrents/CTorrentListe.h"
 #include "client/torrents/dht_control.h"
@@ -53,17 +59,21 @@ class RemoveSequence {
   void Stopped(TorrentItem& torrent, int status);
 
   // Finishes the removals whose engine torrent went or whose wait timed
-  // out; true while others still wait.
+  // out, then carries out the adds kept for them; true while others still
+  // wait.
   bool Poll();
   bool Waiting() const { return !m_waiting.empty(); }
+  // True when the torrent of this info-hash is being removed: `add` then
+  // runs once its removal is over (not when the sequence goes first).
+  bool AfterRemoval(const engine::sha1_hash& info_hash, std::function<void()> add);
 
  private:
   struct Waiter {
     TorrentHandle handle;
-    bool was_paused = false;
     std::uint32_t since = 0;
+    std::vector<std::function<void()>> adds;
   };
-  void Finish(bool was_paused);
+  void Finish();
 
   Parts m_parts;
   std::vector<Waiter> m_waiting;

@@ -51,9 +51,11 @@ std::optional<std::string> ReadFile(const fs::path& path) {
   return bytes;
 }
 
+}  // namespace
+
 // The copy in the data folder; removed again when the add does not go
 // through, unless it is the source itself.
-class OwnCopy {
+class TorrentAdder::OwnCopy {
  public:
   OwnCopy(std::string path, bool ours) : m_path(std::move(path)), m_ours(ours) {}
   ~OwnCopy() {
@@ -69,8 +71,6 @@ class OwnCopy {
   bool m_ours;
   bool m_kept = false;
 };
-
-}  // namespace
 
 TorrentAdder::TorrentAdder(TorrentAdderHost& host, UiServices& ui, CTorrentListe& list, TorrentQueue& queue,
                            TorrentEvents& events)
@@ -117,6 +117,14 @@ bool TorrentAdder::IsDuplicate(const engine::sha1_hash& info_hash) {
   return true;
 }
 
+bool TorrentAdder::AddedAfterRemoval(const engine::sha1_hash& info_hash, const std::wstring& name,
+                                     std::function<void()> add) {
+  // A torrent of the list is no torrent being removed.
+  if (!removals || m_list.FindByHash(info_hash) || !removals->AfterRemoval(info_hash, std::move(add))) return false;
+  m_host.AddLogLine(name + L" is added again once its removal is done");
+  return true;
+}
+
 bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
   std::error_code size_ec;
   if (const std::uintmax_t size = fs::file_size(path, size_ec); !size_ec && size > kMaxTorrentFileSize) {
@@ -150,17 +158,21 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
     }
     if (delete_source) RemoveFile(path);
   }
-  OwnCopy file(target, copy);
+  auto file = std::make_shared<OwnCopy>(target, copy);
   std::error_code ec;
   fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ec);
 
   if (!session) {
     // Without an engine the row stays; the next start restores it.
     if (!AppendRow(NewTorrent(target))) return false;
-    file.Keep();
+    file->Keep();
     return true;
   }
+  return AddCopy(file);
+}
 
+bool TorrentAdder::AddCopy(const std::shared_ptr<OwnCopy>& file) {
+  const std::string& target = file->Path();
   engine::entry torrent_file;
   std::optional<engine::torrent_metainfo> info;
   std::string bytes;
@@ -176,6 +188,10 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
     m_ui.MessageBox(kInvalidTorrent, kCaption, MessageKind::Error);
     return false;
   }
+  // The copy waits in the data folder, under the name it has now.
+  if (AddedAfterRemoval(info->info_hash(), Utf8ToWide(fs::path(target).filename().string()),
+                        [this, file] { AddCopy(file); }))
+    return true;
   if (IsDuplicate(info->info_hash())) return false;
 
   const std::wstring name16 = Utf8ToWide(info->name());
@@ -195,7 +211,7 @@ bool TorrentAdder::AddTorrentFile(const std::string& path, bool delete_source) {
     DropRow(torrent);
     return false;
   }
-  file.Keep();
+  file->Keep();
   m_host.GiveTorrentDefaults(*torrent);
   StartOrQueue(*torrent, name16);
   try {
@@ -251,6 +267,10 @@ bool TorrentAdder::AddTorrentByHash(std::wstring_view info_hash, std::wstring_vi
                                     std::wstring_view save_path) {
   const std::optional<engine::sha1_hash> hash = ParseInfoHash(info_hash);
   if (!hash || !session) return false;
+  if (AddedAfterRemoval(*hash, std::wstring(info_hash),
+                        [this, hash = std::wstring(info_hash), tracker = std::wstring(tracker_url),
+                         folder = std::wstring(save_path)] { AddTorrentByHash(hash, tracker, folder); }))
+    return true;
   if (IsDuplicate(*hash)) return false;
   // The placeholder is named by the hash's digits alone, whatever else
   // the text held.

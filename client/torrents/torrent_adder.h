@@ -9,11 +9,13 @@
 //
 // A failed or cancelled add leaves nothing of its own behind and touches
 // nothing it did not make: the copy it wrote is deleted, the row it made is
-// dropped, and a torrent the program already has is not added again.
+// dropped, and a torrent the program already has is not added again. A
+// torrent whose removal is still under way is added once it is done.
 
 #include "client/torrents/CTorrentListe.h"
 #include "client/common/ui_services.h"
 #include "client/torrents/dht_control.h"
+#include "client/torrents/remove_sequence.h"
 #include "client/net/net_workers.h"
 #include "client/torrents/save_folder.h"
 #include "client/torrents/torrent_queue.h"
@@ -89,6 +91,9 @@ class TorrentAdder {
   double rate_scale_up = 0;
   double rate_scale_down = 0;
   FolderSpaceQuery folder_space = QueryFolderSpace;
+  // The removals under way: an add of a torrent being removed is carried
+  // out once its removal is done (none: it is refused as a duplicate).
+  RemoveSequence* removals = nullptr;
   // URL downloads run on these workers (none: links are not taken), a few
   // at a time, and save into the folder.
   NetWorkers* downloads = nullptr;
@@ -130,8 +135,14 @@ class TorrentAdder {
   TorrentItem* AppendRow(std::unique_ptr<TorrentItem> torrent);
   void DropRow(TorrentItem* torrent);
   std::unique_ptr<TorrentItem> NewTorrent(const std::string& path);
+  class OwnCopy;
+  // The add of a copy in the data folder, from reading it on.
+  bool AddCopy(const std::shared_ptr<OwnCopy>& file);
   // Whether the program has the torrent already; logs "duplicate torrent".
   bool IsDuplicate(const engine::sha1_hash& info_hash);
+  // True when the torrent is being removed: `add` then runs once that is
+  // done (logged).
+  bool AddedAfterRemoval(const engine::sha1_hash& info_hash, const std::wstring& name, std::function<void()> add);
   bool AddToSession(TorrentItem& torrent, const engine::torrent_metainfo& info);
   void StartOrQueue(TorrentItem& torrent, const std::wstring& name);
   void Register(TorrentItem& torrent, const engine::entry& torrent_file);

@@ -152,6 +152,7 @@ TEST_F(RemoveSequenceTest, ARunningTorrentGivesItsSlotOnlyOnceTheEngineDroppedIt
   EXPECT_EQ(dht.released[0], FakeTorrentControl::Hash(1));
   EXPECT_TRUE(fake.At(FakeTorrentControl::Hash(1)).removing);
   EXPECT_FALSE(Running(2));  // not before the engine let go
+  EXPECT_EQ(queue.ActiveCount(), 0u);  // the count is that of the rows shown
 
   tick.Advance(20);
   EXPECT_TRUE(removals.Poll());
@@ -172,6 +173,38 @@ TEST_F(RemoveSequenceTest, AnEngineThatKeepsTheTorrentHoldsTheQueueOnlyUntilTheT
   tick.Advance(1);
   EXPECT_FALSE(removals.Poll());
   EXPECT_TRUE(Running(2));
+}
+
+TEST_F(RemoveSequenceTest, AnAddOfATorrentBeingRemovedIsCarriedOutOnceTheEngineLetGo) {
+  fake.At(FakeTorrentControl::Hash(1)).removal_polls = 3;
+  EXPECT_TRUE(removals.Remove(*t1, client::TorrentStatus::Downloading));
+  std::vector<std::string> done;
+  EXPECT_TRUE(removals.AfterRemoval(FakeTorrentControl::Hash(1), [&] {
+    // After the queue had its turn, the engine without the torrent.
+    done.push_back(Running(2) && !fake.is_valid(FakeTorrentControl::Hash(1)) ? "added" : "too early");
+  }));
+  EXPECT_FALSE(removals.AfterRemoval(FakeTorrentControl::Hash(2), [&] { done.push_back("other"); }));
+  EXPECT_TRUE(removals.Poll());
+  EXPECT_TRUE(done.empty());
+  EXPECT_FALSE(removals.Poll());
+  EXPECT_EQ(done, std::vector<std::string>{"added"});
+  // Once over, nothing waits for that torrent any more.
+  EXPECT_FALSE(removals.AfterRemoval(FakeTorrentControl::Hash(1), [&] { done.push_back("again"); }));
+  EXPECT_FALSE(removals.Poll());
+  EXPECT_EQ(done.size(), 1u);
+}
+
+TEST_F(RemoveSequenceTest, AnAddKeptForAnEngineThatKeepsTheTorrentRunsAtTheTimeOut) {
+  fake.At(FakeTorrentControl::Hash(1)).removal_polls = -1;  // never goes
+  EXPECT_TRUE(removals.Remove(*t1, client::TorrentStatus::Downloading));
+  int adds = 0;
+  EXPECT_TRUE(removals.AfterRemoval(FakeTorrentControl::Hash(1), [&] { ++adds; }));
+  tick.Advance(client::kRemoveWaitMs - 1);
+  EXPECT_TRUE(removals.Poll());
+  EXPECT_EQ(adds, 0);
+  tick.Advance(1);
+  EXPECT_FALSE(removals.Poll());
+  EXPECT_EQ(adds, 1);
 }
 
 TEST_F(RemoveSequenceTest, APausedTorrentGoesAtOnceAndLeavesTheCountAsItWas) {

@@ -5,6 +5,7 @@
 #include "tests/client/adder_test_support.h"
 #include "client/torrents/engine_torrent_control.h"
 #include "client/torrents/hash_torrent_model.h"
+#include "client/torrents/remove_sequence.h"
 #include "client/base/wide_text.h"
 #include "dht/dht_service.h"
 #include "client/app/main_timer.h"
@@ -193,6 +194,73 @@ TEST_F(EngineAdding, ByInfoHashIntoTheSession) {
   EXPECT_EQ(temp_folder::read(rig.data / (client::WideToUtf8(hex) + ".Torrent")), "Quillfern: temporary");
   EXPECT_FALSE(rig.adder.AddTorrentByHash(hex, L"http://127.0.0.1:1/announce", L"/tmp"));
   EXPECT_EQ(rig.host.log.back(), L"duplicate torrent");
+}
+
+// The engine holds a removed torrent until its next second tick, when it
+// sends the "stopped" announce and lets go. The same torrent added again
+// meanwhile (as a file, or by its info-hash) is kept until then and added
+// as a new torrent; removed once more, it is gone from the engine.
+TEST_F(EngineAdding, ATorrentAddedAgainWhileItsRemovalRunsIsAddedOnceItIsGone) {
+  client::RemoveSequence removals{{rig.list, rig.queue, [this] { return &control; }, [this] { return &registry; },
+                                   [] { return false; }, [] { return false; }, [] {},
+                                   [this](std::wstring line) { rig.host.log.push_back(line); }}};
+  rig.adder.removals = &removals;
+  rig.adder.auto_save = {client::kAsdSingle, saves.path().string(), {}};
+  const std::string bytes = TorrentBytes("again.bin", 40000);
+  const engine::sha1_hash h = InfoHashOf(bytes);
+  const fs::path source = rig.Source("again.torrent", bytes);
+  const auto count = [&](const std::wstring& line) { return std::count(rig.host.log.begin(), rig.host.log.end(), line); };
+  // Removes the one torrent, running in the engine's map, and keeps the
+  // removal waiting.
+  const auto remove = [&] {
+    ASSERT_EQ(rig.list.Count(), 1u);
+    client::TorrentItem& torrent = *rig.list.begin()->get();
+    ASSERT_TRUE(torrent.IsStarted());
+    ASSERT_TRUE(client_test::wait_until([&] {
+      const int state = torrent.Handle().status().state;
+      return state != engine::queued_for_checking && state != engine::checking_files;
+    }));
+    ASSERT_TRUE(removals.Remove(torrent, client::TorrentStatus::Downloading));
+    EXPECT_EQ(rig.list.Count(), 0u);
+    EXPECT_EQ(rig.queue.ActiveCount(), 0u);
+    EXPECT_TRUE(control.is_valid(h));
+  };
+  const auto finish = [&] { ASSERT_TRUE(client_test::wait_until([&] { return !removals.Poll(); })); };
+
+  ASSERT_TRUE(rig.adder.AddTorrentFile(source.string(), false));
+  remove();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(rig.adder.AddTorrentFile(source.string(), false));
+  EXPECT_EQ(rig.host.log.back(), L"again.torrent is added again once its removal is done");
+  EXPECT_EQ(rig.list.Count(), 0u);
+  EXPECT_EQ(rig.DataFiles(), std::set<std::string>{"again.torrent"});  // the copy waits
+  finish();
+  ASSERT_EQ(rig.list.Count(), 1u);
+  EXPECT_TRUE(rig.list.begin()->get()->IsStarted());
+  EXPECT_EQ(rig.queue.ActiveCount(), 1u);
+  EXPECT_EQ(rig.DataFiles(), std::set<std::string>{"again.torrent"});
+  EXPECT_TRUE(control.is_valid(h));
+  EXPECT_EQ(dht.GetStatistics().records, 1u);
+
+  // By its info-hash, the same.
+  remove();
+  ASSERT_FALSE(HasFatalFailure());
+  const std::wstring hex = client::Utf8ToWide(h.to_hex());
+  ASSERT_TRUE(rig.adder.AddTorrentByHash(hex, L"http://127.0.0.1:1/announce", client::Utf8ToWide(saves.path().string())));
+  EXPECT_EQ(rig.list.Count(), 0u);
+  finish();
+  ASSERT_EQ(rig.list.Count(), 1u);
+  EXPECT_FALSE(rig.list.begin()->get()->Handle().has_metadata());
+
+  // Removed again, it goes; nothing was refused on the way.
+  remove();
+  ASSERT_FALSE(HasFatalFailure());
+  finish();
+  EXPECT_FALSE(control.is_valid(h));
+  EXPECT_TRUE(session.get_torrents().empty());
+  EXPECT_EQ(rig.list.Count(), 0u);
+  EXPECT_EQ(count(L"duplicate torrent"), 0);
+  EXPECT_TRUE(rig.ui.Messages().empty());
 }
 
 TEST_F(EngineAdding, ALinkIsDownloadedAddedAndItsDownloadDeleted) {
