@@ -26,6 +26,8 @@ namespace {
 
 constexpr std::uint32_t kDhtPeerCapacity = 40;
 constexpr int kHalfOpenLimit = 7;
+// How long the exit waits for the removals that have an add kept.
+constexpr std::uint32_t kExitReAddWaitMs = 5000;
 
 std::u16string ToUtf16(const std::string& utf8) { return WideToUtf16(Utf8ToWide(utf8)); }
 
@@ -337,8 +339,17 @@ void MainWindowCore::StopSession() {
   UpdateAdder();
 }
 
+void MainWindowCore::FinishKeptAdds() {
+  // The engine lets go of a removed torrent within a round or two of its
+  // network thread: an add kept for such a removal is carried out now, so
+  // that the list saved at exit holds it.
+  if (!m_removals.FinishKeptAdds(kExitReAddWaitMs))
+    AddLogLine(L"a torrent added again while it was being removed could not be added before the end");
+}
+
 void MainWindowCore::Shutdown() {
   if (m_shutDown) return;
+  FinishKeptAdds();
   m_shutDown = true;
   // No job reports from here on.
   m_adder.downloads = nullptr;

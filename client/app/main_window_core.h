@@ -233,6 +233,9 @@ class MainWindowCore : public NetworkStep::Host, public TorrentEvents, public Ma
   void PostBanPeer(const engine::address& peer, bool whole_range);
 
   // Finishes the removals whose engine torrent went; true while some wait.
+  // At exit, before the rows stop: carries out the adds kept for removals
+  // that still run (Shutdown does it too, for hosts without rows).
+  void FinishKeptAdds();
   bool PollRemovals() { return m_removals.Poll(); }
   bool RemovalsPending() const { return m_removals.Waiting(); }
   // "Clear ban list" (offered while a filter exists): the filter becomes

@@ -5,6 +5,8 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace client {
 
@@ -60,6 +62,18 @@ bool RemoveSequence::AfterRemoval(const engine::sha1_hash& info_hash, std::funct
   if (it == m_waiting.end()) return false;
   it->adds.push_back(std::move(add));
   return true;
+}
+
+bool RemoveSequence::FinishKeptAdds(std::uint32_t wait_ms) {
+  const auto kept = [this] {
+    return std::any_of(m_waiting.begin(), m_waiting.end(), [](const Waiter& w) { return !w.adds.empty(); });
+  };
+  const std::uint32_t start = TickMs();
+  while (kept() && platform::elapsed_ms(TickMs(), start) < wait_ms) {
+    Poll();
+    if (kept()) std::this_thread::sleep_for(std::chrono::milliseconds(kRemovePollMs));
+  }
+  return !kept();
 }
 
 bool RemoveSequence::Poll() {

@@ -66,6 +66,10 @@ class RemoveSequence {
   // True when the torrent of this info-hash is being removed: `add` then
   // runs once its removal is over (not when the sequence goes first).
   bool AfterRemoval(const engine::sha1_hash& info_hash, std::function<void()> add);
+  // At exit: waits, at most `wait_ms`, for the removals that have adds kept,
+  // so that those adds are carried out (and saved with the list) rather than
+  // lost; true when none is left.
+  bool FinishKeptAdds(std::uint32_t wait_ms);
 
  private:
   struct Waiter {

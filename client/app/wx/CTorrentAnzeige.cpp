@@ -154,6 +154,8 @@ void CTorrentAnzeige::OptionsAccepted() {
 
 void CTorrentAnzeige::Shutdown() {
   if (m_shutDown) return;
+  // A kept add makes a row: it comes before the rows stop.
+  m_core->FinishKeptAdds();
   m_shutDown = true;
   m_mainTimer.Stop();
   m_removalTimer.Stop();
