@@ -1,6 +1,9 @@
 #include "platform/descriptor_limit.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/select.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -28,6 +31,14 @@ std::uint64_t raise_descriptor_limit() {
     if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) lim = raised;
   }
   return count(lim.rlim_cur);
+}
+
+int move_above_select_range(int fd) {
+  if (fd < 0 || fd >= FD_SETSIZE || descriptor_limit() < 2 * std::uint64_t(FD_SETSIZE)) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, FD_SETSIZE);
+  if (moved < 0) return fd;  // all of them in use: the low one serves as well
+  ::close(fd);
+  return moved;
 }
 
 }  // namespace platform

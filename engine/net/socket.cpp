@@ -1,5 +1,7 @@
 #include "engine/net/socket.h"
 
+#include "platform/descriptor_limit.h"
+
 #include <algorithm>
 
 #include <arpa/inet.h>
@@ -38,6 +40,7 @@ void bind_to(int handle, const address& local) {
 socket::socket(type kind, bool blocking, std::uint16_t local_port) : m_blocking(blocking) {
   m_handle = ::socket(AF_INET, (kind == tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
   if (m_handle < 0) throw_last();
+  m_handle = platform::move_above_select_range(m_handle);
   try {
     if (kind == udp && local_port != 0) {
       m_address = address(0u, local_port);
@@ -97,7 +100,7 @@ std::shared_ptr<socket> socket::accept() {
     if (network_error::translate_errno(err) == network_error::would_block || err == ECONNABORTED) return {};
     throw network_error::from_errno(err);
   }
-  return std::make_shared<socket>(handle, from_sockaddr(sa), m_blocking);
+  return std::make_shared<socket>(platform::move_above_select_range(handle), from_sockaddr(sa), m_blocking);
 }
 
 int socket::send(const char* buffer, int length) {

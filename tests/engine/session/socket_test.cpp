@@ -197,6 +197,34 @@ TEST(Selector, ListsAreSetsAndRemoveTakesAll) {
   EXPECT_EQ(sel.size(), 0u);
 }
 
+// With room for them, sockets and accepted connections take descriptors of
+// 1024 and up, so that the low ones stay free for code that waits with
+// select(); without that room they take the lowest free one as before.
+TEST(SocketTcp, SocketsLeaveTheSelectRangeFreeWhenTheLimitAllows) {
+  rlimit lim{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+  if (lim.rlim_max < 4096) GTEST_SKIP() << "descriptor limit too low: " << lim.rlim_max;
+  const rlimit was = lim;
+  lim.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+  auto l = listener();
+  socket out(socket::tcp, false);
+  out.connect(local_endpoint(*l));
+  std::shared_ptr<socket> in;
+  ASSERT_TRUE(wait_until([&] { return (in = l->accept()) != nullptr; }));
+  EXPECT_GE(l->handle(), 1024);
+  EXPECT_GE(out.handle(), 1024);
+  EXPECT_GE(in->handle(), 1024);
+  socket udp(socket::udp);
+  EXPECT_GE(udp.handle(), 1024);
+
+  lim.rlim_cur = 1500;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+  socket low(socket::tcp);
+  EXPECT_LT(low.handle(), 1024);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &was), 0);
+}
+
 // Descriptors past 1024 are watched like any other.
 TEST(Selector, ElevenHundredDescriptors) {
   rlimit lim{};
