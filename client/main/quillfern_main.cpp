@@ -2,6 +2,7 @@
 
 #include "client/torrents/command_line.h"
 #include "client/app/wx/CQuillfernProgramm.h"
+#include "client/common/termination_signals.h"
 #include "platform/descriptor_limit.h"
 
 #include <cstdlib>
@@ -12,6 +13,10 @@ int main(int argc, char** argv) {
   // descriptor; the soft limit (often 1,024) is far below what the
   // system allows.
   platform::raise_descriptor_limit();
+  // Before the toolkit makes its first window: a SIGTERM or SIGINT from
+  // here on waits in the pipe and ends the program the usual way once its
+  // window is up.
+  client::InstallTerminationPipe();
   // The frame shapes its window, which needs an X server.
   setenv("GDK_BACKEND", "x11", 0);
   // The one argument is a path, the program's own (kept above): the toolkit

@@ -194,7 +194,7 @@ TEST_F(ProgramFixture, RaisesItsDescriptorLimitToTheHardOneAtStart) {
   EXPECT_EQ(hard, own.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(own.rlim_max));
   EXPECT_EQ(soft, hard);
   ASSERT_EQ(::kill(first, SIGTERM), 0);
-  EXPECT_EQ(WaitExit(first), 0);
+  EXPECT_EQ(WaitExit(first), 0) << ReadFile(log);
 }
 
 }  // namespace
