@@ -88,12 +88,7 @@ TEST_F(RawInfoHashProgramOnDatabase, StoreModeKeepsTheBytesAndTheirHash) {
   ASSERT_TRUE(raw.ok()) << raw.error();
   for (const char* table : {"torrent_data", "resume_data", "piece_selection", "trackers", "nodes", "ip_filter"})
     ASSERT_TRUE(raw.execute(std::string("TRUNCATE TABLE ") + table)) << raw.error();
-  platform::profile p = Profile();
-  p.WriteProfileInt("Configuration", "Use Database", 1);
-  p.WriteProfileString("Configuration", "Database URL", server->host);
-  p.WriteProfileInt("Configuration", "Database Port", server->port);
-  p.WriteProfileString("Configuration", "Database User", server->user);
-  p.WriteProfileString("Configuration", "Database Password", server->password);
+  UseDatabase(*server);
 
   AnnouncesAndCloses("store_added", {source.string()});
   std::string hex;

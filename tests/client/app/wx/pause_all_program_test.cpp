@@ -17,16 +17,8 @@ struct PauseAllProgram : ProgramFixture {
 
   // The names of the process's windows called "Quillfern...", one a line
   // (the main window's is its caption).
-  std::string Caption() const {
-    std::istringstream windows(Windows(pid));
-    std::string names;
-    for (std::string id; std::getline(windows, id);)
-      if (!id.empty()) names += Output("xdotool getwindowname " + id + " 2>/dev/null");
-    return names;
-  }
-  bool CaptionCounts(const std::string& counts) const {
-    return std::regex_search(Caption(), std::regex("(^|\n)Quillfern " + counts + " "));
-  }
+  std::string Caption() const { return WindowNames(pid); }
+  bool CaptionCounts(const std::string& counts) const { return CountsShown(pid, counts); }
   // The middle of the first row's chart, where its name is drawn.
   static bool CaptureName(std::vector<std::uint8_t>& rgb) {
     return gui_test::CaptureRootRect(kClientX + 56, kClientY + 78, 56, 16, rgb);

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -107,6 +108,17 @@ struct ProgramFixture : ::testing::Test {
   }
 
   platform::profile Profile() const { return platform::profile(dir / "config/Quillfern/Quillfern.ini"); }
+  // "Use Database" on, with the server's address and login (a
+  // store_test::server).
+  template <class Server>
+  void UseDatabase(const Server& at) const {
+    platform::profile p = Profile();
+    p.WriteProfileInt("Configuration", "Use Database", 1);
+    p.WriteProfileString("Configuration", "Database URL", at.host);
+    p.WriteProfileInt("Configuration", "Database Port", at.port);
+    p.WriteProfileString("Configuration", "Database User", at.user);
+    p.WriteProfileString("Configuration", "Database Password", at.password);
+  }
   fs::path DataFolder() const { return dir / "data/Quillfern/Torrents"; }
 
   // Starts the program with `args` in `cwd`; its error output goes to
@@ -210,6 +222,19 @@ struct ProgramFixture : ::testing::Test {
   // The X windows of the process named "Quillfern...".
   static std::string Windows(pid_t pid) {
     return Output("xdotool search --all --pid " + std::to_string(pid) + " --name '^Quillfern' 2>/dev/null");
+  }
+  // The names of the process's windows called "Quillfern...", one a line
+  // (the main window's is its caption).
+  static std::string WindowNames(pid_t pid) {
+    std::istringstream windows(Windows(pid));
+    std::string names;
+    for (std::string id; std::getline(windows, id);)
+      if (!id.empty()) names += Output("xdotool getwindowname " + id + " 2>/dev/null");
+    return names;
+  }
+  // The main window's caption shows these counts ("1/4").
+  static bool CountsShown(pid_t pid, const std::string& counts) {
+    return std::regex_search(WindowNames(pid), std::regex("(^|\n)Quillfern " + counts + " "));
   }
 };
 

@@ -93,16 +93,8 @@ struct ReAddProgram : ProgramFixture {
     }
   }
 
-  std::string Caption() const {
-    std::istringstream windows(Windows(pid));
-    std::string names;
-    for (std::string id; std::getline(windows, id);)
-      if (!id.empty()) names += Output("xdotool getwindowname " + id + " 2>/dev/null");
-    return names;
-  }
-  bool CaptionCounts(const std::string& counts) const {
-    return std::regex_search(Caption(), std::regex("(^|\n)Quillfern " + counts + " "));
-  }
+  std::string Caption() const { return WindowNames(pid); }
+  bool CaptionCounts(const std::string& counts) const { return CountsShown(pid, counts); }
   std::string Log() const { return ReadFile(dir / "program.log"); }
 
   static wxImage Shot() {

@@ -291,12 +291,7 @@ TEST_F(RestoreProgramOnDatabase, StoreModeDownloadsAndSeedsAgainAfterAClose) {
   ASSERT_TRUE(raw.ok()) << raw.error();
   for (const char* table : {"torrent_data", "resume_data", "piece_selection", "trackers", "nodes", "ip_filter"})
     ASSERT_TRUE(raw.execute(std::string("TRUNCATE TABLE ") + table)) << raw.error();
-  platform::profile p = Profile();
-  p.WriteProfileInt("Configuration", "Use Database", 1);
-  p.WriteProfileString("Configuration", "Database URL", server->host);
-  p.WriteProfileInt("Configuration", "Database Port", server->port);
-  p.WriteProfileString("Configuration", "Database User", server->user);
-  p.WriteProfileString("Configuration", "Database Password", server->password);
+  UseDatabase(*server);
 
   more_report = [&] {
     std::string text = "\nrows (info_hash, name, metainfo bytes, finished, status):\n";

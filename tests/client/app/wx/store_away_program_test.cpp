@@ -33,12 +33,7 @@ struct StoreAwayProgram : ProgramFixture {
     server = std::make_unique<store_test::private_server>(dir / "db");
     ASSERT_TRUE(server->ok()) << server->log();
     const store_test::server& at = server->address();
-    platform::profile p = Profile();
-    p.WriteProfileInt("Configuration", "Use Database", 1);
-    p.WriteProfileString("Configuration", "Database URL", at.host);
-    p.WriteProfileInt("Configuration", "Database Port", at.port);
-    p.WriteProfileString("Configuration", "Database User", at.user);
-    p.WriteProfileString("Configuration", "Database Password", at.password);
+    UseDatabase(at);
   }
   // name, metainfo and finished of every stored torrent, by name.
   store_test::rows Rows() const {
@@ -88,12 +83,7 @@ TEST_F(StoreAwayProgram, AnAddAndARemovalWhileTheServerIsAwayReachTheStore) {
   store_test::private_server server(dir / "db");
   ASSERT_TRUE(server.ok()) << server.log();
   const store_test::server& at = server.address();
-  platform::profile p = Profile();
-  p.WriteProfileInt("Configuration", "Use Database", 1);
-  p.WriteProfileString("Configuration", "Database URL", at.host);
-  p.WriteProfileInt("Configuration", "Database Port", at.port);
-  p.WriteProfileString("Configuration", "Database User", at.user);
-  p.WriteProfileString("Configuration", "Database Password", at.password);
+  UseDatabase(at);
   const fs::path source = dir / "work" / "away.torrent";
   WriteTorrent(source, "away.bin");
   const std::string metainfo = ReadFile(source);
